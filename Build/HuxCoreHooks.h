@@ -1,0 +1,134 @@
+// The hook tables that bind the platform layer and the option modules into
+// one program. Each table ends at its first empty slot.
+#pragma once
+#include "HuxCore.h"
+
+extern InitGlobalVariableHook PtrGlobalVarsInitHookList[3];
+extern HuxEarlyInitHook HuxEarlyInitHooks[8];
+extern RegisterQueueItemFunction PtrHuxModuleList[110];
+extern TKXGuiInitHook PtrGuiHookList[2];
+
+// Hook variables: set by their owners when the resource exists, read into
+// the clean-up and loader tables when those are walked.
+extern CleanUpResourceHook CleanUpFileHubHook;
+extern CleanUpResourceHook CleanFlashIfcHook;
+extern CleanUpResourceHook CleanBiosInfoHook;
+extern DriverLoader RuntimeMemoryHoleLoader;
+extern DriverLoader DefaultDriverLoader;
+extern DriverUnloader RuntimeMemoryHoleUnloader;
+extern DriverUnloader DefaultDriverUnloader;
+
+// Tables filled from the hook variables at the time of the walk.
+void FillResourceCleanUpList(CleanUpResourceHook (&list)[4]);
+void FillDriverLoaderList(DriverLoader (&list)[3]);
+void FillDriverUnloaderList(DriverUnloader (&list)[3]);
+
+// Module registrars, in module-table order.
+ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterYozGlobalQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterdelZOZQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterZOZQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSMQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterusageheadQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID Register_DPC_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterMFGQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecureFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterhelpQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterquietQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterdefansQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterFlashAllROMFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNoCkRIDQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercafQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercheckromidcntQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSaveRomToFileQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterDisplayRomIdQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterdisplaysysidQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_R2x2_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterYozGlobalCheckQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID Register_JBC_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID Register_RLC_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_INFO_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_MEINFO_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_NPSLP_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_SFMDT_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_ERASE_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterRomHoleOutFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterVerifyQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercmdSFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroemcmdSFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashBootBlockCapsuleQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashBootBlockRecoveryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashEmbeddedEcCapsuleQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashEmbeddedEcRecoveryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterBootBlockOpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterMainBiosOpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterBootBlock2OpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNvRamOpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNCBFullOpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNCBKnOpenQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterretryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterBootBlockFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterMainBiosFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterBootBlock2FlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNvRamFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNCBFullFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSECFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterYozGlobalSecureFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterclnevnlogQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroaknotifyQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterdeleteoaknotifyQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercmdAFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroemcmdAFQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistercmdBEQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisteroemcmdBEQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterusagefootQueueItem(TKXQueueItemList& items);
+ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList& items);

@@ -1,0 +1,133 @@
+// Placeholders for the modules and platform services that are not built yet.
+// Each is a weak definition; the real one, once linked, takes its place. A
+// placeholder registrar appends nothing and succeeds, so the module table
+// keeps its positions.
+#include "HuxCoreHooks.h"
+#include "HuxPlatform.h"
+
+#define PLACEHOLDER __attribute__((weak))
+
+PLACEHOLDER BOOLEAN InitMemMgr() { return TRUE; }
+PLACEHOLDER void OsSetNMI_WatchdogStoreValue() {}
+PLACEHOLDER void OsSetNMI_WatchdogRestoreValue() {}
+PLACEHOLDER BOOLEAN TKX_RuntimeMemoryHoleLoader(TKXArgvList&, UINT32) { return FALSE; }
+PLACEHOLDER void TKX_RuntimeMemoryHoleUnloader(TKXArgvList&) {}
+PLACEHOLDER BOOLEAN TKX_LinuxDriverLoader(TKXArgvList&, UINT32) { return TRUE; }
+PLACEHOLDER void TKX_LinuxDriverUnloader(TKXArgvList&) {}
+PLACEHOLDER void TKX_Linux_DriverBuild_Usage(TKXArgvList&, UINT8&) {}
+PLACEHOLDER void TKX_Linux_SecureBoot_Check(TKXArgvList&, UINT8&) {}
+PLACEHOLDER void TKX_LinuxMakeDrv(TKXArgvList&, UINT8&) {}
+PLACEHOLDER void TKX_LinuxGenDrv(TKXArgvList&, UINT8&) {}
+PLACEHOLDER void TKX_Linux_SecureBoot_Driver_Check(TKXArgvList&, UINT8&) {}
+PLACEHOLDER void TKX_YOZ_UsageHead(TKXArgvList&, UINT8& IfConti) { IfConti = 1; }
+PLACEHOLDER ENUM_ERR_ID LoadUaf(int, char**) { return eEID_NO_ERROR; }
+
+PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterdelZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterusageheadQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID Register_DPC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterMFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecureFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterhelpQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterquietQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterdefansQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterFlashAllROMFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNoCkRIDQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercafQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercheckromidcntQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSaveRomToFileQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterDisplayRomIdQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterdisplaysysidQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_R2x2_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalCheckQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID Register_JBC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID Register_RLC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_INFO_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_MEINFO_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_NPSLP_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_SFMDT_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_ERASE_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterRomHoleOutFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterVerifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroemcmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashBootBlockCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashBootBlockRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashEmbeddedEcCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashEmbeddedEcRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterBootBlockOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterMainBiosOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterBootBlock2OpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNvRamOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNCBFullOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNCBKnOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterretryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterBootBlockFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterMainBiosFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterBootBlock2FlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNvRamFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNCBFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalSecureFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterclnevnlogQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroaknotifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterdeleteoaknotifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercmdAFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroemcmdAFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistercmdBEQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBEQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterusagefootQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+PLACEHOLDER void InitializeFileHub() {}

@@ -1,0 +1,41 @@
+// The OS seam: every operation that needs hardware or the host system. The
+// shipped executables link the real Linux implementation; the test build
+// links the emulator's implementation of the same functions.
+#pragma once
+#include <cstdio>
+#include <string>
+#include "HuxTypes.h"
+
+// CPU.
+int OsSeam_SetIoPrivilege(int level);                 // 0 on success
+// Byte write to a port with the full register set loaded; the registers are
+// read back into regs afterwards (the software SMI).
+void OsSeam_OutByteRegs(UINT16 port, UINT8 value, TKX_GeneralPurposeRegisterBuffer& regs);
+UINT8 OsSeam_InByte(UINT16 port);
+UINT16 OsSeam_InWord(UINT16 port);
+UINT32 OsSeam_InDword(UINT16 port);
+void OsSeam_OutByte(UINT16 port, UINT8 value);
+void OsSeam_OutWord(UINT16 port, UINT16 value);
+void OsSeam_OutDword(UINT16 port, UINT32 value);
+UINT64 OsSeam_Rdtsc();
+void OsSeam_DelayUs(UINT32 us);
+
+// Paths: turns a system path ("/dev/mem", "/sys/...", "/proc/...",
+// "/boot/efi", "/lib/modules/...") into the one to open.
+std::string OsSeam_Path(const char* systemPath);
+// Rewrites the system paths inside shell command text.
+std::string OsSeam_ShellText(const char* command);
+
+// Driver device.
+int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev);
+int OsSeam_Ioctl(int fd, unsigned long request, void* arg);
+// File-system type (statfs f_type) of a directory, or 0 when it cannot be read.
+UINT64 OsSeam_FsType(const char* path);
+
+// Shell.
+int OsSeam_System(const char* command);
+FILE* OsSeam_Popen(const char* command, const char* mode);
+int OsSeam_Pclose(FILE* f);
+
+// Called first thing in main: the test build checks its machine here.
+void OsSeam_Start();

@@ -1,0 +1,156 @@
+// Machine directory, settings, state files, trace, physical memory and flash.
+#include "EmuMachine.h"
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static std::map<std::string, std::string> s_Settings;
+static bool s_Loaded = false;
+
+const std::string& EmuMachine_Dir() {
+    static std::string dir;
+    static bool done = false;
+    if (!done) {
+        const char* env = getenv("YOZ_EMU_MACHINE");
+        dir = env != nullptr ? env : "";
+        done = true;
+    }
+    return dir;
+}
+
+std::string EmuMachine_File(const char* name) { return EmuMachine_Dir() + "/" + name; }
+std::string EmuMachine_Root(const char* path) { return EmuMachine_Dir() + "/root" + path; }
+
+bool EmuParseNum(const std::string& text, UINT64& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = strtoull(text.c_str(), &end, 0);
+    return end != nullptr && *end == '\0';
+}
+
+void EmuMachine_Reload() {
+    s_Settings.clear();
+    s_Loaded = true;
+    FILE* f = fopen(EmuMachine_File("machine.ini").c_str(), "r");
+    if (f == nullptr) return;
+    char line[4096];
+    while (fgets(line, sizeof(line), f) != nullptr) {
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+        if (s.empty() || s[0] == '#') continue;
+        size_t eq = s.find('=');
+        if (eq == std::string::npos) continue;
+        s_Settings[s.substr(0, eq)] = s.substr(eq + 1);
+    }
+    fclose(f);
+}
+
+static void LoadOnce() {
+    if (!s_Loaded) EmuMachine_Reload();
+}
+
+bool EmuMachine_Has(const char* key) {
+    LoadOnce();
+    return s_Settings.count(key) != 0;
+}
+
+std::string EmuMachine_Get(const char* key, const char* fallback) {
+    LoadOnce();
+    auto it = s_Settings.find(key);
+    return it == s_Settings.end() ? std::string(fallback) : it->second;
+}
+
+UINT64 EmuMachine_GetNum(const char* key, UINT64 fallback) {
+    UINT64 v = 0;
+    return EmuParseNum(EmuMachine_Get(key, ""), v) ? v : fallback;
+}
+
+static std::string StatePath(const char* name) {
+    std::string dir = EmuMachine_File("state");
+    mkdir(dir.c_str(), 0755);
+    return dir + "/" + name;
+}
+
+std::string EmuState_Get(const char* name, const char* fallback) {
+    FILE* f = fopen(StatePath(name).c_str(), "r");
+    if (f == nullptr) return fallback;
+    std::string s;
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+void EmuState_Set(const char* name, const std::string& value) {
+    FILE* f = fopen(StatePath(name).c_str(), "w");
+    if (f == nullptr) return;
+    fwrite(value.data(), 1, value.size(), f);
+    fclose(f);
+}
+
+UINT64 EmuState_GetNum(const char* name, UINT64 fallback) {
+    UINT64 v = 0;
+    return EmuParseNum(EmuState_Get(name, ""), v) ? v : fallback;
+}
+
+void EmuState_SetNum(const char* name, UINT64 value) {
+    char buf[32];
+    snprintf(buf, sizeof(buf), "0x%llx", static_cast<unsigned long long>(value));
+    EmuState_Set(name, buf);
+}
+
+void EmuTrace(const char* format, ...) {
+    char line[8192];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(line, sizeof(line) - 1, format, ap);
+    va_end(ap);
+    if (n < 0) return;
+    if (n > static_cast<int>(sizeof(line)) - 2) n = sizeof(line) - 2;
+    line[n++] = '\n';
+    int fd = open(EmuMachine_File("trace.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return;
+    ssize_t w = write(fd, line, static_cast<size_t>(n));
+    (void)w;
+    close(fd);
+}
+
+static bool FileIo(const std::string& path, bool writing, UINT64 offset, void* buffer, UINT32 size) {
+    int fd = open(path.c_str(), writing ? O_RDWR : O_RDONLY);
+    if (fd < 0) return false;
+    ssize_t n = writing ? pwrite(fd, buffer, size, static_cast<off_t>(offset))
+                        : pread(fd, buffer, size, static_cast<off_t>(offset));
+    close(fd);
+    return n == static_cast<ssize_t>(size);
+}
+
+bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size) {
+    if (address + size > 0x100000000ULL) return false;
+    return FileIo(EmuMachine_Root("/dev/mem"), false, address, buffer, size);
+}
+
+bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size) {
+    if (address + size > 0x100000000ULL) return false;
+    return FileIo(EmuMachine_Root("/dev/mem"), true, address, const_cast<void*>(buffer), size);
+}
+
+UINT32 EmuFlash_Size() {
+    struct stat st;
+    if (stat(EmuMachine_File("flash.bin").c_str(), &st) != 0) return 0;
+    return static_cast<UINT32>(st.st_size);
+}
+
+bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size) {
+    if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
+    return FileIo(EmuMachine_File("flash.bin"), false, offset, buffer, size);
+}
+
+bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size) {
+    if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
+    return FileIo(EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
+}

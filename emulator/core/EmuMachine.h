@@ -1,0 +1,40 @@
+// The emulated machine: its directory, its settings (machine.ini), its trace
+// (trace.log), its physical memory (root/dev/mem) and its flash part
+// (flash.bin). Shared by the emulator's OS seam, its firmware handlers and
+// the yozemu control tool.
+#pragma once
+#include <string>
+#include "HuxTypes.h"
+
+// Directory named by YOZ_EMU_MACHINE (empty when unset).
+const std::string& EmuMachine_Dir();
+std::string EmuMachine_File(const char* name);   // DIR/name
+std::string EmuMachine_Root(const char* path);   // DIR/root + path
+
+// Settings of machine.ini ("key=value" lines), read once.
+bool EmuMachine_Has(const char* key);
+std::string EmuMachine_Get(const char* key, const char* fallback);
+UINT64 EmuMachine_GetNum(const char* key, UINT64 fallback);
+// Re-reads machine.ini (for tests that change it in-process).
+void EmuMachine_Reload();
+
+// Persistent small state files of the handlers (DIR/state/<name>).
+std::string EmuState_Get(const char* name, const char* fallback);
+void EmuState_Set(const char* name, const std::string& value);
+UINT64 EmuState_GetNum(const char* name, UINT64 fallback);
+void EmuState_SetNum(const char* name, UINT64 value);
+
+// One event a line, appended and written unbuffered.
+void EmuTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Physical memory of the machine (root/dev/mem, a sparse 4 GiB file).
+bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size);
+bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size);
+
+// The flash part (flash.bin).
+UINT32 EmuFlash_Size();
+bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size);
+bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size);
+
+// Parses a number in C notation (0x.., decimal); false when it is not one.
+bool EmuParseNum(const std::string& text, UINT64& value);

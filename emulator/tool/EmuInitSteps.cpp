@@ -1,0 +1,6 @@
+// The init steps, in the order they run.
+#include "EmuInitSteps.h"
+
+const EmuInitStep EmuInitSteps[] = {
+    nullptr,
+};

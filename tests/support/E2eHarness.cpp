@@ -1,0 +1,195 @@
+// End-to-end harness.
+#include "E2eHarness.h"
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef YOZ_EMU64
+#define YOZ_EMU64 ""
+#define YOZ_EMU32 ""
+#define YOZ_EMUTOOL ""
+#define YOZ_QEMU_I386 ""
+#endif
+
+extern char** environ;
+
+namespace e2e {
+
+std::string TempDir(const std::string& tag) {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr ? base : "/tmp") + "/yoz-" + tag + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp failed for " << tmpl;
+        return "/nonexistent";
+    }
+    return buf.data();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string data;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return data;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) data.append(buf, n);
+    fclose(f);
+    return data;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
+    fclose(f);
+}
+
+std::string Filled(size_t size, unsigned char fill) { return std::string(size, static_cast<char>(fill)); }
+
+static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       const std::string& input, const std::string& cwd) {
+    RunResult r;
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(inPipe[0], 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(inPipe[1]);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> a, e;
+        for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+        a.push_back(nullptr);
+        for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+        e.push_back(nullptr);
+        execve(a[0], a.data(), e.data());
+        _exit(127);
+    }
+    close(inPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    size_t written = 0;
+    if (input.empty()) {
+        close(inPipe[1]);
+        inPipe[1] = -1;
+    }
+    fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
+    bool outOpen = true, errOpen = true;
+    char buf[65536];
+    while (outOpen || errOpen) {
+        struct pollfd fds[3];
+        int n = 0;
+        int outIdx = -1, errIdx = -1, inIdx = -1;
+        if (outOpen) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
+        if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
+        if (inPipe[1] >= 0) { fds[n] = {inPipe[1], POLLOUT, 0}; inIdx = n++; }
+        if (poll(fds, n, 600000) <= 0) break;
+        if (outIdx >= 0 && fds[outIdx].revents != 0) {
+            ssize_t k = read(outPipe[0], buf, sizeof(buf));
+            if (k <= 0) outOpen = false; else r.out.append(buf, static_cast<size_t>(k));
+        }
+        if (errIdx >= 0 && fds[errIdx].revents != 0) {
+            ssize_t k = read(errPipe[0], buf, sizeof(buf));
+            if (k <= 0) errOpen = false; else r.err.append(buf, static_cast<size_t>(k));
+        }
+        if (inIdx >= 0 && fds[inIdx].revents != 0) {
+            ssize_t k = write(inPipe[1], input.data() + written, input.size() - written);
+            if (k > 0) written += static_cast<size_t>(k);
+            if (k <= 0 || written == input.size()) {
+                close(inPipe[1]);
+                inPipe[1] = -1;
+            }
+        }
+    }
+    if (inPipe[1] >= 0) close(inPipe[1]);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+static std::vector<std::string> BaseEnv() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (strncmp(*e, "YOZ_EMU_MACHINE=", 16) != 0) env.push_back(*e);
+    }
+    return env;
+}
+
+RunResult RunTool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{YOZ_EMUTOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Spawn(argv, BaseEnv(), "", "");
+}
+
+Machine MakeMachine(const std::string& flash, const std::string& blocks, const std::vector<std::string>& sets) {
+    Machine m;
+    std::string base = TempDir("machine");
+    m.dir = base + "/m";
+    WriteFile(base + "/flash.img", flash);
+    std::vector<std::string> args{"init", m.dir, "--flash", base + "/flash.img", "--blocks", blocks};
+    for (const auto& s : sets) {
+        args.push_back("--set");
+        args.push_back(s);
+    }
+    RunResult r = RunTool(args);
+    EXPECT_EQ(r.status, 0) << "yozemu init failed: " << r.err;
+    return m;
+}
+
+RunResult RunProgramEnv(int width, const std::vector<std::string>& args, const std::vector<std::string>& env,
+                        const std::string& input, const std::string& cwd) {
+    std::vector<std::string> argv;
+    if (width == 32) {
+        argv.push_back(YOZ_QEMU_I386);
+        argv.push_back(YOZ_EMU32);
+    } else {
+        argv.push_back(YOZ_EMU64);
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Spawn(argv, env, input, cwd);
+}
+
+RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>& args, const std::string& input,
+                     const std::string& cwd) {
+    std::vector<std::string> env = BaseEnv();
+    env.push_back("YOZ_EMU_MACHINE=" + m.dir);
+    return RunProgramEnv(width, args, env, input, cwd.empty() ? m.dir : cwd);
+}
+
+std::vector<std::string> TraceLines(const Machine& m) {
+    std::vector<std::string> lines;
+    std::string all = ReadFile(m.File("trace.log"));
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t nl = all.find('\n', pos);
+        if (nl == std::string::npos) nl = all.size();
+        lines.push_back(all.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind) {
+    std::vector<std::string> out;
+    for (const auto& l : TraceLines(m)) {
+        if (l.compare(0, kind.size() + 1, kind + " ") == 0) out.push_back(l);
+    }
+    return out;
+}
+
+const char* ProgramName(int width) { return width == 32 ? "yozmfglnx_32" : "yozmfglnx_64"; }
+
+}  // namespace e2e

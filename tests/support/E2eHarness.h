@@ -1,0 +1,62 @@
+// End-to-end harness: makes emulated machines with yozemu and runs the test
+// builds of the program in them as separate processes, as an operator would.
+#pragma once
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Machine {
+    std::string dir;
+    std::string File(const std::string& name) const { return dir + "/" + name; }
+    std::string Root(const std::string& path) const { return dir + "/root" + path; }
+};
+
+struct RunResult {
+    std::string out;   // standard output
+    std::string err;   // standard error
+    int status = -1;   // exit status, or 128 + signal
+};
+
+// A fresh directory for one test (removed by nothing: it lives under the build tree).
+std::string TempDir(const std::string& tag);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+
+// Makes a machine whose flash holds `flash`, laid out by `blocks`; returns
+// the machine and fails the test when yozemu refuses.
+Machine MakeMachine(const std::string& flash, const std::string& blocks, const std::vector<std::string>& sets = {});
+// A flash image of `size` bytes filled with `fill`.
+std::string Filled(size_t size, unsigned char fill);
+
+// Runs yozemu with arguments.
+RunResult RunTool(const std::vector<std::string>& args);
+// Runs the program of `width` (64 or 32) in the machine, in directory `cwd`
+// (the machine directory when empty), with `input` on standard input.
+RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>& args, const std::string& input = "",
+                     const std::string& cwd = "");
+// Same, with an environment of our choosing (no YOZ_EMU_MACHINE unless given).
+RunResult RunProgramEnv(int width, const std::vector<std::string>& args, const std::vector<std::string>& env,
+                        const std::string& input = "", const std::string& cwd = "");
+
+std::vector<std::string> TraceLines(const Machine& m);
+// Trace lines that start with `kind` followed by a blank.
+std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind);
+
+// The name the program prints for itself in the usage lines.
+const char* ProgramName(int width);
+
+}  // namespace e2e
+
+// Fixture parameterised over the two widths of the test build.
+class E2eWidth : public ::testing::TestWithParam<int> {
+protected:
+    int Width() const { return GetParam(); }
+};
+
+#define YOZ_E2E_BOTH_WIDTHS(Suite)                                                                   \
+    INSTANTIATE_TEST_SUITE_P(Widths, Suite, ::testing::Values(64, 32),                                \
+                             [](const ::testing::TestParamInfo<int>& info) {                          \
+                                 return std::string("w") + std::to_string(info.param);                \
+                             })

@@ -1,0 +1,140 @@
+// The parse and execute passes and the clean-up walk over real queue items.
+#include <gtest/gtest.h>
+#include <vector>
+#include "HuxCore.h"
+#include "HuxCoreHooks.h"
+#include "TKXString.h"
+
+namespace {
+
+std::vector<int> g_Calls;
+
+ENUM_ERR_ID ParseA(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    g_Calls.push_back(1);
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, "/A", 1)) {
+            args[i]->claimed = 1;
+            self->Enabled = 1;
+        }
+    }
+    return eEID_NO_ERROR;
+}
+ENUM_ERR_ID ParseFail(TKXArgvList&, TKX_QUEUE_ITEM*) {
+    g_Calls.push_back(2);
+    return eEID_INVALID_USER_OPTION;
+}
+ENUM_ERR_ID ParseLater(TKXArgvList&, TKX_QUEUE_ITEM*) {
+    g_Calls.push_back(3);
+    return eEID_NO_ERROR;
+}
+ENUM_ERR_ID ExecOk(TKXQueueItemList&) {
+    g_Calls.push_back(10);
+    return eEID_NO_ERROR;
+}
+ENUM_ERR_ID ExecFail(TKXQueueItemList&) {
+    g_Calls.push_back(11);
+    return eEID_WRITE_FLASH;
+}
+ENUM_ERR_ID ExecLater(TKXQueueItemList&) {
+    g_Calls.push_back(12);
+    return eEID_NO_ERROR;
+}
+void OnError() { g_Calls.push_back(20); }
+
+struct Passes : ::testing::Test {
+    std::vector<TKX_ARGV_ITEM*> made;
+    void SetUp() override {
+        g_Calls.clear();
+        g_LastErrorCode = 0;
+        QueueItemList.clear();
+        ArgvItemList.clear();
+    }
+    void Words(std::vector<const char*> words) {
+        for (const char* w : words) {
+            made.push_back(new TKX_ARGV_ITEM{const_cast<char*>(w), 0, 0});
+            ArgvItemList.push_back(made.back());
+        }
+    }
+    void TearDown() override {
+        QueueItemList.clear();
+        ArgvItemList.clear();
+        for (auto* m : made) delete m;
+        g_LastErrorCode = 0;
+    }
+};
+
+TEST_F(Passes, ParseErrorStopsThePass) {
+    TKX_QUEUE_ITEM a{1, ParseA, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    TKX_QUEUE_ITEM f{2, ParseFail, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    TKX_QUEUE_ITEM l{3, ParseLater, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    QueueItemList.push_back(&a);
+    QueueItemList.push_back(&f);
+    QueueItemList.push_back(&l);
+    Words({"prog", "/a"});
+    ParseUserInput();
+    EXPECT_EQ(g_LastErrorCode, eEID_INVALID_USER_OPTION);
+    EXPECT_EQ(g_Calls, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ArgvItemList[1]->claimed, 1);
+}
+
+TEST_F(Passes, StopParseOnlyWhenEnabledIsExactlyOne) {
+    TKX_QUEUE_ITEM a{1, ParseA, nullptr, nullptr, nullptr, 0, 1, 0, 0, 0};
+    TKX_QUEUE_ITEM skipped{9, nullptr, nullptr, nullptr, nullptr, 1, 1, 0, 0, 0};  // no parse: bytes ignored
+    TKX_QUEUE_ITEM l{3, ParseLater, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    QueueItemList.push_back(&skipped);
+    QueueItemList.push_back(&a);
+    QueueItemList.push_back(&l);
+    Words({"prog"});
+    ParseUserInput();
+    EXPECT_EQ(g_Calls, (std::vector<int>{1, 3})) << "not enabled: the pass goes on";
+
+    g_Calls.clear();
+    Words({"/A"});
+    ParseUserInput();
+    EXPECT_EQ(g_Calls, (std::vector<int>{1})) << "enabled stop-parse module ends the pass";
+    EXPECT_EQ(g_LastErrorCode, 0u);
+}
+
+TEST_F(Passes, ExecuteRunsOnlyEnabledOneAndStopsAtFirstFailure) {
+    TKX_QUEUE_ITEM two{1, nullptr, ExecLater, nullptr, nullptr, 2, 0, 0, 0, 0};
+    TKX_QUEUE_ITEM ok{2, nullptr, ExecOk, nullptr, nullptr, 1, 0, 0, 0, 0};
+    TKX_QUEUE_ITEM fail{3, nullptr, ExecFail, nullptr, OnError, 1, 0, 0, 0, 0};
+    TKX_QUEUE_ITEM later{4, nullptr, ExecLater, nullptr, nullptr, 1, 0, 0, 0, 0};
+    QueueItemList.push_back(&two);
+    QueueItemList.push_back(&ok);
+    QueueItemList.push_back(&fail);
+    QueueItemList.push_back(&later);
+    ExecuteEnabledModules();
+    EXPECT_EQ(g_LastErrorCode, eEID_WRITE_FLASH);
+    EXPECT_EQ(g_Calls, (std::vector<int>{10, 11, 20})) << "enabled 2 does not run; later modules do not run";
+}
+
+std::vector<int> g_Clean;
+void CleanOne() { g_Clean.push_back(1); }
+void CleanThree() { g_Clean.push_back(3); }
+
+TEST(CleanUpWalk, StopsAtFirstEmptySlot) {
+    g_Clean.clear();
+    CleanUpFileHubHook = CleanOne;
+    CleanFlashIfcHook = nullptr;
+    CleanBiosInfoHook = CleanThree;
+    HuxResourceRelease();
+    EXPECT_EQ(g_Clean, (std::vector<int>{1})) << "flash interface never opened: BIOS-information clean-up skipped";
+    CleanFlashIfcHook = CleanOne;
+    g_Clean.clear();
+    HuxResourceRelease();
+    EXPECT_EQ(g_Clean, (std::vector<int>{1, 1, 3}));
+    CleanUpFileHubHook = CleanFlashIfcHook = CleanBiosInfoHook = nullptr;
+}
+
+TEST(ModuleTable, HoldsEveryRegistrarInOrderThenTheEmptyExtensionSlot) {
+    for (int i = 0; i < 108; ++i) EXPECT_NE(PtrHuxModuleList[i], nullptr) << "slot " << i;
+    EXPECT_EQ(PtrHuxModuleList[108], nullptr);
+    EXPECT_EQ(PtrHuxModuleList[2], RegisterInitBiosInfoQueueItem);
+    EXPECT_EQ(PtrHuxModuleList[72], RegisterMainBiosFlashQueueItem);
+    EXPECT_EQ(PtrHuxModuleList[107], RegisterYozGlobalEndQueueItem);
+    EXPECT_NE(HuxEarlyInitHooks[0], nullptr) << "slot 0 is a real do-nothing hook";
+    EXPECT_EQ(HuxEarlyInitHooks[7], nullptr);
+}
+
+}  // namespace
