@@ -131,3 +131,17 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { re
 PLACEHOLDER ENUM_ERR_ID RegisterusagefootQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER void InitializeFileHub() {}
+
+#include "TKXAcpi.h"
+#include "TKXPhysMem.h"
+#include "TKXPortIo.h"
+PLACEHOLDER UINT32 gIntrBufPhyAddr = 0;
+PLACEHOLDER void OutPortByte(UINT16, UINT8, TKX_GeneralPurposeRegisterBuffer*) {}
+PLACEHOLDER void OutPortByte(UINT16, UINT8) {}
+PLACEHOLDER void Delay(UINT32) {}
+PLACEHOLDER UINT8* MapPhyMem(UINT32, UINT32) { return nullptr; }
+PLACEHOLDER UINT8 UnMapPhyMem(UINT8*, UINT32) { return 1; }
+PLACEHOLDER UINT8 AllocPhyMem(UINT32, UINT32*, UINT8**) { return 0; }
+PLACEHOLDER UINT8 FreePhyMem(UINT32, UINT32) { return 1; }
+PLACEHOLDER UINT32 TKX_GetAcpiSmiPort(UINT16* port) { *port = 0; return eEID_COMMAND_LINE_BAD_SMI_ADDRESS; }
+PLACEHOLDER UINT32 TKX_GetLegacySmiPort(UINT16* port) { *port = 0xB2; return 0; }

@@ -172,3 +172,5 @@ void PlatformFinalize(TKXArgvList& args) {
     OsSeam_SetIoPrivilege(0);
     HuxExitProcess(g_LastErrorCode);
 }
+
+const char* HuxProgramName() { return sizeof(void*) == 8 ? "yozmfglnx_64" : "yozmfglnx_32"; }

@@ -85,3 +85,6 @@ void WriteOutInit();
 void ErrorOutInit();
 void InitWriteOut();
 void InitErrorOut();
+
+// The fixed build name the usage lines print ("yozmfglnx_64" or "yozmfglnx_32").
+const char* HuxProgramName();
