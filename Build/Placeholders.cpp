@@ -4,6 +4,7 @@
 // keeps its positions.
 #include "HuxCoreHooks.h"
 #include "HuxPlatform.h"
+#include "YozOptionStore.h"
 
 #define PLACEHOLDER __attribute__((weak))
 
@@ -19,7 +20,6 @@ PLACEHOLDER void TKX_Linux_SecureBoot_Check(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_LinuxMakeDrv(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_LinuxGenDrv(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_Linux_SecureBoot_Driver_Check(TKXArgvList&, UINT8&) {}
-PLACEHOLDER void TKX_YOZ_UsageHead(TKXArgvList&, UINT8& IfConti) { IfConti = 1; }
 PLACEHOLDER ENUM_ERR_ID LoadUaf(int, char**) { return eEID_NO_ERROR; }
 
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -27,16 +27,18 @@ PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID
 PLACEHOLDER ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
+// The global item's registration allows the hidden options ("/SM:n").
+PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalQueueItem(TKXQueueItemList&) {
+    YOZ_Set_AllowHideCommandStatus(1);
+    return eEID_NO_ERROR;
+}
 PLACEHOLDER ENUM_ERR_ID RegisterdelZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterusageheadQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_DPC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -50,7 +52,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterSecureFlashQueueItem(TKXQueueItemList&) { return
 PLACEHOLDER ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterhelpQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterquietQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterdefansQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterFlashAllROMFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -128,7 +129,6 @@ PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBEQueueItem(TKXQueueItemList&) { return eE
 PLACEHOLDER ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterusagefootQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER void InitializeFileHub() {}
 
@@ -145,3 +145,22 @@ PLACEHOLDER UINT8 AllocPhyMem(UINT32, UINT32*, UINT8**) { return 0; }
 PLACEHOLDER UINT8 FreePhyMem(UINT32, UINT32) { return 1; }
 PLACEHOLDER UINT32 TKX_GetAcpiSmiPort(UINT16* port) { *port = 0; return eEID_COMMAND_LINE_BAD_SMI_ADDRESS; }
 PLACEHOLDER UINT32 TKX_GetLegacySmiPort(UINT16* port) { *port = 0xB2; return 0; }
+
+#include <cstdio>
+#include <unistd.h>
+#include "FlashIfc.h"
+#include "SecureFlash.h"
+#include "YozRomFile.h"
+#include "YozZozRecords.h"
+PLACEHOLDER void YozEnableInput(UINT8) {}
+// One byte of standard input as it comes (no terminal mode change); EOF at its end.
+PLACEHOLDER int getch() {
+    unsigned char c;
+    return read(0, &c, 1) == 1 ? c : EOF;
+}
+PLACEHOLDER ENUM_ERR_ID EnableFlashIfc() { return eEID_FLASH_INTERFACE_OPEN; }
+PLACEHOLDER void CleanFlashIfc() {}
+PLACEHOLDER UINT32 gRomSize = 0;
+PLACEHOLDER UINT8 FLASH_IsSecureFlashSupported() { return 0; }
+PLACEHOLDER char* YOZ_pFileName = nullptr;
+PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;

@@ -1,0 +1,87 @@
+// Expected usage listing, built from the table of module help lines.
+#include "UsageListing.h"
+#include <cstring>
+
+namespace e2e {
+
+const char kPagerPause[] = "<Press any key to continue>\r";
+const char kBorderLine[] = "+---------------------------------------------------------------------------+\n";
+const char kOptionsLine[] = "| Options:                                                                  |\n";
+
+// Help lines of the option modules other than the usage head and foot, in
+// module-table order.
+const std::vector<HelpGroup> kModuleHelp = {};
+
+static const unsigned kUsageMask = 0x19;
+
+std::string PlainBanner() {
+    return std::string(kBorderLine) +
+           "|            Yoz Manufacturing Flash Utility (Linux) v5.09.04.1503          |\n"
+           "|        Keep the machine powered on until the update has finished.         |\n" +
+           kBorderLine;
+}
+
+static std::string UsageHeadLines(int width) {
+    const std::string name = width == 64 ? "yozmfglnx_64" : "yozmfglnx_32";
+    return "| Usage: " + name + " <ROM File Name> [Option 1] [Option 2]...              |\n"
+           "|           or                                                              |\n"
+           "|        " + name + " <Input or Output File Name> <Command>                 |\n"
+           "|           or                                                              |\n"
+           "|        " + name + " <Command>                                             |\n"
+           "| ------------------------------------------------------------------------- |\n"
+           "| Commands:                                                                 |\n";
+}
+
+static bool TakesPart(unsigned mask, unsigned mode) { return mask == 0 || (mask & mode) != 0; }
+
+namespace {
+struct Pager {
+    std::string out;
+    unsigned count = 0;
+    void Add(const std::string& text, unsigned lines) {
+        out += text;
+        count = (count + lines) & 0xFF;
+        if (count >= 18) {
+            out += kPagerPause;
+            count = 0;
+        }
+    }
+};
+}  // namespace
+
+static unsigned Lines(const std::string& text) {
+    unsigned n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+std::string UsageListing(int width, unsigned mode) {
+    Pager pager;
+    bool face = TakesPart(kUsageMask, mode);
+    if (face) pager.Add(PlainBanner(), 1);
+    if (face) pager.Add(UsageHeadLines(width), 7);
+    for (const HelpGroup& g : kModuleHelp) {
+        if (g.pass == 1 && TakesPart(g.mask, mode)) pager.Add(g.text, Lines(g.text));
+    }
+    // BIOS Guard usage has no "| Options:" line.
+    if (mode != kModeBiosGuard) pager.out += kOptionsLine;
+    for (const HelpGroup& g : kModuleHelp) {
+        if (g.pass == 0 && TakesPart(g.mask, mode)) pager.Add(g.text, Lines(g.text));
+    }
+    if (face) pager.out += kBorderLine;
+    return pager.out;
+}
+
+std::string UnknownWordListing(int width, const std::string& word, unsigned mode) {
+    return UsageListing(width, mode) + "Unknown command or option : " + word + "\n1 - Error: Unknown command.\n";
+}
+
+std::string WithoutPagerPauses(std::string text) {
+    const size_t n = strlen(kPagerPause);
+    for (size_t at = text.find(kPagerPause); at != std::string::npos; at = text.find(kPagerPause, at)) {
+        text.erase(at, n);
+    }
+    return text;
+}
+
+}  // namespace e2e

@@ -1,0 +1,108 @@
+// Checksums, GUID and hex text, GUID printing and the firmware-ID file
+// locator.
+#include "FlashIfc.h"
+#include "HuxCore.h"
+#include "TKXString.h"
+#include "YozOptionStore.h"
+
+UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length) {
+    UINT8 sum = 0;
+    if (data == nullptr) return 0;
+    for (UINT32 i = 0; i < length; ++i) sum = static_cast<UINT8>(sum + data[i]);
+    return sum;
+}
+
+UINT16 YOZ_CalCheckSum16(const UINT16* data, UINT32 wordCount) {
+    UINT16 sum = 0;
+    if (data == nullptr) return 0;
+    const UINT8* bytes = reinterpret_cast<const UINT8*>(data);
+    for (UINT32 i = 0; i < wordCount; ++i) {
+        sum = static_cast<UINT16>(sum + (bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    }
+    return sum;
+}
+
+UINT8 YOZ_Conv_GetNum(char c) {
+    if (c >= 0x30 && c <= 0x3F) return static_cast<UINT8>(c - 0x30);
+    if (c >= 'A' && c <= 'Z') return static_cast<UINT8>(c - 55);
+    if (c >= 'a' && c <= 'z') return static_cast<UINT8>(c - 87);
+    return 0;
+}
+
+EFI_GUID YOZ_Conv_StrtoGUID(const char* text) {
+    // Digit values of the 32 characters; the text ends early only when the
+    // caller gave less, and the missing digits count as 0.
+    UINT8 digit[32] = {0};
+    for (UINT32 i = 0; text != nullptr && i < 32 && text[i] != '\0'; ++i) digit[i] = YOZ_Conv_GetNum(text[i]);
+    EFI_GUID guid;
+    guid.Data1 = 0;
+    for (UINT32 i = 0; i < 8; ++i) guid.Data1 = (guid.Data1 << 4) + digit[i];
+    guid.Data2 = 0;
+    for (UINT32 i = 8; i < 12; ++i) guid.Data2 = static_cast<UINT16>((guid.Data2 << 4) + digit[i]);
+    guid.Data3 = 0;
+    for (UINT32 i = 12; i < 16; ++i) guid.Data3 = static_cast<UINT16>((guid.Data3 << 4) + digit[i]);
+    for (UINT32 k = 0; k < 8; ++k) {
+        guid.Data4[k] = static_cast<UINT8>((digit[16 + 2 * k] << 4) + digit[17 + 2 * k]);
+    }
+    return guid;
+}
+
+UINT32 YOZ_HexStringToValue(char* text) {
+    if (text == nullptr) return 0;
+    StrToUpper(text);
+    UINT32 length = StringLength(text);
+    // A u32 holds 8 digits: a longer text gives the value of its last 8.
+    UINT32 first = length > 8 ? length - 8 : 0;
+    UINT32 value = 0;
+    for (UINT32 k = 0; k < length - first; ++k) {
+        char c = text[length - 1 - k];
+        UINT32 v;
+        if (c >= '0' && c <= '9') {
+            v = static_cast<UINT32>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            v = static_cast<UINT32>(c - 'A' + 10);
+        } else {
+            continue;
+        }
+        value += v << (4 * k);
+    }
+    return value;
+}
+
+bool YOZ_Isxdigit(int c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+void YOZ_PrintGuid(const UINT8* guid) {
+    if (guid == nullptr) return;
+    const UINT8* g = guid;
+    unsigned long data1 = static_cast<unsigned long>(g[0] | (g[1] << 8) | (g[2] << 16)) |
+                          (static_cast<unsigned long>(g[3]) << 24);
+    unsigned data2 = static_cast<unsigned>(g[4] | (g[5] << 8));
+    unsigned data3 = static_cast<unsigned>(g[6] | (g[7] << 8));
+    WriteOut("%08lx-%04x-%04x-%02x%02x%02x%02x%02x%02x%02x%02x\n", data1, data2, data3, g[8], g[9], g[10], g[11],
+             g[12], g[13], g[14], g[15]);
+}
+
+// Firmware-ID file 3FD1D3A2-99F7-420B-BC69-8BB1D492A332 and its section
+// 2EBE0275-6458-4AF9-91ED-D3F4EDB100AA, in stored byte order.
+static const UINT8 kFidFileGuid[16] = {0xA2, 0xD3, 0xD1, 0x3F, 0xF7, 0x99, 0x0B, 0x42,
+                                       0xBC, 0x69, 0x8B, 0xB1, 0xD4, 0x92, 0xA3, 0x32};
+static const UINT8 kFidSectionGuid[16] = {0x75, 0x02, 0xBE, 0x2E, 0x58, 0x64, 0xF9, 0x4A,
+                                          0x91, 0xED, 0xD3, 0xF4, 0xED, 0xB1, 0x00, 0xAA};
+// The section GUID stands behind the 24-byte file header and a 4-byte
+// section header; the search window keeps 130 bytes at the end.
+static const UINT32 kFidSectionOffset = 28;
+static const UINT32 kFidSearchTail = 130;
+
+UINT32 YOZ_SearchFIDGuid_OffsetIn(const UINT8* rom, UINT32 size) {
+    if (rom == nullptr || size < kFidSearchTail) return 0;
+    for (UINT32 i = 0; i < size - kFidSearchTail; ++i) {
+        if (MemCmp(rom + i, kFidFileGuid, 16) == 1 && MemCmp(rom + i + kFidSectionOffset, kFidSectionGuid, 16) == 1) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+UINT32 YOZ_SearchFIDGuid_Offset(const UINT8* rom) { return YOZ_SearchFIDGuid_OffsetIn(rom, gRomSize); }

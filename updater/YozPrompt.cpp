@@ -1,0 +1,80 @@
+// Operator prompts and the help pager. Keys come from standard input one at
+// a time (getch); when input ends, the prompts take the answer that cancels
+// and the pager goes on.
+#include <cstdio>
+#include "FlashIfc.h"
+#include "HuxCore.h"
+#include "TKXPortIo.h"
+#include "YozOptionStore.h"
+
+UINT8 YOZ_LineCount = 0;
+
+// Lines of help output per page before the pager waits for a key.
+static const UINT8 kPagerLines = 18;
+
+void YOZ_BeginKeyDialogue() {
+    CleanFlashIfc();
+    YozEnableInput(1);
+}
+
+// The keyboard is left unlocked, as it was before the dialogue: nothing
+// else in the program locks it, and a lock left behind would outlive the
+// process while the driver is loaded.
+void YOZ_EndKeyDialogue() { EnableFlashIfc(); }
+
+// Prints the text and reads keys until one of `accepted` comes; every key
+// is echoed on its own line. Returns the key, or EOF when input ends.
+static int AskUntilAccepted(const char* text, const char* accepted) {
+    for (;;) {
+        WriteOut("%s", text);
+        fflush(stdout);
+        int key = getch();
+        if (key == EOF) {
+            WriteOut("\n");
+            return EOF;
+        }
+        WriteOut("%c\n", key);
+        for (const char* a = accepted; *a != '\0'; ++a) {
+            if (*a == key) return key;
+        }
+    }
+}
+
+UINT8 YOZ_PromptYesOrNo(const char* text) {
+    if (YOZ_GetQuietCmdIsEnable()) return 0;
+    if (YOZ_GetDefAnsCmdIsEnable()) {
+        WriteOut("%s Yes\n", text);
+        return 0;
+    }
+    YOZ_BeginKeyDialogue();
+    int key = AskUntilAccepted(text, "YyNn");
+    YOZ_EndKeyDialogue();
+    return (key == 'Y' || key == 'y') ? 0 : 1;
+}
+
+UINT8 YOZ_PromptFOrEOrA(const char* text) {
+    if (YOZ_GetQuietCmdIsEnable()) return 2;
+    if (YOZ_GetDefAnsCmdIsEnable()) {
+        WriteOut("%s All Flash\n", text);
+        return 2;
+    }
+    YOZ_BeginKeyDialogue();
+    int key = AskUntilAccepted(text, "FfEeAa");
+    YOZ_EndKeyDialogue();
+    if (key == 'A' || key == 'a') return 2;
+    if (key == 'F' || key == 'f') return 0;
+    return 1;
+}
+
+void YOZ_InitGlobalLineCont() { YOZ_LineCount = 0; }
+
+void YOZ_CheckGlobalLineCont(UINT32 lines) {
+    YOZ_LineCount = static_cast<UINT8>(YOZ_LineCount + lines);
+    if (YOZ_LineCount < kPagerLines) return;
+    YOZ_BeginKeyDialogue();
+    WriteOut("<Press any key to continue>\r");
+    fflush(stdout);
+    getch();
+    YOZ_LineCount = 0;
+    YOZ_EndKeyDialogue();
+}

@@ -1,0 +1,8 @@
+// Configuration records of the program's trailer: the state the option
+// modules read.
+#pragma once
+#include "HuxTypes.h"
+
+// OEM version text from the trailer's "@VER" record: null when the trailer
+// records were not loaded, empty when the record is absent or empty.
+extern char* YOZ_pUCPOEMVerString;
