@@ -8,12 +8,7 @@
 
 #define PLACEHOLDER __attribute__((weak))
 
-PLACEHOLDER BOOLEAN InitMemMgr() { return TRUE; }
-PLACEHOLDER void OsSetNMI_WatchdogStoreValue() {}
-PLACEHOLDER void OsSetNMI_WatchdogRestoreValue() {}
-PLACEHOLDER BOOLEAN TKX_RuntimeMemoryHoleLoader(TKXArgvList&, UINT32) { return FALSE; }
-PLACEHOLDER void TKX_RuntimeMemoryHoleUnloader(TKXArgvList&) {}
-PLACEHOLDER BOOLEAN TKX_LinuxDriverLoader(TKXArgvList&, UINT32) { return TRUE; }
+PLACEHOLDER BOOLEAN TKX_LinuxDriverLoader(TKXArgvList&, UINT32) { return FALSE; }
 PLACEHOLDER void TKX_LinuxDriverUnloader(TKXArgvList&) {}
 PLACEHOLDER void TKX_Linux_DriverBuild_Usage(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_Linux_SecureBoot_Check(TKXArgvList&, UINT8&) {}
@@ -135,16 +130,6 @@ PLACEHOLDER void InitializeFileHub() {}
 #include "TKXAcpi.h"
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
-PLACEHOLDER UINT32 gIntrBufPhyAddr = 0;
-PLACEHOLDER void OutPortByte(UINT16, UINT8, TKX_GeneralPurposeRegisterBuffer*) {}
-PLACEHOLDER void OutPortByte(UINT16, UINT8) {}
-PLACEHOLDER void Delay(UINT32) {}
-PLACEHOLDER UINT8* MapPhyMem(UINT32, UINT32) { return nullptr; }
-PLACEHOLDER UINT8 UnMapPhyMem(UINT8*, UINT32) { return 1; }
-PLACEHOLDER UINT8 AllocPhyMem(UINT32, UINT32*, UINT8**) { return 0; }
-PLACEHOLDER UINT8 FreePhyMem(UINT32, UINT32) { return 1; }
-PLACEHOLDER UINT32 TKX_GetAcpiSmiPort(UINT16* port) { *port = 0; return eEID_COMMAND_LINE_BAD_SMI_ADDRESS; }
-PLACEHOLDER UINT32 TKX_GetLegacySmiPort(UINT16* port) { *port = 0xB2; return 0; }
 
 #include <cstdio>
 #include <unistd.h>
@@ -152,15 +137,14 @@ PLACEHOLDER UINT32 TKX_GetLegacySmiPort(UINT16* port) { *port = 0xB2; return 0; 
 #include "SecureFlash.h"
 #include "YozRomFile.h"
 #include "YozZozRecords.h"
-PLACEHOLDER void YozEnableInput(UINT8) {}
-// One byte of standard input as it comes (no terminal mode change); EOF at its end.
-PLACEHOLDER int getch() {
-    unsigned char c;
-    return read(0, &c, 1) == 1 ? c : EOF;
-}
 PLACEHOLDER ENUM_ERR_ID EnableFlashIfc() { return eEID_FLASH_INTERFACE_OPEN; }
 PLACEHOLDER void CleanFlashIfc() {}
 PLACEHOLDER UINT32 gRomSize = 0;
 PLACEHOLDER UINT8 FLASH_IsSecureFlashSupported() { return 0; }
 PLACEHOLDER char* YOZ_pFileName = nullptr;
 PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
+#include "TKXDriver.h"
+// The kernel driver: not open, no Secure Boot, every request refused.
+PLACEHOLDER int Fd = -1;
+PLACEHOLDER UINT8 TKX_Get_Linux_SecureBoot_Enable() { return 0; }
+PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }

@@ -6,6 +6,7 @@
 #include "HuxCoreHooks.h"
 #include "HuxPlatform.h"
 #include "OsSeam.h"
+#include "TKXDriver.h"
 #include "TKXOutput.h"
 
 WriteOutT WriteOut = nullptr;
@@ -62,7 +63,9 @@ void HuxDriverRelease(TKXArgvList& args) {
 }
 
 ENUM_ERR_ID PlatformInitialize(TKXArgvList& args) {
-    OsSeam_SetIoPrivilege(3);
+    // Without the privilege level the first port instruction would kill the
+    // process; under Secure Boot the driver does the port writes instead.
+    if (OsSeam_SetIoPrivilege(3) != 0 && !TKX_Get_Linux_SecureBoot_Enable()) return eEID_DRIVER_LOAD;
     if (HuxDriverInit(args) == 0) return eEID_DRIVER_LOAD;
     if (!InitMemMgr()) return eEID_MEM_MGR_INIT;
     OsSetNMI_WatchdogStoreValue();

@@ -26,3 +26,8 @@ extern const EmuSmiHandlerEntry EmuSmiHandlers[];
 bool EmuSmi_IsSmiPort(UINT16 port);
 // Runs the handler of the command and writes the "smi" trace line.
 void EmuSmi_Dispatch(UINT16 port, UINT8 command, TKX_GeneralPurposeRegisterBuffer& regs);
+
+// The firmware's WSMT mailbox watches every SMI while it is handed out:
+// before the handler (records the guarded word) and after it (changes it).
+void EmuMailBox_BeforeSmi(EmuSmiRequest& request);
+void EmuMailBox_AfterSmi(EmuSmiRequest& request);

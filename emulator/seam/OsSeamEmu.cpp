@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include "EmuMachine.h"
+#include "EmuPorts.h"
 #include "EmuSmi.h"
 #include "OsSeam.h"
 
@@ -45,10 +46,7 @@ void OsSeam_OutByteRegs(UINT16 port, UINT8 value, TKX_GeneralPurposeRegisterBuff
     OsSeam_OutByte(port, value);
 }
 
-UINT8 OsSeam_InByte(UINT16 port) {
-    EmuTrace("port in=0x%x", port);
-    return 0xFF;
-}
+UINT8 OsSeam_InByte(UINT16 port) { return EmuPorts_InByte(port); }
 UINT16 OsSeam_InWord(UINT16 port) {
     EmuTrace("port in=0x%x", port);
     return 0xFFFF;
@@ -57,13 +55,16 @@ UINT32 OsSeam_InDword(UINT16 port) {
     EmuTrace("port in=0x%x", port);
     return 0xFFFFFFFF;
 }
-void OsSeam_OutByte(UINT16 port, UINT8 value) { EmuTrace("port out=0x%x value=0x%02x", port, value); }
+void OsSeam_OutByte(UINT16 port, UINT8 value) { EmuPorts_OutByte(port, value); }
 void OsSeam_OutWord(UINT16 port, UINT16 value) { EmuTrace("port out=0x%x value=0x%04x", port, value); }
 void OsSeam_OutDword(UINT16 port, UINT32 value) { EmuTrace("port out=0x%x value=0x%08x", port, value); }
 
 UINT64 OsSeam_Rdtsc() { return s_VirtualClockUs * 1000; }
 
-void OsSeam_DelayUs(UINT32 us) { s_VirtualClockUs += us; }
+void OsSeam_DelayUs(UINT32 us) {
+    s_VirtualClockUs += us;
+    if (EmuMachine_GetNum("trace_delays", 0) != 0) EmuTrace("delay us=0x%x", us);
+}
 
 std::string OsSeam_Path(const char* systemPath) {
     if (systemPath == nullptr || systemPath[0] != '/') return systemPath == nullptr ? "" : systemPath;
@@ -113,21 +114,22 @@ UINT64 OsSeam_FsType(const char* path) {
     return static_cast<UINT64>(sfs.f_type);
 }
 
-static bool IsShutdownCommand(const char* command) {
+// Commands that act on the host as a whole are only recorded.
+static bool IsHostWideCommand(const char* command) {
     while (*command == ' ') ++command;
-    return strncmp(command, "shutdown", 8) == 0;
+    return strncmp(command, "shutdown", 8) == 0 || strcmp(command, "sync") == 0;
 }
 
 int OsSeam_System(const char* command) {
     EmuTrace("shell \"%s\"", command);
-    if (IsShutdownCommand(command)) return 0;
+    if (IsHostWideCommand(command)) return 0;
     fflush(nullptr);
     return system(OsSeam_ShellText(command).c_str());
 }
 
 FILE* OsSeam_Popen(const char* command, const char* mode) {
     EmuTrace("shell \"%s\"", command);
-    if (IsShutdownCommand(command)) return popen("true", mode);
+    if (IsHostWideCommand(command)) return popen("true", mode);
     fflush(nullptr);
     return popen(OsSeam_ShellText(command).c_str(), mode);
 }

@@ -6,3 +6,5 @@
 
 typedef bool (*EmuInitStep)(std::string& error);
 extern const EmuInitStep EmuInitSteps[];  // ended by nullptr
+
+bool EmuInit_NmiWatchdog(std::string& error);

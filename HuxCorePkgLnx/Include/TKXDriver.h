@@ -1,0 +1,73 @@
+// The program's kernel driver as the platform layer sees it: the device
+// descriptor, the request codes and records, the request call and the Secure
+// Boot state that decides whether port writes go through the driver.
+#pragma once
+#include "HuxTypes.h"
+
+// Descriptor of the driver's open device node; -1 while the driver is not open.
+extern int Fd;
+
+// 1 when UEFI Secure Boot is on (port writes then go through the driver).
+UINT8 TKX_Get_Linux_SecureBoot_Enable();
+
+// Request codes, used as the ioctl request value as they are.
+enum : unsigned long {
+    CMD_ALLOC = 0x4160,
+    CMD_FREE = 0x4161,
+    CMD_LOCK_KB = 0x4162,
+    CMD_UNLOCK_KB = 0x4163,
+    CMD_PORTWRITEBYTE = 0x4166,
+};
+
+// Sends one request with its record (or none) on Fd. 0 when the driver
+// accepted it; -1 when the driver is not open or refused the request.
+int TKX_DriverRequest(unsigned long request, void* record);
+
+// CMD_ALLOC / CMD_FREE: natural alignment, pointer-width fields.
+struct NUVFLDRV_ALLOC {
+    long size;               // requested bytes, at most 131072
+    unsigned long kvirtlen;  // length reserved: size rounded up to whole pages
+    void* kmallocptr;        // the driver's raw allocation
+    void* kvirtadd;          // kernel address of the page-aligned area
+    unsigned long kphysadd;  // physical address of that area
+};
+
+// CMD_PORTWRITEBYTE: packed. In: Port, Value, Edi, Esi, Ebx, Ecx. Out: the six
+// registers Eax, Ebx, Ecx, Edx, Esi, Edi as they were after the write.
+#pragma pack(push, 1)
+struct NUVFLDRV_PORTWRITEBYTE {
+    UINT16 Port;
+    UINT8 Value;
+    unsigned long Edi;
+    unsigned long Esi;
+    unsigned long Ebp;
+    unsigned long Ebx;
+    unsigned long Edx;
+    unsigned long Ecx;
+    unsigned long Eax;
+};
+#pragma pack(pop)
+
+#if defined(__x86_64__)
+static_assert(sizeof(NUVFLDRV_ALLOC) == 40, "NUVFLDRV_ALLOC is 40 bytes on x86-64");
+static_assert(offsetof(NUVFLDRV_ALLOC, kvirtlen) == 8 && offsetof(NUVFLDRV_ALLOC, kmallocptr) == 16 &&
+                  offsetof(NUVFLDRV_ALLOC, kvirtadd) == 24 && offsetof(NUVFLDRV_ALLOC, kphysadd) == 32,
+              "NUVFLDRV_ALLOC offsets on x86-64");
+static_assert(sizeof(NUVFLDRV_PORTWRITEBYTE) == 59, "NUVFLDRV_PORTWRITEBYTE is 59 bytes on x86-64");
+static_assert(offsetof(NUVFLDRV_PORTWRITEBYTE, Value) == 2 && offsetof(NUVFLDRV_PORTWRITEBYTE, Edi) == 3 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Esi) == 11 && offsetof(NUVFLDRV_PORTWRITEBYTE, Ebp) == 19 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Ebx) == 27 && offsetof(NUVFLDRV_PORTWRITEBYTE, Edx) == 35 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Ecx) == 43 && offsetof(NUVFLDRV_PORTWRITEBYTE, Eax) == 51,
+              "NUVFLDRV_PORTWRITEBYTE offsets on x86-64");
+#else
+static_assert(sizeof(NUVFLDRV_ALLOC) == 20, "NUVFLDRV_ALLOC is 20 bytes on i386");
+static_assert(offsetof(NUVFLDRV_ALLOC, kvirtlen) == 4 && offsetof(NUVFLDRV_ALLOC, kmallocptr) == 8 &&
+                  offsetof(NUVFLDRV_ALLOC, kvirtadd) == 12 && offsetof(NUVFLDRV_ALLOC, kphysadd) == 16,
+              "NUVFLDRV_ALLOC offsets on i386");
+static_assert(sizeof(NUVFLDRV_PORTWRITEBYTE) == 31, "NUVFLDRV_PORTWRITEBYTE is 31 bytes on i386");
+static_assert(offsetof(NUVFLDRV_PORTWRITEBYTE, Value) == 2 && offsetof(NUVFLDRV_PORTWRITEBYTE, Edi) == 3 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Esi) == 7 && offsetof(NUVFLDRV_PORTWRITEBYTE, Ebp) == 11 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Ebx) == 15 && offsetof(NUVFLDRV_PORTWRITEBYTE, Edx) == 19 &&
+                  offsetof(NUVFLDRV_PORTWRITEBYTE, Ecx) == 23 && offsetof(NUVFLDRV_PORTWRITEBYTE, Eax) == 27,
+              "NUVFLDRV_PORTWRITEBYTE offsets on i386");
+#endif
