@@ -125,7 +125,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList&) { return eEID
 PLACEHOLDER ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER void InitializeFileHub() {}
 
 #include "TKXAcpi.h"
 #include "TKXPhysMem.h"

@@ -1,0 +1,53 @@
+// Stream wrappers used for every file the program writes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include "TKXFile.h"
+
+FILE* TKX_OpenFile(const char* path, UINT32 mode) {
+    const char* how = "rb";
+    if (mode == 1) how = "wb";
+    if (mode == 2) how = "r+b";
+    return fopen(path, how);
+}
+
+FILE* TKX_CreateFile(const char* path) { return fopen(path, "w+b"); }
+
+// A regular file opened for writing is synced so that a saved ROM is on the
+// disk, not only in the page cache, when the run reports success.
+static bool SyncIfWritten(FILE* stream) {
+    int fd = fileno(stream);
+    if (fd < 0) return true;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return true;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    return fsync(fd) == 0;
+}
+
+ENUM_ERR_ID TKX_CloseFile(FILE* stream) {
+    if (stream == nullptr) return eEID_WRITE_FILE;
+    bool ok = fflush(stream) == 0;
+    if (ok) ok = SyncIfWritten(stream);
+    if (fclose(stream) != 0) ok = false;
+    return ok ? eEID_NO_ERROR : eEID_WRITE_FILE;
+}
+
+UINT64 TKX_GetFileSize(FILE* stream) {
+    if (stream == nullptr) return TKX_FILE_SIZE_UNKNOWN;
+    off_t here = ftello(stream);
+    if (here < 0 || fseeko(stream, 0, SEEK_END) != 0) return TKX_FILE_SIZE_UNKNOWN;
+    off_t end = ftello(stream);
+    if (fseeko(stream, here, SEEK_SET) != 0 || end < 0) return TKX_FILE_SIZE_UNKNOWN;
+    return static_cast<UINT64>(end);
+}
+
+UINT32 TKX_ReadFile(FILE* stream, UINT32 offset, UINT32 size, UINT8* buffer) {
+    if (stream == nullptr || fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return static_cast<UINT32>(fread(buffer, 1, size, stream));
+}
+
+UINT32 TKX_WriteFile(FILE* stream, UINT32 offset, UINT32 size, UINT8* buffer) {
+    if (stream == nullptr || fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return static_cast<UINT32>(fwrite(buffer, 1, size, stream));
+}

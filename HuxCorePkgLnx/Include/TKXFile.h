@@ -1,0 +1,45 @@
+// File access: thin wrappers over C streams for writing, and the file hub,
+// the cache through which every file the program reads is read whole, once.
+#pragma once
+#include <cstdio>
+#include "HuxErrorId.h"
+#include "TKXList.h"
+
+// Mode 0 "rb", 1 "wb", 2 "r+b", any other value "rb". Null when it cannot be opened.
+FILE* TKX_OpenFile(const char* path, UINT32 mode);
+// Opens "w+b" (creates or truncates).
+FILE* TKX_CreateFile(const char* path);
+// Flushes, syncs a regular file that was open for writing to its disk, and
+// closes. eEID_WRITE_FILE when any of that fails (a full disk shows up here,
+// not in TKX_WriteFile, whose bytes may still sit in the stream's buffer).
+ENUM_ERR_ID TKX_CloseFile(FILE* stream);
+// Size in bytes, found by seeking to the end (the position is restored);
+// TKX_FILE_SIZE_UNKNOWN when it cannot be found.
+const UINT64 TKX_FILE_SIZE_UNKNOWN = ~0ULL;
+UINT64 TKX_GetFileSize(FILE* stream);
+// Seeks to offset from the start and reads up to size bytes; the number read.
+UINT32 TKX_ReadFile(FILE* stream, UINT32 offset, UINT32 size, UINT8* buffer);
+// Seeks to offset from the start and writes size bytes; the number taken by
+// the stream (check TKX_CloseFile for the final word).
+UINT32 TKX_WriteFile(FILE* stream, UINT32 offset, UINT32 size, UINT8* buffer);
+
+// One cached file: the hub's own copy of the path as asked for, the whole
+// file followed by one zero byte, and its size without that byte.
+struct FILE_HUB_ITEM {
+    char* name;
+    UINT8* data;
+    UINT32 size;
+};
+typedef TKXList<FILE_HUB_ITEM*> TKXFileHubList;
+extern TKXFileHubList FileHubList;
+
+// Empties the hub and publishes its clean-up hook.
+void InitializeFileHub();
+// The whole file at path: read on the first query of that exact path (no
+// normalisation: "./x" and "x" are two items), the same buffer afterwards.
+// 0x30 when it cannot be opened or is not a regular file, 0x22 when memory
+// runs out, 0x31 when it cannot be read whole or does not fit in 32 bits.
+// A failed query adds nothing. The hub owns the buffer until its clean-up.
+ENUM_ERR_ID QueryFileHub(const char* path, UINT8** data, UINT32& size);
+// Frees every item, its name and its data, and empties the hub.
+void CleanUpFileHub();

@@ -1,0 +1,173 @@
+// The stream wrappers and the file hub on real files of a scratch directory.
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include "HuxCoreHooks.h"
+#include "TKXFile.h"
+
+namespace {
+
+std::string ScratchDir() {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr ? base : "/tmp") + "/yoz-hub-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) ADD_FAILURE() << "mkdtemp";
+    return tmpl;
+}
+
+void Put(const std::string& path, const std::string& data) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
+    fclose(f);
+}
+
+struct FileHub : ::testing::Test {
+    std::string dir = ScratchDir();
+    std::string oldCwd;
+    void SetUp() override {
+        InitializeFileHub();
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof(buf)), nullptr);
+        oldCwd = buf;
+    }
+    void TearDown() override {
+        CleanUpFileHub();
+        ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+    }
+};
+
+TEST_F(FileHub, InitPublishesCleanUpHookAndCleanUpEmpties) {
+    CleanUpFileHubHook = nullptr;
+    InitializeFileHub();
+    EXPECT_EQ(CleanUpFileHubHook, &CleanUpFileHub);
+    Put(dir + "/a", "abc");
+    UINT8* data = nullptr;
+    UINT32 size = 0;
+    ASSERT_EQ(QueryFileHub((dir + "/a").c_str(), &data, size), eEID_NO_ERROR);
+    EXPECT_EQ(FileHubList.size(), 1u);
+    CleanUpFileHubHook();
+    EXPECT_EQ(FileHubList.size(), 0u);
+}
+
+TEST_F(FileHub, LaterQueriesGetTheSameBufferWithoutReadingAgain) {
+    std::string path = dir + "/rom.bin";
+    Put(path, std::string("\x01\x02\x00\x03", 4));
+    UINT8* first = nullptr;
+    UINT32 size = 0;
+    ASSERT_EQ(QueryFileHub(path.c_str(), &first, size), eEID_NO_ERROR);
+    ASSERT_EQ(size, 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(first), 4), std::string("\x01\x02\x00\x03", 4));
+    EXPECT_EQ(first[4], 0) << "a zero byte follows the data";
+
+    // The file changes on disk and vanishes: the hub keeps what it read.
+    Put(path, "changed and longer");
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    UINT8* again = nullptr;
+    UINT32 size2 = 0;
+    ASSERT_EQ(QueryFileHub(path.c_str(), &again, size2), eEID_NO_ERROR);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(size2, 4u);
+    EXPECT_EQ(FileHubList.size(), 1u);
+}
+
+TEST_F(FileHub, DotSlashAndPlainNameAreTwoItems) {
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    Put("x", "text");
+    UINT8* plain = nullptr;
+    UINT8* dotted = nullptr;
+    UINT32 s1 = 0, s2 = 0;
+    ASSERT_EQ(QueryFileHub("x", &plain, s1), eEID_NO_ERROR);
+    ASSERT_EQ(QueryFileHub("./x", &dotted, s2), eEID_NO_ERROR);
+    EXPECT_NE(plain, dotted);
+    EXPECT_STREQ(reinterpret_cast<char*>(plain), "text");
+    EXPECT_STREQ(reinterpret_cast<char*>(dotted), "text");
+    ASSERT_EQ(FileHubList.size(), 2u);
+    EXPECT_STREQ(FileHubList[0]->name, "x");
+    EXPECT_STREQ(FileHubList[1]->name, "./x");
+}
+
+TEST_F(FileHub, EmptyFileGivesOneZeroByte) {
+    Put(dir + "/empty", "");
+    UINT8* data = nullptr;
+    UINT32 size = 99;
+    ASSERT_EQ(QueryFileHub((dir + "/empty").c_str(), &data, size), eEID_NO_ERROR);
+    EXPECT_EQ(size, 0u);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data[0], 0);
+}
+
+TEST_F(FileHub, MissingFileDirectoryAndDeviceAre30AndAddNothing) {
+    UINT8* data = nullptr;
+    UINT32 size = 0;
+    EXPECT_EQ(QueryFileHub((dir + "/missing").c_str(), &data, size), eEID_OPEN_IN_FILE);
+    EXPECT_EQ(QueryFileHub(dir.c_str(), &data, size), eEID_OPEN_IN_FILE);
+    EXPECT_EQ(QueryFileHub("/dev/zero", &data, size), eEID_OPEN_IN_FILE);
+    EXPECT_EQ(QueryFileHub(nullptr, &data, size), eEID_OPEN_IN_FILE);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(FileHubList.size(), 0u);
+}
+
+TEST_F(FileHub, FilesThatDoNotFitIn32BitsAre31) {
+    // Sparse files: 4 GiB + 16 bytes (would read as 16 bytes modulo 2^32) and
+    // exactly 0xFFFFFFFF bytes (one more byte for the terminator would wrap).
+    for (UINT64 length : {0x100000010ULL, 0xFFFFFFFFULL}) {
+        std::string path = dir + "/big";
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(ftruncate(fileno(f), static_cast<off_t>(length)), 0);
+        fclose(f);
+        UINT8* data = nullptr;
+        UINT32 size = 0;
+        EXPECT_EQ(QueryFileHub(path.c_str(), &data, size), eEID_READ_FILE) << length;
+        EXPECT_EQ(FileHubList.size(), 0u);
+        unlink(path.c_str());
+    }
+}
+
+TEST(FileStreams, ModesOffsetsAndSizes) {
+    std::string dir = ScratchDir();
+    std::string path = dir + "/out.bin";
+    FILE* f = TKX_CreateFile(path.c_str());
+    ASSERT_NE(f, nullptr);
+    UINT8 block[4] = {'A', 'B', 'C', 'D'};
+    EXPECT_EQ(TKX_WriteFile(f, 8, 4, block), 4u);
+    EXPECT_EQ(TKX_GetFileSize(f), 12u);
+    UINT8 back[16] = {0};
+    EXPECT_EQ(TKX_ReadFile(f, 6, 16, back), 6u) << "reads up to the end";
+    EXPECT_EQ(back[0], 0);
+    EXPECT_EQ(back[2], 'A');
+    EXPECT_EQ(TKX_CloseFile(f), eEID_NO_ERROR);
+
+    f = TKX_OpenFile(path.c_str(), 2);  // r+b keeps the contents
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(TKX_WriteFile(f, 0, 2, block), 2u);
+    EXPECT_EQ(TKX_CloseFile(f), eEID_NO_ERROR);
+    FILE* r = TKX_OpenFile(path.c_str(), 7);  // any other mode reads
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(TKX_WriteFile(r, 0, 2, block), 0u);
+    EXPECT_EQ(TKX_ReadFile(r, 0, 16, back), 12u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(back), 12), std::string("AB\0\0\0\0\0\0ABCD", 12));
+    EXPECT_EQ(TKX_CloseFile(r), eEID_NO_ERROR);
+
+    f = TKX_OpenFile(path.c_str(), 1);  // wb truncates
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(TKX_GetFileSize(f), 0u);
+    EXPECT_EQ(TKX_CloseFile(f), eEID_NO_ERROR);
+    EXPECT_EQ(TKX_OpenFile((dir + "/none/x").c_str(), 1), nullptr);
+    EXPECT_EQ(TKX_OpenFile((dir + "/none").c_str(), 0), nullptr);
+}
+
+TEST(FileStreams, AFullDiskIsReportedWhenClosing) {
+    // /dev/full takes writes into the stream's buffer and fails them when
+    // flushed: the failure must not be lost.
+    FILE* f = TKX_OpenFile("/dev/full", 1);
+    ASSERT_NE(f, nullptr);
+    UINT8 block[512] = {0};
+    EXPECT_EQ(TKX_WriteFile(f, 0, sizeof(block), block), sizeof(block));
+    EXPECT_EQ(TKX_CloseFile(f), eEID_WRITE_FILE);
+    EXPECT_EQ(TKX_CloseFile(nullptr), eEID_WRITE_FILE);
+}
+
+}  // namespace
