@@ -1,6 +1,11 @@
 // Operator prompts and the help pager, with keys fed through standard input
 // (a pipe: no terminal attributes to read).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <cstring>
 #include "CaptureOut.h"
 #include "YozOptionStore.h"
 
@@ -96,6 +101,45 @@ TEST_F(Prompts, PagerPausesAfterTheEighteenthLine) {
     EXPECT_EQ(YOZ_LineCount, 0);
     // Each pause took one key: "b" is the next one.
     EXPECT_EQ(YOZ_PromptYesOrNo("?"), 1);
+}
+
+// Standard input is the slave side of a pseudo-terminal in canonical mode
+// with echo on, as an operator's shell leaves it.
+struct Terminal {
+    int master = -1, slave = -1, saved = -1;
+    Terminal() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        saved = dup(0);
+        dup2(slave, 0);
+    }
+    ~Terminal() {
+        dup2(saved, 0);
+        close(saved);
+        close(slave);
+        close(master);
+    }
+    bool Ok() const { return slave >= 0; }
+    void Type(const char* keys) { ASSERT_EQ(write(master, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys))); }
+};
+
+TEST_F(Prompts, SingleKeysFromATerminalWithoutEnter) {
+    Terminal tty;
+    ASSERT_TRUE(tty.Ok());
+    struct termios before;
+    ASSERT_EQ(tcgetattr(0, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);
+    unit::CapturedOut out;
+    // No line end follows the keys: a line-buffered read would wait forever.
+    tty.Type("zy");
+    EXPECT_EQ(YOZ_PromptYesOrNo("Go?"), 0);
+    tty.Type("e");
+    EXPECT_EQ(YOZ_PromptFOrEOrA("W?"), 1);
+    EXPECT_EQ(out.Text(), "Go?z\nGo?y\nW?e\n");
+    struct termios after;
+    ASSERT_EQ(tcgetattr(0, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal mode is put back";
 }
 
 }  // namespace
