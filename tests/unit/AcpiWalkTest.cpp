@@ -3,6 +3,7 @@
 // kernel copies, the FADT's SMI port and the "$ASF" record.
 #include <gtest/gtest.h>
 #include <cstring>
+#include "CaptureOut.h"
 #include "EmuAcpi.h"
 #include "TKXAcpi.h"
 #include "UnitMachine.h"
@@ -212,6 +213,20 @@ TEST_F(AcpiWalk, AsfRecordOnlyWhereItFitsWhole) {
     EXPECT_EQ(TKX_GetAsfTable(&header), 0xFFu) << "a record cut by the end of the area is not read";
     EXPECT_EQ(TKX_GetLegacySmiPort(&port), 0u);
     EXPECT_EQ(port, 0xB2);
+}
+
+TEST_F(AcpiWalk, DsdtDumpPrintsRowsOfSixteen) {
+    std::string dsdt = EmuAcpi_Table("DSDT", 2, std::string(4, '\x5a'));
+    WriteRootFile("/sys/firmware/acpi/tables/DSDT", dsdt);
+    unit::CapturedOut out;
+    TKX_DumpAcpiDsdt();
+    std::string expected = "\n  0000: 44 53 44 54 28 00 00 00 02 ";
+    char checksum[8];
+    snprintf(checksum, sizeof(checksum), "%02X ", static_cast<UINT8>(dsdt[9]));
+    expected += checksum;
+    expected += "59 4F 5A 45 4D 55 \n  0010: 59 4F 5A 4D 41 43 48 20 01 00 00 00 59 4F 5A 45 "
+                "\n  0020: 01 00 00 00 5A 5A 5A 5A \n";
+    EXPECT_EQ(out.Text(), expected);
 }
 
 }  // namespace
