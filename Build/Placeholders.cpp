@@ -134,9 +134,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { retur
 #include "SecureFlash.h"
 #include "YozRomFile.h"
 #include "YozZozRecords.h"
-PLACEHOLDER ENUM_ERR_ID EnableFlashIfc() { return eEID_FLASH_INTERFACE_OPEN; }
-PLACEHOLDER void CleanFlashIfc() {}
-PLACEHOLDER UINT32 gRomSize = 0;
 PLACEHOLDER UINT8 FLASH_IsSecureFlashSupported() { return 0; }
 PLACEHOLDER char* YOZ_pFileName = nullptr;
 PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
@@ -145,3 +142,9 @@ PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 PLACEHOLDER int Fd = -1;
 PLACEHOLDER UINT8 TKX_Get_Linux_SecureBoot_Enable() { return 0; }
 PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
+
+#include "FlashLibHooks.h"
+// The flash engine's SMI delay hook.
+PLACEHOLDER ENUM_ERR_ID FlashLibBeforeOperation_SMI_IFC_Delay(UINT32, UINT32, UINT32, void*, CallBackFn_T) {
+    return eEID_NO_ERROR;
+}

@@ -1,10 +1,12 @@
 // The init steps, in the order they run.
 #include "EmuInitSteps.h"
 #include "EmuAcpi.h"
+#include "EmuFlashSettings.h"
 
 const EmuInitStep EmuInitSteps[] = {
     EmuAcpi_Layout,
     EmuAsf_Layout,
     EmuInit_NmiWatchdog,
+    EmuFlashSettings_Check,
     nullptr,
 };

@@ -1,0 +1,144 @@
+// The flash block requests of the emulated firmware: open (0x20), read
+// (0x21), erase (0x22), write (0x23) and close (0x24), answered in the
+// function block at EBX over flash.bin. A request beyond the flash, or a
+// read or write of more data than the interface buffer holds, gets status 1.
+// Erase clears whole blocks of the machine's block table to 0xFF; a write
+// stores the bytes given, or (flash_nor=1) ANDs them into the old contents
+// as NOR programming does.
+#include <cstdio>
+#include <vector>
+#include "EmuBlocks.h"
+#include "EmuFlashPart.h"
+#include "EmuMachine.h"
+#include "EmuSmi.h"
+
+static const UINT8 kDone = 0;
+static const UINT8 kFailed = 1;
+
+static std::string Hex(const char* key, UINT32 value, int width) {
+    char text[64];
+    snprintf(text, sizeof(text), " %s=0x%0*x", key, width, value);
+    return text;
+}
+
+static bool ReadFunctionBlock(UINT32 ebx, EmuFunctionBlock& block) {
+    return ebx != 0 && EmuPhys_Read(ebx, &block, sizeof(block));
+}
+
+static void WriteStatus(UINT32 ebx, UINT8 status) { EmuPhys_Write(ebx + 0x10, &status, 1); }
+
+static UINT8 ReadStatus(UINT32 ebx) {
+    UINT8 status = 0;
+    EmuPhys_Read(ebx + 0x10, &status, 1);
+    return status;
+}
+
+static bool RangeInFlash(const EmuFunctionBlock& block) {
+    return static_cast<UINT64>(block.FlashAddress) + block.Size <= EmuFlash_Size();
+}
+
+static bool DataFits(const EmuFunctionBlock& block) {
+    return block.Size <= EMU_MAX_BLOCK_DATA && block.DataAddress + block.Size <= 0x100000000ull;
+}
+
+static void Corrupt(std::vector<UINT8>& data, UINT32 start, const EmuFault& fault) {
+    if (fault.Action != kEmuFaultCorrupt || data.empty()) return;
+    UINT32 at = fault.CorruptAddress >= start && fault.CorruptAddress - start < data.size()
+                    ? fault.CorruptAddress - start : 0;
+    data[at] ^= 0xFF;
+}
+
+// The part of a block request that every kind shares: the function block,
+// the shadow check, the fault rule and the trace line. `work` carries out
+// the request and answers 0 or 1; it is not run when the firmware does not
+// answer or a rule answers 1.
+template <typename Work>
+static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
+    UINT32 ebx = request.Regs.Ebx;
+    std::string asf = EmuFlashPart_AsfCheck(ebx);
+    EmuFunctionBlock block;
+    if (!ReadFunctionBlock(ebx, block)) {
+        request.TraceExtra = " bad-buffer" + asf;
+        return;
+    }
+    EmuFault fault = EmuFlashFaults_Check(kind, block.FlashAddress, block.Size);
+    if (fault.Action == kEmuFaultKeep) {
+        // No answer: the status stays as the program preset it.
+    } else if (fault.Action == kEmuFaultStatus && fault.Status == kFailed) {
+        WriteStatus(ebx, kFailed);
+    } else {
+        UINT8 status = work(block, fault);
+        if (status == kDone && fault.Action == kEmuFaultStatus) status = fault.Status;
+        WriteStatus(ebx, status);
+    }
+    request.TraceExtra = Hex("addr", block.FlashAddress, 8) + Hex("size", block.Size, 8) +
+                         Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
+}
+
+void EmuSmi_FlashRead(EmuSmiRequest& request) {
+    BlockRequest(request, "read", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+        if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
+        std::vector<UINT8> data(block.Size);
+        if (!EmuFlash_Read(block.FlashAddress, data.data(), block.Size)) return kFailed;
+        Corrupt(data, block.FlashAddress, fault);
+        if (!EmuPhys_Write(block.DataAddress, data.data(), block.Size)) return kFailed;
+        return kDone;
+    });
+}
+
+void EmuSmi_FlashWrite(EmuSmiRequest& request) {
+    BlockRequest(request, "write", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+        if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
+        std::vector<UINT8> data(block.Size);
+        if (!EmuPhys_Read(block.DataAddress, data.data(), block.Size)) return kFailed;
+        Corrupt(data, block.FlashAddress, fault);
+        if (EmuMachine_GetNum("flash_nor", 0) != 0) {
+            std::vector<UINT8> old(block.Size);
+            if (!EmuFlash_Read(block.FlashAddress, old.data(), block.Size)) return kFailed;
+            for (size_t i = 0; i < data.size(); ++i) data[i] &= old[i];
+        }
+        if (!EmuFlash_Write(block.FlashAddress, data.data(), block.Size)) return kFailed;
+        return kDone;
+    });
+}
+
+void EmuSmi_FlashErase(EmuSmiRequest& request) {
+    BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+        if (!RangeInFlash(block)) return kFailed;
+        if (block.Size == 0) return kDone;
+        // Whole blocks: from the start of the block that holds the first byte
+        // to the end of the block that holds the last.
+        UINT64 from = block.FlashAddress, to = static_cast<UINT64>(block.FlashAddress) + block.Size;
+        for (const EmuBlock& b : EmuBlocks_Machine()) {
+            UINT64 end = static_cast<UINT64>(b.Start) + b.Size;
+            if (b.Start <= block.FlashAddress && block.FlashAddress < end) from = b.Start;
+            if (b.Start < to && to <= end) to = end;
+        }
+        if (to > EmuFlash_Size()) to = EmuFlash_Size();
+        std::vector<UINT8> erased(static_cast<size_t>(to - from), 0xFF);
+        // A corrupted erase leaves one byte programmed.
+        if (fault.Action == kEmuFaultCorrupt) erased[fault.CorruptAddress >= from && fault.CorruptAddress < to
+                                                          ? fault.CorruptAddress - from : 0] = 0x00;
+        if (!EmuFlash_Write(static_cast<UINT32>(from), erased.data(), static_cast<UINT32>(to - from))) return kFailed;
+        return kDone;
+    });
+}
+
+void EmuSmi_FlashOpen(EmuSmiRequest& request) {
+    UINT32 ebx = request.Regs.Ebx;
+    std::string asf = EmuFlashPart_AsfCheck(ebx);
+    EmuFault fault = EmuFlashFaults_Check("open", 0, 0);
+    if (ebx == 0) {
+        request.TraceExtra = " bad-buffer" + asf;
+        return;
+    }
+    if (fault.Action == kEmuFaultStatus) WriteStatus(ebx, fault.Status);
+    else if (fault.Action != kEmuFaultKeep) WriteStatus(ebx, static_cast<UINT8>(EmuMachine_GetNum("flash_open_status", 0)));
+    request.TraceExtra = Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
+}
+
+void EmuSmi_FlashClose(EmuSmiRequest& request) {
+    std::string asf = EmuFlashPart_AsfCheck(request.Regs.Ebx);
+    EmuFault fault = EmuFlashFaults_Check("close", 0, 0);
+    request.TraceExtra = fault.Text + asf;
+}

@@ -1,0 +1,35 @@
+// The emulated firmware's flash part: the flash requests 0x20-0x25 answered
+// over flash.bin and the machine's block table, with a fault script.
+#pragma once
+#include <string>
+#include <vector>
+#include "EmuFlashSettings.h"
+
+struct EmuSmiRequest;
+
+#pragma pack(push, 1)
+// The function block at the start of the interface buffer.
+struct EmuFunctionBlock {
+    UINT64 DataAddress;
+    UINT32 FlashAddress;
+    UINT32 Size;
+    UINT8 Status;
+};
+#pragma pack(pop)
+static_assert(sizeof(EmuFunctionBlock) == 17, "function block is 17 bytes");
+
+#define EMU_INTERFACE_BUFFER_SIZE 0x11000u
+#define EMU_MAX_BLOCK_DATA (EMU_INTERFACE_BUFFER_SIZE - 0x11u)
+
+// "$ASF" shadow check of a flash request: when the machine publishes "$ASF",
+// compares its body with EBX and clears it; returns " asf=ok" or
+// " asf=stale", or "" without "$ASF".
+std::string EmuFlashPart_AsfCheck(UINT32 ebx);
+
+// The handlers.
+void EmuSmi_FlashOpen(EmuSmiRequest& request);
+void EmuSmi_FlashRead(EmuSmiRequest& request);
+void EmuSmi_FlashErase(EmuSmiRequest& request);
+void EmuSmi_FlashWrite(EmuSmiRequest& request);
+void EmuSmi_FlashClose(EmuSmiRequest& request);
+void EmuSmi_FlashInfo(EmuSmiRequest& request);
