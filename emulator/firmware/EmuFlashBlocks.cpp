@@ -58,7 +58,7 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
     std::string asf = EmuFlashPart_AsfCheck(ebx);
     EmuFunctionBlock block;
     if (!ReadFunctionBlock(ebx, block)) {
-        request.TraceExtra = " bad-buffer" + asf;
+        request.TraceExtra += " bad-buffer" + asf;
         return;
     }
     EmuFault fault = EmuFlashFaults_Check(kind, block.FlashAddress, block.Size);
@@ -71,7 +71,7 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
         if (status == kDone && fault.Action == kEmuFaultStatus) status = fault.Status;
         WriteStatus(ebx, status);
     }
-    request.TraceExtra = Hex("addr", block.FlashAddress, 8) + Hex("size", block.Size, 8) +
+    request.TraceExtra += Hex("addr", block.FlashAddress, 8) + Hex("size", block.Size, 8) +
                          Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
 }
 
@@ -129,16 +129,16 @@ void EmuSmi_FlashOpen(EmuSmiRequest& request) {
     std::string asf = EmuFlashPart_AsfCheck(ebx);
     EmuFault fault = EmuFlashFaults_Check("open", 0, 0);
     if (ebx == 0) {
-        request.TraceExtra = " bad-buffer" + asf;
+        request.TraceExtra += " bad-buffer" + asf;
         return;
     }
     if (fault.Action == kEmuFaultStatus) WriteStatus(ebx, fault.Status);
     else if (fault.Action != kEmuFaultKeep) WriteStatus(ebx, static_cast<UINT8>(EmuMachine_GetNum("flash_open_status", 0)));
-    request.TraceExtra = Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
+    request.TraceExtra += Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
 }
 
 void EmuSmi_FlashClose(EmuSmiRequest& request) {
     std::string asf = EmuFlashPart_AsfCheck(request.Regs.Ebx);
     EmuFault fault = EmuFlashFaults_Check("close", 0, 0);
-    request.TraceExtra = fault.Text + asf;
+    request.TraceExtra += fault.Text + asf;
 }

@@ -150,12 +150,12 @@ void EmuSmi_FlashInfo(EmuSmiRequest& request) {
     std::string asf = EmuFlashPart_AsfCheck(ebx);
     Buffer buf(EMU_INTERFACE_BUFFER_SIZE);
     if (ebx == 0 || !EmuPhys_Read(ebx, buf.data(), EMU_INTERFACE_BUFFER_SIZE)) {
-        request.TraceExtra = " bad-buffer" + asf;
+        request.TraceExtra += " bad-buffer" + asf;
         return;
     }
     EmuFault fault = EmuFlashFaults_Check("info", 0, 0);
     if (fault.Action == kEmuFaultKeep) {
-        request.TraceExtra = fault.Text + asf;
+        request.TraceExtra += fault.Text + asf;
         return;
     }
     std::string answer;
@@ -164,5 +164,5 @@ void EmuSmi_FlashInfo(EmuSmiRequest& request) {
     else answer = AnswerInformation(buf);
     if (fault.Action == kEmuFaultStatus) buf[4] = fault.Status;
     EmuPhys_Write(ebx, buf.data(), EMU_INTERFACE_BUFFER_SIZE);
-    request.TraceExtra = answer + fault.Text + asf;
+    request.TraceExtra += answer + fault.Text + asf;
 }

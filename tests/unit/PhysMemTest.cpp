@@ -82,16 +82,16 @@ TEST_F(MemMgr, MailBoxOnTryTwoServesThePoolAndItsGuardIsKept) {
     EXPECT_EQ(GetPhys(kMailBox, 24), std::string(24, '\0')) << "the live mailbox is zeroed when taken";
 
     gIntrBufPhyAddr = physical;
-    OutPortByte(0xB2, 0x25);
-    EXPECT_EQ(LastSmi(), "smi cmd=0x25 port=0xb2 ebx=0x7e101000 mbox20=0x5a5a0001 unhandled");
+    OutPortByte(0xB2, 0x5A);
+    EXPECT_EQ(LastSmi(), "smi cmd=0x5a port=0xb2 ebx=0x7e101000 mbox20=0x5a5a0001 unhandled");
     EXPECT_EQ(Guard(), ~0x5a5a0001u) << "the firmware changed it after the request";
-    OutPortByte(0xB2, 0x25);
-    EXPECT_EQ(LastSmi(), "smi cmd=0x25 port=0xb2 ebx=0x7e101000 mbox20=0x5a5a0001 unhandled");
+    OutPortByte(0xB2, 0x5A);
+    EXPECT_EQ(LastSmi(), "smi cmd=0x5a port=0xb2 ebx=0x7e101000 mbox20=0x5a5a0001 unhandled");
     EXPECT_EQ(GetPhys(kMailBox, 20), std::string(20, '\0')) << "only the guarded word is restored";
 
     // The direct three-argument write does not restore it.
-    DMIAccessIOByte(0xB2, 0x25, physical);
-    EXPECT_EQ(LastSmi(), "smi cmd=0x25 port=0xb2 ebx=0x7e101000 mbox20=0xa5a5fffe unhandled");
+    DMIAccessIOByte(0xB2, 0x5A, physical);
+    EXPECT_EQ(LastSmi(), "smi cmd=0x5a port=0xb2 ebx=0x7e101000 mbox20=0xa5a5fffe unhandled");
 
     // Releasing puts the saved mailbox back and tells the firmware.
     CleanMemMgr();
