@@ -52,6 +52,8 @@ void EmuSmi_MailBox(EmuSmiRequest& request) {
         return;
     }
     if (r.Ecx != kRequest) return;
+    // A new request takes back whatever mailbox was out before.
+    EmuState_SetNum("mailbox_out", 0);
     bool grant = mode == "try1" || (mode == "try2" && r.Edi == 1);
     if (grant) Grant(request);
     else r.Ecx = kRefused;
