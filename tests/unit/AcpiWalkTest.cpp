@@ -215,6 +215,40 @@ TEST_F(AcpiWalk, AsfRecordOnlyWhereItFitsWhole) {
     EXPECT_EQ(port, 0xB2);
 }
 
+UINT8 ByteSum(const std::vector<char>& data, size_t size) {
+    UINT8 sum = 0;
+    for (size_t i = 0; i < size && i < data.size(); ++i) sum = static_cast<UINT8>(sum + static_cast<UINT8>(data[i]));
+    return sum;
+}
+
+TEST_F(AcpiWalk, EmulatedMachineTablesAreFoundByTheWalk) {
+    for (const char* sysfs : {"acpi_sysfs=0", "acpi_sysfs=1"}) {
+        ASSERT_TRUE(Reset({"smi_port=0x52", sysfs, "fadt_length=276"}));
+        TKX_AcpiForgetTables();
+        std::string error;
+        ASSERT_TRUE(EmuAcpi_Layout(error)) << error;
+        EXPECT_EQ(Port(), 0x52) << sysfs;
+        std::vector<char> fidt(256, 0);
+        UINT32 fidtLength = TKX_GetAcpiTable(kAcpiSigFidt, fidt.data(), 256);
+        ASSERT_GE(fidtLength, 0x47u) << sysfs;
+        EXPECT_EQ(std::string(&fidt[0x44], 3), std::string("05\0", 3));
+        EXPECT_EQ(ByteSum(fidt, fidtLength), 0) << "checksum";
+        std::vector<char> dsdt(256, 0);
+        UINT32 dsdtLength = TKX_GetAcpiTable(kAcpiSigDsdt, dsdt.data(), 256);
+        ASSERT_GE(dsdtLength, 36u) << sysfs;
+        EXPECT_EQ(std::string(dsdt.data(), 4), "DSDT");
+        EXPECT_EQ(ByteSum(dsdt, dsdtLength), 0);
+        std::vector<char> fadt(512, 0);
+        EXPECT_EQ(TKX_GetAcpiTable(kAcpiSigFacp, fadt.data(), 512), 276u);
+        EXPECT_EQ(ByteSum(fadt, 276), 0);
+    }
+    std::string rsdp = GetPhys(0xE8000, 36);
+    std::vector<char> bytes(rsdp.begin(), rsdp.end());
+    EXPECT_EQ(rsdp.substr(0, 8), "RSD PTR ");
+    EXPECT_EQ(ByteSum(bytes, 20), 0) << "RSDP checksum";
+    EXPECT_EQ(ByteSum(bytes, 36), 0) << "RSDP extended checksum";
+}
+
 TEST_F(AcpiWalk, DsdtDumpPrintsRowsOfSixteen) {
     std::string dsdt = EmuAcpi_Table("DSDT", 2, std::string(4, '\x5a'));
     WriteRootFile("/sys/firmware/acpi/tables/DSDT", dsdt);
