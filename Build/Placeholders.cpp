@@ -130,7 +130,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { retur
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 
-#include "FlashIfc.h"
 #include "SecureFlash.h"
 #include "YozRomFile.h"
 #include "YozZozRecords.h"

@@ -1,6 +1,6 @@
 // Checksums, GUID and hex text, GUID printing and the firmware-ID file
 // locator.
-#include "FlashIfc.h"
+#include "RomInfo.h"
 #include "HuxCore.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"

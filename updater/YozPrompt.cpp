@@ -2,7 +2,7 @@
 // a time (getch); when input ends, the prompts take the answer that cancels
 // and the pager goes on.
 #include <cstdio>
-#include "FlashIfc.h"
+#include "FlashBlock.h"
 #include "HuxCore.h"
 #include "TKXPortIo.h"
 #include "YozOptionStore.h"

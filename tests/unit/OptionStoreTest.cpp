@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 #include "CaptureOut.h"
-#include "FlashIfc.h"
+#include "RomInfo.h"
 #include "YozOptionStore.h"
 
 namespace {
