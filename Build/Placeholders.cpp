@@ -134,7 +134,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { retur
 #include "YozRomFile.h"
 #include "YozZozRecords.h"
 PLACEHOLDER UINT8 FLASH_IsSecureFlashSupported() { return 0; }
-PLACEHOLDER char* YOZ_pFileName = nullptr;
 PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 #include "TKXDriver.h"
 // The kernel driver: not open, no Secure Boot, every request refused.
@@ -147,3 +146,24 @@ PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 PLACEHOLDER ENUM_ERR_ID FlashLibBeforeOperation_SMI_IFC_Delay(UINT32, UINT32, UINT32, void*, CallBackFn_T) {
     return eEID_NO_ERROR;
 }
+
+#include "RomInfo.h"
+#include "YozFlashRead.h"
+#include "ZoktMe.h"
+#include "ZoktSmallRequests.h"
+#include "ZoktVersion.h"
+PLACEHOLDER UINT16 Zokt_GetVer() { return 0; }
+PLACEHOLDER UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char*) { length = 0; status = 0; return 0; }
+PLACEHOLDER char* GetUserInputPWD(UINT16) { return nullptr; }
+PLACEHOLDER UINT8 CheckBIOSPWD(UINT8*, UINT8& status) { status = 0; return 0; }
+PLACEHOLDER char* CheckBIOSPWDReString() { return nullptr; }
+PLACEHOLDER UINT8 ZOKT_RomID_Check(UINT8*, UINT16& returnStatus) { returnStatus = 0; return 0; }
+PLACEHOLDER char* ZOKT_RomID_Check_ReString() { return nullptr; }
+PLACEHOLDER UINT8 ZOKT_ME_CheckSupport() { return 0; }
+PLACEHOLDER UINT8 ZOKT_ME_Ignition_CheckSupport() { return 0; }
+PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }
+PLACEHOLDER UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8**, UINT32&) { return 0; }
+PLACEHOLDER UINT8 ZOKT_ME_BufferISSingleBin() { return 0; }
+PLACEHOLDER UINT8* FLASH_ExtractRomImageFromCapsule(UINT8*) { return nullptr; }
+PLACEHOLDER void YOZ_SetFlashMsg(UINT8, UINT32) {}
+PLACEHOLDER ENUM_ERR_ID YOZ_Flash_Read(UINT8*) { return eEID_READ_FLASH; }

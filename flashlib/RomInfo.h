@@ -95,3 +95,7 @@ ENUM_ERR_ID RomLayoutChangeIfc(UINT8* data, UINT32 length);
 // The BIOS-information module (slot 2 of the module table).
 ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList& items);
 void CleanBiosInfo();
+
+// Identity of the running firmware (written by the system ROM model).
+extern UINT8 g_FwGuid[16];
+extern char g_FwId[9];

@@ -4,3 +4,6 @@
 
 // 1 when the firmware supports secure flash.
 UINT8 FLASH_IsSecureFlashSupported();
+// The image after the capsule header, or null when the file does not start
+// with the capsule GUID.
+UINT8* FLASH_ExtractRomImageFromCapsule(UINT8* file);

@@ -3,6 +3,7 @@
 #include "RomInfo.h"
 #include "HuxCore.h"
 #include "TKXString.h"
+#include "RomScan.h"
 #include "YozOptionStore.h"
 
 UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length) {
@@ -84,25 +85,7 @@ void YOZ_PrintGuid(const UINT8* guid) {
              g[12], g[13], g[14], g[15]);
 }
 
-// Firmware-ID file 3FD1D3A2-99F7-420B-BC69-8BB1D492A332 and its section
-// 2EBE0275-6458-4AF9-91ED-D3F4EDB100AA, in stored byte order.
-static const UINT8 kFidFileGuid[16] = {0xA2, 0xD3, 0xD1, 0x3F, 0xF7, 0x99, 0x0B, 0x42,
-                                       0xBC, 0x69, 0x8B, 0xB1, 0xD4, 0x92, 0xA3, 0x32};
-static const UINT8 kFidSectionGuid[16] = {0x75, 0x02, 0xBE, 0x2E, 0x58, 0x64, 0xF9, 0x4A,
-                                          0x91, 0xED, 0xD3, 0xF4, 0xED, 0xB1, 0x00, 0xAA};
-// The section GUID stands behind the 24-byte file header and a 4-byte
-// section header; the search window keeps 130 bytes at the end.
-static const UINT32 kFidSectionOffset = 28;
-static const UINT32 kFidSearchTail = 130;
-
-UINT32 YOZ_SearchFIDGuid_OffsetIn(const UINT8* rom, UINT32 size) {
-    if (rom == nullptr || size < kFidSearchTail) return 0;
-    for (UINT32 i = 0; i < size - kFidSearchTail; ++i) {
-        if (MemCmp(rom + i, kFidFileGuid, 16) == 1 && MemCmp(rom + i + kFidSectionOffset, kFidSectionGuid, 16) == 1) {
-            return i;
-        }
-    }
-    return 0;
-}
+// The firmware-ID file search is shared with the image and system models.
+UINT32 YOZ_SearchFIDGuid_OffsetIn(const UINT8* rom, UINT32 size) { return RomScan_FidFileOffset(rom, size); }
 
 UINT32 YOZ_SearchFIDGuid_Offset(const UINT8* rom) { return YOZ_SearchFIDGuid_OffsetIn(rom, gRomSize); }

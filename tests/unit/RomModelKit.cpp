@@ -1,0 +1,80 @@
+#include "RomModelKit.h"
+#include <cstdio>
+#include <cstring>
+#include "HuxCore.h"
+#include "RomInfo.h"
+#include "TKXOutput.h"
+#include "TKXPhysMem.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+namespace romkit {
+
+static std::vector<UINT8> sTable;
+
+void ResetModels() {
+    FreeMem(YOZ_pSystembuff);
+    YOZ_pSystembuff = nullptr;
+    YOZ_SysRom_Var_Init();
+    YOZ_RomFile_Init();
+    YOZ_SysNCBCnt = 0;
+}
+
+void SetBlocks(const std::vector<romimg::BlockRun>& runs) {
+    UINT32 count = 0;
+    for (const romimg::BlockRun& r : runs) count += r.count;
+    sTable.assign(16 + 9 * count, 0);
+    sTable[5] = 0x0B;
+    sTable[6] = static_cast<UINT8>(count);
+    sTable[7] = static_cast<UINT8>(count >> 8);
+    UINT32 at = 16, address = 0;
+    for (const romimg::BlockRun& r : runs) {
+        for (UINT32 i = 0; i < r.count; ++i) {
+            memcpy(&sTable[at], &address, 4);
+            memcpy(&sTable[at + 4], &r.size, 4);
+            sTable[at + 8] = static_cast<UINT8>(r.type);
+            at += 9;
+            address += r.size;
+        }
+    }
+    gpFlashInfo = reinterpret_cast<sROMInfo*>(sTable.data());
+    gRomSize = address;
+    gFlashBlockSize = runs.empty() ? 0 : runs.front().size;
+    ResetModels();
+}
+
+void UseImage(romimg::Bytes& image) {
+    YOZ_pOpenFileBuff = image.data();
+    YOZ_OpenFileSize = static_cast<UINT32>(image.size());
+}
+
+void UseFlashCopy(const romimg::Bytes& flash) {
+    FreeMem(YOZ_pSystembuff);
+    YOZ_pSystembuff = AllocMem(static_cast<UINT32>(flash.size()));
+    memcpy(YOZ_pSystembuff, flash.data(), flash.size());
+    YOZ_SysRomLoadOK = 1;
+}
+
+static std::string* sSink = nullptr;
+
+static int CaptureOut(const char* format, ...) {
+    char buf[4096];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(buf, sizeof(buf), format, ap);
+    va_end(ap);
+    if (sSink != nullptr) *sSink += buf;
+    return n;
+}
+
+Capture::Capture() {
+    sSink = &text;
+    WriteOut = CaptureOut;
+}
+
+Capture::~Capture() {
+    sSink = nullptr;
+    WriteOut = TKXPrintf;
+}
+
+}  // namespace romkit

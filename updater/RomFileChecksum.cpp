@@ -1,0 +1,102 @@
+// Firmware-volume and FFS-file checksum walk over the image.
+#include <cstring>
+#include "RomScan.h"
+#include "TKXPhysMem.h"
+#include "YozRomFile.h"
+
+#define FV_SCAN_WINDOW 0x10000u
+#define FV_SIGNATURE_OFFSET 40
+#define FV_MIN_HEADER 0x38u
+#define FFS_HEADER_SIZE 24u
+
+static UINT8 Sum8(const UINT8* p, UINT32 n) {
+    UINT32 s = 0;
+    for (UINT32 i = 0; i < n; ++i) s += p[i];
+    return static_cast<UINT8>(s);
+}
+
+static bool IsFfsVolume(const UINT8* v) {
+    return memcmp(v + 16, kGuidFfs2, 16) == 0 || memcmp(v + 16, kGuidFfs3, 16) == 0;
+}
+
+// Checks one FFS file at f (fileRoom bytes of the volume from f); false on a
+// bad header, size or checksum.
+static bool CheckFile(const UINT8* f, UINT32 fileRoom, UINT32 size, UINT32 tail) {
+    if (size < FFS_HEADER_SIZE + tail || size > fileRoom) return false;
+    UINT32 s = 0;
+    for (UINT32 i = 0; i < FFS_HEADER_SIZE; ++i) {
+        if (i != 17 && i != 23) s += f[i];
+    }
+    if ((s & 0xFF) != 0) return false;
+    UINT8 attributes = f[19];
+    if (attributes & 0x40) {
+        if (static_cast<UINT8>(f[17] + Sum8(f + FFS_HEADER_SIZE, size - FFS_HEADER_SIZE - tail)) != 0) return false;
+    } else if (f[17] != 0x5A && f[17] != 0xAA) {
+        return false;
+    }
+    if (tail != 0) {
+        UINT16 check = RomScan_Get16(f + 16);
+        if (RomScan_Get16(f + size - 2) != static_cast<UINT16>(~check)) return false;
+    }
+    return true;
+}
+
+// Checks the volume at v; returns its length, or 0 when it is bad.
+static UINT32 CheckVolume(const UINT8* image, UINT32 size, UINT32 v, UINT32 fid) {
+    const UINT8* h = image + v;
+    UINT32 headerLength = RomScan_Get16(h + 48);
+    UINT64 fvLength64 = static_cast<UINT64>(RomScan_Get32(h + 32)) | static_cast<UINT64>(RomScan_Get32(h + 36)) << 32;
+    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || headerLength > size - v) return 0;
+    if (fvLength64 < headerLength || fvLength64 > size - v) return 0;
+    UINT32 fvLength = static_cast<UINT32>(fvLength64);
+    UINT32 s = 0;
+    for (UINT32 i = 0; i < headerLength; i += 2) s += RomScan_Get16(h + i);
+    if ((s & 0xFFFF) != 0) return 0;
+    if (h[55] == 1) YOZ_RomFile_PIVersion = 0x9000;
+    else if (h[55] == 2) YOZ_RomFile_PIVersion = 0x10000;
+    UINT32 attributes = RomScan_Get32(h + 44);
+    UINT8 erased = (attributes & 0x800) ? 0xFF : 0x00;
+    UINT8 erasedHeader[FFS_HEADER_SIZE];
+    memset(erasedHeader, erased, sizeof(erasedHeader));
+
+    UINT32 off = headerLength;
+    while (off < fvLength && fvLength - off >= FFS_HEADER_SIZE) {
+        const UINT8* f = h + off;
+        if (memcmp(f, erasedHeader, FFS_HEADER_SIZE) == 0) break;
+        UINT32 fileSize = RomScan_Get24(f + 20);
+        UINT32 tail = (YOZ_RomFile_PIVersion == 0x9000 && (f[19] & 0x01)) ? 2 : 0;
+        if (!CheckFile(f, fvLength - off, fileSize, tail)) return 0;
+        UINT32 aligned = (fileSize + 7) & ~7u;
+        UINT32 at = v + off;
+        if (fid > at && fid - at < aligned) YOZ_ImageFidCheckSumOffset = at;
+        if (aligned >= fvLength - off) break;
+        off += aligned;
+    }
+    return fvLength;
+}
+
+UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
+    if (image == nullptr) return 0;
+    UINT32 fid = YOZ_RomFile_FindImageFidOffset(image);
+    UINT32 window = 0;
+    while (window < size) {
+        UINT32 windowEnd = (size - window > FV_SCAN_WINDOW) ? window + FV_SCAN_WINDOW : size;
+        UINT32 next = windowEnd;
+        UINT32 from = window;
+        while (from < windowEnd) {
+            UINT32 sig = RomScan_Find(image, windowEnd + 3 < size ? windowEnd + 3 : size, from, "_FVH", 4);
+            if (sig == ROMSCAN_NONE) break;
+            from = sig + 4;
+            if (sig - window < FV_SIGNATURE_OFFSET) continue;
+            UINT32 v = sig - FV_SIGNATURE_OFFSET;
+            if (size - v < 64) break;
+            if (!IsFfsVolume(image + v)) continue;
+            UINT32 fvLength = CheckVolume(image, size, v, fid);
+            if (fvLength == 0) return 0;
+            next = v + fvLength;
+            break;
+        }
+        window = next;
+    }
+    return 1;
+}
