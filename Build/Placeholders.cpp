@@ -19,7 +19,6 @@ PLACEHOLDER ENUM_ERR_ID LoadUaf(int, char**) { return eEID_NO_ERROR; }
 
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 // The global item's registration allows the hidden options ("/SM:n").

@@ -169,6 +169,21 @@ RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>
     return RunProgramEnv(width, args, env, input, cwd.empty() ? m.dir : cwd);
 }
 
+RunResult RunTestBuild(int width, const std::string& path64, const std::string& path32, const Machine& m,
+                       const std::vector<std::string>& args) {
+    std::vector<std::string> argv;
+    if (width == 32) {
+        argv.push_back(YOZ_QEMU_I386);
+        argv.push_back(path32);
+    } else {
+        argv.push_back(path64);
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = BaseEnv();
+    env.push_back("YOZ_EMU_MACHINE=" + m.dir);
+    return Spawn(argv, env, "", m.dir);
+}
+
 std::vector<std::string> TraceLines(const Machine& m) {
     std::vector<std::string> lines;
     std::string all = ReadFile(m.File("trace.log"));
