@@ -294,6 +294,23 @@ TEST_P(FlashLib, AsfShadowBeforeEveryRequestButTheOpenWhenThePortComesFromAsf) {
     }
 }
 
+TEST_P(FlashLib, AsfRecordsAtTheEndOfTheBiosAreaAreReadOnlyAsFarAsTheyLie) {
+    // The port field lies inside the area, the body does not: the port is
+    // used, nothing is shadowed.
+    Machine body = MakeMachine(Filled(0x40000, 0xFF), kBlocks, {"fadt_smi_cmd=0", "asf_port=0xb0", "asf_addr=0xffff0"});
+    RunResult r = Drive(body, {"exec"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> smis = FlashSmis(body);
+    ASSERT_EQ(smis.size(), 3u);
+    EXPECT_EQ(smis[1], "smi cmd=0x25 port=0xb0" + std::string(kHole) + " info=head16 status=0x00 asf=bad");
+
+    // The port field lies past the area: no record, the default port.
+    Machine port = MakeMachine(Filled(0x40000, 0xFF), kBlocks, {"fadt_smi_cmd=0", "asf_port=0xb0", "asf_addr=0xffff4"});
+    r = Drive(port, {"exec"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(FlashSmis(port), (std::vector<std::string>{Smi("0x20", kOpen), Smi("0x25", kInfo), Smi("0x24", "")}));
+}
+
 YOZ_E2E_BOTH_WIDTHS(FlashLib);
 
 TEST(YozemuFlash, InitRefusesBadFlashSettings) {
