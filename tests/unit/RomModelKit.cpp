@@ -55,26 +55,4 @@ void UseFlashCopy(const romimg::Bytes& flash) {
     YOZ_SysRomLoadOK = 1;
 }
 
-static std::string* sSink = nullptr;
-
-static int CaptureOut(const char* format, ...) {
-    char buf[4096];
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(buf, sizeof(buf), format, ap);
-    va_end(ap);
-    if (sSink != nullptr) *sSink += buf;
-    return n;
-}
-
-Capture::Capture() {
-    sSink = &text;
-    WriteOut = CaptureOut;
-}
-
-Capture::~Capture() {
-    sSink = nullptr;
-    WriteOut = TKXPrintf;
-}
-
 }  // namespace romkit

@@ -1,7 +1,6 @@
 // In-process set-up for tests of the image and system models: a block table
-// in place of the firmware's answer, fresh model state, and captured output.
+// in place of the firmware's answer and fresh model state.
 #pragma once
-#include <cstdarg>
 #include <string>
 #include <vector>
 #include "RomImageBuilder.h"
@@ -17,12 +16,5 @@ void ResetModels();
 void UseImage(romimg::Bytes& image);
 // Makes the bytes the flash copy (copied into a model-owned buffer).
 void UseFlashCopy(const romimg::Bytes& flash);
-
-// Captures everything printed through WriteOut while alive.
-struct Capture {
-    Capture();
-    ~Capture();
-    std::string text;
-};
 
 }  // namespace romkit
