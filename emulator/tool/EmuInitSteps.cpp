@@ -1,12 +1,14 @@
 // The init steps, in the order they run.
 #include "EmuInitSteps.h"
 #include "EmuAcpi.h"
+#include "EmuEcb.h"
 #include "EmuFlashSettings.h"
 
 const EmuInitStep EmuInitSteps[] = {
     EmuAcpi_Layout,
     EmuAsf_Layout,
     EmuInit_NmiWatchdog,
+    EmuEcb_Layout,
     EmuFlashSettings_Check,
     nullptr,
 };

@@ -213,3 +213,48 @@ TEST(SysRomEcb, FirstBlockingBitPrintsItsMessage) {
 }
 
 }  // namespace
+
+// The status read through physical memory of the emulated machine.
+#include "EmuAcpi.h"
+#include "EmuEcb.h"
+#include "HuxPlatform.h"
+#include "TKXAcpi.h"
+#include "TKXPhysMem.h"
+#include "UnitMachine.h"
+
+namespace {
+
+struct EcbMachine : ::testing::Test {
+    TKXArgvList args;
+    bool Start(const std::vector<std::string>& settings) {
+        if (!unitmachine::Reset(settings)) return false;
+        std::string error;
+        bool ok = EmuAcpi_Layout(error) && EmuEcb_Layout(error);
+        EXPECT_TRUE(ok) << error;
+        return ok && TKX_RuntimeMemoryHoleLoader(args, 0) && InitMemMgr();
+    }
+    void TearDown() override {
+        CleanMemMgr();
+        TKX_AcpiForgetTables();
+        romkit::ResetModels();
+    }
+};
+
+TEST_F(EcbMachine, NoBlockByDefaultAndTheFirmwaresMessageWhenBlocked) {
+    ASSERT_TRUE(Start({}));
+    romkit::ResetModels();
+    EXPECT_EQ(YOZ_SysRom_EC_CheckStatus(), 1);
+    EXPECT_EQ(YOZ_SysRom_EC_ECBIDFlag(), 0);
+    CleanMemMgr();
+
+    ASSERT_TRUE(Start({"ecb=0x60", "ecb_msg20=Battery too low to flash."}));
+    romkit::ResetModels();
+    unit::CapturedOut out;
+    EXPECT_EQ(YOZ_SysRom_EC_CheckStatus(), 0);
+    EXPECT_EQ(out.Text(), "Battery too low to flash.\n");
+    EXPECT_EQ(YOZ_SysRom_EC_ECBIDFlag(), 0x60);
+    ASSERT_NE(YOZ_pEcbHdr, nullptr);
+    EXPECT_EQ(memcmp(YOZ_pEcbHdr, "$ECB", 4), 0);
+}
+
+}  // namespace
