@@ -154,10 +154,10 @@ PLACEHOLDER ENUM_ERR_ID FlashLibBeforeOperation_SMI_IFC_Delay(UINT32, UINT32, UI
 PLACEHOLDER UINT16 Zokt_GetVer() { return 0; }
 PLACEHOLDER UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char*) { length = 0; status = 0; return 0; }
 PLACEHOLDER char* GetUserInputPWD(UINT16) { return nullptr; }
-PLACEHOLDER UINT8 CheckBIOSPWD(UINT8*, UINT8& status) { status = 0; return 0; }
-PLACEHOLDER char* CheckBIOSPWDReString() { return nullptr; }
-PLACEHOLDER UINT8 ZOKT_RomID_Check(UINT8*, UINT16& returnStatus) { returnStatus = 0; return 0; }
-PLACEHOLDER char* ZOKT_RomID_Check_ReString() { return nullptr; }
+PLACEHOLDER UINT8 CheckBIOSPWD(const UINT8*, UINT8& status) { status = 0; return 0; }
+PLACEHOLDER const char* CheckBIOSPWDReString() { return nullptr; }
+PLACEHOLDER UINT8 ZOKT_RomID_Check(const UINT8*, UINT32, UINT16& returnStatus) { returnStatus = 0; return 0; }
+PLACEHOLDER const char* ZOKT_RomID_Check_ReString() { return nullptr; }
 PLACEHOLDER UINT8 ZOKT_ME_CheckSupport() { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_Ignition_CheckSupport() { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }

@@ -48,8 +48,8 @@ void YOZ_RomFile_SetCheckRomIDCount(UINT8 fixed, UINT8 count) {
 
 ENUM_ERR_ID YOZ_RomFile_ZOKT_CheckRomID(UINT8* image) {
     UINT16 returnStatus = 0;
-    if (!ZOKT_RomID_Check(image, returnStatus)) return eEID_NO_ERROR;
-    char* text = ZOKT_RomID_Check_ReString();
+    if (!ZOKT_RomID_Check(image, RomScan_Limit(image), returnStatus)) return eEID_NO_ERROR;
+    const char* text = ZOKT_RomID_Check_ReString();
     if (text != nullptr) WriteOut("%s", text);
     if (returnStatus & 0x08) {
         if (returnStatus & 0x10) ErrorOut = YOZ_OEM_ErrorPrintf;

@@ -26,7 +26,7 @@ static UINT16 ReturnStatus() {
 }
 
 static void PrintAnswerText() {
-    char* text = CheckBIOSPWDReString();
+    const char* text = CheckBIOSPWDReString();
     if (text != nullptr) WriteOut("%s", text);
 }
 
