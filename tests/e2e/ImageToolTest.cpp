@@ -1,0 +1,54 @@
+// The test-image tool and the emulated machine: an image built by yozimg is
+// taken by yozemu as the flash part with the sample block layout, and the
+// "$ECB" settings place the status block in E0000h.
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <string>
+#include "E2eHarness.h"
+
+namespace {
+
+std::string Tool(const std::string& args) {
+    std::string dir = e2e::TempDir("yozimg");
+    std::string out = dir + "/out.bin";
+    std::string cmd = std::string(YOZ_IMGTOOL) + " " + out + " " + args + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return e2e::ReadFile(out);
+}
+
+TEST(ImageTool, SampleImageBecomesTheFlashPartAndEcbIsPlaced) {
+    std::string image = Tool("vol=0x20000,0xC0000 fid=PRJ00001,key=16 hole=0 slpkey vol=0xE0000,0x20000,ffs3 hole=5");
+    ASSERT_EQ(image.size(), 0x100000u);
+    EXPECT_EQ(image.substr(0x20000 + 40, 4), "_FVH");
+    EXPECT_NE(image.find("$FID"), std::string::npos);
+
+    e2e::Machine m = e2e::MakeMachine(image, "2x64K:nvram,12x64K:main,2x64K:boot",
+                                      {"ecb=0x20", "ecb_msg20=Battery low."});
+    EXPECT_EQ(e2e::ReadFile(m.File("flash.bin")), image);
+    FILE* mem = fopen(m.Root("/dev/mem").c_str(), "rb");
+    ASSERT_NE(mem, nullptr);
+    char block[0x200];
+    ASSERT_EQ(fseek(mem, 0xE0400, SEEK_SET), 0);
+    ASSERT_EQ(fread(block, 1, sizeof(block), mem), sizeof(block));
+    fclose(mem);
+    EXPECT_EQ(std::string(block, 4), "$ECB");
+    EXPECT_EQ(static_cast<unsigned char>(block[4]), 0x20);
+    unsigned offset = static_cast<unsigned char>(block[25]) | static_cast<unsigned char>(block[26]) << 8;
+    ASSERT_LT(offset - 0x400, sizeof(block));
+    EXPECT_STREQ(block + (offset - 0x400), "Battery low.");
+}
+
+TEST(ImageTool, FaultsAndCapsuleForms) {
+    std::string good = Tool("vol=0x20000,0xC0000 file=1,100 signed=0x40");
+    ASSERT_EQ(good.size(), 0x100040u);
+    EXPECT_EQ(static_cast<unsigned char>(good[0x1C]), 0x40);
+    std::string broken = Tool("vol=0x20000,0xC0000 file=1,100 break=data-sum:0");
+    std::string plain = Tool("vol=0x20000,0xC0000 file=1,100");
+    ASSERT_EQ(broken.size(), plain.size());
+    EXPECT_NE(broken, plain);
+    std::string me = Tool("vol=0x20000,0xC0000 file=1,100 me=0x10000");
+    EXPECT_EQ(me.size(), 0x110000u);
+    EXPECT_EQ(me.substr(0x100000 + 40, 4), "_FVH");
+}
+
+}  // namespace

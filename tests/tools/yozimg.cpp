@@ -1,0 +1,178 @@
+// yozimg: builds a test ROM image from its parts, for the demo and scripts.
+//   yozimg OUT ITEM...
+// Items are applied in order; file items go into the last volume opened.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "RomImageBuilder.h"
+
+using namespace romimg;
+
+static int Usage() {
+    fprintf(stderr,
+            "usage: yozimg OUT ITEM...\n"
+            "  size=N                 image size (first item; default 0x100000)\n"
+            "  vol=OFFSET,LENGTH[,ffs3][,rev1]  open a volume; the file items below go into it\n"
+            "  file=SEED,SIZE         an ordinary file with SIZE body bytes\n"
+            "  fid=PROJECT[,v3][,key=N]  firmware-ID file (record version 4 unless v3)\n"
+            "  hole=N[,SIZE]          ROM hole N (0-15)\n"
+            "  slpkey[=SIZE] slpmarker[=SIZE] oa31[=SIZE] dmi[=SIZE] roml[=SIZE] capfile[=LENGTH]\n"
+            "  me=LENGTH              append an ME volume of LENGTH bytes after the image\n"
+            "  signed=LENGTH          put a capsule header of LENGTH bytes in front\n"
+            "  ec=SIZE[,flag]         write an EC image with a \"$NUVEC\" header instead\n"
+            "  break=vol-sum:V | fv-length:V:VALUE | data-sum:V | fid-size:N   one fault\n"
+            "  --blocks               print the block table of the 1 MiB sample layout and exit\n");
+    return 2;
+}
+
+static uint64_t Num(const std::string& s) {
+    char* end = nullptr;
+    uint64_t v = strtoull(s.c_str(), &end, 0);
+    if (s.empty() || *end != 0) {
+        fprintf(stderr, "yozimg: not a number: %s\n", s.c_str());
+        exit(2);
+    }
+    return v;
+}
+
+static std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (true) {
+        size_t at = s.find(sep, start);
+        out.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) break;
+        start = at + 1;
+    }
+    return out;
+}
+
+struct PendingVolume {
+    uint32_t offset = 0;
+    VolumeSpec spec;
+    bool open = false;
+};
+
+int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "--blocks") == 0) {
+        printf("%s\n", BlockSpec(SampleBlocks()).c_str());
+        return 0;
+    }
+    if (argc < 3) return Usage();
+    std::string out = argv[1];
+    uint32_t size = kSampleSize;
+    std::vector<std::string> items(argv + 2, argv + argc);
+    size_t first = 0;
+    if (!items.empty() && items[0].compare(0, 5, "size=") == 0) {
+        size = static_cast<uint32_t>(Num(items[0].substr(5)));
+        first = 1;
+    }
+    Rom rom(size);
+    PendingVolume vol;
+    Bytes result;
+    bool ecOnly = false;
+    std::vector<std::string> faults;
+    uint32_t appendMe = 0, signedHeader = 0;
+
+    auto close = [&]() {
+        if (vol.open) rom.AddVolume(vol.offset, vol.spec);
+        vol = PendingVolume();
+    };
+    auto addFile = [&](const FileSpec& f) {
+        if (!vol.open) {
+            fprintf(stderr, "yozimg: a file item needs a vol= item before it\n");
+            exit(2);
+        }
+        vol.spec.files.push_back(f);
+    };
+    for (size_t i = first; i < items.size(); ++i) {
+        std::string item = items[i];
+        size_t eq = item.find('=');
+        std::string key = item.substr(0, eq);
+        std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        std::vector<std::string> parts = Split(value, ',');
+        auto sizeOr = [&](uint32_t fallback) { return value.empty() ? fallback : static_cast<uint32_t>(Num(parts[0])); };
+        if (key == "vol") {
+            close();
+            if (parts.size() < 2) return Usage();
+            vol.open = true;
+            vol.offset = static_cast<uint32_t>(Num(parts[0]));
+            vol.spec.length = static_cast<uint32_t>(Num(parts[1]));
+            for (size_t k = 2; k < parts.size(); ++k) {
+                if (parts[k] == "ffs3") vol.spec.ffs3 = true;
+                else if (parts[k] == "rev1") vol.spec.revision = 1;
+                else return Usage();
+            }
+        } else if (key == "file" && parts.size() == 2) {
+            addFile(PlainFile(static_cast<uint32_t>(Num(parts[0])), static_cast<size_t>(Num(parts[1]))));
+        } else if (key == "fid" && !value.empty()) {
+            FidSpec f;
+            f.projectId = parts[0];
+            for (size_t k = 1; k < parts.size(); ++k) {
+                if (parts[k] == "v3") f.version = 3;
+                else if (parts[k].compare(0, 4, "key=") == 0) f.oaKey = Pattern(Num(parts[k].substr(4)), 0x0A);
+                else return Usage();
+            }
+            addFile(FidFile(f));
+        } else if (key == "hole" && !value.empty()) {
+            addFile(RomHoleFile(static_cast<uint32_t>(Num(parts[0])), parts.size() > 1 ? Num(parts[1]) : 64));
+        } else if (key == "slpkey") {
+            addFile(SlpKeyFile(sizeOr(32)));
+        } else if (key == "slpmarker") {
+            addFile(SlpMarkerFile(sizeOr(32)));
+        } else if (key == "oa31") {
+            addFile(Oa31File(sizeOr(32)));
+        } else if (key == "dmi") {
+            addFile(DmiFile(Pattern(sizeOr(64), 0x0D)));
+        } else if (key == "roml") {
+            addFile(LayoutFile(Pattern(sizeOr(64), 0x1A)));
+        } else if (key == "capfile") {
+            addFile(CapsuleFile(static_cast<uint16_t>(sizeOr(0x40))));
+        } else if (key == "me" && !value.empty()) {
+            appendMe = static_cast<uint32_t>(Num(parts[0]));
+        } else if (key == "signed" && !value.empty()) {
+            signedHeader = static_cast<uint32_t>(Num(parts[0]));
+        } else if (key == "ec" && !value.empty()) {
+            EcSpec e;
+            e.size = static_cast<uint32_t>(Num(parts[0]));
+            e.flag = parts.size() > 1 && parts[1] == "flag";
+            result = EcImage(e);
+            ecOnly = true;
+        } else if (key == "break" && !value.empty()) {
+            faults.push_back(value);
+        } else {
+            return Usage();
+        }
+    }
+    close();
+    if (!ecOnly) {
+        if (appendMe != 0) {
+            VolumeSpec me;
+            me.length = appendMe;
+            me.files = {MeFile(0x100)};
+            rom.AppendVolume(me);
+        }
+        for (const std::string& f : faults) {
+            std::vector<std::string> p = Split(f, ':');
+            if (p[0] == "vol-sum" && p.size() == 2) {
+                mut::VolumeHeaderSum(rom, static_cast<int>(Num(p[1])));
+            } else if (p[0] == "fv-length" && p.size() == 3) {
+                mut::FvLength(rom, static_cast<int>(Num(p[1])), Num(p[2]));
+            } else if (p[0] == "data-sum" && p.size() == 2) {
+                const VolumeAt& v = rom.volumes.at(Num(p[1]));
+                if (v.files.empty()) return Usage();
+                mut::FileDataSum(rom, v.files.front());
+            } else if (p[0] == "fid-size" && p.size() == 2) {
+                mut::FidSize(rom, static_cast<uint16_t>(Num(p[1])));
+            } else {
+                return Usage();
+            }
+        }
+        result = rom.bytes;
+        if (signedHeader != 0) result = SignedCapsule(result, static_cast<uint16_t>(signedHeader));
+    }
+    WriteBytes(out, result);
+    return 0;
+}
