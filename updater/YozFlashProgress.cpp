@@ -40,9 +40,7 @@ static const char* CurrentSetText(YozMsgKind kind) {
 }
 
 // Starts the line with a message text.
-static void StartLine(const char* text) {
-    snprintf(YOZ_MsgShowBuff, sizeof(YOZ_MsgShowBuff), "%s", text);
-}
+static void StartLine(const char* text) { TKX_BoundedCopy(YOZ_MsgShowBuff, text, sizeof(YOZ_MsgShowBuff) - 1); }
 
 // Appends to the line; the line is formatted into a temporary first, never
 // into itself.
@@ -53,9 +51,8 @@ static void AppendLine(const char* format, ...) {
     va_start(ap, format);
     vsnprintf(tail, sizeof(tail), format, ap);
     va_end(ap);
-    char line[YOZ_MSG_SHOW_BUFF_SIZE];
-    snprintf(line, sizeof(line), "%s%s", YOZ_MsgShowBuff, tail);
-    snprintf(YOZ_MsgShowBuff, sizeof(YOZ_MsgShowBuff), "%s", line);
+    UINT32 used = StringLength(YOZ_MsgShowBuff);
+    TKX_BoundedCopy(YOZ_MsgShowBuff + used, tail, sizeof(YOZ_MsgShowBuff) - 1 - used);
 }
 
 static void PrintLine() { WriteOut("%s", YOZ_MsgShowBuff); }

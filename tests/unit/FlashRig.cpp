@@ -10,6 +10,7 @@
 #include "FlashBlock.h"
 #include "RomInfo.h"
 #include "TKXPhysMem.h"
+#include "TKXPortIo.h"
 
 namespace unit {
 
