@@ -101,12 +101,10 @@ TEST_F(FlashItemCheck, FfsItemsSkipTheirHeaderAndASingleSection) {
     image[a + 0x19] = 0;
     image[a + 0x1A] = 0;
     _FLASHITEM* single = Add(a, 0x40, 1, 1);
-    // File of 0x40 bytes whose first section is shorter: payload at +0x18.
+    // File of 0x40 bytes whose first section size does not fill it (an
+    // unwritten 0xFFFFFF): payload at +0x18.
     UINT32 b = kBlock + 0x200;
     Fill(b, 0x40, 0xFF);
-    image[b + 0x18] = 0x10;
-    image[b + 0x19] = 0;
-    image[b + 0x1A] = 0;
     _FLASHITEM* multi = Add(b, 0x40, 1, 1);
     ASSERT_EQ(YOZ_FlashItemList_WriteOnce_Check(image.data()), 1);
     EXPECT_EQ(single->SectionHeader, 1);
