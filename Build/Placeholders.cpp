@@ -140,14 +140,7 @@ PLACEHOLDER int Fd = -1;
 PLACEHOLDER UINT8 TKX_Get_Linux_SecureBoot_Enable() { return 0; }
 PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 
-#include "FlashLibHooks.h"
-// The flash engine's SMI delay hook.
-PLACEHOLDER ENUM_ERR_ID FlashLibBeforeOperation_SMI_IFC_Delay(UINT32, UINT32, UINT32, void*, CallBackFn_T) {
-    return eEID_NO_ERROR;
-}
-
 #include "RomInfo.h"
-#include "YozFlashRead.h"
 #include "ZoktMe.h"
 #include "ZoktSmallRequests.h"
 #include "ZoktVersion.h"
@@ -164,5 +157,3 @@ PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8**, UINT32&) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_BufferISSingleBin() { return 0; }
 PLACEHOLDER UINT8* FLASH_ExtractRomImageFromCapsule(UINT8*) { return nullptr; }
-PLACEHOLDER void YOZ_SetFlashMsg(UINT8, UINT32) {}
-PLACEHOLDER ENUM_ERR_ID YOZ_Flash_Read(UINT8*) { return eEID_READ_FLASH; }

@@ -6,6 +6,7 @@
 // never raises an SMI itself. Single-threaded global state.
 #pragma once
 #include "FlashBlock.h"
+#include "FlashLibHooks.h"
 #include "HuxCore.h"
 #include "RomInfo.h"
 
@@ -103,10 +104,9 @@ UINT8 YOZ_GetFlashWay();
 void SetSMI_IFC_DelayTime_Linux();
 void SetSMI_IFC_DelayTime(UINT32 n);
 void SetSMI_IFC_DelayIsRun(UINT8 run);
-// Before-operation hook of every flash SMI: waits FlashIfcDelay µs when the
+// The before-operation hook FlashLibBeforeOperation_SMI_IFC_Delay (declared
+// with the hook lists) waits FlashIfcDelay µs before every flash SMI when the
 // wait applies to the current block.
-ENUM_ERR_ID FlashLibBeforeOperation_SMI_IFC_Delay(UINT32 Operation, UINT32 Offset, UINT32 Size, void* Data,
-                                                  CallBackFn_T CallBack);
 
 // Block-map form; the buffer is a whole-ROM image indexed by flash address.
 void YOZ_SetFlashMsg(UINT8 set, UINT32 total);

@@ -1,8 +1,4 @@
-// The flash engine's whole-flash read and its progress-line selection.
+// The flash engine's whole-flash read and its progress-line selection
+// (YOZ_SetFlashMsg, YOZ_Flash_Read), declared with the rest of the engine.
 #pragma once
-#include "HuxCore.h"
-
-// Selects the progress message set and the region total (255: flash read).
-void YOZ_SetFlashMsg(UINT8 set, UINT32 total);
-// Reads gRomSize bytes of flash into the buffer.
-ENUM_ERR_ID YOZ_Flash_Read(UINT8* buffer);
+#include "YozFlash.h"
