@@ -65,12 +65,16 @@ bool EmuBlocks_Parse(const std::string& spec, std::vector<EmuBlock>& blocks, std
     return !blocks.empty();
 }
 
+// Parsed once per value of the setting (in-process tests change machines).
 const std::vector<EmuBlock>& EmuBlocks_Machine() {
     static std::vector<EmuBlock> blocks;
+    static std::string parsed;
     static bool done = false;
-    if (!done) {
+    std::string spec = EmuMachine_Get("blocks", "");
+    if (!done || spec != parsed) {
         std::string error;
-        if (!EmuBlocks_Parse(EmuMachine_Get("blocks", ""), blocks, error)) blocks.clear();
+        if (!EmuBlocks_Parse(spec, blocks, error)) blocks.clear();
+        parsed = spec;
         done = true;
     }
     return blocks;
