@@ -42,7 +42,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList&) { return eE
 PLACEHOLDER ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecureFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -132,7 +131,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { retur
 #include "SecureFlash.h"
 #include "YozRomFile.h"
 #include "YozZozRecords.h"
-PLACEHOLDER UINT8 FLASH_IsSecureFlashSupported() { return 0; }
 PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 #include "TKXDriver.h"
 // The kernel driver: not open, no Secure Boot, every request refused.
@@ -156,4 +154,3 @@ PLACEHOLDER UINT8 ZOKT_ME_Ignition_CheckSupport() { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8**, UINT32&) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_BufferISSingleBin() { return 0; }
-PLACEHOLDER UINT8* FLASH_ExtractRomImageFromCapsule(UINT8*) { return nullptr; }

@@ -19,7 +19,7 @@ UINT8 YOZ_RomFile_GetNoSecureHeadRom(UINT8** image, UINT32* size) {
         return 0;
     }
     WriteOut(" Secure Flash enabled, recalculate ROM size with signature... ");
-    UINT8* rom = FLASH_ExtractRomImageFromCapsule(*image);
+    UINT8* rom = FLASH_ExtractRomImageFromCapsule(*image, *size);
     // A header that claims more than the image holds is not stripped.
     if (rom == nullptr || rom < *image || static_cast<UINT32>(rom - *image) > *size) {
         WriteOut("Disable.\n");

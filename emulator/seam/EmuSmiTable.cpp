@@ -1,11 +1,13 @@
 // The emulated firmware's SMI handlers by command byte.
 #include "EmuSmi.h"
 #include "EmuFlashPart.h"
+#include "EmuZokt.h"
 
 void EmuSmi_MemoryHole(EmuSmiRequest& request);
 void EmuSmi_MailBox(EmuSmiRequest& request);
 
 const EmuSmiHandlerEntry EmuSmiHandlers[] = {
+    {0x26, EmuZokt_Smi26},
     {0x7F, EmuSmi_MemoryHole},
     {0xD9, EmuSmi_MailBox},
     {0x20, EmuSmi_FlashOpen},

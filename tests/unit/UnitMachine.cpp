@@ -4,9 +4,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include "E2eHarness.h"
 #include "EmuMachine.h"
+#include "TKXPortIo.h"
+
+extern UINT8* gpIntrBuf;
 
 namespace unitmachine {
 
@@ -72,6 +76,38 @@ std::vector<std::string> Trace() {
         pos = nl + 1;
     }
     return lines;
+}
+
+void Settings(const std::vector<std::string>& settings) {
+    std::string ini;
+    for (const auto& s : settings) ini += s + "\n";
+    e2e::WriteFile(Dir() + "/machine.ini", ini);
+    EmuMachine_Reload();
+}
+
+void ClearTrace() { e2e::WriteFile(Dir() + "/trace.log", ""); }
+
+std::string File(const std::string& name) { return Dir() + "/" + name; }
+
+UINT8* InstallInterfaceBuffer() {
+    static UINT8* mapped = nullptr;
+    if (mapped != nullptr) munmap(mapped, 0x11000);
+    mapped = nullptr;
+    int fd = open(Root("/dev/mem").c_str(), O_RDWR);
+    if (fd < 0) {
+        ADD_FAILURE() << "no memory file; Reset first";
+        return nullptr;
+    }
+    void* p = mmap(nullptr, 0x11000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, kIntrBufPhys);
+    close(fd);
+    if (p == MAP_FAILED) {
+        ADD_FAILURE() << "cannot map the interface buffer";
+        return nullptr;
+    }
+    mapped = static_cast<UINT8*>(p);
+    gpIntrBuf = mapped;
+    gIntrBufPhyAddr = kIntrBufPhys;
+    return mapped;
 }
 
 }  // namespace unitmachine

@@ -18,4 +18,18 @@ bool PutPhys(UINT64 address, const std::string& data);
 std::string GetPhys(UINT64 address, UINT32 size);
 std::vector<std::string> Trace();
 
+// Rewrites machine.ini only: memory, state files and trace stay.
+void Settings(const std::vector<std::string>& settings);
+// Empties the trace only.
+void ClearTrace();
+// A file of the machine directory ("state/cmos", "machine.ini").
+std::string File(const std::string& name);
+
+// Physical address at which the tests place the interface buffer.
+const UINT32 kIntrBufPhys = 0x00200000;
+// Maps the interface buffer (0x11000 bytes at kIntrBufPhys of the machine's
+// memory) and installs it as gpIntrBuf / gIntrBufPhyAddr. Call it after each
+// Reset, which makes a new memory file.
+UINT8* InstallInterfaceBuffer();
+
 }  // namespace unitmachine

@@ -1,0 +1,163 @@
+// Validation and dispatch of ZOKT requests by record type.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include "EmuMachine.h"
+#include "EmuZokt.h"
+
+namespace {
+
+// What firmware expects of each record type: its function-select bit and
+// record size. The ME record grows above version 0x20F; the manufacturing
+// record is 9 bytes from a 32-bit program and 13 from a 64-bit one.
+struct FormatRow {
+    UINT8 Type;
+    UINT32 FunctionSelect;
+    UINT16 Size;
+    UINT16 AltSize;  // a second accepted size, 0 when none
+};
+
+const FormatRow kFormats[] = {
+    {0x00, 0x00000000, 0, 0},   // version handshake
+    {0x50, 0x00000020, 20, 0},  {0x51, 0x40000000, 8, 0},  {0x52, 0x20000000, 4, 0},
+    {0x53, 0x10000000, 14, 0},  {0x54, 0x08000000, 11, 0}, {0x55, 0x04000000, 18, 0},
+    {0x56, 0x02000000, 2, 0},   {0x57, 0x01000000, 12, 0}, {0x58, 0x00800000, 4, 0},
+    {0x5A, 0x00000080, 20, 0},  {0x5B, 0x00010000, 2, 0},  {0x5C, 0x00020000, 68, 0},
+    {0x70, 0x00000040, 2, 0},   {0x71, 0x00000100, 13, 9}, {0x72, 0x00400000, 2, 0},
+    {0x80, 0x80000000, 0, 0},
+};
+
+const FormatRow* FindFormat(UINT8 type) {
+    for (const FormatRow& row : kFormats) {
+        if (row.Type == type) return &row;
+    }
+    return nullptr;
+}
+
+const EmuZoktHandlerEntry* FindHandler(UINT8 type) {
+    for (UINT32 i = 0; EmuZoktHandlers[i].Handler != nullptr; ++i) {
+        if (EmuZoktHandlers[i].Type == type) return &EmuZoktHandlers[i];
+    }
+    return nullptr;
+}
+
+UINT32 Get(const std::vector<UINT8>& buf, UINT32 offset, UINT32 width) {
+    UINT64 v = 0;
+    if (static_cast<UINT64>(offset) + width <= buf.size()) memcpy(&v, buf.data() + offset, width);
+    return static_cast<UINT32>(v);
+}
+
+// Checks the request's format; empty when valid, else the reason.
+std::string Validate(const std::vector<UINT8>& buf, const FormatRow*& format) {
+    format = nullptr;
+    if (memcmp(buf.data(), "ZOKT", 4) != 0) return "signature";
+    if (Get(buf, 0x0E, 2) != 0x12) return "header-offset";
+    if (Get(buf, 0x10, 2) != 4) return "os-type";
+    if (buf[0x13] != 1) return "sub-count";
+    format = FindFormat(buf[0x12]);
+    if (format == nullptr) return "type";
+    if (Get(buf, 0x08, 4) != format->FunctionSelect) return "function-select";
+    UINT16 expected = format->Size;
+    if (format->Type == 0x55 && Get(buf, 0x04, 2) > 0x20F) expected = 30;
+    UINT32 size = Get(buf, 0x14, 2);
+    if (size != expected && (format->AltSize == 0 || size != format->AltSize)) return "record-size";
+    UINT32 running = Get(buf, 0x06, 2);
+    if (running < EMU_ZOKT_RECORD + size) return "running-size";
+    return "";
+}
+
+std::string ValidateTerminator(const std::vector<UINT8>& buf, UINT16 recordSize) {
+    UINT32 end = EMU_ZOKT_RECORD + recordSize;
+    if (Get(buf, 0x06, 2) != end + 4) return "running-size";
+    if (Get(buf, end, 4) != EMU_ZOKT_TERMINATOR) return "terminator";
+    return "";
+}
+
+}  // namespace
+
+UINT8 EmuZoktRequest::U8(UINT32 offset) const { return static_cast<UINT8>(Get(Buf, offset, 1)); }
+UINT16 EmuZoktRequest::U16(UINT32 offset) const { return static_cast<UINT16>(Get(Buf, offset, 2)); }
+UINT32 EmuZoktRequest::U32(UINT32 offset) const { return Get(Buf, offset, 4); }
+UINT64 EmuZoktRequest::U64(UINT32 offset) const {
+    return static_cast<UINT64>(Get(Buf, offset, 4)) | (static_cast<UINT64>(Get(Buf, offset + 4, 4)) << 32);
+}
+void EmuZoktRequest::Put8(UINT32 offset, UINT8 value) {
+    if (offset < Buf.size()) Buf[offset] = value;
+}
+void EmuZoktRequest::Put16(UINT32 offset, UINT16 value) {
+    if (static_cast<UINT64>(offset) + 2 <= Buf.size()) memcpy(Buf.data() + offset, &value, 2);
+}
+void EmuZoktRequest::Put32(UINT32 offset, UINT32 value) {
+    if (static_cast<UINT64>(offset) + 4 <= Buf.size()) memcpy(Buf.data() + offset, &value, 4);
+}
+
+UINT16 EmuZokt_FirmwareVersion() { return static_cast<UINT16>(EmuMachine_GetNum("zokt_version", 0x0210)); }
+
+void EmuZokt_Answer(EmuZoktRequest& request, UINT16 returnStatus) { request.Put16(0x0C, returnStatus); }
+
+void EmuZokt_AnswerText(EmuZoktRequest& request, const std::string& text) {
+    if (text.empty()) return;
+    UINT32 at = request.U16(0x06);
+    if (static_cast<UINT64>(at) + text.size() + 1 > request.Buf.size()) return;
+    memcpy(request.Buf.data() + at, text.c_str(), text.size() + 1);
+    request.Put16(0x0C, static_cast<UINT16>(request.U16(0x0C) | EMU_ZOKT_RS_DIS_OEMSTR));
+}
+
+std::string EmuZokt_Quote(const UINT8* bytes, size_t length) {
+    std::string out = "\"";
+    for (size_t i = 0; i < length; ++i) {
+        UINT8 c = bytes[i];
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof(hex), "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out + "\"";
+}
+
+void EmuZokt_TraceAdd(EmuZoktRequest& request, const char* format, ...) {
+    char text[1024];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    request.Trace += text;
+}
+
+void EmuZokt_Smi26(EmuSmiRequest& smi) {
+    std::vector<UINT8> buf(EMU_ZOKT_BUFFER_SIZE);
+    UINT32 address = smi.Regs.Ebx;
+    if (!EmuPhys_Read(address, buf.data(), EMU_ZOKT_BUFFER_SIZE)) {
+        smi.TraceExtra += " zokt=none refused=\"buffer\"";
+        return;
+    }
+    const FormatRow* format = nullptr;
+    std::string reason = Validate(buf, format);
+    if (!reason.empty()) {
+        smi.TraceExtra += " zokt=none refused=\"" + reason + "\"";
+        return;
+    }
+    EmuZoktRequest request{buf,           address,
+                           buf[0x12],     static_cast<UINT16>(Get(buf, 0x04, 2)),
+                           static_cast<UINT16>(Get(buf, 0x06, 2)), static_cast<UINT16>(Get(buf, 0x14, 2)),
+                           smi.TraceExtra};
+    EmuZokt_TraceAdd(request, " zokt=0x%02x ver=0x%04x", request.Type, request.Version);
+
+    const EmuZoktHandlerEntry* entry = FindHandler(request.Type);
+    if (entry != nullptr && entry->CheckTerminator != 0) {
+        reason = ValidateTerminator(buf, request.RecordSize);
+        if (!reason.empty()) {
+            smi.TraceExtra += " refused=\"" + reason + "\"";
+            return;
+        }
+    }
+    if (EmuZokt_FirmwareVersion() == 0 || entry == nullptr || !entry->Handler(request)) {
+        smi.TraceExtra += " answer=none";
+        return;
+    }
+    EmuZokt_TraceAdd(request, " rs=0x%04x", request.U16(0x0C));
+    EmuPhys_Write(address, buf.data(), EMU_ZOKT_BUFFER_SIZE);
+}

@@ -1,0 +1,93 @@
+// Secure flash (type 0x70), answered only when the machine has secure_flash=1:
+// the policy (sub-function 4), image pieces (2) kept in state/sf_image.bin,
+// and the session block (8) kept in state/sf_session.bin. The payload starts
+// at 0x1C; its status byte tells the program the outcome.
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+#include "EmuMachine.h"
+#include "EmuZokt.h"
+
+namespace {
+
+const UINT32 kPayload = 0x1C;
+const UINT32 kPolicyStatus = kPayload + 0x102;
+const UINT32 kSessionSize = 34;
+const UINT32 kSessionStatus = kPayload + 0x1D;
+
+std::string StateFile(const char* name) {
+    mkdir(EmuMachine_File("state").c_str(), 0755);
+    return EmuMachine_File("state") + "/" + name;
+}
+
+// Writes data at offset of the state file; offset 0 starts a new file.
+bool PutImagePiece(UINT32 offset, const std::vector<UINT8>& data) {
+    std::string path = StateFile("sf_image.bin");
+    FILE* f = fopen(path.c_str(), offset == 0 ? "wb" : "r+b");
+    if (f == nullptr) f = fopen(path.c_str(), "w+b");
+    if (f == nullptr) return false;
+    bool ok = fseek(f, static_cast<long>(offset), SEEK_SET) == 0 &&
+              fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && ok;
+}
+
+void Policy(EmuZoktRequest& request) {
+    UINT8 p0 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy0", 0x07));
+    UINT8 p1 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy1", 0x07));
+    request.Put8(kPayload, p0);
+    request.Put8(kPayload + 1, p1);
+    for (UINT32 i = 0; i < 256; ++i) request.Put8(kPayload + 2 + i, static_cast<UINT8>(0xA5 ^ i));
+    request.Put8(kPolicyStatus, 0);
+    EmuZokt_TraceAdd(request, " sub=0x04 policy=0x%02x,0x%02x status=0x00", p0, p1);
+}
+
+void Piece(EmuZoktRequest& request) {
+    UINT64 address = request.U64(kPayload);
+    UINT32 offset = request.U32(kPayload + 8);
+    UINT32 size = request.U32(kPayload + 12);
+    EmuZokt_TraceAdd(request, " sub=0x02 addr=0x%08llx off=0x%08x len=0x%08x",
+                     static_cast<unsigned long long>(address), offset, size);
+    UINT8 status = 1;
+    std::vector<UINT8> data(size <= EMU_ZOKT_BUFFER_SIZE ? size : 0);
+    bool refused = EmuMachine_Has("sf_refuse_offset") && EmuMachine_GetNum("sf_refuse_offset", 0) == offset;
+    if (!refused && size != 0 && size <= EMU_ZOKT_BUFFER_SIZE && EmuPhys_Read(address, data.data(), size) &&
+        PutImagePiece(offset, data)) {
+        status = 0;
+    }
+    request.Put8(kPayload + 16, status);
+    EmuZokt_TraceAdd(request, " status=0x%02x", status);
+}
+
+void Session(EmuZoktRequest& request) {
+    UINT8* block = request.Buf.data() + kPayload;
+    UINT8 status = static_cast<UINT8>(EmuMachine_GetNum("sf_session_status", 0));
+    request.Put8(kSessionStatus, status);
+    UINT32 areas = request.U32(kPayload + 1);
+    UINT32 size = request.U32(kPayload + 0x15);
+    UINT32 nameLength = 0;
+    while (nameLength < 16 && block[5 + nameLength] != 0) ++nameLength;
+    EmuZokt_TraceAdd(request, " sub=0x08 op=0x%02x areas=0x%08x name=", block[0], areas);
+    request.Trace += EmuZokt_Quote(block + 5, nameLength);
+    EmuZokt_TraceAdd(request, " size=0x%08x status=0x%02x", size, status);
+    FILE* f = fopen(StateFile("sf_session.bin").c_str(), "wb");
+    if (f != nullptr) {
+        fwrite(block, 1, kSessionSize, f);
+        fclose(f);
+    }
+}
+
+}  // namespace
+
+bool EmuZokt_SecureFlash(EmuZoktRequest& request) {
+    if (EmuMachine_GetNum("secure_flash", 0) == 0) return false;
+    switch (request.U8(EMU_ZOKT_RECORD)) {
+    case 4: Policy(request); break;
+    case 2: Piece(request); break;
+    case 8: Session(request); break;
+    default: return false;
+    }
+    EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
+    EmuZokt_AnswerText(request, EmuMachine_Get("sf_text", ""));
+    return true;
+}

@@ -1,0 +1,243 @@
+// The ZOKT request format, the version handshake and the OEM command
+// requests, run in-process against the emulated firmware.
+#include <gtest/gtest.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "HuxCore.h"
+#include "UnitMachine.h"
+#include "ZoktFormat.h"
+#include "ZoktOemCmd.h"
+
+namespace {
+
+std::string g_Out;
+int CaptureOut(const char* format, ...) {
+    char text[4096];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    g_Out += text;
+    return n;
+}
+
+std::vector<std::string> ZoktTrace() {
+    std::vector<std::string> out;
+    for (const std::string& l : unitmachine::Trace()) {
+        if (l.rfind("smi cmd=0x26 ", 0) == 0) out.push_back(l.substr(13));
+    }
+    return out;
+}
+
+class Zokt : public ::testing::Test {
+protected:
+    UINT8* buf = nullptr;
+    WriteOutT savedOut = nullptr;
+    void SetUp() override {
+        buf = unitmachine::InstallInterfaceBuffer();
+        memset(buf, 0, 0x11000);
+        unitmachine::Settings({});
+        unitmachine::Reset();
+        g_ZoktVer = 0;
+        g_Out.clear();
+        savedOut = WriteOut;
+        WriteOut = CaptureOut;
+        // End whatever an earlier test left begun: both families start idle.
+        ASSERT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
+        ZOKT_OEMCMD_BeginEnd();
+        ZOKT_CMD_BeginEnd();
+        g_ZoktVer = 0;
+        unitmachine::Reset();
+        g_Out.clear();
+    }
+    void TearDown() override { WriteOut = savedOut; }
+    // Settings, then a fresh trace; the handshake runs once when asked.
+    void Machine(const std::vector<std::string>& lines, bool handshake = true) {
+        unitmachine::Settings(lines);
+        if (handshake) {
+            ASSERT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
+        }
+        unitmachine::Reset();
+    }
+    std::string Bytes(UINT32 offset, UINT32 length) { return std::string(reinterpret_cast<char*>(buf) + offset, length); }
+};
+
+TEST_F(Zokt, RecordSizesFollowTypeVersionAndWidth) {
+    g_ZoktVer = 0x210;
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_MEUD), 30);
+    g_ZoktVer = 0x20F;
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_MEUD), 18);
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_OEM_CMD), 12);
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_GET_PATTERN), 68);
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_YOZMFG), sizeof(void*) == 8 ? 13 : 9);
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_VERSION), 0);
+    EXPECT_EQ(Zokt_RecordSize(ZOKT_EXT_TC_BIOS_CFG_PRESERVE), 0);
+    EXPECT_EQ(Zokt_RecordSize(0x59), 0);
+
+    UINT8 request[0x40] = {0};
+    g_ZoktVer = 0x210;
+    Zokt_Desc_Header(request, ZOKT_FS_MEUD);
+    Zokt_Ext_Header(request, ZOKT_EXT_TC_MEUD, 1);
+    EXPECT_EQ(request[0x14], 30);
+    Zokt_TC_End_Header(request, ZOKT_EXT_TC_MEUD, 1);
+    EXPECT_EQ(reinterpret_cast<ZOKT_STRUCT_V2*>(request)->RunningSize, 0x16 + 30 + 4);
+    const UINT8 end[4] = {0xAA, 0x55, 0xFF, 0xFF};
+    EXPECT_EQ(memcmp(request + 0x16 + 30, end, 4), 0);
+}
+
+TEST_F(Zokt, HandshakeRequestIsByteExactAndRepeatedWithoutSupport) {
+    Machine({"zokt_version=0"}, false);
+    memset(buf, 0xEE, 0x11000);
+    EXPECT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
+    const UINT8 head[0x1A] = {0x5A, 0x4F, 0x4B, 0x54, 0x00, 0x00, 0x1A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                              0x00, 0x12, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x00, 0xAA, 0x55, 0xFF, 0xFF};
+    EXPECT_EQ(Bytes(0, 0x1A), std::string(reinterpret_cast<const char*>(head), 0x1A));
+    EXPECT_EQ(Bytes(0x1A, 0x400 - 0x1A), std::string(0x400 - 0x1A, '\0')) << "0x400 bytes are copied";
+    EXPECT_EQ(buf[0x400], 0xEE) << "nothing beyond the request area";
+    EXPECT_EQ(g_ZoktVer, 0);
+
+    EXPECT_EQ(Zokt_GetVer(), 0);
+    EXPECT_EQ(Zokt_GetVer(), 0);
+    std::vector<std::string> expected(3, "port=0xb2 zokt=0x00 ver=0x0000 answer=none");
+    EXPECT_EQ(ZoktTrace(), expected);
+}
+
+TEST_F(Zokt, HandshakeAnswerSetsVersionOnce) {
+    Machine({"zokt_version=0x0210"}, false);
+    EXPECT_EQ(Zokt_GetVer(), 0x210);
+    EXPECT_EQ(Zokt_GetVer(), 0x210);
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{"port=0xb2 zokt=0x00 ver=0x0000 rs=0x0001"});
+}
+
+TEST_F(Zokt, GreetingIsKeptAndBounded) {
+    std::string longText(300, 'g');
+    Machine({"zokt_version=0x0205", "zokt_greeting=" + longText}, false);
+    EXPECT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
+    EXPECT_EQ(g_ZoktVer, 0x205);
+    EXPECT_EQ(Zokt_RS_DIS_OEMSTR(), 1);
+    EXPECT_EQ(std::string(Zokt_GetOEMString()), std::string(255, 'g'));
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{"port=0xb2 zokt=0x00 ver=0x0000 rs=0x0011"});
+
+    Machine({"zokt_greeting=Hello firmware"}, false);
+    EXPECT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
+    EXPECT_STREQ(Zokt_GetOEMString(), "Hello firmware");
+}
+
+TEST_F(Zokt, ErrorOutKeepsVersionZeroAndReports0D) {
+    Machine({"zokt_error_out=1", "zokt_greeting=Locked"}, false);
+    EXPECT_EQ(Zokt_VersionCheck(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(g_ZoktVer, 0);
+    EXPECT_EQ(Zokt_GetRS_ERR_OUT(), 1);
+    EXPECT_STREQ(Zokt_GetOEMString(), "Locked");
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{"port=0xb2 zokt=0x00 ver=0x0000 rs=0x0019"});
+}
+
+TEST_F(Zokt, OemValueRequestIsByteExact) {
+    Machine({"oemcmd_support=0"});
+    EXPECT_EQ(ZOKT_OEMCMD_BeginFlash(0x12345678), eEID_OEM_CMD_NOT_SUPPORT);
+    const UINT8 req[0x26] = {0x5A, 0x4F, 0x4B, 0x54, 0x10, 0x02, 0x26, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00,
+                             0x00, 0x12, 0x00, 0x04, 0x00, 0x57, 0x01, 0x0C, 0x00, 0x01, 0x00, 0x00, 0x00,
+                             0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0xAA, 0x55, 0xFF, 0xFF};
+    EXPECT_EQ(Bytes(0, 0x26), std::string(reinterpret_cast<const char*>(req), 0x26));
+    EXPECT_EQ(Bytes(0x26, 0x400 - 0x26), std::string(0x400 - 0x26, '\0'));
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{"port=0xb2 zokt=0x57 ver=0x0210 answer=none"});
+}
+
+TEST_F(Zokt, OemStatusDecidesTheResult) {
+    struct Case {
+        const char* setting;
+        ENUM_ERR_ID expected;
+    } cases[] = {
+        {"oemcmd_status=1", eEID_NO_ERROR},
+        {"oemcmd_status=4", eEID_ZOKT_OEM_ERROR},
+        {"oemcmd_status=2", eEID_OEM_CMD_NOT_SUPPORT},
+        {"oemcmd_status=7", eEID_OEM_CMD_NOT_SUPPORT},
+        {"oemcmd_support=0", eEID_OEM_CMD_NOT_SUPPORT},
+    };
+    for (const Case& c : cases) {
+        Machine({c.setting});
+        EXPECT_EQ(ZOKT_OEMCMD_BeginFlash(5), c.expected) << c.setting;
+    }
+    Machine({"oemcmd_status=1"});
+    ASSERT_EQ(ZOKT_OEMCMD_BeginFlash(5), eEID_NO_ERROR);
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{
+                               "port=0xb2 zokt=0x57 ver=0x0210 code=0x0001 value=0x00000005 len=0x00000000 "
+                               "status=0x0001 rs=0x0001"});
+}
+
+TEST_F(Zokt, OemWithoutZoktSupportSendsNothing) {
+    Machine({"zokt_version=0"}, false);
+    EXPECT_EQ(ZOKT_OEMCMD_BeginFlash(5), eEID_OEM_CMD_NOT_SUPPORT);
+    EXPECT_EQ(ZOKT_CMD_BeginFlash("text"), eEID_OEM_CMD_NOT_SUPPORT);
+    for (const std::string& l : ZoktTrace()) EXPECT_EQ(l.find("zokt=0x57"), std::string::npos) << l;
+    EXPECT_EQ(ZoktTrace().size(), 2u) << "only the handshake, once per request";
+}
+
+TEST_F(Zokt, OemTextGoesToOffset400WithItsLength) {
+    Machine({"oemcmd_support=0"});
+    const char* text = "ABCDEFGHIJKLMNOPQRST";
+    EXPECT_EQ(ZOKT_CMD_BeginFlash(text), eEID_OEM_CMD_NOT_SUPPORT);
+    const UINT8 record[12] = {0x05, 0, 0, 0, 0x00, 0x04, 0, 0, 20, 0, 0, 0};
+    EXPECT_EQ(Bytes(0x16, 12), std::string(reinterpret_cast<const char*>(record), 12));
+    EXPECT_EQ(Bytes(0x400, 21), std::string(text) + '\0');
+
+    Machine({});
+    std::string longText(300, 'x');
+    EXPECT_EQ(ZOKT_CMD_BeginFlash(longText.c_str()), eEID_NO_ERROR);
+    EXPECT_EQ(ZoktTrace(), std::vector<std::string>{"port=0xb2 zokt=0x57 ver=0x0210 code=0x0005 value=0x00000400 "
+                                                    "len=0x000000ff text=\"" +
+                                                    std::string(255, 'x') + "\" status=0x0001 rs=0x0001"})
+        << "the length sent is that of the 255 characters kept";
+    EXPECT_EQ(ZOKT_CMD_BeginFlash(nullptr), eEID_ZOKT_OEM_ERROR);
+}
+
+TEST_F(Zokt, LaterStepsNeedABegin) {
+    Machine({});
+    EXPECT_EQ(ZOKT_OEMCMD_StartFlash(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_AfterFlash(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_BeginEnd(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_CMD_StartFlash(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_CMD_AfterFlash(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_CMD_BeginEnd(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_TRUE(ZoktTrace().empty());
+}
+
+TEST_F(Zokt, FamiliesRunTheirCodesAndEndCleanly) {
+    Machine({"oemcmd_status_3=4"});
+    ASSERT_EQ(ZOKT_CMD_BeginFlash("fw go"), eEID_NO_ERROR);
+    ASSERT_EQ(ZOKT_OEMCMD_BeginFlash(9), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_CMD_StartFlash(), eEID_NO_ERROR) << "the value family left the text alone";
+    EXPECT_EQ(ZOKT_OEMCMD_StartFlash(), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_AfterFlash(), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_CMD_AfterFlash(), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_BeginEnd(), eEID_ZOKT_OEM_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_StartFlash(), eEID_NO_ERROR) << "a failed end keeps the family ready";
+    EXPECT_EQ(ZOKT_CMD_BeginEnd(), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_CMD_StartFlash(), eEID_ZOKT_OEM_ERROR);
+
+    std::vector<std::string> codes;
+    for (const std::string& l : ZoktTrace()) {
+        std::string code = l.substr(l.find(" code=") + 6, 6);
+        size_t text = l.find(" text=");
+        if (text != std::string::npos) code += l.substr(text, l.find(" status=") - text);
+        codes.push_back(code);
+    }
+    EXPECT_EQ(codes, (std::vector<std::string>{"0x0005 text=\"fw go\"", "0x0001", "0x0006 text=\"fw go\"",
+                                               "0x0004", "0x0002", "0x0007 text=\"fw go\"", "0x0003", "0x0004",
+                                               "0x0008 text=\"fw go\""}));
+
+    Machine({});
+    ASSERT_EQ(ZOKT_OEMCMD_BeginEnd(), eEID_NO_ERROR);
+    EXPECT_EQ(ZOKT_OEMCMD_AfterFlash(), eEID_ZOKT_OEM_ERROR) << "a successful end clears the ready flag";
+}
+
+TEST_F(Zokt, FirmwareTextIsPrintedAsText) {
+    Machine({"oemcmd_text=100%s done", "oemcmd_status=2"});
+    EXPECT_EQ(ZOKT_OEMCMD_BeginFlash(1), eEID_OEM_CMD_NOT_SUPPORT);
+    EXPECT_EQ(g_Out, " - 100%s done\n");
+}
+
+}  // namespace
