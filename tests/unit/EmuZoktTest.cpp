@@ -1,6 +1,7 @@
 // The emulated firmware's ZOKT dispatcher: which requests it refuses, which
 // it leaves unanswered, and that both leave the buffer untouched.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -46,9 +47,10 @@ protected:
         EmuSmi_Dispatch(0xB2, 0x26, regs);
         untouched = memcmp(before.data(), buf, 0x11000) == 0;
         std::vector<std::string> t = unitmachine::Trace();
-        const std::string head = "smi cmd=0x26 port=0xb2";
+        char head[64];
+        snprintf(head, sizeof(head), "smi cmd=0x26 port=0xb2 ebx=0x%08x", ebx);
         if (t.size() != 1 || t[0].rfind(head, 0) != 0) return "bad trace";
-        return t[0].substr(head.size());
+        return t[0].substr(strlen(head));
     }
 };
 

@@ -27,7 +27,7 @@ int CaptureOut(const char* format, ...) {
 // Trace fields of the secure-flash requests, without the common head.
 std::vector<std::string> SfTrace() {
     std::vector<std::string> out;
-    const std::string head = "smi cmd=0x26 port=0xb2 zokt=0x70 ver=0x0210";
+    const std::string head = "smi cmd=0x26 port=0xb2 ebx=0x00200000 zokt=0x70 ver=0x0210";
     for (const std::string& l : unitmachine::Trace()) {
         if (l.rfind(head, 0) == 0) out.push_back(l.substr(head.size()));
     }
