@@ -32,9 +32,9 @@ class EmuZokt : public ::testing::Test {
 protected:
     UINT8* buf = nullptr;
     void SetUp() override {
+        ASSERT_TRUE(unitmachine::Reset());
         buf = unitmachine::InstallInterfaceBuffer();
-        unitmachine::Settings({});
-        unitmachine::Reset();
+        ASSERT_NE(buf, nullptr);
     }
     // Sends the request; returns the fields the dispatcher traced and
     // whether the buffer was left as it was.
@@ -42,7 +42,7 @@ protected:
         memset(buf, 0x5C, 0x11000);
         memcpy(buf, r.bytes.data(), r.bytes.size());
         std::vector<UINT8> before(buf, buf + 0x11000);
-        unitmachine::Reset();
+        unitmachine::ClearTrace();
         TKX_GeneralPurposeRegisterBuffer regs{0, 0, 0, ebx, 0xB2, 0, 0x26};
         EmuSmi_Dispatch(0xB2, 0x26, regs);
         untouched = memcmp(before.data(), buf, 0x11000) == 0;

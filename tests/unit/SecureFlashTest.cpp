@@ -8,6 +8,7 @@
 #include <vector>
 #include "HuxCore.h"
 #include "SecureFlash.h"
+#include "E2eHarness.h"
 #include "UnitMachine.h"
 #include "ZoktFormat.h"
 
@@ -40,15 +41,15 @@ std::string Image(UINT32 size) {
     return data;
 }
 
-std::string StateFile(const char* name) { return unitmachine::ReadFile(unitmachine::Dir() + "/state/" + name); }
+std::string StateFile(const char* name) { return e2e::ReadFile(unitmachine::File(std::string("state/") + name)); }
 
 class SecureFlash : public ::testing::Test {
 protected:
     WriteOutT savedOut = nullptr;
     TKXQueueItemList items;
     void SetUp() override {
-        UINT8* buf = unitmachine::InstallInterfaceBuffer();
-        memset(buf, 0, 0x11000);
+        ASSERT_TRUE(unitmachine::Reset());
+        ASSERT_NE(unitmachine::InstallInterfaceBuffer(), nullptr);
         savedOut = WriteOut;
         WriteOut = CaptureOut;
         items.init();
@@ -64,7 +65,7 @@ protected:
     // A new run: settings, registration of the module and its execute step.
     void Start(const std::vector<std::string>& settings, bool keepTrace = false) {
         unitmachine::Settings(settings);
-        unitmachine::Reset();
+        unitmachine::ClearTrace();
         items.clear();
         ASSERT_EQ(RegisterSecureFlashQueueItem(items), eEID_NO_ERROR);
         ASSERT_EQ(items.size(), 1u);
@@ -74,7 +75,7 @@ protected:
         EXPECT_EQ(item->OrderKey, 0x6000);
         EXPECT_EQ(item->ParsingCommandFunction, nullptr);
         EXPECT_EQ(item->ExecutionActionFunction(items), eEID_NO_ERROR);
-        if (!keepTrace) unitmachine::Reset();
+        if (!keepTrace) unitmachine::ClearTrace();
         g_Out.clear();
     }
 };
@@ -104,7 +105,7 @@ TEST_F(SecureFlash, UnansweredPolicyMeansUnsupported) {
 
 TEST_F(SecureFlash, PolicyRequestLayout) {
     unitmachine::Settings({});
-    unitmachine::Reset();
+    unitmachine::ClearTrace();
     FLASH_POLICY_INFO_BLOCK policy;
     EXPECT_EQ(ZOKT_GetSupportedPolicy(&policy), 0);
     const UINT8 head[0x1E] = {0x5A, 0x4F, 0x4B, 0x54, 0x10, 0x02, 0x1C, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12,
@@ -123,7 +124,7 @@ TEST_F(SecureFlash, ImageGoesUpInPiecesWithProgress) {
     const std::string line = " Loading capsule to secure memory buffer ... ";
     EXPECT_EQ(g_Out, line + "0x00000000 (0%) \r" + line + "0x00008800 (50%) \r" + line + "done                \n");
 
-    unitmachine::Reset();
+    unitmachine::ClearTrace();
     EXPECT_EQ(FLASH_LoadFwImage(reinterpret_cast<UINT8*>(&image[0]), 0x11000, 0, LoadProgress), 1);
     EXPECT_TRUE(SfTrace().empty()) << "the image goes up once per run";
 }
@@ -148,7 +149,7 @@ TEST_F(SecureFlash, RefusedPieceFailsAndTheNextTryStartsOver) {
     EXPECT_EQ(g_Out, " Loading capsule to secure memory buffer ... 0x00000000 (0%) \r");
 
     unitmachine::Settings({"secure_flash=1"});
-    unitmachine::Reset();
+    unitmachine::ClearTrace();
     EXPECT_EQ(FLASH_LoadFwImage(reinterpret_cast<UINT8*>(&image[0]), 0x19000, 0, nullptr), 1);
     t = SfTrace();
     ASSERT_EQ(t.size(), 3u);
@@ -169,7 +170,7 @@ TEST_F(SecureFlash, SessionKeepsLowestTypeAndAllAreas) {
     EXPECT_EQ(StateFile("sf_session.bin"), std::string(reinterpret_cast<const char*>(block), 34))
         << "a short name is zero-padded";
 
-    unitmachine::Reset();
+    unitmachine::ClearTrace();
     EXPECT_EQ(FLASH_SetFlashMethod(), 0);
     EXPECT_TRUE(SfTrace().empty()) << "an open session is not sent again";
 }

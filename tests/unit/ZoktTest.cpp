@@ -38,10 +38,9 @@ protected:
     UINT8* buf = nullptr;
     WriteOutT savedOut = nullptr;
     void SetUp() override {
+        ASSERT_TRUE(unitmachine::Reset());
         buf = unitmachine::InstallInterfaceBuffer();
-        memset(buf, 0, 0x11000);
-        unitmachine::Settings({});
-        unitmachine::Reset();
+        ASSERT_NE(buf, nullptr);
         g_ZoktVer = 0;
         g_Out.clear();
         savedOut = WriteOut;
@@ -51,7 +50,7 @@ protected:
         ZOKT_OEMCMD_BeginEnd();
         ZOKT_CMD_BeginEnd();
         g_ZoktVer = 0;
-        unitmachine::Reset();
+        unitmachine::ClearTrace();
         g_Out.clear();
     }
     void TearDown() override { WriteOut = savedOut; }
@@ -61,7 +60,7 @@ protected:
         if (handshake) {
             ASSERT_EQ(Zokt_VersionCheck(), eEID_NO_ERROR);
         }
-        unitmachine::Reset();
+        unitmachine::ClearTrace();
     }
     std::string Bytes(UINT32 offset, UINT32 length) { return std::string(reinterpret_cast<char*>(buf) + offset, length); }
 };
