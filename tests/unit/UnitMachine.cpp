@@ -8,9 +8,8 @@
 #include <unistd.h>
 #include "E2eHarness.h"
 #include "EmuMachine.h"
+#include "SmiTransport.h"
 #include "TKXPortIo.h"
-
-extern UINT8* gpIntrBuf;
 
 namespace unitmachine {
 
@@ -107,6 +106,7 @@ UINT8* InstallInterfaceBuffer() {
     mapped = static_cast<UINT8*>(p);
     gpIntrBuf = mapped;
     gIntrBufPhyAddr = kIntrBufPhys;
+    gSmiPort = 0xB2;
     return mapped;
 }
 

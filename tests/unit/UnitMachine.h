@@ -28,7 +28,8 @@ std::string File(const std::string& name);
 // Physical address at which the tests place the interface buffer.
 const UINT32 kIntrBufPhys = 0x00200000;
 // Maps the interface buffer (0x11000 bytes at kIntrBufPhys of the machine's
-// memory) and installs it as gpIntrBuf / gIntrBufPhyAddr. Call it after each
+// memory) and installs it as gpIntrBuf / gIntrBufPhyAddr, with gSmiPort the
+// machine's default SMI port 0xB2. Call it after each
 // Reset, which makes a new memory file.
 UINT8* InstallInterfaceBuffer();
 
