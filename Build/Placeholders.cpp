@@ -141,8 +141,6 @@ PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 #include "RomInfo.h"
 #include "ZoktMe.h"
 #include "ZoktSmallRequests.h"
-#include "ZoktVersion.h"
-PLACEHOLDER UINT16 Zokt_GetVer() { return 0; }
 PLACEHOLDER UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char*) { length = 0; status = 0; return 0; }
 PLACEHOLDER char* GetUserInputPWD(UINT16) { return nullptr; }
 PLACEHOLDER UINT8 CheckBIOSPWD(const UINT8*, UINT8& status) { status = 0; return 0; }

@@ -6,7 +6,7 @@
 #include "YozOptionStore.h"
 #include "YozSysRom.h"
 #include "ZoktSmallRequests.h"
-#include "ZoktVersion.h"
+#include "ZoktFormat.h"
 
 #define PW_STATUS_LOCKED 0x04
 #define ZOKT_RS_DIS_OEMSTR 0x10
