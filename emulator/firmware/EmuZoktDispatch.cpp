@@ -8,8 +8,9 @@
 namespace {
 
 // What firmware expects of each record type: its function-select bit and
-// record size. The ME record grows above version 0x20F; the manufacturing
-// record is 9 bytes from a 32-bit program and 13 from a 64-bit one.
+// record size. The ME record grows above version 0x20F (the firmware's own
+// version decides); the manufacturing record is 9 bytes from a 32-bit
+// program and 13 from a 64-bit one.
 struct FormatRow {
     UINT8 Type;
     UINT32 FunctionSelect;
@@ -58,7 +59,7 @@ std::string Validate(const std::vector<UINT8>& buf, const FormatRow*& format) {
     if (format == nullptr) return "type";
     if (Get(buf, 0x08, 4) != format->FunctionSelect) return "function-select";
     UINT16 expected = format->Size;
-    if (format->Type == 0x55 && Get(buf, 0x04, 2) > 0x20F) expected = 30;
+    if (format->Type == 0x55 && EmuZokt_FirmwareVersion() > 0x20F) expected = 30;
     UINT32 size = Get(buf, 0x14, 2);
     if (size != expected && (format->AltSize == 0 || size != format->AltSize)) return "record-size";
     UINT32 running = Get(buf, 0x06, 2);
