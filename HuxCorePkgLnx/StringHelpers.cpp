@@ -1,5 +1,6 @@
 // Shared string and memory helpers and the option matcher.
 #include "TKXString.h"
+#include <cstring>
 
 // The matcher's two buffers are shared by every call (it is not re-entrant).
 static char s_ArgBuffer[64];
@@ -57,25 +58,13 @@ void StrToUpper(char* s) {
     }
 }
 
-void MemSet(void* p, UINT8 value, UINT32 n) {
-    UINT8* b = static_cast<UINT8*>(p);
-    for (UINT32 i = 0; i < n; ++i) b[i] = value;
-}
+// The block helpers move whole flash blocks on every request: they use the C
+// library's routines. MemCpy tolerates overlapping ranges.
+void MemSet(void* p, UINT8 value, UINT32 n) { memset(p, value, n); }
 
-void MemCpy(void* dst, const void* src, UINT32 n) {
-    UINT8* d = static_cast<UINT8*>(dst);
-    const UINT8* s = static_cast<const UINT8*>(src);
-    for (UINT32 i = 0; i < n; ++i) d[i] = s[i];
-}
+void MemCpy(void* dst, const void* src, UINT32 n) { memmove(dst, src, n); }
 
-UINT8 MemCmp(const void* a, const void* b, UINT32 n) {
-    const UINT8* x = static_cast<const UINT8*>(a);
-    const UINT8* y = static_cast<const UINT8*>(b);
-    for (UINT32 i = 0; i < n; ++i) {
-        if (x[i] != y[i]) return 0;
-    }
-    return 1;
-}
+UINT8 MemCmp(const void* a, const void* b, UINT32 n) { return memcmp(a, b, n) == 0 ? 1 : 0; }
 
 UINT32 StringLength(const char* s) {
     UINT32 n = 0;

@@ -3,7 +3,7 @@
 // firmware takes it from there (and clears it, so each request shows whether
 // it was stored just before).
 #include <cstring>
-#include <vector>
+#include <memory>
 #include "EmuFlashPart.h"
 #include "EmuMachine.h"
 
@@ -11,9 +11,14 @@ static const UINT32 kBiosAreaBase = 0xF0000;
 static const UINT32 kBiosAreaSize = 0x10000;
 
 std::string EmuFlashPart_AsfCheck(UINT32 ebx) {
-    std::vector<UINT8> area(kBiosAreaSize);
-    if (!EmuPhys_Read(kBiosAreaBase, area.data(), kBiosAreaSize)) return "";
+    // Read without zero-filling first and searched by its first byte: this
+    // runs before every flash request.
+    std::unique_ptr<UINT8[]> area(new UINT8[kBiosAreaSize]);
+    if (!EmuPhys_Read(kBiosAreaBase, area.get(), kBiosAreaSize)) return "";
     for (UINT32 offset = 0; offset + 0x0E <= kBiosAreaSize; ++offset) {
+        const void* dollar = memchr(&area[offset], '$', kBiosAreaSize - 0x0E + 1 - offset);
+        if (dollar == nullptr) break;
+        offset = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area.get());
         if (memcmp(&area[offset], "$ASF", 4) != 0) continue;
         UINT32 body = offset + area[offset + 4];
         if (body + 4 > kBiosAreaSize) return " asf=bad";
