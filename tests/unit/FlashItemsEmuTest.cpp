@@ -201,4 +201,23 @@ TEST_F(FlashItemsEmu, CompareAndFlashItemIsWrittenWhenNoCompareRan) {
     EXPECT_EQ(rig.Flash(), buffer);
 }
 
+TEST_F(FlashItemsEmu, ItemOverZeroedNorFlashFailsItsVerifyInsteadOfPassingSilently) {
+    // All-0x00 counts as blank for the write-once check; NOR flash cannot
+    // set those bits without an erase, so the write does not take and the
+    // verify, after its repeats and repairs without erase, reports it.
+    system.replace(0x3100, 0x100, std::string(0x100, '\0'));
+    buffer = system;
+    FlashRig rig(system, kLayout, {"flash_nor=1"});
+    ASSERT_TRUE(rig.Ok()) << rig.Error();
+    buffer.replace(0x3107, 49, Pattern(49, 77));
+    Add(0x3107, 49);
+    ASSERT_EQ(YOZ_FlashItemList_WriteOnce_Check(Sys()), 1);
+    CapturedOut out;
+    EXPECT_EQ(RunItems(YOZ_FLASH_MSG_ROMHOLE, 49), eEID_VERIFY_FLASH);
+    EXPECT_EQ(rig.Smis(0x22), 0u);
+    EXPECT_EQ(rig.Smis(0x23), 1u + 5u);
+    EXPECT_EQ(rig.Smis(0x21), 1u + 5u + 5u) << "compare, repeats of the progress line, repairs";
+    EXPECT_EQ(rig.Flash(), system);
+}
+
 }  // namespace
