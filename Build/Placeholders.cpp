@@ -21,11 +21,6 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { retur
 PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-// The global item's registration allows the hidden options ("/SM:n").
-PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalQueueItem(TKXQueueItemList&) {
-    YOZ_Set_AllowHideCommandStatus(1);
-    return eEID_NO_ERROR;
-}
 PLACEHOLDER ENUM_ERR_ID RegisterdelZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -35,7 +30,6 @@ PLACEHOLDER ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList&) { return eE
 PLACEHOLDER ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID Register_DPC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -56,8 +50,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterSaveRomToFileQueueItem(TKXQueueItemList&) { retu
 PLACEHOLDER ENUM_ERR_ID RegisterDisplayRomIdQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterdisplaysysidQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_R2x2_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalCheckQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID Register_JBC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_RLC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_INFO_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_MEINFO_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -105,7 +97,6 @@ PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_N
 PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalSecureFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterclnevnlogQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -122,7 +113,6 @@ PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBEQueueItem(TKXQueueItemList&) { return eE
 PLACEHOLDER ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterYozGlobalEndQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 
 #include "TKXAcpi.h"
 #include "TKXPhysMem.h"
@@ -152,3 +142,44 @@ PLACEHOLDER UINT8 ZOKT_ME_Ignition_CheckSupport() { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8**, UINT32&) { return 0; }
 PLACEHOLDER UINT8 ZOKT_ME_BufferISSingleBin() { return 0; }
+#include "EspCopyLnx.h"
+#include "YozGlobal.h"
+#include "ZoktCfgCmd.h"
+#include "ZoktEc.h"
+#include "ZoktMfg.h"
+// The EC battery check of a firmware without ZOKT lets the run go on.
+PLACEHOLDER UINT8 ZOKT_ECB_Check() { return 1; }
+PLACEHOLDER ENUM_ERR_ID ZOKT_ECB_Check_GetLastErrorID() { return eEID_NO_ERROR; }
+PLACEHOLDER void ZOKT_ME_Release() {}
+PLACEHOLDER ENUM_ERR_ID ZOKT_ME_GetLastError() { return eEID_ANALYZE_ME_DATA; }
+PLACEHOLDER void ZOKT_CfgCmd_Release() {}
+PLACEHOLDER void ZOKT_YOZMFG_Release() {}
+PLACEHOLDER void YOZ_ZOZ_CheckCommand(TKXQueueItemList&) {}
+PLACEHOLDER void InitCopyRecoveryFile() {}
+// Check records of the modules not built yet: none published.
+PLACEHOLDER CHECK_FUNC_ITEM* PtrVerifyCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplayRomIDCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplaySysIDCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrBBCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrBB2CheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrMBCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrNVRAMCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBFullCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBKnCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrRHFullCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrRHLnCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrRomHoleCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrECUFCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrSECCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrNSECCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrNESECXCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrMEFCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrMERFCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrRHOCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrOAKCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrOEMSMICheckFunc = nullptr;
+PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBNCheckFunc = nullptr;

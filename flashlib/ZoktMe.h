@@ -7,3 +7,5 @@ UINT8 ZOKT_ME_Ignition_CheckSupport();
 UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size);
 UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8** bios, UINT32& size);
 UINT8 ZOKT_ME_BufferISSingleBin();
+void ZOKT_ME_Release();
+ENUM_ERR_ID ZOKT_ME_GetLastError();

@@ -6,3 +6,7 @@
 // OEM version text from the trailer's "@VER" record: null when the trailer
 // records were not loaded, empty when the record is absent or empty.
 extern char* YOZ_pUCPOEMVerString;
+
+#include "HuxCore.h"
+// Applies the trailer's command enable table to the registered queue items.
+void YOZ_ZOZ_CheckCommand(TKXQueueItemList& items);

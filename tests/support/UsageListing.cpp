@@ -10,7 +10,10 @@ const char kOptionsLine[] = "| Options:                                         
 
 // Help lines of the option modules other than the usage head and foot, in
 // module-table order.
-const std::vector<HelpGroup> kModuleHelp = {};
+const std::vector<HelpGroup> kModuleHelp = {
+    {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
+    {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
+};
 
 static const unsigned kUsageMask = 0x19;
 

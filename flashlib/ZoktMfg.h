@@ -1,0 +1,5 @@
+// Manufacturing option names (ZOKT type 0x71).
+#pragma once
+#include "HuxCore.h"
+
+void ZOKT_YOZMFG_Release();
