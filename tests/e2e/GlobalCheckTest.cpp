@@ -1,0 +1,213 @@
+// The pre-flash check and the global end item, run end to end through the
+// pipeline driver (the program with two probe modules that publish check
+// records in the first and the last walk slot) in an emulated machine whose
+// flash holds the sample ROM.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "RomImageBuilder.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+romimg::Rom Sample(const std::string& projectId = "PRJ00001") {
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    fid.projectId = projectId;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::PlainFile(2, 0x120)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    return romimg::SampleRom(spec);
+}
+
+// The progress lines of the whole-flash read of the 1 MiB sample (16 blocks).
+std::string FlashRead() {
+    std::string out;
+    char line[96];
+    for (unsigned a = 0; a < romimg::kSampleSize; a += 0x10000) {
+        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
+                 static_cast<unsigned>(a * 100ull / romimg::kSampleSize));
+        out += line;
+    }
+    return out + " Reading flash ............... done                \n";
+}
+
+class GlobalCheck : public E2eWidth {
+protected:
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
+        return e2e::MakeMachine(Str(Sample().bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    }
+    std::string Image(const e2e::Machine& m, const Bytes& bytes) {
+        std::string path = m.File("new.rom");
+        romimg::WriteBytes(path, bytes);
+        return path;
+    }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
+        return e2e::RunTestBuild(Width(), YOZ_PIPEDRV64, YOZ_PIPEDRV32, m, args);
+    }
+    size_t Count(const e2e::Machine& m, const std::string& needle) {
+        size_t n = 0;
+        for (const std::string& line : e2e::TraceOfKind(m, "smi")) n += line.find(needle) != std::string::npos;
+        return n;
+    }
+};
+
+TEST_P(GlobalCheck, ChecksumFailureInAFileWithDataSumStopsBeforeAnyBlockCheck) {
+    e2e::Machine m = Machine();
+    romimg::Rom image = Sample();
+    romimg::mut::FileDataSum(image, image.File(romimg::PlainGuid(2)));
+    e2e::RunResult r = Run(m, {Image(m, image.bytes), "/first:wfpce0,"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "first size check 0\n"
+                         " - FFS checksums ......... bad\n"
+                         "7 - Error: BIOS checksum error.\n");
+    EXPECT_EQ(r.status, 7);
+    // A failed run never reaches the end hooks.
+    EXPECT_EQ(Count(m, "cmd=0x91"), 0u);
+}
+
+TEST_P(GlobalCheck, ShortImageGivesEverySizeCheckMinusOne) {
+    e2e::Machine m = Machine();
+    Bytes bytes = Sample().bytes;
+    bytes.pop_back();
+    e2e::RunResult r = Run(m, {Image(m, bytes), "/first:wfpc", "/last:pcs3,"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "first size check -1\n"
+                         "last size check -1\n"
+                         "3 - Error: ROM file size does not match existing BIOS size.\n");
+    EXPECT_EQ(r.status, 3);
+}
+
+TEST_P(GlobalCheck, ChecksOfTwoRecordsRunInWalkOrderAndChecksumsOnce) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/last:pcr", "/first:wfpc"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "first size check 0\n"
+                         "last size check 0\n"
+                         " - FFS checksums ......... ok\n"
+                         "first block check\n"
+                         "last block check\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(GlobalCheck, BlockCheckVerdictEndsTheRun) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfpbBB,", "/last:p"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "first size check 0\n"
+                         "last size check 0\n"
+                         "first block check\n"
+                         "bb - Error: Rom image layout detected Rom Hole is redesigned.\n");
+    EXPECT_EQ(r.status, 187);
+}
+
+TEST_P(GlobalCheck, MissingFileForACommandThatNeedsOne) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {m.File("nosuch.rom"), "/first:wfp"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "30 - Error: Problem opening file for reading.\n");
+    EXPECT_EQ(r.status, 48);
+}
+
+TEST_P(GlobalCheck, NoFileNeededEndsThePipelineQuietly) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/first:"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead());
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(GlobalCheck, ARecordThatNeedsOnlyAFileStillGetsItsSizeCheckAndMayAskForMore) {
+    e2e::Machine m = Machine();
+    // The size check switches checksums and the ROM-ID check on; both follow.
+    romimg::Rom other = Sample("XYZ00001");
+    e2e::RunResult r = Run(m, {Image(m, other.bytes), "/first:wfR"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "first size check 0\n"
+                         " - FFS checksums ......... ok\n"
+                         "first block check\n"
+                         "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
+    EXPECT_EQ(r.status, 4);
+}
+
+TEST_P(GlobalCheck, RomIdOfTheSameProjectPasses) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(GlobalCheck, TwoPlusTwoModeReadsNoFlashAndSkipsBlockChecks) {
+    e2e::Machine m = Machine();
+    romimg::Rom other = Sample("XYZ00001");
+    e2e::RunResult r = Run(m, {Image(m, other.bytes), "/first:wfprm"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + "first size check 0\n" +
+                         "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(Count(m, "cmd=0x21"), 0u);
+}
+
+TEST_P(GlobalCheck, GreetingIsShownAndTheRunGoesOn) {
+    e2e::Machine m = Machine({"zokt_greeting=Welcome"});
+    e2e::RunResult r = Run(m, {"/first:"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + " Welcome \n" + FlashRead());
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(GlobalCheck, ErrorOutShowsOnlyTheFirmwareText) {
+    e2e::Machine m = Machine({"zokt_greeting=Locked", "zokt_error_out=1"});
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + " Locked \n");
+    EXPECT_EQ(r.status, 13);
+    EXPECT_EQ(Count(m, "cmd=0x21"), 0u);
+}
+
+TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
+    e2e::Machine m = Machine({"ecb=0x20", "ecb_msg20=Battery low."});
+    e2e::RunResult blocked = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
+    EXPECT_EQ(blocked.out, e2e::PlainBanner() + "Battery low.\nd - Error: BIOS Report Error.\n");
+    EXPECT_EQ(blocked.status, 13);
+    // "/dpc" alone puts the skip back to off.
+    e2e::RunResult dpc = Run(m, {Image(m, Sample().bytes), "/first:wfp", "/dpc"});
+    EXPECT_EQ(dpc.out, blocked.out);
+    EXPECT_EQ(dpc.status, 13);
+    // "/jbc" takes effect before the check, also when "/dpc" is given.
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"/jbc"}, std::vector<std::string>{"/dpc", "/JBC"}}) {
+        std::vector<std::string> args = {Image(m, Sample().bytes), "/first:wfp"};
+        args.insert(args.end(), words.begin(), words.end());
+        e2e::RunResult skipped = Run(m, args);
+        EXPECT_EQ(skipped.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n");
+        EXPECT_EQ(skipped.status, 0);
+    }
+}
+
+TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/first:e0,e0,", "/last:e0,"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "end hook 1\nend hook 2\nend hook 3\n");
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
+    ASSERT_GE(smi.size(), 4u);
+    const size_t n = smi.size();
+    EXPECT_NE(smi[n - 4].find("cmd=0x24"), std::string::npos);
+    EXPECT_NE(smi[n - 3].find("cmd=0x91"), std::string::npos);
+    EXPECT_NE(smi[n - 2].find("cmd=0x92"), std::string::npos);
+    EXPECT_NE(smi[n - 1].find("cmd=0x93"), std::string::npos);
+}
+
+TEST_P(GlobalCheck, FailedEndHookBecomesTheRunStatusAfterAllHooksRan) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/first:e0,eB0,eBB,e0,"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "end hook 1\nend hook 2\nend hook 3\nend hook 4\n"
+                         "b0 - Error: Restore DMI Data error.\n");
+    EXPECT_EQ(r.status, 0xB0);
+}
+
+YOZ_E2E_BOTH_WIDTHS(GlobalCheck);
+
+}  // namespace
