@@ -185,6 +185,25 @@ TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
     }
 }
 
+TEST_P(GlobalCheck, CapsuleHeaderIsStrippedOnlyUnderSecureFlash) {
+    Bytes capsule = romimg::SignedCapsule(Sample().bytes, 0x40);
+    // Without secure flash the header stays: the image is larger than the flash.
+    e2e::Machine plain = Machine();
+    e2e::RunResult kept = Run(plain, {Image(plain, capsule), "/first:wfpcs3,"});
+    EXPECT_EQ(kept.out, e2e::PlainBanner() + FlashRead() + "first size check 1\n" +
+                            "3 - Error: ROM file size does not match existing BIOS size.\n");
+    EXPECT_EQ(kept.status, 3);
+
+    e2e::Machine secure = Machine({"secure_flash=1"});
+    e2e::RunResult stripped = Run(secure, {Image(secure, capsule), "/first:wfpc"});
+    EXPECT_EQ(stripped.out, e2e::PlainBanner() + FlashRead() +
+                                " Secure Flash enabled, recalculate ROM size with signature... Enable.\n"
+                                "first size check 0\n"
+                                " - FFS checksums ......... ok\n"
+                                "first block check\n");
+    EXPECT_EQ(stripped.status, 0);
+}
+
 TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/first:e0,e0,", "/last:e0,"});
