@@ -16,11 +16,13 @@ using romimg::Bytes;
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// The sample ROM with a firmware-ID file of that project (none when empty).
 romimg::Rom Sample(const std::string& projectId = "PRJ00001") {
     romimg::SampleSpec spec;
     romimg::FidSpec fid;
     fid.projectId = projectId;
-    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::PlainFile(2, 0x120)};
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::PlainFile(2, 0x120)};
+    if (!projectId.empty()) spec.mainFiles.insert(spec.mainFiles.begin() + 1, romimg::FidFile(fid));
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     return romimg::SampleRom(spec);
 }
@@ -39,8 +41,8 @@ std::string FlashRead() {
 
 class GlobalCheck : public E2eWidth {
 protected:
-    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
-        return e2e::MakeMachine(Str(Sample().bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}, const std::string& projectId = "PRJ00001") {
+        return e2e::MakeMachine(Str(Sample(projectId).bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
     }
     std::string Image(const e2e::Machine& m, const Bytes& bytes) {
         std::string path = m.File("new.rom");
@@ -138,6 +140,14 @@ TEST_P(GlobalCheck, RomIdOfTheSameProjectPasses) {
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
     EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n");
     EXPECT_EQ(r.status, 0);
+}
+
+TEST_P(GlobalCheck, FlashWithoutIdentityFailsTheCompareNotTheRead) {
+    e2e::Machine m = Machine({}, "");
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n" +
+                         "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
+    EXPECT_EQ(r.status, 4);
 }
 
 TEST_P(GlobalCheck, TwoPlusTwoModeReadsNoFlashAndSkipsBlockChecks) {
