@@ -150,6 +150,20 @@ TEST_P(GlobalCheck, FlashWithoutIdentityFailsTheCompareNotTheRead) {
     EXPECT_EQ(r.status, 4);
 }
 
+TEST_P(GlobalCheck, FlashWithMoreThanSixteenRomHolesEndsTheRun) {
+    romimg::SampleSpec spec;
+    for (uint32_t n = 0; n < 17; ++n) spec.mainFiles.push_back(romimg::RomHoleFile(n % 16, 0x40));
+    e2e::Machine m = e2e::MakeMachine(Str(romimg::SampleRom(spec).bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+                         "6 - Error: This BIOS version has more Non-Critical blocks than supported.\n");
+    EXPECT_EQ(r.status, 6);
+    // Sixteen are fine.
+    spec.mainFiles.pop_back();
+    e2e::Machine ok = e2e::MakeMachine(Str(romimg::SampleRom(spec).bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    EXPECT_EQ(Run(ok, {Image(ok, Sample().bytes), "/first:wfp"}).status, 0);
+}
+
 TEST_P(GlobalCheck, TwoPlusTwoModeReadsNoFlashAndSkipsBlockChecks) {
     e2e::Machine m = Machine();
     romimg::Rom other = Sample("XYZ00001");
