@@ -137,22 +137,11 @@ PLACEHOLDER UINT8 CheckBIOSPWD(const UINT8*, UINT8& status) { status = 0; return
 PLACEHOLDER const char* CheckBIOSPWDReString() { return nullptr; }
 PLACEHOLDER UINT8 ZOKT_RomID_Check(const UINT8*, UINT32, UINT16& returnStatus) { returnStatus = 0; return 0; }
 PLACEHOLDER const char* ZOKT_RomID_Check_ReString() { return nullptr; }
-PLACEHOLDER UINT8 ZOKT_ME_CheckSupport() { return 0; }
-PLACEHOLDER UINT8 ZOKT_ME_Ignition_CheckSupport() { return 0; }
-PLACEHOLDER UINT8 ZOKT_ME_CheckMEData(UINT8*, UINT32) { return 0; }
-PLACEHOLDER UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8**, UINT32&) { return 0; }
-PLACEHOLDER UINT8 ZOKT_ME_BufferISSingleBin() { return 0; }
 #include "EspCopyLnx.h"
 #include "YozGlobal.h"
 #include "ZoktCfgCmd.h"
 #include "ZoktEc.h"
 #include "ZoktMfg.h"
-// The EC battery check of a firmware without ZOKT lets the run go on.
-PLACEHOLDER UINT8 ZOKT_ECB_Check() { return 1; }
-PLACEHOLDER ENUM_ERR_ID ZOKT_ECB_Check_GetLastErrorID() { return eEID_NO_ERROR; }
-PLACEHOLDER void ZOKT_ME_Release() {}
-PLACEHOLDER ENUM_ERR_ID ZOKT_ME_GetLastError() { return eEID_ANALYZE_ME_DATA; }
-PLACEHOLDER void ZOKT_CfgCmd_Release() {}
 PLACEHOLDER void ZOKT_YOZMFG_Release() {}
 PLACEHOLDER void YOZ_ZOZ_CheckCommand(TKXQueueItemList&) {}
 PLACEHOLDER void InitCopyRecoveryFile() {}

@@ -42,6 +42,15 @@ const EmuZoktHandlerEntry* FindHandler(UINT8 type) {
     return nullptr;
 }
 
+// The ME record: 30 bytes above version 0x20F, else 18; the version query,
+// the region table and the region requests name their own sizes.
+UINT16 MeRecordSize(UINT8 subFunction, UINT16 version) {
+    if (subFunction == 0x0B) return 0x18;
+    if (subFunction == 0x09) return 0x532;
+    if (subFunction == 0x0A) return 30;
+    return version > 0x20F ? 30 : 18;
+}
+
 UINT32 Get(const std::vector<UINT8>& buf, UINT32 offset, UINT32 width) {
     UINT64 v = 0;
     if (static_cast<UINT64>(offset) + width <= buf.size()) memcpy(&v, buf.data() + offset, width);
@@ -59,7 +68,7 @@ std::string Validate(const std::vector<UINT8>& buf, const FormatRow*& format) {
     if (format == nullptr) return "type";
     if (Get(buf, 0x08, 4) != format->FunctionSelect) return "function-select";
     UINT16 expected = format->Size;
-    if (format->Type == 0x55 && EmuZokt_FirmwareVersion() > 0x20F) expected = 30;
+    if (format->Type == 0x55) expected = MeRecordSize(buf[EMU_ZOKT_RECORD + 1], EmuZokt_FirmwareVersion());
     UINT32 size = Get(buf, 0x14, 2);
     if (size != expected && (format->AltSize == 0 || size != format->AltSize)) return "record-size";
     UINT32 running = Get(buf, 0x06, 2);

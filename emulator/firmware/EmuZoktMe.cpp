@@ -1,0 +1,220 @@
+// ME flash requests (type 0x55). The ME region shares flash.bin with the
+// BIOS: erase, write and read back work on flash addresses. The region
+// table comes from me_regions; region and update-library requests keep the
+// pushed data in state/me_push.bin and answer call-again as configured.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "EmuMachine.h"
+#include "EmuZokt.h"
+
+namespace {
+
+const UINT32 kRec = EMU_ZOKT_RECORD;
+
+struct Region {
+    std::string Cmd, Help;
+    UINT32 Start = 0, Size = 0;
+    UINT8 Id = 0, Lock = 0;
+};
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t at = text.find(sep, start);
+        if (at == std::string::npos) at = text.size();
+        parts.push_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+    return parts;
+}
+
+UINT32 Num(const std::string& text) {
+    UINT64 v = 0;
+    EmuParseNum(text, v);
+    return static_cast<UINT32>(v);
+}
+
+// me_regions: "CMD:HELP:START:SIZE:ID:LOCK" joined by ';'.
+std::vector<Region> Regions() {
+    std::vector<Region> regions;
+    std::string all = EmuMachine_Get("me_regions", "");
+    if (all.empty()) return regions;
+    for (const std::string& item : Split(all, ';')) {
+        std::vector<std::string> f = Split(item, ':');
+        if (f.size() != 6) continue;
+        Region r;
+        r.Cmd = f[0];
+        r.Help = f[1];
+        r.Start = Num(f[2]);
+        r.Size = Num(f[3]);
+        r.Id = static_cast<UINT8>(Num(f[4]));
+        r.Lock = static_cast<UINT8>(Num(f[5]));
+        regions.push_back(r);
+    }
+    return regions;
+}
+
+// me_protect: "START:SIZE" ranges joined by ',' that erase and write refuse.
+bool Protected(UINT32 address, UINT32 size) {
+    std::string all = EmuMachine_Get("me_protect", "");
+    if (all.empty()) return false;
+    for (const std::string& item : Split(all, ',')) {
+        std::vector<std::string> f = Split(item, ':');
+        if (f.size() != 2) continue;
+        UINT64 start = Num(f[0]), end = start + Num(f[1]);
+        if (address < end && static_cast<UINT64>(address) + size > start) return true;
+    }
+    return false;
+}
+
+bool InFlash(UINT32 address, UINT32 size) {
+    return size != 0 && static_cast<UINT64>(address) + size <= EmuFlash_Size();
+}
+
+// Sub-functions 0-8: the information, start/end, erase, write, read back.
+UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
+    bool ignition = sub <= 2;
+    if (ignition && EmuMachine_GetNum("me_ignition", 0) == 0) return 0;
+    if (!ignition && EmuMachine_GetNum("me_full", 1) == 0) return 0;
+    if (sub == 0 || sub == 3) {
+        request.Put32(kRec + 2, static_cast<UINT32>(EmuMachine_GetNum("me_runtime_base", 0)));
+        request.Put32(kRec + 6, static_cast<UINT32>(EmuMachine_GetNum("me_runtime_length", 0)));
+        request.Put32(kRec + 0x0A, static_cast<UINT32>(EmuMachine_GetNum("me_bios_base", 0)));
+        request.Put32(kRec + 0x0E, static_cast<UINT32>(EmuMachine_GetNum("me_bios_length", EmuFlash_Size())));
+    }
+    if (sub <= 5) return 1;
+    if (request.RecordSize != 30) return 0;  // the short form has no address fields
+    UINT32 offset = request.U32(kRec + 0x12), address = request.U32(kRec + 0x16), size = request.U32(kRec + 0x1A);
+    EmuZokt_TraceAdd(request, " addr=0x%08x size=0x%08x", address, size);
+    if (!InFlash(address, size)) return 0;
+    if (sub == 6) {
+        if (size > 0x10000 || Protected(address, size)) return 0;
+        std::vector<UINT8> blank(size, 0xFF);
+        return EmuFlash_Write(address, blank.data(), size) ? 1 : 0;
+    }
+    if (static_cast<UINT64>(offset) + size > request.Buf.size() || offset < 0x400) return 0;
+    if (sub == 7) {
+        if (size > 0x1000 || Protected(address, size)) return 0;
+        return EmuFlash_Write(address, request.Buf.data() + offset, size) ? 1 : 0;
+    }
+    if (sub == 8) return EmuFlash_Read(address, request.Buf.data() + offset, size) ? 1 : 0;
+    return 0;
+}
+
+UINT8 Version(EmuZoktRequest& request) {
+    const UINT8* r = request.Record();
+    bool wellFormed = r[0] == 0xFF && r[5] == 5 && r[6] == 9 && r[7] == 3;
+    EmuZokt_TraceAdd(request, " query=%s", wellFormed ? "ok" : "bad");
+    if (!wellFormed) return 0;
+    return static_cast<UINT8>(EmuMachine_GetNum("me_new_interface", 1) != 0 ? 1 : 0);
+}
+
+UINT8 Table(EmuZoktRequest& request) {
+    if (!EmuMachine_Has("me_regions")) return 0;
+    std::vector<Region> regions = Regions();
+    UINT32 count = regions.size() < 17 ? static_cast<UINT32>(regions.size()) : 17;
+    for (UINT32 i = 0; i < count; ++i) {
+        UINT32 at = kRec + 4 + i * 78;
+        std::memcpy(request.Buf.data() + at, regions[i].Cmd.c_str(), std::min<size_t>(regions[i].Cmd.size(), 4));
+        std::memcpy(request.Buf.data() + at + 4, regions[i].Help.c_str(), std::min<size_t>(regions[i].Help.size(), 64));
+        request.Put32(at + 68, regions[i].Start);
+        request.Put32(at + 72, regions[i].Size);
+        request.Put8(at + 76, regions[i].Id);
+        request.Put8(at + 77, regions[i].Lock);
+    }
+    request.Put16(kRec + 2, static_cast<UINT16>(EmuMachine_GetNum("me_region_count", count)));
+    EmuZokt_TraceAdd(request, " count=0x%04x", request.U16(kRec + 2));
+    return 1;
+}
+
+// Status 0x2 while the call-again count of the running step lasts.
+UINT16 CallAgainStep() {
+    UINT64 left = EmuState_GetNum("me_call_again_left", 0);
+    if (left == 0) return 0;
+    EmuState_SetNum("me_call_again_left", left - 1);
+    return 0x2;
+}
+
+// Sub-function 0x0A: region and update-library requests.
+UINT8 RegionRequest(EmuZoktRequest& request) {
+    UINT8 code = request.U8(kRec + 0x0A), id = request.U8(kRec + 0x0B);
+    UINT32 first = request.U32(kRec + 2), size = request.U32(kRec + 0x12);
+    EmuZokt_TraceAdd(request, " req=0x%02x region=0x%02x first=0x%08x size=0x%08x", code, id, first, size);
+    UINT16 status = 0;
+    if (code == 0x01) {
+        EmuState_Set("me_push.bin", "");
+        EmuState_SetNum("me_call_again_left", 0);
+    } else if (code == 0x02) {
+        UINT64 address = request.U32(kRec + 0x0E);
+        std::vector<UINT8> data(size);
+        UINT16 sum = 0;
+        bool ok = size != 0 && size <= 0x1000 && request.U32(kRec + 0x1A) == address + size &&
+                  EmuPhys_Read(address, data.data(), size);
+        for (UINT32 i = 0; ok && i < size; i += 2) sum = static_cast<UINT16>(sum + data[i] + (i + 1 < size ? data[i + 1] << 8 : 0));
+        EmuZokt_TraceAdd(request, " sum=0x%04x", sum);
+        if (!ok || sum != request.U32(kRec + 0x16)) {
+            status = 0x1;
+        } else {
+            // A page answered "call again" is taken only when it comes back.
+            if (EmuState_GetNum("me_call_again_left", 0) == 0 && EmuState_Get("me_push_pending", "0") == "0") {
+                EmuState_SetNum("me_call_again_left", EmuMachine_GetNum("me_push_call_again", 0));
+                EmuState_Set("me_push_pending", "1");
+            }
+            status = CallAgainStep();
+            if (status == 0) {
+                EmuState_Set("me_push_pending", "0");
+                EmuState_Set("me_push.bin", EmuState_Get("me_push.bin", "") +
+                                                std::string(reinterpret_cast<char*>(data.data()), size));
+            }
+        }
+    } else if (code == 0x04 || code == 0x20) {
+        bool locked = false;
+        for (const Region& r : Regions()) locked = locked || (r.Id == id && r.Lock != 0);
+        if (locked) {
+            status = 0x1;
+        } else {
+            EmuState_SetNum("me_call_again_left", EmuMachine_GetNum("me_call_again", 0));
+            status = CallAgainStep();
+        }
+    } else if (code == 0x08) {
+        status = CallAgainStep();
+    }
+    std::string failing = EmuMachine_Get("me_region_fail", "");
+    if (!failing.empty() && Num(failing) == code) status = 0x1;
+    std::string text = EmuMachine_Get("me_region_text", "");
+    if (!text.empty() && static_cast<UINT64>(0x400) + size + text.size() + 1 <= request.Buf.size()) {
+        std::memcpy(request.Buf.data() + 0x400 + size, text.c_str(), text.size() + 1);
+        status |= 0x4;
+    }
+    request.Put16(kRec + 0x0C, status);
+    EmuZokt_TraceAdd(request, " status=0x%04x", status);
+    return 1;
+}
+
+}  // namespace
+
+bool EmuZokt_Me(EmuZoktRequest& request) {
+    if (EmuMachine_GetNum("me_support", 1) == 0) return false;
+    UINT8 sub = request.U8(kRec + 1);
+    EmuZokt_TraceAdd(request, " sub=0x%02x size=0x%04x", sub, request.RecordSize);
+    UINT8 result = 0;
+    if (request.U8(kRec) != 0 && sub != 0x0B) {
+        result = 0;  // a request carries return status 0
+    } else if (sub <= 8) {
+        result = Info(request, sub);
+    } else if (sub == 0x09) {
+        result = Table(request);
+    } else if (sub == 0x0A) {
+        result = RegionRequest(request);
+    } else if (sub == 0x0B) {
+        result = Version(request);
+    }
+    request.Put8(kRec, result);
+    EmuZokt_TraceAdd(request, " done=%u", result);
+    EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
+    EmuZokt_AnswerText(request, EmuMachine_Get("me_text", ""));
+    return true;
+}
