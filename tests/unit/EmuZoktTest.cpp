@@ -109,7 +109,7 @@ TEST_F(EmuZokt, TypesWithoutHandlerAreLeftUnanswered) {
     // The ME record's size follows the firmware's own version, whatever the descriptor says.
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 30, 0x0000), untouched), " zokt=0x55 ver=0x0000 answer=none");
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 18, 0x0210), untouched), " zokt=none refused=\"record-size\"");
-    unitmachine::Settings({"zokt_version=0x020F"});
+    unitmachine::Settings({"zokt_version=0x020F", "me_support=0"});
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 18, 0x020F), untouched), " zokt=0x55 ver=0x020f answer=none");
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 30, 0x020F), untouched), " zokt=none refused=\"record-size\"");
     unitmachine::Settings({});
