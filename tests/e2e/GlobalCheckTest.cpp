@@ -209,6 +209,27 @@ TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
     }
 }
 
+TEST_P(GlobalCheck, FirmwareBatteryRefusalEndsTheRunUnlessSkipped) {
+    e2e::Machine m = Machine({"ec_battery=2", "ec_battery_text=Battery 5%s left"});
+    e2e::RunResult refused = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
+    EXPECT_EQ(refused.out, e2e::PlainBanner() + " - Battery 5%s left \nd - Error: BIOS Report Error.\n");
+    EXPECT_EQ(refused.status, 13);
+    EXPECT_EQ(Count(m, "zokt=0x5b ver=0x0210 func=0x01 status=0x02"), 1u);
+    EXPECT_EQ(Count(m, "cmd=0x21"), 0u) << "refused before the flash is read";
+
+    e2e::RunResult skipped = Run(m, {Image(m, Sample().bytes), "/first:wfp", "/jbc"});
+    EXPECT_EQ(skipped.status, 0);
+    EXPECT_EQ(Count(m, "zokt=0x5b"), 1u) << "\"/jbc\" sends no battery request";
+
+    // A firmware without the battery request, or with another status, lets the run go on.
+    for (const char* answer : {"ec_battery=none", "ec_battery=3"}) {
+        e2e::Machine other = Machine({answer});
+        e2e::RunResult r = Run(other, {Image(other, Sample().bytes), "/first:wfp"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n") << answer;
+        EXPECT_EQ(r.status, 0) << answer;
+    }
+}
+
 TEST_P(GlobalCheck, CapsuleHeaderIsStrippedOnlyUnderSecureFlash) {
     Bytes capsule = romimg::SignedCapsule(Sample().bytes, 0x40);
     // Without secure flash the header stays: the image is larger than the flash.
