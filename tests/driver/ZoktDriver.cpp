@@ -15,6 +15,12 @@
 //   upload:SIZE           FLASH_LoadFwImage of a SIZE-byte pattern with LoadProgress (0x1D on failure)
 //   session               FLASH_SetFlashMethod (0x18 on a refusal)
 //   sfmdt:BEFORE,AFTER    the set-method delays
+//   ec:CHIP,SIZE          EC form: enter, write a SIZE-byte pattern, leave
+//   ecx:SIZE              ECX form: size, enter, erase, write, verify, leave
+//   battery               ZOKT_ECB_Check with its last error
+//   meversion  meinfo     ZOKT_ME_VersionCheck; ZOKT_ME_CheckSupport with the information
+//   mewrite:ADDR,SIZE     ZOKT_ME_Erase of the 64 KB around ADDR, ZOKT_ME_Write of the pattern
+//   meread:ADDR,SIZE      ZOKT_MER_ME_DUMP, printing the sum of the bytes read
 // Image byte i is (i * 7 + (i >> 9)) & 0xFF.
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +32,8 @@
 #include "RomInfo.h"
 #include "SecureFlash.h"
 #include "ZoktFormat.h"
+#include "ZoktEc.h"
+#include "ZoktMe.h"
 #include "ZoktOemCmd.h"
 
 static std::vector<UINT32> Numbers(const std::string& args) {
@@ -110,6 +118,57 @@ static bool Run(const std::string& word) {
         ZOKT_SetMethod_AfterDelayTime(n[1]);
         printf("sfmdt\n");
         return true;
+    }
+    if (name == "ec" || name == "ecx") {
+        UINT32 size = name == "ec" ? n[1] : n[0];
+        std::vector<UINT8> image(size);
+        for (UINT32 i = 0; i < size; ++i) image[i] = static_cast<UINT8>(i * 7 + (i >> 9));
+        UINT16 chip = static_cast<UINT16>(n[0]);
+        ENUM_ERR_ID err;
+        if (name == "ec") {
+            err = EC_EnterFlashMode(chip);
+            if (err == eEID_NO_ERROR) err = EC_WriteBlk(chip, size, image.data(), nullptr);
+            if (err == eEID_NO_ERROR) err = EC_LeaveFlashMode(chip);
+        } else {
+            UINT32 ecSize = size;
+            err = ECX_GetSize(&ecSize, nullptr);
+            if (err == eEID_NO_ERROR) err = ECX_EnterFlashMode();
+            if (err == eEID_NO_ERROR) err = ECX_EraseBlk(ecSize, nullptr);
+            if (err == eEID_NO_ERROR) err = ECX_WriteBlk(ecSize, image.data(), nullptr);
+            if (err == eEID_NO_ERROR) err = ECX_VerifyBlk(ecSize, image.data(), nullptr);
+            if (err == eEID_NO_ERROR) err = ECX_LeaveFlashMode();
+        }
+        return Result(name.c_str(), err);
+    }
+    if (name == "battery") {
+        printf("battery=%u error=0x%x\n", ZOKT_ECB_Check(), ZOKT_ECB_Check_GetLastErrorID());
+        return true;
+    }
+    if (name == "meversion") {
+        printf("meversion=%u error=0x%x\n", ZOKT_ME_VersionCheck(), ZOKT_ME_GetLastError());
+        return true;
+    }
+    if (name == "meinfo") {
+        ZOKT_TC_55_MEUD_STRUCT* info = nullptr;
+        if (ZOKT_ME_CheckSupport() == 0 || ZOKT_ME_GetMEInfo(&info) == 0) return Result("meinfo", ZOKT_ME_GetLastError());
+        printf("meinfo runtime=0x%x,0x%x bios=0x%x,0x%x\n", info->RuntimeBase, info->RuntimeLength,
+               info->BiosRegionBase, info->BiosRegionLength);
+        return true;
+    }
+    if (name == "mewrite") {
+        std::vector<UINT8> image(n[1]);
+        for (UINT32 i = 0; i < n[1]; ++i) image[i] = static_cast<UINT8>(i * 7 + (i >> 9));
+        if (ZOKT_ME_Erase(n[0] & ~0xFFFFu, 0x10000, nullptr) == 0 || ZOKT_ME_Write(n[0], n[1], image.data(), nullptr) == 0)
+            return Result("mewrite", ZOKT_ME_GetLastError());
+        return Result("mewrite", 0);
+    }
+    if (name == "meread") {
+        std::vector<UINT8> data(n[1]);
+        UINT32 got = ZOKT_MER_ME_DUMP(data.data(), n[0], n[1], nullptr);
+        UINT32 sum = 0;
+        for (UINT32 i = 0; i < got; ++i) sum += data[i];
+        printf("meread=0x%x sum=0x%x\n", got, sum);
+        return got != 0 || Result("meread", ZOKT_ME_GetLastError());
     }
     printf("unknown call %s\n", word.c_str());
     g_LastErrorCode = eEID_COMMAND_LINE;
