@@ -167,6 +167,13 @@ UINT8 ZOKT_MEUL_BIOS_ME_Use_Capsule_Update(UINT32 value);
 void ZOKT_ME_Release();
 ENUM_ERR_ID ZOKT_ME_GetLastError();
 
+// The same requests for the engineering "meinfo" option, printing what the
+// firmware answered.
+ENUM_ERR_ID ZOKT_SWSMI_ME_debug(ENUM_ME_FLASH_ID id, ZOKT_TC_55_MEUD_STRUCT** info);
+UINT8 ZOKT_ME_CheckSupport_debug();
+UINT8 ZOKT_ME_Ignition_CheckSupport_debug();
+UINT8 ZOKT_MER_Load_debug();
+
 // 16-bit sum of the data's little-endian u16 words (a last odd byte counts as a word).
 UINT16 CalculateSum16(const UINT8* data, UINT32 size);
 

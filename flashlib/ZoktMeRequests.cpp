@@ -75,12 +75,14 @@ static void FreeInfo() {
     g_pMEInfo = nullptr;
 }
 
-static UINT8 SupportCheck(ENUM_ME_FLASH_ID id, UINT8& own, UINT8 other) {
+typedef ENUM_ERR_ID (*ME_SENDER)(ENUM_ME_FLASH_ID id, ZOKT_TC_55_MEUD_STRUCT** info);
+
+static UINT8 SupportCheck(ENUM_ME_FLASH_ID id, UINT8& own, UINT8 other, ME_SENDER send) {
     if (other == 0) {
         FreeInfo();
         own = 0;
     }
-    ENUM_ERR_ID err = ZOKT_SWSMI_ME(id, &g_pMEInfo);
+    ENUM_ERR_ID err = send(id, &g_pMEInfo);
     if (err == eEID_NO_ERROR) {
         own = 1;
         return 1;
@@ -89,8 +91,16 @@ static UINT8 SupportCheck(ENUM_ME_FLASH_ID id, UINT8& own, UINT8 other) {
     return 0;
 }
 
-UINT8 ZOKT_ME_CheckSupport() { return SupportCheck(eMFD_ME_INIT, bMESupport, bIgnSupport); }
-UINT8 ZOKT_ME_Ignition_CheckSupport() { return SupportCheck(eMFD_IGN_INIT, bIgnSupport, bMESupport); }
+UINT8 ZOKT_ME_CheckSupport() { return SupportCheck(eMFD_ME_INIT, bMESupport, bIgnSupport, ZOKT_SWSMI_ME); }
+UINT8 ZOKT_ME_Ignition_CheckSupport() {
+    return SupportCheck(eMFD_IGN_INIT, bIgnSupport, bMESupport, ZOKT_SWSMI_ME);
+}
+UINT8 ZOKT_ME_CheckSupport_debug() {
+    return SupportCheck(eMFD_ME_INIT, bMESupport, bIgnSupport, ZOKT_SWSMI_ME_debug);
+}
+UINT8 ZOKT_ME_Ignition_CheckSupport_debug() {
+    return SupportCheck(eMFD_IGN_INIT, bIgnSupport, bMESupport, ZOKT_SWSMI_ME_debug);
+}
 
 UINT8 ZOKT_ME_GetMEInfo(ZOKT_TC_55_MEUD_STRUCT** info) {
     if ((bMESupport == 0 && bIgnSupport == 0) || g_pMEInfo == nullptr) return 0;

@@ -376,3 +376,29 @@ TEST_F(ZoktMe, BiosPartFromTheRegionTableAndPlainFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ZoktMe, DebugFormsPrintTheAnswers) {
+    Machine({"me_runtime_base=0x1000", "me_runtime_length=0x7000", "me_bios_base=0x8000", "me_bios_length=0xf8000",
+             "me_regions=GBE%s:gbe 100%:0x1000:0x2000:2:1"});
+    EXPECT_EQ(ZOKT_MER_Load_debug(), 1);
+    EXPECT_EQ(ZOKT_ME_Ignition_CheckSupport_debug(), 0);
+    EXPECT_EQ(ZOKT_ME_CheckSupport_debug(), 1);
+    EXPECT_EQ(g_Out,
+              "- [DBG] ME Total Block Count : 0x1\n"
+              "- [DBG] ME Block Info : \n"
+              "        [0] - Addr : 0x1000, Size : 0x2000, Type : 0x2, Lock : 0x1\n"
+              "             - Cmd : \"GBE%\", Descriotion : \"gbe 100%\"\n"
+              "- Dump ME Info :\n  ReturnStatus     : 0x0\n  SubFunction      : 0x0\n"
+              "  RuntimeBase      : 0x00000000\n  RuntimeLength    : 0x00000000\n"
+              "  BiosRegionBase   : 0x00000000\n  BiosRegionLength : 0x00000000\n"
+              "- Dump ME Info :\n  ReturnStatus     : 0x1\n  SubFunction      : 0x3\n"
+              "  RuntimeBase      : 0x00001000\n  RuntimeLength    : 0x00007000\n"
+              "  BiosRegionBase   : 0x00008000\n  BiosRegionLength : 0x000F8000\n");
+    ZOKT_TC_55_MEUD_STRUCT* info = nullptr;
+    ASSERT_EQ(ZOKT_ME_GetMEInfo(&info), 1);
+    EXPECT_EQ(info->RuntimeLength, 0x7000u);
+}
+
+}  // namespace
