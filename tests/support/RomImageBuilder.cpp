@@ -207,6 +207,35 @@ FileSpec DmiFile(const Bytes& bsaArea) {
     return f;
 }
 
+Bytes BsaArea(const std::vector<SmbiosStruct>& structs, bool longHeaders) {
+    Bytes body;
+    for (const SmbiosStruct& st : structs) {
+        Bytes h(longHeaders ? 9 : 4, 0);
+        h[0] = st.type;
+        if (longHeaders) {
+            h[3] = 0x80;
+            Put16(h, 5, static_cast<uint16_t>(st.data.size()));
+        } else {
+            if (st.data.size() > 0xFF) Die("a short-header structure holds at most 255 bytes");
+            h[2] = static_cast<uint8_t>(st.data.size());
+        }
+        body.insert(body.end(), h.begin(), h.end());
+        body.insert(body.end(), st.data.begin(), st.data.end());
+    }
+    Bytes area = Text("BSA_");
+    area.resize(8, 0);
+    Put32(area, 4, static_cast<uint32_t>(body.size()));
+    area.insert(area.end(), body.begin(), body.end());
+    return area;
+}
+
+FileSpec DmiAreaFile(const std::vector<SmbiosStruct>& structs, bool longHeaders) {
+    FileSpec f;
+    f.name = kDmiFile;
+    f.body = BsaArea(structs, longHeaders);
+    return f;
+}
+
 // A freeform GUID section header: 24-bit size and type 0x18.
 static Bytes SectionHeader(size_t sectionSize) {
     Bytes h(4);
@@ -310,6 +339,8 @@ void Rom::Put(uint32_t offset, const Bytes& data) {
     if (static_cast<uint64_t>(offset) + data.size() > bytes.size()) Die("Put past the end of the image");
     if (!data.empty()) memcpy(bytes.data() + offset, data.data(), data.size());
 }
+
+void Rom::Fill(uint32_t offset, uint32_t size, uint32_t seed) { Put(offset, Pattern(size, seed)); }
 
 const VolumeAt& Rom::AddVolume(uint32_t offset, const VolumeSpec& v) {
     std::vector<FileAt> files;

@@ -62,8 +62,19 @@ FileSpec RomHoleFile(uint32_t n, size_t bodySize);
 FileSpec SlpKeyFile(size_t bodySize);
 FileSpec SlpMarkerFile(size_t bodySize);
 FileSpec Oa31File(size_t bodySize);
-// DMI file whose body carries a "BSA_" area of the given bytes.
+// DMI file whose body is "BSA_" followed by the given bytes.
 FileSpec DmiFile(const Bytes& bsaArea);
+// One SMBIOS structure of a "BSA_" area.
+struct SmbiosStruct {
+    uint8_t type;
+    Bytes data;
+};
+// "BSA_", u32 length, then the structures with 4-byte headers (type, 0, data
+// length, flags) or, with longHeaders, 9-byte headers (type, ..., bit 7 of
+// byte 3 set, u16 data length at 5).
+Bytes BsaArea(const std::vector<SmbiosStruct>& structs, bool longHeaders = false);
+// DMI file holding exactly that area.
+FileSpec DmiAreaFile(const std::vector<SmbiosStruct>& structs, bool longHeaders = false);
 
 // "$FID" record.
 struct FidSpec {
@@ -118,6 +129,8 @@ struct Rom {
     // Places a volume at an offset (it must fit); returns its record.
     const VolumeAt& AddVolume(uint32_t offset, const VolumeSpec& v);
     void Put(uint32_t offset, const Bytes& data);
+    // Fills a range (a non-critical or OEM activation block) with pattern bytes.
+    void Fill(uint32_t offset, uint32_t size, uint32_t seed);
     // Appends a volume after the current end (the ME volume of a single binary).
     const VolumeAt& AppendVolume(const VolumeSpec& v);
     // The n-th placed file of that name; aborts when absent.

@@ -23,7 +23,7 @@ TEST_F(ImageModel, HolesSlpAndDmiRecordsInOrderWithOffsetsAndSizes) {
     SampleSpec s;
     s.mainFiles = {RomHoleFile(3, 100), PlainFile(1, 50), SlpMarkerFile(10), DmiFile(Pattern(30, 1)),
                    RomHoleFile(0, 200)};
-    s.bootFiles = {RomHoleFile(15, 8), SlpKeyFile(12), DmiFile(Pattern(5, 2))};
+    s.bootFiles = {RomHoleFile(15, 8), SlpKeyFile(12), DmiAreaFile({{1, Pattern(20, 3)}, {0x7F, Bytes()}})};
     Rom r = SampleRom(s);
     romkit::UseImage(r.bytes);
     EXPECT_EQ(YOZ_RomFile_SearchNCB(r.bytes.data()), 1);
@@ -44,6 +44,10 @@ TEST_F(ImageModel, HolesSlpAndDmiRecordsInOrderWithOffsetsAndSizes) {
     ASSERT_EQ(YOZ_RomFile_GetDMINumber(), 2u);
     EXPECT_EQ(YOZ_RomFile_GetDMIRomOffset(0), r.File(kDmiFile, 0).offset);
     EXPECT_EQ(YOZ_RomFile_GetDMISize(1), r.File(kDmiFile, 1).size);
+    // The "BSA_" area sits right behind the second DMI file's header.
+    const UINT8* bsa = r.bytes.data() + YOZ_RomFile_GetDMIRomOffset(1) + 24;
+    EXPECT_EQ(memcmp(bsa, "BSA_", 4), 0);
+    EXPECT_EQ(Get32(r.bytes, YOZ_RomFile_GetDMIRomOffset(1) + 28), 4u + 20u + 4u);
     // A repeated search starts afresh: no doubled DMI records.
     EXPECT_EQ(YOZ_RomFile_SearchNCB(r.bytes.data()), 1);
     EXPECT_EQ(YOZ_RomFile_GetDMINumber(), 2u);
