@@ -9,6 +9,8 @@
 #define CAPSULE_LENGTH_OFFSET 0x1C
 #define CAPSULE_MIN_HEADER (CAPSULE_LENGTH_OFFSET + 2)
 
+UINT32 YOZ_ReSourceSize = 0;
+
 UINT8 YOZ_RomFile_CheckCapHeader(UINT8* image) {
     return (image != nullptr && memcmp(image, kGuidCapsuleHeader, 16) == 0) ? 1 : 0;
 }
@@ -53,6 +55,7 @@ UINT8 YOZ_RomFile_ResetCAPFileHead(UINT8** image, UINT32* size) {
     memcpy(rebuilt + length, rom, romSize);
     FreeMem(YOZ_pReSourceBuff);   // the old buffer was copied from above when it was the image
     YOZ_pReSourceBuff = rebuilt;
+    YOZ_ReSourceSize = romSize + length;
     *image = rebuilt;
     *size = romSize + length;
     return 1;

@@ -61,6 +61,7 @@ void YOZ_RomFile_Init() {
     YOZ_FvWalk_ClearDmiList(gYOZ_RomFile_DMIGuidList);
     FreeMem(YOZ_pReSourceBuff);
     YOZ_pReSourceBuff = nullptr;
+    YOZ_ReSourceSize = 0;
     YOZ_RomLayout_Clear(&YOZ_RomFileLayout);
 }
 

@@ -82,6 +82,7 @@ static UINT32 Within(const UINT8* buf, const UINT8* base, UINT32 baseSize) {
 UINT32 RomScan_Limit(const UINT8* buf) {
     UINT32 limit = gRomSize;
     UINT32 held = Within(buf, YOZ_pOpenFileBuff, YOZ_OpenFileSize);
+    if (held == ROMSCAN_NONE) held = Within(buf, YOZ_pReSourceBuff, YOZ_ReSourceSize);
     if (held == ROMSCAN_NONE) held = Within(buf, YOZ_pSystembuff, YOZ_pSystembuff ? gRomSize : 0);
     if (held != ROMSCAN_NONE && held < limit) limit = held;
     return limit;

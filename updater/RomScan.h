@@ -34,7 +34,8 @@ UINT16 RomScan_Get16(const UINT8* p);
 UINT32 RomScan_Get24(const UINT8* p);
 UINT32 RomScan_Get32(const UINT8* p);
 // The scan limit for a buffer: the smaller of the flash size and what the
-// buffer holds, when the buffer is the loaded image or the flash copy.
+// buffer holds, when the buffer is the loaded image, the rebuilt capsule
+// image or the flash copy.
 UINT32 RomScan_Limit(const UINT8* buf);
 // Validates a "$FID" record at rec (avail bytes readable): version > 3 records
 // need 0x47 <= size <= 1024, the record inside the buffer and the key inside

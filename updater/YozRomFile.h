@@ -30,6 +30,7 @@ extern UINT8 YOZ_RomFile_bHaveSLP20;
 extern UINT8 YOZ_FileNCBCnt;
 extern TKXRomHoleList gYOZ_RomFile_DMIGuidList;
 extern UINT8* YOZ_pReSourceBuff;
+extern UINT32 YOZ_ReSourceSize;   // bytes of YOZ_pReSourceBuff
 extern YOZ_ROM_LAYOUT YOZ_RomFileLayout;
 
 void YOZ_RomFile_Init();

@@ -10,8 +10,6 @@
 
 namespace romkit {
 
-static std::vector<UINT8> sTable;
-
 void ResetModels() {
     FreeMem(YOZ_pSystembuff);
     YOZ_pSystembuff = nullptr;
@@ -23,21 +21,23 @@ void ResetModels() {
 void SetBlocks(const std::vector<romimg::BlockRun>& runs) {
     UINT32 count = 0;
     for (const romimg::BlockRun& r : runs) count += r.count;
-    sTable.assign(16 + 9 * count, 0);
-    sTable[5] = 0x0B;
-    sTable[6] = static_cast<UINT8>(count);
-    sTable[7] = static_cast<UINT8>(count >> 8);
+    // The program owns the table (it frees it when it reads a new one).
+    FreeMem(gpFlashInfo);
+    UINT8* table = AllocMem(16 + 9 * count);
+    table[5] = 0x0B;
+    table[6] = static_cast<UINT8>(count);
+    table[7] = static_cast<UINT8>(count >> 8);
     UINT32 at = 16, address = 0;
     for (const romimg::BlockRun& r : runs) {
         for (UINT32 i = 0; i < r.count; ++i) {
-            memcpy(&sTable[at], &address, 4);
-            memcpy(&sTable[at + 4], &r.size, 4);
-            sTable[at + 8] = static_cast<UINT8>(r.type);
+            memcpy(&table[at], &address, 4);
+            memcpy(&table[at + 4], &r.size, 4);
+            table[at + 8] = static_cast<UINT8>(r.type);
             at += 9;
             address += r.size;
         }
     }
-    gpFlashInfo = reinterpret_cast<sROMInfo*>(sTable.data());
+    gpFlashInfo = reinterpret_cast<sROMInfo*>(table);
     gRomSize = address;
     gFlashBlockSize = runs.empty() ? 0 : runs.front().size;
     ResetModels();
