@@ -1,0 +1,43 @@
+// Setup and DMI preservation requests.
+#include "ZoktVarPreserve.h"
+#include "SmiTransport.h"
+#include "TKXPhysMem.h"
+#include "ZoktOneRecord.h"
+
+static ENUM_ERR_ID gVarPreserveError = eEID_NO_ERROR;
+
+ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
+    if (Zokt_GetVer() == 0 || gpIntrBuf == nullptr) return eEID_SETUP_NOT_SUPPORT;
+    UINT8* request = AllocMem(ZOKT_REQUEST_SIZE);
+    if (request == nullptr) return eEID_MEM_ALLOC;
+    ZOKT_SETUP_STRUCT* record =
+        reinterpret_cast<ZOKT_SETUP_STRUCT*>(Zokt_BuildOneRecord(request, ZOKT_FS_SETUP, ZOKT_EXT_TC_SETUP));
+    record->Function = function;
+    record->Status = 0;
+    MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
+    FreeMem(request);
+    Zokt_SMI_26();
+
+    if ((Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) == 0) return eEID_SETUP_NOT_SUPPORT;
+    switch (gpIntrBuf[ZOKT_RECORD_OFFSET + offsetof(ZOKT_SETUP_STRUCT, Status)]) {
+        case 0x01: return eEID_NO_ERROR;
+        case 0x04: return eEID_SETUP_STORE_ERROR;
+        case 0x08: return eEID_SETUP_RESTORE_ERROR;
+        case 0x10: return eEID_DMI_STORE_ERROR;
+        case 0x20: return eEID_DMI_RESTORE_ERROR;
+        default: return eEID_SETUP_NOT_SUPPORT;  // 2 and anything unknown
+    }
+}
+
+static UINT8 Preserve(UINT8 function) {
+    gVarPreserveError = eEID_NO_ERROR;
+    gVarPreserveError = ZOKT_SWSMI_SETUP(function);
+    return gVarPreserveError == eEID_NO_ERROR ? 1 : 0;
+}
+
+UINT8 ZOKT_VarPreserve_Support() { return Preserve(ZOKT_TC_SETUP_SUPPORT); }
+UINT8 ZOKT_VarPreserve_SetupVarStore() { return Preserve(ZOKT_TC_SETUP_STORE); }
+UINT8 ZOKT_VarPreserve_SetupVarReStore() { return Preserve(ZOKT_TC_SETUP_RESTORE); }
+UINT8 ZOKT_VarPreserve_DMIVarStore() { return Preserve(ZOKT_TC_DMI_STORE); }
+UINT8 ZOKT_VarPreserve_DMIVarReStore() { return Preserve(ZOKT_TC_DMI_RESTORE); }
+ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID() { return gVarPreserveError; }
