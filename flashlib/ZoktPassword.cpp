@@ -27,6 +27,7 @@ UINT32 SWSMI_PWD(UINT8 function, const UINT8* password) {
         // The password takes the terminator's place.
         UINT16 at = static_cast<UINT16>(Zokt_RunningSizeOf(gpIntrBuf) - 4);
         Zokt_SetRunningSize(gpIntrBuf, at);
+        MemSet(gpIntrBuf + at, 0, 4);
         record->Length = gExpectedPasswordLength;
         UINT32 n = 0;
         while (password != nullptr && n < gExpectedPasswordLength && password[n] != 0) ++n;
