@@ -130,13 +130,6 @@ PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 
 #include "RomInfo.h"
 #include "ZoktMe.h"
-#include "ZoktSmallRequests.h"
-PLACEHOLDER UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char*) { length = 0; status = 0; return 0; }
-PLACEHOLDER char* GetUserInputPWD(UINT16) { return nullptr; }
-PLACEHOLDER UINT8 CheckBIOSPWD(const UINT8*, UINT8& status) { status = 0; return 0; }
-PLACEHOLDER const char* CheckBIOSPWDReString() { return nullptr; }
-PLACEHOLDER UINT8 ZOKT_RomID_Check(const UINT8*, UINT32, UINT16& returnStatus) { returnStatus = 0; return 0; }
-PLACEHOLDER const char* ZOKT_RomID_Check_ReString() { return nullptr; }
 #include "EspCopyLnx.h"
 #include "YozGlobal.h"
 #include "ZoktCfgCmd.h"

@@ -113,9 +113,16 @@ TEST_F(EmuZokt, TypesWithoutHandlerAreLeftUnanswered) {
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 18, 0x020F), untouched), " zokt=0x55 ver=0x020f answer=none");
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 30, 0x020F), untouched), " zokt=none refused=\"record-size\"");
     unitmachine::Settings({});
-    EXPECT_EQ(Send(Request(0x71, 0x100, 13), untouched), " zokt=0x71 ver=0x0210 answer=none");
-    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=0x71 ver=0x0210 answer=none");
+    EXPECT_EQ(Send(Request(0x72, 0x400000, 2), untouched), " zokt=0x72 ver=0x0210 answer=none");
     EXPECT_TRUE(untouched);
+}
+
+TEST_F(EmuZokt, ManufacturingRecordOfEitherWidthIsAnswered) {
+    bool untouched = true;
+    EXPECT_EQ(Send(Request(0x71, 0x100, 13), untouched), " zokt=0x71 ver=0x0210 mfg=0x02 rs=0x0001");
+    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=0x71 ver=0x0210 mfg=0x02 rs=0x0001");
+    EXPECT_FALSE(untouched);
+    EXPECT_EQ(Send(Request(0x71, 0x100, 11), untouched), " zokt=none refused=\"record-size\"");
 }
 
 TEST_F(EmuZokt, FirmwareWithoutZoktAnswersNothing) {
