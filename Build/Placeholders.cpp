@@ -35,7 +35,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_
 PLACEHOLDER ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterMFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }

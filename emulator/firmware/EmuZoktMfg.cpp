@@ -42,7 +42,7 @@ bool EmuZokt_Mfg(EmuZoktRequest& request) {
     const UINT32 rec = EMU_ZOKT_RECORD;
     if (EmuMachine_GetNum("mfg", 0) == 0) {
         request.Put8(rec + 2, 2);
-        EmuZokt_TraceAdd(request, " mfg=0x02");
+        EmuZokt_TraceAdd(request, " size=0x%02x mfg=0x02", request.RecordSize);
         EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
         return true;
     }
@@ -60,7 +60,8 @@ bool EmuZokt_Mfg(EmuZoktRequest& request) {
     request.Put8(rec + 1, offset);
     request.Put8(rec + 2, 1);
     request.Put16(rec + 3, count);
-    EmuZokt_TraceAdd(request, " mfg=0x01 offset=0x%02x count=0x%04x entries=0x%04x", offset, count, written);
+    EmuZokt_TraceAdd(request, " size=0x%02x mfg=0x01 offset=0x%02x count=0x%04x entries=0x%04x", request.RecordSize,
+                     offset, count, written);
     EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
     return true;
 }

@@ -119,8 +119,8 @@ TEST_F(EmuZokt, TypesWithoutHandlerAreLeftUnanswered) {
 
 TEST_F(EmuZokt, ManufacturingRecordOfEitherWidthIsAnswered) {
     bool untouched = true;
-    EXPECT_EQ(Send(Request(0x71, 0x100, 13), untouched), " zokt=0x71 ver=0x0210 mfg=0x02 rs=0x0001");
-    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=0x71 ver=0x0210 mfg=0x02 rs=0x0001");
+    EXPECT_EQ(Send(Request(0x71, 0x100, 13), untouched), " zokt=0x71 ver=0x0210 size=0x0d mfg=0x02 rs=0x0001");
+    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=0x71 ver=0x0210 size=0x09 mfg=0x02 rs=0x0001");
     EXPECT_FALSE(untouched);
     EXPECT_EQ(Send(Request(0x71, 0x100, 11), untouched), " zokt=none refused=\"record-size\"");
 }

@@ -34,7 +34,7 @@ TEST_F(Mfg, OutsideManufacturingModeThereAreNoWords) {
     ZOKT_YOZMFG_Release();
     EXPECT_EQ(ZOKT_YOZMFG_Support(), 0);
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(1), nullptr);
-    EXPECT_EQ(Zokt(), std::vector<std::string>{"zokt=0x71 ver=0x0210 mfg=0x02 rs=0x0001"});
+    EXPECT_EQ(Zokt(), std::vector<std::string>{"zokt=0x71 ver=0x0210 size=0x0d mfg=0x02 rs=0x0001"});
     // The request: type 0x71 with the manufacturing bit and this build's record size.
     EXPECT_EQ(buf[0x12], 0x71);
     EXPECT_EQ(buf[0x14], sizeof(void*) == 8 ? 13 : 9);
@@ -70,7 +70,7 @@ TEST_F(Mfg, EmptyAndOversizedTables) {
     Machine({"mfg=1", "mfg_table=1|/pw:|x", "mfg_count=300", "mfg_offset=0x20"});
     EXPECT_EQ(ZOKT_YOZMFG_Support(), 0);
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(1), nullptr);
-    EXPECT_EQ(Zokt(), std::vector<std::string>{"zokt=0x71 ver=0x0210 mfg=0x01 offset=0x20 count=0x012c entries=0x0001 rs=0x0001"});
+    EXPECT_EQ(Zokt(), std::vector<std::string>{"zokt=0x71 ver=0x0210 size=0x0d mfg=0x01 offset=0x20 count=0x012c entries=0x0001 rs=0x0001"});
     ZOKT_YOZMFG_Release();
 }
 
