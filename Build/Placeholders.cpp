@@ -133,8 +133,6 @@ PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 #include "YozGlobal.h"
 #include "ZoktCfgCmd.h"
 #include "ZoktEc.h"
-#include "ZoktMfg.h"
-PLACEHOLDER void ZOKT_YOZMFG_Release() {}
 PLACEHOLDER void YOZ_ZOZ_CheckCommand(TKXQueueItemList&) {}
 PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
