@@ -8,7 +8,7 @@
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozSysRom.h"
-#include "ZoktSmallRequests.h"
+#include "ZoktRomId.h"
 
 #define FID_SEARCH_SPAN 130u
 #define FID_PROJECT_ID_MAX 8u

@@ -5,7 +5,7 @@
 #include "TKXPhysMem.h"
 #include "YozOptionStore.h"
 #include "YozSysRom.h"
-#include "ZoktSmallRequests.h"
+#include "ZoktPassword.h"
 #include "ZoktFormat.h"
 
 #define PW_STATUS_LOCKED 0x04
