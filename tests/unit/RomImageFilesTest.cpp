@@ -6,6 +6,7 @@
 #include "RomImageBuilder.h"
 #include "RomInfo.h"
 #include "RomModelKit.h"
+#include "SecureFlash.h"
 #include "TKXPhysMem.h"
 #include "YozRomFile.h"
 #include "YozSysRom.h"
@@ -218,6 +219,23 @@ TEST_F(ImageModel, SignedCapsuleStripAndEmbeddedCapsuleRebuild) {
     EXPECT_EQ(YOZ_RomFile_GetNoSecureHeadRom(&image, &size), 0);
     EXPECT_EQ(out.Text(), "Disable.\n");
     EXPECT_EQ(size, signedImage.size());
+
+    // With secure flash the header is stripped; one longer than the file is not.
+    FLASH_SetSecureFlashSupported(1);
+    out.Clear();
+    EXPECT_EQ(YOZ_RomFile_GetNoSecureHeadRom(&image, &size), 1);
+    EXPECT_EQ(out.Text(), " Secure Flash enabled, recalculate ROM size with signature... Enable.\n");
+    EXPECT_EQ(image, signedImage.data() + 0x80);
+    EXPECT_EQ(size, r.size());
+    Bytes tooLong = SignedCapsule(Bytes(0x100, 0x5A), 0x80);
+    mut::CapsuleHeaderLength(tooLong, 0x200);
+    image = tooLong.data();
+    size = static_cast<UINT32>(tooLong.size());
+    out.Clear();
+    EXPECT_EQ(YOZ_RomFile_GetNoSecureHeadRom(&image, &size), 0);
+    EXPECT_EQ(image, tooLong.data());
+    EXPECT_EQ(size, tooLong.size());
+    FLASH_SetSecureFlashSupported(0);
 }
 
 TEST_F(ImageModel, MeVolumeIsSplitOffTheSingleBinary) {
