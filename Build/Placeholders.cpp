@@ -8,12 +8,7 @@
 
 #define PLACEHOLDER __attribute__((weak))
 
-PLACEHOLDER BOOLEAN TKX_LinuxDriverLoader(TKXArgvList&, UINT32) { return FALSE; }
-PLACEHOLDER void TKX_LinuxDriverUnloader(TKXArgvList&) {}
 PLACEHOLDER void TKX_Linux_DriverBuild_Usage(TKXArgvList&, UINT8&) {}
-PLACEHOLDER void TKX_Linux_SecureBoot_Check(TKXArgvList&, UINT8&) {}
-PLACEHOLDER void TKX_LinuxMakeDrv(TKXArgvList&, UINT8&) {}
-PLACEHOLDER void TKX_LinuxGenDrv(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_Linux_SecureBoot_Driver_Check(TKXArgvList&, UINT8&) {}
 PLACEHOLDER ENUM_ERR_ID LoadUaf(int, char**) { return eEID_NO_ERROR; }
 
@@ -121,11 +116,6 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { re
 #include "YozRomFile.h"
 #include "YozZozRecords.h"
 PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
-#include "TKXDriver.h"
-// The kernel driver: not open, no Secure Boot, every request refused.
-PLACEHOLDER int Fd = -1;
-PLACEHOLDER UINT8 TKX_Get_Linux_SecureBoot_Enable() { return 0; }
-PLACEHOLDER int TKX_DriverRequest(unsigned long, void*) { return -1; }
 
 #include "RomInfo.h"
 #include "ZoktMe.h"

@@ -29,6 +29,8 @@ std::string OsSeam_ShellText(const char* command);
 // Driver device.
 int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev);
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg);
+// Closes a descriptor (the driver's release runs for its device).
+int OsSeam_Close(int fd);
 // File-system type (statfs f_type) of a directory, or 0 when it cannot be read.
 UINT64 OsSeam_FsType(const char* path);
 

@@ -2,7 +2,7 @@
 // descriptor, the request codes and records, the request call and the Secure
 // Boot state that decides whether port writes go through the driver.
 #pragma once
-#include "HuxTypes.h"
+#include "HuxCore.h"
 
 // Descriptor of the driver's open device node; -1 while the driver is not open.
 extern int Fd;
@@ -71,3 +71,31 @@ static_assert(offsetof(NUVFLDRV_PORTWRITEBYTE, Value) == 2 && offsetof(NUVFLDRV_
                   offsetof(NUVFLDRV_PORTWRITEBYTE, Ecx) == 23 && offsetof(NUVFLDRV_PORTWRITEBYTE, Eax) == 27,
               "NUVFLDRV_PORTWRITEBYTE offsets on i386");
 #endif
+
+// Largest buffer the driver hands out, and how many it holds at once.
+const long NUVFLDRV_MAX_ALLOC = 128 * 1024;
+const int NUVFLDRV_MAX_BUFFERS = 128;
+
+// 1 when this run loaded the driver and opened its device.
+extern UINT8 DriverInstalled;
+// Node path chosen for this run: "/dev/nuvfl", "nuvfl" or "/nuvfl".
+extern char DrvNode[128];
+
+// Loader and unloader of the driver-loader table.
+BOOLEAN TKX_LinuxDriverLoader(TKXArgvList& args, UINT32 loadedSoFar);
+void TKX_LinuxDriverUnloader(TKXArgvList& args);
+// 0, eEID_DRIVER_NOT_KERNEL_SOURCE or eEID_DRIVER_LOAD.
+ENUM_ERR_ID FLASH_LoadDriver();
+void FLASH_UnloadDriver();
+// Looks for the driver in /proc/devices; major receives its number.
+UINT8 CheckNUVDevice(int& major, UINT8 verbose);
+
+// Build of the module ("/makedrv", "/gendrv" and the loader's own build).
+extern int generatedrv;
+extern char gendir[128];
+void TKX_LinuxMakeDrv(TKXArgvList& args, UINT8& IfConti);
+void TKX_LinuxGenDrv(TKXArgvList& args, UINT8& IfConti);
+UINT8 BuildNuvflDrv(TKXArgvList& args);
+int CreateDriverSoueceFile(char* kernelArgument);
+UINT8 GenerateDriverSoueceFile(char* kernelArgument);
+UINT8 CheckKernelSource(char* kernelDirectory);

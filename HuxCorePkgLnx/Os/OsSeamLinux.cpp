@@ -57,6 +57,7 @@ int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev) {
 }
 
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
+int OsSeam_Close(int fd) { return close(fd); }
 
 UINT64 OsSeam_FsType(const char* path) {
     struct statfs sfs;

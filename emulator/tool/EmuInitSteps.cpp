@@ -1,6 +1,7 @@
 // The init steps, in the order they run.
 #include "EmuInitSteps.h"
 #include "EmuAcpi.h"
+#include "EmuDriverInit.h"
 #include "EmuEcb.h"
 #include "EmuFlashSettings.h"
 
@@ -10,5 +11,7 @@ const EmuInitStep EmuInitSteps[] = {
     EmuInit_NmiWatchdog,
     EmuEcb_Layout,
     EmuFlashSettings_Check,
+    EmuInit_KernelTree,
+    EmuInit_EfiVars,
     nullptr,
 };

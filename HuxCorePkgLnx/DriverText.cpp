@@ -1,0 +1,754 @@
+// The generated kernel driver as text. The wrapper object holds every call
+// into the kernel; the core object holds the logic and reaches the kernel only
+// through the wrappers, which take their arguments from globals. That split
+// lets the "/gendrv" kit ship the core compiled, beside the wrapper sources.
+#include "TKXDriverText.h"
+
+const char NuvDriverDashLine[] =
+    "//-------------------------------------------------------------------------------------------------";
+
+static void WriteHead(FILE* f) {
+    fprintf(f, "%s\n", NuvDriverDashLine);
+    fputs("// YOZMFG Linux flash utility for the NUV firmware family v5.09.04.1503\n", f);
+    fputs("// Kernel driver written by the utility itself; do not edit, rebuild it with /makedrv or /gendrv.\n", f);
+    fprintf(f, "%s\n", NuvDriverDashLine);
+}
+
+void WriteNuvWrapHeader(FILE* f) {
+    WriteHead(f);
+    fputs(R"(#ifndef _NUVWRAP_H_
+#define _NUVWRAP_H_
+
+/* Marks every wrapper; expands to nothing. */
+#define YOZ_ATTRIBUTE_FUNC
+
+/* Arguments of the wrappers, defined in nuvwrap.c. */
+extern unsigned long ulArg0;
+extern unsigned long ulArg1;
+extern unsigned long ulArg2;
+extern void *pvArg0;
+extern void *pvArg1;
+
+YOZ_ATTRIBUTE_FUNC int wrap_register_chrdev(void);            /* -> ulArg0 major */
+YOZ_ATTRIBUTE_FUNC void wrap_unregister_chrdev(void);         /* ulArg0 major */
+YOZ_ATTRIBUTE_FUNC void wrap_mem_map_reserve(void);           /* pvArg0 page */
+YOZ_ATTRIBUTE_FUNC void wrap_mem_map_unreserve(void);         /* pvArg0 page */
+YOZ_ATTRIBUTE_FUNC int wrap_remap_page_range(void);           /* pvArg0 vma, ulArg0 start, ulArg1 physical, ulArg2 size */
+YOZ_ATTRIBUTE_FUNC void *wrap_virt_to_page(void);             /* pvArg0 kernel address */
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_virt_to_phys(void);     /* pvArg0 kernel address */
+YOZ_ATTRIBUTE_FUNC void *wrap_kmalloc(void);                  /* ulArg0 bytes, DMA-capable */
+YOZ_ATTRIBUTE_FUNC void wrap_kfree(void);                     /* pvArg0 */
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_from_user(void);   /* pvArg0 to, pvArg1 from, ulArg0 bytes */
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_to_user(void);     /* pvArg0 to, pvArg1 from, ulArg0 bytes */
+YOZ_ATTRIBUTE_FUNC void wrap_disable_kbd_irq(void);
+YOZ_ATTRIBUTE_FUNC void wrap_enable_kbd_irq(void);
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_page_size(void);
+
+/* The core object's entry points, called by the wrapper. */
+#define NUVFLDRV_NAME "nuvfldrv"
+#define NUV_MAP_WRITE  1
+#define NUV_MAP_SHARED 2
+int nuvfldrv_init(void);
+void nuvfldrv_exit(void);
+int nuvfldrv_open(void);
+void nuvfldrv_release(void);
+long nuvfldrv_ioctl(unsigned int cmd, void *arg, int compat);
+int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned long pgoff, unsigned long flags);
+
+#endif
+)",
+          f);
+}
+
+static const char* RemapLine(NUV_REMAP_KIND kind) {
+    switch (kind) {
+    case eNUV_REMAP_PFN:
+        return "#define NUV_REMAP_PFN 1\n";
+    case eNUV_REMAP_PAGE5:
+    case eNUV_REMAP_PAGE4:
+        return "#define NUV_REMAP_PFN 0\n";
+    default:
+        return "#define NUV_REMAP_PFN (LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,10))\n";
+    }
+}
+
+void WriteNuvWrapSource(FILE* f, const NUV_DRIVER_TEXT& text) {
+    WriteHead(f);
+    fputs("#include <linux/version.h>\n", f);
+    if (text.Kernel24) fputs("#include <linux/config.h>\n", f);
+    fputs(R"(#include <linux/module.h>
+#include <linux/kernel.h>
+#include <linux/init.h>
+#include <linux/fs.h>
+#include <linux/mm.h>
+#include <linux/slab.h>
+#include <linux/interrupt.h>
+#include <linux/sched.h>
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+#include <linux/capability.h>
+#endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(4,12,0)
+#include <linux/uaccess.h>
+#else
+#include <asm/uaccess.h>
+#endif
+#ifdef CONFIG_COMPAT
+#include <linux/compat.h>
+#endif
+#include <asm/io.h>
+#if LINUX_VERSION_CODE < KERNEL_VERSION(2,6,0)
+#include <linux/wrapper.h>
+#endif
+#include "nuvwrap.h"
+
+MODULE_LICENSE("GPL");
+MODULE_DESCRIPTION("Physical memory, port and keyboard services of the YOZMFG flash utility");
+
+)",
+          f);
+    fputs(RemapLine(text.Remap), f);
+    fprintf(f, "#define NUV_REMAP_PAGE_ARGS %d\n", text.Remap == eNUV_REMAP_PAGE4 ? 4 : 5);
+    fputs(R"(
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,11)
+#define NUV_HAVE_UNLOCKED_IOCTL 1
+#else
+#define NUV_HAVE_UNLOCKED_IOCTL 0
+#endif
+
+unsigned long ulArg0;
+unsigned long ulArg1;
+unsigned long ulArg2;
+pgprot_t pgArg0;
+void *pvArg0;
+void *pvArg1;
+
+static struct file_operations nuvfldrv_fops;
+
+YOZ_ATTRIBUTE_FUNC int wrap_register_chrdev(void)
+{
+    int major = register_chrdev(0, NUVFLDRV_NAME, &nuvfldrv_fops);
+    if (major < 0)
+        return major;
+    ulArg0 = (unsigned long)major;
+    return 0;
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_unregister_chrdev(void)
+{
+    unregister_chrdev((unsigned int)ulArg0, NUVFLDRV_NAME);
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_mem_map_reserve(void)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    SetPageReserved((struct page *)pvArg0);
+#else
+    mem_map_reserve((struct page *)pvArg0);
+#endif
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_mem_map_unreserve(void)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    ClearPageReserved((struct page *)pvArg0);
+#else
+    mem_map_unreserve((struct page *)pvArg0);
+#endif
+}
+
+/* Maps ulArg2 bytes of physical memory from ulArg1 at user address ulArg0
+ * of the vma in pvArg0, with the protection in pgArg0; the mapping is locked. */
+YOZ_ATTRIBUTE_FUNC int wrap_remap_page_range(void)
+{
+    struct vm_area_struct *vma = (struct vm_area_struct *)pvArg0;
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6,3,0)
+    vm_flags_set(vma, VM_LOCKED);
+#else
+    vma->vm_flags |= VM_LOCKED;
+#endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0) && NUV_REMAP_PFN
+    return remap_pfn_range(vma, ulArg0, ulArg1 >> PAGE_SHIFT, ulArg2, pgArg0);
+#elif NUV_REMAP_PAGE_ARGS == 4
+    (void)vma;
+    return remap_page_range(ulArg0, ulArg1, ulArg2, pgArg0);
+#else
+    return remap_page_range(vma, ulArg0, ulArg1, ulArg2, pgArg0);
+#endif
+}
+
+YOZ_ATTRIBUTE_FUNC void *wrap_virt_to_page(void)
+{
+    return virt_to_page(pvArg0);
+}
+
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_virt_to_phys(void)
+{
+    return (unsigned long)virt_to_phys(pvArg0);
+}
+
+YOZ_ATTRIBUTE_FUNC void *wrap_kmalloc(void)
+{
+    return kmalloc(ulArg0, GFP_DMA | GFP_KERNEL);
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_kfree(void)
+{
+    kfree(pvArg0);
+}
+
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_from_user(void)
+{
+    return copy_from_user(pvArg0, (const void __user *)pvArg1, ulArg0);
+}
+
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_to_user(void)
+{
+    return copy_to_user((void __user *)pvArg0, pvArg1, ulArg0);
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_disable_kbd_irq(void)
+{
+    disable_irq(1);
+}
+
+YOZ_ATTRIBUTE_FUNC void wrap_enable_kbd_irq(void)
+{
+    enable_irq(1);
+}
+
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_page_size(void)
+{
+    return PAGE_SIZE;
+}
+
+static int wrap_open(struct inode *inode, struct file *file)
+{
+    int rc;
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    if (!capable(CAP_SYS_RAWIO))
+        return -EPERM;
+    if (!try_module_get(THIS_MODULE))
+        return -ENODEV;
+#else
+    if (!capable(CAP_SYS_RAWIO))
+        return -EPERM;
+    MOD_INC_USE_COUNT;
+#endif
+    rc = nuvfldrv_open();
+    if (rc != 0) {
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+        module_put(THIS_MODULE);
+#else
+        MOD_DEC_USE_COUNT;
+#endif
+    }
+    return rc;
+}
+
+static int wrap_release(struct inode *inode, struct file *file)
+{
+    nuvfldrv_release();
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    module_put(THIS_MODULE);
+#else
+    MOD_DEC_USE_COUNT;
+#endif
+    return 0;
+}
+
+#if NUV_HAVE_UNLOCKED_IOCTL
+static long wrap_unlocked_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
+{
+    return nuvfldrv_ioctl(cmd, (void *)arg, 0);
+}
+#ifdef CONFIG_COMPAT
+/* A 32-bit process sends the 32-bit record layouts; the core converts them. */
+static long wrap_compat_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
+{
+    return nuvfldrv_ioctl(cmd, (void *)compat_ptr((compat_uptr_t)arg), 1);
+}
+#endif
+#else
+static int wrap_ioctl(struct inode *inode, struct file *file, unsigned int cmd, unsigned long arg)
+{
+    return (int)nuvfldrv_ioctl(cmd, (void *)arg, 0);
+}
+#endif
+
+static int wrap_mmap(struct file *file, struct vm_area_struct *vma)
+{
+    unsigned long flags = 0;
+    if (vma->vm_flags & VM_WRITE)
+        flags |= NUV_MAP_WRITE;
+    if (vma->vm_flags & VM_SHARED)
+        flags |= NUV_MAP_SHARED;
+    pgArg0 = PAGE_SHARED;
+    return nuvfldrv_mmap(vma, vma->vm_start, vma->vm_end, vma->vm_pgoff, flags);
+}
+
+static struct file_operations nuvfldrv_fops = {
+    .owner = THIS_MODULE,
+    .open = wrap_open,
+    .release = wrap_release,
+#if NUV_HAVE_UNLOCKED_IOCTL
+    .unlocked_ioctl = wrap_unlocked_ioctl,
+#ifdef CONFIG_COMPAT
+    .compat_ioctl = wrap_compat_ioctl,
+#endif
+#else
+    .ioctl = wrap_ioctl,
+#endif
+    .mmap = wrap_mmap,
+};
+
+static int __init nuvwrap_init(void)
+{
+    return nuvfldrv_init();
+}
+
+static void __exit nuvwrap_exit(void)
+{
+    nuvfldrv_exit();
+}
+
+module_init(nuvwrap_init);
+module_exit(nuvwrap_exit);
+)",
+          f);
+}
+
+void WriteNuvCoreHeader(FILE* f) {
+    fputs(R"(#ifndef _NUVFLDRV_H_
+#define _NUVFLDRV_H_
+
+#define CMD_ALLOC          0x4160
+#define CMD_FREE           0x4161
+#define CMD_LOCK_KB        0x4162
+#define CMD_UNLOCK_KB      0x4163
+#define CMD_PORTWRITEBYTE  0x4166
+
+#define NUVFLDRV_MAX_BUFFERS 128
+#define NUVFLDRV_MAX_SIZE    (128 * 1024)
+
+/* Error numbers, so that the core needs no kernel header. */
+#define NUV_EPERM   1
+#define NUV_EIO     5
+#define NUV_ENXIO   6
+#define NUV_ENOMEM  12
+#define NUV_EFAULT  14
+#define NUV_EBUSY   16
+#define NUV_EINVAL  22
+#define NUV_ENOTTY  25
+
+typedef struct {
+    long size;
+    unsigned long kvirtlen;
+    void *kmallocptr;
+    void *kvirtadd;
+    unsigned long kphysadd;
+} NUVFLDRV_ALLOC;
+
+typedef struct __attribute__((packed)) {
+    unsigned short Port;
+    unsigned char Value;
+    unsigned long Edi;
+    unsigned long Esi;
+    unsigned long Ebp;
+    unsigned long Ebx;
+    unsigned long Edx;
+    unsigned long Ecx;
+    unsigned long Eax;
+} NUVFLDRV_PORTWRITEBYTE;
+
+/* The same records as a 32-bit process lays them out. */
+typedef struct {
+    int size;
+    unsigned int kvirtlen;
+    unsigned int kmallocptr;
+    unsigned int kvirtadd;
+    unsigned int kphysadd;
+} NUVFLDRV_ALLOC32;
+
+typedef struct __attribute__((packed)) {
+    unsigned short Port;
+    unsigned char Value;
+    unsigned int Edi;
+    unsigned int Esi;
+    unsigned int Ebp;
+    unsigned int Ebx;
+    unsigned int Edx;
+    unsigned int Ecx;
+    unsigned int Eax;
+} NUVFLDRV_PORTWRITEBYTE32;
+
+#endif
+)",
+          f);
+}
+
+void WriteNuvCoreSource(FILE* f) {
+    fputs(R"(#include "nuvwrap.h"
+#include "nuvfldrv.h"
+
+static NUVFLDRV_ALLOC nuv_buffers[NUVFLDRV_MAX_BUFFERS];
+static int nuv_buffer_count;
+static unsigned long nuv_major;
+static int nuv_opened;
+static int nuv_kb_locked;
+
+static void nuv_zero(void *p, unsigned long n)
+{
+    unsigned char *b = (unsigned char *)p;
+    while (n-- > 0)
+        *b++ = 0;
+}
+
+static void nuv_mark_pages(NUVFLDRV_ALLOC *b, int reserve)
+{
+    unsigned long page = wrap_page_size();
+    unsigned long off;
+    for (off = 0; off < b->kvirtlen; off += page) {
+        pvArg0 = (char *)b->kvirtadd + off;
+        pvArg0 = wrap_virt_to_page();
+        if (reserve)
+            wrap_mem_map_reserve();
+        else
+            wrap_mem_map_unreserve();
+    }
+}
+
+static void nuv_release_buffer(NUVFLDRV_ALLOC *b)
+{
+    nuv_mark_pages(b, 0);
+    pvArg0 = b->kmallocptr;
+    wrap_kfree();
+    nuv_zero(b, sizeof(*b));
+}
+
+/* The keyboard line is switched off at most once and on only when off. */
+static void nuv_lock_kb(void)
+{
+    if (!nuv_kb_locked) {
+        wrap_disable_kbd_irq();
+        nuv_kb_locked = 1;
+    }
+}
+
+static void nuv_unlock_kb(void)
+{
+    if (nuv_kb_locked) {
+        wrap_enable_kbd_irq();
+        nuv_kb_locked = 0;
+    }
+}
+
+int nuvfldrv_init(void)
+{
+    nuv_zero(nuv_buffers, sizeof(nuv_buffers));
+    nuv_buffer_count = 0;
+    nuv_opened = 0;
+    nuv_kb_locked = 0;
+    if (wrap_register_chrdev() != 0)
+        return -NUV_EIO;
+    nuv_major = ulArg0;
+    return 0;
+}
+
+void nuvfldrv_exit(void)
+{
+    while (nuv_buffer_count > 0) {
+        nuv_buffer_count--;
+        nuv_release_buffer(&nuv_buffers[nuv_buffer_count]);
+    }
+    nuv_unlock_kb();
+    ulArg0 = nuv_major;
+    wrap_unregister_chrdev();
+}
+
+int nuvfldrv_open(void)
+{
+    if (__sync_lock_test_and_set(&nuv_opened, 1))
+        return -NUV_EBUSY;
+    return 0;
+}
+
+void nuvfldrv_release(void)
+{
+    nuv_unlock_kb();
+    __sync_lock_release(&nuv_opened);
+}
+
+static long nuv_alloc(NUVFLDRV_ALLOC *req)
+{
+    unsigned long page = wrap_page_size();
+    unsigned long len, area, i;
+    unsigned int *words;
+    NUVFLDRV_ALLOC *b;
+    void *raw;
+
+    if (nuv_buffer_count >= NUVFLDRV_MAX_BUFFERS)
+        return -NUV_EINVAL;
+    if (req->size <= 0 || req->size > NUVFLDRV_MAX_SIZE)
+        return -NUV_EINVAL;
+    len = ((unsigned long)req->size + page - 1) & ~(page - 1);
+    ulArg0 = len + 2 * page;
+    raw = wrap_kmalloc();
+    if (raw == 0)
+        return -NUV_ENOMEM;
+    area = ((unsigned long)raw + page - 1) & ~(page - 1);
+    words = (unsigned int *)area;
+    for (i = 0; i < len / 4; i++)
+        words[i] = (0xAFD0u << 16) + (unsigned int)i;
+
+    b = &nuv_buffers[nuv_buffer_count++];
+    b->size = req->size;
+    b->kmallocptr = raw;
+    b->kvirtlen = len;
+    b->kvirtadd = (void *)area;
+    pvArg0 = b->kvirtadd;
+    b->kphysadd = wrap_virt_to_phys();
+    nuv_mark_pages(b, 1);
+
+    req->kvirtadd = b->kvirtadd;
+    req->kphysadd = b->kphysadd;
+    return 0;
+}
+
+static long nuv_free(NUVFLDRV_ALLOC *req)
+{
+    int i;
+    for (i = 0; i < nuv_buffer_count; i++) {
+        if (nuv_buffers[i].kphysadd == req->kphysadd)
+            break;
+    }
+    if (i == nuv_buffer_count)
+        return 0;
+    nuv_release_buffer(&nuv_buffers[i]);
+    nuv_buffer_count--;
+    if (i != nuv_buffer_count) {
+        nuv_buffers[i] = nuv_buffers[nuv_buffer_count];
+        nuv_zero(&nuv_buffers[nuv_buffer_count], sizeof(nuv_buffers[0]));
+    }
+    return 0;
+}
+
+static int nuv_copy_in(void *to, void *from, unsigned long n)
+{
+    pvArg0 = to;
+    pvArg1 = from;
+    ulArg0 = n;
+    return wrap_copy_from_user() == 0 ? 0 : -NUV_EFAULT;
+}
+
+static int nuv_copy_out(void *to, void *from, unsigned long n)
+{
+    pvArg0 = to;
+    pvArg1 = from;
+    ulArg0 = n;
+    return wrap_copy_to_user() == 0 ? 0 : -NUV_EFAULT;
+}
+
+static int nuv_read_alloc(NUVFLDRV_ALLOC *req, void *arg, int compat)
+{
+    NUVFLDRV_ALLOC32 r32;
+    nuv_zero(req, sizeof(*req));
+    if (!compat)
+        return nuv_copy_in(req, arg, sizeof(*req));
+    if (nuv_copy_in(&r32, arg, sizeof(r32)) != 0)
+        return -NUV_EFAULT;
+    req->size = r32.size;
+    req->kvirtlen = r32.kvirtlen;
+    req->kphysadd = r32.kphysadd;
+    return 0;
+}
+
+static int nuv_write_alloc(NUVFLDRV_ALLOC *req, void *arg, int compat)
+{
+    NUVFLDRV_ALLOC32 r32;
+    if (!compat)
+        return nuv_copy_out(arg, req, sizeof(*req));
+    r32.size = (int)req->size;
+    r32.kvirtlen = (unsigned int)req->kvirtlen;
+    r32.kmallocptr = 0;
+    r32.kvirtadd = (unsigned int)(unsigned long)req->kvirtadd;
+    r32.kphysadd = (unsigned int)req->kphysadd;
+    return nuv_copy_out(arg, &r32, sizeof(r32));
+}
+
+static void nuv_port_write(NUVFLDRV_PORTWRITEBYTE *r)
+{
+    unsigned int a = r->Value;
+    unsigned int b = (unsigned int)r->Ebx;
+    unsigned int c = (unsigned int)r->Ecx;
+    unsigned int d = r->Port;
+    unsigned int si = (unsigned int)r->Esi;
+    unsigned int di = (unsigned int)r->Edi;
+    __asm__ __volatile__("outb %%al, %%dx"
+                         : "+a"(a), "+b"(b), "+c"(c), "+d"(d), "+S"(si), "+D"(di)
+                         :
+                         : "memory");
+    r->Eax = a;
+    r->Ebx = b;
+    r->Ecx = c;
+    r->Edx = d;
+    r->Esi = si;
+    r->Edi = di;
+}
+
+static long nuv_port_request(void *arg, int compat)
+{
+    NUVFLDRV_PORTWRITEBYTE r;
+    NUVFLDRV_PORTWRITEBYTE32 r32;
+    if (arg == 0)
+        return -NUV_EINVAL;
+    if (!compat) {
+        if (nuv_copy_in(&r, arg, sizeof(r)) != 0)
+            return -NUV_EFAULT;
+        nuv_port_write(&r);
+        return nuv_copy_out(arg, &r, sizeof(r));
+    }
+    if (nuv_copy_in(&r32, arg, sizeof(r32)) != 0)
+        return -NUV_EFAULT;
+    nuv_zero(&r, sizeof(r));
+    r.Port = r32.Port;
+    r.Value = r32.Value;
+    r.Edi = r32.Edi;
+    r.Esi = r32.Esi;
+    r.Ebx = r32.Ebx;
+    r.Ecx = r32.Ecx;
+    nuv_port_write(&r);
+    r32.Eax = (unsigned int)r.Eax;
+    r32.Ebx = (unsigned int)r.Ebx;
+    r32.Ecx = (unsigned int)r.Ecx;
+    r32.Edx = (unsigned int)r.Edx;
+    r32.Esi = (unsigned int)r.Esi;
+    r32.Edi = (unsigned int)r.Edi;
+    return nuv_copy_out(arg, &r32, sizeof(r32));
+}
+
+long nuvfldrv_ioctl(unsigned int cmd, void *arg, int compat)
+{
+    NUVFLDRV_ALLOC req;
+    long rc;
+    switch (cmd) {
+    case CMD_ALLOC:
+        if (arg == 0)
+            return -NUV_EINVAL;
+        if (nuv_read_alloc(&req, arg, compat) != 0)
+            return -NUV_EFAULT;
+        rc = nuv_alloc(&req);
+        if (rc != 0)
+            return rc;
+        return nuv_write_alloc(&req, arg, compat);
+    case CMD_FREE:
+        if (arg == 0)
+            return -NUV_EINVAL;
+        if (nuv_read_alloc(&req, arg, compat) != 0)
+            return -NUV_EFAULT;
+        return nuv_free(&req);
+    case CMD_LOCK_KB:
+        nuv_lock_kb();
+        return 0;
+    case CMD_UNLOCK_KB:
+        nuv_unlock_kb();
+        return 0;
+    case CMD_PORTWRITEBYTE:
+        return nuv_port_request(arg, compat);
+    default:
+        return -NUV_ENOTTY;
+    }
+}
+
+int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned long pgoff, unsigned long flags)
+{
+    if ((flags & NUV_MAP_WRITE) && !(flags & NUV_MAP_SHARED))
+        return -NUV_EINVAL;
+    pvArg0 = vma;
+    ulArg0 = start;
+    ulArg1 = pgoff * wrap_page_size();
+    ulArg2 = end - start;
+    if (wrap_remap_page_range() != 0)
+        return -NUV_ENXIO;
+    return 0;
+}
+)",
+          f);
+}
+
+static void WriteMakefile24(FILE* f, const NUV_DRIVER_TEXT& text, UINT8 forKit) {
+    fputs(R"(KERNEL ?= /lib/modules/$(shell uname -r)/build
+ARCH := $(shell uname -m | sed -e s/i.86/i386/ -e s/sun4u/sparc64/ -e s/arm.*/arm/ -e s/sa110/arm/)
+CFLAGS := -D__KERNEL__ -DMODULE -I$(KERNEL)/include -Wall -Wstrict-prototypes -O2 -fomit-frame-pointer -fno-strict-aliasing
+include $(KERNEL)/.config
+include $(KERNEL)/arch/$(ARCH)/Makefile
+ifdef CONFIG_SMP
+CFLAGS += -D__SMP__
+endif
+)",
+          f);
+    if (text.RedHat) fputs("CFLAGS += -DREMAP_VMA\n", f);
+    fputs(R"(
+nuvfldrv_mod.o: nuvwrap.o nuvfldrv.o
+	$(LD) -r -o $@ nuvwrap.o nuvfldrv.o
+)",
+          f);
+    if (!forKit) fputs("\tmv nuvfldrv_mod.o ../nuvfldrv_mod\n", f);
+    fputs(R"(
+nuvwrap.o: nuvwrap.c nuvwrap.h nuvfldrv.h
+	$(CC) $(CFLAGS) -c nuvwrap.c -o $@
+)",
+          f);
+    if (!forKit) {
+        fputs(R"(
+nuvfldrv.o: nuvfldrv.c nuvwrap.h nuvfldrv.h
+	$(CC) $(CFLAGS) -c nuvfldrv.c -o $@
+)",
+              f);
+    }
+    fputs(forKit ? "\nclean:\n\trm -f nuvwrap.o nuvfldrv_mod.o\n" : "\nclean:\n\trm -f *.o\n", f);
+}
+
+static void WriteMakefileKbuild(FILE* f, UINT8 forKit) {
+    fputs(R"(ifneq ($(KERNELRELEASE),)
+EXTRA_CFLAGS += -Wall -Wstrict-prototypes -O2 -fno-strict-aliasing
+obj-m := nuvfldrv_mod.o
+nuvfldrv_mod-objs := nuvfldrv.o nuvwrap.o
+else
+KERNEL ?= /lib/modules/$(shell uname -r)/build
+
+default:
+	$(MAKE) -C $(KERNEL) M=$(CURDIR) modules
+)",
+          f);
+    if (forKit) {
+        fputs(R"(	rm -f nuvfldrv_mod.o
+	mv nuvfldrv_mod.ko nuvfldrv_mod.o
+
+clean:
+	rm -rf nuvwrap.o nuvfldrv.o nuvfldrv_mod.ko nuvfldrv_mod.mod nuvfldrv_mod.mod.c nuvfldrv_mod.mod.o \
+		.nuvwrap.o.cmd .nuvfldrv_mod* modules.order Module.symvers .tmp_versions/
+endif
+)",
+              f);
+    } else {
+        fputs(R"(	rm -f nuvfldrv.o_shipped
+	cp -f nuvfldrv.o nuvfldrv.o_shipped
+	rm -f nuvfldrv_mod.o
+	mv nuvfldrv_mod.ko ../nuvfldrv_mod
+
+clean:
+	rm -rf *.o *.ko *.mod *.mod.c .*.cmd modules.order Module.symvers .tmp_versions/
+endif
+)",
+              f);
+    }
+}
+
+void WriteNuvMakefile(FILE* f, const NUV_DRIVER_TEXT& text, UINT8 forKit) {
+    if (text.Kernel24) WriteMakefile24(f, text, forKit);
+    else WriteMakefileKbuild(f, forKit);
+}
+
+void WriteNuvShippedCmd(FILE* f) {
+    fputs("cmd_nuvfldrv.o := cat nuvfldrv.o_shipped > nuvfldrv.o\n", f);
+}

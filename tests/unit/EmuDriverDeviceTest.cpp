@@ -1,0 +1,144 @@
+// The emulated driver's device in-process: the node maps emulated physical
+// memory, buffers below 16 MiB with the driver's fill pattern, the argument
+// checks, the balanced keyboard lock and the port write with registers.
+#include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include "EmuKernel.h"
+#include "EmuMachine.h"
+#include "OsSeam.h"
+#include "TKXDriver.h"
+#include "UnitMachine.h"
+
+using namespace unitmachine;
+
+namespace {
+
+struct EmuDevice : ::testing::Test {
+    int fd = -1;
+    void SetUp() override {
+        ASSERT_TRUE(Reset({"driver_alloc_base=0x900000"}));
+        ASSERT_EQ(mkdir(Root("/proc").c_str(), 0755) == 0 || errno == EEXIST, true);
+        EmuKernel_SetModuleLoaded(true);
+        std::string node = Root("/dev/nuvfl");
+        ASSERT_EQ(OsSeam_Mknod(node.c_str(), S_IFCHR | 0600, makedev(243, 0)), 0);
+        fd = open(node.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+    }
+    void TearDown() override {
+        if (fd >= 0) OsSeam_Close(fd);
+    }
+    std::vector<std::string> Ioctls() {
+        std::vector<std::string> out;
+        for (const std::string& l : Trace()) {
+            if (l.compare(0, 6, "ioctl ") == 0) out.push_back(l);
+        }
+        return out;
+    }
+};
+
+TEST_F(EmuDevice, AllocatedBufferIsFilledAndMappedThroughTheNode) {
+    NUVFLDRV_ALLOC a = {};
+    a.size = 0x1800;
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), 0);
+    EXPECT_EQ(a.kphysadd, 0x900000u);
+    EXPECT_NE(a.kvirtadd, nullptr);
+    void* p = mmap(nullptr, 0x2000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off_t>(a.kphysadd));
+    ASSERT_NE(p, MAP_FAILED);
+    const UINT32* words = static_cast<const UINT32*>(p);
+    EXPECT_EQ(words[0], 0xAFD00000u);
+    EXPECT_EQ(words[0x7FF], 0xAFD007FFu) << "the whole rounded-up length is filled";
+    static_cast<UINT8*>(p)[5] = 0x5A;
+    munmap(p, 0x2000);
+    EXPECT_EQ(GetPhys(0x900005, 1), "\x5a");
+
+    NUVFLDRV_ALLOC b = {};
+    b.size = 0x1000;
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &b), 0);
+    EXPECT_EQ(b.kphysadd, 0x900000u + 0x2000 + 0x2000) << "after the first, two pages between";
+    NUVFLDRV_ALLOC f = {};
+    f.kphysadd = 0x900000;
+    EXPECT_EQ(OsSeam_Ioctl(fd, CMD_FREE, &f), 0);
+    f.kphysadd = 0x123000;
+    EXPECT_EQ(OsSeam_Ioctl(fd, CMD_FREE, &f), 0) << "an unknown address is ignored";
+    std::vector<std::string> lines = Ioctls();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "ioctl req=0x4160 size=0x1800 phys=0x00900000 result=ok");
+    EXPECT_EQ(lines[2], "ioctl req=0x4161 phys=0x00900000 result=freed");
+    EXPECT_EQ(lines[3], "ioctl req=0x4161 phys=0x00123000 result=unknown");
+}
+
+TEST_F(EmuDevice, SizesOutsideOneTo128KibAndUnknownRequestsAreRefused) {
+    for (long size : {0L, -1L, -0x11000L, 0x20001L}) {
+        NUVFLDRV_ALLOC a = {};
+        a.size = size;
+        errno = 0;
+        EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), -1) << size;
+        EXPECT_EQ(errno, EINVAL) << size;
+    }
+    errno = 0;
+    EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, nullptr), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(OsSeam_Ioctl(fd, 0x4164, nullptr), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    int other = open(Root("/proc/devices").c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(OsSeam_Ioctl(other, CMD_LOCK_KB, nullptr), -1) << "not the driver's device";
+    EXPECT_EQ(errno, ENOTTY);
+    close(other);
+}
+
+TEST_F(EmuDevice, KeyboardLockStaysBalancedAndReleaseUnlocks) {
+    for (unsigned long r : {CMD_LOCK_KB, CMD_LOCK_KB, CMD_UNLOCK_KB, CMD_UNLOCK_KB, CMD_LOCK_KB}) {
+        EXPECT_EQ(OsSeam_Ioctl(fd, r, nullptr), 0);
+    }
+    OsSeam_Close(fd);
+    fd = -1;
+    EXPECT_EQ(Ioctls(), (std::vector<std::string>{"ioctl req=0x4162 kb=off", "ioctl req=0x4162 kb=unchanged",
+                                                  "ioctl req=0x4163 kb=on", "ioctl req=0x4163 kb=unchanged",
+                                                  "ioctl req=0x4162 kb=off", "ioctl release kb=on"}));
+}
+
+TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
+    NUVFLDRV_PORTWRITEBYTE p = {};
+    p.Port = 0x80;
+    p.Value = 0x42;
+    p.Ebx = 0x1234;
+    p.Ecx = 7;
+    p.Esi = 0x11000;
+    p.Edi = 1;
+    p.Eax = 0xDEAD;  // not read on input
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &p), 0);
+    EXPECT_EQ(p.Eax, 0x42u);
+    EXPECT_EQ(p.Edx, 0x80u);
+    EXPECT_EQ(p.Ebx, 0x1234u);
+    EXPECT_EQ(p.Ecx, 7u);
+    EXPECT_EQ(p.Esi, 0x11000u);
+    EXPECT_EQ(p.Edi, 1u);
+    std::vector<std::string> t = Trace();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[t.size() - 2], "ioctl req=0x4166 port=0x80 value=0x42");
+    EXPECT_EQ(t.back(), "port out=0x80 value=0x42");
+}
+
+TEST_F(EmuDevice, RemovingTheModuleFreesBuffersAndUnlocks) {
+    NUVFLDRV_ALLOC a = {};
+    a.size = 0x1000;
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), 0);
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_LOCK_KB, nullptr), 0);
+    EXPECT_EQ(OsSeam_System("rmmod nuvfldrv_mod"), 0);
+    EXPECT_FALSE(EmuKernel_ModuleLoaded());
+    EXPECT_EQ(EmuState_Get("driver_buffers", "x"), "");
+    EXPECT_EQ(OsSeam_Ioctl(fd, CMD_UNLOCK_KB, nullptr), -1) << "the device is gone with its module";
+    EXPECT_EQ(OsSeam_System("rmmod nuvfldrv_mod") >> 8, 1);
+    std::vector<std::string> t = Trace();
+    EXPECT_NE(std::find(t.begin(), t.end(), "module rmmod name=\"nuvfldrv_mod\" result=removed"), t.end());
+    EXPECT_EQ(t.back(), "module rmmod name=\"nuvfldrv_mod\" result=absent");
+}
+
+}  // namespace
