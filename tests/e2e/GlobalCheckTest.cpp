@@ -49,8 +49,8 @@ protected:
         romimg::WriteBytes(path, bytes);
         return path;
     }
-    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
-        return e2e::RunTestBuild(Width(), YOZ_PIPEDRV64, YOZ_PIPEDRV32, m, args);
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args, const std::string& input = "") {
+        return e2e::RunTestBuild(Width(), YOZ_PIPEDRV64, YOZ_PIPEDRV32, m, args, input);
     }
     size_t Count(const e2e::Machine& m, const std::string& needle) {
         size_t n = 0;

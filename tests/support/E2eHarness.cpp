@@ -170,7 +170,7 @@ RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>
 }
 
 RunResult RunTestBuild(int width, const std::string& path64, const std::string& path32, const Machine& m,
-                       const std::vector<std::string>& args) {
+                       const std::vector<std::string>& args, const std::string& input) {
     std::vector<std::string> argv;
     if (width == 32) {
         argv.push_back(YOZ_QEMU_I386);
@@ -181,7 +181,7 @@ RunResult RunTestBuild(int width, const std::string& path64, const std::string& 
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = BaseEnv();
     env.push_back("YOZ_EMU_MACHINE=" + m.dir);
-    return Spawn(argv, env, "", m.dir);
+    return Spawn(argv, env, input, m.dir);
 }
 
 std::vector<std::string> TraceLines(const Machine& m) {

@@ -43,7 +43,7 @@ RunResult RunProgramEnv(int width, const std::vector<std::string>& args, const s
 // Runs another test build of `width` (path64 or path32, the latter under
 // qemu-i386) in the machine, in the machine directory.
 RunResult RunTestBuild(int width, const std::string& path64, const std::string& path32, const Machine& m,
-                       const std::vector<std::string>& args);
+                       const std::vector<std::string>& args, const std::string& input = "");
 
 std::vector<std::string> TraceLines(const Machine& m);
 // Trace lines that start with `kind` followed by a blank.
