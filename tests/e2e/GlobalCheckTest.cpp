@@ -142,6 +142,15 @@ TEST_P(GlobalCheck, RomIdOfTheSameProjectPasses) {
     EXPECT_EQ(r.status, 0);
 }
 
+TEST_P(GlobalCheck, FirmwareRomIdVerdictComesBeforeTheProgramsOwnCompare) {
+    e2e::Machine m = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_text=Wrong board"});
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
+    // The firmware shows its own text, so the error line is left out.
+    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n - Wrong board \n");
+    EXPECT_EQ(r.status, 0x81);
+    EXPECT_EQ(Count(m, "zokt=0x53 ver=0x0210 fn=0x02 off=0x00000000 size=0x00000010 verdict=mismatch"), 1u);
+}
+
 TEST_P(GlobalCheck, FlashWithoutIdentityFailsTheCompareNotTheRead) {
     e2e::Machine m = Machine({}, "");
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
@@ -247,6 +256,36 @@ TEST_P(GlobalCheck, CapsuleHeaderIsStrippedOnlyUnderSecureFlash) {
                                 " - FFS checksums ......... ok\n"
                                 "first block check\n");
     EXPECT_EQ(stripped.status, 0);
+}
+
+TEST_P(GlobalCheck, PasswordIsAskedWithTheFlashInterfaceClosedAroundTheKeys) {
+    e2e::Machine m = Machine({"password=abc"});
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfp"}, "abc\n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() +
+                         " - Please enter password and then press enter.\n"
+                         " - Password: ***\n" +
+                         FlashRead() + "first size check 0\nfirst block check\n");
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
+    size_t query = 0;
+    while (query < smi.size() && smi[query].find("fn=0x01") == std::string::npos) ++query;
+    ASSERT_LT(query + 4, smi.size());
+    EXPECT_NE(smi[query + 1].find("cmd=0x24"), std::string::npos);
+    EXPECT_NE(smi[query + 2].find("cmd=0x20"), std::string::npos);
+    EXPECT_NE(smi[query + 3].find("pwd=\"abc\" status=0x02"), std::string::npos);
+    EXPECT_NE(smi[query + 4].find("cmd=0x21"), std::string::npos);
+}
+
+TEST_P(GlobalCheck, PasswordRetriesUsedUpEndTheRunBeforeTheFlashIsRead) {
+    e2e::Machine m = Machine({"password=abc", "password_tries=2"});
+    e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfp"}, "xyz\nqqq\n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() +
+                         " - Please enter password and then press enter.\n"
+                         " - Password: ***\n"
+                         " - Password: ***\n"
+                         "9b - Error: Password Retry count exceeded.\n");
+    EXPECT_EQ(r.status, 0x9B);
+    EXPECT_EQ(Count(m, "cmd=0x21"), 0u);
 }
 
 TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
