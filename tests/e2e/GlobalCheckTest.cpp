@@ -288,6 +288,22 @@ TEST_P(GlobalCheck, PasswordRetriesUsedUpEndTheRunBeforeTheFlashIsRead) {
     EXPECT_EQ(Count(m, "cmd=0x21"), 0u);
 }
 
+TEST_P(GlobalCheck, MeVolumeIsSplitOffWhenTheFirmwareAnswersMeRequests) {
+    romimg::Rom image = Sample();
+    romimg::VolumeSpec me;
+    me.files = {romimg::MeFile(0x100)};
+    image.AppendVolume(me);
+    for (const char* support : {"me_support=1", "me_support=0"}) {
+        e2e::Machine m = Machine({support});
+        e2e::RunResult r = Run(m, {Image(m, image.bytes), "/first:wfp"});
+        bool split = support[11] == '1';
+        EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + (split ? "first size check 0\n" : "first size check 1\n") +
+                             "first block check\n")
+            << support;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
 TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/first:e0,e0,", "/last:e0,"});
