@@ -11,7 +11,10 @@
 #define PW_STATUS_LOCKED 0x04
 #define ZOKT_RS_DIS_OEMSTR 0x10
 #define ZOKT_RETURN_STATUS_AT 0x0C
-#define PW_FILE_ATTEMPTS 3
+// A password file is sent once: resending the same refused text only uses up
+// the firmware's attempts. Typed passwords get three tries.
+#define PW_FILE_ATTEMPTS 1
+#define PW_KEYBOARD_ATTEMPTS 3
 #define PW_TEXT_SIZE 256
 
 void YOZ_SysRom_PassWord(UINT8* data, UINT32 size) {
@@ -66,7 +69,7 @@ ENUM_ERR_ID YOZ_SysRom_CheckPW() {
         UINT8* filePw = fromFile ? FilePassword(length) : nullptr;
         if (fromFile && filePw == nullptr) return eEID_MEM_ALLOC;
         for (UINT32 attempt = 0; !accepted; ++attempt) {
-            if (fromFile && attempt >= PW_FILE_ATTEMPTS) break;
+            if (attempt >= (fromFile ? PW_FILE_ATTEMPTS : PW_KEYBOARD_ATTEMPTS)) break;
             const char* prompt = (ReturnStatus() & ZOKT_RS_DIS_OEMSTR) ? text : "Password";
             WriteOut(" - %s: ", prompt);
             status = 0;
