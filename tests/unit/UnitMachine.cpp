@@ -1,4 +1,5 @@
 // In-process emulated machine for unit tests.
+#include "YozFlash.h"
 #include "UnitMachine.h"
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,8 @@ bool Reset(const std::vector<std::string>& settings) {
         return false;
     }
     EmuMachine_Reload();
+    // A fresh machine starts a test without the SMI delay an earlier test left running.
+    SetSMI_IFC_DelayIsRun(0);
     return true;
 }
 
