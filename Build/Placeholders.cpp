@@ -27,7 +27,6 @@ PLACEHOLDER ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList&) { return eEID_
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterfilenameQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -65,17 +64,11 @@ PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemLis
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterBootBlockOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterMainBiosOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterBootBlock2OpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNvRamOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNCBFullOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNCBKnOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterretryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterBootBlockFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterMainBiosFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterBootBlock2FlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNvRamFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNCBFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -124,6 +117,7 @@ PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 #include "ZoktCfgCmd.h"
 #include "ZoktEc.h"
 PLACEHOLDER void YOZ_ZOZ_CheckCommand(TKXQueueItemList&) {}
+PLACEHOLDER void YOZ_ZOZ_RegisterModule(ENUM_MODULE_ID, const char*) {}
 PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
 PLACEHOLDER CHECK_FUNC_ITEM* PtrVerifyCheckFunc = nullptr;
@@ -131,9 +125,6 @@ PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplayRomIDCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplaySysIDCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrBBCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrBB2CheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrMBCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrNVRAMCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBFullCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBKnCheckFunc = nullptr;

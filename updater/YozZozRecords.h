@@ -10,3 +10,5 @@ extern char* YOZ_pUCPOEMVerString;
 #include "HuxCore.h"
 // Applies the trailer's command enable table to the registered queue items.
 void YOZ_ZOZ_CheckCommand(TKXQueueItemList& items);
+// Enters a module and its option word in the command status table.
+void YOZ_ZOZ_RegisterModule(ENUM_MODULE_ID id, const char* text);

@@ -1,0 +1,198 @@
+// The stage runner and the open and flash halves shared by every region
+// command module.
+#include <cstring>
+#include "SecureFlash.h"
+#include "TKXPhysMem.h"
+#include "TKXString.h"
+#include "YozFlash.h"
+#include "YozGlobal.h"
+#include "YozOptionStore.h"
+#include "YozRegionStages.h"
+#include "YozRomFile.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+
+static YOZ_StageFunc SlotOf(const YOZ_STAGE_SLOTS& s, const char* token, size_t length) {
+    if (length == 2 && strncmp(token, "ZF", 2) == 0) return s.ZOKTFunc;
+    if (length != 1) return nullptr;
+    switch (token[0]) {
+    case 'O': return s.OpenFileFunc;
+    case 'L': return s.LoadSysMemFunc;
+    case 'C': return s.CheckFunc;
+    case 'B': return s.BlockCheckFunc;
+    case 'A': return s.CheckOABlockFunc;
+    case 'Z': return s.ZOKTCheck;
+    case 'P': return s.ProcessFunc;
+    case 'F': return s.FlashFunc;
+    default: return nullptr;
+    }
+}
+
+ENUM_ERR_ID YOZ_RunStages(const YOZ_STAGE_SLOTS& slots, const char* order) {
+    ENUM_ERR_ID result = eEID_NO_ERROR;
+    for (const char* p = order; *p != '\0';) {
+        while (*p == ' ') ++p;
+        size_t length = strcspn(p, " ");
+        if (length == 0) break;
+        // Read at the time of the stage: an earlier stage may have replaced it.
+        YOZ_StageFunc stage = SlotOf(slots, p, length);
+        p += length;
+        if (stage == nullptr) continue;
+        result = stage();
+        if (result != eEID_NO_ERROR) break;
+    }
+    return result;
+}
+
+// ---- Open half ----
+
+ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, const char* word) {
+    RP_FuncVar_Init(r.Proc);
+    r.Item->Enabled = 0;
+    if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    if (word != nullptr && word[0] != '\0') {
+        for (unsigned long i = 1; i < args.size(); ++i) {
+            if (IdentifyArg(args[i]->text, word, 1) != 1) continue;
+            if (args.size() <= 2) return eEID_COMMAND_LINE;
+            r.Item->Enabled = 1;
+            args[i]->claimed = 1;
+            args[1]->claimed = 1;
+            if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
+        }
+    }
+    r.SetCmdFlag(&r.Item->Enabled);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r) {
+    if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
+    if (r.SkipIn2x2 && YOZ_GetEMMC_2x2_Mode()) return eEID_NO_ERROR;
+    return YOZ_RunStages(*r.Slots, YOZ_ORDER_OPEN);
+}
+
+ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r) {
+    if (FLASH_IsSecureFlashSupported() && !YOZ_bCapHead) return eEID_SECURE_FLASH_SUPPORT_FILE;
+    YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
+    UINT8 systemHoles = YOZ_SysRom_GetRomHoleNumber();
+    UINT8 imageHoles = YOZ_RomFile_GetRomHoleNumber();
+    if (YOZ_GetRHFullCmdIsEnable()) YOZ_SetLayOutChang(1);
+    if (!YOZ_GetLayOutChang() && systemHoles == 0 && imageHoles != 0) return eEID_INVALID_HOLE_LAYOUT;
+    if (r.AsksOAKey && !YOZ_RomFile_CheckOAKey()) return eEID_UPDATE_CANCEL_BY_USER;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r) {
+    *r.Proc->FlashEnable = 1;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus) {
+    return sizeStatus == 0 ? eEID_NO_ERROR : eEID_WRONG_ROM_FILE_SIZE;
+}
+
+void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format) {
+    if (!YOZ_ModeTakesPart(r.Item->ModeMask) || pass != 0) return;
+    char upper[64] = {0};
+    TKX_BoundedCopy(upper, word, sizeof(upper) - 1);
+    StrToUpper(upper);
+    WriteOut(format, 11, upper);
+    YOZ_CheckGlobalLineCont(1);
+}
+
+// ---- Flash half ----
+
+ENUM_ERR_ID YOZ_RegionFlash_Parse(const YOZ_REGION_FLASH& r) {
+    if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
+    r.Item->Enabled = 1;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r) {
+    if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
+    if (*r.Proc->FlashEnable == 0) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    ENUM_ERR_ID result = YOZ_RunStages(*r.Slots, YOZ_ORDER_FLASH);
+    *r.Proc->FlashEnable = 0;
+    return result;
+}
+
+static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
+    switch (rule) {
+    case YOZ_OAKEY_MAIN:
+        return YOZ_GetSecureFlashStatus() && !YOZ_SysRom_HaveOAKeyBlock() && YOZ_SysRom_CheckOAKeyInRom();
+    case YOZ_OAKEY_BOOT: return !YOZ_SysRom_HaveOAKeyBlock() && YOZ_SysRom_CheckOAKeyInRom();
+    case YOZ_OAKEY_BOOT2: return YOZ_SysRom_CheckOAKeyInRom() != 0;
+    }
+    return false;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    if (system == nullptr || image == nullptr || gpFlashInfo == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_pFlashMap == nullptr) {
+        YOZ_pFlashMap = AllocMem(gpFlashInfo->BlockCount);
+        if (YOZ_pFlashMap == nullptr) return eEID_MEM_ALLOC;
+    }
+    ENUM_ERR_ID result = eEID_NO_ERROR;
+    // A system key that cannot be carried would be lost by the flash.
+    if (CarriesOAKey(r.OAKeyRule) && !RP_UpdateOemActKey(system, YOZ_pOpenFileBuff)) return eEID_OAK_REGION_ERROR;
+
+    FreeMem(YOZ_pFlashBuff);
+    YOZ_pFlashBuff = AllocMem(gRomSize);
+    if (YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
+    memset(YOZ_pFlashBuff, 0xFF, gRomSize);
+    memcpy(YOZ_pFlashBuff, image, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+
+    UINT8 layoutChanged = YOZ_GetLayOutChang();
+    if (YOZ_GetSLPKeyIsExist() && !RP_CheckSLPDataisNull(system) && !YOZ_GetNPSLPMode() &&
+        YOZ_RomFile_HaveSLP20() && YOZ_SysRom_HaveSLP20())
+        RP_Preserve_SLPData(YOZ_pFlashBuff, system);
+    if (!layoutChanged) {
+        if (RP_MergeRHList(r.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
+            RP_FileLoadOldRHToFlashBuff(r.Proc, YOZ_pFlashBuff, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
+        else
+            result = eEID_NOT_MATCH_NCB;
+    }
+    *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
+    RP_RomFileData2SysBuff(system, YOZ_pFlashBuff, r.BlockType);
+    if (YOZ_GetSecureFlashStatus()) {
+        memcpy(YOZ_pOpenFileBuff, YOZ_pFlashBuff, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+        r.Slots->FlashFunc = r.SecureFlashFunc;
+    } else if (YOZ_bCAFFlag) {
+        YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
+        *r.Proc->AllBlockSize = RP_MakeCAFDoItList(r.Proc, YOZ_pFlashBuff, YOZ_pFlashMap, *r.Proc->AllBlockSize);
+        if (*r.Proc->AllBlockSize == YOZ_CAF_ALLOC_FAILED) return eEID_MEM_ALLOC;
+    }
+    return result;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
+    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
+    ENUM_ERR_ID result = YOZ_Flash_Action(YOZ_pFlashBuff);
+    FreeMem(YOZ_pFlashBuff);
+    YOZ_pFlashBuff = nullptr;
+    return result;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r) {
+    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+    FLASH_POLICY_INFO_BLOCK policy;
+    memset(&policy, 0, sizeof(policy));
+    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
+    if (!(policy.Policy[r.PolicyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
+    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(r.BlockType), nullptr,
+                                  YOZ_SecureFileSize);
+    if (!FLASH_LoadFwImage(YOZ_pSecureFileBuff, YOZ_SecureFileSize, 0, LoadProgress))
+        return eEID_SECURE_FLASH_LOAD_IMAGE;
+    if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
+    if (YOZ_bCAFFlag) {
+        YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
+        *r.Proc->AllBlockSize = RP_MakeCAFDoItList(r.Proc, YOZ_pOpenFileBuff, YOZ_pFlashMap, *r.Proc->AllBlockSize);
+        if (*r.Proc->AllBlockSize == YOZ_CAF_ALLOC_FAILED) return eEID_MEM_ALLOC;
+    }
+    YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
+    return YOZ_Flash_Action(YOZ_pOpenFileBuff);
+}

@@ -1,0 +1,69 @@
+// The stage pattern every region module follows: module-private stage slots,
+// one stage runner over a fixed order, and the open/flash halves of a
+// region command (the open half checks and arms, the flash half builds the
+// buffer and flashes it).
+#pragma once
+#include "HuxCore.h"
+#include "YozRegionProc.h"
+
+typedef ENUM_ERR_ID (*YOZ_StageFunc)();
+
+// One slot per stage kind; a slot without a function is skipped.
+struct YOZ_STAGE_SLOTS {
+    YOZ_StageFunc OpenFileFunc;      // O
+    YOZ_StageFunc LoadSysMemFunc;    // L
+    YOZ_StageFunc CheckFunc;         // C
+    YOZ_StageFunc BlockCheckFunc;    // B
+    YOZ_StageFunc CheckOABlockFunc;  // A
+    YOZ_StageFunc ZOKTCheck;         // Z
+    YOZ_StageFunc ProcessFunc;       // P
+    YOZ_StageFunc FlashFunc;         // F
+    YOZ_StageFunc ZOKTFunc;          // ZF
+};
+
+// Runs the slots in `order` (letters separated by blanks, "ZF" for the
+// firmware function after flashing): a stage runs only while every earlier
+// one returned 0; the result is that of the last stage that ran.
+ENUM_ERR_ID YOZ_RunStages(const YOZ_STAGE_SLOTS& slots, const char* order);
+
+#define YOZ_ORDER_OPEN "C Z P F ZF"
+#define YOZ_ORDER_FLASH "O L Z P F ZF"
+
+// The open half of a region command.
+struct YOZ_REGION_OPEN {
+    const YOZ_REGION_PROC* Proc;
+    TKX_QUEUE_ITEM* Item;
+    YOZ_STAGE_SLOTS* Slots;
+    void (*SetCmdFlag)(UINT8* enabled);
+    UINT8 SkipIn2x2;     // returns at once in eMMC 2x2 mode
+    UINT8 AsksOAKey;     // the block check asks before overwriting the system's OA key
+};
+ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, const char* word);
+ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r);
+ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r);
+ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r);
+ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus);
+void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format);
+
+// When the flash half carries the system's OEM activation key into the image.
+enum YOZ_OAKEY_RULE : UINT8 {
+    YOZ_OAKEY_MAIN,    // secure flash, no OA-key block, a key in the ROM
+    YOZ_OAKEY_BOOT,    // no OA-key block, a key in the ROM
+    YOZ_OAKEY_BOOT2,   // a key in the ROM
+};
+
+// The flash half of a region command.
+struct YOZ_REGION_FLASH {
+    const YOZ_REGION_PROC* Proc;
+    TKX_QUEUE_ITEM* Item;
+    YOZ_STAGE_SLOTS* Slots;
+    UINT8 BlockType;           // also the progress message set
+    YOZ_OAKEY_RULE OAKeyRule;
+    UINT8 PolicyByte;          // policy byte that allows its runtime secure update
+    YOZ_StageFunc SecureFlashFunc;
+};
+ENUM_ERR_ID YOZ_RegionFlash_Parse(const YOZ_REGION_FLASH& r);
+ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r);
+ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r);
+ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r);
+ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r);

@@ -1,0 +1,230 @@
+// The region-processor family: one implementation of the operations that
+// the main-block and boot-block processors (and the later region
+// processors) share, told apart by their descriptor.
+#include <cstring>
+#include "RomScan.h"
+#include "TKXPhysMem.h"
+#include "YozFlash.h"
+#include "YozOptionStore.h"
+#include "YozRegionProc.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+namespace {
+
+// True when [offset, offset + length) lies inside a buffer of `limit` bytes.
+bool Inside(UINT32 offset, UINT32 length, UINT32 limit) {
+    return offset <= limit && length <= limit - offset;
+}
+
+UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
+
+// Holes both lists describe: pairs are made only below both counts.
+UINT32 PairedHoles() {
+    UINT32 file = YOZ_RomFile_GetRomHoleNumber();
+    UINT32 system = YOZ_SysRom_GetRomHoleNumber();
+    UINT32 n = file < system ? file : system;
+    return n < YOZ_MAX_ROMHOLE ? n : YOZ_MAX_ROMHOLE;
+}
+
+const UINT32 kSlpKeyOffset = 0x1C;   // SLP key data after the FFS and section headers
+const UINT32 kFidKeyLength = 0x43;   // OA key length in a version-4 "$FID" record
+const UINT32 kFidKeyData = 0x47;
+const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13;
+const UINT8 kFfsChecksumAttribute = 0x40;
+
+}  // namespace
+
+void RP_FuncVar_Init(const YOZ_REGION_PROC* p) {
+    *p->AllBlockSize = 0;
+    *p->FlashEnable = 0;
+    *p->FvType = 0;
+}
+
+UINT32 RP_MakeTypeDoItList(const YOZ_REGION_PROC* p, UINT8* map, char type) {
+    *p->FvType = static_cast<UINT8>(type);
+    UINT32 total = 0;
+    for (UINT32 i = 0; i < BlockCount(); ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        map[i] = 0;
+        if (b.Type != static_cast<UINT8>(type)) continue;
+        map[i] = 2;
+        total += b.BlockSize;
+    }
+    return total;
+}
+
+void RP_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last) {
+    bool found = false;
+    UINT32 low = 0, high = 0;
+    for (UINT32 i = 0; i < BlockCount(); ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (b.Type != static_cast<UINT8>(type)) continue;
+        if (!found || b.StartAddress <= low) { low = b.StartAddress; first = static_cast<UINT16>(i); }
+        if (!found || b.StartAddress >= high) { high = b.StartAddress; last = static_cast<UINT16>(i); }
+        found = true;
+    }
+}
+
+UINT8 RP_CheckFlashAddr(const sBlockInfo* block, const _ROMHOLEREC* hole) {
+    UINT64 start = block->StartAddress;
+    UINT64 end = start + block->BlockSize - 1;
+    UINT64 h = hole->RomOffset;
+    if (h >= start) return h <= end ? 1 : 0;
+    return h + hole->Size - 1 >= start ? 1 : 0;
+}
+
+UINT32 RP_MakeCAFDoItList(const YOZ_REGION_PROC* p, UINT8* buffer, UINT8* map, UINT32 total) {
+    YOZ_FlashWay = YOZ_FLASH_WAY_BLOCK_MAP;
+    *p->AllBlockSize = total;
+    UINT16 first = 0xFFFF, last = 0xFFFF;
+    if (p->CafFirstLast) RP_GetFirstLastBlockNum(static_cast<char>(*p->FvType), first, last);
+    UINT32 left = 0;
+    for (UINT32 i = 0; i < BlockCount(); ++i) {
+        if (map[i] == 0) continue;
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (!Inside(b.StartAddress, b.BlockSize, gRomSize)) continue;  // not in the buffer: left as marked
+        UINT8* copy = AllocMem(b.BlockSize);
+        if (copy == nullptr) {
+            if (p->CafAllocCheck) {
+                YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
+                return YOZ_CAF_ALLOC_FAILED;
+            }
+            left += b.BlockSize;  // cannot be compared: flashed
+            continue;
+        }
+        memcpy(copy, buffer + b.StartAddress, b.BlockSize);
+        bool equal = false;
+        for (int tryNo = 0; tryNo < 5 && !equal; ++tryNo)
+            equal = VerifyBlk(b.StartAddress, b.BlockSize, copy, YOZ_CallBack_Verify) != 0;
+        FreeMem(copy);
+        if (equal) {
+            map[i] = 0;
+            continue;
+        }
+        map[i] = 2;
+        left += b.BlockSize;
+        if (p->CafFirstLast && i == first && last != 0xFFFF && last < BlockCount()) map[last] = 2;
+    }
+    YOZ_CallBack_Verify(YOZ_PROGRESS_CLOSE, 0, 0);
+    YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
+    return left;
+}
+
+UINT8 RP_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {
+    if (destination == nullptr || source == nullptr) return 0;
+    UINT32 count = 0;
+    UINT32 (*startOf)(UINT32) = nullptr;
+    UINT32 (*sizeOf)(UINT32) = nullptr;
+    if (type == YOZ_BLOCK_BOOT) {
+        count = YOZ_SysRom_GetBootBlockRgNumber();
+        startOf = YOZ_SysRom_GetBootBlockStartAddress;
+        sizeOf = YOZ_SysRom_GetBootBlockSize;
+    } else if (type == YOZ_BLOCK_MAIN) {
+        count = YOZ_SysRom_GetMainBlockRgNumber();
+        startOf = YOZ_SysRom_GetMainBlockStartAddress;
+        sizeOf = YOZ_SysRom_GetMainBlockSize;
+    }
+    for (UINT32 i = 0; i < count; ++i) {
+        UINT32 start = startOf(i), size = sizeOf(i);
+        if (Inside(start, size, gRomSize)) memmove(destination + start, source + start, size);
+    }
+    return 1;
+}
+
+// Main form under an unchanged layout: a pair whose GUID or size differs
+// cannot be merged (its old data would not fit the new place).
+UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC* file) {
+    UINT32 n = PairedHoles();
+    UINT8 layoutChanged = YOZ_GetLayOutChang();
+    for (UINT32 i = 0; i < n; ++i) {
+        bool sameGuid = memcmp(&system[i].Guid, &file[i].Guid, sizeof(EFI_GUID)) == 0;
+        if (layoutChanged) {
+            system[i].Size = file[i].Size;
+            system[i].FileOffset = file[i].RomOffset;
+            system[i].RomOffset = file[i].RomOffset;
+        } else if (!p->BootFormMerge) {
+            if (!sameGuid || system[i].Size != file[i].Size) return 0;
+            system[i].FileOffset = file[i].RomOffset;
+        } else if (sameGuid) {
+            system[i].FileOffset = file[i].RomOffset;
+        }
+    }
+    return 1;
+}
+
+UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC* p, UINT8* destination, UINT8* source, UINT32 size,
+                                  _ROMHOLEREC* system) {
+    if (source == nullptr || destination == nullptr) return 1;
+    UINT32 n = PairedHoles();
+    UINT8 secure = YOZ_GetSecureFlashStatus();
+    for (UINT32 i = 0; i < n; ++i) {
+        if (p->BootFormMerge && system[i].FileOffset == 0) system[i].FileOffset = system[i].RomOffset;
+        if (secure) {
+            if (YOZ_GetRHFullCmdIsEnable()) break;
+            if (YOZ_pInputLnList != nullptr && YOZ_pInputLnList[i]) continue;
+        }
+        const _ROMHOLEREC& h = system[i];
+        if (!Inside(h.RomOffset, h.Size, gRomSize) || !Inside(h.FileOffset, h.Size, size)) continue;
+        memmove(destination + h.FileOffset, source + h.RomOffset, h.Size);
+    }
+    return 1;
+}
+
+// 1 when an SLP record is empty: no file record, no room for key data, or
+// key data all 0xFF or all 0x00. Compared in place.
+UINT8 RP_CheckSLPDataisNull(UINT8* image) {
+    if (image == nullptr) return 1;
+    for (UINT32 i = 0; i < YOZ_MAX_SLP; ++i) {
+        const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[i];
+        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
+        if (f.Size == 0) return 1;
+        if (f.Size < kSlpKeyOffset || !Inside(s.RomOffset, f.Size, gRomSize)) return 1;
+        const UINT8* data = image + s.RomOffset + kSlpKeyOffset;
+        UINT32 length = f.Size - kSlpKeyOffset;
+        bool allFF = true, all00 = true;
+        for (UINT32 k = 0; k < length && (allFF || all00); ++k) {
+            allFF = allFF && data[k] == 0xFF;
+            all00 = all00 && data[k] == 0x00;
+        }
+        if (allFF || all00) return 1;
+    }
+    return 0;
+}
+
+// Kept only where system and image records agree on GUID and size.
+UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source) {
+    for (UINT32 i = 0; i < YOZ_MAX_SLP; ++i) {
+        const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[i];
+        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
+        if (memcmp(&s.Guid, &f.Guid, sizeof(EFI_GUID)) != 0 || s.Size != f.Size) continue;
+        if (!Inside(s.RomOffset, f.Size, gRomSize) || !Inside(f.RomOffset, f.Size, gRomSize)) continue;
+        memmove(destination + f.RomOffset, source + s.RomOffset, f.Size);
+    }
+    return 1;
+}
+
+UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage) {
+    if (systemImage == nullptr || fileImage == nullptr) return 0;
+    if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr || YOZ_RomFile_GetVer4Fid(fileImage) == nullptr) return 0;
+    UINT32 fileAt = YOZ_RomFile_FindImageFidOffset(fileImage);
+    UINT32 sysAt = gYOZ_FidSystemOffset;
+    UINT32 header = YOZ_RomFile_GetCheckSumOffset();
+    if (fileAt == 0 || fileAt >= YOZ_OpenFileSize || sysAt >= gRomSize) return 0;
+    UINT32 fileRecord = RomScan_FidRecordSize(fileImage + fileAt, YOZ_OpenFileSize - fileAt);
+    UINT32 sysRecord = RomScan_FidRecordSize(systemImage + sysAt, gRomSize - sysAt);
+    if (fileRecord < kFidKeyData || sysRecord < kFidKeyData) return 0;
+    UINT32 n, fileLength;
+    memcpy(&n, systemImage + sysAt + kFidKeyLength, 4);
+    memcpy(&fileLength, fileImage + fileAt + kFidKeyLength, 4);
+    if (n > fileLength) return 0;
+    if (n > sysRecord - kFidKeyData || n > fileRecord - kFidKeyData) return 0;
+    UINT8* fileKey = fileImage + fileAt + kFidKeyData;
+    const UINT8* sysKey = systemImage + sysAt + kFidKeyData;
+    UINT8 a = YOZ_CalCheckSum8(fileKey, n);
+    UINT8 b = YOZ_CalCheckSum8(sysKey, n);
+    memmove(fileKey, sysKey, n);
+    if (Inside(header, kFfsAttributes + 1, YOZ_OpenFileSize) && (fileImage[header + kFfsAttributes] & kFfsChecksumAttribute))
+        fileImage[header + kFfsFileSum] = static_cast<UINT8>(fileImage[header + kFfsFileSum] + a - b);
+    return 1;
+}

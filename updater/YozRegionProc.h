@@ -1,0 +1,87 @@
+// Region processors of the main block and the two boot-block variants: the
+// data side of a region command. Each builds the buffer to flash and the
+// do-it list, and keeps what must survive an update (the system's ROM
+// holes, SLP data and OEM activation key). One family implementation serves
+// every variant; a small descriptor says where they differ, and the MB_,
+// BB_ and BB2_ names are thin entry points into it.
+#pragma once
+#include "HuxCore.h"
+#include "RomInfo.h"
+#include "YozRomRecords.h"
+
+// What sets one processor apart from the others of the family.
+struct YOZ_REGION_PROC {
+    UINT32* AllBlockSize;  // total of the marked blocks
+    UINT8* FlashEnable;    // armed by the open module
+    UINT8* FvType;         // type of the last type list
+    UINT8 BootFormMerge;   // boot form of the hole merge and restore
+    UINT8 CafAllocCheck;   // a copy that cannot be allocated ends the compare with 0xFFFFFFFF
+    UINT8 CafFirstLast;    // a differing first block of the type forces the last one too
+};
+#define YOZ_CAF_ALLOC_FAILED 0xFFFFFFFFu
+
+extern const YOZ_REGION_PROC YOZ_MBProc, YOZ_BBProc, YOZ_BB2Proc;
+
+// The family.
+void RP_FuncVar_Init(const YOZ_REGION_PROC* p);
+UINT32 RP_MakeTypeDoItList(const YOZ_REGION_PROC* p, UINT8* map, char type);
+void RP_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last);
+UINT8 RP_CheckFlashAddr(const sBlockInfo* block, const _ROMHOLEREC* hole);
+UINT32 RP_MakeCAFDoItList(const YOZ_REGION_PROC* p, UINT8* buffer, UINT8* map, UINT32 total);
+UINT8 RP_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type);
+UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC* file);
+UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC* p, UINT8* destination, UINT8* source, UINT32 size,
+                                  _ROMHOLEREC* system);
+UINT8 RP_CheckSLPDataisNull(UINT8* image);
+UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source);
+UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage);
+
+// The per-variant names.
+#define YOZ_REGION_PROC_NAMES(P)                                                                     \
+    extern UINT32 g##P##F_AllBlockSize;                                                               \
+    extern UINT8 g##P##F_FlashEnable;                                                                 \
+    extern UINT8 g##P##F_FvType;                                                                      \
+    void P##_FuncVar_Init();                                                                          \
+    UINT32 P##_Proc_MakeTypeDoItList(UINT8* map, char type);                                          \
+    void P##_Proc_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last);                       \
+    UINT8 P##_Proc_CheckFlashAddr(sBlockInfo* block, _ROMHOLEREC* hole);                              \
+    UINT32 P##_Proc_MakeCAFDoItList(UINT8* buffer, UINT8* map, UINT32 total);                         \
+    UINT8 P##_Proc_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type);                \
+    UINT8 P##_Proc_MergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file);                               \
+    UINT8 P##_Proc_FileLoadOldRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size,           \
+                                            _ROMHOLEREC* system);                                     \
+    UINT8 P##_Proc_CheckSLPDataisNull(UINT8* image);                                                  \
+    UINT8 P##_Proc_Preserve_SLPData(UINT8* destination, UINT8* source);                               \
+    UINT8 P##_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage);
+YOZ_REGION_PROC_NAMES(MB)
+YOZ_REGION_PROC_NAMES(BB)
+YOZ_REGION_PROC_NAMES(BB2)
+
+// Entry-point bodies, expanded once per variant (in its own source file).
+#define YOZ_REGION_PROC_DEFINE(P, Desc)                                                               \
+    void P##_FuncVar_Init() { RP_FuncVar_Init(&Desc); }                                               \
+    UINT32 P##_Proc_MakeTypeDoItList(UINT8* map, char type) { return RP_MakeTypeDoItList(&Desc, map, type); } \
+    void P##_Proc_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last) {                      \
+        RP_GetFirstLastBlockNum(type, first, last);                                                   \
+    }                                                                                                 \
+    UINT8 P##_Proc_CheckFlashAddr(sBlockInfo* block, _ROMHOLEREC* hole) { return RP_CheckFlashAddr(block, hole); } \
+    UINT32 P##_Proc_MakeCAFDoItList(UINT8* buffer, UINT8* map, UINT32 total) {                        \
+        return RP_MakeCAFDoItList(&Desc, buffer, map, total);                                         \
+    }                                                                                                 \
+    UINT8 P##_Proc_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {               \
+        return RP_RomFileData2SysBuff(destination, source, type);                                     \
+    }                                                                                                 \
+    UINT8 P##_Proc_MergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file) {                              \
+        return RP_MergeRHList(&Desc, system, file);                                                   \
+    }                                                                                                 \
+    UINT8 P##_Proc_FileLoadOldRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size,           \
+                                            _ROMHOLEREC* system) {                                    \
+        return RP_FileLoadOldRHToFlashBuff(&Desc, destination, source, size, system);                 \
+    }                                                                                                 \
+    UINT8 P##_Proc_CheckSLPDataisNull(UINT8* image) { return RP_CheckSLPDataisNull(image); }          \
+    UINT8 P##_Proc_Preserve_SLPData(UINT8* destination, UINT8* source) {                              \
+        return RP_Preserve_SLPData(destination, source);                                              \
+    }                                                                                                 \
+    UINT8 P##_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage) {                            \
+        return RP_UpdateOemActKey(systemImage, fileImage);                                            \
+    }
