@@ -1,0 +1,220 @@
+// The main road end to end: a ROM file named alone (or with "/P" or "/B")
+// flashes its region of an emulated machine while the system's ROM holes and
+// SLP key survive; the failure paths stop before or during the flash.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "SampleUpdate.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Progress lines of one pass over `count` blocks of 64 KiB from `first`
+// (the percentages count in thousands of bytes).
+std::string Pass(const char* label, uint32_t first, uint32_t count) {
+    std::string out;
+    char line[96];
+    uint32_t total = count * 0x10000 / 1000;
+    for (uint32_t i = 0; i < count; ++i) {
+        snprintf(line, sizeof(line), " %s 0x%08X (%u%%) \r", label, first + i * 0x10000,
+                 static_cast<unsigned>((i + 1) * (0x10000 / 1000) * 100ull / total));
+        out += line;
+    }
+    return out + " " + label + " done                \n";
+}
+
+std::string FlashRead() {
+    std::string out;
+    char line[96];
+    for (unsigned a = 0; a < romimg::kSampleSize; a += 0x10000) {
+        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
+                 static_cast<unsigned>(a * 100ull / romimg::kSampleSize));
+        out += line;
+    }
+    return out + " Reading flash ............... done                \n";
+}
+
+std::string Head() { return e2e::PlainBanner() + FlashRead(); }
+const std::string kChecksums = " - FFS checksums ......... ok\n";
+
+std::string MainPasses() {
+    return Pass("Erasing Main Block ..........", romimg::kSampleMain, 12) +
+           Pass("Updating Main Block .........", romimg::kSampleMain, 12) +
+           Pass("Verifying Main Block ........", romimg::kSampleMain, 12);
+}
+
+class MainBios : public E2eWidth {
+protected:
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
+        return e2e::MakeMachine(Str(u.system.bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    }
+    std::string Image(const e2e::Machine& m, const Bytes& bytes) {
+        romimg::WriteBytes(m.File("new.rom"), bytes);
+        return "new.rom";
+    }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
+        return e2e::RunProgram(Width(), m, args);
+    }
+    Bytes Flash(const e2e::Machine& m) {
+        std::string f = e2e::ReadFile(m.File("flash.bin"));
+        return Bytes(f.begin(), f.end());
+    }
+    size_t Count(const e2e::Machine& m, const std::string& needle) {
+        size_t n = 0;
+        for (const std::string& line : e2e::TraceOfKind(m, "smi")) n += line.find(needle) != std::string::npos;
+        return n;
+    }
+    // The image with the system's protected files put back.
+    Bytes Expected() {
+        Bytes e = u.image.bytes;
+        for (const romimg::FileAt& f : {u.hole0, u.hole1, u.slpKey})
+            std::copy(u.system.bytes.begin() + f.offset, u.system.bytes.begin() + f.offset + f.size,
+                      e.begin() + f.offset);
+        return e;
+    }
+    static Bytes Range(const Bytes& b, uint32_t at, uint32_t size) { return Bytes(b.begin() + at, b.begin() + at + size); }
+};
+
+TEST_P(MainBios, FileNameAloneFlashesTheMainBlocksAndKeepsHolesAndSlpKey) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+    EXPECT_EQ(r.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes flash = Flash(m);
+    Bytes expected = Expected();
+    EXPECT_EQ(Range(flash, romimg::kSampleMain, romimg::kSampleMainLength),
+              Range(expected, romimg::kSampleMain, romimg::kSampleMainLength));
+    EXPECT_NE(Range(flash, u.hole0.offset, u.hole0.size), Range(u.image.bytes, u.hole0.offset, u.hole0.size));
+    EXPECT_EQ(Range(flash, 0, romimg::kSampleMain), Range(u.system.bytes, 0, romimg::kSampleMain));
+    EXPECT_EQ(Range(flash, romimg::kSampleBoot, romimg::kSampleBootLength),
+              Range(u.system.bytes, romimg::kSampleBoot, romimg::kSampleBootLength));
+    EXPECT_EQ(Count(m, "cmd=0x22"), 12u);  // one erase per main block
+    EXPECT_EQ(Count(m, "cmd=0x23"), 12u);  // one write per main block
+    for (uint32_t a = romimg::kSampleMain; a < romimg::kSampleBoot; a += 0x10000) {
+        char addr[32];
+        snprintf(addr, sizeof(addr), "addr=0x%08x", a);
+        size_t erases = 0;
+        for (const std::string& l : e2e::TraceOfKind(m, "smi"))
+            erases += l.find("cmd=0x22") != std::string::npos && l.find(addr) != std::string::npos;
+        EXPECT_EQ(erases, 1u) << addr;
+    }
+}
+
+TEST_P(MainBios, SlashPDoesTheSameAndSlashBWritesOnlyTheBootBlocks) {
+    e2e::Machine p = Machine();
+    e2e::RunResult rp = Run(p, {Image(p, u.image.bytes), "/p"});
+    EXPECT_EQ(rp.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(rp.status, 0) << rp.err;
+    EXPECT_EQ(Flash(p), [&] {
+        Bytes e = Expected();
+        std::copy(u.system.bytes.begin() + romimg::kSampleBoot, u.system.bytes.end(), e.begin() + romimg::kSampleBoot);
+        return e;
+    }());
+
+    // A new boot block only: the main blocks stay the system's.
+    e2e::Machine b = Machine();
+    e2e::RunResult rb = Run(b, {Image(b, u.image.bytes), "/B"});
+    EXPECT_EQ(rb.out, Head() + kChecksums + Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
+                          Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
+                          Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2));
+    EXPECT_EQ(rb.status, 0) << rb.err;
+    Bytes flash = Flash(b);
+    EXPECT_EQ(Range(flash, 0, romimg::kSampleBoot), Range(u.system.bytes, 0, romimg::kSampleBoot));
+    EXPECT_EQ(Range(flash, romimg::kSampleBoot, romimg::kSampleBootLength),
+              Range(u.image.bytes, romimg::kSampleBoot, romimg::kSampleBootLength));
+    EXPECT_EQ(Count(b, "cmd=0x22"), 2u);
+    EXPECT_EQ(Count(b, "cmd=0x23"), 2u);
+}
+
+TEST_P(MainBios, OptionWordWithoutFileEndsWithTheUsage) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/P"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("1 - Error: Unknown command."), std::string::npos) << r.out;
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+}
+
+TEST_P(MainBios, SizeMismatchAndBadChecksumsStopBeforeAnyErase) {
+    e2e::Machine m = Machine();
+    Bytes shorter(u.image.bytes.begin(), u.image.bytes.end() - 0x10000);
+    e2e::RunResult small = Run(m, {Image(m, shorter)});
+    EXPECT_EQ(small.out, Head() + "3 - Error: ROM file size does not match existing BIOS size.\n");
+    EXPECT_EQ(small.status, 3);
+
+    romimg::Rom broken = u.image;
+    romimg::mut::FileDataSum(broken, broken.File(romimg::PlainGuid(21)));
+    e2e::RunResult bad = Run(m, {Image(m, broken.bytes)});
+    EXPECT_EQ(bad.out, Head() + " - FFS checksums ......... bad\n" + "7 - Error: BIOS checksum error.\n");
+    EXPECT_EQ(bad.status, 7);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Flash(m), u.system.bytes);
+}
+
+TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRun) {
+    e2e::Machine m = Machine();
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    fid.projectId = "OTHER001";
+    spec.mainFiles = {romimg::PlainFile(21, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
+                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    e2e::RunResult r = Run(m, {Image(m, romimg::SampleRom(spec).bytes)});
+    EXPECT_EQ(r.status, 4) << r.out;
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Flash(m), u.system.bytes);
+}
+
+TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks) {
+    e2e::Machine m = Machine({"flash_faults=erase@0x40000:1"});
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+    EXPECT_EQ(r.status, 0x43) << r.out;
+    EXPECT_NE(r.out.find("43 - Error:"), std::string::npos) << r.out;
+    Bytes flash = Flash(m);
+    EXPECT_EQ(Range(flash, 0x50000, romimg::kSampleBoot - 0x50000),
+              Range(u.system.bytes, 0x50000, romimg::kSampleBoot - 0x50000));
+    EXPECT_EQ(Count(m, "cmd=0x23"), 0u);
+}
+
+TEST_P(MainBios, ImageWithMoreHolesThanTheSystemKeepsItsOwnExtraHole) {
+    // The system lacks hole 1: only hole 0 is paired; the image's hole 1 is flashed as it is.
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
+                      romimg::PlainFile(9, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
+                      romimg::PlainFile(2, 0x120)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom system = romimg::SampleRom(spec);
+    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+    EXPECT_EQ(r.status, 0) << r.out;
+    Bytes flash = Flash(m);
+    EXPECT_EQ(Range(flash, u.hole1.offset, u.hole1.size), Range(u.image.bytes, u.hole1.offset, u.hole1.size));
+}
+
+TEST_P(MainBios, HoleOfAnotherSizeUnderAnUnchangedLayoutIsNotMerged) {
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x50),
+                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
+                      romimg::PlainFile(2, 0x120)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom system = romimg::SampleRom(spec);
+    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+    EXPECT_EQ(r.out, Head() + kChecksums +
+                         "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n");
+    EXPECT_EQ(r.status, 0x14);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Flash(m), system.bytes);
+}
+
+}  // namespace
+
+YOZ_E2E_BOTH_WIDTHS(MainBios);
