@@ -158,6 +158,9 @@ int main(int argc, char** argv) {
 
     // The extension slot after the global end item.
     PtrHuxModuleList[108] = RegisterProbes;
+    // The probes stand in for the region commands: the file name given to
+    // them must not also select the default main-BIOS flash.
+    PtrHuxModuleList[20] = [](TKXQueueItemList&) { return eEID_NO_ERROR; };
     g_LastErrorCode = HuxModuleInit(QueueItemList);
     if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
 

@@ -13,6 +13,8 @@ const char kOptionsLine[] = "| Options:                                         
 const std::vector<HelpGroup> kModuleHelp = {
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
     {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
+    {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
+    {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
 };
 
 static const unsigned kUsageMask = 0x19;
