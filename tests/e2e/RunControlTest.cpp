@@ -1,0 +1,98 @@
+// Run-control options end to end: the whole-word options alone on the
+// command line, the manufacturing option words (retry count, ROM-ID length,
+// password file, default answers) and quiet mode.
+#include "E2eHarness.h"
+#include "UsageListing.h"
+
+using namespace e2e;
+
+namespace {
+
+const char kMfgTable[] = "mfg_table=9|/retry:|Retry;14|/icc:|Count;1|/pw:|Password;8|/defans|Answers";
+
+class RunControl : public E2eWidth {
+protected:
+    Machine Plain() { return MakeMachine(Filled(0x40000, 0xFF), "4x64K:main"); }
+    Machine Mfg(const char* table = kMfgTable) {
+        return MakeMachine(Filled(0x40000, 0xFF), "4x64K:main", {"mfg=1", table});
+    }
+    std::string UsageWith(const std::string& line) { return UsageListing(Width()) + line; }
+};
+
+TEST_P(RunControl, WholeWordOptionsAloneAreACommandLineError) {
+    Machine m = Plain();
+    for (const char* word : {"/Q", "/q", "/X", "/x", "/caf", "/CAF", "/jbc", "/dpc"}) {
+        RunResult r = RunProgram(Width(), m, {word});
+        EXPECT_EQ(r.status, 1) << word;
+        EXPECT_EQ(r.out, UsageWith("1 - Error: Unknown command.\n")) << word;
+    }
+}
+
+TEST_P(RunControl, RetryCountIsCutToOneByteAndMustBePositive) {
+    Machine m = Mfg();
+    for (const char* word : {"/retry:0", "/retry:256", "/retry:200", "/retry:-1", "/retry:x",
+                             "/retry:99999999999999999999999"}) {
+        RunResult r = RunProgram(Width(), m, {"/Q", word});
+        EXPECT_EQ(r.status, 0x96) << word;
+        EXPECT_EQ(r.out, UsageWith("96 - Error: Invalid retry count.\n")) << word;
+    }
+    for (const char* word : {"/retry:1", "/RETRY:257", "/retry:300", "/retry:127"}) {
+        RunResult r = RunProgram(Width(), m, {"/Q", word});
+        EXPECT_EQ(r.status, 0) << word;
+        EXPECT_EQ(r.out, PlainBanner()) << word;
+    }
+    // Alone it is a command-line error like the whole-word options.
+    RunResult r = RunProgram(Width(), m, {"/retry:3"});
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_P(RunControl, RetryExistsOnlyWithASevenCharacterFirmwareWord) {
+    for (const char* table : {"mfg_table=9|/try:|Retry", "mfg_table=1|/pw:|Password"}) {
+        Machine m = Mfg(table);
+        RunResult r = RunProgram(Width(), m, {"/Q", "/retry:3"});
+        EXPECT_EQ(r.status, 1) << table;
+        EXPECT_EQ(r.out, UnknownWordListing(Width(), "/retry:3")) << table;
+    }
+    // Outside manufacturing mode the word is unknown as well.
+    Machine plain = Plain();
+    EXPECT_EQ(RunProgram(Width(), plain, {"/Q", "/retry:3"}).status, 1);
+}
+
+TEST_P(RunControl, RomIdLengthAcceptsZeroToEight) {
+    Machine m = Mfg();
+    for (const char* word : {"/icc:9", "/icc:-1", "/ICC:4294967304"}) {
+        RunResult r = RunProgram(Width(), m, {"rom.bin", word});
+        EXPECT_EQ(r.status, 0x97) << word;
+        EXPECT_EQ(r.out, UsageWith("97 - Error: Invalid defined ROM ID length.\n")) << word;
+    }
+}
+
+TEST_P(RunControl, PasswordFileIsReadWhateverItsName) {
+    Machine m = Mfg();
+    std::string file = m.File("pw.txt");
+    WriteFile(file, "secret");
+    ASSERT_EQ(file[0], '/');
+    RunResult r = RunProgram(Width(), m, {"x", "/pw:" + file, "/Q"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, PlainBanner() + "Read Password File......OK.\n");
+    size_t asked = 0;
+    for (const std::string& line : TraceOfKind(m, "smi")) asked += line.find("zokt=0x52 ver=0x0210 fn=0x01") != std::string::npos;
+    EXPECT_GE(asked, 1u);
+
+    RunResult f = RunProgram(Width(), m, {"x", "/PW:" + m.File("missing.txt")});
+    EXPECT_EQ(f.status, 0x30);
+    EXPECT_EQ(f.out, PlainBanner() + "Read Password File......Fail.\n30 - Error: Problem opening file for reading.\n");
+}
+
+TEST_P(RunControl, EmptyWordSwitchesNoOptionOn) {
+    // Without manufacturing words, an empty word is an unknown word, never
+    // the default-answers or delete-trailer option.
+    Machine m = Plain();
+    RunResult r = RunProgram(Width(), m, {"", "/Q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, UnknownWordListing(Width(), ""));
+}
+
+YOZ_E2E_BOTH_WIDTHS(RunControl);
+
+}  // namespace
