@@ -96,3 +96,64 @@ TEST_P(RunControl, EmptyWordSwitchesNoOptionOn) {
 YOZ_E2E_BOTH_WIDTHS(RunControl);
 
 }  // namespace
+
+namespace {
+
+class SaveRom : public E2eWidth {
+protected:
+    // Two 64 KiB blocks with different contents, so the block order shows.
+    std::string Flash() {
+        std::string f = Filled(0x20000, 0x5A);
+        for (size_t i = 0; i < 0x10000; ++i) f[i] = static_cast<char>(i * 7);
+        return f;
+    }
+    std::string Progress() {
+        // One line per chunk read and one at the end of each block.
+        return " Reading flash ............... 0x00000000 (0%) \r"
+               " Reading flash ............... 0x00010000 (50%) \r"
+               " Reading flash ............... 0x00010000 (50%) \r"
+               " Reading flash ............... done                \n";
+    }
+};
+
+TEST_P(SaveRom, NewFileEqualsTheFlash) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    std::string out = m.File("saved.bin");
+    RunResult r = RunProgram(Width(), m, {out, "/O"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: " + out + "\n" + Progress());
+    EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+}
+
+TEST_P(SaveRom, ExistingFileIsReplacedOnlyWhenTheOperatorSaysYes) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    std::string out = m.File("saved.bin");
+    WriteFile(out, "old");
+    RunResult no = RunProgram(Width(), m, {out, "/O"}, "n");
+    EXPECT_EQ(no.status, 0);
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(no.out.find(" Saving current BIOS"), std::string::npos);
+
+    RunResult yes = RunProgram(Width(), m, {out, "/O"}, "y");
+    EXPECT_EQ(yes.status, 0);
+    EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+
+    // Quiet mode answers for the operator and prints nothing after the banner.
+    WriteFile(out, "old");
+    RunResult quiet = RunProgram(Width(), m, {out, "/O", "/Q"});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, PlainBanner());
+    EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+}
+
+TEST_P(SaveRom, QuietKeepsTheExitStatusOfAFailure) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    RunResult r = RunProgram(Width(), m, {m.File("nodir/saved.bin"), "/O", "/Q"});
+    EXPECT_EQ(r.status, 0x32);
+    EXPECT_EQ(r.out, PlainBanner());
+    EXPECT_EQ(RunProgram(Width(), m, {"/O"}).status, 1);
+}
+
+YOZ_E2E_BOTH_WIDTHS(SaveRom);
+
+}  // namespace

@@ -16,6 +16,7 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
     {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"
               "|              not, if not then cancel related update.                      |\n"},
+    {0x11, 1, "|         /O - Save current ROM image to file                               |\n"},
     {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
     {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
     {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
