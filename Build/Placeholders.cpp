@@ -10,7 +10,6 @@
 
 PLACEHOLDER void TKX_Linux_DriverBuild_Usage(TKXArgvList&, UINT8&) {}
 PLACEHOLDER void TKX_Linux_SecureBoot_Driver_Check(TKXArgvList&, UINT8&) {}
-PLACEHOLDER ENUM_ERR_ID LoadUaf(int, char**) { return eEID_NO_ERROR; }
 
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
