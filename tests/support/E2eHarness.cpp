@@ -207,4 +207,22 @@ std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind) 
 
 const char* ProgramName(int width) { return width == 32 ? "yozmfglnx_32" : "yozmfglnx_64"; }
 
+std::string ProgramPath(int width) { return width == 32 ? YOZ_EMU32 : YOZ_EMU64; }
+
+RunResult RunExecutableEnv(int width, const std::string& exe, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env, const std::string& input, const std::string& cwd) {
+    std::vector<std::string> argv;
+    if (width == 32) argv.push_back(YOZ_QEMU_I386);
+    argv.push_back(exe);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Spawn(argv, env, input, cwd);
+}
+
+RunResult RunExecutable(int width, const std::string& exe, const Machine& m, const std::vector<std::string>& args,
+                        const std::string& input, const std::string& cwd) {
+    std::vector<std::string> env = BaseEnv();
+    env.push_back("YOZ_EMU_MACHINE=" + m.dir);
+    return RunExecutableEnv(width, exe, args, env, input, cwd.empty() ? m.dir : cwd);
+}
+
 }  // namespace e2e

@@ -52,6 +52,17 @@ std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind);
 // The name the program prints for itself in the usage lines.
 const char* ProgramName(int width);
 
+// The test build of `width`, for tests that run a changed copy of it.
+std::string ProgramPath(int width);
+// Runs the executable `exe` as a program of `width` (under qemu-i386 for 32)
+// in the machine, like RunProgram.
+RunResult RunExecutable(int width, const std::string& exe, const Machine& m, const std::vector<std::string>& args,
+                        const std::string& input = "", const std::string& cwd = "");
+// Same, with an environment of our choosing and no machine.
+RunResult RunExecutableEnv(int width, const std::string& exe, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env, const std::string& input = "",
+                           const std::string& cwd = "");
+
 }  // namespace e2e
 
 // Fixture parameterised over the two widths of the test build.
