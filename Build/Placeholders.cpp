@@ -15,7 +15,6 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { retur
 PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterZOZQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -97,8 +96,6 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { re
 
 #include "SecureFlash.h"
 #include "YozRomFile.h"
-#include "YozZozRecords.h"
-PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 
 #include "RomInfo.h"
 #include "ZoktMe.h"
@@ -106,8 +103,6 @@ PLACEHOLDER char* YOZ_pUCPOEMVerString = nullptr;
 #include "YozGlobal.h"
 #include "ZoktCfgCmd.h"
 #include "ZoktEc.h"
-PLACEHOLDER void YOZ_ZOZ_CheckCommand(TKXQueueItemList&) {}
-PLACEHOLDER void YOZ_ZOZ_RegisterModule(ENUM_MODULE_ID, const char*) {}
 PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
 PLACEHOLDER CHECK_FUNC_ITEM* PtrVerifyCheckFunc = nullptr;

@@ -8,9 +8,11 @@ const char kPagerPause[] = "<Press any key to continue>\r";
 const char kBorderLine[] = "+---------------------------------------------------------------------------+\n";
 const char kOptionsLine[] = "| Options:                                                                  |\n";
 
-// Help lines of the option modules other than the usage head and foot, in
-// module-table order.
+// Help lines of the option modules other than the usage foot, in
+// module-table order. The usage head's pass-0 entry has no text of its own:
+// it stands for the second options line that an OEM version text adds.
 const std::vector<HelpGroup> kModuleHelp = {
+    {0x19, 0, ""},  // usage head (slot 14)
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
     {0x04, 0, "|         /Q - Silent execution                                             |\n"},
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
@@ -65,7 +67,7 @@ static unsigned Lines(const std::string& text) {
     return n;
 }
 
-std::string UsageListing(int width, unsigned mode) {
+std::string UsageListing(int width, unsigned mode, bool oemVersion) {
     Pager pager;
     bool face = TakesPart(kUsageMask, mode);
     if (face) pager.Add(PlainBanner(), 1);
@@ -76,7 +78,12 @@ std::string UsageListing(int width, unsigned mode) {
     // BIOS Guard usage has no "| Options:" line.
     if (mode != kModeBiosGuard) pager.out += kOptionsLine;
     for (const HelpGroup& g : kModuleHelp) {
-        if (g.pass == 0 && TakesPart(g.mask, mode)) pager.Add(g.text, Lines(g.text));
+        if (g.pass != 0 || !TakesPart(g.mask, mode)) continue;
+        if (g.text.empty()) {
+            if (oemVersion) pager.Add(kOptionsLine, 1);
+        } else {
+            pager.Add(g.text, Lines(g.text));
+        }
     }
     if (face) pager.out += kBorderLine;
     return pager.out;

@@ -34,7 +34,9 @@ extern const char kOptionsLine[];
 std::string PlainBanner();
 // The complete listing of a run that prints the usage in `mode`, with the
 // pager pauses (standard input at its end, so each pause goes on at once).
-std::string UsageListing(int width, unsigned mode = kModeNormal);
+// With an OEM version text from the trailer the usage head adds a second
+// options line.
+std::string UsageListing(int width, unsigned mode = kModeNormal, bool oemVersion = false);
 // The listing followed by the unknown-word lines of the framework.
 std::string UnknownWordListing(int width, const std::string& word, unsigned mode = kModeNormal);
 std::string WithoutPagerPauses(std::string text);
