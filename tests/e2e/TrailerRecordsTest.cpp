@@ -71,19 +71,24 @@ TEST_P(TrailerRecords, DamagedCommandRecordLeavesTheCommandLineAlone) {
 }
 
 TEST_P(TrailerRecords, EmbeddedImageComesBeforeOptionsAlone) {
-    std::string image(0x10000, '\xFF');
-    image.replace(0x100, 11, "_FVH volume");
-    // "/P" from the trailer or typed: the image's name takes word 1. This
-    // build has no module that claims either word, so the first is named.
+    const std::string image(0x40000, '\xFF');
+    // "/jbc" from the trailer or typed: the image's name takes word 1, where
+    // the check item claims it as the ROM file, and the run goes on.
     for (const auto& run : std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>>{
-             {{uaf::Record("@ROM", image, true), uaf::Record("@CMD", "/P")}, {}},
-             {{uaf::Record("@ROM", image)}, {"/P"}}}) {
+             {{uaf::Record("@ROM", image, true), uaf::Record("@CMD", "/jbc")}, {}},
+             {{uaf::Record("@ROM", image)}, {"/jbc"}}}) {
         RunResult r = Run(CopyWith(run.first), run.second);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, UnknownWordListing(Width(), "UCPIMG"));
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out.compare(0, PlainBanner().size(), PlainBanner()), 0) << r.out;
+        EXPECT_EQ(r.out.find("| Usage:"), std::string::npos) << r.out;
     }
-    // Without an image, "/P" stays word 1.
-    RunResult r = Run(CopyWith({uaf::Record("@CMD", "/P")}), {});
+    // Without an image, "/jbc" is the only word: a command-line error.
+    RunResult r = Run(CopyWith({uaf::Record("@CMD", "/jbc")}), {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, UsageListing(Width()) + "1 - Error: Unknown command.\n");
+
+    // An unknown option after the image's name is named; the name is not.
+    r = Run(CopyWith({uaf::Record("@ROM", image, true), uaf::Record("@CMD", "/P")}), {});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, UnknownWordListing(Width(), "/P"));
 }
