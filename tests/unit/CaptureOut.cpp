@@ -7,25 +7,25 @@
 
 namespace unit {
 
-static std::string g_Captured;
+std::string g_Out;
 
-static int CaptureWriteOut(const char* format, ...) {
+int CaptureOut(const char* format, ...) {
     char buf[4096];
     va_list ap;
     va_start(ap, format);
     int n = vsnprintf(buf, sizeof(buf), format, ap);
     va_end(ap);
-    g_Captured += buf;
+    g_Out += buf;
     return n;
 }
 
 CapturedOut::CapturedOut() : saved_(reinterpret_cast<void*>(WriteOut)) {
-    g_Captured.clear();
-    WriteOut = CaptureWriteOut;
+    g_Out.clear();
+    WriteOut = CaptureOut;
 }
 CapturedOut::~CapturedOut() { WriteOut = reinterpret_cast<WriteOutT>(saved_); }
-const std::string& CapturedOut::Text() const { return g_Captured; }
-void CapturedOut::Clear() { g_Captured.clear(); }
+const std::string& CapturedOut::Text() const { return g_Out; }
+void CapturedOut::Clear() { g_Out.clear(); }
 
 FedStdin::FedStdin(const std::string& keys) : saved_(dup(0)) {
     int p[2];

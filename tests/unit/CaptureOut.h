@@ -5,6 +5,11 @@
 
 namespace unit {
 
+// The printer behind CapturedOut, for fixtures that install WriteOut
+// themselves; g_Out is what it printed.
+extern std::string g_Out;
+int CaptureOut(const char* format, ...);
+
 // Replaces WriteOut with a capture while alive; Text() is what was printed.
 class CapturedOut {
 public:

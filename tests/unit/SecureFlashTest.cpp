@@ -8,22 +8,15 @@
 #include <vector>
 #include "HuxCore.h"
 #include "SecureFlash.h"
+#include "CaptureOut.h"
 #include "E2eHarness.h"
 #include "UnitMachine.h"
 #include "ZoktFormat.h"
 
 namespace {
 
-std::string g_Out;
-int CaptureOut(const char* format, ...) {
-    char text[4096];
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
-    g_Out += text;
-    return n;
-}
+using unit::CaptureOut;
+using unit::g_Out;
 
 // Trace fields of the secure-flash requests, without the common head.
 std::vector<std::string> SfTrace() {

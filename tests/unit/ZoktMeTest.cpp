@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "CaptureOut.h"
 #include "E2eHarness.h"
 #include "HuxCore.h"
 #include "RomInfo.h"
@@ -17,16 +18,8 @@
 
 namespace {
 
-std::string g_Out;
-int CaptureOut(const char* format, ...) {
-    char text[4096];
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
-    g_Out += text;
-    return n;
-}
+using unit::CaptureOut;
+using unit::g_Out;
 
 std::vector<std::string> g_Calls;
 void Progress(UINT32 a, UINT32 b, UINT32 c) {

@@ -1,6 +1,7 @@
 // The ZOKT request format, the version handshake and the OEM command
 // requests, run in-process against the emulated firmware.
 #include <gtest/gtest.h>
+#include "CaptureOut.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -13,16 +14,8 @@
 
 namespace {
 
-std::string g_Out;
-int CaptureOut(const char* format, ...) {
-    char text[4096];
-    va_list ap;
-    va_start(ap, format);
-    int n = vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
-    g_Out += text;
-    return n;
-}
+using unit::CaptureOut;
+using unit::g_Out;
 
 std::vector<std::string> ZoktTrace() {
     std::vector<std::string> out;
