@@ -1,28 +1,4 @@
-// Entry point: the one fixed road of every run.
+// Entry point of the shipped program and of its emulator build.
 #include "HuxCore.h"
-#include "HuxPlatform.h"
-#include "OsSeam.h"
 
-int main(int argc, char** argv) {
-    OsSeam_Start();
-    InitializeLibs();
-    HuxGlobalVariableInit();
-    PutArgvIntoList(ArgvItemList, argc, argv);
-
-    UINT8 IfConti = 1;
-    HuxEarlyInit(ArgvItemList, IfConti);
-    if (IfConti == 0) PlatformFinalize(ArgvItemList);
-
-    g_LastErrorCode = LoadUaf(argc, argv);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    g_LastErrorCode = PlatformInitialize(ArgvItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    g_LastErrorCode = HuxModuleInit(QueueItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    if (HuxGuiInit(argc, argv, ArgvItemList, QueueItemList)) PlatformFinalize(ArgvItemList);
-
-    HuxRunModules();
-}
+int main(int argc, char** argv) { HuxRunRoad(argc, argv, nullptr); }

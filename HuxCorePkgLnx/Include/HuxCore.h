@@ -59,7 +59,9 @@ extern UINT32 g_LastErrorCode;
 extern TKXArgvList ArgvItemList;
 extern TKXQueueItemList QueueItemList;
 
-// Start-up road.
+// Start-up road. HuxRunRoad runs it whole and never returns; a test build may
+// change the module table in beforeModuleInit (null: nothing).
+[[noreturn]] void HuxRunRoad(int argc, char** argv, void (*beforeModuleInit)());
 void InitializeLibs();
 void HuxGlobalVariableInit();
 void PutArgvIntoList(TKXArgvList& list, int argc, char** argv);

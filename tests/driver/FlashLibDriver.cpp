@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 #include "FlashBlock.h"
+#include "DriverLoop.h"
 #include "HuxCore.h"
 #include "HuxPlatform.h"
 #include "OsSeam.h"
@@ -114,18 +115,6 @@ static bool Run(const std::string& word) {
 }
 
 int main(int argc, char** argv) {
-    OsSeam_Start();
-    InitializeLibs();
-    HuxGlobalVariableInit();
-    PutArgvIntoList(ArgvItemList, 1, argv);
-    g_LastErrorCode = PlatformInitialize(ArgvItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-    g_LastErrorCode = RegisterInitBiosInfoQueueItem(QueueItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-    for (int i = 1; i < argc; ++i) {
-        fflush(stdout);
-        if (!Run(argv[i])) break;
-    }
-    fflush(stdout);
-    PlatformFinalize(ArgvItemList);
+    const DriverRegisterFn registers[] = {RegisterInitBiosInfoQueueItem};
+    DriverLoop(argc, argv, registers, 1, Run);
 }

@@ -141,29 +141,11 @@ ENUM_ERR_ID RegisterProbes(TKXQueueItemList& items) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    OsSeam_Start();
-    InitializeLibs();
-    HuxGlobalVariableInit();
-    PutArgvIntoList(ArgvItemList, argc, argv);
-
-    UINT8 IfConti = 1;
-    HuxEarlyInit(ArgvItemList, IfConti);
-    if (IfConti == 0) PlatformFinalize(ArgvItemList);
-
-    g_LastErrorCode = LoadUaf(argc, argv);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    g_LastErrorCode = PlatformInitialize(ArgvItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    // The extension slot after the global end item.
-    PtrHuxModuleList[108] = RegisterProbes;
-    // The probes stand in for the region commands: the file name given to
-    // them must not also select the default main-BIOS flash.
-    PtrHuxModuleList[20] = [](TKXQueueItemList&) { return eEID_NO_ERROR; };
-    g_LastErrorCode = HuxModuleInit(QueueItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-
-    if (HuxGuiInit(argc, argv, ArgvItemList, QueueItemList)) PlatformFinalize(ArgvItemList);
-    HuxRunModules();
+    HuxRunRoad(argc, argv, [] {
+        // The extension slot after the global end item.
+        PtrHuxModuleList[108] = RegisterProbes;
+        // The probes stand in for the region commands: the file name given to
+        // them must not also select the default main-BIOS flash.
+        PtrHuxModuleList[20] = [](TKXQueueItemList&) { return eEID_NO_ERROR; };
+    });
 }

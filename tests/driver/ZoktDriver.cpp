@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "DriverLoop.h"
 #include "HuxCore.h"
 #include "HuxPlatform.h"
 #include "OsSeam.h"
@@ -176,19 +177,6 @@ static bool Run(const std::string& word) {
 }
 
 int main(int argc, char** argv) {
-    OsSeam_Start();
-    InitializeLibs();
-    HuxGlobalVariableInit();
-    PutArgvIntoList(ArgvItemList, 1, argv);
-    g_LastErrorCode = PlatformInitialize(ArgvItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-    g_LastErrorCode = RegisterInitBiosInfoQueueItem(QueueItemList);
-    if (g_LastErrorCode == eEID_NO_ERROR) g_LastErrorCode = RegisterSecureFlashQueueItem(QueueItemList);
-    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
-    for (int i = 1; i < argc; ++i) {
-        fflush(stdout);
-        if (!Run(argv[i])) break;
-    }
-    fflush(stdout);
-    PlatformFinalize(ArgvItemList);
+    const DriverRegisterFn registers[] = {RegisterInitBiosInfoQueueItem, RegisterSecureFlashQueueItem};
+    DriverLoop(argc, argv, registers, 2, Run);
 }

@@ -1,12 +1,11 @@
 // Operator prompts and the help pager, with keys fed through standard input
 // (a pipe: no terminal attributes to read).
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-#include <cstdlib>
 #include <cstring>
 #include "CaptureOut.h"
+#include "PseudoTerminal.h"
 #include "YozOptionStore.h"
 
 namespace {
@@ -103,26 +102,7 @@ TEST_F(Prompts, PagerPausesAfterTheEighteenthLine) {
     EXPECT_EQ(YOZ_PromptYesOrNo("?"), 1);
 }
 
-// Standard input is the slave side of a pseudo-terminal in canonical mode
-// with echo on, as an operator's shell leaves it.
-struct Terminal {
-    int master = -1, slave = -1, saved = -1;
-    Terminal() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-        saved = dup(0);
-        dup2(slave, 0);
-    }
-    ~Terminal() {
-        dup2(saved, 0);
-        close(saved);
-        close(slave);
-        close(master);
-    }
-    bool Ok() const { return slave >= 0; }
-    void Type(const char* keys) { ASSERT_EQ(write(master, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys))); }
-};
+using Terminal = unit::PseudoTerminal;
 
 TEST_F(Prompts, SingleKeysFromATerminalWithoutEnter) {
     Terminal tty;

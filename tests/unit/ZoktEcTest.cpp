@@ -11,6 +11,7 @@
 #include "E2eHarness.h"
 #include "HuxCore.h"
 #include "UnitMachine.h"
+#include "ZoktUnit.h"
 #include "ZoktEc.h"
 #include "ZoktFormat.h"
 
@@ -19,12 +20,8 @@ namespace {
 using unit::CaptureOut;
 using unit::g_Out;
 
-std::vector<std::string> g_Calls;
-void Progress(UINT32 a, UINT32 b, UINT32 c) {
-    char line[64];
-    snprintf(line, sizeof(line), "%x %x %x", a, b, c);
-    g_Calls.push_back(line);
-}
+std::vector<std::string>& g_Calls = unit::g_ProgressCalls;
+const auto Progress = unit::RecordProgress;
 
 // The EC lines of the trace, without the smi head and the descriptor fields.
 std::vector<std::string> EcTrace() {

@@ -13,6 +13,7 @@
 #include "RomInfo.h"
 #include "TKXPhysMem.h"
 #include "UnitMachine.h"
+#include "ZoktUnit.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
 
@@ -21,12 +22,8 @@ namespace {
 using unit::CaptureOut;
 using unit::g_Out;
 
-std::vector<std::string> g_Calls;
-void Progress(UINT32 a, UINT32 b, UINT32 c) {
-    char line[64];
-    snprintf(line, sizeof(line), "%x %x %x", a, b, c);
-    g_Calls.push_back(line);
-}
+std::vector<std::string>& g_Calls = unit::g_ProgressCalls;
+const auto Progress = unit::RecordProgress;
 
 std::vector<std::string> MeTrace() {
     std::vector<std::string> out;

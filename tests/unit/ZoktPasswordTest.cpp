@@ -1,14 +1,13 @@
 // Firmware password: presence query, compare request and key entry, against
 // the emulated firmware; keys come through a pipe or a pseudo-terminal.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 #include "CaptureOut.h"
+#include "PseudoTerminal.h"
 #include "FlashBlock.h"
 #include "TKXPhysMem.h"
 #include "ZoktPassword.h"
@@ -143,32 +142,16 @@ TEST_F(Password, FlashInterfaceIsClosedWhileKeysAreRead) {
     CleanFlashIfc();
 }
 
-// Standard input is the slave side of a pseudo-terminal in canonical mode.
-struct Terminal {
-    int master = -1, slave = -1, saved = -1;
-    Terminal() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-        slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-        saved = dup(0);
-        dup2(slave, 0);
-    }
-    ~Terminal() {
-        dup2(saved, 0);
-        close(saved);
-        close(slave);
-        close(master);
-    }
-};
+using Terminal = unit::PseudoTerminal;
 
 TEST_F(Password, KeysFromATerminal) {
     Terminal tty;
-    ASSERT_GE(tty.slave, 0);
+    ASSERT_TRUE(tty.Ok());
     struct termios before;
     ASSERT_EQ(tcgetattr(0, &before), 0);
     unit::CapturedOut out;
     const char typed[] = "s3cr\r";
-    ASSERT_EQ(write(tty.master, typed, strlen(typed)), static_cast<ssize_t>(strlen(typed)));
+    tty.Type(typed);
     EXPECT_EQ(Take(GetUserInputPWD(6)), "s3cr");
     EXPECT_EQ(out.Text(), "****\n");
     struct termios after;

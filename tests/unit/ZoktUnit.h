@@ -2,6 +2,7 @@
 // shared unit machine, settings per test and the ZOKT lines of the trace.
 #pragma once
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,14 @@
 #include "ZoktFormat.h"
 
 namespace unit {
+
+// Progress callback of the EC and ME requests: each call as "a b c" in hex.
+inline std::vector<std::string> g_ProgressCalls;
+inline void RecordProgress(UINT32 a, UINT32 b, UINT32 c) {
+    char line[64];
+    snprintf(line, sizeof(line), "%x %x %x", a, b, c);
+    g_ProgressCalls.push_back(line);
+}
 
 class ZoktRequests : public ::testing::Test {
 protected:

@@ -1,0 +1,29 @@
+// The one fixed road of every run, from the first argument to the exit.
+#include "HuxCore.h"
+#include "HuxPlatform.h"
+#include "OsSeam.h"
+
+void HuxRunRoad(int argc, char** argv, void (*beforeModuleInit)()) {
+    OsSeam_Start();
+    InitializeLibs();
+    HuxGlobalVariableInit();
+    PutArgvIntoList(ArgvItemList, argc, argv);
+
+    UINT8 IfConti = 1;
+    HuxEarlyInit(ArgvItemList, IfConti);
+    if (IfConti == 0) PlatformFinalize(ArgvItemList);
+
+    g_LastErrorCode = LoadUaf(argc, argv);
+    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
+
+    g_LastErrorCode = PlatformInitialize(ArgvItemList);
+    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
+
+    if (beforeModuleInit != nullptr) beforeModuleInit();
+    g_LastErrorCode = HuxModuleInit(QueueItemList);
+    if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
+
+    if (HuxGuiInit(argc, argv, ArgvItemList, QueueItemList)) PlatformFinalize(ArgvItemList);
+
+    HuxRunModules();
+}
