@@ -54,13 +54,7 @@ PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemLis
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNvRamOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNCBFullOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNCBKnOpenQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNvRamFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNCBFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -110,9 +104,6 @@ PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplayRomIDCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplaySysIDCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrNVRAMCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBFullCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrNCBKnCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrRHFullCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrRHLnCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrRomHoleCheckFunc = nullptr;

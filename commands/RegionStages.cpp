@@ -54,14 +54,19 @@ ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, co
     if (word != nullptr && word[0] != '\0') {
         for (unsigned long i = 1; i < args.size(); ++i) {
             if (IdentifyArg(args[i]->text, word, 1) != 1) continue;
-            if (args.size() <= 2) return eEID_COMMAND_LINE;
-            r.Item->Enabled = 1;
-            args[i]->claimed = 1;
-            args[1]->claimed = 1;
-            if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
+            if (YOZ_RegionOpen_Claim(r, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
         }
     }
     r.SetCmdFlag(&r.Item->Enabled);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i) {
+    if (args.size() <= 2) return eEID_COMMAND_LINE;
+    r.Item->Enabled = 1;
+    args[i]->claimed = 1;
+    args[1]->claimed = 1;
+    if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
     return eEID_NO_ERROR;
 }
 
@@ -71,8 +76,12 @@ ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r) {
     return YOZ_RunStages(*r.Slots, YOZ_ORDER_OPEN);
 }
 
+ENUM_ERR_ID YOZ_SecureFlashFileCheck() {
+    return FLASH_IsSecureFlashSupported() && !YOZ_bCapHead ? eEID_SECURE_FLASH_SUPPORT_FILE : eEID_NO_ERROR;
+}
+
 ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r) {
-    if (FLASH_IsSecureFlashSupported() && !YOZ_bCapHead) return eEID_SECURE_FLASH_SUPPORT_FILE;
+    if (YOZ_SecureFlashFileCheck() != eEID_NO_ERROR) return eEID_SECURE_FLASH_SUPPORT_FILE;
     YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
     UINT8 systemHoles = YOZ_SysRom_GetRomHoleNumber();
     UINT8 imageHoles = YOZ_RomFile_GetRomHoleNumber();
@@ -91,11 +100,13 @@ ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus) {
     return sizeStatus == 0 ? eEID_NO_ERROR : eEID_WRONG_ROM_FILE_SIZE;
 }
 
-void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format) {
+void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format,
+                         const char* suffix) {
     if (!YOZ_ModeTakesPart(r.Item->ModeMask) || pass != 0) return;
     char upper[64] = {0};
-    TKX_BoundedCopy(upper, word, sizeof(upper) - 1);
+    UINT32 length = TKX_BoundedCopy(upper, word, sizeof(upper) - 1);
     StrToUpper(upper);
+    TKX_BoundedCopy(upper + length, suffix, sizeof(upper) - 1 - length);
     WriteOut(format, 11, upper);
     YOZ_CheckGlobalLineCont(1);
 }
@@ -117,6 +128,12 @@ ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r) {
     return result;
 }
 
+ENUM_ERR_ID YOZ_RegionFlash_AllocMap() {
+    if (gpFlashInfo == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_pFlashMap == nullptr) YOZ_pFlashMap = AllocMem(gpFlashInfo->BlockCount);
+    return YOZ_pFlashMap != nullptr ? eEID_NO_ERROR : eEID_MEM_ALLOC;
+}
+
 static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
     switch (rule) {
     case YOZ_OAKEY_MAIN:
@@ -130,11 +147,7 @@ static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
 ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     UINT8* system = YOZ_SysRom_GetBuffer();
     UINT8* image = YOZ_RomFile_GetBuffer();
-    if (system == nullptr || image == nullptr || gpFlashInfo == nullptr) return eEID_MEM_ALLOC;
-    if (YOZ_pFlashMap == nullptr) {
-        YOZ_pFlashMap = AllocMem(gpFlashInfo->BlockCount);
-        if (YOZ_pFlashMap == nullptr) return eEID_MEM_ALLOC;
-    }
+    if (system == nullptr || image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
     ENUM_ERR_ID result = eEID_NO_ERROR;
     // A system key that cannot be carried would be lost by the flash.
     if (CarriesOAKey(r.OAKeyRule) && !RP_UpdateOemActKey(system, YOZ_pOpenFileBuff)) return eEID_OAK_REGION_ERROR;
@@ -160,12 +173,17 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     if (YOZ_GetSecureFlashStatus()) {
         memcpy(YOZ_pOpenFileBuff, YOZ_pFlashBuff, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
         r.Slots->FlashFunc = r.SecureFlashFunc;
-    } else if (YOZ_bCAFFlag) {
-        YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
-        *r.Proc->AllBlockSize = RP_MakeCAFDoItList(r.Proc, YOZ_pFlashBuff, YOZ_pFlashMap, *r.Proc->AllBlockSize);
-        if (*r.Proc->AllBlockSize == YOZ_CAF_ALLOC_FAILED) return eEID_MEM_ALLOC;
+    } else if (YOZ_RegionFlash_CafPass(r.Proc, r.BlockType, YOZ_pFlashBuff) != eEID_NO_ERROR) {
+        return eEID_MEM_ALLOC;
     }
     return result;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT8* buffer) {
+    if (!YOZ_bCAFFlag) return eEID_NO_ERROR;
+    YOZ_SetFlashMsg(msgSet, *p->AllBlockSize);
+    *p->AllBlockSize = RP_MakeCAFDoItList(p, buffer, YOZ_pFlashMap, *p->AllBlockSize);
+    return *p->AllBlockSize == YOZ_CAF_ALLOC_FAILED ? eEID_MEM_ALLOC : eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
@@ -177,22 +195,24 @@ ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
     return result;
 }
 
-ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r) {
-    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area) {
     FLASH_POLICY_INFO_BLOCK policy;
     memset(&policy, 0, sizeof(policy));
     if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
-    if (!(policy.Policy[r.PolicyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
-    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(r.BlockType), nullptr,
-                                  YOZ_SecureFileSize);
+    if (policyByte != YOZ_NO_POLICY_BYTE && !(policy.Policy[policyByte] & FLASH_OP_RUNTIME))
+        return eEID_SECURE_FLASH_POLICY_MATCH;
+    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(area), nullptr, YOZ_SecureFileSize);
     if (!FLASH_LoadFwImage(YOZ_pSecureFileBuff, YOZ_SecureFileSize, 0, LoadProgress))
         return eEID_SECURE_FLASH_LOAD_IMAGE;
     if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
-    if (YOZ_bCAFFlag) {
-        YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
-        *r.Proc->AllBlockSize = RP_MakeCAFDoItList(r.Proc, YOZ_pOpenFileBuff, YOZ_pFlashMap, *r.Proc->AllBlockSize);
-        if (*r.Proc->AllBlockSize == YOZ_CAF_ALLOC_FAILED) return eEID_MEM_ALLOC;
-    }
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r) {
+    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+    ENUM_ERR_ID status = YOZ_SecureFlash_Start(r.PolicyByte, r.BlockType);
+    if (status == eEID_NO_ERROR) status = YOZ_RegionFlash_CafPass(r.Proc, r.BlockType, YOZ_pOpenFileBuff);
+    if (status != eEID_NO_ERROR) return status;
     YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
     return YOZ_Flash_Action(YOZ_pOpenFileBuff);
 }

@@ -39,11 +39,18 @@ struct YOZ_REGION_OPEN {
     UINT8 AsksOAKey;     // the block check asks before overwriting the system's OA key
 };
 ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, const char* word);
+// Claims option word i and word 1 (the ROM file, named unless one is set)
+// and enables the module; 1 when the command line holds no ROM file word.
+ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i);
 ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus);
-void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format);
+// 0x1E when the firmware flashes only signed images and the image carries no capsule header.
+ENUM_ERR_ID YOZ_SecureFlashFileCheck();
+// The option's help line: the word upper-cased (then `suffix` as it is) in 11 columns.
+void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format,
+                         const char* suffix = "");
 
 // When the flash half carries the system's OEM activation key into the image.
 enum YOZ_OAKEY_RULE : UINT8 {
@@ -65,5 +72,16 @@ struct YOZ_REGION_FLASH {
 ENUM_ERR_ID YOZ_RegionFlash_Parse(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r);
+// The do-it list shared by the region modules of a run (one byte per block),
+// allocated by the first process stage that needs it.
+ENUM_ERR_ID YOZ_RegionFlash_AllocMap();
 ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r);
+// Under "/caf": selects the progress set with the total, then drops the
+// blocks that equal `buffer` from the do-it list and keeps the total left.
+ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT8* buffer);
+// The runtime secure-flash session of one area: policy (runtime bit of
+// `policyByte`, none tested for YOZ_NO_POLICY_BYTE), session block, upload
+// of the signed image and the start.
+#define YOZ_NO_POLICY_BYTE 0xFF
+ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area);

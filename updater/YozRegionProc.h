@@ -3,7 +3,8 @@
 // do-it list, and keeps what must survive an update (the system's ROM
 // holes, SLP data and OEM activation key). One family implementation serves
 // every variant; a small descriptor says where they differ, and the MB_,
-// BB_ and BB2_ names are thin entry points into it.
+// BB_, BB2_ (and NVR_, NBF_, NBN_, YozNcbProc.h) names are thin entry
+// points into it.
 #pragma once
 #include "HuxCore.h"
 #include "RomInfo.h"
@@ -36,16 +37,20 @@ UINT8 RP_CheckSLPDataisNull(UINT8* image);
 UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source);
 UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage);
 
-// The per-variant names.
+// The operations every processor of the family carries.
+#define YOZ_REGION_PROC_COMMON_NAMES(P)                                                              \
+    void P##_FuncVar_Init();                                                                          \
+    void P##_Proc_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last);                       \
+    UINT8 P##_Proc_CheckFlashAddr(sBlockInfo* block, _ROMHOLEREC* hole);                              \
+    UINT32 P##_Proc_MakeCAFDoItList(UINT8* buffer, UINT8* map, UINT32 total);
+
+// The per-variant names of the main and boot-block processors.
 #define YOZ_REGION_PROC_NAMES(P)                                                                     \
     extern UINT32 g##P##F_AllBlockSize;                                                               \
     extern UINT8 g##P##F_FlashEnable;                                                                 \
     extern UINT8 g##P##F_FvType;                                                                      \
-    void P##_FuncVar_Init();                                                                          \
+    YOZ_REGION_PROC_COMMON_NAMES(P)                                                                   \
     UINT32 P##_Proc_MakeTypeDoItList(UINT8* map, char type);                                          \
-    void P##_Proc_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last);                       \
-    UINT8 P##_Proc_CheckFlashAddr(sBlockInfo* block, _ROMHOLEREC* hole);                              \
-    UINT32 P##_Proc_MakeCAFDoItList(UINT8* buffer, UINT8* map, UINT32 total);                         \
     UINT8 P##_Proc_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type);                \
     UINT8 P##_Proc_MergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file);                               \
     UINT8 P##_Proc_FileLoadOldRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size,           \
@@ -57,17 +62,22 @@ YOZ_REGION_PROC_NAMES(MB)
 YOZ_REGION_PROC_NAMES(BB)
 YOZ_REGION_PROC_NAMES(BB2)
 
-// Entry-point bodies, expanded once per variant (in its own source file).
-#define YOZ_REGION_PROC_DEFINE(P, Desc)                                                               \
-    void P##_FuncVar_Init() { RP_FuncVar_Init(&Desc); }                                               \
-    UINT32 P##_Proc_MakeTypeDoItList(UINT8* map, char type) { return RP_MakeTypeDoItList(&Desc, map, type); } \
+// Entry-point bodies of the common operations but the initialiser, which
+// some processors extend; expanded once per variant (in its own source file).
+#define YOZ_REGION_PROC_COMMON_DEFINE(P, Desc)                                                        \
     void P##_Proc_GetFirstLastBlockNum(char type, UINT16& first, UINT16& last) {                      \
         RP_GetFirstLastBlockNum(type, first, last);                                                   \
     }                                                                                                 \
     UINT8 P##_Proc_CheckFlashAddr(sBlockInfo* block, _ROMHOLEREC* hole) { return RP_CheckFlashAddr(block, hole); } \
     UINT32 P##_Proc_MakeCAFDoItList(UINT8* buffer, UINT8* map, UINT32 total) {                        \
         return RP_MakeCAFDoItList(&Desc, buffer, map, total);                                         \
-    }                                                                                                 \
+    }
+
+// Entry-point bodies of the main and boot-block processors.
+#define YOZ_REGION_PROC_DEFINE(P, Desc)                                                               \
+    void P##_FuncVar_Init() { RP_FuncVar_Init(&Desc); }                                               \
+    YOZ_REGION_PROC_COMMON_DEFINE(P, Desc)                                                            \
+    UINT32 P##_Proc_MakeTypeDoItList(UINT8* map, char type) { return RP_MakeTypeDoItList(&Desc, map, type); } \
     UINT8 P##_Proc_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {               \
         return RP_RomFileData2SysBuff(destination, source, type);                                     \
     }                                                                                                 \

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
+#include "FlashLines.h"
 #include "RomImageBuilder.h"
 #include "UsageListing.h"
 
@@ -25,18 +26,6 @@ romimg::Rom Sample(const std::string& projectId = "PRJ00001") {
     if (!projectId.empty()) spec.mainFiles.insert(spec.mainFiles.begin() + 1, romimg::FidFile(fid));
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     return romimg::SampleRom(spec);
-}
-
-// The progress lines of the whole-flash read of the 1 MiB sample (16 blocks).
-std::string FlashRead() {
-    std::string out;
-    char line[96];
-    for (unsigned a = 0; a < romimg::kSampleSize; a += 0x10000) {
-        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
-                 static_cast<unsigned>(a * 100ull / romimg::kSampleSize));
-        out += line;
-    }
-    return out + " Reading flash ............... done                \n";
 }
 
 class GlobalCheck : public E2eWidth {
@@ -64,7 +53,7 @@ TEST_P(GlobalCheck, ChecksumFailureInAFileWithDataSumStopsBeforeAnyBlockCheck) {
     romimg::Rom image = Sample();
     romimg::mut::FileDataSum(image, image.File(romimg::PlainGuid(2)));
     e2e::RunResult r = Run(m, {Image(m, image.bytes), "/first:wfpce0,"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "first size check 0\n"
                          " - FFS checksums ......... bad\n"
                          "7 - Error: BIOS checksum error.\n");
@@ -78,7 +67,7 @@ TEST_P(GlobalCheck, ShortImageGivesEverySizeCheckMinusOne) {
     Bytes bytes = Sample().bytes;
     bytes.pop_back();
     e2e::RunResult r = Run(m, {Image(m, bytes), "/first:wfpc", "/last:pcs3,"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "first size check -1\n"
                          "last size check -1\n"
                          "3 - Error: ROM file size does not match existing BIOS size.\n");
@@ -88,7 +77,7 @@ TEST_P(GlobalCheck, ShortImageGivesEverySizeCheckMinusOne) {
 TEST_P(GlobalCheck, ChecksOfTwoRecordsRunInWalkOrderAndChecksumsOnce) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/last:pcr", "/first:wfpc"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "first size check 0\n"
                          "last size check 0\n"
                          " - FFS checksums ......... ok\n"
@@ -100,7 +89,7 @@ TEST_P(GlobalCheck, ChecksOfTwoRecordsRunInWalkOrderAndChecksumsOnce) {
 TEST_P(GlobalCheck, BlockCheckVerdictEndsTheRun) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfpbBB,", "/last:p"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "first size check 0\n"
                          "last size check 0\n"
                          "first block check\n"
@@ -111,14 +100,14 @@ TEST_P(GlobalCheck, BlockCheckVerdictEndsTheRun) {
 TEST_P(GlobalCheck, MissingFileForACommandThatNeedsOne) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {m.File("nosuch.rom"), "/first:wfp"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "30 - Error: Problem opening file for reading.\n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "30 - Error: Problem opening file for reading.\n");
     EXPECT_EQ(r.status, 48);
 }
 
 TEST_P(GlobalCheck, NoFileNeededEndsThePipelineQuietly) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/first:"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead());
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead());
     EXPECT_EQ(r.status, 0);
 }
 
@@ -127,7 +116,7 @@ TEST_P(GlobalCheck, ARecordThatNeedsOnlyAFileStillGetsItsSizeCheckAndMayAskForMo
     // The size check switches checksums and the ROM-ID check on; both follow.
     romimg::Rom other = Sample("XYZ00001");
     e2e::RunResult r = Run(m, {Image(m, other.bytes), "/first:wfR"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "first size check 0\n"
                          " - FFS checksums ......... ok\n"
                          "first block check\n"
@@ -138,7 +127,7 @@ TEST_P(GlobalCheck, ARecordThatNeedsOnlyAFileStillGetsItsSizeCheckAndMayAskForMo
 TEST_P(GlobalCheck, RomIdOfTheSameProjectPasses) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 0\nfirst block check\n");
     EXPECT_EQ(r.status, 0);
 }
 
@@ -146,7 +135,7 @@ TEST_P(GlobalCheck, FirmwareRomIdVerdictComesBeforeTheProgramsOwnCompare) {
     e2e::Machine m = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_text=Wrong board"});
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
     // The firmware shows its own text, so the error line is left out.
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n - Wrong board \n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 0\nfirst block check\n - Wrong board \n");
     EXPECT_EQ(r.status, 0x81);
     EXPECT_EQ(Count(m, "zokt=0x53 ver=0x0210 fn=0x02 off=0x00000000 size=0x00000010 verdict=mismatch"), 1u);
 }
@@ -154,7 +143,7 @@ TEST_P(GlobalCheck, FirmwareRomIdVerdictComesBeforeTheProgramsOwnCompare) {
 TEST_P(GlobalCheck, FlashWithoutIdentityFailsTheCompareNotTheRead) {
     e2e::Machine m = Machine({}, "");
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfr"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n" +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 0\nfirst block check\n" +
                          "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
     EXPECT_EQ(r.status, 4);
 }
@@ -164,7 +153,7 @@ TEST_P(GlobalCheck, FlashWithMoreThanSixteenRomHolesEndsTheRun) {
     for (uint32_t n = 0; n < 17; ++n) spec.mainFiles.push_back(romimg::RomHoleFile(n % 16, 0x40));
     e2e::Machine m = e2e::MakeMachine(Str(romimg::SampleRom(spec).bytes), romimg::BlockSpec(romimg::SampleBlocks()));
     e2e::RunResult r = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "6 - Error: This BIOS version has more Non-Critical blocks than supported.\n");
     EXPECT_EQ(r.status, 6);
     // Sixteen are fine.
@@ -186,7 +175,7 @@ TEST_P(GlobalCheck, TwoPlusTwoModeReadsNoFlashAndSkipsBlockChecks) {
 TEST_P(GlobalCheck, GreetingIsShownAndTheRunGoesOn) {
     e2e::Machine m = Machine({"zokt_greeting=Welcome"});
     e2e::RunResult r = Run(m, {"/first:"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + " Welcome \n" + FlashRead());
+    EXPECT_EQ(r.out, e2e::PlainBanner() + " Welcome \n" + e2e::FlashRead());
     EXPECT_EQ(r.status, 0);
 }
 
@@ -213,7 +202,7 @@ TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
         std::vector<std::string> args = {Image(m, Sample().bytes), "/first:wfp"};
         args.insert(args.end(), words.begin(), words.end());
         e2e::RunResult skipped = Run(m, args);
-        EXPECT_EQ(skipped.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n");
+        EXPECT_EQ(skipped.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 0\nfirst block check\n");
         EXPECT_EQ(skipped.status, 0);
     }
 }
@@ -234,7 +223,7 @@ TEST_P(GlobalCheck, FirmwareBatteryRefusalEndsTheRunUnlessSkipped) {
     for (const char* answer : {"ec_battery=none", "ec_battery=3"}) {
         e2e::Machine other = Machine({answer});
         e2e::RunResult r = Run(other, {Image(other, Sample().bytes), "/first:wfp"});
-        EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "first size check 0\nfirst block check\n") << answer;
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 0\nfirst block check\n") << answer;
         EXPECT_EQ(r.status, 0) << answer;
     }
 }
@@ -244,13 +233,13 @@ TEST_P(GlobalCheck, CapsuleHeaderIsStrippedOnlyUnderSecureFlash) {
     // Without secure flash the header stays: the image is larger than the flash.
     e2e::Machine plain = Machine();
     e2e::RunResult kept = Run(plain, {Image(plain, capsule), "/first:wfpcs3,"});
-    EXPECT_EQ(kept.out, e2e::PlainBanner() + FlashRead() + "first size check 1\n" +
+    EXPECT_EQ(kept.out, e2e::PlainBanner() + e2e::FlashRead() + "first size check 1\n" +
                             "3 - Error: ROM file size does not match existing BIOS size.\n");
     EXPECT_EQ(kept.status, 3);
 
     e2e::Machine secure = Machine({"secure_flash=1"});
     e2e::RunResult stripped = Run(secure, {Image(secure, capsule), "/first:wfpc"});
-    EXPECT_EQ(stripped.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(stripped.out, e2e::PlainBanner() + e2e::FlashRead() +
                                 " Secure Flash enabled, recalculate ROM size with signature... Enable.\n"
                                 "first size check 0\n"
                                 " - FFS checksums ......... ok\n"
@@ -264,7 +253,7 @@ TEST_P(GlobalCheck, PasswordIsAskedWithTheFlashInterfaceClosedAroundTheKeys) {
     EXPECT_EQ(r.out, e2e::PlainBanner() +
                          " - Please enter password and then press enter.\n"
                          " - Password: ***\n" +
-                         FlashRead() + "first size check 0\nfirst block check\n");
+                         e2e::FlashRead() + "first size check 0\nfirst block check\n");
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
     size_t query = 0;
@@ -297,7 +286,7 @@ TEST_P(GlobalCheck, MeVolumeIsSplitOffWhenTheFirmwareAnswersMeRequests) {
         e2e::Machine m = Machine({support});
         e2e::RunResult r = Run(m, {Image(m, image.bytes), "/first:wfp"});
         bool split = support[11] == '1';
-        EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + (split ? "first size check 0\n" : "first size check 1\n") +
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + (split ? "first size check 0\n" : "first size check 1\n") +
                              "first block check\n")
             << support;
         EXPECT_EQ(r.status, 0);
@@ -307,7 +296,7 @@ TEST_P(GlobalCheck, MeVolumeIsSplitOffWhenTheFirmwareAnswersMeRequests) {
 TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/first:e0,e0,", "/last:e0,"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + "end hook 1\nend hook 2\nend hook 3\n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "end hook 1\nend hook 2\nend hook 3\n");
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
     ASSERT_GE(smi.size(), 4u);
@@ -321,7 +310,7 @@ TEST_P(GlobalCheck, EndHooksRunInAppendOrderAfterTheFlashInterfaceIsClosed) {
 TEST_P(GlobalCheck, FailedEndHookBecomesTheRunStatusAfterAllHooksRan) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/first:e0,eB0,eBB,e0,"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
                          "end hook 1\nend hook 2\nend hook 3\nend hook 4\n"
                          "b0 - Error: Restore DMI Data error.\n");
     EXPECT_EQ(r.status, 0xB0);

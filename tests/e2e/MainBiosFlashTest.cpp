@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
+#include "FlashLines.h"
 #include "SampleUpdate.h"
 #include "UsageListing.h"
 
@@ -15,38 +16,13 @@ using romimg::Bytes;
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-// Progress lines of one pass over `count` blocks of 64 KiB from `first`
-// (the percentages count in thousands of bytes).
-std::string Pass(const char* label, uint32_t first, uint32_t count) {
-    std::string out;
-    char line[96];
-    uint32_t total = count * 0x10000 / 1000;
-    for (uint32_t i = 0; i < count; ++i) {
-        snprintf(line, sizeof(line), " %s 0x%08X (%u%%) \r", label, first + i * 0x10000,
-                 static_cast<unsigned>((i + 1) * (0x10000 / 1000) * 100ull / total));
-        out += line;
-    }
-    return out + " " + label + " done                \n";
-}
-
-std::string FlashRead() {
-    std::string out;
-    char line[96];
-    for (unsigned a = 0; a < romimg::kSampleSize; a += 0x10000) {
-        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
-                 static_cast<unsigned>(a * 100ull / romimg::kSampleSize));
-        out += line;
-    }
-    return out + " Reading flash ............... done                \n";
-}
-
-std::string Head() { return e2e::PlainBanner() + FlashRead(); }
+std::string Head() { return e2e::PlainBanner() + e2e::FlashRead(); }
 const std::string kChecksums = " - FFS checksums ......... ok\n";
 
 std::string MainPasses() {
-    return Pass("Erasing Main Block ..........", romimg::kSampleMain, 12) +
-           Pass("Updating Main Block .........", romimg::kSampleMain, 12) +
-           Pass("Verifying Main Block ........", romimg::kSampleMain, 12);
+    return e2e::Pass("Erasing Main Block ..........", romimg::kSampleMain, 12) +
+           e2e::Pass("Updating Main Block .........", romimg::kSampleMain, 12) +
+           e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12);
 }
 
 class MainBios : public E2eWidth {
@@ -121,9 +97,9 @@ TEST_P(MainBios, SlashPDoesTheSameAndSlashBWritesOnlyTheBootBlocks) {
     // A new boot block only: the main blocks stay the system's.
     e2e::Machine b = Machine();
     e2e::RunResult rb = Run(b, {Image(b, u.image.bytes), "/B"});
-    EXPECT_EQ(rb.out, Head() + kChecksums + Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
-                          Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
-                          Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2));
+    EXPECT_EQ(rb.out, Head() + kChecksums + e2e::Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
+                          e2e::Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
+                          e2e::Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2));
     EXPECT_EQ(rb.status, 0) << rb.err;
     Bytes flash = Flash(b);
     EXPECT_EQ(Range(flash, 0, romimg::kSampleBoot), Range(u.system.bytes, 0, romimg::kSampleBoot));

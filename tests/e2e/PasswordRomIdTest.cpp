@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
+#include "FlashLines.h"
 #include "RomImageBuilder.h"
 #include "UsageListing.h"
 
@@ -19,17 +20,6 @@ romimg::Rom Sample() {
     spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::PlainFile(2, 0x120)};
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     return romimg::SampleRom(spec);
-}
-
-std::string FlashRead() {
-    std::string out;
-    char line[96];
-    for (unsigned a = 0; a < romimg::kSampleSize; a += 0x10000) {
-        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
-                 static_cast<unsigned>(a * 100ull / romimg::kSampleSize));
-        out += line;
-    }
-    return out + " Reading flash ............... done                \n";
 }
 
 const char kChecks[] = "first size check 0\nfirst block check\n";
@@ -58,7 +48,7 @@ protected:
 TEST_P(PasswordRomId, KeyboardPasswordAcceptedAfterARefusal) {
     e2e::Machine m = Machine({"password=secret"});
     e2e::RunResult r = Run(m, "/first:wf", "wrong\rsecret\r");
-    EXPECT_EQ(r.out, e2e::PlainBanner() + kAskPassword + " - Password: *****\n - Password: ******\n" + FlashRead() +
+    EXPECT_EQ(r.out, e2e::PlainBanner() + kAskPassword + " - Password: *****\n - Password: ******\n" + e2e::FlashRead() +
                          kChecks);
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> expected = {
@@ -87,13 +77,13 @@ TEST_P(PasswordRomId, FirmwareThatAllowsNoAttempt) {
 TEST_P(PasswordRomId, FirmwareRomIdVerdict) {
     e2e::Machine same = Machine({"romid_answer=3", "romid_offset=0x1000", "romid_size=0x40"});
     e2e::RunResult r = Run(same, "/first:wfr");
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + kChecks);
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks);
     EXPECT_EQ(r.status, 0);
 
     // A refusal with the firmware's text: only that text is shown.
     e2e::Machine refused = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_text=Wrong board"});
     r = Run(refused, "/first:wfr");
-    EXPECT_EQ(r.out, e2e::PlainBanner() + FlashRead() + kChecks + " - Wrong board \n");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks + " - Wrong board \n");
     EXPECT_EQ(r.status, 0x81);
 
     // A piece past the end of the image gets no verdict; the run goes on.

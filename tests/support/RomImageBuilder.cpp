@@ -424,7 +424,7 @@ std::string BlockSpec(const std::vector<BlockRun>& runs) {
 Rom SampleRom(const SampleSpec& s) {
     Rom r(kSampleSize);
     VolumeSpec main;
-    main.length = kSampleMainLength;
+    main.length = s.mainLength;
     main.revision = s.mainRevision;
     main.files = s.mainFiles;
     r.AddVolume(kSampleMain, main);
@@ -437,6 +437,10 @@ Rom SampleRom(const SampleSpec& s) {
 }
 
 std::vector<BlockRun> SampleBlocks() { return {{2, 0x10000, 2}, {12, 0x10000, 1}, {2, 0x10000, 0}}; }
+
+std::vector<BlockRun> NcbSampleBlocks() {
+    return {{2, 0x10000, 2}, {8, 0x10000, 1}, {1, 0x10000, 0x80}, {2, 0x10000, 0x81}, {1, 0x10000, 0x82}, {2, 0x10000, 0}};
+}
 
 // ---- Repairs and mutators ----
 

@@ -163,16 +163,23 @@ std::string BlockSpec(const std::vector<BlockRun>& runs);
 
 // A 1 MiB sample layout: NVRAM 2x64K (no volume), main 12x64K holding one
 // FFS2 volume, boot block 2x64K holding one FFS3 volume.
+const uint32_t kSampleSize = 0x100000;
+const uint32_t kSampleMain = 0x20000, kSampleMainLength = 0xC0000;
+const uint32_t kSampleBoot = 0xE0000, kSampleBootLength = 0x20000;
 struct SampleSpec {
     std::vector<FileSpec> mainFiles;
     std::vector<FileSpec> bootFiles;
     uint8_t mainRevision = 2;
+    uint32_t mainLength = kSampleMainLength;
 };
-const uint32_t kSampleSize = 0x100000;
-const uint32_t kSampleMain = 0x20000, kSampleMainLength = 0xC0000;
-const uint32_t kSampleBoot = 0xE0000, kSampleBootLength = 0x20000;
 Rom SampleRom(const SampleSpec& s);
 std::vector<BlockRun> SampleBlocks();
+// The sample with non-critical blocks: main 8x64K (main volume of
+// kNcbMainLength), then blocks of type 0x80 (1x64K at kNcb0), 0x81 (2x64K at
+// kNcb1) and 0x82 (1x64K at kNcb2) before the boot block.
+const uint32_t kNcbMainLength = 0x80000;
+const uint32_t kNcb0 = 0xA0000, kNcb1 = 0xB0000, kNcb2 = 0xD0000;
+std::vector<BlockRun> NcbSampleBlocks();
 
 // Recomputes header and data sums of the file at `at` (after a deliberate
 // change elsewhere in it), and the header sum of the volume at `at`.

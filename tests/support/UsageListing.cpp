@@ -22,6 +22,9 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
     {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
     {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
+    {0x19, 0, "|         /N - Program NVRAM                                                |\n"},
+    {0x11, 0, "|         /K - Program all non-critical blocks.                             |\n"},
+    {0x11, 0, "|        /Kn - Program n'th non-critical block(n=0-15).                     |\n"},
 };
 
 static const unsigned kUsageMask = 0x19;

@@ -1,0 +1,157 @@
+// "/N", "/K" and "/K" with block numbers end to end: only the NVRAM or the
+// non-critical blocks of the flash change, taken from the image (or from a
+// file of block data only); the firmware's configuration answer picks the
+// numbered blocks.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "SampleUpdate.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+const uint32_t kBlock = 0x10000;
+const std::string kChecksums = " - FFS checksums ......... ok\n";
+const std::vector<uint32_t> kNvram = {0, kBlock};
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Head() { return e2e::PlainBanner() + e2e::FlashRead(); }
+
+// The non-critical block layout: its own main code, NVRAM and blocks per seed.
+romimg::Rom NcbRom(uint32_t seed) {
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    spec.mainLength = romimg::kNcbMainLength;
+    spec.mainFiles = {romimg::PlainFile(seed, 0x300), romimg::FidFile(fid), romimg::PlainFile(seed + 1, 0x120)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom r = romimg::SampleRom(spec);
+    r.Fill(0, 2 * kBlock, seed + 2);
+    r.Fill(romimg::kNcb0, romimg::kSampleBoot - romimg::kNcb0, seed + 3);
+    return r;
+}
+
+class NvramNcb : public E2eWidth {
+protected:
+    romimg::Rom system = NcbRom(1);
+    romimg::Rom image = NcbRom(21);
+
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
+        return e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::NcbSampleBlocks()), sets);
+    }
+    std::string File(const e2e::Machine& m, const Bytes& bytes, const std::string& name = "new.rom") {
+        romimg::WriteBytes(m.File(name), bytes);
+        return name;
+    }
+    // The test build whose configuration module passes the firmware's
+    // block choice on.
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
+        return e2e::RunTestBuild(Width(), YOZ_CFGBUILD64, YOZ_CFGBUILD32, m, args);
+    }
+    Bytes Flash(const e2e::Machine& m) {
+        std::string f = e2e::ReadFile(m.File("flash.bin"));
+        return Bytes(f.begin(), f.end());
+    }
+    // The system's flash with [at, at + size) of `from` in place.
+    Bytes With(Bytes base, const Bytes& from, uint32_t at, uint32_t size) {
+        std::copy(from.begin() + at, from.begin() + at + size, base.begin() + at);
+        return base;
+    }
+    size_t Count(const e2e::Machine& m, const std::string& needle) {
+        size_t n = 0;
+        for (const std::string& line : e2e::TraceOfKind(m, "smi")) n += line.find(needle) != std::string::npos;
+        return n;
+    }
+};
+
+TEST_P(NvramNcb, SlashNFlashesTheNvramBlocksStraightFromTheImage) {
+    // The main-BIOS sample: ROM holes and SLP key of the image play no part.
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    u.system.Fill(0, 2 * kBlock, 0x61);
+    u.image.Fill(0, 2 * kBlock, 0x62);
+    e2e::Machine m = e2e::MakeMachine(Str(u.system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = e2e::RunProgram(Width(), m, {File(m, u.image.bytes), "/n"});
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("NVRAM", kNvram));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), With(u.system.bytes, u.image.bytes, 0, 2 * kBlock));
+    EXPECT_EQ(Count(m, "cmd=0x22"), 2u);
+    EXPECT_EQ(Count(m, "cmd=0x23"), 2u);
+}
+
+TEST_P(NvramNcb, SlashKAndSlashNFlashNvramThenEveryNonCriticalBlock) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {File(m, image.bytes), "/K", "/N"});
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("NVRAM", kNvram) +
+                         e2e::Passes("NCB", {romimg::kNcb0, romimg::kNcb1, romimg::kNcb1 + kBlock, romimg::kNcb2}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes expected = With(system.bytes, image.bytes, 0, 2 * kBlock);
+    EXPECT_EQ(Flash(m), With(expected, image.bytes, romimg::kNcb0, 4 * kBlock));
+    EXPECT_EQ(Count(m, "cmd=0x22"), 6u);
+    EXPECT_EQ(Count(m, "cmd=0x23"), 6u);
+}
+
+TEST_P(NvramNcb, SlashKOnASystemWithoutNonCriticalBlocksStopsBeforeTheFlash) {
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    e2e::Machine m = e2e::MakeMachine(Str(u.system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {File(m, u.image.bytes), "/K"});
+    EXPECT_EQ(r.out, Head() + kChecksums + "12 - Error: No non-critical blocks found in ROM file.\n");
+    EXPECT_EQ(r.status, 0x12);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+}
+
+TEST_P(NvramNcb, BlockNumberWords) {
+    e2e::Machine m = Machine();
+    std::string rom = File(m, image.bytes);
+    e2e::RunResult big = Run(m, {rom, "/K16"});
+    EXPECT_EQ(big.out, e2e::UsageListing(Width()) +
+                           "13 - Error: Requested non-critical block not available in ROM file.\n");
+    EXPECT_EQ(big.status, 0x13);
+    e2e::RunResult letter = Run(m, {rom, "/Kx"});
+    EXPECT_EQ(letter.out, e2e::UnknownWordListing(Width(), "/Kx"));
+    EXPECT_EQ(letter.status, 1);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+
+    // "/K01" and "/K1" both choose block 1 (the two runs of type 0x81).
+    for (const char* word : {"/K01", "/k1"}) {
+        e2e::Machine one = Machine();
+        e2e::RunResult r = Run(one, {File(one, image.bytes), word});
+        EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("NCB", {romimg::kNcb1, romimg::kNcb1 + kBlock})) << word;
+        EXPECT_EQ(r.status, 0) << word << r.err;
+        EXPECT_EQ(Flash(one), With(system.bytes, image.bytes, romimg::kNcb1, 2 * kBlock)) << word;
+    }
+}
+
+TEST_P(NvramNcb, TheFirmwareAnswerPicksTheBlocks) {
+    // Bits XOR mask of the answer: 0x0002 ^ 0x0007 chooses blocks 0 and 2.
+    e2e::Machine m = Machine({"cfg_answer=masks", "cfg_enable=0", "cfg_k=0x0002,0x0007"});
+    e2e::RunResult r = Run(m, {File(m, image.bytes), "/K1"});
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("NCB", {romimg::kNcb0, romimg::kNcb2}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), With(With(system.bytes, image.bytes, romimg::kNcb0, kBlock), image.bytes, romimg::kNcb2, kBlock));
+
+    // An answer whose bits equal its mask chooses nothing: the word is
+    // claimed, the image checked, nothing flashed.
+    e2e::Machine none = Machine({"cfg_answer=masks", "cfg_enable=0", "cfg_k=0x0002,0x0002"});
+    e2e::RunResult n = Run(none, {File(none, image.bytes), "/K1"});
+    EXPECT_EQ(n.out, Head() + kChecksums);
+    EXPECT_EQ(n.status, 0) << n.err;
+    EXPECT_EQ(Count(none, "cmd=0x22"), 0u);
+}
+
+TEST_P(NvramNcb, ASmallerFileFillsTheFirstChosenBlockWithoutImageChecks) {
+    // 100 KiB: the first block of block 1 whole, 36 KiB at the start of the second.
+    Bytes data = romimg::Pattern(100 * 1024, 0x77);
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {File(m, data, "ncb.bin"), "/K1", "/K2"});
+    EXPECT_EQ(r.out, Head() + e2e::Passes("NCB", {romimg::kNcb1, romimg::kNcb1 + kBlock, romimg::kNcb2}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes expected = system.bytes;
+    std::copy(data.begin(), data.end(), expected.begin() + romimg::kNcb1);
+    EXPECT_EQ(Flash(m), expected);
+}
+
+}  // namespace
+
+YOZ_E2E_BOTH_WIDTHS(NvramNcb);

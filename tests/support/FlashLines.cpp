@@ -1,0 +1,46 @@
+#include "FlashLines.h"
+#include <cstdio>
+
+namespace e2e {
+
+std::string FlashRead(uint32_t size) {
+    std::string out;
+    char line[96];
+    for (uint32_t a = 0; a < size; a += 0x10000) {
+        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
+                 static_cast<unsigned>(a * 100ull / size));
+        out += line;
+    }
+    return out + " Reading flash ............... done                \n";
+}
+
+std::string Pass(const char* label, const std::vector<uint32_t>& addresses) {
+    std::string out;
+    char line[96];
+    uint32_t total = static_cast<uint32_t>(addresses.size()) * 0x10000 / 1000;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        snprintf(line, sizeof(line), " %s 0x%08X (%u%%) \r", label, addresses[i],
+                 static_cast<unsigned>((i + 1) * (0x10000 / 1000) * 100ull / total));
+        out += line;
+    }
+    return out + " " + label + " done                \n";
+}
+
+std::string Pass(const char* label, uint32_t first, uint32_t count) {
+    std::vector<uint32_t> addresses;
+    for (uint32_t i = 0; i < count; ++i) addresses.push_back(first + i * 0x10000);
+    return Pass(label, addresses);
+}
+
+// Message texts are padded with dots to 29 columns.
+static std::string Label(const std::string& verb, const std::string& region) {
+    std::string text = verb + " " + region + " Block ";
+    return text + std::string(text.size() < 29 ? 29 - text.size() : 0, '.');
+}
+
+std::string Passes(const std::string& region, const std::vector<uint32_t>& addresses) {
+    return Pass(Label("Erasing", region).c_str(), addresses) + Pass(Label("Updating", region).c_str(), addresses) +
+           Pass(Label("Verifying", region).c_str(), addresses);
+}
+
+}  // namespace e2e

@@ -1,0 +1,20 @@
+// Expected progress lines of the flash engine in the 64 KiB-block test
+// layouts: the whole-flash read and the erase, update and verify passes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// The whole-flash read of a flash of `size` bytes (the 1 MiB sample by default).
+std::string FlashRead(uint32_t size = 0x100000);
+// One pass over the 64 KiB blocks at `addresses` (percentages count in
+// thousands of bytes, relative to all of them), or over `count` blocks from `first`.
+std::string Pass(const char* label, const std::vector<uint32_t>& addresses);
+std::string Pass(const char* label, uint32_t first, uint32_t count);
+// Erase, update and verify passes of one region, from its message word
+// ("Main", "Boot", "NVRAM", "NCB").
+std::string Passes(const std::string& region, const std::vector<uint32_t>& addresses);
+
+}  // namespace e2e
