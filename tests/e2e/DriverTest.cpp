@@ -176,9 +176,11 @@ TEST_P(Driver, PrebuiltModuleIsLoadedAndGivesThePoolThenNodeAndFileGo) {
     EXPECT_EQ(TraceOfKind(m, "mknod"),
               (std::vector<std::string>{"mknod path=\"" + m.Root("/dev/nuvfl") + "\" mode=0x2180 dev=0xf300"}));
     std::vector<std::string> ioctl = TraceOfKind(m, "ioctl");
-    ASSERT_EQ(ioctl.size(), 2u);
+    ASSERT_GE(ioctl.size(), 2u);
     EXPECT_EQ(ioctl[0], "ioctl req=0x4160 size=0x11000 phys=0x00800000 result=ok");
-    EXPECT_EQ(ioctl[1], "ioctl release kb=unchanged");
+    EXPECT_EQ(ioctl.back(), "ioctl release kb=unchanged");
+    // The usage's pager pauses: the keyboard is handed over once per page.
+    for (size_t i = 1; i + 1 < ioctl.size(); ++i) EXPECT_EQ(ioctl[i], "ioctl req=0x4163 kb=unchanged");
     EXPECT_FALSE(Exists(m.Root("/dev/nuvfl")));
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod"));
     EXPECT_TRUE(Exists(work + "/nuvfldrv_mod.o"));
