@@ -1,5 +1,5 @@
-// Linked into a test build of the program: a stand-in for the configuration
-// module of slot 22, so that the firmware's configuration answer (and with
+// Test build of the program with a stand-in for the configuration module of
+// slot 22, so that the firmware's configuration answer (and with
 // it the choice of non-critical blocks behind "/K" number words) reaches the
 // modules. Its parse collects the configuration words; its execute sends
 // them and applies the answer.
@@ -26,9 +26,9 @@ ENUM_ERR_ID Register(TKXQueueItemList& items) {
     return eEID_NO_ERROR;
 }
 
-// The configuration module's place in the module table, which is
-// constant-initialised: this runs after it is filled.
-const int kCfgSlot = 22;
-const bool s_Installed = (PtrHuxModuleList[kCfgSlot] = Register, true);
-
 }  // namespace
+
+int main(int argc, char** argv) {
+    // The configuration module's place in the module table.
+    HuxRunRoad(argc, argv, [] { PtrHuxModuleList[22] = Register; });
+}
