@@ -62,7 +62,9 @@ int OsSeam_Close(int fd) { return close(fd); }
 UINT64 OsSeam_FsType(const char* path) {
     struct statfs sfs;
     if (statfs(path, &sfs) != 0) return 0;
-    return static_cast<UINT64>(sfs.f_type);
+    // File-system magics are 32-bit values; the i386 f_type is a signed int,
+    // which would sign-extend 0xDE5E81E4 (efivarfs) into another number.
+    return static_cast<UINT32>(sfs.f_type);
 }
 
 int OsSeam_System(const char* command) { return system(command); }

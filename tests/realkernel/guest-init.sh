@@ -1,0 +1,69 @@
+#!/bin/dash
+# Init of the real-kernel tier's guests (see run-qemu.sh). The kernel hands
+# "yoztier=<guest>" from its command line over as $yoztier. Everything
+# between "== begin" and "== kmsg" is compared with expected-<guest>.txt.
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+export PATH=/bin
+cd /work
+
+# Marks the start of run $1 in QEMU's port trace (port 0xB3, next to the SMI
+# port; refused under lockdown, where the program writes no port anyway).
+mark() {
+    printf "\\$(printf %o "$1")" | dd of=/dev/port bs=1 seek=179 count=1 2>/dev/null
+}
+
+# One run of the program: its status, its output without the usage table,
+# the shell commands it ran, and what it left behind.
+run() {  # marker, width, arguments...
+    marker=$1 width=$2
+    shift 2
+    echo "-- yozmfglnx_$width $*"
+    : > /tmp/cmdlog
+    mark "$marker"
+    /yozmfglnx_$width "$@" > /tmp/out 2>&1
+    echo "status=$?"
+    grep -v -e '^|' -e '^+' -e '^ *$' /tmp/out
+    cat /tmp/cmdlog
+    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded, $(grep -c '^nuvfldrv_mod ' /proc/modules) in /proc/modules"
+    echo "node: $(ls /dev/nuvfl /work/nuvfl 2>/dev/null | wc -l)"
+    echo "files: $(ls -A /work | tr '\n' ' ')"
+}
+
+# The firmware leaves the console mid-line: start on a fresh one.
+echo
+echo "== begin $yoztier"
+case "$yoztier" in
+bios)
+    # The module was built on the host; the second 64-bit run replaces the
+    # module the first one left loaded; the 32-bit run goes through the
+    # driver's compat requests.
+    [ -e /sys/firmware/efi ] && echo "unexpected: EFI"
+    cp /nuvfldrv_mod.o /work/
+    run 161 64 /x
+    run 162 64 /x
+    run 163 32 /x
+    run 164 64 /O /work/save.bin
+    echo "nmi_watchdog: $(cat /proc/sys/kernel/nmi_watchdog)"
+    ;;
+sboff|sbon)
+    insmod /efivarfs.ko
+    mount -t efivarfs efivarfs /sys/firmware/efi/efivars
+    echo "SecureBoot variable: $(od -An -tx1 /sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c | tr -s ' ' | sed 's/^ //')"
+    # Secure Boot off: no prebuilt module, so the run tries to build one.
+    # Secure Boot on (kernel in lockdown): with the prebuilt module the run
+    # goes past the refused iopl and skips the memory hole, and the kernel
+    # refuses the unsigned module.
+    [ -e /nuvfldrv_mod.o ] && cp /nuvfldrv_mod.o /work/
+    run 161 64 /x
+    run 162 32 /x
+    # Why the kernel refused the module (EPERM: lockdown).
+    [ "$yoztier" = sbon ] && insmod /nuvfldrv_mod.o 2>&1
+    ;;
+esac
+mark 175
+echo "== kmsg"
+dmesg
+echo "== end"
+poweroff -f
