@@ -94,9 +94,11 @@ UINT32 RP_MakeCAFDoItList(const YOZ_REGION_PROC* p, UINT8* buffer, UINT8* map, U
             continue;
         }
         memcpy(copy, buffer + b.StartAddress, b.BlockSize);
+        // Only the first compare reports progress: repeats of a differing
+        // block would count it again and run the line past 100%.
         bool equal = false;
         for (int tryNo = 0; tryNo < 5 && !equal; ++tryNo)
-            equal = VerifyBlk(b.StartAddress, b.BlockSize, copy, YOZ_CallBack_Verify) != 0;
+            equal = VerifyBlk(b.StartAddress, b.BlockSize, copy, tryNo == 0 ? YOZ_CallBack_Verify : nullptr) != 0;
         FreeMem(copy);
         if (equal) {
             map[i] = 0;

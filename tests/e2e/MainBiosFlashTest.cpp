@@ -133,7 +133,7 @@ TEST_P(MainBios, SizeMismatchAndBadChecksumsStopBeforeAnyErase) {
     EXPECT_EQ(Flash(m), u.system.bytes);
 }
 
-TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRun) {
+TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     e2e::Machine m = Machine();
     romimg::SampleSpec spec;
     romimg::FidSpec fid;
@@ -142,9 +142,34 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRun) {
                       romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20)};
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     e2e::RunResult r = Run(m, {Image(m, romimg::SampleRom(spec).bytes)});
-    EXPECT_EQ(r.status, 4) << r.out;
+    EXPECT_EQ(r.out, Head() + kChecksums + "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
+    EXPECT_EQ(r.status, 4);
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
     EXPECT_EQ(Flash(m), u.system.bytes);
+    // "/X" skips the compare: the main blocks are flashed.
+    e2e::RunResult x = Run(m, {"new.rom", "/X"});
+    EXPECT_EQ(x.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(x.status, 0);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 12u);
+}
+
+TEST_P(MainBios, SystemOaKeyLongerThanTheImagesStopsTheBootBlockBeforeAnyErase) {
+    // The boot block carries the system's OA key into the image; a key that
+    // does not fit would be lost by the flash.
+    romimg::SampleSpec spec;
+    romimg::FidSpec fid;
+    fid.oaKey = romimg::Pattern(32, 0x0C);
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
+                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
+                      romimg::PlainFile(2, 0x120)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom system = romimg::SampleRom(spec);
+    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/B"});
+    EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n");
+    EXPECT_EQ(r.status, 0xB8);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Flash(m), system.bytes);
 }
 
 TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks) {
@@ -191,6 +216,73 @@ TEST_P(MainBios, HoleOfAnotherSizeUnderAnUnchangedLayoutIsNotMerged) {
     EXPECT_EQ(Flash(m), system.bytes);
 }
 
+
+TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
+    // The flash already holds the update except for one byte of one main block.
+    Bytes system = Expected();
+    system[0xA0100] ^= 0x5A;
+    e2e::Machine m = e2e::MakeMachine(Str(system), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/caf"});
+    EXPECT_EQ(r.out, Head() + kChecksums + Pass("Verifying Main Block ........", romimg::kSampleMain, 12) +
+                         Pass("Erasing Main Block ..........", 0xA0000, 1) +
+                         Pass("Updating Main Block .........", 0xA0000, 1) +
+                         Pass("Verifying Main Block ........", 0xA0000, 1));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), Expected());
+    EXPECT_EQ(Count(m, "cmd=0x22"), 1u);
+    EXPECT_EQ(Count(m, "cmd=0x22 port=0xb2 ebx=0x7e000000 addr=0x000a0000 size=0x00010000 status=0x00"), 1u);
+    EXPECT_EQ(Count(m, "cmd=0x23"), 1u);
+}
+
+std::string Upload(uint32_t size) {
+    std::string out;
+    char line[96];
+    for (uint32_t at = 0; at < size; at += 0x8800) {
+        snprintf(line, sizeof(line), " Loading capsule to secure memory buffer ... 0x%08X (%u%%) \r", at,
+                 static_cast<unsigned>(at * 100ull / size));
+        out += line;
+    }
+    return out + " Loading capsule to secure memory buffer ... done                \n";
+}
+
+TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegions) {
+    e2e::Machine m = Machine({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x06"});
+    Bytes capsule = romimg::SignedCapsule(u.image.bytes, 0x400);
+    romimg::WriteBytes(m.File("new.cap"), capsule);
+    e2e::RunResult r = Run(m, {"new.cap", "/B", "/P"});
+    EXPECT_EQ(r.out, Head() + " Secure Flash enabled, recalculate ROM size with signature... Enable.\n" + kChecksums +
+                         Upload(static_cast<uint32_t>(capsule.size())) +
+                         Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
+                         Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
+                         Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2) + MainPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Holes and SLP key kept, and the system's OA key carried in with its
+    // file checksum fixed: the whole firmware-ID file is the system's.
+    Bytes expected = Expected();
+    const romimg::FileAt& fid = u.system.File(romimg::kFidFile);
+    std::copy(u.system.bytes.begin() + fid.offset, u.system.bytes.begin() + fid.offset + fid.size,
+              expected.begin() + fid.offset);
+    EXPECT_EQ(Flash(m), expected);
+    // The merged data went into the uploaded image; the upload and the
+    // session were sent once, by the first region (the boot block).
+    Bytes uploaded = romimg::CapsuleHeader(0x400);
+    uploaded.insert(uploaded.end(), expected.begin(), expected.end());
+    std::string sent = e2e::ReadFile(m.File("state/sf_image.bin"));
+    EXPECT_TRUE(Bytes(sent.begin(), sent.end()) == uploaded);
+    EXPECT_EQ(Count(m, "sub=0x02"), (capsule.size() + 0x87FF) / 0x8800);
+    EXPECT_EQ(Count(m, "sub=0x08"), 1u);
+    EXPECT_EQ(Count(m, "sub=0x08 op=0x04 areas=0x00000001 name=\"\" size=0x00100400 status=0x00"), 1u);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 14u);
+
+    // A policy without runtime update of the boot block stops "/B" before the upload.
+    e2e::Machine denied = Machine({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x02"});
+    romimg::WriteBytes(denied.File("new.cap"), capsule);
+    e2e::RunResult no = Run(denied, {"new.cap", "/B"});
+    EXPECT_EQ(no.status, 0x17);
+    EXPECT_NE(no.out.find("17 - Error: Unsupported Secure Flash policy.\n"), std::string::npos) << no.out;
+    EXPECT_EQ(Count(denied, "sub=0x02"), 0u);
+    EXPECT_EQ(Count(denied, "cmd=0x22"), 0u);
+}
 }  // namespace
 
 YOZ_E2E_BOTH_WIDTHS(MainBios);
