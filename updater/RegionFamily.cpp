@@ -134,8 +134,9 @@ UINT8 RP_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {
     return 1;
 }
 
-// Main form under an unchanged layout: a pair whose GUID or size differs
-// cannot be merged (its old data would not fit the new place).
+// Under an unchanged layout a pair whose sizes differ cannot be merged: the
+// old hole, FFS header included, would not fit the new place. The main form
+// also refuses a pair of two different holes; the boot form leaves it as it is.
 UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC* file) {
     UINT32 n = PairedHoles();
     UINT8 layoutChanged = YOZ_GetLayOutChang();
@@ -149,6 +150,7 @@ UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC*
             if (!sameGuid || system[i].Size != file[i].Size) return 0;
             system[i].FileOffset = file[i].RomOffset;
         } else if (sameGuid) {
+            if (system[i].Size != file[i].Size) return 0;
             system[i].FileOffset = file[i].RomOffset;
         }
     }

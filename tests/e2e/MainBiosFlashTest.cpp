@@ -25,6 +25,10 @@ std::string MainPasses() {
            e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12);
 }
 
+std::string BootPasses() {
+    return e2e::Passes("Boot", {romimg::kSampleBoot, romimg::kSampleBoot + 0x10000});
+}
+
 class MainBios : public E2eWidth {
 protected:
     romimg::SampleUpdate u = romimg::MakeSampleUpdate();
@@ -97,9 +101,7 @@ TEST_P(MainBios, SlashPDoesTheSameAndSlashBWritesOnlyTheBootBlocks) {
     // A new boot block only: the main blocks stay the system's.
     e2e::Machine b = Machine();
     e2e::RunResult rb = Run(b, {Image(b, u.image.bytes), "/B"});
-    EXPECT_EQ(rb.out, Head() + kChecksums + e2e::Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
-                          e2e::Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
-                          e2e::Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2));
+    EXPECT_EQ(rb.out, Head() + kChecksums + BootPasses());
     EXPECT_EQ(rb.status, 0) << rb.err;
     Bytes flash = Flash(b);
     EXPECT_EQ(Range(flash, 0, romimg::kSampleBoot), Range(u.system.bytes, 0, romimg::kSampleBoot));
@@ -107,6 +109,19 @@ TEST_P(MainBios, SlashPDoesTheSameAndSlashBWritesOnlyTheBootBlocks) {
               Range(u.image.bytes, romimg::kSampleBoot, romimg::kSampleBootLength));
     EXPECT_EQ(Count(b, "cmd=0x22"), 2u);
     EXPECT_EQ(Count(b, "cmd=0x23"), 2u);
+}
+
+TEST_P(MainBios, FirmwareNamedBootBlockWordFlashesTheBootBlocks) {
+    e2e::Machine m = Machine({"mfg=1", "mfg_table=12|/B2|Boot block 2"});
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/b2"});
+    EXPECT_EQ(r.out, Head() + kChecksums + BootPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(m, "cmd=0x22"), 2u);
+    // Without the firmware's word there is no such option.
+    e2e::Machine plain = Machine();
+    e2e::RunResult no = Run(plain, {Image(plain, u.image.bytes), "/b2"});
+    EXPECT_EQ(no.status, 1);
+    EXPECT_EQ(Count(plain, "cmd=0x22"), 0u);
 }
 
 TEST_P(MainBios, OptionWordWithoutFileEndsWithTheUsage) {
@@ -223,10 +238,8 @@ TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
     system[0xA0100] ^= 0x5A;
     e2e::Machine m = e2e::MakeMachine(Str(system), romimg::BlockSpec(romimg::SampleBlocks()));
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/caf"});
-    EXPECT_EQ(r.out, Head() + kChecksums + Pass("Verifying Main Block ........", romimg::kSampleMain, 12) +
-                         Pass("Erasing Main Block ..........", 0xA0000, 1) +
-                         Pass("Updating Main Block .........", 0xA0000, 1) +
-                         Pass("Verifying Main Block ........", 0xA0000, 1));
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12) +
+                         e2e::Passes("Main", {0xA0000}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Flash(m), Expected());
     EXPECT_EQ(Count(m, "cmd=0x22"), 1u);
@@ -252,9 +265,7 @@ TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegi
     e2e::RunResult r = Run(m, {"new.cap", "/B", "/P"});
     EXPECT_EQ(r.out, Head() + " Secure Flash enabled, recalculate ROM size with signature... Enable.\n" + kChecksums +
                          Upload(static_cast<uint32_t>(capsule.size())) +
-                         Pass("Erasing Boot Block ..........", romimg::kSampleBoot, 2) +
-                         Pass("Updating Boot Block .........", romimg::kSampleBoot, 2) +
-                         Pass("Verifying Boot Block ........", romimg::kSampleBoot, 2) + MainPasses());
+                         BootPasses() + MainPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     // Holes and SLP key kept, and the system's OA key carried in with its
     // file checksum fixed: the whole firmware-ID file is the system's.
