@@ -32,8 +32,19 @@ std::string BootPasses() {
 class MainBios : public E2eWidth {
 protected:
     romimg::SampleUpdate u = romimg::MakeSampleUpdate();
-    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
-        return e2e::MakeMachine(Str(u.system.bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) { return MachineOf(u.system.bytes, sets); }
+    static e2e::Machine MachineOf(const Bytes& flash, const std::vector<std::string>& sets = {}) {
+        return e2e::MakeMachine(Str(flash), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    }
+    // A system of the sample's layout with some of its protected files replaced.
+    static romimg::Rom SystemWith(const romimg::FidSpec& fid, const romimg::FileSpec& hole0,
+                                  const romimg::FileSpec& hole1) {
+        romimg::SampleSpec spec;
+        spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), hole0,
+                          hole1, romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
+                          romimg::PlainFile(2, 0x120)};
+        spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+        return romimg::SampleRom(spec);
     }
     std::string Image(const e2e::Machine& m, const Bytes& bytes) {
         romimg::WriteBytes(m.File("new.rom"), bytes);
@@ -150,13 +161,10 @@ TEST_P(MainBios, SizeMismatchAndBadChecksumsStopBeforeAnyErase) {
 
 TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     e2e::Machine m = Machine();
-    romimg::SampleSpec spec;
     romimg::FidSpec fid;
     fid.projectId = "OTHER001";
-    spec.mainFiles = {romimg::PlainFile(21, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
-                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20)};
-    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
-    e2e::RunResult r = Run(m, {Image(m, romimg::SampleRom(spec).bytes)});
+    Bytes other = SystemWith(fid, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60)).bytes;
+    e2e::RunResult r = Run(m, {Image(m, other)});
     EXPECT_EQ(r.out, Head() + kChecksums + "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
@@ -171,15 +179,10 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
 TEST_P(MainBios, SystemOaKeyLongerThanTheImagesStopsTheBootBlockBeforeAnyErase) {
     // The boot block carries the system's OA key into the image; a key that
     // does not fit would be lost by the flash.
-    romimg::SampleSpec spec;
     romimg::FidSpec fid;
     fid.oaKey = romimg::Pattern(32, 0x0C);
-    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
-                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
-                      romimg::PlainFile(2, 0x120)};
-    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
-    romimg::Rom system = romimg::SampleRom(spec);
-    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    romimg::Rom system = SystemWith(fid, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60));
+    e2e::Machine m = MachineOf(system.bytes);
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/B"});
     EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n");
     EXPECT_EQ(r.status, 0xB8);
@@ -200,14 +203,8 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
 
 TEST_P(MainBios, ImageWithMoreHolesThanTheSystemKeepsItsOwnExtraHole) {
     // The system lacks hole 1: only hole 0 is paired; the image's hole 1 is flashed as it is.
-    romimg::SampleSpec spec;
-    romimg::FidSpec fid;
-    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x40),
-                      romimg::PlainFile(9, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
-                      romimg::PlainFile(2, 0x120)};
-    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
-    romimg::Rom system = romimg::SampleRom(spec);
-    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    romimg::Rom system = SystemWith(romimg::FidSpec(), romimg::RomHoleFile(0, 0x40), romimg::PlainFile(9, 0x60));
+    e2e::Machine m = MachineOf(system.bytes);
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
     EXPECT_EQ(r.status, 0) << r.out;
     Bytes flash = Flash(m);
@@ -215,14 +212,8 @@ TEST_P(MainBios, ImageWithMoreHolesThanTheSystemKeepsItsOwnExtraHole) {
 }
 
 TEST_P(MainBios, HoleOfAnotherSizeUnderAnUnchangedLayoutIsNotMerged) {
-    romimg::SampleSpec spec;
-    romimg::FidSpec fid;
-    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(fid), romimg::RomHoleFile(0, 0x50),
-                      romimg::RomHoleFile(1, 0x60), romimg::SlpKeyFile(0x80), romimg::SlpMarkerFile(0x20),
-                      romimg::PlainFile(2, 0x120)};
-    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
-    romimg::Rom system = romimg::SampleRom(spec);
-    e2e::Machine m = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
+    romimg::Rom system = SystemWith(romimg::FidSpec(), romimg::RomHoleFile(0, 0x50), romimg::RomHoleFile(1, 0x60));
+    e2e::Machine m = MachineOf(system.bytes);
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
     EXPECT_EQ(r.out, Head() + kChecksums +
                          "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n");
@@ -236,7 +227,7 @@ TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
     // The flash already holds the update except for one byte of one main block.
     Bytes system = Expected();
     system[0xA0100] ^= 0x5A;
-    e2e::Machine m = e2e::MakeMachine(Str(system), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::Machine m = MachineOf(system);
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/caf"});
     EXPECT_EQ(r.out, Head() + kChecksums + e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12) +
                          e2e::Passes("Main", {0xA0000}));
