@@ -152,6 +152,38 @@ TEST_P(NvramNcb, ASmallerFileFillsTheFirstChosenBlockWithoutImageChecks) {
     EXPECT_EQ(Flash(m), expected);
 }
 
+TEST_P(NvramNcb, UnderSecureFlashOnlyNvramAsksThePolicyAndBlockDataIsFlashedFromTheSystemCopy) {
+    // Policy byte 0 without runtime update: "/N" is refused, "/K" tests no
+    // policy bit and opens its session for area 0.
+    const std::vector<std::string> secure = {"secure_flash=1", "sf_policy0=0x03"};
+    const std::string stripped = " Secure Flash enabled, recalculate ROM size with signature... Enable.\n";
+    Bytes capsule = romimg::SignedCapsule(image.bytes, 0x40);
+    e2e::Machine n = Machine(secure);
+    e2e::RunResult rn = Run(n, {File(n, capsule), "/N"});
+    EXPECT_EQ(rn.out, Head() + stripped + kChecksums + "17 - Error: Unsupported Secure Flash policy.\n");
+    EXPECT_EQ(rn.status, 0x17);
+    EXPECT_EQ(Flash(n), system.bytes);
+
+    e2e::Machine k = Machine(secure);
+    e2e::RunResult rk = Run(k, {File(k, capsule), "/K"});
+    EXPECT_EQ(rk.out, Head() + stripped + kChecksums + e2e::Upload(static_cast<uint32_t>(capsule.size())) +
+                          e2e::Passes("NCB", {romimg::kNcb0, romimg::kNcb1, romimg::kNcb1 + kBlock, romimg::kNcb2}));
+    EXPECT_EQ(rk.status, 0) << rk.err;
+    EXPECT_EQ(Flash(k), With(system.bytes, image.bytes, romimg::kNcb0, 4 * kBlock));
+    EXPECT_EQ(Count(k, "sub=0x08 op=0x04 areas=0x00000001 "), 1u);
+
+    // A file of block data only is smaller than the flash: its blocks come
+    // from the system copy (the file itself holds no whole-flash layout).
+    Bytes data = romimg::Pattern(100 * 1024, 0x77);
+    e2e::Machine b = Machine(secure);
+    e2e::RunResult rb = Run(b, {File(b, data, "ncb.bin"), "/K1"});
+    EXPECT_EQ(rb.out, Head() + e2e::Upload(100 * 1024) + e2e::Passes("NCB", {romimg::kNcb1, romimg::kNcb1 + kBlock}));
+    EXPECT_EQ(rb.status, 0) << rb.err;
+    Bytes expected = system.bytes;
+    std::copy(data.begin(), data.end(), expected.begin() + romimg::kNcb1);
+    EXPECT_EQ(Flash(b), expected);
+}
+
 }  // namespace
 
 YOZ_E2E_BOTH_WIDTHS(NvramNcb);

@@ -14,17 +14,18 @@ mark() {
     printf "\\$(printf %o "$1")" | dd of=/dev/port bs=1 seek=179 count=1 2>/dev/null
 }
 
-# One run of the program: its status, its output without the usage table,
-# the shell commands it ran, and what it left behind.
+# One run of the program: its status, its output without the usage table
+# and its pager pauses (input is empty, so no pause waits), the shell
+# commands it ran, and what it left behind.
 run() {  # marker, width, arguments...
     marker=$1 width=$2
     shift 2
     echo "-- yozmfglnx_$width $*"
     : > /tmp/cmdlog
     mark "$marker"
-    /yozmfglnx_$width "$@" > /tmp/out 2>&1
+    /yozmfglnx_$width "$@" < /dev/null > /tmp/out 2>&1
     echo "status=$?"
-    grep -v -e '^|' -e '^+' -e '^ *$' /tmp/out
+    tr -d '\r' < /tmp/out | sed 's/^<Press any key to continue>//' | grep -v -e '^|' -e '^+' -e '^ *$'
     cat /tmp/cmdlog
     echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded, $(grep -c '^nuvfldrv_mod ' /proc/modules) in /proc/modules"
     echo "node: $(ls /dev/nuvfl /work/nuvfl 2>/dev/null | wc -l)"

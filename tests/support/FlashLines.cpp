@@ -43,4 +43,15 @@ std::string Passes(const std::string& region, const std::vector<uint32_t>& addre
            Pass(Label("Verifying", region).c_str(), addresses);
 }
 
+std::string Upload(uint32_t size) {
+    const std::string text = " Loading capsule to secure memory buffer ... ";
+    std::string out;
+    char line[64];
+    for (uint32_t at = 0; at < size; at += 0x8800) {
+        snprintf(line, sizeof(line), "0x%08X (%u%%) \r", at, static_cast<unsigned>(at * 100ull / size));
+        out += text + line;
+    }
+    return out + text + "done                \n";
+}
+
 }  // namespace e2e

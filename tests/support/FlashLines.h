@@ -16,5 +16,7 @@ std::string Pass(const char* label, uint32_t first, uint32_t count);
 // Erase, update and verify passes of one region, from its message word
 // ("Main", "Boot", "NVRAM", "NCB").
 std::string Passes(const std::string& region, const std::vector<uint32_t>& addresses);
+// The upload of a signed image of `size` bytes to the firmware (pieces of 0x8800 bytes).
+std::string Upload(uint32_t size);
 
 }  // namespace e2e
