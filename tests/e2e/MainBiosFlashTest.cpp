@@ -111,7 +111,7 @@ TEST_P(MainBios, SlashPDoesTheSameAndSlashBWritesOnlyTheBootBlocks) {
 
     // A new boot block only: the main blocks stay the system's.
     e2e::Machine b = Machine();
-    e2e::RunResult rb = Run(b, {Image(b, u.image.bytes), "/B"});
+    e2e::RunResult rb = Run(b, {Image(b, u.image.bytes), "/B", "/b"});  // twice: flashed once
     EXPECT_EQ(rb.out, Head() + kChecksums + BootPasses());
     EXPECT_EQ(rb.status, 0) << rb.err;
     Bytes flash = Flash(b);
@@ -135,11 +135,15 @@ TEST_P(MainBios, FirmwareNamedBootBlockWordFlashesTheBootBlocks) {
     EXPECT_EQ(Count(plain, "cmd=0x22"), 0u);
 }
 
-TEST_P(MainBios, OptionWordWithoutFileEndsWithTheUsage) {
+TEST_P(MainBios, OptionWordWithoutFileOrAMissingFileEndsWithTheUsage) {
     e2e::Machine m = Machine();
     e2e::RunResult r = Run(m, {"/P"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("1 - Error: Unknown command."), std::string::npos) << r.out;
+    // A word that names no file selects nothing by default.
+    e2e::RunResult missing = Run(m, {"nosuch.rom"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("Unknown command or option : nosuch.rom\n"), std::string::npos) << missing.out;
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
 }
 
@@ -176,7 +180,7 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     EXPECT_EQ(Count(m, "cmd=0x22"), 12u);
 }
 
-TEST_P(MainBios, SystemOaKeyLongerThanTheImagesStopsTheBootBlockBeforeAnyErase) {
+TEST_P(MainBios, SystemOaKeyThatCannotBeKeptStopsTheBootBlockBeforeAnyErase) {
     // The boot block carries the system's OA key into the image; a key that
     // does not fit would be lost by the flash.
     romimg::FidSpec fid;
@@ -186,6 +190,13 @@ TEST_P(MainBios, SystemOaKeyLongerThanTheImagesStopsTheBootBlockBeforeAnyErase) 
     e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/B"});
     EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n");
     EXPECT_EQ(r.status, 0xB8);
+    // An image without a key area: the operator is asked and declines.
+    romimg::FidSpec old;
+    old.version = 3;
+    Bytes keyless = SystemWith(old, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60)).bytes;
+    e2e::RunResult declined = e2e::RunProgram(Width(), m, {Image(m, keyless), "/B", "/X"}, "n\n");
+    EXPECT_EQ(declined.status, 0x0C) << declined.out;
+    EXPECT_NE(declined.out.find("Force update it will destroy the System's Activation Key.\n"), std::string::npos);
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
     EXPECT_EQ(Flash(m), system.bytes);
 }
@@ -209,6 +220,15 @@ TEST_P(MainBios, ImageWithMoreHolesThanTheSystemKeepsItsOwnExtraHole) {
     EXPECT_EQ(r.status, 0) << r.out;
     Bytes flash = Flash(m);
     EXPECT_EQ(Range(flash, u.hole1.offset, u.hole1.size), Range(u.image.bytes, u.hole1.offset, u.hole1.size));
+}
+
+TEST_P(MainBios, ImageWithHolesForASystemWithoutAnyIsRefused) {
+    romimg::Rom system = SystemWith(romimg::FidSpec(), romimg::PlainFile(8, 0x40), romimg::PlainFile(9, 0x60));
+    e2e::Machine m = MachineOf(system.bytes);
+    e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+    EXPECT_EQ(r.out, Head() + kChecksums + "bb - Error: Rom image layout detected Rom Hole is redesigned.\n");
+    EXPECT_EQ(r.status, 0xBB);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
 }
 
 TEST_P(MainBios, HoleOfAnotherSizeUnderAnUnchangedLayoutIsNotMerged) {
@@ -236,6 +256,11 @@ TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
     EXPECT_EQ(Count(m, "cmd=0x22"), 1u);
     EXPECT_EQ(Count(m, "cmd=0x22 port=0xb2 ebx=0x7e000000 addr=0x000a0000 size=0x00010000 status=0x00"), 1u);
     EXPECT_EQ(Count(m, "cmd=0x23"), 1u);
+    // Nothing left to write: the compare line alone.
+    e2e::RunResult again = Run(m, {"new.rom", "/caf"});
+    EXPECT_EQ(again.out, Head() + kChecksums + e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(Count(m, "cmd=0x22"), 1u);
 }
 
 std::string Upload(uint32_t size) {
@@ -283,6 +308,11 @@ TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegi
     EXPECT_EQ(no.status, 0x17);
     EXPECT_NE(no.out.find("17 - Error: Unsupported Secure Flash policy.\n"), std::string::npos) << no.out;
     EXPECT_EQ(Count(denied, "sub=0x02"), 0u);
+    // An image without the capsule header is refused before anything is processed.
+    e2e::RunResult plain = Run(denied, {Image(denied, u.image.bytes)});
+    EXPECT_EQ(plain.status, 0x1E);
+    EXPECT_NE(plain.out.find("1e - Error: Secure Flash function is not supported on this file.\n"), std::string::npos)
+        << plain.out;
     EXPECT_EQ(Count(denied, "cmd=0x22"), 0u);
 }
 }  // namespace
