@@ -263,24 +263,13 @@ TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
     EXPECT_EQ(Count(m, "cmd=0x22"), 1u);
 }
 
-std::string Upload(uint32_t size) {
-    std::string out;
-    char line[96];
-    for (uint32_t at = 0; at < size; at += 0x8800) {
-        snprintf(line, sizeof(line), " Loading capsule to secure memory buffer ... 0x%08X (%u%%) \r", at,
-                 static_cast<unsigned>(at * 100ull / size));
-        out += line;
-    }
-    return out + " Loading capsule to secure memory buffer ... done                \n";
-}
-
 TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegions) {
     e2e::Machine m = Machine({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x06"});
     Bytes capsule = romimg::SignedCapsule(u.image.bytes, 0x400);
     romimg::WriteBytes(m.File("new.cap"), capsule);
     e2e::RunResult r = Run(m, {"new.cap", "/B", "/P"});
     EXPECT_EQ(r.out, Head() + " Secure Flash enabled, recalculate ROM size with signature... Enable.\n" + kChecksums +
-                         Upload(static_cast<uint32_t>(capsule.size())) +
+                         e2e::Upload(static_cast<uint32_t>(capsule.size())) +
                          BootPasses() + MainPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     // Holes and SLP key kept, and the system's OA key carried in with its
