@@ -78,6 +78,16 @@ TEST_P(NvramNcb, SlashNFlashesTheNvramBlocksStraightFromTheImage) {
     EXPECT_EQ(Flash(m), With(u.system.bytes, u.image.bytes, 0, 2 * kBlock));
     EXPECT_EQ(Count(m, "cmd=0x22"), 2u);
     EXPECT_EQ(Count(m, "cmd=0x23"), 2u);
+
+    // Under "/caf" a block that equals the flash is left.
+    Bytes oneNew = With(u.system.bytes, u.image.bytes, kBlock, kBlock);
+    e2e::Machine caf = e2e::MakeMachine(Str(oneNew), romimg::BlockSpec(romimg::SampleBlocks()));
+    e2e::RunResult rc = e2e::RunProgram(Width(), caf, {File(caf, u.image.bytes), "/N", "/caf"});
+    EXPECT_EQ(rc.out, Head() + kChecksums + e2e::Pass("Verifying NVRAM Block .......", kNvram) +
+                          e2e::Passes("NVRAM", {0}));
+    EXPECT_EQ(rc.status, 0) << rc.err;
+    EXPECT_EQ(Flash(caf), With(u.system.bytes, u.image.bytes, 0, 2 * kBlock));
+    EXPECT_EQ(Count(caf, "cmd=0x22"), 1u);
 }
 
 TEST_P(NvramNcb, SlashKAndSlashNFlashNvramThenEveryNonCriticalBlock) {
@@ -108,6 +118,8 @@ TEST_P(NvramNcb, BlockNumberWords) {
     EXPECT_EQ(big.out, e2e::UsageListing(Width()) +
                            "13 - Error: Requested non-critical block not available in ROM file.\n");
     EXPECT_EQ(big.status, 0x13);
+    e2e::RunResult longer = Run(m, {rom, "/K0001"});  // longer than the number field
+    EXPECT_EQ(longer.status, 0x13);
     e2e::RunResult letter = Run(m, {rom, "/Kx"});
     EXPECT_EQ(letter.out, e2e::UnknownWordListing(Width(), "/Kx"));
     EXPECT_EQ(letter.status, 1);
