@@ -30,8 +30,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEI
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterFlashAllROMFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterDisplayRomIdQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterdisplaysysidQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_R2x2_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID Register_RLC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_INFO_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -40,7 +38,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterEGM_NPSLP_QueueItem(TKXQueueItemList&) { return 
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_SFMDT_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_ERASE_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterRomHoleOutFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterVerifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistercmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -99,9 +96,6 @@ PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { re
 #include "ZoktEc.h"
 PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
-PLACEHOLDER CHECK_FUNC_ITEM* PtrVerifyCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplayRomIDCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrDisplaySysIDCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrRHFullCheckFunc = nullptr;

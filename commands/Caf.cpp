@@ -4,6 +4,7 @@
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_CafItem;
 
@@ -31,5 +32,6 @@ ENUM_ERR_ID RegistercafQueueItem(TKXQueueItemList& items) {
     s_CafItem = TKX_QUEUE_ITEM{eMID_CAF, CafParse, CafExecute, CafHelp, nullptr, 0, 0, 33,
                                YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&s_CafItem);
+    YOZ_ZOZ_RegisterModule(eMID_CAF, "/caf");
     return eEID_NO_ERROR;
 }

@@ -5,6 +5,7 @@
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_DefansItem;
 
@@ -28,5 +29,6 @@ ENUM_ERR_ID RegisterdefansQueueItem(TKXQueueItemList& items) {
     s_DefansItem = TKX_QUEUE_ITEM{eMID_DEFANS, DefansParse, DefansExecute, DefansHelp, nullptr, 0, 0, 30,
                                   YOZ_MODE_NORMAL, 0};
     items.push_back(&s_DefansItem);
+    YOZ_ZOZ_RegisterModule(eMID_DEFANS, "/DEFANS");
     return eEID_NO_ERROR;
 }

@@ -7,6 +7,7 @@
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_DelZozItem;
 
@@ -29,5 +30,6 @@ ENUM_ERR_ID RegisterdelZOZQueueItem(TKXQueueItemList& items) {
     s_DelZozItem = TKX_QUEUE_ITEM{eMID_DELZOZ, nullptr, nullptr, nullptr, nullptr, 0, 0, 6, YOZ_MODE_NORMAL, 0};
     DelZozDecide(ArgvItemList);
     items.push_back(&s_DelZozItem);
+    YOZ_ZOZ_RegisterModule(eMID_DELZOZ, "/DU");
     return eEID_NO_ERROR;
 }

@@ -4,6 +4,7 @@
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_NoCkRidItem;
 
@@ -29,5 +30,6 @@ ENUM_ERR_ID RegisterNoCkRIDQueueItem(TKXQueueItemList& items) {
     s_NoCkRidItem = TKX_QUEUE_ITEM{eMID_NOCKRID, NoCkRidParse, NoCkRidExecute, NoCkRidHelp, nullptr, 0, 0, 32,
                                    YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&s_NoCkRidItem);
+    YOZ_ZOZ_RegisterModule(eMID_NOCKRID, "/X");
     return eEID_NO_ERROR;
 }

@@ -8,6 +8,7 @@
 #include "YozOptionStore.h"
 #include "YozSysRom.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 char gPW_FileName[256];
 UINT8* gPW_FileBuff;
@@ -55,5 +56,6 @@ static void PwHelp(UINT8) {}
 ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList& items) {
     s_PwItem = TKX_QUEUE_ITEM{eMID_PW, PwParse, PwExecute, PwHelp, nullptr, 0, 0, 25, YOZ_MODE_NORMAL, 0};
     items.push_back(&s_PwItem);
+    YOZ_ZOZ_RegisterModule(eMID_PW, "/PW:");
     return eEID_NO_ERROR;
 }

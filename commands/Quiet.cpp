@@ -5,6 +5,7 @@
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_QuietItem;
 
@@ -33,5 +34,6 @@ static void QuietHelp(UINT8 pass) {
 ENUM_ERR_ID RegisterquietQueueItem(TKXQueueItemList& items) {
     s_QuietItem = TKX_QUEUE_ITEM{eMID_QUIET, QuietParse, QuietExecute, QuietHelp, nullptr, 0, 0, 29, YOZ_MODE_EVERY, 0};
     items.push_back(&s_QuietItem);
+    YOZ_ZOZ_RegisterModule(eMID_QUIET, "/Q");
     return eEID_NO_ERROR;
 }

@@ -8,6 +8,7 @@
 #include "YozFlash.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM SaveRomToFileQueueItem;
 static char* RomFileName;
@@ -77,7 +78,7 @@ static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
         TKX_CloseFile(existing);
         char question[512];
         snprintf(question, sizeof(question),
-                 " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?", RomFileName);
+                 " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...", RomFileName);
         if (YOZ_PromptYesOrNo(question) != 0) return eEID_NO_ERROR;
     }
     WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
@@ -101,5 +102,6 @@ ENUM_ERR_ID RegisterSaveRomToFileQueueItem(TKXQueueItemList& items) {
     SaveRomToFileQueueItem = TKX_QUEUE_ITEM{eMID_SAVEROMTOFILE, SaveRomParse, SaveRomExecute, SaveRomHelp, nullptr,
                                             0, 1, 0x4E48, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&SaveRomToFileQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_SAVEROMTOFILE, "/O");
     return eEID_NO_ERROR;
 }

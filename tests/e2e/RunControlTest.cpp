@@ -1,7 +1,10 @@
 // Run-control options end to end: the whole-word options alone on the
 // command line, the manufacturing option words (retry count, ROM-ID length,
 // password file, default answers) and quiet mode.
+#include <cstring>
 #include "E2eHarness.h"
+#include "SampleUpdate.h"
+#include "UafBuilder.h"
 #include "UsageListing.h"
 
 using namespace e2e;
@@ -93,6 +96,41 @@ TEST_P(RunControl, EmptyWordSwitchesNoOptionOn) {
     EXPECT_EQ(r.out, UnknownWordListing(Width(), ""));
 }
 
+TEST_P(RunControl, RetryCountSetsTheTriesOfAPersistentEraseFault) {
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    auto erases = [&](const char* retry) {
+        Machine m = MakeMachine(std::string(u.system.bytes.begin(), u.system.bytes.end()),
+                                romimg::BlockSpec(romimg::SampleBlocks()),
+                                {"mfg=1", kMfgTable, "flash_faults=erase@0x40000:1"});
+        romimg::WriteBytes(m.File("new.rom"), u.image.bytes);
+        std::vector<std::string> args = {"new.rom", "/Q"};
+        if (retry != nullptr) args.push_back(retry);
+        RunResult r = RunProgram(Width(), m, args);
+        EXPECT_EQ(r.status, 0x43) << r.out;
+        size_t n = 0;
+        for (const std::string& l : TraceOfKind(m, "smi"))
+            n += l.find("cmd=0x22") != std::string::npos && l.find("addr=0x00040000") != std::string::npos;
+        return n;
+    };
+    // Each try is followed by a repair request, which erases again.
+    EXPECT_EQ(erases(nullptr), 2 * 5u);
+    EXPECT_EQ(erases("/retry:2"), 2 * 2u);
+}
+
+TEST_P(RunControl, TrailerEnableTableRemovesQuiet) {
+    std::string exe = TempDir("dis") + "/copy";
+    std::string table = uaf::DisTable({uaf::DisEntry("q", 0, 1)}, 1);
+    ASSERT_TRUE(uaf::WriteProgramCopy(ProgramPath(Width()), exe, uaf::Container({uaf::Record("@DIS", table)})));
+    Machine m = Plain();
+    RunResult r = RunExecutable(Width(), exe, m, {"/Q", "/X"});
+    EXPECT_EQ(r.status, 1);
+    // The word is unknown and its help line is gone.
+    const char quietHelp[] = "|         /Q - Silent execution                                             |\n";
+    std::string expected = WithoutPagerPauses(UnknownWordListing(Width(), "/Q"));
+    expected.erase(expected.find(quietHelp), strlen(quietHelp));
+    EXPECT_EQ(WithoutPagerPauses(r.out), expected);
+}
+
 YOZ_E2E_BOTH_WIDTHS(RunControl);
 
 }  // namespace
@@ -116,13 +154,15 @@ protected:
     }
 };
 
-TEST_P(SaveRom, NewFileEqualsTheFlash) {
-    Machine m = MakeMachine(Flash(), "2x64K:main");
-    std::string out = m.File("saved.bin");
-    RunResult r = RunProgram(Width(), m, {out, "/O"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: " + out + "\n" + Progress());
-    EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+TEST_P(SaveRom, NewFileEqualsTheFlashWhateverFormTheRomInformationTakes) {
+    for (const char* form : {"short", "head16", "large"}) {
+        Machine m = MakeMachine(Flash(), "2x64K:main", {std::string("flash_info_form=") + form});
+        std::string out = m.File("saved.bin");
+        RunResult r = RunProgram(Width(), m, {out, "/O"});
+        EXPECT_EQ(r.status, 0) << form << r.out;
+        EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: " + out + "\n" + Progress()) << form;
+        EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin"))) << form;
+    }
 }
 
 TEST_P(SaveRom, ExistingFileIsReplacedOnlyWhenTheOperatorSaysYes) {
@@ -137,6 +177,15 @@ TEST_P(SaveRom, ExistingFileIsReplacedOnlyWhenTheOperatorSaysYes) {
     RunResult yes = RunProgram(Width(), m, {out, "/O"}, "y");
     EXPECT_EQ(yes.status, 0);
     EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+
+    // Default answers say yes aloud.
+    WriteFile(out, "old");
+    Machine mfg = MakeMachine(Flash(), "2x64K:main", {"mfg=1", "mfg_table=8|/defans|Answers"});
+    RunResult defans = RunProgram(Width(), mfg, {out, "/O", "/DEFANS"});
+    EXPECT_EQ(defans.status, 0);
+    EXPECT_EQ(defans.out, PlainBanner() + " " + out + " already exists.\n Would you like to repalce the exist file(Y) or exit(N)?... Yes\n" +
+                              " Saving current BIOS into file: " + out + "\n" + Progress());
+    EXPECT_EQ(ReadFile(out), ReadFile(mfg.File("flash.bin")));
 
     // Quiet mode answers for the operator and prints nothing after the banner.
     WriteFile(out, "old");

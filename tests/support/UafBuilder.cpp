@@ -63,6 +63,23 @@ bool WriteProgramCopy(const std::string& from, const std::string& to, const std:
     return ok && chmod(to.c_str(), 0755) == 0;
 }
 
+std::string DisEntry(const std::string& name, uint8_t shown, uint8_t attributes) {
+    std::string e(290, '\0');
+    e[0] = static_cast<char>(shown);
+    e[1] = static_cast<char>(attributes);
+    e.replace(2, name.size() < 16 ? name.size() : 16, name, 0, 16);
+    for (size_t i = 18; i < e.size(); ++i) e[i] = '\xEE';
+    return e;
+}
+
+std::string DisTable(const std::vector<std::string>& entries, uint16_t count) {
+    std::string t(16, '\0');
+    t[2] = static_cast<char>(count & 0xFF);
+    t[3] = static_cast<char>(count >> 8);
+    for (const auto& e : entries) t += e;
+    return t;
+}
+
 uint32_t Fnv1a(const std::string& data) {
     uint32_t h = 2166136261u;
     for (unsigned char c : data) {

@@ -21,6 +21,12 @@ std::string Append(const std::string& program, const std::string& container);
 // 0755). False when either file cannot be handled.
 bool WriteProgramCopy(const std::string& from, const std::string& to, const std::string& container);
 
+// One entry of the "@DIS" command enable table (290 bytes): shown byte,
+// attribute byte, the name (16 bytes, NUL-padded), filler.
+std::string DisEntry(const std::string& name, uint8_t shown, uint8_t attributes);
+// "@DIS" payload: the entry count at offset 2, the entries from 16.
+std::string DisTable(const std::vector<std::string>& entries, uint16_t count);
+
 // FNV-1a, as the record probe prints it.
 uint32_t Fnv1a(const std::string& data);
 

@@ -19,7 +19,11 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"
               "|              not, if not then cancel related update.                      |\n"},
     {0x11, 1, "|         /O - Save current ROM image to file                               |\n"},
+    {0x11, 1, "|         /U - Display ROM File's ROMID                                     |\n"},
+    {0x11, 1, "|         /S - Refer to Options: /S                                         |\n"},
+    {0x11, 0, "|         /S - Display current system's ROMID                               |\n"},
     {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
+    {0x11, 1, "|         /D - Verification test of given ROM File without flashing BIOS.   |\n"},
     {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
     {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
     {0x19, 0, "|         /N - Program NVRAM                                                |\n"},

@@ -14,24 +14,9 @@
 
 namespace {
 
-// A ZOZ_DIS_CMD_DATA entry as the trailer stores it.
-std::string DisEntry(const std::string& name, uint8_t shown, uint8_t attributes) {
-    std::string e(sizeof(ZOZ_DIS_CMD_DATA), '\0');
-    e[0] = static_cast<char>(shown);
-    e[1] = static_cast<char>(attributes);
-    memcpy(&e[2], name.data(), name.size() < 16 ? name.size() : 16);
-    for (size_t i = 18; i < e.size(); ++i) e[i] = '\xEE';
-    return e;
-}
-
-// "@DIS" payload: count at offset 2, entries from 16.
-std::string DisTable(const std::vector<std::string>& entries, uint16_t count) {
-    std::string t(16, '\0');
-    t[2] = static_cast<char>(count & 0xFF);
-    t[3] = static_cast<char>(count >> 8);
-    for (const auto& e : entries) t += e;
-    return t;
-}
+using uaf::DisEntry;
+using uaf::DisTable;
+static_assert(sizeof(ZOZ_DIS_CMD_DATA) == 290, "the builder writes 290-byte entries");
 
 struct Trailer : ::testing::Test {
     std::string file;
