@@ -1,5 +1,6 @@
-// Shared pieces of the information commands: "/U" (the ROM file's ID),
-// "/S" (the system's ID) and "/D" (verify without flashing).
+// Shared pieces of the information, save and verify commands: "/U" (the
+// ROM file's ID), "/S" (the system's ID), "/O" (save the flash) and "/D"
+// (verify without flashing).
 #pragma once
 #include "HuxCore.h"
 
@@ -25,3 +26,9 @@ extern UINT8 g_RomGuid[16];
 // eEID_INEXIST_ROM_FILE_ID when there is none (or the image is shorter
 // than 0x400 bytes).
 ENUM_ERR_ID YOZ_FindRomFileId(const UINT8* image, UINT32 size, char (&id)[9], UINT8 (&guid)[16]);
+
+// Progress of the "/O" block reads: the bytes of the block read, the bytes
+// done and the status of the last read. The address count grows by each
+// finished block; "done" once the whole ROM is read. A failed read is
+// repeated up to the engine's retry count.
+void SaveRomCallBack(UINT32 total, UINT32 done, UINT32 status);

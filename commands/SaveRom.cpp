@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include "FlashBlock.h"
+#include "InfoCommands.h"
 #include "RomInfo.h"
 #include "TKXFile.h"
 #include "TKXString.h"
@@ -16,7 +17,7 @@ static const UINT32 kReadTries = 5;
 
 // Progress of one block read: the running address count, "done" when the
 // whole ROM has been read. A failed chunk is repeated, as the engine does.
-static void SaveRomCallBack(UINT32 total, UINT32 done, UINT32 status) {
+void SaveRomCallBack(UINT32 total, UINT32 done, UINT32 status) {
     static UINT32 doneRegion = 0;
     WriteOut(" Reading flash ............... ");
     if (done == total) doneRegion += total;

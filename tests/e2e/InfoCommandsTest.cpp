@@ -76,6 +76,10 @@ TEST_P(InfoCommands, RomFileIdIsReadFromTheImageAlone) {
     }
     e2e::RunResult missing = e2e::RunProgram(Width(), m, {"nosuch.rom", "/U"});
     EXPECT_EQ(missing.status, 0x30);
+    // A second stand-alone command word is a command-line error.
+    e2e::RunResult twice = Run(m, u.image.bytes, {"/U", "/u"});
+    EXPECT_EQ(twice.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n");
+    EXPECT_EQ(twice.status, 1);
 }
 
 TEST_P(InfoCommands, SystemIdOfTheBootBlockWinsAndSecureFlashIsReported) {

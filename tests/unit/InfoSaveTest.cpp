@@ -1,10 +1,12 @@
-// The "/U" search for the image's firmware-ID record: backwards from the end,
-// bounded by the image on every read.
+// The "/U" search for the image's firmware-ID record (backwards from the
+// end, bounded by the image on every read) and the "/O" progress count.
 #include <gtest/gtest.h>
 #include <cstring>
+#include "CaptureOut.h"
 #include "GuardedBuffer.h"
 #include "InfoCommands.h"
 #include "RomImageBuilder.h"
+#include "RomInfo.h"
 
 using namespace romimg;
 
@@ -69,6 +71,20 @@ TEST(RomFileId, RecordRunningPastTheEndIsNotRead) {
     // Shorter than one window: nothing is searched.
     GuardedBuffer small(std::string(0x3FF, '\xFF'));
     EXPECT_EQ(YOZ_FindRomFileId(small.data(), small.size(), id, guid), eEID_INEXIST_ROM_FILE_ID);
+}
+
+TEST(SaveRomProgress, PercentageOfALargeFlashIsCountedIn64Bits) {
+    // 43 of 44 MiB read: 97%, where a 32-bit product would wrap to 4%.
+    UINT32 saved = gRomSize;
+    gRomSize = 44u << 20;
+    unit::CapturedOut out;
+    SaveRomCallBack(43u << 20, 1u << 20, 0);  // a chunk inside the block: the count stays
+    SaveRomCallBack(43u << 20, 43u << 20, 0);
+    SaveRomCallBack(1u << 20, 1u << 20, 0);
+    EXPECT_EQ(out.Text(), " Reading flash ............... 0x00000000 (0%) \r"
+                          " Reading flash ............... 0x02B00000 (97%) \r"
+                          " Reading flash ............... done                \n");
+    gRomSize = saved;
 }
 
 }  // namespace
