@@ -140,7 +140,7 @@ TEST_P(InfoCommands, VerifyReportsWithoutFlashing) {
 
 TEST_P(InfoCommands, RegionOptionsAloneAreACommandLineError) {
     e2e::Machine m = Machine(u.system.bytes);
-    for (const char* word : {"/P", "/B"}) {
+    for (const char* word : {"/P", "/B", "/N", "/K", "/K3"}) {
         e2e::RunResult r = e2e::RunProgram(Width(), m, {word});
         EXPECT_EQ(r.status, 1) << word;
         EXPECT_EQ(r.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n") << word;
