@@ -23,7 +23,22 @@ run() {  # marker, width, arguments...
     echo "-- yozmfglnx_$width $*"
     : > /tmp/cmdlog
     mark "$marker"
-    /yozmfglnx_$width "$@" < /dev/null > /tmp/out 2>&1
+    /yozmfglnx_$width "$@" < /dev/null > /tmp/out 2>&1 &
+    pid=$!
+    # A run that hangs is reported with where it waits, then killed, so the
+    # guest goes on and the tier shows which run it was.
+    tenths=0
+    while [ "$tenths" -lt 150 ] && ! grep -q '^State:.*Z' /proc/$pid/status 2>/dev/null &&
+          [ -e /proc/$pid ]; do
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
+    if [ "$tenths" -ge 150 ]; then
+        echo "hung for 15 s, waiting in $(cat /proc/$pid/wchan 2>/dev/null):"
+        cat /proc/$pid/stack 2>/dev/null
+        kill -9 $pid
+    fi
+    wait $pid
     echo "status=$?"
     tr -d '\r' < /tmp/out | sed 's/^<Press any key to continue>//' | grep -v -e '^|' -e '^+' -e '^ *$'
     cat /tmp/cmdlog

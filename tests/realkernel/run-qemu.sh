@@ -118,7 +118,7 @@ boot sboff "$work/base.gz" $(uefi "$ovmf_vars_off" off) & pids+=($!)
 # The module, built on the host by the program itself while the first guest
 # boots, then appended to the initramfs as a second archive for the others.
 mkdir -p "$work/host" "$work/module"
-if ! (cd "$work/host" && "$program64" /makedrv "KERNEL=/lib/modules/$release/build") > "$work/makedrv.out" 2> "$work/makedrv.err" ||
+if ! (cd "$work/host" && timeout 100 "$program64" /makedrv "KERNEL=/lib/modules/$release/build") > "$work/makedrv.out" 2> "$work/makedrv.err" ||
    ! grep -qx " - Make NUV Linux Flash driver .... ok" "$work/makedrv.out" || [ ! -s "$work/host/nuvfldrv_mod.o" ]; then
     cat "$work/makedrv.out" "$work/makedrv.err"
     echo "FAIL: /makedrv did not build the module (see $work)"
