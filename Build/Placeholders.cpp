@@ -37,7 +37,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterEGM_MEINFO_QueueItem(TKXQueueItemList&) { return
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_NPSLP_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_SFMDT_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_ERASE_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterRomHoleOutFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistercmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdSFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -51,9 +50,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemLis
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -98,9 +94,6 @@ PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrRHFullCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrRHLnCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrRomHoleCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrECUFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSECCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrNSECCheckFunc = nullptr;
@@ -108,7 +101,6 @@ PLACEHOLDER CHECK_FUNC_ITEM* PtrNESECXCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMERFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrRHOCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrOAKCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrOEMSMICheckFunc = nullptr;

@@ -74,14 +74,7 @@ static ENUM_ERR_ID SaveBlocks(FILE* out) {
 static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SaveRomToFileQueueItem.ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    FILE* existing = TKX_OpenFile(RomFileName, 0);
-    if (existing != nullptr) {
-        TKX_CloseFile(existing);
-        char question[512];
-        snprintf(question, sizeof(question),
-                 " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...", RomFileName);
-        if (YOZ_PromptYesOrNo(question) != 0) return eEID_NO_ERROR;
-    }
+    if (YOZ_PromptReplaceFile(RomFileName) == YOZ_FILE_KEEP) return eEID_NO_ERROR;
     WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
     FILE* out = TKX_CreateFile(RomFileName);
     if (out == nullptr) return eEID_OPEN_OUT_FILE;

@@ -8,14 +8,14 @@
 UINT32 gNBFF_AllBlockSize = 0;
 UINT8 gNBFF_FlashEnable = 0;
 static UINT8 s_NBFFvType = 0;
-const YOZ_REGION_PROC YOZ_NBFProc = {&gNBFF_AllBlockSize, &gNBFF_FlashEnable, &s_NBFFvType, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_NBFProc = {&gNBFF_AllBlockSize, &gNBFF_FlashEnable, &s_NBFFvType, 0, 0, 0, 0};
 
 UINT32 gNBNF_AllBlockSize = 0;
 UINT8 gNBN_FlashEnable = 0;
 UINT8 gNBN_UseBinFile = 0;
 UINT8 gNBN_InputKnList[YOZ_MAX_NCB];
 static UINT8 s_NBNFvType = 0;
-const YOZ_REGION_PROC YOZ_NBNProc = {&gNBNF_AllBlockSize, &gNBN_FlashEnable, &s_NBNFvType, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_NBNProc = {&gNBNF_AllBlockSize, &gNBN_FlashEnable, &s_NBNFvType, 0, 0, 0, 0};
 
 void NBF_FuncVar_Init() { RP_FuncVar_Init(&YOZ_NBFProc); }
 YOZ_REGION_PROC_COMMON_DEFINE(NBF, YOZ_NBFProc)

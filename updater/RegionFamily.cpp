@@ -12,10 +12,7 @@
 
 namespace {
 
-// True when [offset, offset + length) lies inside a buffer of `limit` bytes.
-bool Inside(UINT32 offset, UINT32 length, UINT32 limit) {
-    return offset <= limit && length <= limit - offset;
-}
+bool (*const Inside)(UINT32, UINT32, UINT32) = YOZ_RangeInside;
 
 UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
 
@@ -23,8 +20,7 @@ UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 
 UINT32 PairedHoles() {
     UINT32 file = YOZ_RomFile_GetRomHoleNumber();
     UINT32 system = YOZ_SysRom_GetRomHoleNumber();
-    UINT32 n = file < system ? file : system;
-    return n < YOZ_MAX_ROMHOLE ? n : YOZ_MAX_ROMHOLE;
+    return YOZ_HoleCount(file < system ? file : system);
 }
 
 const UINT32 kSlpKeyOffset = 0x1C;   // SLP key data after the FFS and section headers
@@ -138,7 +134,7 @@ UINT8 RP_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {
 // old hole, FFS header included, would not fit the new place. The main form
 // also refuses a pair of two different holes; the boot form leaves it as it is.
 UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC* file) {
-    UINT32 n = PairedHoles();
+    UINT32 n = p->MergeFileHoles ? YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber()) : PairedHoles();
     UINT8 layoutChanged = YOZ_GetLayOutChang();
     for (UINT32 i = 0; i < n; ++i) {
         bool sameGuid = memcmp(&system[i].Guid, &file[i].Guid, sizeof(EFI_GUID)) == 0;

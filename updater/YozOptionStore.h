@@ -97,6 +97,10 @@ extern UINT8 YOZ_bCAFFlag;       // compare-and-flash ("/caf")
 // input ends), 2 A.
 UINT8 YOZ_PromptYesOrNo(const char* text);
 UINT8 YOZ_PromptFOrEOrA(const char* text);
+// Output file: YOZ_FILE_NEW when it does not exist; else the operator is
+// asked whether to replace it.
+enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP };
+UINT8 YOZ_PromptReplaceFile(const char* name);
 
 // Help pager: every help line is counted; after 18 counted lines the pager
 // waits for a key ("<Press any key to continue>\r").

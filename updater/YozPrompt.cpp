@@ -4,6 +4,7 @@
 #include <cstdio>
 #include "FlashBlock.h"
 #include "HuxCore.h"
+#include "TKXFile.h"
 #include "TKXPortIo.h"
 #include "YozOptionStore.h"
 
@@ -50,6 +51,16 @@ UINT8 YOZ_PromptYesOrNo(const char* text) {
     int key = AskUntilAccepted(text, "YyNn");
     YOZ_EndKeyDialogue();
     return (key == 'Y' || key == 'y') ? 0 : 1;
+}
+
+UINT8 YOZ_PromptReplaceFile(const char* name) {
+    FILE* existing = TKX_OpenFile(name, 0);
+    if (existing == nullptr) return YOZ_FILE_NEW;
+    TKX_CloseFile(existing);
+    char question[512];
+    snprintf(question, sizeof(question),
+             " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...", name);
+    return YOZ_PromptYesOrNo(question) == 0 ? YOZ_FILE_REPLACE : YOZ_FILE_KEEP;
 }
 
 UINT8 YOZ_PromptFOrEOrA(const char* text) {

@@ -18,6 +18,7 @@ struct YOZ_REGION_PROC {
     UINT8 BootFormMerge;   // boot form of the hole merge and restore
     UINT8 CafAllocCheck;   // a copy that cannot be allocated ends the compare with 0xFFFFFFFF
     UINT8 CafFirstLast;    // a differing first block of the type forces the last one too
+    UINT8 MergeFileHoles;  // the merge pairs every image hole, not only those both lists hold
 };
 #define YOZ_CAF_ALLOC_FAILED 0xFFFFFFFFu
 

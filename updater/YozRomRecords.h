@@ -7,6 +7,14 @@
 #define YOZ_MAX_NCB 16
 #define YOZ_MAX_ROMID 8
 
+// Records a list of YOZ_MAX_ROMHOLE holds of a counted n (counts go on past it).
+inline UINT32 YOZ_HoleCount(UINT32 n) { return n < YOZ_MAX_ROMHOLE ? n : YOZ_MAX_ROMHOLE; }
+
+// True when [offset, offset + length) lies inside a buffer of `limit` bytes.
+inline bool YOZ_RangeInside(UINT32 offset, UINT32 length, UINT32 limit) {
+    return offset <= limit && length <= limit - offset;
+}
+
 // Record kinds of a protected file.
 #define YOZ_RH_TYPE_ROMHOLE 1
 #define YOZ_RH_TYPE_SLP 2

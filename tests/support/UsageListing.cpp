@@ -23,12 +23,18 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 1, "|         /S - Refer to Options: /S                                         |\n"},
     {0x11, 0, "|         /S - Display current system's ROMID                               |\n"},
     {0x04, 0, "|       /JBC - Don't Check AC adapter and battery                           |\n"},
+    {0x11, 0, "|  /HOLEOUT: - Save specific ROM Hole according to RomHole GUID.            |\n"
+              "|              NewRomHole1.BIN /HOLEOUT:GUID                                |\n"},
     {0x11, 1, "|         /D - Verification test of given ROM File without flashing BIOS.   |\n"},
     {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
     {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
     {0x19, 0, "|         /N - Program NVRAM                                                |\n"},
     {0x11, 0, "|         /K - Program all non-critical blocks.                             |\n"},
     {0x11, 0, "|        /Kn - Program n'th non-critical block(n=0-15).                     |\n"},
+    {0x11, 0, "|     /HOLE: - Update specific ROM Hole according to RomHole GUID.          |\n"
+              "|              NewRomHole1.BIN /HOLE:GUID                                   |\n"},
+    {0x11, 0, "|         /L - Program all ROM Holes.                                       |\n"},
+    {0x11, 0, "|        /Ln - Program n'th ROM Hole only(n=0-15).                          |\n"},
 };
 
 static const unsigned kUsageMask = 0x19;

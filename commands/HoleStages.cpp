@@ -1,0 +1,156 @@
+// Stages and parse steps shared by the ROM-hole modules.
+#include <cstring>
+#include "SecureFlash.h"
+#include "TKXPhysMem.h"
+#include "TKXString.h"
+#include "YozFlash.h"
+#include "YozGlobal.h"
+#include "YozHoleStages.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+
+static UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
+
+UINT8* YOZ_Hole_DoItList() {
+    if (YOZ_pFlashMap == nullptr && gpFlashInfo != nullptr) YOZ_pFlashMap = AllocMem(BlockCount() ? BlockCount() : 1);
+    return YOZ_pFlashMap;
+}
+
+ENUM_ERR_ID YOZ_Hole_FlashStage(UINT32 total) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(YOZ_FLASH_MSG_ROMHOLE, total);
+    return YOZ_Flash_Action(system);
+}
+
+ENUM_ERR_ID YOZ_Hole_WriteOnceStage(UINT32 total) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(YOZ_FLASH_MSG_ROMHOLE, total);
+    ENUM_ERR_ID result = YOZ_FlashItemList_CAF_Check(system);
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_CalculateSize();
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Erase();
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Write(system);
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Verify(system);
+    return result;
+}
+
+ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
+    UINT8* map = YOZ_Hole_DoItList();
+    if (map == nullptr) return eEID_MEM_ALLOC;
+    UINT8 secure = YOZ_GetSecureFlashStatus();
+    bool matched = true;
+    if (secure) {
+        ENUM_ERR_ID merged = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
+        if (merged != eEID_NO_ERROR) return merged;
+    } else {
+        matched = RP_MergeRHList(m.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList) != 0;
+    }
+    ENUM_ERR_ID result = eEID_NO_ERROR;
+    UINT32& total = *m.Proc->AllBlockSize;
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (matched) {
+        if (system == nullptr) return eEID_MEM_ALLOC;
+        ENUM_ERR_ID copied =
+            RHP_FileRHToFlashBuff(system, YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize, YOZ_SysRHRECList, chosen);
+        if (copied != eEID_NO_ERROR) return copied;
+        total = chosen == nullptr ? RHF_Proc_MakeDoItList(map) : RHN_Proc_MakeDoItList(map, chosen);
+        if (chosen != nullptr && total == 0) return eEID_ROMHOLE_NOT_EXIST;
+    } else {
+        result = eEID_NOT_MATCH_NCB;
+    }
+    if (secure) {
+        m.Slots->FlashFunc = m.SecureFlashFunc;
+    } else if (YOZ_bCAFFlag) {
+        // The by-number form compares the image; the image and the system
+        // copy agree on every byte of a marked block the hole does not hold.
+        UINT8* compared = chosen == nullptr ? system : YOZ_RomFile_GetBuffer();
+        YOZ_SetFlashMsg(chosen == nullptr ? YOZ_FLASH_MSG_ROMHOLE : YOZ_FLASH_MSG_NCB, total);
+        total = RP_MakeCAFDoItList(m.Proc, compared, map, total);
+    }
+    return result;
+}
+
+// The volume's own modules first, unless its option was given (then they ran
+// already); then the session for the volume.
+static ENUM_ERR_ID SecureVolume(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy, UINT8 given,
+                                UINT32 openId, UINT32 flashId, UINT8 policyByte, FLASH_BLOCK_TYPE area) {
+    if (!given && m.Items != nullptr && *m.Items != nullptr) {
+        TKXQueueItemList& items = **m.Items;
+        for (unsigned long i = 0; i < items.size(); ++i) {
+            TKX_QUEUE_ITEM* item = items[i];
+            if (item->ModuleId == openId || item->ModuleId == flashId) item->ExecutionActionFunction(items);
+        }
+    }
+    if (!(policy.Policy[policyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
+    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, area, nullptr, YOZ_SecureFileSize);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m) {
+    FLASH_POLICY_INFO_BLOCK policy;
+    memset(&policy, 0, sizeof(policy));
+    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
+    UINT32 blocks = BlockCount();
+    UINT8* saved = AllocMem(blocks != 0 ? blocks : 1);
+    if (saved == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_pFlashMap != nullptr) memcpy(saved, YOZ_pFlashMap, blocks);
+    ENUM_ERR_ID result = eEID_NO_ERROR;
+    if (*m.BootEnable)
+        result = SecureVolume(m, policy, YOZ_GetBCmdIsEnable(), eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH, 1,
+                              FLASH_BLOCK_BOOT);
+    if (result == eEID_NO_ERROR && *m.MainEnable)
+        result = SecureVolume(m, policy, YOZ_GetPCmdIsEnable(), eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH, 0,
+                              FLASH_BLOCK_MAIN);
+    // The volume modules rebuilt the list for their regions: the holes' marks come back.
+    if (YOZ_pFlashMap != nullptr) memcpy(YOZ_pFlashMap, saved, blocks);
+    FreeMem(saved);
+    if (result != eEID_NO_ERROR) return result;
+    if (!FLASH_LoadFwImage(YOZ_pSecureFileBuff, YOZ_SecureFileSize, 0, LoadProgress))
+        return eEID_SECURE_FLASH_LOAD_IMAGE;
+    if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
+    UINT32& total = *m.Proc->AllBlockSize;
+    if (YOZ_bCAFFlag && YOZ_pFlashMap != nullptr && YOZ_SysRom_GetBuffer() != nullptr) {
+        YOZ_SetFlashMsg(YOZ_FLASH_MSG_NCB, total);
+        total = RP_MakeCAFDoItList(m.Proc, YOZ_SysRom_GetBuffer(), YOZ_pFlashMap, total);
+    }
+    // The firmware writes the image; the progress lines only end.
+    YOZ_SetFlashMsg(YOZ_FLASH_MSG_ROMHOLE, total);
+    if (total != 0) {
+        YOZ_CallBack_Erase(YOZ_PROGRESS_CLOSE, 0, 0);
+        YOZ_CallBack_Update(YOZ_PROGRESS_CLOSE, 0, 0);
+        YOZ_CallBack_Verify(YOZ_PROGRESS_CLOSE, 0, 0);
+    }
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* prefix, EFI_GUID* guid,
+                               char** fileWord) {
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        const char* value = IdentifyArgPrefix(args[i]->text, prefix);
+        if (value == nullptr || *value == '\0') continue;
+        if (args.size() <= 2) return eEID_COMMAND_LINE;
+        item->Enabled = 1;
+        args[i]->claimed = 1;
+        args[1]->claimed = 1;
+        char text[64] = {0};
+        TKX_BoundedCopy(text, value, sizeof(text) - 1);
+        *guid = YOZ_Conv_StrtoGUID(text);
+        *fileWord = args[1]->text;
+        if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
+    }
+    return eEID_NO_ERROR;
+}
+
+void YOZ_Hole_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
+                   const char* const* lines, UINT32 count) {
+    if (!YOZ_ModeTakesPart(item.ModeMask) || pass != 0) return;
+    char column[64] = {0};
+    UINT32 used = TKX_BoundedCopy(column, word, sizeof(column) - 1);
+    StrToUpper(column);
+    TKX_BoundedCopy(column + used, suffix, sizeof(column) - 1 - used);
+    for (UINT32 k = 0; k < count; ++k) WriteOut(lines[k], 11, k == 0 ? column : "");
+    YOZ_CheckGlobalLineCont(count);
+}

@@ -1,0 +1,238 @@
+// The ROM-hole commands end to end: "/L" rewrites every hole from the image,
+// "/L" with a number the chosen ones, "/HOLE:" one hole from a hole file and
+// "/HOLEOUT:" saves one to a file; every other byte of the flash stays.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "SampleUpdate.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// The GUID as the command line gives it: 32 hex digits, fields as numbers.
+std::string GuidArg(const romimg::Guid& g) {
+    char text[40];
+    snprintf(text, sizeof(text), "%08X%04X%04X", romimg::Get32(Bytes(g.b, g.b + 4), 0),
+             romimg::Get16(Bytes(g.b + 4, g.b + 6), 0), romimg::Get16(Bytes(g.b + 6, g.b + 8), 0));
+    std::string arg = text;
+    for (int i = 8; i < 16; ++i) {
+        snprintf(text, sizeof(text), "%02X", g.b[i]);
+        arg += text;
+    }
+    return arg;
+}
+
+const std::string kChecksums = " - FFS checksums ......... ok\n";
+
+std::string Head() { return e2e::PlainBanner() + e2e::FlashRead(); }
+
+// Erase, write and verify of the one main block that holds the holes.
+std::string HoleBlockPasses() { return e2e::Passes("RomHole", {romimg::kSampleMain}); }
+
+class RomHole : public E2eWidth {
+protected:
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    e2e::Machine Machine(const Bytes& flash, const std::vector<std::string>& sets = {}) {
+        return e2e::MakeMachine(Str(flash), romimg::BlockSpec(romimg::SampleBlocks()), sets);
+    }
+    std::string Put(const e2e::Machine& m, const std::string& name, const Bytes& bytes) {
+        romimg::WriteBytes(m.File(name), bytes);
+        return name;
+    }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args, const std::string& input = "") {
+        return e2e::RunProgram(Width(), m, args, input);
+    }
+    // The test build whose configuration module passes the firmware's hole choice on.
+    e2e::RunResult RunCfg(const e2e::Machine& m, const std::vector<std::string>& args) {
+        return e2e::RunTestBuild(Width(), YOZ_CFGBUILD64, YOZ_CFGBUILD32, m, args);
+    }
+    Bytes Flash(const e2e::Machine& m) { return Read(m.File("flash.bin")); }
+    static Bytes Read(const std::string& path) {
+        std::string f = e2e::ReadFile(path);
+        return Bytes(f.begin(), f.end());
+    }
+    static Bytes Range(const Bytes& b, uint32_t at, uint32_t size) { return Bytes(b.begin() + at, b.begin() + at + size); }
+    static Bytes Payload(const Bytes& b, const romimg::FileAt& f) { return Range(b, f.offset + 24, f.size - 24); }
+    // `flash` with the bytes of `files` taken from `from`.
+    static Bytes With(Bytes flash, const Bytes& from, const std::vector<romimg::FileAt>& files) {
+        for (const romimg::FileAt& f : files)
+            std::copy(from.begin() + f.offset, from.begin() + f.offset + f.size, flash.begin() + f.offset);
+        return flash;
+    }
+    // SMI trace lines that hold `needle` (and `also`).
+    size_t Smi(const e2e::Machine& m, const std::string& needle, const std::string& also = "") {
+        size_t n = 0;
+        for (const std::string& line : e2e::TraceOfKind(m, "smi"))
+            n += line.find(needle) != std::string::npos && line.find(also) != std::string::npos;
+        return n;
+    }
+    // A system whose hole 1 is blank (never programmed).
+    romimg::Rom BlankHoleSystem() {
+        romimg::Rom r = u.system;
+        for (uint32_t i = 24; i < u.hole1.size; ++i) r.bytes[u.hole1.offset + i] = 0xFF;
+        return r;
+    }
+};
+
+TEST_P(RomHole, SlashLRewritesEveryHoleFromTheImageAndNothingElse) {
+    e2e::Machine m = Machine(u.system.bytes);
+    e2e::RunResult r = Run(m, {Put(m, "new.rom", u.image.bytes), "/L"});
+    EXPECT_EQ(r.out, Head() + kChecksums + HoleBlockPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), With(u.system.bytes, u.image.bytes, {u.hole0, u.hole1}));
+    EXPECT_EQ(Smi(m, "cmd=0x22"), 1u);
+    EXPECT_EQ(Smi(m, "cmd=0x22", "addr=0x00020000"), 1u);
+}
+
+TEST_P(RomHole, SecureSlashLHasTheMainBiosModulesFlashTheVolumeThatHoldsTheHoles) {
+    e2e::Machine m = Machine(u.system.bytes, {"secure_flash=1"});
+    e2e::RunResult r = Run(m, {Put(m, "new.cap", romimg::SignedCapsule(u.image.bytes, 0x40)), "/L"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string done = " done                \n";
+    const std::string tail = " Erasing RomHole Block ......." + done + " Updating RomHole Block ......" + done +
+                             " Verifying RomHole Block ....." + done;
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << "the hole stage only ends its progress lines";
+    EXPECT_EQ(Smi(m, "cmd=0x22"), 12u) << "the main-BIOS modules flashed the main volume";
+    std::vector<std::string> sessions;
+    for (const std::string& l : e2e::TraceOfKind(m, "smi"))
+        if (l.find("sub=0x08") != std::string::npos) sessions.push_back(l);
+    EXPECT_EQ(sessions.size(), 1u) << "the session opens once in a run";
+}
+
+TEST_P(RomHole, SlashLWithANumberTakesTheChosenHolesFromTheImage) {
+    // No configuration module: the number is checked, nothing is chosen.
+    e2e::Machine plain = Machine(u.system.bytes);
+    e2e::RunResult unchosen = Run(plain, {Put(plain, "new.rom", u.image.bytes), "/l1"});
+    EXPECT_EQ(unchosen.out, Head() + kChecksums);
+    EXPECT_EQ(unchosen.status, 0);
+    EXPECT_EQ(Smi(plain, "cmd=0x22"), 0u);
+
+    // The firmware keeps the command line's choice.
+    e2e::Machine m = Machine(u.system.bytes);
+    e2e::RunResult r = RunCfg(m, {Put(m, "new.rom", u.image.bytes), "/l1"});
+    EXPECT_EQ(r.out, Head() + kChecksums + HoleBlockPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), With(u.system.bytes, u.image.bytes, {u.hole1}));
+
+    // Its answer 0x0002 ^ 0x0003 chooses hole 0 instead.
+    e2e::Machine other = Machine(u.system.bytes, {"cfg_answer=masks", "cfg_enable=0", "cfg_l=0x0002,0x0003"});
+    EXPECT_EQ(RunCfg(other, {Put(other, "new.rom", u.image.bytes), "/L1"}).status, 0);
+    EXPECT_EQ(Flash(other), With(u.system.bytes, u.image.bytes, {u.hole0}));
+}
+
+TEST_P(RomHole, SlashLWithANumberWritesAHoleFileIntoTheChosenBlankHole) {
+    romimg::Rom system = BlankHoleSystem();
+    e2e::Machine m = Machine(system.bytes);
+    Bytes data = romimg::Pattern(u.hole1.size - 24, 0x78);
+    // The compare reads the system copy: the file holds one hole only.
+    e2e::RunResult r = RunCfg(m, {Put(m, "hole.bin", data), "/L1", "/caf"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    ASSERT_GE(r.out.size(), HoleBlockPasses().size());
+    EXPECT_EQ(r.out.substr(r.out.size() - HoleBlockPasses().size()), HoleBlockPasses());
+    Bytes expected = system.bytes;
+    std::copy(data.begin(), data.end(), expected.begin() + u.hole1.offset + 24);
+    EXPECT_EQ(Flash(m), expected);
+
+    data.push_back(0);
+    e2e::RunResult big = RunCfg(m, {Put(m, "hole.bin", data), "/L1"});
+    EXPECT_EQ(big.status, 0xBE);
+    EXPECT_EQ(Flash(m), expected);
+}
+
+TEST_P(RomHole, SlashLRefusesASystemWithoutHolesAndBadHoleNumbers) {
+    romimg::SampleSpec spec;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec())};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom bare = romimg::SampleRom(spec);
+    e2e::Machine m = Machine(bare.bytes);
+    std::string image = Put(m, "new.rom", u.image.bytes);
+    e2e::RunResult none = Run(m, {image, "/L"});
+    EXPECT_EQ(none.out, Head() + kChecksums + "b - Error: Rom Hole not exist.\n");
+    EXPECT_EQ(none.status, 0x0B);
+
+    e2e::RunResult sixteen = Run(m, {image, "/L16"});
+    EXPECT_EQ(sixteen.status, 0xBD);
+    EXPECT_NE(sixteen.out.find("bd - Error: Requested Rom Hole not available in ROM file.\n"), std::string::npos);
+    e2e::RunResult suffix = Run(m, {image, "/L1X"});
+    EXPECT_EQ(suffix.out, e2e::UnknownWordListing(Width(), "/L1X"));
+    EXPECT_EQ(suffix.status, 1);
+    EXPECT_EQ(Smi(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Flash(m), bare.bytes);
+}
+
+TEST_P(RomHole, HoleOutSavesTheHolePayloadAndAsksBeforeReplacing) {
+    e2e::Machine m = Machine(u.system.bytes);
+    std::string guid = GuidArg(romimg::RomHoleGuid(1));
+    e2e::RunResult saved = Run(m, {"hole1.bin", "/HOLEOUT:" + guid});
+    EXPECT_EQ(saved.out, Head() + " Saving current Rom Hole into file: hole1.bin\n"
+                                  " Saveing RomHole Block ....... done                \n");
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.hole1));
+
+    // The SLP key is found among the SLP records; "n" keeps the old file.
+    e2e::RunResult kept = Run(m, {"hole1.bin", "/holeout:" + GuidArg(romimg::kSlpKey)}, "n");
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_NE(kept.out.find(" hole1.bin already exists.\n"), std::string::npos) << kept.out;
+    EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.hole1));
+    e2e::RunResult replaced = Run(m, {"hole1.bin", "/HOLEOUT:" + GuidArg(romimg::kSlpKey)}, "y");
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.slpKey));
+
+    e2e::RunResult absent = Run(m, {"other.bin", "/HOLEOUT:" + GuidArg(romimg::RomHoleGuid(7))});
+    EXPECT_EQ(absent.status, 0x14);
+    EXPECT_NE(absent.out.find("14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n"),
+              std::string::npos);
+    EXPECT_FALSE(Read(m.File("other.bin")).size());
+    EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
+}
+
+TEST_P(RomHole, HoleWritesAFileIntoABlankHole) {
+    romimg::Rom system = BlankHoleSystem();
+    e2e::Machine m = Machine(system.bytes);
+    Bytes data = romimg::Pattern(u.hole1.size - 24, 0x77);
+    e2e::RunResult r = Run(m, {Put(m, "hole.bin", data), "/HOLE:" + GuidArg(romimg::RomHoleGuid(1))});
+    EXPECT_EQ(r.out, Head() + HoleBlockPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes expected = system.bytes;
+    std::copy(data.begin(), data.end(), expected.begin() + u.hole1.offset + 24);
+    EXPECT_EQ(Flash(m), expected);
+    EXPECT_EQ(Smi(m, "cmd=0x22"), 1u);
+}
+
+TEST_P(RomHole, HoleRefusals) {
+    romimg::Rom system = BlankHoleSystem();
+    e2e::Machine m = Machine(system.bytes);
+    std::string hole1 = "/HOLE:" + GuidArg(romimg::RomHoleGuid(1));
+    struct Case {
+        Bytes file;
+        std::string option;
+        int status;
+        std::string error;
+    } cases[] = {
+        {Bytes(u.hole1.size - 23, 0x11), hole1, 0xBE,
+         "be - Error: Rom Hole's in ROM image file do not match those in the system.\n"},
+        {Bytes(0x20, 0x11), "/HOLE:" + GuidArg(romimg::RomHoleGuid(0)), 0x4A,
+         "4a - Error: Platform data is not empty, And data address is not Alignment Block Address.\n"},
+        {Bytes(0x20, 0x11), "/HOLE:" + GuidArg(romimg::RomHoleGuid(9)), 0x0A, "a - Error: Unable to update ROM hole\n"},
+        {u.image.bytes, hole1, 0x09, "9 - Error: Size of ROM file does not match the size of system ROM.\n"},
+    };
+    for (const Case& c : cases) {
+        e2e::RunResult r = Run(m, {Put(m, "hole.bin", c.file), c.option});
+        EXPECT_EQ(r.out, Head() + c.error) << c.option;
+        EXPECT_EQ(r.status, c.status) << c.option;
+    }
+    EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
+    EXPECT_EQ(Flash(m), system.bytes);
+}
+
+}  // namespace
+
+YOZ_E2E_BOTH_WIDTHS(RomHole);

@@ -1,0 +1,110 @@
+// The shared implementation of the ROM-hole processors: the secure-flash
+// merge, the copy of image holes into the system ROM copy, the hole do-it
+// list, the search by GUID and the payload bounds of a record.
+#include <cstring>
+#include "RomScan.h"
+#include "TKXPhysMem.h"
+#include "YozFlash.h"
+#include "YozHoleProc.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+static bool SameGuid(const EFI_GUID& a, const EFI_GUID& b) { return memcmp(&a, &b, sizeof(EFI_GUID)) == 0; }
+
+UINT8 RHP_IsSlpGuid(const EFI_GUID* guid) {
+    return memcmp(guid, kGuidSlpKey, sizeof(EFI_GUID)) == 0 || memcmp(guid, kGuidSlpMarker, sizeof(EFI_GUID)) == 0;
+}
+
+bool RHP_PayloadRoom(const _ROMHOLEREC* record, UINT32 headers, UINT32* room) {
+    if (record == nullptr || record->Size < headers || !YOZ_RangeInside(record->RomOffset, record->Size, gRomSize))
+        return false;
+    *room = record->Size - headers;
+    return true;
+}
+
+ENUM_ERR_ID RHP_SecureMergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file, UINT8 layoutGuard) {
+    // The whole BIOS goes anyway.
+    if (YOZ_GetPBNCmdIsEnable()) return eEID_NO_ERROR;
+    if (layoutGuard && (YOZ_GetMLAP_APL_isExist() || YOZ_GetMLAP_FTF_isExist()) && YOZ_GetPCmdIsEnable() &&
+        YOZ_GetNCmdIsEnable())
+        return eEID_NO_ERROR;
+    UINT32 n = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
+    for (UINT32 i = 0; i < n; ++i) {
+        if (!SameGuid(system[i].Guid, file[i].Guid) || system[i].Size != file[i].Size)
+            return eEID_INVALID_HOLE_LAYOUT;
+        // Read from where the image holds the hole, also when it moved.
+        system[i].FileOffset = file[i].RomOffset;
+    }
+    return eEID_NO_ERROR;
+}
+
+bool RHP_AddHoleItem(const _ROMHOLEREC& hole) {
+    _FLASHITEM* item = reinterpret_cast<_FLASHITEM*>(AllocMem(sizeof(_FLASHITEM)));
+    if (item == nullptr) return false;
+    item->FlashAddr = hole.RomOffset;
+    item->ItemSize = hole.Size;
+    item->WriteOnce = 1;
+    item->HasFfsHeader = 1;
+    item->CafEnabled = YOZ_bCAFFlag;
+    YOZ_FlashItemList_Add(item);
+    return true;
+}
+
+ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system,
+                                  const UINT8* chosen) {
+    if (destination == nullptr || source == nullptr) return eEID_MEM_MGR_INIT;
+    UINT32 n = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
+    for (UINT32 i = 0; i < n; ++i) {
+        if (chosen != nullptr && !chosen[i]) continue;
+        const _ROMHOLEREC& h = system[i];
+        // A region flashed in this run already holds the image's layout.
+        UINT32 target = h.RomOffset;
+        if (h.FileOffset != h.RomOffset && (YOZ_GetBCmdIsEnable() || YOZ_GetPCmdIsEnable())) target = h.FileOffset;
+        if (!YOZ_RangeInside(h.FileOffset, h.Size, size) || !YOZ_RangeInside(target, h.Size, gRomSize) ||
+            !YOZ_RangeInside(h.RomOffset, h.Size, gRomSize))
+            return eEID_NOT_MATCH_HOLE;
+        if (!RHP_AddHoleItem(h)) return eEID_MEM_ALLOC;
+        memmove(destination + target, source + h.FileOffset, h.Size);
+    }
+    return eEID_NO_ERROR;
+}
+
+UINT32 RHP_MakeDoItList(UINT8* map, const _ROMHOLEREC* holes, UINT32 count, const UINT8* chosen,
+                        const _ROMHOLEREC* sizes, UINT8* bootEnable, UINT8* mainEnable) {
+    if (bootEnable != nullptr) *bootEnable = 0;
+    if (mainEnable != nullptr) *mainEnable = 0;
+    UINT32 blocks = gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0;
+    for (UINT32 b = 0; b < blocks; ++b) map[b] = 0;
+    if (chosen != nullptr && sizes != nullptr) {
+        for (UINT32 i = 0; i < count; ++i)
+            if (chosen[i] && sizes[i].Size == 0) return 0;  // a chosen hole that is not there
+    }
+    UINT32 total = 0;
+    for (UINT32 b = 0; b < blocks; ++b) {
+        sBlockInfo& block = gpFlashInfo->Blocks[b];
+        for (UINT32 i = 0; i < count && map[b] == 0; ++i) {
+            if ((chosen != nullptr && !chosen[i]) || holes[i].Size == 0) continue;
+            if (!RP_CheckFlashAddr(&block, &holes[i])) continue;
+            map[b] = 1;
+            total += block.BlockSize;
+            if (block.Type == YOZ_BLOCK_BOOT && bootEnable != nullptr) *bootEnable = 1;
+            if (block.Type == YOZ_BLOCK_MAIN && mainEnable != nullptr) *mainEnable = 1;
+        }
+    }
+    return total;
+}
+
+_ROMHOLEREC* RHP_FindHole(const EFI_GUID* guid, _ROMHOLEREC* list, UINT32 n, UINT8* twice) {
+    _ROMHOLEREC* first = nullptr;
+    for (UINT32 i = 0; i < n; ++i) {
+        if (list[i].Size == 0 || !SameGuid(list[i].Guid, *guid)) continue;
+        if (first == nullptr) {
+            first = &list[i];
+        } else if (twice != nullptr) {
+            *twice = 1;
+            return nullptr;
+        }
+    }
+    return first;
+}
