@@ -131,26 +131,11 @@ ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const ch
     for (unsigned long i = 1; i < args.size(); ++i) {
         const char* value = IdentifyArgPrefix(args[i]->text, prefix);
         if (value == nullptr || *value == '\0') continue;
-        if (args.size() <= 2) return eEID_COMMAND_LINE;
-        item->Enabled = 1;
-        args[i]->claimed = 1;
-        args[1]->claimed = 1;
+        if (YOZ_ClaimOptionWord(item, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
         char text[64] = {0};
         TKX_BoundedCopy(text, value, sizeof(text) - 1);
         *guid = YOZ_Conv_StrtoGUID(text);
         *fileWord = args[1]->text;
-        if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
     }
     return eEID_NO_ERROR;
-}
-
-void YOZ_Hole_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
-                   const char* const* lines, UINT32 count) {
-    if (!YOZ_ModeTakesPart(item.ModeMask) || pass != 0) return;
-    char column[64] = {0};
-    UINT32 used = TKX_BoundedCopy(column, word, sizeof(column) - 1);
-    StrToUpper(column);
-    TKX_BoundedCopy(column + used, suffix, sizeof(column) - 1 - used);
-    for (UINT32 k = 0; k < count; ++k) WriteOut(lines[k], 11, k == 0 ? column : "");
-    YOZ_CheckGlobalLineCont(count);
 }

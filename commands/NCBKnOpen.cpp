@@ -2,7 +2,6 @@
 // non-critical blocks command. The parse notes the numbers; the firmware's
 // selection record then decides which blocks are flashed. A file smaller
 // than the flash part is taken as non-critical block data only.
-#include <cstdlib>
 #include <cstring>
 #include "TKXString.h"
 #include "YozGlobal.h"
@@ -33,8 +32,6 @@ static ENUM_ERR_ID NBNO_CheckRomFunc(INT16 sizeStatus) {
 static ENUM_ERR_ID NBNO_CheckBlockFunc() { return YOZ_NcbOpen_HaveNcb(); }
 static ENUM_ERR_ID NBNO_FlashFunc() { return YOZ_RegionOpen_Arm(kOpen); }
 
-static bool DigitOrEnd(char c) { return c == '\0' || (c >= '0' && c <= '9'); }
-
 static ENUM_ERR_ID NCBKnOpenParse(TKXArgvList& args, TKX_QUEUE_ITEM*) {
     NBN_FuncVar_Init();
     s_Item.Enabled = 0;
@@ -44,13 +41,10 @@ static ENUM_ERR_ID NCBKnOpenParse(TKXArgvList& args, TKX_QUEUE_ITEM*) {
         const char* number = IdentifyArgPrefix(args[i]->text, "/K");
         if (number == nullptr || number[0] == '\0') continue;
         if (args.size() <= 2) return eEID_COMMAND_LINE;
-        char field[4] = {0};
-        TKX_BoundedCopy(field, number, 3);
-        if (!DigitOrEnd(field[0]) || !DigitOrEnd(field[1])) continue;
+        int n = YOZ_RegionNumberWord(number);
+        if (n == -1) continue;
         YOZ_RegionOpen_Claim(kOpen, args, i);
         // A number longer than the field names no block.
-        if (strlen(number) > 3) return eEID_INVALID_NCB;
-        int n = atoi(field);
         if (n < 0 || n >= YOZ_MAX_NCB) return eEID_INVALID_NCB;
         gNBN_InputKnList[n] = 1;
     }

@@ -66,7 +66,7 @@ static ENUM_ERR_ID RHFullFlashExecute(TKXQueueItemList& items) {
 
 static void RHFullFlashHelp(UINT8 pass) {
     static const char* const kLines[] = {"|%*s - Program all ROM Holes.                                       |\n"};
-    YOZ_Hole_Help(RHFullFlashQueueItem, pass, "/L", "", kLines, 1);
+    YOZ_OptionHelp(RHFullFlashQueueItem, pass, "/L", "", kLines, 1);
 }
 
 ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList& items) {

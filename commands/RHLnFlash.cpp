@@ -86,17 +86,6 @@ static ENUM_ERR_ID RHNF_ProcSigleFlashBuffFunc() {
 static ENUM_ERR_ID RHNF_FlashFunc() { return YOZ_Hole_FlashStage(gRHNF_AllBlockSize); }
 static ENUM_ERR_ID RHNF_SecureFlashFunc() { return YOZ_Hole_SecureFlash(kModule); }
 
-// The number after "/L": decimal digits only (else the word is not this
-// option); 0 to 15, else the parse ends with 0xBD.
-static bool HoleNumber(const char* digits, UINT32* value) {
-    *value = 0;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        if (*value <= YOZ_MAX_ROMHOLE) *value = *value * 10 + static_cast<UINT32>(*p - '0');
-    }
-    return true;
-}
-
 static ENUM_ERR_ID RHLnFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     RHN_FuncVar_Init();
     self->Enabled = 0;
@@ -104,15 +93,13 @@ static ENUM_ERR_ID RHLnFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     memset(gRHN_InputLnList, 0, sizeof(gRHN_InputLnList));
     gRHN_LnNum = 0;
     for (unsigned long i = 1; i < args.size(); ++i) {
-        const char* digits = IdentifyArgPrefix(args[i]->text, "/L");
-        UINT32 n = 0;
-        if (digits == nullptr || *digits == '\0' || !HoleNumber(digits, &n)) continue;
+        const char* number = IdentifyArgPrefix(args[i]->text, "/L");
+        if (number == nullptr || number[0] == '\0') continue;
         if (args.size() <= 2) return eEID_COMMAND_LINE;
-        self->Enabled = 1;
-        args[i]->claimed = 1;
-        args[1]->claimed = 1;
-        if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
-        if (n >= YOZ_MAX_ROMHOLE) return eEID_INVALID_HOLE;
+        int n = YOZ_RegionNumberWord(number);
+        if (n == -1) continue;
+        YOZ_ClaimOptionWord(self, args, i);
+        if (n < 0 || n >= YOZ_MAX_ROMHOLE) return eEID_INVALID_HOLE;
         if (!gRHN_InputLnList[n]) ++gRHN_LnNum;
         gRHN_InputLnList[n] = 1;
     }
@@ -130,7 +117,7 @@ static ENUM_ERR_ID RHLnFlashExecute(TKXQueueItemList& items) {
 
 static void RHLnFlashHelp(UINT8 pass) {
     static const char* const kLines[] = {"|%*s - Program n'th ROM Hole only(n=0-15).                          |\n"};
-    YOZ_Hole_Help(RHLnFlashQueueItem, pass, "/L", "n", kLines, 1);
+    YOZ_OptionHelp(RHLnFlashQueueItem, pass, "/L", "n", kLines, 1);
 }
 
 ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList& items) {

@@ -1,5 +1,6 @@
 // The stage runner and the open and flash halves shared by every region
 // command module.
+#include <cstdlib>
 #include <cstring>
 #include "SecureFlash.h"
 #include "TKXPhysMem.h"
@@ -62,12 +63,26 @@ ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, co
 }
 
 ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i) {
+    return YOZ_ClaimOptionWord(r.Item, args, i);
+}
+
+ENUM_ERR_ID YOZ_ClaimOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, unsigned long i) {
     if (args.size() <= 2) return eEID_COMMAND_LINE;
-    r.Item->Enabled = 1;
+    item->Enabled = 1;
     args[i]->claimed = 1;
     args[1]->claimed = 1;
     if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
     return eEID_NO_ERROR;
+}
+
+static bool DigitOrEnd(char c) { return c == '\0' || (c >= '0' && c <= '9'); }
+
+int YOZ_RegionNumberWord(const char* number) {
+    char field[4] = {0};
+    TKX_BoundedCopy(field, number, 3);
+    if (!DigitOrEnd(field[0]) || !DigitOrEnd(field[1])) return -1;
+    if (strlen(number) > 3) return -2;
+    return atoi(field);
 }
 
 ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r) {
@@ -102,13 +117,18 @@ ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus) {
 
 void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format,
                          const char* suffix) {
-    if (!YOZ_ModeTakesPart(r.Item->ModeMask) || pass != 0) return;
-    char upper[64] = {0};
-    UINT32 length = TKX_BoundedCopy(upper, word, sizeof(upper) - 1);
-    StrToUpper(upper);
-    TKX_BoundedCopy(upper + length, suffix, sizeof(upper) - 1 - length);
-    WriteOut(format, 11, upper);
-    YOZ_CheckGlobalLineCont(1);
+    YOZ_OptionHelp(*r.Item, pass, word, suffix, &format, 1);
+}
+
+void YOZ_OptionHelp(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
+                    const char* const* lines, UINT32 count) {
+    if (!YOZ_ModeTakesPart(item.ModeMask) || pass != 0) return;
+    char column[64] = {0};
+    UINT32 length = TKX_BoundedCopy(column, word, sizeof(column) - 1);
+    StrToUpper(column);
+    TKX_BoundedCopy(column + length, suffix, sizeof(column) - 1 - length);
+    for (UINT32 k = 0; k < count; ++k) WriteOut(lines[k], 11, k == 0 ? column : "");
+    YOZ_CheckGlobalLineCont(count);
 }
 
 // ---- Flash half ----

@@ -86,7 +86,7 @@ static void RomHoleFlashHelp(UINT8 pass) {
         "|%*s - Update specific ROM Hole according to RomHole GUID.          |\n",
         "|%*s   NewRomHole1.BIN /HOLE:GUID                                   |\n",
     };
-    YOZ_Hole_Help(RomHoleFlashQueueItem, pass, "/HOLE:", "", kLines, 2);
+    YOZ_OptionHelp(RomHoleFlashQueueItem, pass, "/HOLE:", "", kLines, 2);
 }
 
 ENUM_ERR_ID RegisterRomHoleFlashQueueItem(TKXQueueItemList& items) {

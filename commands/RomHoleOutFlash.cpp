@@ -71,7 +71,7 @@ static void RomHoleOutFlashHelp(UINT8 pass) {
         "|%*s - Save specific ROM Hole according to RomHole GUID.            |\n",
         "|%*s   NewRomHole1.BIN /HOLEOUT:GUID                                |\n",
     };
-    YOZ_Hole_Help(RomHoleOutFlashQueueItem, pass, "/HOLEOUT:", "", kLines, 2);
+    YOZ_OptionHelp(RomHoleOutFlashQueueItem, pass, "/HOLEOUT:", "", kLines, 2);
 }
 
 ENUM_ERR_ID RegisterRomHoleOutFlashQueueItem(TKXQueueItemList& items) {

@@ -34,8 +34,3 @@ UINT8* YOZ_Hole_DoItList();
 // counts. 0x01 when no file word is given.
 ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* prefix, EFI_GUID* guid,
                                char** fileWord);
-// Help of a hole option (options pass only): `lines` formats, the first
-// with the upper-cased option word and `suffix`, the others with an empty
-// option column.
-void YOZ_Hole_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
-                   const char* const* lines, UINT32 count);

@@ -42,6 +42,13 @@ ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, co
 // Claims option word i and word 1 (the ROM file, named unless one is set)
 // and enables the module; 1 when the command line holds no ROM file word.
 ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i);
+// The same for any module's item.
+ENUM_ERR_ID YOZ_ClaimOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, unsigned long i);
+// The number of a "/K" or "/L" number word, from the text after the
+// prefix: -1 when the word is not one (each of the first two characters is
+// a digit or the end), -2 when more than three characters follow; else the
+// decimal value.
+int YOZ_RegionNumberWord(const char* number);
 ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r);
@@ -51,6 +58,11 @@ ENUM_ERR_ID YOZ_SecureFlashFileCheck();
 // The option's help line: the word upper-cased (then `suffix` as it is) in 11 columns.
 void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word, const char* format,
                          const char* suffix = "");
+// Help of an option (options pass only): `count` line formats, the first
+// with the upper-cased option word and `suffix`, the others with an empty
+// option column.
+void YOZ_OptionHelp(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
+                    const char* const* lines, UINT32 count);
 
 // When the flash half carries the system's OEM activation key into the image.
 enum YOZ_OAKEY_RULE : UINT8 {
