@@ -41,5 +41,4 @@ std::string UsageListing(int width, unsigned mode = kModeNormal, bool oemVersion
 std::string UnknownWordListing(int width, const std::string& word, unsigned mode = kModeNormal);
 std::string WithoutPagerPauses(std::string text);
 
-
 }  // namespace e2e
