@@ -58,6 +58,7 @@ ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size
     for (UINT32 i = 0; i < n; ++i) {
         if (chosen != nullptr && !chosen[i]) continue;
         const _ROMHOLEREC& h = system[i];
+        if (h.Size == 0) continue;  // no hole of the system at this place
         // A region flashed in this run already holds the image's layout.
         UINT32 target = h.RomOffset;
         if (h.FileOffset != h.RomOffset && (YOZ_GetBCmdIsEnable() || YOZ_GetPCmdIsEnable())) target = h.FileOffset;

@@ -207,6 +207,28 @@ TEST_P(RomHole, HoleWritesAFileIntoABlankHole) {
     EXPECT_EQ(Smi(m, "cmd=0x22"), 1u);
 }
 
+TEST_P(RomHole, SecureHoleIsWrittenOnceWithoutAnyErase) {
+    // The secure firmware's flash holds the embedded capsule file.
+    romimg::SampleSpec spec;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec()), romimg::RomHoleFile(0, 0x40),
+                      romimg::FileSpec{romimg::RomHoleGuid(1), Bytes(0x60, 0xFF)}, romimg::CapsuleFile(0x40)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom system = romimg::SampleRom(spec);
+    const romimg::FileAt& hole = system.File(romimg::RomHoleGuid(1));
+    e2e::Machine m = Machine(system.bytes, {"secure_flash=1"});
+    Bytes data = romimg::Pattern(0x60, 0x79);
+    e2e::RunResult r = Run(m, {Put(m, "hole.bin", data), "/HOLE:" + GuidArg(romimg::RomHoleGuid(1))});
+    EXPECT_EQ(r.status, 0) << r.out;
+    Bytes expected = system.bytes;
+    std::copy(data.begin(), data.end(), expected.begin() + hole.offset + 24);
+    EXPECT_EQ(Flash(m), expected);
+    char at[32];
+    snprintf(at, sizeof(at), "addr=0x%08x", hole.offset + 24);
+    EXPECT_EQ(Smi(m, "cmd=0x22"), 0u);
+    EXPECT_EQ(Smi(m, "cmd=0x23"), Smi(m, "cmd=0x23", at));
+    EXPECT_GE(Smi(m, "cmd=0x23", at), 1u);
+}
+
 TEST_P(RomHole, HoleRefusals) {
     romimg::Rom system = BlankHoleSystem();
     e2e::Machine m = Machine(system.bytes);
