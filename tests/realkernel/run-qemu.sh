@@ -44,7 +44,7 @@ efivarfs_ko=/lib/modules/$release/kernel/fs/efivarfs/efivarfs.ko
 for tool in qemu-system-x86_64 busybox cpio gzip file dash; do
     command -v "$tool" >/dev/null || missing "missing $tool"
 done
-file -L "$(command -v busybox)" | grep -q 'statically linked' || missing "busybox must be the static one (busybox-static)"
+file -L "$(command -v busybox)" | grep -q -E 'statically linked|static-pie linked' || missing "busybox must be the static one (busybox-static)"
 qemu-system-x86_64 -trace help 2>/dev/null | grep -qx apm_io_write || missing "this QEMU has no apm_io_write trace event"
 
 ovmf=/usr/share/OVMF
@@ -122,7 +122,7 @@ if ! (cd "$work/host" && timeout 100 "$program64" /makedrv "KERNEL=/lib/modules/
    ! grep -qx " - Make NUV Linux Flash driver .... ok" "$work/makedrv.out" || [ ! -s "$work/host/nuvfldrv_mod.o" ]; then
     cat "$work/makedrv.out" "$work/makedrv.err"
     echo "FAIL: /makedrv did not build the module (see $work)"
-    for pidfile in "$work"/*.pid; do [ -e "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null; done
+    for pidfile in "$work"/*.pid; do kill "$(cat "$pidfile" 2>/dev/null)" 2>/dev/null || true; done
     wait
     exit 1
 fi
