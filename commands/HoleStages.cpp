@@ -135,7 +135,7 @@ ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const ch
         char text[64] = {0};
         TKX_BoundedCopy(text, value, sizeof(text) - 1);
         *guid = YOZ_Conv_StrtoGUID(text);
-        *fileWord = args[1]->text;
+        if (fileWord != nullptr) *fileWord = args[1]->text;
     }
     return eEID_NO_ERROR;
 }

@@ -14,7 +14,6 @@ static TKX_QUEUE_ITEM RomHoleFlashQueueItem;
 static YOZ_STAGE_SLOTS s_Slots;
 static EFI_GUID gRH_InputRomHoleGUID;
 static _ROMHOLEREC* gRH_lpInputRomHoleREC = nullptr;
-static char* s_HoleFileName = nullptr;  // word 1: the file that holds the hole's data
 
 static CHECK_FUNC_ITEM RomHoleCheckFunc;
 CHECK_FUNC_ITEM* PtrRomHoleCheckFunc = nullptr;
@@ -67,7 +66,7 @@ static ENUM_ERR_ID RomHoleFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     gRH_InputRomHoleGUID = EFI_GUID{};
     gRH_lpInputRomHoleREC = nullptr;
-    ENUM_ERR_ID result = YOZ_Hole_GuidParse(self, args, "/HOLE:", &gRH_InputRomHoleGUID, &s_HoleFileName);
+    ENUM_ERR_ID result = YOZ_Hole_GuidParse(self, args, "/HOLE:", &gRH_InputRomHoleGUID, nullptr);
     if (result != eEID_NO_ERROR) return result;
     YOZ_SetHOLECmdIsEnable(&self->Enabled);
     return eEID_NO_ERROR;

@@ -166,6 +166,12 @@ TEST_P(RomHole, SlashLRefusesASystemWithoutHolesAndBadHoleNumbers) {
     EXPECT_EQ(suffix.status, 1);
     EXPECT_EQ(Smi(m, "cmd=0x22"), 0u);
     EXPECT_EQ(Flash(m), bare.bytes);
+
+    // With the whole BIOS given the image's holes come along.
+    e2e::RunResult whole = Run(m, {image, "/B", "/P", "/N", "/L"});
+    EXPECT_EQ(whole.status, 0) << whole.out;
+    EXPECT_EQ(Range(Flash(m), u.hole0.offset, u.hole1.offset + u.hole1.size - u.hole0.offset),
+              Range(u.image.bytes, u.hole0.offset, u.hole1.offset + u.hole1.size - u.hole0.offset));
 }
 
 TEST_P(RomHole, HoleOutSavesTheHolePayloadAndAsksBeforeReplacing) {
