@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +22,19 @@ extern char** environ;
 
 namespace e2e {
 
+// Directories made by this test process: each machine holds a flash and
+// the emulator's files, so thousands of runs would fill the disk.
+static std::vector<std::string>& MadeDirs() {
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+static void RemoveMadeDirs() {
+    if (getenv("YOZ_KEEP_TEMP") != nullptr) return;
+    std::error_code ignored;
+    for (const std::string& d : MadeDirs()) std::filesystem::remove_all(d, ignored);
+}
+
 std::string TempDir(const std::string& tag) {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base != nullptr ? base : "/tmp") + "/yoz-" + tag + "-XXXXXX";
@@ -30,6 +44,8 @@ std::string TempDir(const std::string& tag) {
         ADD_FAILURE() << "mkdtemp failed for " << tmpl;
         return "/nonexistent";
     }
+    if (MadeDirs().empty()) atexit(RemoveMadeDirs);
+    MadeDirs().push_back(buf.data());
     return buf.data();
 }
 

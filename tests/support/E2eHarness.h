@@ -19,7 +19,8 @@ struct RunResult {
     int status = -1;   // exit status, or 128 + signal
 };
 
-// A fresh directory for one test (removed by nothing: it lives under the build tree).
+// A fresh directory for one test, removed when the test process ends
+// (kept when YOZ_KEEP_TEMP is set).
 std::string TempDir(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
