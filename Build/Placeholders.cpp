@@ -24,8 +24,6 @@ PLACEHOLDER ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList&) { return eEID_
 PLACEHOLDER ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterGPRQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterCFGQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterFlashAllROMFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -60,7 +58,6 @@ PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_N
 PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterclnevnlogQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }

@@ -45,10 +45,8 @@ protected:
         romimg::WriteBytes(m.File(name), bytes);
         return name;
     }
-    // The test build whose configuration module passes the firmware's
-    // block choice on.
     e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
-        return e2e::RunTestBuild(Width(), YOZ_CFGBUILD64, YOZ_CFGBUILD32, m, args);
+        return e2e::RunProgram(Width(), m, args);
     }
     Bytes Flash(const e2e::Machine& m) {
         std::string f = e2e::ReadFile(m.File("flash.bin"));

@@ -178,10 +178,12 @@ TEST_P(PlatformStartup, SmiPortComesFromFadtAsfOrLegacy) {
         EXPECT_EQ(RunProgram(Width(), m, {}).status, 0);
         std::vector<std::string> smi = TraceOfKind(m, "smi");
         // (A pager pause of the usage adds the key dialogue's requests after these.)
-        ASSERT_GE(smi.size(), 2u);
+        ASSERT_GE(smi.size(), 3u);
         EXPECT_EQ(smi[0], kHoleSmi);
-        EXPECT_NE(smi[1].find("cmd=0x26 port=0xb2 ebx=0x7e000000 zokt=0x71 "), std::string::npos)
-            << "the manufacturing switch asks for its words at registration: " << smi[1];
+        EXPECT_NE(smi[1].find("cmd=0x26 port=0xb2 ebx=0x7e000000 zokt=0x00 "), std::string::npos)
+            << "the configuration module's version handshake at registration: " << smi[1];
+        EXPECT_NE(smi[2].find("cmd=0x26 port=0xb2 ebx=0x7e000000 zokt=0x71 "), std::string::npos)
+            << "the manufacturing switch asks for its words at registration: " << smi[2];
     }
 }
 

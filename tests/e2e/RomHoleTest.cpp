@@ -49,10 +49,6 @@ protected:
     e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args, const std::string& input = "") {
         return e2e::RunProgram(Width(), m, args, input);
     }
-    // The test build whose configuration module passes the firmware's hole choice on.
-    e2e::RunResult RunCfg(const e2e::Machine& m, const std::vector<std::string>& args) {
-        return e2e::RunTestBuild(Width(), YOZ_CFGBUILD64, YOZ_CFGBUILD32, m, args);
-    }
     Bytes Flash(const e2e::Machine& m) { return Read(m.File("flash.bin")); }
     static Bytes Read(const std::string& path) {
         std::string f = e2e::ReadFile(path);
@@ -108,23 +104,16 @@ TEST_P(RomHole, SecureSlashLHasTheMainBiosModulesFlashTheVolumeThatHoldsTheHoles
 }
 
 TEST_P(RomHole, SlashLWithANumberTakesTheChosenHolesFromTheImage) {
-    // No configuration module: the number is checked, nothing is chosen.
-    e2e::Machine plain = Machine(u.system.bytes);
-    e2e::RunResult unchosen = Run(plain, {Put(plain, "new.rom", u.image.bytes), "/l1"});
-    EXPECT_EQ(unchosen.out, Head() + kChecksums);
-    EXPECT_EQ(unchosen.status, 0);
-    EXPECT_EQ(Smi(plain, "cmd=0x22"), 0u);
-
     // The firmware keeps the command line's choice.
     e2e::Machine m = Machine(u.system.bytes);
-    e2e::RunResult r = RunCfg(m, {Put(m, "new.rom", u.image.bytes), "/l1"});
+    e2e::RunResult r = Run(m, {Put(m, "new.rom", u.image.bytes), "/l1"});
     EXPECT_EQ(r.out, Head() + kChecksums + HoleBlockPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Flash(m), With(u.system.bytes, u.image.bytes, {u.hole1}));
 
     // Its answer 0x0002 ^ 0x0003 chooses hole 0 instead.
     e2e::Machine other = Machine(u.system.bytes, {"cfg_answer=masks", "cfg_enable=0", "cfg_l=0x0002,0x0003"});
-    EXPECT_EQ(RunCfg(other, {Put(other, "new.rom", u.image.bytes), "/L1"}).status, 0);
+    EXPECT_EQ(Run(other, {Put(other, "new.rom", u.image.bytes), "/L1"}).status, 0);
     EXPECT_EQ(Flash(other), With(u.system.bytes, u.image.bytes, {u.hole0}));
 }
 
@@ -133,7 +122,7 @@ TEST_P(RomHole, SlashLWithANumberWritesAHoleFileIntoTheChosenBlankHole) {
     e2e::Machine m = Machine(system.bytes);
     Bytes data = romimg::Pattern(u.hole1.size - 24, 0x78);
     // The compare reads the system copy: the file holds one hole only.
-    e2e::RunResult r = RunCfg(m, {Put(m, "hole.bin", data), "/L1", "/caf"});
+    e2e::RunResult r = Run(m, {Put(m, "hole.bin", data), "/L1", "/caf"});
     EXPECT_EQ(r.status, 0) << r.out;
     ASSERT_GE(r.out.size(), HoleBlockPasses().size());
     EXPECT_EQ(r.out.substr(r.out.size() - HoleBlockPasses().size()), HoleBlockPasses());
@@ -142,7 +131,7 @@ TEST_P(RomHole, SlashLWithANumberWritesAHoleFileIntoTheChosenBlankHole) {
     EXPECT_EQ(Flash(m), expected);
 
     data.push_back(0);
-    e2e::RunResult big = RunCfg(m, {Put(m, "hole.bin", data), "/L1"});
+    e2e::RunResult big = Run(m, {Put(m, "hole.bin", data), "/L1"});
     EXPECT_EQ(big.status, 0xBE);
     EXPECT_EQ(Flash(m), expected);
 }

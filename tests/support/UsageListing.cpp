@@ -35,6 +35,8 @@ const std::vector<HelpGroup> kModuleHelp = {
               "|              NewRomHole1.BIN /HOLE:GUID                                   |\n"},
     {0x11, 0, "|         /L - Program all ROM Holes.                                       |\n"},
     {0x11, 0, "|        /Ln - Program n'th ROM Hole only(n=0-15).                          |\n"},
+    {0x11, 1, "| /CLNEVNLOG - Refer to Options: /CLNEVNLOG                                 |\n"},
+    {0x11, 0, "| /CLNEVNLOG - Clear Event Log.                                             |\n"},
 };
 
 static const unsigned kUsageMask = 0x19;
