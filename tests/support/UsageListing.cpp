@@ -16,8 +16,9 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
     {0x04, 0, "|         /Q - Silent execution                                             |\n"},
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
-    {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"
-              "|              not, if not then cancel related update.                      |\n"},
+    // "/CAF" counts each of its lines on its own: the pager may pause between them.
+    {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"},
+    {0x11, 0, "|              not, if not then cancel related update.                      |\n"},
     {0x11, 1, "|         /O - Save current ROM image to file                               |\n"},
     {0x11, 1, "|         /U - Display ROM File's ROMID                                     |\n"},
     {0x11, 1, "|         /S - Refer to Options: /S                                         |\n"},
