@@ -13,6 +13,8 @@ const char kOptionsLine[] = "| Options:                                         
 // it stands for the second options line that an OEM version text adds.
 const std::vector<HelpGroup> kModuleHelp = {
     {0x19, 0, ""},  // usage head (slot 14)
+    {0x11, 0, "|      /CMD: - Send special command to BIOS. /CMD:{xxx}                     |\n"},
+    {0x01, 0, "|   /OEMCMD: - Send special value to BIOS. /OEMCMD:xxx                      |\n"},
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
     {0x04, 0, "|         /Q - Silent execution                                             |\n"},
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
