@@ -7,6 +7,7 @@
 #include <cstring>
 #include "HuxCoreHooks.h"
 #include "TKXString.h"
+#include "YozOemCmd.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
 #include "ZoktOemCmd.h"
@@ -102,9 +103,7 @@ static void CmdBFHelp(UINT8 pass) {
 
 static ENUM_ERR_ID Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ParsingCommandFunctionT parse,
                             ExecutionActionFunctionT execute, CommandHelpT help, UINT16 orderKey) {
-    item = TKX_QUEUE_ITEM{eMID_CMD, parse, execute, help, nullptr, 0, 0, orderKey, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
-    items.push_back(&item);
-    return eEID_NO_ERROR;
+    return YOZ_RegisterStageItem(items, item, eMID_CMD, YOZ_MODE_NORMAL | YOZ_MODE_FTF, parse, execute, help, orderKey);
 }
 
 ENUM_ERR_ID RegistercmdBFQueueItem(TKXQueueItemList& items) {

@@ -99,11 +99,17 @@ static void OemBFHelp(UINT8 pass) {
     YOZ_CheckGlobalLineCont(1);
 }
 
-static ENUM_ERR_ID Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ParsingCommandFunctionT parse,
-                            ExecutionActionFunctionT execute, CommandHelpT help, UINT16 orderKey) {
-    item = TKX_QUEUE_ITEM{eMID_OEMCMD, parse, execute, help, nullptr, 0, 0, orderKey, YOZ_MODE_NORMAL, 0};
+ENUM_ERR_ID YOZ_RegisterStageItem(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ENUM_MODULE_ID id, UINT8 modeMask,
+                                  ParsingCommandFunctionT parse, ExecutionActionFunctionT execute, CommandHelpT help,
+                                  UINT16 orderKey) {
+    item = TKX_QUEUE_ITEM{id, parse, execute, help, nullptr, 0, 0, orderKey, modeMask, 0};
     items.push_back(&item);
     return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ParsingCommandFunctionT parse,
+                            ExecutionActionFunctionT execute, CommandHelpT help, UINT16 orderKey) {
+    return YOZ_RegisterStageItem(items, item, eMID_OEMCMD, YOZ_MODE_NORMAL, parse, execute, help, orderKey);
 }
 
 ENUM_ERR_ID RegisteroemcmdBFQueueItem(TKXQueueItemList& items) {

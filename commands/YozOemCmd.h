@@ -1,6 +1,7 @@
-// "/OEMCMD:" pieces that other parts of the program may reach: the value
-// reader and the after-flash and begin-end notifications, published as
-// clean-up hooks (nothing calls them yet, so neither notification is sent).
+// Pieces of the "/CMD:" and "/OEMCMD:" stage modules: the stage item
+// registration they share, and the "/OEMCMD:" value reader and after-flash
+// and begin-end notifications, published as clean-up hooks (nothing calls
+// them yet, so neither notification is sent).
 #pragma once
 #include "HuxCore.h"
 
@@ -15,3 +16,8 @@ void CleanUpAfterFlash();
 void CleanUpBeginEnd();
 extern CleanUpResourceHook CleanUpAfterFlashHook;
 extern CleanUpResourceHook CleanUpBeginEndHook;
+
+// Fills and appends one stage item (not enabled, no stop-parse).
+ENUM_ERR_ID YOZ_RegisterStageItem(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ENUM_MODULE_ID id, UINT8 modeMask,
+                                  ParsingCommandFunctionT parse, ExecutionActionFunctionT execute, CommandHelpT help,
+                                  UINT16 orderKey);
