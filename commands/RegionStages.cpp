@@ -216,12 +216,20 @@ ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
 }
 
 ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area) {
+    UINT8 policyBytes = policyByte == YOZ_NO_POLICY_BYTE ? 0 : static_cast<UINT8>(1u << policyByte);
+    return YOZ_SecureFlash_Open(policyBytes, static_cast<UINT8>(1u << area));
+}
+
+ENUM_ERR_ID YOZ_SecureFlash_Open(UINT8 policyBytes, UINT8 areas) {
     FLASH_POLICY_INFO_BLOCK policy;
     memset(&policy, 0, sizeof(policy));
     if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
-    if (policyByte != YOZ_NO_POLICY_BYTE && !(policy.Policy[policyByte] & FLASH_OP_RUNTIME))
-        return eEID_SECURE_FLASH_POLICY_MATCH;
-    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(area), nullptr, YOZ_SecureFileSize);
+    for (UINT8 b = 0; b < 2; ++b)
+        if ((policyBytes & (1u << b)) && !(policy.Policy[b] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
+    for (UINT8 area = 0; area < 8; ++area)
+        if (areas & (1u << area))
+            FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(area), nullptr,
+                                          YOZ_SecureFileSize);
     if (!FLASH_LoadFwImage(YOZ_pSecureFileBuff, YOZ_SecureFileSize, 0, LoadProgress))
         return eEID_SECURE_FLASH_LOAD_IMAGE;
     if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;

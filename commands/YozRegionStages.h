@@ -97,3 +97,6 @@ ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT
 // of the signed image and the start.
 #define YOZ_NO_POLICY_BYTE 0xFF
 ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area);
+// The same over several areas (bit n: area n), each policy byte of
+// `policyBytes` (bit n: byte n) allowing the runtime update.
+ENUM_ERR_ID YOZ_SecureFlash_Open(UINT8 policyBytes, UINT8 areas);

@@ -172,5 +172,7 @@ ENUM_ERR_ID RomLayoutChangeIfc(UINT8* data, UINT32 length) {
     info->Status = ROM_INFO_LAYOUT_CHANGE;
     MemCpy(gpIntrBuf + ROM_LAYOUT_DATA_OFFSET, data, length);
     SendRomInfoRequest();
-    return eEID_NO_ERROR;
+    // The firmware answers 0 when it took the layout; anything else (the
+    // sub-function left in place included) means the flash keeps the old one.
+    return info->Status == 0 ? eEID_NO_ERROR : eEID_FLASH_GET_INFO;
 }

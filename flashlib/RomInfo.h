@@ -89,7 +89,8 @@ UINT32 CalculateRomSize();
 void GetSystemFlashChipID(UINT8* buffer, UINT32 length);
 void GetSystemROMIDLength(UINT8* buffer, UINT32 length);
 UINT8 GetRomIsLarge();
-// Hands a new ROM layout to the firmware.
+// Hands a new ROM layout to the firmware: 0 when it took it, 0x46 when the
+// data does not fit the buffer or the firmware's answer is not 0.
 ENUM_ERR_ID RomLayoutChangeIfc(UINT8* data, UINT32 length);
 
 // The BIOS-information module (slot 2 of the module table).

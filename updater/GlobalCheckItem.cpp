@@ -74,7 +74,8 @@ static ENUM_ERR_ID ReadSystemRom() {
 }
 
 // Step 8: the ME part of the image.
-static ENUM_ERR_ID SplitMePart() {
+ENUM_ERR_ID YOZ_GlobalCheck_SplitMePart(UINT8 systemHasMe, UINT8* fileHasMe) {
+    if (fileHasMe != nullptr) *fileHasMe = 0;
     UINT8* image = YOZ_pOpenFileBuff;
     UINT32 size = YOZ_OpenFileSize;
     YOZ_pMEBuff = image;
@@ -85,7 +86,8 @@ static ENUM_ERR_ID SplitMePart() {
         YOZ_OpenFileSize = size;
         return eEID_NO_ERROR;
     }
-    if (YOZ_RomFile_CheckMEData(image, size)) {
+    if (systemHasMe && YOZ_RomFile_CheckMEData(image, size)) {
+        if (fileHasMe != nullptr) *fileHasMe = 1;
         UINT8* bios = image;
         UINT32 biosSize = size;
         if (!YOZ_RomFile_GetNewBiosInfo(&bios, biosSize)) return ZOKT_ME_GetLastError();
@@ -94,7 +96,7 @@ static ENUM_ERR_ID SplitMePart() {
 }
 
 // Step 9: capsule header, embedded capsule file and the secure-flash image.
-static void TakeCapsuleForms() {
+void YOZ_GlobalCheck_TakeCapsuleForms() {
     YOZ_bCapHead = 0;
     YOZ_bNewCapFile = 0;
     UINT8* image = YOZ_pOpenFileBuff;
@@ -187,11 +189,11 @@ ENUM_ERR_ID YOZ_GlobalCheck_Pipeline() {
     if (loaded != eEID_NO_ERROR) return loaded;
 
     if (YOZ_bHaveME) {
-        status = SplitMePart();
+        status = YOZ_GlobalCheck_SplitMePart(1, nullptr);
         if (status != eEID_NO_ERROR) return status;
     }
 
-    TakeCapsuleForms();
+    YOZ_GlobalCheck_TakeCapsuleForms();
 
     // A flash-size file given to a command that needs a file still gets
     // its own size check.

@@ -85,8 +85,5 @@ UINT8 YOZ_RomFile_CheckOAKey() {
     WriteOut("This Image file doesn't match current System design!\n");
     WriteOut("Force update it will destroy the System's Activation Key.\n");
     WriteOut("We do not recommend flashing your BIOS.\n");
-    WriteOut("  Press \"Y\" to force update BIOS.\n");
-    WriteOut("  Press \"N\" to quit flash.\n");
-    char prompt[] = "- Please select one of the options:";
-    return YOZ_PromptYesOrNo(prompt) == 1 ? 0 : 1;
+    return YOZ_PromptForceUpdate() == 1 ? 0 : 1;
 }

@@ -84,6 +84,14 @@ extern YOZ_GLOBAL_END_HOOK_LIST YOZ_GlobalEndHookFuncList;
 // Pipeline steps of their own.
 ENUM_ERR_ID GlobalCheck_ZOKTVersion();
 ENUM_ERR_ID GlobalCheck_ZOKT_EC_Battery_Status();
+// Splits the ME part off the image (YOZ_pMEBuff; the image shrinks by an ME
+// volume); ME data without a volume is looked for only when `systemHasMe`.
+// *fileHasMe (when given) tells whether such data was found.
+ENUM_ERR_ID YOZ_GlobalCheck_SplitMePart(UINT8 systemHasMe, UINT8* fileHasMe);
+// Capsule header, embedded capsule file and the secure-flash image
+// (YOZ_bCapHead, YOZ_bNewCapFile, YOZ_pSecureFileBuff; the header is
+// stripped from the working image).
+void YOZ_GlobalCheck_TakeCapsuleForms();
 // The whole pre-flash pipeline (the global check item's execute action).
 ENUM_ERR_ID YOZ_GlobalCheck_Pipeline();
 

@@ -101,6 +101,9 @@ UINT8 YOZ_PromptFOrEOrA(const char* text);
 // asked whether to replace it.
 enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP };
 UINT8 YOZ_PromptReplaceFile(const char* name);
+// The two force-or-quit lines and "- Please select one of the options:";
+// the Yes/No answer (0 Yes: force the update).
+UINT8 YOZ_PromptForceUpdate();
 
 // Help pager: every help line is counted; after 18 counted lines the pager
 // waits for a key ("<Press any key to continue>\r").

@@ -63,6 +63,12 @@ UINT8 YOZ_PromptReplaceFile(const char* name) {
     return YOZ_PromptYesOrNo(question) == 0 ? YOZ_FILE_REPLACE : YOZ_FILE_KEEP;
 }
 
+UINT8 YOZ_PromptForceUpdate() {
+    WriteOut("  Press \"Y\" to force update BIOS.\n");
+    WriteOut("  Press \"N\" to quit flash.\n");
+    return YOZ_PromptYesOrNo("- Please select one of the options:");
+}
+
 UINT8 YOZ_PromptFOrEOrA(const char* text) {
     if (YOZ_GetQuietCmdIsEnable()) return 2;
     if (YOZ_GetDefAnsCmdIsEnable()) {
