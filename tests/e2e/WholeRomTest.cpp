@@ -14,7 +14,7 @@ namespace {
 
 using romimg::Bytes;
 
-const char kMfg[] = "mfg_table=16|/GAN|Whole ROM";
+const char kMfg[] = "mfg_table=16|/WHOLE|Whole ROM";
 const std::string kLayoutChanged = " - Check RomLayout ......... Changed.\n";
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
@@ -60,7 +60,7 @@ protected:
 TEST_P(WholeRom, EveryBlockIsRewrittenAndTheSignaturesLast) {
     romimg::Rom system = Build(1, nullptr), image = Build(21, nullptr);
     e2e::Machine m = Machine(system);
-    e2e::RunResult r = Run(m, image.bytes, {"/gan"});
+    e2e::RunResult r = Run(m, image.bytes, {"/whole"});
     EXPECT_EQ(r.out, Head() + AllPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Flash(m), Str(image.bytes));
@@ -78,16 +78,16 @@ TEST_P(WholeRom, EveryBlockIsRewrittenAndTheSignaturesLast) {
 
     // Outside manufacturing mode the option does not exist.
     e2e::Machine plain = e2e::MakeMachine(Str(system.bytes), romimg::BlockSpec(romimg::SampleBlocks()));
-    e2e::RunResult no = Run(plain, image.bytes, {"/gan"});
+    e2e::RunResult no = Run(plain, image.bytes, {"/whole"});
     EXPECT_EQ(no.status, 1);
-    EXPECT_NE(no.out.find("Unknown command or option : /gan\n"), std::string::npos) << no.out;
+    EXPECT_NE(no.out.find("Unknown command or option : /whole\n"), std::string::npos) << no.out;
     EXPECT_EQ(Count(plain, "cmd=0x22"), 0u);
 }
 
 TEST_P(WholeRom, ChangedLayoutIsFlashedAndHandedToTheFirmware) {
     romimg::Rom system = Build(1, &oldArea), image = Build(21, &newArea);
     e2e::Machine m = Machine(system);
-    e2e::RunResult r = Run(m, image.bytes, {"/GAN"});
+    e2e::RunResult r = Run(m, image.bytes, {"/WHOLE"});
     EXPECT_EQ(r.out, Head() + kLayoutChanged + AllPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Flash(m), Str(image.bytes));
@@ -100,13 +100,13 @@ TEST_P(WholeRom, ChangedLayoutIsFlashedAndHandedToTheFirmware) {
 
     // A firmware that refuses the new layout fails the run after the flash.
     e2e::Machine refusing = Machine(system, {"flash_faults=info#2:1"});
-    e2e::RunResult refused = Run(refusing, image.bytes, {"/gan"});
+    e2e::RunResult refused = Run(refusing, image.bytes, {"/whole"});
     EXPECT_EQ(refused.out, Head() + kLayoutChanged + AllPasses() + "46 - Error: Problem getting flash information.\n");
     EXPECT_EQ(refused.status, 0x46);
 
     // The same layout: the line ends in "Ok." and nothing is handed over.
     e2e::Machine same = Machine(Build(1, &newArea));
-    e2e::RunResult ok = Run(same, image.bytes, {"/gan"});
+    e2e::RunResult ok = Run(same, image.bytes, {"/whole"});
     EXPECT_EQ(ok.out, Head() + " - Check RomLayout ......... Ok.\n" + AllPasses());
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(Count(same, "layout size="), 0u);
@@ -116,19 +116,19 @@ TEST_P(WholeRom, WrongSizeRefusalAndAFailingEraseStopTheRun) {
     romimg::Rom system = Build(1, nullptr), image = Build(21, nullptr);
     e2e::Machine m = Machine(system, {"cfg_answer=none"});
     Bytes shorter(image.bytes.begin(), image.bytes.end() - 1);
-    e2e::RunResult small = Run(m, shorter, {"/gan"});
+    e2e::RunResult small = Run(m, shorter, {"/whole"});
     EXPECT_EQ(small.out, Head() + "3 - Error: ROM file size does not match existing BIOS size.\n");
     EXPECT_EQ(small.status, 3);
-    e2e::RunResult unsupported = Run(m, image.bytes, {"/gan"});
+    e2e::RunResult unsupported = Run(m, image.bytes, {"/whole"});
     EXPECT_EQ(unsupported.out, Head() + "c7 - Error: BIOS doesn't support all ROM flashing function.\n");
     EXPECT_EQ(unsupported.status, 0xC7);
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
-    EXPECT_EQ(Run(m, image.bytes, {"/gan", "extra"}).status, 1) << "only the file and the word";
+    EXPECT_EQ(Run(m, image.bytes, {"/whole", "extra"}).status, 1) << "only the file and the word";
 
     // The third block's erase keeps failing: one try with progress and five
     // more; the blocks before it stay erased, the rest as they were.
     e2e::Machine failing = Machine(system, {"flash_faults=erase@0x20000:1"});
-    e2e::RunResult r = Run(failing, image.bytes, {"/gan"});
+    e2e::RunResult r = Run(failing, image.bytes, {"/whole"});
     std::string erasing = e2e::Pass("Erasing All Block ...........", 0, 16);
     size_t third = 0;
     for (int i = 0; i < 3; ++i) third = erasing.find('\r', third) + 1;
