@@ -2,6 +2,7 @@
 // its flash stage.
 #pragma once
 #include "HuxCore.h"
+#include "SmiTransport.h"
 
 // Offsets of the firmware-volume signatures ("_FVH") in the image and in the
 // flash copy, and the blocks that hold a signature of the flash copy.

@@ -124,6 +124,10 @@ TEST_P(WholeRom, WrongSizeRefusalAndAFailingEraseStopTheRun) {
     EXPECT_EQ(unsupported.status, 0xC7);
     EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
     EXPECT_EQ(Run(m, image.bytes, {"/whole", "extra"}).status, 1) << "only the file and the word";
+    // A flash copy that cannot be read stops the run before any erase.
+    e2e::Machine unreadable = Machine(system, {"flash_faults=read@0x30000:1"});
+    EXPECT_EQ(Run(unreadable, image.bytes, {"/whole"}).status, 0x42);
+    EXPECT_EQ(Count(unreadable, "cmd=0x22"), 0u);
 
     // The third block's erase keeps failing: one try with progress and five
     // more; the blocks before it stay erased, the rest as they were.
@@ -137,6 +141,22 @@ TEST_P(WholeRom, WrongSizeRefusalAndAFailingEraseStopTheRun) {
     EXPECT_EQ(Count(failing, "cmd=0x22 port=0xb2 ebx=0x7e000000 addr=0x00020000"), 6u);
     EXPECT_EQ(Count(failing, "cmd=0x23"), 0u);
     EXPECT_EQ(Flash(failing).substr(0x20000), Str(system.bytes).substr(0x20000));
+}
+
+TEST_P(WholeRom, UnderSecureFlashTheImageIsUploadedForAllThreeAreasFirst) {
+    romimg::Rom system = Build(1, nullptr), image = Build(21, nullptr);
+    e2e::Machine m = Machine(system, {"secure_flash=1"});
+    e2e::RunResult r = Run(m, image.bytes, {"/whole"});
+    EXPECT_EQ(r.out, Head() + e2e::Upload(romimg::kSampleSize) + AllPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), Str(image.bytes));
+    EXPECT_EQ(Count(m, "sub=0x08 op=0x04 areas=0x00000007"), 1u);
+    // Both policy bytes must allow the runtime update.
+    e2e::Machine denied = Machine(system, {"secure_flash=1", "sf_policy1=0x03"});
+    e2e::RunResult no = Run(denied, image.bytes, {"/whole"});
+    EXPECT_EQ(no.out, Head() + "17 - Error: Unsupported Secure Flash policy.\n");
+    EXPECT_EQ(no.status, 0x17);
+    EXPECT_EQ(Count(denied, "cmd=0x22"), 0u);
 }
 
 TEST_P(WholeRom, ChangedLayoutAsksBeforeARegionFlash) {
