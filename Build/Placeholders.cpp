@@ -8,20 +8,8 @@
 
 #define PLACEHOLDER __attribute__((weak))
 
-PLACEHOLDER void TKX_Linux_DriverBuild_Usage(TKXArgvList&, UINT8&) {}
-PLACEHOLDER void TKX_Linux_SecureBoot_Driver_Check(TKXArgvList&, UINT8&) {}
-
-PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID Register_ATC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID Register_Lnxdrv_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_JVC_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterORVCKQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -60,9 +48,6 @@ PLACEHOLDER ENUM_ERR_ID RegisteroaknotifyQueueItem(TKXQueueItemList&) { return e
 PLACEHOLDER ENUM_ERR_ID RegisterdeleteoaknotifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 
 #include "TKXAcpi.h"
 #include "TKXPhysMem.h"
@@ -90,5 +75,4 @@ PLACEHOLDER CHECK_FUNC_ITEM* PtrMERFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrOAKCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrOEMSMICheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBNCheckFunc = nullptr;

@@ -301,17 +301,28 @@ UINT32 TKX_GetLegacySmiPort(UINT16* port) {
     return 0;
 }
 
-void TKX_DumpAcpiDsdt() {
-    UINT32 size = TKX_GetAcpiTable(kAcpiSigDsdt, nullptr, 0);
-    if (size == 0 || size > kAcpiTableMax) return;
+UINT8* TKX_FetchAcpiTable(UINT32 signature, UINT32* length) {
+    *length = 0;
+    UINT32 size = TKX_GetAcpiTable(signature, nullptr, 0);
+    if (size == 0 || size > kAcpiTableMax) return nullptr;
     UINT8* table = AllocMem(size);
-    if (table == nullptr) return;
-    if (TKX_GetAcpiTable(kAcpiSigDsdt, table, size) == size) {
-        for (UINT32 row = 0; row < size; row += 16) {
-            WriteOut("\n  %04X: ", row);
-            for (UINT32 i = row; i < row + 16 && i < size; ++i) WriteOut("%02X ", table[i]);
-        }
-        WriteOut("\n");
+    if (table == nullptr) return nullptr;
+    if (TKX_GetAcpiTable(signature, table, size) != size) {
+        FreeMem(table);
+        return nullptr;
     }
+    *length = size;
+    return table;
+}
+
+void TKX_DumpAcpiDsdt() {
+    UINT32 size = 0;
+    UINT8* table = TKX_FetchAcpiTable(kAcpiSigDsdt, &size);
+    if (table == nullptr) return;
+    for (UINT32 row = 0; row < size; row += 16) {
+        WriteOut("\n  %04X: ", row);
+        for (UINT32 i = row; i < row + 16 && i < size; ++i) WriteOut("%02X ", table[i]);
+    }
+    WriteOut("\n");
     FreeMem(table);
 }

@@ -104,7 +104,7 @@ void YozEnableInput(UINT8 enable) {
     TKX_DriverRequest(enable == 0 ? CMD_LOCK_KB : CMD_UNLOCK_KB, nullptr);
 }
 
-void OsRestart() { OsSeam_System("shutdown -r now"); }
-void OsShutDown() { OsSeam_System("shutdown -h now"); }
+int OsRestart() { return OsSeam_System("shutdown -r now"); }
+int OsShutDown() { return OsSeam_System("shutdown -h now"); }
 
 UINT8 TKX_GetWSMTisEnabled() { return gAcpiWSMTisEnabled; }

@@ -6,9 +6,17 @@
 #include "YozSwitchMode.h"
 #include "ZoktMfg.h"
 
-static ENUM_ERR_ID MfgParse(TKXArgvList&, TKX_QUEUE_ITEM*) { return eEID_NO_ERROR; }
-static ENUM_ERR_ID MfgExecute(TKXQueueItemList&) { return eEID_NO_ERROR; }
-static void MfgHelp(UINT8) {}
+// Like every masked module it asks the mode filter, which may install the
+// BIOS Guard usage printer.
+static ENUM_ERR_ID MfgParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
+    YOZ_ModeTakesPart(self->ModeMask);
+    return eEID_NO_ERROR;
+}
+static ENUM_ERR_ID MfgExecute(TKXQueueItemList&) {
+    YOZ_ModeTakesPart(YOZ_MODE_EVERY);
+    return eEID_NO_ERROR;
+}
+static void MfgHelp(UINT8) { YOZ_ModeTakesPart(YOZ_MODE_EVERY); }
 
 static TKX_QUEUE_ITEM s_MfgItem;
 

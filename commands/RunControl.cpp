@@ -6,6 +6,7 @@
 #include <cstring>
 #include "TKXString.h"
 #include "YozOptionStore.h"
+#include "YozSwitchMode.h"
 #include "ZoktMfg.h"
 
 char gDU_HC_IdfStr[YOZ_MFG_WORD_CHARS + 1];
@@ -37,6 +38,23 @@ const char* YOZ_MatchPrefixWord(const char* arg, UINT32 length, const char* matc
     char head[YOZ_MFG_WORD_CHARS + 1] = {};
     TKX_BoundedCopy(head, arg, length);
     return IdentifyArg(head, match, 1) == 1 ? arg + length : nullptr;
+}
+
+ENUM_ERR_ID YOZ_ParseMfgNumberOption(TKXArgvList& args, TKX_QUEUE_ITEM* self, UINT8 id,
+                                     char (&word)[YOZ_MFG_WORD_CHARS + 1], const char* match, long long* value) {
+    YOZ_TakeMfgWord(id, word);
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    UINT32 length = StringLength(word);
+    if (length == 0) return eEID_NO_ERROR;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        const char* number = YOZ_MatchPrefixWord(args[i]->text, length, match);
+        if (number == nullptr) continue;
+        if (args.size() <= 2) return eEID_COMMAND_LINE;
+        args[i]->claimed = 1;
+        self->Enabled = 1;
+        *value = YOZ_OptionNumber(number);
+    }
+    return eEID_NO_ERROR;
 }
 
 long long YOZ_OptionNumber(const char* text) {

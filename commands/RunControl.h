@@ -23,6 +23,15 @@ void YOZ_TakeMfgWord(UINT8 id, char (&word)[YOZ_MFG_WORD_CHARS + 1]);
 // null otherwise.
 const char* YOZ_MatchPrefixWord(const char* arg, UINT32 length, const char* match);
 
+// Number option whose word the firmware names by manufacturing entry `id`:
+// the entry is taken into `word`, and the option exists only while that word
+// is as long as `match`. Every word from index 1 that begins with `match`
+// (any case) and carries more text is claimed, enables `self` and leaves its
+// number in *value. 1 (command-line error) when the list holds nothing but
+// the program name and the option.
+ENUM_ERR_ID YOZ_ParseMfgNumberOption(TKXArgvList& args, TKX_QUEUE_ITEM* self, UINT8 id,
+                                     char (&word)[YOZ_MFG_WORD_CHARS + 1], const char* match, long long* value);
+
 // Number text of a prefix option (at most 31 characters are read) as a
 // signed value; no digits give 0, out-of-range text is held at the limits.
 long long YOZ_OptionNumber(const char* text);

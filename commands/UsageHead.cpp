@@ -43,7 +43,7 @@ static void PrintNotice() {
     WriteOut("%s", kBorder);
 }
 
-static void PrintPlainBanner() {
+void YOZ_PrintPlainBanner() {
     PrintTitle();
     PrintNotice();
     YOZ_CheckGlobalLineCont(1);
@@ -111,7 +111,7 @@ static ENUM_ERR_ID UsageHeadParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
         if (twoPlusTwo) {
             Print2x2Banner();
         } else {
-            PrintPlainBanner();
+            YOZ_PrintPlainBanner();
         }
     } else if (YOZ_pUCPOEMVerString != nullptr) {
         if (twoPlusTwo) {
@@ -119,14 +119,14 @@ static ENUM_ERR_ID UsageHeadParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
         } else if (ftf || apl) {
             PrintFtfBanner();
         } else {
-            PrintPlainBanner();
+            YOZ_PrintPlainBanner();
         }
     } else if (twoPlusTwo) {
         Print2x2Banner();
     } else if (ftf) {
         PrintFtfBanner();
     } else {
-        PrintPlainBanner();
+        YOZ_PrintPlainBanner();
     }
     return eEID_NO_ERROR;
 }

@@ -53,6 +53,9 @@ void TKX_AcpiUnmapMem(UINT8* pointer, UINT32 length);
 UINT32 TKX_GetAsfTable(ASF_HEADER* header);
 // Port from the "$ASF" record, else 0xB2; always 0.
 UINT32 TKX_GetLegacySmiPort(UINT16* port);
+// The whole table in a new buffer (FreeMem) with its length; null when it is
+// missing, implausibly large or cannot be read whole.
+UINT8* TKX_FetchAcpiTable(UINT32 signature, UINT32* length);
 void TKX_DumpAcpiDsdt();
 // Forgets the cached RSDP, RSDT, XSDT and FADT (tests lay out new tables).
 void TKX_AcpiForgetTables();

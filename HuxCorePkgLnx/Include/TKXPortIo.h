@@ -20,8 +20,9 @@ void OutPortDword(UINT16 port, UINT32 value);
 UINT8 ReadCmos(UINT8 index);
 void WriteCmos(UINT8 index, UINT8 value);
 void YozEnableInput(UINT8 enable);
-void OsRestart();
-void OsShutDown();
+// Restart and power-off through the shell; the shell's status (0: started).
+int OsRestart();
+int OsShutDown();
 int getch();
 void Delay(UINT32 us);
 UINT64 CPU_rdtsc();

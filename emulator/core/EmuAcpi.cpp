@@ -82,7 +82,8 @@ bool EmuAcpi_Layout(std::string& error) {
     const UINT64 rsdpAt = inBios ? EmuMachine_GetNum("acpi_rsdp_addr", 0xE8000) : base + 0x3000;
     const UINT8 revision = static_cast<UINT8>(EmuMachine_GetNum("acpi_rsdp_revision", 2));
 
-    std::string dsdtBody = "\x10\x0a\x5c\x5f\x53\x42\x5f" + EmuMachine_Get("dsdt_text", "");
+    std::string dsdtBody = "\x10\x0a\x5c\x5f\x53\x42\x5f" + EmuMachine_Get("dsdt_text", "") +
+                           EmuHexBytes(EmuMachine_Get("dsdt_hex", ""));
     std::string dsdt = EmuAcpi_Table("DSDT", 2, dsdtBody);
 
     UINT64 fadtLength = EmuMachine_GetNum("fadt_length", 244);
@@ -96,16 +97,27 @@ bool EmuAcpi_Layout(std::string& error) {
     if (fadtLength >= 148) EmuPutU64(fadtBody, 140 - 36, dsdtAt);
     std::string fadt = EmuAcpi_Table("FACP", 6, fadtBody);
 
-    std::string fidtBody(0x60 - 36, '\0');
+    // The FIDT's Length may claim less than the 0x60 bytes laid out (the
+    // version field then lies behind the table); 0: no FIDT at all.
+    const UINT64 fidtLength = EmuMachine_GetNum("fidt_length", 0x60);
+    if (fidtLength != 0 && (fidtLength < 36 || fidtLength > 0x1000)) {
+        error = "fidt_length must be 0 or lie between 36 and 0x1000";
+        return false;
+    }
+    std::string fidtBody((fidtLength > 0x60 ? fidtLength : 0x60) - 36, '\0');
     std::string version = EmuMachine_Get("fidt_version", "05");
     fidtBody.replace(0x44 - 36, version.size() < 2 ? version.size() : 2, version.substr(0, 2));
     std::string fidt = EmuAcpi_Table("FIDT", 1, fidtBody);
+    EmuPutU32(fidt, 4, static_cast<UINT32>(fidtLength));
+    const bool hasFidt = fidtLength != 0;
 
     std::string rsdtBody, xsdtBody;
     EmuPutU32(rsdtBody, 0, static_cast<UINT32>(fadtAt));
-    EmuPutU32(rsdtBody, 4, static_cast<UINT32>(fidtAt));
     EmuPutU64(xsdtBody, 0, fadtAt);
-    EmuPutU64(xsdtBody, 8, fidtAt);
+    if (hasFidt) {
+        EmuPutU32(rsdtBody, 4, static_cast<UINT32>(fidtAt));
+        EmuPutU64(xsdtBody, 8, fidtAt);
+    }
     std::string rsdt = EmuAcpi_Table("RSDT", 1, rsdtBody);
     std::string xsdt = EmuAcpi_Table("XSDT", 1, xsdtBody);
     std::string rsdp = EmuAcpi_Rsdp(revision, static_cast<UINT32>(rsdtAt), revision >= 2 ? xsdtAt : 0);
@@ -119,7 +131,7 @@ bool EmuAcpi_Layout(std::string& error) {
     if (EmuMachine_GetNum("acpi_sysfs", 1) != 0) {
         if (!PutFile("/sys/firmware/acpi/tables/FACP", fadt, error) ||
             !PutFile("/sys/firmware/acpi/tables/DSDT", dsdt, error) ||
-            !PutFile("/sys/firmware/acpi/tables/FIDT", fidt, error)) {
+            (hasFidt && !PutFile("/sys/firmware/acpi/tables/FIDT", fidt.substr(0, fidtLength), error))) {
             return false;
         }
     }

@@ -32,6 +32,16 @@ bool EmuParseNum(const std::string& text, UINT64& value) {
     return end != nullptr && *end == '\0';
 }
 
+std::string EmuHexBytes(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        UINT64 v = 0;
+        if (!EmuParseNum("0x" + hex.substr(i, 2), v)) break;
+        bytes += static_cast<char>(v);
+    }
+    return bytes;
+}
+
 void EmuMachine_Reload() {
     s_Settings.clear();
     s_Loaded = true;

@@ -38,3 +38,6 @@ bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size);
 
 // Parses a number in C notation (0x.., decimal); false when it is not one.
 bool EmuParseNum(const std::string& text, UINT64& value);
+// Bytes of a text of hexadecimal digit pairs ("4d4c"), up to the first pair
+// that is not one.
+std::string EmuHexBytes(const std::string& hex);

@@ -12,20 +12,11 @@ namespace {
 
 const UINT32 kPatternField = 64;
 
-std::vector<UINT8> HexBytes(const std::string& hex) {
-    std::vector<UINT8> bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        UINT64 v = 0;
-        if (!EmuParseNum("0x" + hex.substr(i, 2), v)) break;
-        bytes.push_back(static_cast<UINT8>(v));
-    }
-    return bytes;
-}
-
 std::vector<UINT8> PatternField() {
     std::vector<UINT8> field;
     if (EmuMachine_Has("pattern_hex")) {
-        field = HexBytes(EmuMachine_Get("pattern_hex", ""));
+        std::string hex = EmuHexBytes(EmuMachine_Get("pattern_hex", ""));
+        field.assign(hex.begin(), hex.end());
     } else {
         std::string text = EmuMachine_Get("pattern", "");
         field.assign(text.begin(), text.end());

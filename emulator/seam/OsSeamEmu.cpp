@@ -123,14 +123,22 @@ UINT64 OsSeam_FsType(const char* path) {
     return static_cast<UINT64>(sfs.f_type);
 }
 
+static const char* SkipBlanks(const char* command) {
+    while (*command == ' ') ++command;
+    return command;
+}
+
 // Commands that act on the host as a whole are only recorded.
 static bool IsHostWideCommand(const char* command) {
-    while (*command == ' ') ++command;
+    command = SkipBlanks(command);
     return strncmp(command, "shutdown", 8) == 0 || strcmp(command, "sync") == 0;
 }
 
 int OsSeam_System(const char* command) {
     EmuTrace("shell \"%s\"", command);
+    if (strncmp(SkipBlanks(command), "shutdown", 8) == 0) {
+        return static_cast<int>(EmuMachine_GetNum("shutdown_status", 0) & 0xFF) << 8;
+    }
     if (IsHostWideCommand(command)) return 0;
     int status = 0;
     if (EmuDriver_System(command, status)) return status << 8;

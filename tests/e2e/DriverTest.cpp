@@ -2,6 +2,7 @@
 // prebuilt, a stale or a freshly built module, its failures, the device's
 // requests, and Secure Boot routing port writes through the driver.
 #include "E2eHarness.h"
+#include "UsageListing.h"
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
@@ -19,6 +20,9 @@ const char kOk[] = "ok\n - Program ended normally.\n";
 const char kNoTree[] = "Error: Cannot locate kernel source.\n";
 const char kLoadError[] = "10 - Error: Unable to load driver.\n";
 const char kPrebuilt[] = "\x7f" "ELF prebuilt module\n";
+
+// A build word puts the banner above the build's messages.
+std::string Head() { return PlainBanner() + kInit; }
 
 Machine Make(const std::vector<std::string>& sets) { return MakeMachine(Filled(0x40000, 0xFF), "4x64K:main", sets); }
 
@@ -48,7 +52,7 @@ TEST_P(Driver, MakedrvBuildsTheModuleAndKeepsItAsThePrebuiltObject) {
     std::string work = TempDir("makedrv");
     RunResult r = RunProgram(Width(), m, {"/MakeDrv"}, "", work);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(kInit) + kMake + kOk);
+    EXPECT_EQ(r.out, Head() + kMake + kOk);
     EXPECT_EQ(ReadFile(work + "/nuvfldrv_mod.o").compare(0, 4, "\x7f" "ELF"), 0);
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod"));
     EXPECT_FALSE(Exists(work + "/.temp"));
@@ -86,7 +90,7 @@ TEST_P(Driver, MakedrvWithoutKernelTreeGoesOnAsANormalRun) {
     Machine m = Make({});
     std::string work = TempDir("makedrv-none");
     RunResult r = RunProgram(Width(), m, {"/makedrv"}, "", work);
-    EXPECT_TRUE(StartsWith(r.out, std::string(kInit) + kMake + kNoTree)) << r.out;
+    EXPECT_TRUE(StartsWith(r.out, Head() + kMake + kNoTree)) << r.out;
     EXPECT_EQ(r.out.find("ok\n"), std::string::npos);
     EXPECT_EQ(r.out.find("Program ended normally"), std::string::npos);
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod.o"));
@@ -98,7 +102,7 @@ TEST_P(Driver, KernelWordMustNameAUsableTreeAndSplitHeadersAreAccepted) {
         std::string work = TempDir("kernel-bad");
         RunResult r = RunProgram(Width(), m, {"/makedrv", "KERNEL=/lib/modules/custom"}, "", work);
         // Only the tree check speaks; no build is tried.
-        EXPECT_TRUE(StartsWith(r.out, std::string(kInit) + kMake +
+        EXPECT_TRUE(StartsWith(r.out, Head() + kMake +
                                           "\nError: Kernel source files cannot be found.\n"
                                           "\nError: gcc complier did not exist.\n+---"))
             << r.out;
@@ -110,7 +114,7 @@ TEST_P(Driver, KernelWordMustNameAUsableTreeAndSplitHeadersAreAccepted) {
         std::string work = TempDir("kernel-split");
         RunResult r = RunProgram(Width(), m, {"/makedrv", "KERNEL=/lib/modules/6.1.0-emu-amd64/build"}, "", work);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, std::string(kInit) + kMake + kOk);
+        EXPECT_EQ(r.out, Head() + kMake + kOk);
         EXPECT_TRUE(Contains(Shell(m), "\"make 'KERNEL=/lib/modules/6.1.0-emu-amd64/build' > /dev/null\""));
         EXPECT_FALSE(Contains(Shell(m), "mm.h")) << "no mm.h to look into: the kernel version decides";
         std::vector<std::string> make = TraceOfKind(m, "module");
@@ -126,7 +130,7 @@ TEST_P(Driver, GendrvWritesTheKitIntoTheOutputDirectoryQuotedForTheShell) {
     std::string work = TempDir("gendrv");
     RunResult r = RunProgram(Width(), m, {"/gendrv", "OUTPUT=my kit;touch pwned/"}, "", work);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(kInit) + kGen + kOk);
+    EXPECT_EQ(r.out, Head() + kGen + kOk);
     const std::string kit = work + "/my kit;touch pwned";
     for (const char* f : {"/nuvwrap.c", "/nuvwrap.h", "/nuvfldrv.o_shipped", "/.nuvfldrv.o.cmd", "/Makefile"}) {
         EXPECT_TRUE(Exists(kit + f)) << f;
@@ -150,7 +154,7 @@ TEST_P(Driver, GendrvSpelledAnyWayGeneratesTheKitHere) {
     std::string work = TempDir("gendrv-case");
     RunResult r = RunProgram(Width(), m, {"/GenDrv"}, "", work);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(kInit) + kGen + kOk);
+    EXPECT_EQ(r.out, Head() + kGen + kOk);
     EXPECT_TRUE(Exists(work + "/Makefile"));
     EXPECT_TRUE(Exists(work + "/nuvfldrv.o_shipped"));
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod.o")) << "not built as /makedrv";
@@ -160,7 +164,7 @@ TEST_P(Driver, GendrvWithoutKernelTreeDoesNotReportSuccess) {
     Machine m = Make({});
     std::string work = TempDir("gendrv-none");
     RunResult r = RunProgram(Width(), m, {"/gendrv"}, "", work);
-    EXPECT_TRUE(StartsWith(r.out, std::string(kInit) + kGen + kNoTree)) << r.out;
+    EXPECT_TRUE(StartsWith(r.out, Head() + kGen + kNoTree)) << r.out;
     EXPECT_EQ(r.out.find("Program ended normally"), std::string::npos);
     EXPECT_FALSE(Exists(work + "/Makefile"));
 }
@@ -270,6 +274,24 @@ TEST_P(Driver, SecureBootRoutesPortWritesThroughTheDriver) {
         EXPECT_TRUE(TraceOfKind(m, "ioctl").empty());
         EXPECT_EQ(TraceOfKind(m, "smi")[0].compare(0, 12, "smi cmd=0x7f"), 0);
     }
+}
+
+// Under Secure Boot a driver built on the spot cannot be loaded: without a
+// prebuilt object the run stops after the early hooks, before the trailer,
+// the platform and the modules, unless a build word asks for a build.
+TEST_P(Driver, SecureBootWithoutPrebuiltObjectStopsBeforeThePlatform) {
+    Machine m = Make({"efi_vars=efivars", "secure_boot=1"});
+    std::string work = TempDir("secureboot-stop");
+    RunResult r = RunProgram(Width(), m, {"rom.bin", "/P"}, "", work);
+    EXPECT_EQ(r.status, 0x71);
+    EXPECT_EQ(r.out, PlainBanner() + "71 - Error: Linux does not support Auto Build Driver when Secure Boot Enable.\n");
+    EXPECT_TRUE(TraceLines(m).empty()) << "no port, SMI or shell command";
+
+    // A build word lets the run go on; without a kernel tree the build fails
+    // and the normal run that follows has no memory provider.
+    RunResult build = RunProgram(Width(), m, {"/makedrv"}, "", work);
+    EXPECT_EQ(build.status, 0x10);
+    EXPECT_EQ(build.out, Head() + kMake + kNoTree + kNoTree + kLoadError);
 }
 
 YOZ_E2E_BOTH_WIDTHS(Driver);

@@ -12,6 +12,8 @@ const char kOptionsLine[] = "| Options:                                         
 // module-table order. The usage head's pass-0 entry has no text of its own:
 // it stands for the second options line that an OEM version text adds.
 const std::vector<HelpGroup> kModuleHelp = {
+    {0x04, 0, "|   /MAKEDRV - Make YOZLNX driver with user defined environment.            |\n"
+              "|    /GENDRV - Generate YOZLNX driver source files to specific directory.   |\n"},
     {0x19, 0, ""},  // usage head (slot 14)
     {0x11, 0, "|      /CMD: - Send special command to BIOS. /CMD:{xxx}                     |\n"},
     {0x01, 0, "|   /OEMCMD: - Send special value to BIOS. /OEMCMD:xxx                      |\n"},
@@ -40,6 +42,8 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|        /Ln - Program n'th ROM Hole only(n=0-15).                          |\n"},
     {0x11, 1, "| /CLNEVNLOG - Refer to Options: /CLNEVNLOG                                 |\n"},
     {0x11, 0, "| /CLNEVNLOG - Clear Event Log.                                             |\n"},
+    {0x11, 0, "|    /REBOOT - Reboot after programming.                                    |\n"},
+    {0x11, 0, "|  /SHUTDOWN - Shutdown after programming.                                  |\n"},
 };
 
 static const unsigned kUsageMask = 0x19;
@@ -85,10 +89,10 @@ static unsigned Lines(const std::string& text) {
     return n;
 }
 
-std::string UsageListing(int width, unsigned mode, bool oemVersion) {
+std::string UsageListing(int width, unsigned mode, bool oemVersion, bool banner) {
     Pager pager;
     bool face = TakesPart(kUsageMask, mode);
-    if (face) pager.Add(PlainBanner(), 1);
+    if (face && banner) pager.Add(PlainBanner(), 1);
     if (face) pager.Add(UsageHeadLines(width), 7);
     for (const HelpGroup& g : kModuleHelp) {
         if (g.pass == 1 && TakesPart(g.mask, mode)) pager.Add(g.text, Lines(g.text));

@@ -36,7 +36,9 @@ std::string PlainBanner();
 // pager pauses (standard input at its end, so each pause goes on at once).
 // With an OEM version text from the trailer the usage head adds a second
 // options line.
-std::string UsageListing(int width, unsigned mode = kModeNormal, bool oemVersion = false);
+// Without `banner` the listing lacks the banner box, as when a module before
+// the usage head fails its parse.
+std::string UsageListing(int width, unsigned mode = kModeNormal, bool oemVersion = false, bool banner = true);
 // The listing followed by the unknown-word lines of the framework.
 std::string UnknownWordListing(int width, const std::string& word, unsigned mode = kModeNormal);
 std::string WithoutPagerPauses(std::string text);
