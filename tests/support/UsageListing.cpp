@@ -9,18 +9,19 @@ const char kBorderLine[] = "+---------------------------------------------------
 const char kOptionsLine[] = "| Options:                                                                  |\n";
 
 // Help lines of the option modules other than the usage foot, in
-// module-table order. The usage head's pass-0 entry has no text of its own:
-// it stands for the second options line that an OEM version text adds.
+// module-table order, one entry per count the module reports to the pager
+// (a module that counts line by line has one entry per line). The usage
+// head's pass-0 entry has no text of its own: it stands for the second
+// options line that an OEM version text adds.
 const std::vector<HelpGroup> kModuleHelp = {
-    {0x04, 0, "|   /MAKEDRV - Make YOZLNX driver with user defined environment.            |\n"
-              "|    /GENDRV - Generate YOZLNX driver source files to specific directory.   |\n"},
+    {0x04, 0, "|   /MAKEDRV - Make YOZLNX driver with user defined environment.            |\n"},
+    {0x04, 0, "|    /GENDRV - Generate YOZLNX driver source files to specific directory.   |\n"},
     {0x19, 0, ""},  // usage head (slot 14)
     {0x11, 0, "|      /CMD: - Send special command to BIOS. /CMD:{xxx}                     |\n"},
     {0x01, 0, "|   /OEMCMD: - Send special value to BIOS. /OEMCMD:xxx                      |\n"},
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
     {0x04, 0, "|         /Q - Silent execution                                             |\n"},
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
-    // "/CAF" counts each of its lines on its own: the pager may pause between them.
     {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"},
     {0x11, 0, "|              not, if not then cancel related update.                      |\n"},
     {0x11, 1, "|         /O - Save current ROM image to file                               |\n"},
