@@ -68,9 +68,11 @@ sboff|sbon)
     mount -t efivarfs efivarfs /sys/firmware/efi/efivars
     echo "SecureBoot variable: $(od -An -tx1 /sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c | tr -s ' ' | sed 's/^ //')"
     # Secure Boot off: no prebuilt module, so the run tries to build one.
-    # Secure Boot on (kernel in lockdown): with the prebuilt module the run
-    # goes past the refused iopl and skips the memory hole, and the kernel
-    # refuses the unsigned module.
+    # Secure Boot on (kernel in lockdown): without the prebuilt module the
+    # run stops before the platform with 0x71; with it the run goes past the
+    # refused iopl and skips the memory hole, and the kernel refuses the
+    # unsigned module.
+    [ "$yoztier" = sbon ] && run 160 64 /x
     [ -e /nuvfldrv_mod.o ] && cp /nuvfldrv_mod.o /work/
     run 161 64 /x
     run 162 32 /x

@@ -9,8 +9,9 @@
 #          32-bit build, the unloader)
 #   sboff  OVMF with Secure Boot off: "SecureBoot" read through efivarfs says
 #          off, so without a prebuilt module the run tries to build one
-#   sbon   OVMF with the Secure Boot variables on: the run stops at once with
-#          0x71 (no port write, no shell command)
+#   sbon   OVMF with the Secure Boot variables on: without a prebuilt module
+#          the run stops at once with 0x71 (no port write, no shell command);
+#          with it the kernel in lockdown refuses the unsigned module
 # QEMU's firmware answers none of the program's firmware requests, so every
 # run ends the same way. Checked per run: exit status, output, the shell
 # commands the program ran, module/node/file state afterwards; per guest: the
