@@ -76,8 +76,13 @@ sboff|sbon)
     [ -e /nuvfldrv_mod.o ] && cp /nuvfldrv_mod.o /work/
     run 161 64 /x
     run 162 32 /x
-    # Why the kernel refused the module (EPERM: lockdown).
-    [ "$yoztier" = sbon ] && insmod /nuvfldrv_mod.o 2>&1
+    if [ "$yoztier" = sbon ]; then
+        # Why the kernel refused the module.
+        insmod /nuvfldrv_mod.o 2>&1
+        # The 32-bit build stops with 0x71 too once the module is gone.
+        rm -f /work/nuvfldrv_mod.o /work/nuvfldrv_mod
+        run 163 32 /x
+    fi
     ;;
 esac
 mark 175
