@@ -38,14 +38,10 @@ PLACEHOLDER ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList&) { return eEID_NO
 PLACEHOLDER ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisteroaknotifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterdeleteoaknotifyQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 
@@ -73,6 +69,4 @@ PLACEHOLDER CHECK_FUNC_ITEM* PtrNESECXCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMERFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrOAKCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBNCheckFunc = nullptr;

@@ -26,15 +26,7 @@ ENUM_ERR_ID YOZ_Hole_FlashStage(UINT32 total) {
 }
 
 ENUM_ERR_ID YOZ_Hole_WriteOnceStage(UINT32 total) {
-    UINT8* system = YOZ_SysRom_GetBuffer();
-    if (system == nullptr) return eEID_MEM_ALLOC;
-    YOZ_SetFlashMsg(YOZ_FLASH_MSG_ROMHOLE, total);
-    ENUM_ERR_ID result = YOZ_FlashItemList_CAF_Check(system);
-    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_CalculateSize();
-    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Erase();
-    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Write(system);
-    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Verify(system);
-    return result;
+    return YOZ_FlashItemList_Run(YOZ_SysRom_GetBuffer(), YOZ_FLASH_MSG_ROMHOLE, total);
 }
 
 ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {

@@ -213,3 +213,14 @@ ENUM_ERR_ID YOZ_FlashItemList_Verify(UINT8* buffer) {
     }
     return eEID_NO_ERROR;
 }
+
+ENUM_ERR_ID YOZ_FlashItemList_Run(UINT8* buffer, UINT8 msgSet, UINT32 total) {
+    if (buffer == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(msgSet, total);
+    ENUM_ERR_ID result = YOZ_FlashItemList_CAF_Check(buffer);
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_CalculateSize();
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Erase();
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Write(buffer);
+    if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Verify(buffer);
+    return result;
+}

@@ -1,0 +1,153 @@
+// "/OAD": erases the OEM activation key of the system (the "$FID" record's
+// key area or the OA block); its follow-up raises no SMI.
+#include <cstring>
+#include "TKXString.h"
+#include "YozFlash.h"
+#include "YozGlobal.h"
+#include "YozOakStages.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+#include "YozZozRecords.h"
+
+static TKX_QUEUE_ITEM deleteoemactkeyQueueItem;
+static TKX_QUEUE_ITEM oadnotifyQueueItem;
+static CHECK_FUNC_ITEM DeleteOAKCheckFunc;
+CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
+static YOZ_STAGE_SLOTS s_Slots;
+UINT8 OAD_bRunOAKNotify = 0;
+
+// A ROM file in use replaces the system copy (the flash is written from it).
+static ENUM_ERR_ID TakeRomImage() {
+    if (!YOZ_RomFile_GetFileEnable()) return eEID_NO_ERROR;
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    if (image == nullptr || YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
+    memset(YOZ_pFlashBuff, 0, gRomSize);
+    memcpy(YOZ_pFlashBuff, image, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAD_NCBFlashFunc() {
+    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
+}
+
+static ENUM_ERR_ID OAD_SingFlashFunc() {
+    YOZ_SetFlashMsg(YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize);
+    if (YOZ_GetSecureFlashStatus() && YOZ_RomFile_GetFileEnable()) {
+        ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pFlashBuff);
+        if (status != eEID_NO_ERROR) return status;
+        return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
+    }
+    return YOZ_Oak_ItemsStage(YOZ_pFlashBuff, gRomSize, &OAD_bRunOAKNotify);
+}
+
+static ENUM_ERR_ID OAD_ProcSingleOAKFlashBuffFunc() {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status != eEID_NO_ERROR) return status;
+    if (YOZ_SysRom_GetVer4Fid(YOZ_pFlashBuff) == nullptr) {
+        WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");
+        return eEID_OAK_NO_SUPPORT_ERROR;
+    }
+    s_Slots.FlashFunc = OAD_SingFlashFunc;
+    status = OAD_Proc_UpdateOemActKey(YOZ_pFlashBuff, YOZ_OA_KEY_AREA);
+    if (status == eEID_NO_ERROR) status = TakeRomImage();
+    if (status != eEID_NO_ERROR) return status;
+    gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAD_ProcNCBOAKFlashBuffFunc() {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status != eEID_NO_ERROR) return status;
+    UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0);
+    UINT32 area = YOZ_SysRom_GetOAKeyBlockSize(0) < YOZ_OA_KEY_AREA ? YOZ_SysRom_GetOAKeyBlockSize(0) : YOZ_OA_KEY_AREA;
+    if (YOZ_pFlashBuff == nullptr || !YOZ_RangeInside(start, area, gRomSize)) return eEID_OAK_REGION_ERROR;
+    ENUM_ERR_ID empty = OAD_Proc_CheckOldOAData(YOZ_pFlashBuff + start, area);
+    status = TakeRomImage();
+    if (status != eEID_NO_ERROR) return status;
+    if (empty != eEID_NO_ERROR) return empty;
+    memset(YOZ_pFlashBuff + start, 0xFF, area);
+    gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_OA));
+    s_Slots.FlashFunc = OAD_NCBFlashFunc;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAD_CheckBlockFunc() {
+    if (YOZ_SysRom_HaveOAKeyBlock()) s_Slots.ProcessFunc = OAD_ProcNCBOAKFlashBuffFunc;
+    return eEID_NO_ERROR;
+}
+
+static void ResetState() {
+    OAD_bRunOAKNotify = 0;
+    OAD_FuncVar_Init();
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.LoadSysMemFunc = YOZ_Oak_LoadSystemCopy;
+    s_Slots.CheckOABlockFunc = OAD_CheckBlockFunc;
+    s_Slots.ProcessFunc = OAD_ProcSingleOAKFlashBuffFunc;
+    s_Slots.FlashFunc = OAD_SingFlashFunc;
+}
+
+static ENUM_ERR_ID OadParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    ResetState();
+    self->Enabled = 0;
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, "/OAD", 1) != 1) continue;
+        self->Enabled = 1;
+        args[i]->claimed = 1;
+        // Word 1 names the ROM file unless it is the option itself.
+        if (i == 1) continue;
+        args[1]->claimed = 1;
+        if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
+    }
+    YOZ_SetDeleteOAKeyCmdIsEnable(&self->Enabled);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OadExecute(TKXQueueItemList& items) {
+    if (!YOZ_ModeTakesPart(deleteoemactkeyQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    OAD_bRunOAKNotify = 0;
+    ENUM_ERR_ID result = YOZ_RunStages(s_Slots, "L A Z P F ZF");
+    if (OAD_bRunOAKNotify) YOZ_Oak_EnableModule(items, eMID_DELETEOAKNOTIFY);
+    return result;
+}
+
+static void OadHelp(UINT8 pass) {
+    if (!YOZ_ModeTakesPart(deleteoemactkeyQueueItem.ModeMask) || pass > 1) return;
+    WriteOut(pass == 1 ? "|%*s - Refer to Options: /OAD                                       |\n"
+                       : "|%*s - Delete Oem Activation key                                    |\n",
+             11, "/OAD");
+    YOZ_CheckGlobalLineCont(1);
+}
+
+// The follow-up raises no SMI: it only looks the firmware ID up.
+static ENUM_ERR_ID OadNotifyExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(oadnotifyQueueItem.ModeMask) || YOZ_GetEMMC_2x2_Mode()) return eEID_NO_ERROR;
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SysRom_GetVer4Fid(system);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID NoParse(TKXArgvList&, TKX_QUEUE_ITEM*) { return eEID_NO_ERROR; }
+static void NoHelp(UINT8) {}
+
+ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList& items) {
+    deleteoemactkeyQueueItem = TKX_QUEUE_ITEM{eMID_DELETEOEMACTKEY, OadParse, OadExecute, OadHelp, nullptr, 0, 0,
+                                              0x8002, YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF, 0};
+    items.push_back(&deleteoemactkeyQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_DELETEOEMACTKEY, "/OAD");
+    DeleteOAKCheckFunc = CHECK_FUNC_ITEM{nullptr, nullptr, 0, 0, 0, 0, 0, 0, &deleteoemactkeyQueueItem.Enabled};
+    PtrDeleteOAKCheckFunc = &DeleteOAKCheckFunc;
+    ResetState();
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RegisterdeleteoaknotifyQueueItem(TKXQueueItemList& items) {
+    oadnotifyQueueItem = TKX_QUEUE_ITEM{eMID_DELETEOAKNOTIFY, NoParse, OadNotifyExecute, NoHelp, nullptr, 0, 0, 0x801F,
+                                        YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF, 0};
+    items.push_back(&oadnotifyQueueItem);
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,47 @@
+// Stages shared by the OEM activation key modules.
+#include <cstring>
+#include "SecureFlash.h"
+#include "TKXPhysMem.h"
+#include "YozFlash.h"
+#include "YozGlobal.h"
+#include "YozOakStages.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+ENUM_ERR_ID YOZ_Oak_LoadSystemCopy() {
+    if (YOZ_pFlashBuff == nullptr) YOZ_pFlashBuff = AllocMem(gRomSize);
+    if (YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
+    memset(YOZ_pFlashBuff, 0, gRomSize);
+    if (YOZ_GetEMMC_2x2_Mode()) return YOZ_Flash_TypeFvRead(YOZ_pFlashBuff, static_cast<char>(YOZ_BLOCK_OA));
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    memcpy(YOZ_pFlashBuff, system, gRomSize);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image) {
+    YOZ_pSecureFileBuff = image;
+    YOZ_SecureFileSize = gRomSize;
+    YOZ_RomFile_ResetCAPFileHead(&YOZ_pSecureFileBuff, &YOZ_SecureFileSize);
+    return YOZ_SecureFlash_Start(1, FLASH_BLOCK_BOOT);
+}
+
+ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran) {
+    if (buffer == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(msgSet, total);
+    ENUM_ERR_ID result = YOZ_Flash_Action(buffer);
+    *ran = 1;
+    return result;
+}
+
+ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran) {
+    ENUM_ERR_ID result = YOZ_FlashItemList_Run(buffer, YOZ_FLASH_MSG_OA, total);
+    if (result == eEID_NO_ERROR) *ran = 1;
+    return result;
+}
+
+void YOZ_Oak_EnableModule(TKXQueueItemList& items, UINT32 id) {
+    for (unsigned long i = 0; i < items.size(); ++i)
+        if (items[i]->ModuleId == id) items[i]->Enabled = 1;
+}

@@ -1,0 +1,286 @@
+// "/A" joined to a key-file name: writes the OEM activation key of that file
+// into the system's key area (the "$FID" record in the boot block, or the OA
+// block), on the ROM image given or on a copy of the system ROM; its
+// follow-up hands the key to the firmware after a write.
+#include <cstring>
+#include <strings.h>
+#include "SecureFlash.h"
+#include "SmiTransport.h"
+#include "TKXFile.h"
+#include "TKXPortIo.h"
+#include "RomScan.h"
+#include "TKXString.h"
+#include "YozFlash.h"
+#include "YozGlobal.h"
+#include "YozOakStages.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+#include "YozZozRecords.h"
+#include "ZoktOaKey.h"
+
+static TKX_QUEUE_ITEM oemactkeyQueueItem;
+static TKX_QUEUE_ITEM oaknotifyQueueItem;
+static CHECK_FUNC_ITEM OAKCheckFunc;
+CHECK_FUNC_ITEM* PtrOAKCheckFunc = nullptr;
+static YOZ_STAGE_SLOTS s_Slots;
+UINT8 OAK_bOABlockFlag = 0, OAK_bSingBinFileFlag = 0, OAK_bRunOAKNotify = 0;
+
+static const UINT8 kSmiOaNotify = 0xDF, kSmiOa31Notify = 0xEE;
+
+static ENUM_ERR_ID OAK_CheckRomFunc(INT16 sizeStatus) {
+    return sizeStatus == 0 || sizeStatus == -2 ? eEID_NO_ERROR : eEID_WRONG_ROM_FILE_SIZE;
+}
+
+// ---- Common steps of the processing stages ----
+
+// A key file that cannot be read, or holds nothing, ends the command.
+static ENUM_ERR_ID ReadKey() {
+    ENUM_ERR_ID status = QueryFileHub(gOAKF_BinFilePath, &gOAKF_pBinFile, gOAKF_BinFileSize);
+    if (status != eEID_NO_ERROR) return status;
+    return gOAKF_BinFileSize == 0 ? eEID_OAK_FILE_ERROR : eEID_NO_ERROR;
+}
+
+static UINT32 KeyAddress() { return YOZ_SysRom_HaveOAKeyBlock() ? YOZ_SysRom_GetOAKeyStartAddress(0) : 0; }
+
+// The firmware's verdict on the key; a firmware without the check lets it pass.
+static ENUM_ERR_ID FirmwareCheck() {
+    if (ZOKT_OAKeyCheck(gOAKF_pBinFile, KeyAddress(), gOAKF_BinFileSize)) return eEID_NO_ERROR;
+    if (ZOKT_OAKeyCheck_GetLastErrorID() == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) return eEID_NO_ERROR;
+    ErrorOut = YOZ_OEM_ErrorPrintf;
+    if (!ZOKT_OAKeyOEM_NoErrorPrint()) return ZOKT_OAKeyCheck_GetLastErrorID();
+    if (ZOKT_OAKeyOEM_UseOEMErrorID()) return static_cast<ENUM_ERR_ID>(ZOKT_OAKeyOEM_ErrorID());
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID FirstSteps() {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status == eEID_NO_ERROR) status = ReadKey();
+    if (status == eEID_NO_ERROR) status = FirmwareCheck();
+    return status;
+}
+
+static ENUM_ERR_ID CheckImage(UINT8* image, UINT32 size) {
+    YOZ_RomFile_CheckSum(image, size);  // finds the "$FID" file header; its verdict does not stop the stage
+    return YOZ_RomFile_CheckRomID(image, size);
+}
+
+// The key in the "$FID" record of `image` (the ROM image or the system copy),
+// then the boot-block list.
+static ENUM_ERR_ID FidKeySteps(UINT8* image, UINT32 size, bool systemCopy) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    bool updated = false;
+    if (YOZ_SysRom_GetVer4Fid(system) == nullptr) {
+        WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");
+    } else if (YOZ_RomFile_FindImageFidOffset(image) != 0) {
+        YOZ_RomFile_CheckSum(image, size);
+        ENUM_ERR_ID status = OAK_Proc_UpdateOemActKey(system, image, gOAKF_pBinFile, gOAKF_BinFileSize);
+        if (status != eEID_NO_ERROR) return status;
+        updated = true;
+    } else if (systemCopy) {
+        WriteOut(" - Warning: System FID table error, Activation Key update canceled.\n");
+    } else if (!YOZ_RomFile_CheckOAKey()) {
+        return eEID_UPDATE_CANCEL_BY_USER;
+    }
+    ENUM_ERR_ID status = CheckImage(image, size);
+    if (status != eEID_NO_ERROR) return status;
+    gOAKF_AllBlockSize = OAK_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
+    // A key outside the boot block goes with the blocks that hold it.
+    if (updated)
+        gOAKF_AllBlockSize += OAK_MarkBlocksOf(YOZ_pFlashMap, gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA, gOAKF_BinFileSize);
+    if (YOZ_bCAFFlag) {
+        YOZ_SetFlashMsg(YOZ_FLASH_MSG_BOOT, gOAKF_AllBlockSize);
+        gOAKF_AllBlockSize = OAK_Proc_MakeCAFDoItList(image, YOZ_pFlashMap, gOAKF_AllBlockSize);
+    }
+    return eEID_NO_ERROR;
+}
+
+// ---- Flash stages ----
+
+static ENUM_ERR_ID OAK_NCBFlashFunc() {
+    return YOZ_Oak_ActionStage(YOZ_pOpenFileBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+}
+static ENUM_ERR_ID OAK_SingNCBFlashFunc() {
+    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+}
+
+static ENUM_ERR_ID OAK_FlashFunc() {
+    if (YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_GetSecureFlashStatus()) {
+        ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pOpenFileBuff);
+        if (status != eEID_NO_ERROR) return status;
+    }
+    return YOZ_Oak_ActionStage(YOZ_pOpenFileBuff, YOZ_FLASH_MSG_BOOT, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+}
+
+static ENUM_ERR_ID OAK_SingFlashFunc() {
+    if (YOZ_GetSecureFlashStatus()) return YOZ_Oak_ItemsStage(YOZ_pFlashBuff, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_BOOT, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+}
+
+// ---- Processing stages ----
+
+static ENUM_ERR_ID OAK_ProcOAKFlashBuffFunc() {
+    ENUM_ERR_ID status = FirstSteps();
+    if (status != eEID_NO_ERROR) return status;
+    if (YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+    return FidKeySteps(YOZ_pOpenFileBuff, YOZ_OpenFileSize, false);
+}
+
+static ENUM_ERR_ID OAK_ProcSingleOAKFlashBuffFunc() {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status == eEID_NO_ERROR) status = CheckImage(YOZ_pFlashBuff, gRomSize);
+    if (status == eEID_NO_ERROR) status = FirstSteps();
+    if (status != eEID_NO_ERROR) return status;
+    s_Slots.FlashFunc = OAK_SingFlashFunc;
+    return FidKeySteps(YOZ_pFlashBuff, gRomSize, true);
+}
+
+// The key into OA block 0 of `buffer`; `readsFid`: the old key length comes
+// from the system's "$FID" record (else the whole key area counts).
+static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid, YOZ_StageFunc flash) {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status == eEID_NO_ERROR) status = ReadKey();
+    if (status != eEID_NO_ERROR) return status;
+    UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0), size = YOZ_SysRom_GetOAKeyBlockSize(0);
+    if (gOAKF_BinFileSize > size) return eEID_OAK_FILE_SIZE_ERROR;
+    if (buffer == nullptr || !YOZ_RangeInside(start, size, bufferSize)) return eEID_OAK_REGION_ERROR;
+    UINT32 oldLength = YOZ_OA_KEY_AREA;
+    if (readsFid) {
+        UINT8* system = YOZ_SysRom_GetBuffer();
+        if (system == nullptr) return eEID_MEM_ALLOC;
+        UINT8* fid = YOZ_SysRom_GetVer4Fid(system);
+        oldLength = fid != nullptr ? RomScan_Get32(fid + YOZ_FID_KEY_LENGTH) : 0;
+    }
+    if (oldLength > size) oldLength = size;  // read only inside the block
+    UINT8* checked = readsFid && buffer == YOZ_pOpenFileBuff ? YOZ_SysRom_GetBuffer() : buffer;
+    status = OAK_Proc_CheckOldOAData(checked + start, oldLength);
+    if (status == eEID_NO_ERROR) status = FirmwareCheck();
+    if (status != eEID_NO_ERROR) return status;
+    memcpy(buffer + start, gOAKF_pBinFile, gOAKF_BinFileSize);
+    gOAKF_AllBlockSize = OAK_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_OA));
+    s_Slots.FlashFunc = flash;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAK_ProcNCBOAKFlashBuffFunc() {
+    return OABlockSteps(YOZ_pOpenFileBuff, YOZ_OpenFileSize, true, OAK_NCBFlashFunc);
+}
+static ENUM_ERR_ID OAK_ProcSingNCBOAKFlashBuffFunc() {
+    return OABlockSteps(YOZ_pFlashBuff, gRomSize, true, OAK_SingNCBFlashFunc);
+}
+static ENUM_ERR_ID OAK_Proc_2x2_SingNCBOAKFlashBuffFunc() {
+    return OABlockSteps(YOZ_pFlashBuff, gRomSize, false, OAK_SingNCBFlashFunc);
+}
+
+// ---- Selection stages ----
+
+static ENUM_ERR_ID OAK_CheckBlockFunc() {
+    if (YOZ_SysRom_HaveOAKeyBlock()) {
+        OAK_bOABlockFlag = 1;
+        s_Slots.ProcessFunc = OAK_ProcNCBOAKFlashBuffFunc;
+    }
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAK_OpenRomFileFunc() {
+    ENUM_ERR_ID status = YOZ_RomFile_LoadToBuff();
+    if (YOZ_pFileName != nullptr || gOAKF_BinFilePath[0] == '\0') return status;
+    OAK_bSingBinFileFlag = 1;
+    s_Slots.ProcessFunc = OAK_ProcSingleOAKFlashBuffFunc;
+    if (OAK_bOABlockFlag)
+        s_Slots.ProcessFunc =
+            YOZ_GetEMMC_2x2_Mode() ? OAK_Proc_2x2_SingNCBOAKFlashBuffFunc : OAK_ProcSingNCBOAKFlashBuffFunc;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OAK_LoadSysTemBiosFunc() { return OAK_bSingBinFileFlag ? YOZ_Oak_LoadSystemCopy() : eEID_NO_ERROR; }
+
+// ---- Module ----
+
+static void ResetState() {
+    OAK_bSingBinFileFlag = OAK_bOABlockFlag = OAK_bRunOAKNotify = 0;
+    OAK_FuncVar_Init();
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.BlockCheckFunc = OAK_CheckBlockFunc;
+    s_Slots.OpenFileFunc = OAK_OpenRomFileFunc;
+    s_Slots.LoadSysMemFunc = OAK_LoadSysTemBiosFunc;
+    s_Slots.ProcessFunc = OAK_ProcOAKFlashBuffFunc;
+    s_Slots.FlashFunc = OAK_FlashFunc;
+}
+
+static ENUM_ERR_ID OakParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    ResetState();
+    self->Enabled = 0;
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        const char* word = args[i]->text;
+        if (strlen(word) <= 2 || strncasecmp(word, "/A", 2) != 0) continue;
+        // A name that does not fit is refused rather than cut.
+        if (strlen(word + 2) >= sizeof(gOAKF_BinFilePath)) return eEID_OAK_FILE_ERROR;
+        TKX_BoundedCopy(gOAKF_BinFilePath, word + 2, sizeof(gOAKF_BinFilePath) - 1);
+        self->Enabled = 1;
+        args[i]->claimed = 1;
+    }
+    YOZ_SetOAKeyCmdIsEnable(&self->Enabled);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID OakExecute(TKXQueueItemList& items) {
+    if (!YOZ_ModeTakesPart(oemactkeyQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    OAK_bRunOAKNotify = 0;
+    ENUM_ERR_ID result = YOZ_RunStages(s_Slots, "B O L Z P F ZF");
+    if (OAK_bRunOAKNotify) YOZ_Oak_EnableModule(items, eMID_OAKNOTIFY);
+    return result;
+}
+
+static void OakHelp(UINT8 pass) {
+    const char* format = pass == 1 ? "|%*s - Refer to Options: /A                                         |\n"
+                                    : "|%*s - Oem Activation file                                          |\n";
+    if (!YOZ_ModeTakesPart(oemactkeyQueueItem.ModeMask) || pass > 1) return;
+    WriteOut(format, 11, "/A");
+    YOZ_CheckGlobalLineCont(1);
+}
+
+// The follow-up: the firmware is told of the new key.
+static ENUM_ERR_ID OakNotifyExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(oaknotifyQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetEMMC_2x2_Mode()) {
+        OutPortByte(gSmiPort, kSmiOaNotify);
+        return eEID_NO_ERROR;
+    }
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_SysRom_GetVer4Fid(system) == nullptr) return eEID_NO_ERROR;
+    // The key goes with the SMI only where the buffer is the firmware's
+    // mailbox; it must fit the buffer.
+    if (TKX_GetWSMTisEnabled() && gpIntrBuf != nullptr && gOAKF_pBinFile != nullptr &&
+        gOAKF_BinFileSize <= INTERFACE_BUFFER_SIZE)
+        memcpy(gpIntrBuf, gOAKF_pBinFile, gOAKF_BinFileSize);
+    OutPortByte(gSmiPort, YOZ_SysRom_HaveOA31Guid() ? kSmiOa31Notify : kSmiOaNotify);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID NoParse(TKXArgvList&, TKX_QUEUE_ITEM*) { return eEID_NO_ERROR; }
+static void NoHelp(UINT8) {}
+
+ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList& items) {
+    oemactkeyQueueItem = TKX_QUEUE_ITEM{eMID_OEMACTKEY, OakParse, OakExecute, OakHelp, nullptr, 0, 0, 0x8002,
+                                        YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF, 0};
+    items.push_back(&oemactkeyQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_OEMACTKEY, "/A");
+    OAKCheckFunc = CHECK_FUNC_ITEM{OAK_CheckRomFunc, nullptr, 0, 0, 0, 0, 0, 0, &oemactkeyQueueItem.Enabled};
+    PtrOAKCheckFunc = &OAKCheckFunc;
+    ResetState();
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RegisteroaknotifyQueueItem(TKXQueueItemList& items) {
+    oaknotifyQueueItem = TKX_QUEUE_ITEM{eMID_OAKNOTIFY, NoParse, OakNotifyExecute, NoHelp, nullptr, 0, 0, 0x801F,
+                                        YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF, 0};
+    items.push_back(&oaknotifyQueueItem);
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,18 @@
+// Stages shared by the OEM activation key modules ("/A" and "/OAD").
+#pragma once
+#include "YozOakProc.h"
+#include "YozRegionStages.h"
+
+// The working buffer with the system's contents: the OA-block volumes read
+// from flash in eMMC 2x2 mode, else a copy of the whole system ROM.
+ENUM_ERR_ID YOZ_Oak_LoadSystemCopy();
+// The runtime secure-flash session of the boot-block area for `image`
+// (gRomSize bytes, capsule header restored).
+ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
+// Block-map run of the marked blocks over `buffer` with the message set;
+// sets *ran when the engine ran.
+ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);
+// Flash-item run over `buffer` (OA-block messages); sets *ran on success.
+ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran);
+// Enables every queue item of the module id (the follow-up modules).
+void YOZ_Oak_EnableModule(TKXQueueItemList& items, UINT32 id);

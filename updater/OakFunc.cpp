@@ -1,0 +1,166 @@
+// OEM activation key processors: a new key from a key file (OAK_) and the
+// key cleared (OAD_), in the system's "$FID" record and the image's.
+#include <cstring>
+#include "RomScan.h"
+#include "TKXPhysMem.h"
+#include "YozFlash.h"
+#include "YozHoleProc.h"
+#include "YozOakProc.h"
+#include "YozOptionStore.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+UINT32 gOAKF_AllBlockSize = 0;
+UINT8 gOAKF_FvType = 0xFF;
+UINT32 gOAKF_FidFileOffset = 0, gOAKF_FidSystemOffset = 0;
+char gOAKF_BinFilePath[128] = {0};
+UINT8* gOAKF_pBinFile = nullptr;
+UINT32 gOAKF_BinFileSize = 0;
+UINT32 gOADF_AllBlockSize = 0;
+UINT8 gOADF_FvType = 0xFF;
+UINT32 gOADF_FidSystemOffset = 0;
+
+// Nothing arms these processors: their modules flash on their own.
+static UINT8 s_OAKUnarmed = 0, s_OADUnarmed = 0;
+const YOZ_REGION_PROC YOZ_OAKProc = {&gOAKF_AllBlockSize, &s_OAKUnarmed, &gOAKF_FvType, 0, 0, 1, 0};
+const YOZ_REGION_PROC YOZ_OADProc = {&gOADF_AllBlockSize, &s_OADUnarmed, &gOADF_FvType, 0, 0, 0, 0};
+
+static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13, kFfsHeader = 0x18;
+static const UINT8 kFfsChecksumAttribute = 0x40;
+
+void OAK_FuncVar_Init() {
+    RP_FuncVar_Init(&YOZ_OAKProc);
+    gOAKF_FvType = 0xFF;
+    gOAKF_FidFileOffset = gOAKF_FidSystemOffset = 0;
+    memset(gOAKF_BinFilePath, 0, sizeof(gOAKF_BinFilePath));
+    gOAKF_pBinFile = nullptr;
+    gOAKF_BinFileSize = 0;
+}
+YOZ_REGION_PROC_COMMON_DEFINE(OAK, YOZ_OAKProc)
+UINT32 OAK_Proc_MakeTypeDoItList(UINT8* map, char type) { return RP_MakeTypeDoItList(&YOZ_OAKProc, map, type); }
+
+void OAD_FuncVar_Init() {
+    RP_FuncVar_Init(&YOZ_OADProc);
+    gOADF_FvType = 0xFF;
+    gOADF_FidSystemOffset = 0;
+}
+UINT32 OAD_Proc_MakeTypeDoItList(UINT8* map, char type) { return RP_MakeTypeDoItList(&YOZ_OADProc, map, type); }
+
+UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size) {
+    UINT32 added = 0;
+    if (map == nullptr || gpFlashInfo == nullptr || size == 0) return 0;
+    for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        UINT64 end = static_cast<UINT64>(b.StartAddress) + b.BlockSize;
+        if (map[i] != 0 || address >= end || static_cast<UINT64>(address) + size <= b.StartAddress) continue;
+        map[i] = 2;
+        added += b.BlockSize;
+    }
+    return added;
+}
+
+static bool BlankKey(const UINT8* key, UINT32 length) {
+    bool allFF = true, all00 = true;
+    for (UINT32 i = 0; i < length && (allFF || all00); ++i) {
+        allFF = allFF && key[i] == 0xFF;
+        all00 = all00 && key[i] == 0x00;
+    }
+    return allFF || all00;
+}
+
+ENUM_ERR_ID OAK_Proc_CheckOldOAData(UINT8* key, UINT32 length) {
+    if (key == nullptr) return eEID_MEM_ALLOC;
+    if (BlankKey(key, length)) return eEID_NO_ERROR;
+    // Equal only when the key file holds that many bytes.
+    bool same = gOAKF_pBinFile != nullptr && length <= gOAKF_BinFileSize && memcmp(key, gOAKF_pBinFile, length) == 0;
+    return same ? eEID_OAK_DATA_THE_SAME_ERROR : eEID_OAK_DATA_ERROR;
+}
+
+ENUM_ERR_ID OAD_Proc_CheckOldOAData(UINT8* key, UINT32 length) {
+    if (key == nullptr) return eEID_MEM_ALLOC;
+    return BlankKey(key, length) ? eEID_OAD_NULL_DATA_ERROR : eEID_NO_ERROR;
+}
+
+// The key length of a "$FID" record at `at` of a buffer of `limit` bytes, 0
+// (and no record) when the record or its key does not lie in the buffer.
+static bool FidKey(const UINT8* buffer, UINT32 limit, UINT32 at, UINT32* length) {
+    if (buffer == nullptr || at >= limit) return false;
+    if (RomScan_FidRecordSize(buffer + at, limit - at) == 0) return false;
+    *length = RomScan_Get32(buffer + at + YOZ_FID_KEY_LENGTH);
+    return true;
+}
+
+// The write-once item of the system's key area, checked against the flash
+// contents the key is written over.
+static ENUM_ERR_ID AddKeyItem(UINT8* systemImage, UINT32 length) {
+    _FLASHITEM* item = reinterpret_cast<_FLASHITEM*>(AllocMem(sizeof(_FLASHITEM)));
+    if (item == nullptr) return eEID_MEM_ALLOC;
+    item->FlashAddr = gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
+    item->ItemSize = length;
+    item->WriteOnce = 1;
+    item->CafEnabled = YOZ_bCAFFlag;
+    YOZ_FlashItemList_Add(item);
+    bool forced = YOZ_GetBCmdIsEnable() && YOZ_GetPCmdIsEnable() && YOZ_GetNCmdIsEnable();
+    if (!forced && !YOZ_FlashItemList_WriteOnce_Check(systemImage)) return YOZ_ERR_NOT_WRITE_ONCE;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
+    if (systemImage == nullptr || fileImage == nullptr || (keyFile == nullptr && keyLength != 0)) return eEID_MEM_ALLOC;
+    if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr) return eEID_OAK_NO_SUPPORT_ERROR;
+    UINT32 fileLimit = RomScan_Limit(fileImage);
+    UINT32 fileAt = YOZ_RomFile_FindImageFidOffset(fileImage);
+    UINT32 sysAt = gYOZ_FidSystemOffset;
+    UINT32 header = YOZ_RomFile_GetCheckSumOffset();
+    UINT32 n = 0, imageLength = 0;
+    if (fileAt == 0 || !FidKey(systemImage, gRomSize, sysAt, &n) || !FidKey(fileImage, fileLimit, fileAt, &imageLength))
+        return eEID_OAK_REGION_ERROR;
+    gOAKF_FidFileOffset = fileAt;
+    gOAKF_FidSystemOffset = sysAt;
+    UINT8* sysKey = systemImage + sysAt + YOZ_FID_KEY_DATA;
+    UINT8* fileKey = fileImage + fileAt + YOZ_FID_KEY_DATA;
+    // The old key is read only inside the system's key area.
+    ENUM_ERR_ID old = OAK_Proc_CheckOldOAData(sysKey, keyLength < n ? keyLength : n);
+    if (old != eEID_NO_ERROR) return old;
+    // The key must fit the image's key area and the system's.
+    if (imageLength < keyLength || n < keyLength) return eEID_OAK_FILE_SIZE_ERROR;
+
+    bool fileSum = header != 0 && header < fileAt && YOZ_RangeInside(header, kFfsHeader, fileLimit) &&
+                   (fileImage[header + kFfsAttributes] & kFfsChecksumAttribute) != 0;
+    if (!fileSum) {
+        ENUM_ERR_ID added = AddKeyItem(systemImage, n);
+        if (added != eEID_NO_ERROR) return added;
+    }
+    UINT32 m = n < imageLength ? n : imageLength;
+    memset(sysKey, 0, m);
+    if (keyLength != 0) memcpy(sysKey, keyFile, keyLength);
+    UINT8 a = YOZ_CalCheckSum8(fileKey, m);
+    UINT8 b = YOZ_CalCheckSum8(sysKey, m);
+    memmove(fileKey, sysKey, m);
+    if (fileSum) fileImage[header + kFfsFileSum] = static_cast<UINT8>(fileImage[header + kFfsFileSum] + a - b);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {
+    if (systemImage == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr) return eEID_OAK_NO_SUPPORT_ERROR;
+    UINT32 sysAt = gYOZ_FidSystemOffset;
+    UINT32 n = 0;
+    if (!FidKey(systemImage, gRomSize, sysAt, &n)) return eEID_OAK_REGION_ERROR;
+    gOADF_FidSystemOffset = sysAt;
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    UINT32 imageAt = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
+    if (!YOZ_RomFile_GetFileEnable()) {
+        ENUM_ERR_ID added = AddKeyItem(systemImage, n);
+        if (added != eEID_NO_ERROR) return added;
+    }
+    UINT8* sysKey = systemImage + sysAt + YOZ_FID_KEY_DATA;
+    ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(sysKey, keyLength < n ? keyLength : n);
+    if (old != eEID_NO_ERROR) return old;
+    if (n != keyLength) return eEID_OAK_KEY_LENGTH_ERROR;
+    memset(sysKey, 0xFF, n);
+    // The image's key area is written only where it lies in the image.
+    if (image != nullptr && imageAt != 0 && YOZ_RangeInside(imageAt + YOZ_FID_KEY_DATA, n, RomScan_Limit(image)))
+        memmove(image + imageAt + YOZ_FID_KEY_DATA, sysKey, n);
+    return eEID_NO_ERROR;
+}
