@@ -33,10 +33,14 @@ static ENUM_ERR_ID OAD_NCBFlashFunc() {
 }
 
 static ENUM_ERR_ID OAD_SingFlashFunc() {
-    YOZ_SetFlashMsg(YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize);
-    if (YOZ_GetSecureFlashStatus() && YOZ_RomFile_GetFileEnable()) {
-        ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pFlashBuff);
-        if (status != eEID_NO_ERROR) return status;
+    // With a ROM file no key item exists: the boot blocks of the image,
+    // whose key was cleared, are flashed (through the firmware's session
+    // under secure flash).
+    if (YOZ_RomFile_GetFileEnable()) {
+        if (YOZ_GetSecureFlashStatus()) {
+            ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pFlashBuff);
+            if (status != eEID_NO_ERROR) return status;
+        }
         return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
     }
     return YOZ_Oak_ItemsStage(YOZ_pFlashBuff, gRomSize, &OAD_bRunOAKNotify);

@@ -141,6 +141,18 @@ TEST_P(OemActKey, SlashOadErasesTheKeyOfTheOaBlockOnly) {
     EXPECT_EQ(again.status, 0xB7);
     EXPECT_EQ(again.out, e2e::PlainBanner() + e2e::FlashRead() + "b7 - Error: OA key is empty.\n");
     EXPECT_EQ(Flash(m), expected);
+
+    // With a ROM file the OA block comes from the image, its key area cleared.
+    romimg::Rom image = system;
+    image.Fill(kOaBlock, 0x10000, 0x77);
+    e2e::Machine fresh = Machine(system.bytes, OaBlocks());
+    romimg::WriteBytes(fresh.File("new.rom"), image.bytes);
+    e2e::RunResult withFile = Run(fresh, {fresh.File("new.rom"), "/OAD"});
+    EXPECT_EQ(withFile.status, 0) << withFile.out;
+    expected = system.bytes;
+    std::copy(image.bytes.begin() + kOaBlock, image.bytes.begin() + 2 * kOaBlock, expected.begin() + kOaBlock);
+    std::fill(expected.begin() + kOaBlock, expected.begin() + kOaBlock + kKeyArea, 0xFF);
+    EXPECT_EQ(Flash(fresh), expected);
 }
 
 }  // namespace
