@@ -110,20 +110,14 @@ static ENUM_ERR_ID OadParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID OadExecute(TKXQueueItemList& items) {
-    if (!YOZ_ModeTakesPart(deleteoemactkeyQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    OAD_bRunOAKNotify = 0;
-    ENUM_ERR_ID result = YOZ_RunStages(s_Slots, "L A Z P F ZF");
-    if (OAD_bRunOAKNotify) YOZ_Oak_EnableModule(items, eMID_DELETEOAKNOTIFY);
-    return result;
+    return YOZ_Oak_Execute(deleteoemactkeyQueueItem, s_Slots, "L A Z P F ZF", &OAD_bRunOAKNotify, items,
+                           eMID_DELETEOAKNOTIFY);
 }
 
 static void OadHelp(UINT8 pass) {
-    if (!YOZ_ModeTakesPart(deleteoemactkeyQueueItem.ModeMask) || pass > 1) return;
-    WriteOut(pass == 1 ? "|%*s - Refer to Options: /OAD                                       |\n"
-                       : "|%*s - Delete Oem Activation key                                    |\n",
-             11, "/OAD");
-    YOZ_CheckGlobalLineCont(1);
+    YOZ_Oak_Help(deleteoemactkeyQueueItem, pass, "/OAD",
+                 "|%*s - Refer to Options: /OAD                                       |\n",
+                 "|%*s - Delete Oem Activation key                                    |\n");
 }
 
 // The follow-up raises no SMI: it only looks the firmware ID up.

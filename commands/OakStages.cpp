@@ -8,6 +8,7 @@
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozSysRom.h"
+#include "YozSwitchMode.h"
 
 ENUM_ERR_ID YOZ_Oak_LoadSystemCopy() {
     if (YOZ_pFlashBuff == nullptr) YOZ_pFlashBuff = AllocMem(gRomSize);
@@ -41,7 +42,21 @@ ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran) {
     return result;
 }
 
-void YOZ_Oak_EnableModule(TKXQueueItemList& items, UINT32 id) {
-    for (unsigned long i = 0; i < items.size(); ++i)
-        if (items[i]->ModuleId == id) items[i]->Enabled = 1;
+ENUM_ERR_ID YOZ_Oak_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order, UINT8* ran,
+                            TKXQueueItemList& items, UINT32 followUp) {
+    if (!YOZ_ModeTakesPart(item.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    *ran = 0;
+    ENUM_ERR_ID result = YOZ_RunStages(slots, order);
+    if (*ran)
+        for (unsigned long i = 0; i < items.size(); ++i)
+            if (items[i]->ModuleId == followUp) items[i]->Enabled = 1;
+    return result;
+}
+
+void YOZ_Oak_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* commands,
+                  const char* options) {
+    if (!YOZ_ModeTakesPart(item.ModeMask) || pass > 1) return;
+    WriteOut(pass == 1 ? commands : options, 11, word);
+    YOZ_CheckGlobalLineCont(1);
 }

@@ -229,20 +229,13 @@ static ENUM_ERR_ID OakParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID OakExecute(TKXQueueItemList& items) {
-    if (!YOZ_ModeTakesPart(oemactkeyQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    OAK_bRunOAKNotify = 0;
-    ENUM_ERR_ID result = YOZ_RunStages(s_Slots, "B O L Z P F ZF");
-    if (OAK_bRunOAKNotify) YOZ_Oak_EnableModule(items, eMID_OAKNOTIFY);
-    return result;
+    return YOZ_Oak_Execute(oemactkeyQueueItem, s_Slots, "B O L Z P F ZF", &OAK_bRunOAKNotify, items, eMID_OAKNOTIFY);
 }
 
 static void OakHelp(UINT8 pass) {
-    const char* format = pass == 1 ? "|%*s - Refer to Options: /A                                         |\n"
-                                    : "|%*s - Oem Activation file                                          |\n";
-    if (!YOZ_ModeTakesPart(oemactkeyQueueItem.ModeMask) || pass > 1) return;
-    WriteOut(format, 11, "/A");
-    YOZ_CheckGlobalLineCont(1);
+    YOZ_Oak_Help(oemactkeyQueueItem, pass, "/A",
+                 "|%*s - Refer to Options: /A                                         |\n",
+                 "|%*s - Oem Activation file                                          |\n");
 }
 
 // The follow-up: the firmware is told of the new key.

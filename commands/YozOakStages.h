@@ -14,5 +14,11 @@ ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);
 // Flash-item run over `buffer` (OA-block messages); sets *ran on success.
 ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran);
-// Enables every queue item of the module id (the follow-up modules).
-void YOZ_Oak_EnableModule(TKXQueueItemList& items, UINT32 id);
+// Execute of "/A" and "/OAD": nothing in capsule or recovery mode; the
+// stages in `order`; after a flash stage ran (*ran), every queue item of
+// the follow-up module id is enabled.
+ENUM_ERR_ID YOZ_Oak_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order, UINT8* ran,
+                            TKXQueueItemList& items, UINT32 followUp);
+// Help: the commands line in pass 1, the options line in pass 0.
+void YOZ_Oak_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* commands,
+                  const char* options);
