@@ -6,6 +6,7 @@
 #include <vector>
 #include "E2eHarness.h"
 #include "FlashLines.h"
+#include "SampleMachine.h"
 #include "SampleUpdate.h"
 #include "UsageListing.h"
 
@@ -21,9 +22,7 @@ protected:
     romimg::SampleUpdate u = romimg::MakeSampleUpdate();
     OemCmd() { u.image.Fill(0, 2 * kBlock, 0x62); }
     e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
-        e2e::Machine m = e2e::MakeMachine(Str(u.system.bytes), romimg::BlockSpec(romimg::SampleBlocks()), sets);
-        romimg::WriteBytes(m.File("new.rom"), u.image.bytes);
-        return m;
+        return e2e::MakeSampleMachine(u, sets);
     }
     e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
         return e2e::RunProgram(Width(), m, args);
