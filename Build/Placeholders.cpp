@@ -22,14 +22,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterEGM_ERASE_QueueItem(TKXQueueItemList&) { return 
 PLACEHOLDER ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashBootBlockCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashBootBlockRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashEmbeddedEcCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashEmbeddedEcRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashMainBiosRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashNvramRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -38,8 +30,6 @@ PLACEHOLDER ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList&) { return eEID_NO
 PLACEHOLDER ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
@@ -54,11 +44,9 @@ PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return
 
 #include "RomInfo.h"
 #include "ZoktMe.h"
-#include "EspCopyLnx.h"
 #include "YozGlobal.h"
 #include "ZoktCfgCmd.h"
 #include "ZoktEc.h"
-PLACEHOLDER void InitCopyRecoveryFile() {}
 // Check records of the modules not built yet: none published.
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;

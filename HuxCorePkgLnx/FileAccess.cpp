@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "OsSeam.h"
 #include "TKXFile.h"
 
 FILE* TKX_OpenFile(const char* path, UINT32 mode) {
@@ -11,7 +12,9 @@ FILE* TKX_OpenFile(const char* path, UINT32 mode) {
     return fopen(path, how);
 }
 
-FILE* TKX_CreateFile(const char* path) { return fopen(path, "w+b"); }
+FILE* TKX_CreateFile(const char* path) { return OsSeam_CreateFile(path); }
+
+UINT8 TKX_DeleteFile(const char* path) { return unlink(path) == 0 ? 1 : 0; }
 
 // A regular file opened for writing is synced so that a saved ROM is on the
 // disk, not only in the page cache, when the run reports success.

@@ -9,6 +9,13 @@
 FILE* TKX_OpenFile(const char* path, UINT32 mode);
 // Opens "w+b" (creates or truncates).
 FILE* TKX_CreateFile(const char* path);
+// Removes a file; never a directory. 1 when it was removed.
+UINT8 TKX_DeleteFile(const char* path);
+// The mount point of the EFI system partition ("/boot/efi", as the OS seam
+// resolves it) into `out`: 1 when it is a directory on a FAT file system,
+// 0 when it is absent, on another file system (an empty mount point of an
+// unmounted partition) or its path does not fit `max` bytes.
+UINT8 TKX_GetEspDirectory(char* out, UINT32 max);
 // Flushes, syncs a regular file that was open for writing to its disk, and
 // closes. eEID_WRITE_FILE when any of that fails (a full disk shows up here,
 // not in TKX_WriteFile, whose bytes may still sit in the stream's buffer).

@@ -67,6 +67,8 @@ UINT64 OsSeam_FsType(const char* path) {
     return static_cast<UINT32>(sfs.f_type);
 }
 
+FILE* OsSeam_CreateFile(const char* path) { return fopen(path, "w+b"); }
+
 int OsSeam_System(const char* command) { return system(command); }
 FILE* OsSeam_Popen(const char* command, const char* mode) { return popen(command, mode); }
 int OsSeam_Pclose(FILE* f) { return pclose(f); }

@@ -11,6 +11,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 #include "EmuDriver.h"
+#include "EmuEsp.h"
 #include "EmuMachine.h"
 #include "EmuPorts.h"
 #include "EmuSmi.h"
@@ -110,8 +111,11 @@ int OsSeam_Close(int fd) {
 }
 
 // The machine's efivarfs directory reports the efivarfs type when the
-// machine has that interface (setting efi_vars).
+// machine has that interface (setting efi_vars), its EFI system partition
+// the FAT type while it is mounted (setting esp).
 UINT64 OsSeam_FsType(const char* path) {
+    UINT64 espType = 0;
+    if (EmuEsp_FsType(path, espType)) return espType;
     std::string p = path;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     std::string vars = EmuMachine_Get("efi_vars", "none");
@@ -121,6 +125,12 @@ UINT64 OsSeam_FsType(const char* path) {
     struct statfs sfs;
     if (statfs(path, &sfs) != 0) return 0;
     return static_cast<UINT64>(sfs.f_type);
+}
+
+FILE* OsSeam_CreateFile(const char* path) {
+    FILE* onFullPartition = nullptr;
+    if (EmuEsp_CreateFullFile(path, onFullPartition)) return onFullPartition;
+    return fopen(path, "w+b");
 }
 
 static const char* SkipBlanks(const char* command) {

@@ -3,6 +3,7 @@
 #include "EmuAcpi.h"
 #include "EmuDriverInit.h"
 #include "EmuEcb.h"
+#include "EmuEsp.h"
 #include "EmuFlashSettings.h"
 
 const EmuInitStep EmuInitSteps[] = {
@@ -13,5 +14,6 @@ const EmuInitStep EmuInitSteps[] = {
     EmuFlashSettings_Check,
     EmuInit_KernelTree,
     EmuInit_EfiVars,
+    EmuEsp_Layout,
     nullptr,
 };

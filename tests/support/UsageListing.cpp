@@ -47,6 +47,8 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x19, 0, "|       /OAD - Delete Oem Activation key                                    |\n"},
     {0x11, 1, "| /CLNEVNLOG - Refer to Options: /CLNEVNLOG                                 |\n"},
     {0x11, 0, "| /CLNEVNLOG - Clear Event Log.                                             |\n"},
+    {0x19, 0, "|   /CAPSULE - Override Secure Flash policy to Capsule                      |\n"},
+    {0x19, 0, "|  /RECOVERY - Override Secure Flash policy to Recovery                     |\n"},
     {0x11, 0, "|    /REBOOT - Reboot after programming.                                    |\n"},
     {0x11, 0, "|  /SHUTDOWN - Shutdown after programming.                                  |\n"},
 };

@@ -1,0 +1,61 @@
+// The recovery-image copy to the EFI system partition.
+#include <cstdio>
+#include "EspCopyLnx.h"
+#include "TKXFile.h"
+#include "TKXString.h"
+
+static char CopyFilePath[256];
+static char EspDrvpath[8];
+static char EspDirectory[256];
+static UINT8 bCpyFiletoESP = 0;
+static UINT8* ESP_SrcBuffer = nullptr;
+static UINT32 ESP_SrcBuffSize = 0;
+
+void InitCopyRecoveryFile() {
+    MemSet(CopyFilePath, 0, sizeof(CopyFilePath));
+    MemSet(EspDrvpath, 0, sizeof(EspDrvpath));
+    MemSet(EspDirectory, 0, sizeof(EspDirectory));
+    bCpyFiletoESP = 0;
+    ESP_SrcBuffer = nullptr;
+    ESP_SrcBuffSize = 0;
+}
+
+UINT8 InitESPDriver() {
+    if (TKX_GetEspDirectory(EspDirectory, sizeof(EspDirectory))) bCpyFiletoESP = 1;
+    return bCpyFiletoESP;
+}
+
+void SetCopyToESPStatus(UINT8 flag) { bCpyFiletoESP = flag; }
+
+UINT8 GetCopyToESPStatus() { return bCpyFiletoESP; }
+
+char* GetESPDriverName() { return EspDrvpath; }
+
+void SetESPCopy(const char* name, UINT8* data, UINT32 size) {
+    int length = snprintf(CopyFilePath, sizeof(CopyFilePath), "%s/%s", EspDirectory, name);
+    // A cut path would name another file: no destination then.
+    if (EspDirectory[0] == '\0' || length < 0 || static_cast<UINT32>(length) >= sizeof(CopyFilePath))
+        CopyFilePath[0] = '\0';
+    ESP_SrcBuffer = data;
+    ESP_SrcBuffSize = size;
+}
+
+UINT8 GetESPCopyPending() { return ESP_SrcBuffer != nullptr ? 1 : 0; }
+
+UINT8 RunESPCopy() {
+    if (CopyFilePath[0] == '\0' || ESP_SrcBuffer == nullptr) return 0;
+    FILE* out = TKX_CreateFile(CopyFilePath);
+    if (out == nullptr) return 0;
+    UINT32 written = TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer);
+    // A full partition often shows only here, when the last bytes are flushed.
+    ENUM_ERR_ID closed = TKX_CloseFile(out);
+    if (written != ESP_SrcBuffSize || closed != eEID_NO_ERROR) {
+        TKX_DeleteFile(CopyFilePath);
+        return 0;
+    }
+    ESP_SrcBuffer = nullptr;
+    ESP_SrcBuffSize = 0;
+    return 1;
+}
+
+void ReleaseESPDriver() {}

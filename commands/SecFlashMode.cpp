@@ -1,0 +1,136 @@
+// "/CAPSULE" and "/RECOVERY" (module slots 91 and 92), one implementation
+// over two descriptors. Parsing turns the mode on; executing (after the
+// region variants have described the update) writes the recovery copy to
+// the EFI system partition when one was asked for, opens the secure-flash
+// session and, when the session is of the module's own kind, asks before the
+// power-off (capsule) or the restart (recovery) that lets the firmware do
+// the update. "/RECOVERY:esp" asks for the copy; "/RECOVERY:" with any other
+// value is "/RECOVERY".
+#include <cstring>
+#include "EspCopyLnx.h"
+#include "FlashBlock.h"
+#include "HuxCoreHooks.h"
+#include "RunControl.h"
+#include "SecureFlash.h"
+#include "TKXPortIo.h"
+#include "TKXString.h"
+#include "YozOptionStore.h"
+#include "YozRegionStages.h"
+#include "YozSecFlash.h"
+#include "YozSwitchMode.h"
+#include "YozZozRecords.h"
+
+static const ENUM_ERR_ID kEspInitFailed = static_cast<ENUM_ERR_ID>(0x36);
+static const ENUM_ERR_ID kEspCopyFailed = static_cast<ENUM_ERR_ID>(0x37);
+static const UINT8 kModeMask = YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF;
+
+static TKX_QUEUE_ITEM SecFlashCapsuleQueueItem;
+static TKX_QUEUE_ITEM SecFlashRecoveryQueueItem;
+// The value after "/RECOVERY:", lower-cased.
+static char gCopyFilePath[256];
+
+struct SECFLASH_MODE {
+    TKX_QUEUE_ITEM* Item;
+    ENUM_MODULE_ID ModuleId;
+    const char* Word;
+    const char* ValuePrefix;  // the word form that carries a value, or null
+    void (*SetMode)(UINT8* enabled);
+    UINT8 OpType;             // the session kind that ends with this module's question
+    const char* Question;
+    int (*Power)();
+    ENUM_ERR_ID PowerFailed;
+    const char* HelpLine;
+};
+
+static const SECFLASH_MODE kCapsule = {
+    &SecFlashCapsuleQueueItem, eMID_SECFLASHCAPSULE, "/CAPSULE", nullptr, YOZ_SetCapsuleMode, FLASH_OP_CAPSULE,
+    " System is going to shut down, are you ready? (Y/N)...", OsShutDown, eEID_SHUTDOWN_FAIL,
+    "|%*s - Override Secure Flash policy to Capsule                      |\n"};
+static const SECFLASH_MODE kRecovery = {
+    &SecFlashRecoveryQueueItem, eMID_SECFLASHRECOVERY, "/RECOVERY", "/RECOVERY:", YOZ_SetRecoveryMode,
+    FLASH_OP_RECOVERY, " System is going to reboot, are you ready? (Y/N)...", OsRestart, eEID_REBOOT_FAIL,
+    "|%*s - Override Secure Flash policy to Recovery                     |\n"};
+
+static const SECFLASH_MODE& ModeOf(const TKX_QUEUE_ITEM* item) {
+    return item == kRecovery.Item ? kRecovery : kCapsule;
+}
+
+// The value of a "/RECOVERY:" word: "esp" (any case) asks for the copy,
+// which needs the partition to be there.
+static ENUM_ERR_ID TakeRecoveryValue(const char* value) {
+    MemSet(gCopyFilePath, 0, sizeof(gCopyFilePath));
+    TKX_BoundedCopy(gCopyFilePath, value, sizeof(gCopyFilePath) - 1);
+    StrToLow(gCopyFilePath);
+    if (strcmp(gCopyFilePath, "esp") != 0) return eEID_NO_ERROR;
+    if (!InitESPDriver()) return kEspInitFailed;
+    SetCopyToESPStatus(1);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID ModeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    const SECFLASH_MODE& m = ModeOf(self);
+    self->Enabled = 0;
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    // The mode follows the enabled byte in every run, also when the
+    // firmware's configuration answer is what enables the module.
+    m.SetMode(&self->Enabled);
+    UINT32 prefix = m.ValuePrefix != nullptr ? StringLength(m.ValuePrefix) : 0;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        const char* word = args[i]->text;
+        const char* value = prefix != 0 ? YOZ_MatchPrefixWord(word, prefix, m.ValuePrefix) : nullptr;
+        if (value == nullptr && IdentifyArg(word, m.Word, 1) != 1) continue;
+        args[i]->claimed = 1;
+        self->Enabled = 1;
+        if (value == nullptr) continue;
+        ENUM_ERR_ID status = TakeRecoveryValue(value);
+        if (status != eEID_NO_ERROR) return status;
+    }
+    return eEID_NO_ERROR;
+}
+
+// The copy is whole and closed before any session names it; a failed copy
+// leaves no file and sends no session.
+static ENUM_ERR_ID WriteRecoveryCopy() {
+    if (!GetCopyToESPStatus() || !GetESPCopyPending()) return eEID_NO_ERROR;
+    UINT8 copied = RunESPCopy();
+    ReleaseESPDriver();
+    return copied ? eEID_NO_ERROR : kEspCopyFailed;
+}
+
+static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {
+    if (!YOZ_ModeTakesPart(m.Item->ModeMask)) return eEID_NO_ERROR;
+    if (!FLASH_IsSecureFlashSupported())
+        return YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode() ? eEID_SECURE_FLASH_SUPPORT : eEID_NO_ERROR;
+    ENUM_ERR_ID status = WriteRecoveryCopy();
+    if (status != eEID_NO_ERROR) return status;
+    if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
+    if (FLASH_GetCurrentFlashOpType() != m.OpType) return eEID_NO_ERROR;
+    if (YOZ_PromptYesOrNo(m.Question) != 0) return eEID_NO_ERROR;
+    CleanFlashIfc();
+    // The operator said Yes: a machine that stays up is no success.
+    return m.Power() == 0 ? eEID_NO_ERROR : m.PowerFailed;
+}
+
+static ENUM_ERR_ID CapsuleExecute(TKXQueueItemList&) { return ModeExecute(kCapsule); }
+static ENUM_ERR_ID RecoveryExecute(TKXQueueItemList&) { return ModeExecute(kRecovery); }
+static void CapsuleHelp(UINT8 pass) { YOZ_OptionHelp(*kCapsule.Item, pass, kCapsule.Word, "", &kCapsule.HelpLine, 1); }
+static void RecoveryHelp(UINT8 pass) {
+    YOZ_OptionHelp(*kRecovery.Item, pass, kRecovery.Word, "", &kRecovery.HelpLine, 1);
+}
+
+static ENUM_ERR_ID RegisterMode(TKXQueueItemList& items, const SECFLASH_MODE& m, ExecutionActionFunctionT execute,
+                                CommandHelpT help) {
+    *m.Item = TKX_QUEUE_ITEM{m.ModuleId, ModeParse, execute, help, nullptr, 0, 0, 0x8000, kModeMask, 0};
+    YOZ_ZOZ_RegisterModule(m.ModuleId, m.Word);
+    items.push_back(m.Item);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RegisterSecFlashCapsuleQueueItem(TKXQueueItemList& items) {
+    return RegisterMode(items, kCapsule, CapsuleExecute, CapsuleHelp);
+}
+
+ENUM_ERR_ID RegisterSecFlashRecoveryQueueItem(TKXQueueItemList& items) {
+    MemSet(gCopyFilePath, 0, sizeof(gCopyFilePath));
+    return RegisterMode(items, kRecovery, RecoveryExecute, RecoveryHelp);
+}

@@ -1,0 +1,37 @@
+// Capsule and recovery modes: the firmware updates the flash from a signed
+// image; the program only describes the update in the secure-flash session.
+// Eight region variants (the region words "/B", "/E", "/P" and "/N", each in
+// capsule and in recovery mode) add their area to the session; the two mode
+// modules ("/CAPSULE", "/RECOVERY") open it and offer the power-off or the
+// restart.
+#pragma once
+#include "HuxCore.h"
+#include "SecureFlash.h"
+
+// The ROM file word of a variant, and (recovery variants) its base name
+// when that fits its buffer with the terminator.
+struct YOZ_SECFLASH_FILE {
+    const char* RomFileName;
+    char RomFileBaseName[256];
+    UINT8 RomFileBaseEnable;
+};
+// Takes `word` as the ROM file; with `baseName` also its last path component.
+void YOZ_SecFlash_TakeFile(YOZ_SECFLASH_FILE& file, const char* word, UINT8 baseName);
+// The name a recovery session hands the firmware: the base name when it was
+// taken, else the word as given. Null when it would not fit the session's
+// 16-byte name field with its terminator (the firmware would look for a
+// file of another name).
+const char* YOZ_SecFlash_SessionName(const YOZ_SECFLASH_FILE& file);
+
+// One region variant: a region word in one mode.
+struct YOZ_SECFLASH_VARIANT {
+    ENUM_MODULE_ID ModuleId;
+    const char* Word;
+    FLASH_BLOCK_TYPE Area;
+    UINT8 OpType;             // FLASH_OP_CAPSULE or FLASH_OP_RECOVERY (also its bit in policy byte 1)
+    TKX_QUEUE_ITEM* Item;
+    YOZ_SECFLASH_FILE* File;
+};
+// The variants in module-table order (slots 55 to 62).
+const UINT32 YOZ_SECFLASH_VARIANTS = 8;
+extern const YOZ_SECFLASH_VARIANT YOZ_SecFlashVariants[YOZ_SECFLASH_VARIANTS];

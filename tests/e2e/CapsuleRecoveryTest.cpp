@@ -1,0 +1,243 @@
+// Capsule and recovery mode end to end: "/CAPSULE" uploads the signed image
+// and offers the power-off, "/RECOVERY" names the recovery file (or copies it
+// to the EFI system partition first) and offers the restart; the firmware
+// does the update, so the flash stays as it was. Every refusal comes before
+// the question and leaves no session or file behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "SampleMachine.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+
+const char kSecureLine[] = " Secure Flash enabled, recalculate ROM size with signature... Enable.\n";
+const char kChecksums[] = " - FFS checksums ......... ok\n";
+const char kShutDownQuestion[] = " System is going to shut down, are you ready? (Y/N)...";
+const char kRebootQuestion[] = " System is going to reboot, are you ready? (Y/N)...";
+const uint32_t kCapSize = 0x100400;
+
+class CapsuleRecovery : public E2eWidth {
+protected:
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    Bytes cap = romimg::SignedCapsule(u.image.bytes, 0x400);
+
+    e2e::Machine Machine(const std::vector<std::string>& sets) {
+        std::vector<std::string> all = {"secure_flash=1"};
+        all.insert(all.end(), sets.begin(), sets.end());
+        e2e::Machine m = e2e::MakeSampleMachine(u, all);
+        romimg::WriteBytes(m.File("rom.cap"), cap);
+        return m;
+    }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args, const std::string& keys = "") {
+        return e2e::RunProgram(Width(), m, args, keys);
+    }
+    static std::string Head() { return e2e::PlainBanner() + e2e::FlashRead() + kSecureLine + kChecksums; }
+    std::string Flash(const e2e::Machine& m) { return e2e::ReadFile(m.File("flash.bin")); }
+    std::string System() const { return std::string(u.system.bytes.begin(), u.system.bytes.end()); }
+    std::string Cap() const { return std::string(cap.begin(), cap.end()); }
+    // Secure-flash and flash-write fields of the trace, in order.
+    static std::vector<std::string> Lines(const e2e::Machine& m, const std::string& needle) {
+        std::vector<std::string> out;
+        for (const std::string& l : e2e::TraceLines(m))
+            if (l.find(needle) != std::string::npos) out.push_back(l);
+        return out;
+    }
+    // Index of the first trace line equal to `line`.
+    static size_t Position(const e2e::Machine& m, const std::string& line) {
+        std::vector<std::string> trace = e2e::TraceLines(m);
+        for (size_t i = 0; i < trace.size(); ++i)
+            if (trace[i] == line) return i;
+        return trace.size();
+    }
+    static std::string Session(const char* op, const char* areas, const char* name, uint32_t size, int status = 0) {
+        char line[160];
+        snprintf(line, sizeof(line), "sub=0x08 op=%s areas=%s name=\"%s\" size=0x%08x status=0x%02x", op, areas, name,
+                 size, status);
+        return line;
+    }
+    static void ExpectNoFlashWrite(const e2e::Machine& m) {
+        EXPECT_TRUE(Lines(m, "cmd=0x22").empty());
+        EXPECT_TRUE(Lines(m, "cmd=0x23").empty());
+    }
+    static bool Ends(const std::string& text, const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    }
+};
+
+TEST_P(CapsuleRecovery, CapsuleUploadsTheSignedFileOnceThenAsksToPowerOff) {
+    e2e::Machine m = Machine({"sf_policy1=0x02"});
+    e2e::RunResult r = Run(m, {"rom.cap", "/P", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> pieces = Lines(m, "sub=0x02");
+    ASSERT_EQ(pieces.size(), 31u);
+    EXPECT_NE(pieces.back().find("off=0x000ff000 len=0x00001400 status=0x00"), std::string::npos) << pieces.back();
+    // One session, after the upload, of the stripped image's size; then the power-off.
+    std::vector<std::string> tail = Lines(m, "sub=0x08");
+    ASSERT_EQ(tail.size(), 1u);
+    EXPECT_NE(tail[0].find(Session("0x02", "0x00000002", "", 0x100000)), std::string::npos) << tail[0];
+    EXPECT_LT(Position(m, pieces.back()), Position(m, tail[0]));
+    EXPECT_LT(Position(m, tail[0]), Position(m, "shell \"shutdown -h now\""));
+    EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
+    ExpectNoFlashWrite(m);
+    EXPECT_TRUE(Flash(m) == System());
+    EXPECT_TRUE(e2e::ReadFile(m.File("state/sf_image.bin")) == Cap());
+
+    // No, or no answer at all: the machine stays up and the run succeeds.
+    for (const char* keys : {"n", ""}) {
+        e2e::Machine no = Machine({"sf_policy1=0x02"});
+        e2e::RunResult rn = Run(no, {"rom.cap", "/P", "/CAPSULE"}, keys);
+        EXPECT_EQ(rn.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + keys + "\n");
+        EXPECT_EQ(rn.status, 0);
+        EXPECT_EQ(Lines(no, "sub=0x08").size(), 1u);
+        EXPECT_TRUE(e2e::TraceOfKind(no, "shell").empty());
+    }
+    // Quiet: no question, the power-off at once.
+    e2e::Machine quiet = Machine({"sf_policy1=0x02"});
+    e2e::RunResult rq = Run(quiet, {"rom.cap", "/P", "/CAPSULE", "/Q"});
+    EXPECT_EQ(rq.status, 0);
+    EXPECT_EQ(e2e::TraceOfKind(quiet, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
+}
+
+TEST_P(CapsuleRecovery, CapsuleAreasAddUpAndPowerWordsAddNoCommand) {
+    e2e::Machine m = Machine({});
+    e2e::RunResult r = Run(m, {"rom.cap", "/P", "/N", "/CAPSULE", "/REBOOT", "/SHUTDOWN"}, "y");
+    EXPECT_EQ(r.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(m, "sub=0x02").size(), 31u);
+    std::vector<std::string> sessions = Lines(m, "sub=0x08");
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_NE(sessions[0].find(Session("0x02", "0x00000006", "", 0x100000)), std::string::npos) << sessions[0];
+    EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
+    ExpectNoFlashWrite(m);
+
+    // A firmware configuration answer that turns capsule mode on makes it
+    // capsule mode: the normal main-BIOS modules write nothing.
+    e2e::Machine byFirmware = Machine({"cfg_answer=masks", "cfg_enable=0x800000"});
+    e2e::RunResult rf = Run(byFirmware, {"rom.cap", "/P"}, "n");
+    EXPECT_EQ(rf.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "n\n");
+    EXPECT_EQ(rf.status, 0) << rf.err;
+    EXPECT_EQ(Lines(byFirmware, "sub=0x08").size(), 1u);
+    ExpectNoFlashWrite(byFirmware);
+    EXPECT_TRUE(Flash(byFirmware) == System());
+}
+
+TEST_P(CapsuleRecovery, RecoveryNamesTheFileOrItsCopyOnThePartition) {
+    // The file by its base name, the size as stored; nothing uploaded.
+    e2e::Machine m = Machine({"sf_policy1=0x01"});
+    mkdir(m.File("dir").c_str(), 0755);
+    romimg::WriteBytes(m.File("dir/rom.cap"), cap);
+    e2e::RunResult r = Run(m, {"dir/rom.cap", "/P", "/RECOVERY"}, "y");
+    EXPECT_EQ(r.out, Head() + kRebootQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Lines(m, "sub=0x02").empty());
+    std::vector<std::string> sessions = Lines(m, "sub=0x08");
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_NE(sessions[0].find(Session("0x01", "0x00000002", "rom.cap", kCapSize)), std::string::npos) << sessions[0];
+    EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -r now\""});
+    ExpectNoFlashWrite(m);
+    EXPECT_TRUE(Flash(m) == System());
+    struct stat st;
+    EXPECT_NE(stat(m.Root("/boot/efi/RECOVERY.CAP").c_str(), &st), 0);
+
+    // "esp" in any case: the copy, header and all, then the session that names it.
+    for (const char* word : {"/RECOVERY:esp", "/recovery:EsP"}) {
+        e2e::Machine c = Machine({"sf_policy1=0x01"});
+        e2e::RunResult rc = Run(c, {"rom.cap", "/P", word}, "n");
+        EXPECT_EQ(rc.out, Head() + kRebootQuestion + "n\n") << word;
+        EXPECT_EQ(rc.status, 0) << rc.err;
+        EXPECT_TRUE(e2e::ReadFile(c.Root("/boot/efi/RECOVERY.CAP")) == Cap()) << word;
+        std::vector<std::string> cs = Lines(c, "sub=0x08");
+        ASSERT_EQ(cs.size(), 1u);
+        EXPECT_NE(cs[0].find(Session("0x01", "0x00000002", "RECOVERY.CAP", kCapSize)), std::string::npos) << cs[0];
+        EXPECT_TRUE(Lines(c, "sub=0x02").empty());
+    }
+
+    // Any other value is plain recovery; a bare "/RECOVERY:" is no option.
+    e2e::Machine other = Machine({"sf_policy1=0x01"});
+    EXPECT_EQ(Run(other, {"rom.cap", "/P", "/RECOVERY:other"}, "n").status, 0);
+    std::vector<std::string> os = Lines(other, "sub=0x08");
+    ASSERT_EQ(os.size(), 1u);
+    EXPECT_NE(os[0].find(Session("0x01", "0x00000002", "rom.cap", kCapSize)), std::string::npos) << os[0];
+    e2e::RunResult bare = Run(other, {"rom.cap", "/P", "/RECOVERY:"});
+    EXPECT_EQ(bare.out, e2e::UnknownWordListing(Width(), "/RECOVERY:"));
+    EXPECT_EQ(bare.status, 1);
+}
+
+// Each refusal: its exit status and last line, sessions sent (a refused one
+// counts), whether the question came, the flash unchanged, no flash write.
+struct Refusal {
+    const char* what;
+    std::vector<std::string> sets;
+    std::vector<std::string> args;
+    const char* keys;
+    int status;
+    const char* lastLine;
+    size_t sessions;
+    bool asked;
+};
+
+TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
+    const std::vector<Refusal> rows = {
+        {"no secure flash, /N", {"secure_flash=0"}, {"new.rom", "/N", "/CAPSULE"}, "", 0x15,
+         "15 - Error: Secure Flash function is not supported on this platform.", 0, false},
+        {"no secure flash, mode word alone", {"secure_flash=0"}, {"new.rom", "/CAPSULE"}, "", 0x15,
+         "15 - Error: Secure Flash function is not supported on this platform.", 0, false},
+        {"policy without capsule", {"sf_policy1=0x01"}, {"rom.cap", "/P", "/CAPSULE"}, "", 0x17,
+         "17 - Error: Unsupported Secure Flash policy.", 0, false},
+        {"policy without recovery", {"sf_policy1=0x02"}, {"rom.cap", "/P", "/RECOVERY"}, "", 0x17,
+         "17 - Error: Unsupported Secure Flash policy.", 0, false},
+        {"refused piece", {"sf_refuse_offset=0x8800"}, {"rom.cap", "/P", "/CAPSULE"}, "", 0x1D,
+         "1d - Error: Failed to load image into memory.", 0, false},
+        {"refused session", {"sf_session_status=1"}, {"rom.cap", "/P", "/CAPSULE"}, "", 0x18,
+         "18 - Error: Secure Flash Rom Verify fail.", 1, false},
+        {"no partition", {"esp=none"}, {"rom.cap", "/P", "/RECOVERY:ESP"}, "", 0x36,
+         "36 - Error: Fail with problem of ESP Driver init.", 0, false},
+        {"partition not mounted", {"esp=unmounted"}, {"rom.cap", "/P", "/RECOVERY:ESP"}, "", 0x36,
+         "36 - Error: Fail with problem of ESP Driver init.", 0, false},
+        {"copy blocked", {"esp=blocked"}, {"rom.cap", "/P", "/RECOVERY:esp"}, "", 0x37,
+         "37 - Error: Fail with problem of copy ROM file to ESP driver.", 0, false},
+        {"partition full", {"esp=full"}, {"rom.cap", "/P", "/CAPSULE", "/RECOVERY:esp"}, "", 0x37,
+         "37 - Error: Fail with problem of copy ROM file to ESP driver.", 0, false},
+        {"name past the session's field", {}, {"recovery-16.cap0", "/B", "/RECOVERY"}, "", 0x08,
+         "8 - Error: Invalid option", 0, false},
+        {"power-off not started", {"shutdown_status=1"}, {"rom.cap", "/P", "/CAPSULE"}, "y", 0x90,
+         "90 - Error: Error to shutdown.", 1, true},
+        {"restart not started", {"shutdown_status=1"}, {"rom.cap", "/P", "/RECOVERY"}, "y", 0x91,
+         "91 - Error: Error to restart...", 1, true},
+    };
+    for (const Refusal& row : rows) {
+        e2e::Machine m = Machine(row.sets);
+        romimg::WriteBytes(m.File("recovery-16.cap0"), cap);
+        e2e::RunResult r = Run(m, row.args, row.keys);
+        EXPECT_EQ(r.status, row.status) << row.what << "\n" << r.out;
+        EXPECT_TRUE(Ends(r.out, std::string(row.lastLine) + "\n")) << row.what << "\n" << r.out;
+        EXPECT_EQ(Lines(m, "sub=0x08").size(), row.sessions) << row.what;
+        EXPECT_EQ(r.out.find("are you ready") != std::string::npos, row.asked) << row.what;
+        ExpectNoFlashWrite(m);
+        EXPECT_TRUE(Flash(m) == System()) << row.what;
+        if (row.status == 0x36) {
+            EXPECT_EQ(r.out, e2e::UsageListing(Width()) + row.lastLine + "\n") << row.what;
+            EXPECT_TRUE(Lines(m, "zokt=0x70").empty()) << row.what;
+        }
+    }
+    // The failed copies leave nothing that could pass for the recovery file.
+    e2e::Machine full = Machine({"esp=full"});
+    Run(full, {"rom.cap", "/P", "/RECOVERY:esp"});
+    struct stat st;
+    EXPECT_NE(stat(full.Root("/boot/efi/RECOVERY.CAP").c_str(), &st), 0);
+    e2e::Machine blocked = Machine({"esp=blocked"});
+    Run(blocked, {"rom.cap", "/P", "/RECOVERY:esp"});
+    ASSERT_EQ(stat(blocked.Root("/boot/efi/RECOVERY.CAP").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+YOZ_E2E_BOTH_WIDTHS(CapsuleRecovery);
+
+}  // namespace
