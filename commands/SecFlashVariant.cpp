@@ -69,13 +69,15 @@ static const YOZ_SECFLASH_VARIANT* VariantOf(const TKX_QUEUE_ITEM* item) {
     return nullptr;
 }
 
-// Every occurrence of the region word enables the variant and claims word 1,
-// the ROM file; the region word stays for its own module.
+// Every occurrence of the region word after word 1 enables the variant and
+// claims word 1, the ROM file; the region word stays for its own module. A
+// region word in place of the ROM file names none: it is left to its
+// module's own verdict.
 static ENUM_ERR_ID VariantParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     const YOZ_SECFLASH_VARIANT* v = VariantOf(self);
     if (v == nullptr) return eEID_NO_ERROR;
     self->Enabled = 0;
-    for (unsigned long i = 1; i < args.size(); ++i) {
+    for (unsigned long i = 2; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, v->Word, 1) != 1) continue;
         self->Enabled = 1;
         args[1]->claimed = 1;

@@ -171,7 +171,11 @@ TEST_F(SecFlashVariants, TableGivesEachRegionWordItsModuleAndArea) {
     }
 }
 
-TEST_F(SecFlashVariants, EmbeddedEcWordAddsTheEcAreaInEitherMode) {
+TEST_F(SecFlashVariants, EmbeddedEcWordEnablesTheEcVariantsOnly) {
+    // A region word in place of the ROM file claims nothing.
+    Parse({"prog", "/E"});
+    for (const YOZ_SECFLASH_VARIANT& v : YOZ_SecFlashVariants) EXPECT_EQ(v.Item->Enabled, 0);
+    EXPECT_EQ(words[1].claimed, 0);
     // "/E" enables both EC variants and claims the ROM file, not "/E" itself.
     Parse({"prog", romPath.c_str(), "/e"});
     for (UINT32 i = 0; i < YOZ_SECFLASH_VARIANTS; ++i)
