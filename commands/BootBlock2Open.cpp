@@ -4,6 +4,7 @@
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
+#include "YozSysRom.h"
 #include "YozSwitchMode.h"
 #include "ZoktMfg.h"
 
@@ -12,7 +13,7 @@ static YOZ_STAGE_SLOTS s_Slots;
 static const YOZ_REGION_OPEN kOpen = {&YOZ_BB2Proc, &s_Item, &s_Slots, YOZ_SetB2CmdIsEnable, 0, 1};
 
 static ENUM_ERR_ID BB2O_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
-static ENUM_ERR_ID BB2O_CheckBlockFunc() { return YOZ_RegionOpen_BlockCheck(kOpen); }
+static ENUM_ERR_ID BB2O_CheckBlockFunc() { return YOZ_RegionOpen_BlockCheck(kOpen, YOZ_BLOCK_BOOT); }
 static ENUM_ERR_ID BB2O_FlashFunc() { return YOZ_RegionOpen_Arm(kOpen); }
 
 static CHECK_FUNC_ITEM BB2CheckFunc;

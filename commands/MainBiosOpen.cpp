@@ -3,6 +3,7 @@
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
+#include "YozSysRom.h"
 #include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM s_Item;
@@ -10,7 +11,7 @@ static YOZ_STAGE_SLOTS s_Slots;
 static const YOZ_REGION_OPEN kOpen = {&YOZ_MBProc, &s_Item, &s_Slots, YOZ_SetPCmdIsEnable, 1, 0};
 
 static ENUM_ERR_ID MBO_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
-static ENUM_ERR_ID MBO_CheckBlockFunc() { return YOZ_RegionOpen_BlockCheck(kOpen); }
+static ENUM_ERR_ID MBO_CheckBlockFunc() { return YOZ_RegionOpen_BlockCheck(kOpen, YOZ_BLOCK_MAIN); }
 static ENUM_ERR_ID MBO_FlashFunc() { return YOZ_RegionOpen_Arm(kOpen); }
 
 static CHECK_FUNC_ITEM MBCheckFunc;

@@ -7,6 +7,7 @@
 #include "YozGlobal.h"
 #include "YozNcbStages.h"
 #include "YozOptionStore.h"
+#include "YozRomFile.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
 #include "ZoktCfgCmd.h"
@@ -30,6 +31,12 @@ static ENUM_ERR_ID NBNO_CheckRomFunc(INT16 sizeStatus) {
     return eEID_NO_ERROR;
 }
 static ENUM_ERR_ID NBNO_CheckBlockFunc() { return YOZ_NcbOpen_HaveNcb(); }
+// Once the firmware has chosen: block data beyond the chosen block's room
+// would be dropped, so the file is refused before anything is erased.
+static ENUM_ERR_ID NBNO_CheckFileFunc() {
+    if (gNBN_UseBinFile && !NBN_Proc_BinFileFits(YOZ_OpenFileSize, gNBN_InputKnList)) return eEID_WRONG_ROM_FILE_SIZE;
+    return eEID_NO_ERROR;
+}
 static ENUM_ERR_ID NBNO_FlashFunc() { return YOZ_RegionOpen_Arm(kOpen); }
 
 static ENUM_ERR_ID NCBKnOpenParse(TKXArgvList& args, TKX_QUEUE_ITEM*) {
@@ -79,6 +86,7 @@ ENUM_ERR_ID RegisterNCBKnOpenQueueItem(TKXQueueItemList& items) {
     PtrNCBKnCheckFunc = &NCBKnCheckFunc;
     YOZ_ZOZ_RegisterModule(eMID_NCBKNOPEN, "/K");
     s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.CheckFunc = NBNO_CheckFileFunc;
     s_Slots.FlashFunc = NBNO_FlashFunc;
     NBN_FuncVar_Init();
     memset(gNBN_InputKnList, 0, sizeof(gNBN_InputKnList));

@@ -95,13 +95,16 @@ ENUM_ERR_ID YOZ_SecureFlashFileCheck() {
     return FLASH_IsSecureFlashSupported() && !YOZ_bCapHead ? eEID_SECURE_FLASH_SUPPORT_FILE : eEID_NO_ERROR;
 }
 
-ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r) {
+ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType) {
     if (YOZ_SecureFlashFileCheck() != eEID_NO_ERROR) return eEID_SECURE_FLASH_SUPPORT_FILE;
     YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
     UINT8 systemHoles = YOZ_SysRom_GetRomHoleNumber();
     UINT8 imageHoles = YOZ_RomFile_GetRomHoleNumber();
     if (YOZ_GetRHFullCmdIsEnable()) YOZ_SetLayOutChang(1);
     if (!YOZ_GetLayOutChang() && systemHoles == 0 && imageHoles != 0) return eEID_INVALID_HOLE_LAYOUT;
+    // Nothing is erased before what the region's blocks hold is known to survive.
+    ENUM_ERR_ID carry = RP_CheckCarryOver(blockType);
+    if (carry != eEID_NO_ERROR) return carry;
     if (r.AsksOAKey && !YOZ_RomFile_CheckOAKey()) return eEID_UPDATE_CANCEL_BY_USER;
     return eEID_NO_ERROR;
 }
@@ -168,7 +171,8 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     UINT8* system = YOZ_SysRom_GetBuffer();
     UINT8* image = YOZ_RomFile_GetBuffer();
     if (system == nullptr || image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
-    ENUM_ERR_ID result = eEID_NO_ERROR;
+    ENUM_ERR_ID result = RP_CheckCarryOver(r.BlockType);
+    if (result != eEID_NO_ERROR) return result;
     // A system key that cannot be carried would be lost by the flash.
     if (CarriesOAKey(r.OAKeyRule) && !RP_UpdateOemActKey(system, YOZ_pOpenFileBuff)) return eEID_OAK_REGION_ERROR;
 
@@ -178,16 +182,10 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     memset(YOZ_pFlashBuff, 0xFF, gRomSize);
     memcpy(YOZ_pFlashBuff, image, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
 
-    UINT8 layoutChanged = YOZ_GetLayOutChang();
-    if (YOZ_GetSLPKeyIsExist() && !RP_CheckSLPDataisNull(system) && !YOZ_GetNPSLPMode() &&
-        YOZ_RomFile_HaveSLP20() && YOZ_SysRom_HaveSLP20())
-        RP_Preserve_SLPData(YOZ_pFlashBuff, system);
-    if (!layoutChanged) {
-        if (RP_MergeRHList(r.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
-            RP_FileLoadOldRHToFlashBuff(r.Proc, YOZ_pFlashBuff, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
-        else
-            result = eEID_NOT_MATCH_NCB;
-    }
+    // The system's SLP files and holes, each at the image's place of its GUID.
+    if (!YOZ_GetNPSLPMode() && !RP_CheckSLPDataisNull(system)) RP_Preserve_SLPData(YOZ_pFlashBuff, system);
+    if (!YOZ_GetLayOutChang() && RP_MergeRHList(r.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
+        RP_FileLoadOldRHToFlashBuff(r.Proc, YOZ_pFlashBuff, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
     *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
     RP_RomFileData2SysBuff(system, YOZ_pFlashBuff, r.BlockType);
     if (YOZ_GetSecureFlashStatus()) {

@@ -50,7 +50,10 @@ ENUM_ERR_ID YOZ_ClaimOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, unsigne
 // decimal value.
 int YOZ_RegionNumberWord(const char* number);
 ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r);
-ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r);
+// The block check of a region of `blockType`: secure-flash image, hole
+// layout, what the region's blocks hold (RP_CheckCarryOver) and, for the
+// boot block, the operator's word on the system's OA key.
+ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType);
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus);
 // 0x1E when the firmware flashes only signed images and the image carries no capsule header.

@@ -60,13 +60,39 @@ static bool AnyActiveNeeds(RecordNeed need) {
     return false;
 }
 
-// Step 4: the flash copy, its protected files and its firmware ID.
+// The regions the run is to write must be in the block table: a region
+// without blocks would be "done" with nothing written. In 2+2 mode the
+// boot-block and main-BIOS words flash nothing; in capsule and recovery
+// mode the firmware does the work.
+static ENUM_ERR_ID RegionsPresent() {
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    const struct {
+        UINT8 (*asked)();
+        UINT32 (*regions)();
+        UINT8 skippedIn2x2;
+    } regions[] = {
+        {YOZ_GetBCmdIsEnable, YOZ_SysRom_GetBootBlockRgNumber, 1},
+        {YOZ_GetPCmdIsEnable, YOZ_SysRom_GetMainBlockRgNumber, 1},
+        {YOZ_GetB2CmdIsEnable, YOZ_SysRom_GetBootBlockRgNumber, 0},
+        {YOZ_GetNCmdIsEnable, YOZ_SysRom_GetNVRamBlockRgNumber, 0},
+    };
+    for (const auto& r : regions) {
+        if (r.skippedIn2x2 && YOZ_GetEMMC_2x2_Mode()) continue;
+        if (r.asked() == 1 && r.regions() == 0) return eEID_NO_BIOS_SUPPORT;
+    }
+    return eEID_NO_ERROR;
+}
+
+// Step 4: the flash copy, its protected files and its firmware ID. Holes and
+// non-critical runs share 16 places; more than the block table alone can
+// hold stops the run before the flash is read.
 static ENUM_ERR_ID ReadSystemRom() {
+    if (YOZ_SysNCBCnt > YOZ_MAX_ROMHOLE) return eEID_NON_CRITICAL_BLOCK;
     UINT8* copy = YOZ_SysRom_GetBuffer();
     ENUM_ERR_ID status = YOZ_SysRom_LastError();
     if (status != eEID_NO_ERROR) return status;
     if (copy == nullptr) return eEID_MEM_ALLOC;
-    if (!YOZ_SysRom_SearchNCB(copy) && YOZ_SysRom_GetRomHoleNumber() > YOZ_MAX_ROMHOLE) {
+    if (!YOZ_SysRom_SearchNCB(copy) && YOZ_SysRom_GetRomHoleNumber() + YOZ_SysNCBCnt > YOZ_MAX_ROMHOLE) {
         return eEID_NON_CRITICAL_BLOCK;
     }
     YOZ_SysRom_GetVer4Fid(copy);
@@ -166,6 +192,8 @@ ENUM_ERR_ID YOZ_GlobalCheck_Pipeline() {
     }
 
     YOZ_SysRom_GetBlockInfo();
+    status = RegionsPresent();
+    if (status != eEID_NO_ERROR) return status;
     status = YOZ_SysRom_CheckPW();
     if (status != eEID_NO_ERROR) return status;
 

@@ -8,14 +8,14 @@
 UINT32 gNBFF_AllBlockSize = 0;
 UINT8 gNBFF_FlashEnable = 0;
 static UINT8 s_NBFFvType = 0;
-const YOZ_REGION_PROC YOZ_NBFProc = {&gNBFF_AllBlockSize, &gNBFF_FlashEnable, &s_NBFFvType, 0, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_NBFProc = {&gNBFF_AllBlockSize, &gNBFF_FlashEnable, &s_NBFFvType, 0, 0, 0};
 
 UINT32 gNBNF_AllBlockSize = 0;
 UINT8 gNBN_FlashEnable = 0;
 UINT8 gNBN_UseBinFile = 0;
 UINT8 gNBN_InputKnList[YOZ_MAX_NCB];
 static UINT8 s_NBNFvType = 0;
-const YOZ_REGION_PROC YOZ_NBNProc = {&gNBNF_AllBlockSize, &gNBN_FlashEnable, &s_NBNFvType, 0, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_NBNProc = {&gNBNF_AllBlockSize, &gNBN_FlashEnable, &s_NBNFvType, 0, 0, 0};
 
 void NBF_FuncVar_Init() { RP_FuncVar_Init(&YOZ_NBFProc); }
 YOZ_REGION_PROC_COMMON_DEFINE(NBF, YOZ_NBFProc)
@@ -110,6 +110,17 @@ UINT8 NBN_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 sourc
         // A file of block data only fills the first chosen block.
         if (gNBN_UseBinFile) return FillType(destination, source, sourceSize, type) ? 1 : 0;
         if (!CopyType(destination, source, sourceSize, type)) return 0;
+    }
+    return 1;
+}
+
+UINT8 NBN_Proc_BinFileFits(UINT32 fileSize, const UINT8* chosen) {
+    for (UINT32 n = 0; n < NcbCount(); ++n) {
+        if (!chosen[n]) continue;
+        UINT64 room = 0;
+        for (UINT32 i = 0; i < BlockCount(); ++i)
+            if (gpFlashInfo->Blocks[i].Type == YOZ_SysRom_GetNCBType(n)) room += gpFlashInfo->Blocks[i].BlockSize;
+        return fileSize <= room ? 1 : 0;
     }
     return 1;
 }

@@ -5,7 +5,7 @@
 UINT32 gNVRF_AllBlockSize = 0;
 UINT8 gNVRF_FlashEnable = 0;
 UINT8 gNVRF_FvType = 0;
-const YOZ_REGION_PROC YOZ_NVRProc = {&gNVRF_AllBlockSize, &gNVRF_FlashEnable, &gNVRF_FvType, 0, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_NVRProc = {&gNVRF_AllBlockSize, &gNVRF_FlashEnable, &gNVRF_FvType, 0, 0, 0};
 
 void NVR_FuncVar_Init() { RP_FuncVar_Init(&YOZ_NVRProc); }
 YOZ_REGION_PROC_COMMON_DEFINE(NVR, YOZ_NVRProc)

@@ -22,8 +22,8 @@ UINT32 gOADF_FidSystemOffset = 0;
 
 // Nothing arms these processors: their modules flash on their own.
 static UINT8 s_OAKUnarmed = 0, s_OADUnarmed = 0;
-const YOZ_REGION_PROC YOZ_OAKProc = {&gOAKF_AllBlockSize, &s_OAKUnarmed, &gOAKF_FvType, 0, 0, 1, 0};
-const YOZ_REGION_PROC YOZ_OADProc = {&gOADF_AllBlockSize, &s_OADUnarmed, &gOADF_FvType, 0, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_OAKProc = {&gOAKF_AllBlockSize, &s_OAKUnarmed, &gOAKF_FvType, 0, 1, 0};
+const YOZ_REGION_PROC YOZ_OADProc = {&gOADF_AllBlockSize, &s_OADUnarmed, &gOADF_FvType, 0, 0, 0};
 
 static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13, kFfsHeader = 0x18;
 static const UINT8 kFfsChecksumAttribute = 0x40;

@@ -16,14 +16,6 @@ bool (*const Inside)(UINT32, UINT32, UINT32) = YOZ_RangeInside;
 
 UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
 
-// Holes both lists describe: pairs are made only below both counts.
-UINT32 PairedHoles() {
-    UINT32 file = YOZ_RomFile_GetRomHoleNumber();
-    UINT32 system = YOZ_SysRom_GetRomHoleNumber();
-    return YOZ_HoleCount(file < system ? file : system);
-}
-
-const UINT32 kSlpKeyOffset = 0x1C;   // SLP key data after the FFS and section headers
 const UINT32 kFidKeyLength = 0x43;   // OA key length in a version-4 "$FID" record
 const UINT32 kFidKeyData = 0x47;
 const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13;
@@ -130,75 +122,77 @@ UINT8 RP_RomFileData2SysBuff(UINT8* destination, UINT8* source, UINT8 type) {
     return 1;
 }
 
-// Under an unchanged layout a pair whose sizes differ cannot be merged: the
-// old hole, FFS header included, would not fit the new place. The main form
-// also refuses a pair of two different holes; the boot form leaves it as it is.
+// The hole commands' strict form pairs by index: every image hole must
+// meet the system's hole of its GUID and size at the same place of the
+// list. The region processors pair by GUID: a system hole takes the place
+// of the image's hole of its GUID and size; one without such a hole stays
+// unpaired (FileOffset 0) and is not restored (RP_CheckCarryOver has stopped
+// the run when that would lose it). Under a changed layout the image's
+// holes are taken as they are.
 UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC* file) {
-    UINT32 n = p->MergeFileHoles ? YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber()) : PairedHoles();
+    UINT32 fileCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
     UINT8 layoutChanged = YOZ_GetLayOutChang();
-    for (UINT32 i = 0; i < n; ++i) {
-        bool sameGuid = memcmp(&system[i].Guid, &file[i].Guid, sizeof(EFI_GUID)) == 0;
-        if (layoutChanged) {
-            system[i].Size = file[i].Size;
-            system[i].FileOffset = file[i].RomOffset;
-            system[i].RomOffset = file[i].RomOffset;
-        } else if (!p->BootFormMerge) {
-            if (!sameGuid || system[i].Size != file[i].Size) return 0;
-            system[i].FileOffset = file[i].RomOffset;
-        } else if (sameGuid) {
-            if (system[i].Size != file[i].Size) return 0;
+    if (p->MergeFileHoles || layoutChanged) {
+        for (UINT32 i = 0; i < fileCount; ++i) {
+            if (layoutChanged) {
+                system[i].Size = file[i].Size;
+                system[i].RomOffset = file[i].RomOffset;
+            } else if (memcmp(&system[i].Guid, &file[i].Guid, sizeof(EFI_GUID)) != 0 || system[i].Size != file[i].Size) {
+                return 0;
+            }
             system[i].FileOffset = file[i].RomOffset;
         }
+        return 1;
+    }
+    UINT32 systemCount = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    for (UINT32 i = 0; i < systemCount; ++i) {
+        system[i].FileOffset = 0;
+        if (system[i].Size == 0 || RP_PairOf(system[i].Guid, system, systemCount) < 0) continue;
+        INT32 k = RP_PairOf(system[i].Guid, file, fileCount);
+        if (k >= 0 && file[k].Size == system[i].Size) system[i].FileOffset = file[k].RomOffset;
     }
     return 1;
 }
 
-UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC* p, UINT8* destination, UINT8* source, UINT32 size,
+// Every paired system hole goes to its new place.
+UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC*, UINT8* destination, UINT8* source, UINT32 size,
                                   _ROMHOLEREC* system) {
     if (source == nullptr || destination == nullptr) return 1;
-    UINT32 n = PairedHoles();
+    UINT32 n = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
     UINT8 secure = YOZ_GetSecureFlashStatus();
     for (UINT32 i = 0; i < n; ++i) {
-        if (p->BootFormMerge && system[i].FileOffset == 0) system[i].FileOffset = system[i].RomOffset;
         if (secure) {
             if (YOZ_GetRHFullCmdIsEnable()) break;
             if (YOZ_pInputLnList != nullptr && YOZ_pInputLnList[i]) continue;
         }
         const _ROMHOLEREC& h = system[i];
+        if (h.FileOffset == 0) continue;
         if (!Inside(h.RomOffset, h.Size, gRomSize) || !Inside(h.FileOffset, h.Size, size)) continue;
         memmove(destination + h.FileOffset, source + h.RomOffset, h.Size);
     }
     return 1;
 }
 
-// 1 when an SLP record is empty: no file record, no room for key data, or
-// key data all 0xFF or all 0x00. Compared in place.
+// 1 when the system has no SLP key data to keep: no SLP record holds any.
 UINT8 RP_CheckSLPDataisNull(UINT8* image) {
-    if (image == nullptr) return 1;
-    for (UINT32 i = 0; i < YOZ_MAX_SLP; ++i) {
-        const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[i];
-        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
-        if (f.Size == 0) return 1;
-        if (f.Size < kSlpKeyOffset || !Inside(s.RomOffset, f.Size, gRomSize)) return 1;
-        const UINT8* data = image + s.RomOffset + kSlpKeyOffset;
-        UINT32 length = f.Size - kSlpKeyOffset;
-        bool allFF = true, all00 = true;
-        for (UINT32 k = 0; k < length && (allFF || all00); ++k) {
-            allFF = allFF && data[k] == 0xFF;
-            all00 = all00 && data[k] == 0x00;
-        }
-        if (allFF || all00) return 1;
-    }
-    return 0;
+    for (UINT32 i = 0; i < YOZ_MAX_SLP && i < YOZ_SysSLPCnt; ++i)
+        if (!RP_SlpKeyBlank(image, YOZ_SysSLPRHRECList[i])) return 0;
+    return 1;
 }
 
-// Kept only where system and image records agree on GUID and size.
+// Each system SLP file that holds key data goes over the image's file of
+// its GUID and size.
 UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source) {
-    for (UINT32 i = 0; i < YOZ_MAX_SLP; ++i) {
-        const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[i];
+    UINT32 systemCount = YOZ_SysSLPCnt < YOZ_MAX_SLP ? YOZ_SysSLPCnt : YOZ_MAX_SLP;
+    UINT32 fileCount = YOZ_RomFileSLPCnt < YOZ_MAX_SLP ? YOZ_RomFileSLPCnt : YOZ_MAX_SLP;
+    for (UINT32 i = 0; i < systemCount; ++i) {
         const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
-        if (memcmp(&s.Guid, &f.Guid, sizeof(EFI_GUID)) != 0 || s.Size != f.Size) continue;
-        if (!Inside(s.RomOffset, f.Size, gRomSize) || !Inside(f.RomOffset, f.Size, gRomSize)) continue;
+        if (RP_SlpKeyBlank(source, s)) continue;
+        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileSLPRHRECList, fileCount);
+        if (k < 0) continue;
+        const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[k];
+        if (s.Size != f.Size || !Inside(s.RomOffset, s.Size, gRomSize) || !Inside(f.RomOffset, f.Size, gRomSize))
+            continue;
         memmove(destination + f.RomOffset, source + s.RomOffset, f.Size);
     }
     return 1;

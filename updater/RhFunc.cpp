@@ -2,6 +2,7 @@
 // SLP records, rewritten from a file that holds the hole's data.
 #include <cstring>
 #include "RomScan.h"
+#include "TKXPhysMem.h"
 #include "YozFlash.h"
 #include "YozHoleProc.h"
 #include "YozOptionStore.h"
@@ -12,10 +13,10 @@ _ROMHOLEREC gRHF_RHRECList[YOZ_MAX_ROMHOLE];
 UINT8 gRHF_Count = 0;
 UINT8 gRHF_RomHole_TheSame = 0;
 static UINT8 s_FlashEnable = 0, s_FvType = 0;  // the family's bytes this processor does not use
-const YOZ_REGION_PROC YOZ_RHProc = {&gRHF_AllBlockSize, &s_FlashEnable, &s_FvType, 0, 0, 0, 0};
+const YOZ_REGION_PROC YOZ_RHProc = {&gRHF_AllBlockSize, &s_FlashEnable, &s_FvType, 0, 0, 0};
 
 static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13, kFfsSize = 0x14;
-static const UINT8 kFfsChecksumAttribute = 0x40;
+static const UINT8 kFfsChecksumAttribute = 0x40, kFfsTailAttribute = 0x01;
 static const UINT8 kSlpKeySectionType = 0x19;
 static const UINT32 kSectionHeaderSize = 4;
 
@@ -28,7 +29,9 @@ void RH_FuncVar_Init() {
 
 // `record` is advanced past the FFS header: the header lies 24 bytes before
 // its RomOffset. The key's section header and the file checksum are
-// rewritten only when the file keeps a data checksum.
+// rewritten only when the file keeps a data checksum; the checksum covers
+// the file's data as it will be: the new section header, the key and the
+// old bytes after it.
 UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROMHOLEREC* record) {
     if (destination == nullptr || file == nullptr || record->RomOffset < YOZ_FFS_HEADER_SIZE) return 1;
     UINT32 at = record->RomOffset - YOZ_FFS_HEADER_SIZE;
@@ -36,8 +39,10 @@ UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROM
     UINT8* header = destination + at;
     if (header[kFfsAttributes] == 0 || !(header[kFfsAttributes] & kFfsChecksumAttribute)) return 1;
     UINT32 ffsSize = RomScan_Get24(header + kFfsSize);
-    if (ffsSize < YOZ_FFS_HEADER_SIZE + kSectionHeaderSize || !YOZ_RangeInside(at, ffsSize, gRomSize)) return 1;
-    UINT8 oldData = YOZ_CalCheckSum8(header + YOZ_FFS_HEADER_SIZE, ffsSize - YOZ_FFS_HEADER_SIZE);
+    UINT32 dataSize = ffsSize - YOZ_FFS_HEADER_SIZE;
+    if (ffsSize < YOZ_SLP_KEY_DATA || fileSize > ffsSize - YOZ_SLP_KEY_DATA || !YOZ_RangeInside(at, ffsSize, gRomSize))
+        return 1;
+    UINT8 oldData = YOZ_CalCheckSum8(header + YOZ_FFS_HEADER_SIZE, dataSize);
     UINT8* section = header + YOZ_FFS_HEADER_SIZE;
     UINT32 sectionSize = fileSize + kSectionHeaderSize;
     section[0] = static_cast<UINT8>(sectionSize);
@@ -46,8 +51,29 @@ UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROM
     section[3] = kSlpKeySectionType;
     UINT8 key = YOZ_CalCheckSum8(file, fileSize);
     UINT8 newHeader = YOZ_CalCheckSum8(section, kSectionHeaderSize);
-    header[kFfsFileSum] = static_cast<UINT8>(header[kFfsFileSum] + oldData - newHeader - key);
+    UINT8 rest = YOZ_CalCheckSum8(header + YOZ_SLP_KEY_DATA + fileSize, ffsSize - YOZ_SLP_KEY_DATA - fileSize);
+    header[kFfsFileSum] = static_cast<UINT8>(header[kFfsFileSum] + oldData - newHeader - key - rest);
     return 1;
+}
+
+// The SLP file as the flash will hold it is consistent: under secure flash
+// the write-once item leaves the FFS header (and the file checksum in it)
+// and everything outside its payload as they were in `before`.
+static bool SlpFileStaysConsistent(const UINT8* before, const UINT8* after, const _ROMHOLEREC& record) {
+    const UINT8* header = after;
+    if (!(header[kFfsAttributes] & kFfsChecksumAttribute)) return true;
+    UINT8 sum = header[kFfsFileSum];
+    UINT32 from = YOZ_FFS_HEADER_SIZE, to = record.Size;
+    _FLASHITEM* item = YOZ_FlashItemList_Get(YOZ_FlashItemList.size() - 1);
+    if (YOZ_GetSecureFlashStatus() && item != nullptr) {
+        UINT32 address = 0, size = 0;
+        YOZ_FlashItem_Payload(item, &address, &size);
+        from = address - record.RomOffset;
+        to = from + size;
+        sum = static_cast<UINT8>(before[kFfsFileSum] + YOZ_CalCheckSum8(before + YOZ_FFS_HEADER_SIZE, from - YOZ_FFS_HEADER_SIZE) +
+                                 YOZ_CalCheckSum8(before + to, record.Size - to));
+    }
+    return static_cast<UINT8>(sum + YOZ_CalCheckSum8(after + from, to - from)) == 0;
 }
 
 UINT8 RH_Proc_CheckSLPDataisNull(UINT8* image, UINT32 offset, UINT32 size) {
@@ -62,6 +88,28 @@ UINT8 RH_Proc_CheckSLPDataisNull(UINT8* image, UINT32 offset, UINT32 size) {
     return allFF || all00 ? 1 : 0;
 }
 
+// The key goes in with its section header and the file checksum; the file
+// is taken only when the flash will hold it consistent, else the system
+// copy keeps the flash's file.
+static ENUM_ERR_ID WriteSlpKey(UINT8* destination, UINT8* file, UINT32 fileSize, const _ROMHOLEREC& record) {
+    UINT8* ffs = destination + record.RomOffset;
+    UINT8* before = AllocMem(record.Size);
+    if (before == nullptr) return eEID_MEM_ALLOC;
+    memcpy(before, ffs, record.Size);
+    _ROMHOLEREC advanced = record;
+    advanced.RomOffset += YOZ_FFS_HEADER_SIZE;
+    advanced.Size -= YOZ_FFS_HEADER_SIZE;
+    RH_Proc_ChangSLPKey(destination, file, fileSize, &advanced);
+    memcpy(ffs + YOZ_SLP_KEY_DATA, file, fileSize);
+    ENUM_ERR_ID result = eEID_NO_ERROR;
+    if (!SlpFileStaysConsistent(before, ffs, record)) {
+        memcpy(ffs, before, record.Size);
+        result = YOZ_ERR_NOT_WRITE_ONCE;
+    }
+    FreeMem(before);
+    return result;
+}
+
 ENUM_ERR_ID RH_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* file, UINT32 fileSize, _ROMHOLEREC* record) {
     if (destination == nullptr || file == nullptr || record == nullptr) return eEID_MEM_MGR_INIT;
     bool slp = RHP_IsSlpGuid(&record->Guid) != 0;
@@ -69,18 +117,18 @@ ENUM_ERR_ID RH_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* file, UINT32 fi
     UINT32 room = 0;
     if (!RHP_PayloadRoom(record, slp ? YOZ_SLP_KEY_DATA : YOZ_FFS_HEADER_SIZE, &room) || fileSize > room)
         return eEID_NOT_MATCH_HOLE;
-    UINT32 payload = record->RomOffset + YOZ_FFS_HEADER_SIZE;
     if (slp) {
-        _ROMHOLEREC advanced = *record;
-        advanced.RomOffset += YOZ_FFS_HEADER_SIZE;
-        advanced.Size -= YOZ_FFS_HEADER_SIZE;
-        RH_Proc_ChangSLPKey(destination, file, fileSize, &advanced);
-        payload = record->RomOffset + YOZ_SLP_KEY_DATA;
+        const UINT8* ffs = destination + record->RomOffset;
         if (!RH_Proc_CheckSLPDataisNull(destination, record->RomOffset, record->Size)) return YOZ_ERR_SLP_NOT_BLANK;
+        // A data checksum with a tail behind the data is not rewritten.
+        if ((ffs[kFfsAttributes] & kFfsChecksumAttribute) && (ffs[kFfsAttributes] & kFfsTailAttribute))
+            return YOZ_ERR_NOT_WRITE_ONCE;
     }
+    // The write-once check judges the flash as it is, before the file changes.
     if (!RHP_AddHoleItem(*record)) return eEID_MEM_ALLOC;
     if (!YOZ_FlashItemList_WriteOnce_Check(destination)) return YOZ_ERR_NOT_WRITE_ONCE;
-    memcpy(destination + payload, file, fileSize);
+    if (slp) return WriteSlpKey(destination, file, fileSize, *record);
+    memcpy(destination + record->RomOffset + YOZ_FFS_HEADER_SIZE, file, fileSize);
     return eEID_NO_ERROR;
 }
 

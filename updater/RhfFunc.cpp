@@ -9,7 +9,7 @@ UINT8 gRHFF_FlashEnable = 0;
 UINT8 gRHFF_FV_BootEnable = 0;
 UINT8 gRHFF_FV_MainEnable = 0;
 static UINT8 s_FvType = 0;
-const YOZ_REGION_PROC YOZ_RHFProc = {&gRHFF_AllBlockSize, &gRHFF_FlashEnable, &s_FvType, 0, 0, 0, 1};
+const YOZ_REGION_PROC YOZ_RHFProc = {&gRHFF_AllBlockSize, &gRHFF_FlashEnable, &s_FvType, 0, 0, 1};
 
 void RHF_FuncVar_Init() {
     RP_FuncVar_Init(&YOZ_RHFProc);

@@ -17,7 +17,7 @@ UINT8 gRHN_FV_MainEnable = 0;
 UINT8 gRHN_InputLnList[YOZ_MAX_ROMHOLE] = {0};
 UINT8 gRHN_LnNum = 0;
 static UINT8 s_FvType = 0;
-const YOZ_REGION_PROC YOZ_RHNProc = {&gRHNF_AllBlockSize, &gRHN_FlashEnable, &s_FvType, 0, 0, 0, 1};
+const YOZ_REGION_PROC YOZ_RHNProc = {&gRHNF_AllBlockSize, &gRHN_FlashEnable, &s_FvType, 0, 0, 1};
 
 void RHN_FuncVar_Init() {
     RP_FuncVar_Init(&YOZ_RHNProc);

@@ -1,5 +1,6 @@
 // Firmware-volume and FFS-file checksum walk over the image.
 #include <cstring>
+#include <initializer_list>
 #include "RomScan.h"
 #include "TKXPhysMem.h"
 #include "YozRomFile.h"
@@ -75,6 +76,47 @@ static UINT32 CheckVolume(const UINT8* image, UINT32 size, UINT32 v, UINT32 fid)
     return fvLength;
 }
 
+static bool ZeroVector(const UINT8* v) {
+    for (UINT32 i = 0; i < 16; ++i)
+        if (v[i] != 0) return false;
+    return true;
+}
+
+// A volume header that lost its file-system GUID: the zero vector and the
+// signature are in place, but the header no longer sums to zero (a volume
+// of another file system keeps its sum).
+static bool LostFileSystem(const UINT8* image, UINT32 size, UINT32 v) {
+    if (!ZeroVector(image + v)) return false;
+    UINT32 headerLength = RomScan_Get16(image + v + 48);
+    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || headerLength > size - v) return true;
+    UINT32 s = 0;
+    for (UINT32 i = 0; i < headerLength; i += 2) s += RomScan_Get16(image + v + i);
+    return (s & 0xFFFF) != 0;
+}
+
+// A volume header that lost its signature: a zero vector, an FFS file-system
+// GUID and lengths that fit, but no "_FVH", at a start in [from, to).
+static bool LostSignature(const UINT8* image, UINT32 size, UINT32 from, UINT32 to) {
+    for (const UINT8* guid : {kGuidFfs2, kGuidFfs3}) {
+        for (UINT32 at = from + 16; at < to + 16;) {
+            UINT32 g = RomScan_Find(image, to + 32 < size ? to + 32 : size, at, guid, 16);
+            if (g == ROMSCAN_NONE || g - 16 >= to) break;
+            at = g + 1;
+            UINT32 v = g - 16;
+            if (size - v < 64 || !ZeroVector(image + v) || memcmp(image + v + FV_SIGNATURE_OFFSET, "_FVH", 4) == 0)
+                continue;
+            UINT64 fvLength = static_cast<UINT64>(RomScan_Get32(image + v + 32)) |
+                              static_cast<UINT64>(RomScan_Get32(image + v + 36)) << 32;
+            UINT32 headerLength = RomScan_Get16(image + v + 48);
+            if (fvLength >= headerLength && fvLength <= size - v && headerLength >= FV_MIN_HEADER) return true;
+        }
+    }
+    return false;
+}
+
+// Every volume's header and files are checked; a volume header damaged in its
+// file-system GUID or its signature, which the walk would pass over as no
+// volume at all, fails the check too.
 UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
     if (image == nullptr) return 0;
     UINT32 fid = YOZ_RomFile_FindImageFidOffset(image);
@@ -82,6 +124,7 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
     while (window < size) {
         UINT32 windowEnd = (size - window > FV_SCAN_WINDOW) ? window + FV_SCAN_WINDOW : size;
         UINT32 next = windowEnd;
+        UINT32 volume = windowEnd;  // start of the volume found in the window
         UINT32 from = window;
         while (from < windowEnd) {
             UINT32 sig = RomScan_Find(image, windowEnd + 3 < size ? windowEnd + 3 : size, from, "_FVH", 4);
@@ -90,12 +133,17 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
             if (sig - window < FV_SIGNATURE_OFFSET) continue;
             UINT32 v = sig - FV_SIGNATURE_OFFSET;
             if (size - v < 64) break;
-            if (!IsFfsVolume(image + v)) continue;
+            if (!IsFfsVolume(image + v)) {
+                if (LostFileSystem(image, size, v)) return 0;
+                continue;
+            }
             UINT32 fvLength = CheckVolume(image, size, v, fid);
             if (fvLength == 0) return 0;
+            volume = v;
             next = v + fvLength;
             break;
         }
+        if (LostSignature(image, size, window, volume)) return 0;
         window = next;
     }
     return 1;

@@ -37,3 +37,6 @@ UINT32 NBN_Proc_MakeDoItList(UINT8* map, UINT8* chosen);
 // table order, from file offset 0. 0 when a buffer is missing or a block
 // lies outside either buffer.
 UINT8 NBN_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 sourceSize, UINT8* chosen);
+// Bin-file mode: 1 when a file of `fileSize` bytes fits the blocks of the
+// first chosen block (or when the system has none of the chosen ones).
+UINT8 NBN_Proc_BinFileFits(UINT32 fileSize, const UINT8* chosen);

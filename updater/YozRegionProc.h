@@ -15,10 +15,9 @@ struct YOZ_REGION_PROC {
     UINT32* AllBlockSize;  // total of the marked blocks
     UINT8* FlashEnable;    // armed by the open module
     UINT8* FvType;         // type of the last type list
-    UINT8 BootFormMerge;   // boot form of the hole merge and restore
     UINT8 CafAllocCheck;   // a copy that cannot be allocated ends the compare with 0xFFFFFFFF
     UINT8 CafFirstLast;    // a differing first block of the type forces the last one too
-    UINT8 MergeFileHoles;  // the merge pairs every image hole, not only those both lists hold
+    UINT8 MergeFileHoles;  // strict merge of the hole commands: pairs by index, every image hole
 };
 #define YOZ_CAF_ALLOC_FAILED 0xFFFFFFFFu
 
@@ -37,6 +36,23 @@ UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC* p, UINT8* destination, 
 UINT8 RP_CheckSLPDataisNull(UINT8* image);
 UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source);
 UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage);
+
+// Pairing of the system's protected files with the image's, by GUID.
+#define RP_PAIR_NONE (-1)
+#define RP_PAIR_SEVERAL (-2)
+// The index of the one record among the first n with the GUID (records of
+// size 0 are empty places); RP_PAIR_NONE or RP_PAIR_SEVERAL.
+INT32 RP_PairOf(const EFI_GUID& guid, const _ROMHOLEREC* list, UINT32 n);
+// 1 when an SLP record of `image` holds no key data (all 0xFF or all 0x00
+// after its headers, or no room for any).
+UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record);
+// Before any erase of the blocks of `type`: every system ROM hole and SLP
+// file with key data that lies in them (or whose image file does) must find
+// the image's file of its GUID, once, of its size, and both in those
+// blocks. 0xBB when the image lacks such a hole, 0x14 when a file cannot be
+// carried; holes are not checked under a changed layout, SLP files not when
+// their keeping is switched off.
+ENUM_ERR_ID RP_CheckCarryOver(UINT8 type);
 
 // The operations every processor of the family carries.
 #define YOZ_REGION_PROC_COMMON_NAMES(P)                                                              \

@@ -46,6 +46,12 @@ TEST(ImageTool, FaultsAndCapsuleForms) {
     std::string plain = Tool("vol=0x20000,0xC0000 file=1,100");
     ASSERT_EQ(broken.size(), plain.size());
     EXPECT_NE(broken, plain);
+    // A damaged volume header: one byte of the file-system GUID or of "_FVH".
+    std::string guid = Tool("vol=0x20000,0xC0000 file=1,100 break=fs-guid:0");
+    std::string sig = Tool("vol=0x20000,0xC0000 file=1,100 break=fv-sig:0");
+    EXPECT_NE(guid.substr(0x20000 + 16, 16), plain.substr(0x20000 + 16, 16));
+    EXPECT_NE(sig.substr(0x20000 + 40, 4), "_FVH");
+    EXPECT_EQ(sig.substr(0x20000 + 44), plain.substr(0x20000 + 44));
     std::string me = Tool("vol=0x20000,0xC0000 file=1,100 me=0x10000");
     EXPECT_EQ(me.size(), 0x110000u);
     EXPECT_EQ(me.substr(0x100000 + 40, 4), "_FVH");

@@ -242,6 +242,97 @@ TEST_P(MainBios, HoleOfAnotherSizeUnderAnUnchangedLayoutIsNotMerged) {
     EXPECT_EQ(Flash(m), system.bytes);
 }
 
+// System and image whose protected files differ in structure: each system
+// ROM hole and SLP file is carried to the image's file of its GUID, or the
+// run stops before any erase; an image whose volume header is damaged is
+// refused by the checksum step.
+TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
+    using romimg::ProtectedLayout;
+    using romimg::RomHoleFile;
+    const romimg::Guid h0 = romimg::RomHoleGuid(0), h1 = romimg::RomHoleGuid(1), h2 = romimg::RomHoleGuid(2);
+    const romimg::Guid key = romimg::kSlpKey, marker = romimg::kSlpMarker;
+    const ProtectedLayout plain, bootHole = ProtectedLayout().AddBoot(0, RomHoleFile(2, 0x40));
+    void (*const none)(romimg::Rom&) = nullptr;
+    struct Row {
+        const char* name;
+        ProtectedLayout system, image;
+        const char* option;  // after the file name; none: the file alone
+        void (*damage)(romimg::Rom&);
+        int status;
+        std::vector<romimg::Guid> carried;  // on success, in the flashed region
+    } rows[] = {
+        {"no holes in the image", plain, ProtectedLayout(plain).Drop(h0).Drop(h1), nullptr, none, 0xBB, {}},
+        {"one hole of two", plain, ProtectedLayout(plain).Drop(h1), "/P", none, 0xBB, {}},
+        {"hole moved out of the main blocks", plain, ProtectedLayout(plain).MoveToBoot(h1), nullptr, none, 0x14, {}},
+        {"boot hole after a new one", bootHole, ProtectedLayout(bootHole).AddBoot(0, RomHoleFile(3, 0x30)), "/B",
+         none, 0, {h2}},
+        {"main only, boot holes differ", bootHole, ProtectedLayout(plain).AddBoot(0, RomHoleFile(3, 0x40)), "/P",
+         none, 0, {h0, h1, key, marker}},
+        {"boot hole the image lacks", bootHole, ProtectedLayout(plain).AddBoot(0, RomHoleFile(3, 0x40)), "/B",
+         none, 0xBB, {}},
+        {"SLP files in the other order", plain, ProtectedLayout(plain).Swap(key, marker), nullptr, none, 0,
+         {h0, h1, key, marker}},
+        {"SLP key file of another size", plain, ProtectedLayout(plain).Resize(key, 0xA0), nullptr, none, 0x14, {}},
+        {"no SLP files in the image", plain, ProtectedLayout(plain).Drop(key).Drop(marker), nullptr, none, 0x14, {}},
+        {"file-system GUID damaged", plain, plain, nullptr, [](romimg::Rom& r) { romimg::mut::VolumeFsGuid(r, 0); },
+         7, {}},
+        {"volume signature damaged", plain, plain, nullptr,
+         [](romimg::Rom& r) { romimg::mut::VolumeSignature(r, 0); }, 7, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        romimg::SampleUpdate update = romimg::MakeSampleUpdate(row.system, row.image);
+        if (row.damage != nullptr) row.damage(update.image);
+        e2e::Machine m = MachineOf(update.system.bytes);
+        std::vector<std::string> args = {Image(m, update.image.bytes)};
+        if (row.option != nullptr) args.push_back(row.option);
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.status, row.status) << r.out;
+        bool boot = row.option != nullptr && std::string(row.option) == "/B";
+        uint32_t at = boot ? romimg::kSampleBoot : romimg::kSampleMain;
+        uint32_t size = boot ? romimg::kSampleBootLength : romimg::kSampleMainLength;
+        Bytes expected = update.system.bytes;
+        std::string tail;
+        if (row.status == 0) {
+            Bytes carried = romimg::ImageWithSystemFiles(update, row.carried);
+            std::copy(carried.begin() + at, carried.begin() + at + size, expected.begin() + at);
+            tail = kChecksums + (boot ? BootPasses() : MainPasses());
+        } else if (row.status == 7) {
+            tail = " - FFS checksums ......... bad\n7 - Error: BIOS checksum error.\n";
+        } else {
+            tail = kChecksums + (row.status == 0xBB ? "bb - Error: Rom image layout detected Rom Hole is redesigned.\n"
+                                                    : "14 - Error: Non-critical blocks in ROM image file do not match "
+                                                      "those in the system.\n");
+            EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+        }
+        EXPECT_EQ(r.out, Head() + tail);
+        EXPECT_TRUE(Flash(m) == expected);
+    }
+}
+
+TEST_P(MainBios, RegionWithoutBlocksFailsBeforeAnyFlashRequest) {
+    struct Row {
+        const char* blocks;
+        const char* option;  // none: the file alone
+    } rows[] = {
+        {"2x64K:nvram,14x64K:boot", nullptr},
+        {"2x64K:nvram,14x64K:boot", "/P"},
+        {"2x64K:nvram,14x64K:main", "/B"},
+        {"14x64K:main,2x64K:boot", "/N"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.blocks) + " " + (row.option != nullptr ? row.option : ""));
+        e2e::Machine m = e2e::MakeMachine(Str(u.system.bytes), row.blocks);
+        std::vector<std::string> args = {Image(m, u.image.bytes)};
+        if (row.option != nullptr) args.push_back(row.option);
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.out, e2e::PlainBanner() + "2 - Error: BIOS has no flash information available.\n");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(Count(m, "cmd=0x21") + Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+        EXPECT_TRUE(Flash(m) == u.system.bytes);
+    }
+}
+
 
 TEST_P(MainBios, CafComparesOnceAndWritesOnlyTheBlockThatDiffers) {
     // The flash already holds the update except for one byte of one main block.

@@ -20,12 +20,14 @@ const std::vector<uint32_t> kNvram = {0, kBlock};
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 std::string Head() { return e2e::PlainBanner() + e2e::FlashRead(); }
 
-// The non-critical block layout: its own main code, NVRAM and blocks per seed.
-romimg::Rom NcbRom(uint32_t seed) {
+// The non-critical block layout: its own main code, NVRAM and blocks per
+// seed (and two ROM holes in the main volume when asked).
+romimg::Rom NcbRom(uint32_t seed, bool holes = false) {
     romimg::SampleSpec spec;
     romimg::FidSpec fid;
     spec.mainLength = romimg::kNcbMainLength;
     spec.mainFiles = {romimg::PlainFile(seed, 0x300), romimg::FidFile(fid), romimg::PlainFile(seed + 1, 0x120)};
+    if (holes) spec.mainFiles.insert(spec.mainFiles.begin() + 2, {romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x40)});
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     romimg::Rom r = romimg::SampleRom(spec);
     r.Fill(0, 2 * kBlock, seed + 2);
@@ -160,6 +162,41 @@ TEST_P(NvramNcb, ASmallerFileFillsTheFirstChosenBlockWithoutImageChecks) {
     Bytes expected = system.bytes;
     std::copy(data.begin(), data.end(), expected.begin() + romimg::kNcb1);
     EXPECT_EQ(Flash(m), expected);
+}
+
+// Holes and non-critical runs share 16 places, and a block file must fit
+// its block: otherwise the run stops before any erase (before the flash is
+// read when the block table alone says so).
+TEST_P(NvramNcb, TooManyRunsOrAnOversizeBlockFileStopBeforeAnyErase) {
+    const std::string tooMany = "6 - Error: This BIOS version has more Non-Critical blocks than supported.\n";
+    struct Row {
+        const char* name;
+        uint32_t runs;  // 0: the sample's layout
+        bool holes;
+        Bytes file;     // empty: the image
+        const char* option;
+        int status;
+        std::string out;
+    } rows[] = {
+        {"17 runs", 17, false, {}, "/K", 6, e2e::PlainBanner() + tooMany},
+        {"2 holes and 15 runs", 15, true, {}, nullptr, 6, Head() + tooMany},
+        {"block file one byte too large", 0, false, romimg::Pattern(2 * kBlock + 1, 0x78), "/K1", 3,
+         Head() + "3 - Error: ROM file size does not match existing BIOS size.\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        romimg::Rom from = NcbRom(1, row.holes), to = NcbRom(21, row.holes);
+        std::string blocks = romimg::BlockSpec(row.runs != 0 ? romimg::NcbRunBlocks(row.runs) : romimg::NcbSampleBlocks());
+        e2e::Machine m = e2e::MakeMachine(Str(from.bytes), blocks);
+        std::vector<std::string> args = {row.file.empty() ? File(m, to.bytes) : File(m, row.file, "ncb.bin")};
+        if (row.option != nullptr) args.push_back(row.option);
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+        EXPECT_EQ(Count(m, "cmd=0x21") != 0, row.runs <= 16);
+        EXPECT_TRUE(Flash(m) == from.bytes);
+    }
 }
 
 TEST_P(NvramNcb, UnderSecureFlashOnlyNvramAsksThePolicyAndBlockDataIsFlashedFromTheSystemCopy) {

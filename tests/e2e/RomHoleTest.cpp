@@ -224,6 +224,48 @@ TEST_P(RomHole, SecureHoleIsWrittenOnceWithoutAnyErase) {
     EXPECT_GE(Smi(m, "cmd=0x23", at), 1u);
 }
 
+// An SLP key written into the blank key area of a file that keeps a data
+// checksum: the flash holds a file that passes the program's own checksum
+// step, or the key is refused before anything is written (under secure
+// flash the write-once item leaves the file checksum as it was).
+TEST_P(RomHole, SlpKeyLeavesAConsistentFileOrIsRefusedBeforeWriting) {
+    romimg::SampleSpec spec;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec()), romimg::RomHoleFile(0, 0x40),
+                      romimg::FileSpec{romimg::kSlpKey, Bytes(0x80, 0xFF)}, romimg::SlpMarkerFile(0x20),
+                      romimg::CapsuleFile(0x40)};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom system = romimg::SampleRom(spec);
+    const romimg::FileAt& key = system.File(romimg::kSlpKey);
+    struct Row {
+        const char* name;
+        size_t keySize;  // the key area holds 0x7C bytes
+        bool secure;
+        int status;
+    } rows[] = {
+        {"a key shorter than its area", 0x40, false, 0},
+        {"secure flash, a key that changes the file's sum", 0x7C, true, 0x4A},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        e2e::Machine m = Machine(system.bytes, row.secure ? std::vector<std::string>{"secure_flash=1"}
+                                                          : std::vector<std::string>{});
+        Bytes data = romimg::Pattern(row.keySize, 0x7A);
+        e2e::RunResult r = Run(m, {Put(m, "key.bin", data), "/HOLE:" + GuidArg(romimg::kSlpKey)});
+        EXPECT_EQ(r.status, row.status) << r.out;
+        Bytes flash = Flash(m);
+        if (row.status != 0) {
+            EXPECT_EQ(r.out, Head() + "4a - Error: Platform data is not empty, And data address is not Alignment Block "
+                                      "Address.\n");
+            EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
+            EXPECT_TRUE(flash == system.bytes);
+            continue;
+        }
+        EXPECT_TRUE(Range(flash, key.offset + 0x1C, static_cast<uint32_t>(data.size())) == data);
+        e2e::RunResult again = Run(m, {Put(m, "again.rom", flash), "/D"});
+        EXPECT_NE(again.out.find(kChecksums), std::string::npos) << again.out;
+    }
+}
+
 TEST_P(RomHole, HoleRefusals) {
     romimg::Rom system = BlankHoleSystem();
     e2e::Machine m = Machine(system.bytes);

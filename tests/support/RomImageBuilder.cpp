@@ -442,6 +442,16 @@ std::vector<BlockRun> NcbSampleBlocks() {
     return {{2, 0x10000, 2}, {8, 0x10000, 1}, {1, 0x10000, 0x80}, {2, 0x10000, 0x81}, {1, 0x10000, 0x82}, {2, 0x10000, 0}};
 }
 
+std::vector<BlockRun> NcbRunBlocks(uint32_t runs) {
+    const uint32_t blocks = (kSampleBoot - kNcb0) / kNcbRunBlock;
+    if (runs == 0 || runs > blocks) Die("bad number of non-critical runs");
+    std::vector<BlockRun> out = {{2, 0x10000, 2}, {8, 0x10000, 1}};
+    for (uint32_t n = 0; n + 1 < runs; ++n) out.push_back({1, kNcbRunBlock, 0x80 + n});
+    out.push_back({blocks - (runs - 1), kNcbRunBlock, 0x80 + runs - 1});
+    out.push_back({2, 0x10000, 0});
+    return out;
+}
+
 // ---- Repairs and mutators ----
 
 void RefreshFile(Bytes& img, uint32_t at, uint8_t revision) {
@@ -510,6 +520,11 @@ void FidSize(Rom& r, uint16_t size) {
 }
 
 void CapsuleHeaderLength(Bytes& capsule, uint16_t value) { Put16(capsule, 0x1C, value); }
+
+// The header sum is left as it was: the header is damaged, not rebuilt.
+void VolumeFsGuid(Rom& r, int vol) { r.bytes.at(r.volumes.at(vol).offset + 16 + 5) ^= 0x20; }
+
+void VolumeSignature(Rom& r, int vol) { r.bytes.at(r.volumes.at(vol).offset + 40 + 2) ^= 0x01; }
 
 }  // namespace mut
 

@@ -180,6 +180,11 @@ std::vector<BlockRun> SampleBlocks();
 const uint32_t kNcbMainLength = 0x80000;
 const uint32_t kNcb0 = 0xA0000, kNcb1 = 0xB0000, kNcb2 = 0xD0000;
 std::vector<BlockRun> NcbSampleBlocks();
+// The same main and boot blocks with `runs` (1 to 32) non-critical runs of
+// 8 KiB blocks between them: runs - 1 single-block runs of types 0x80, 0x81,
+// ..., then one run of the next type over the rest of [kNcb0, kSampleBoot).
+const uint32_t kNcbRunBlock = 0x2000;
+std::vector<BlockRun> NcbRunBlocks(uint32_t runs);
 
 // Recomputes header and data sums of the file at `at` (after a deliberate
 // change elsewhere in it), and the header sum of the volume at `at`.
@@ -197,6 +202,8 @@ void FvLength(Rom& r, int vol, uint64_t value);        // header sum kept right
 void HeaderLength(Rom& r, int vol, uint16_t value);    // header sum kept right
 void FileSize(Rom& r, const FileAt& f, uint32_t size); // header sum kept right
 void FidSize(Rom& r, uint16_t size);                   // file sums kept right
+void VolumeFsGuid(Rom& r, int vol);                    // one byte of the file-system GUID flipped
+void VolumeSignature(Rom& r, int vol);                 // one byte of "_FVH" flipped
 void CapsuleHeaderLength(Bytes& capsule, uint16_t value);
 }  // namespace mut
 

@@ -1,15 +1,69 @@
 #include "SampleUpdate.h"
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace romimg {
 
-static Rom Build(uint32_t codeSeed, const Bytes& oaKey) {
+static void Die(const char* what) {
+    fprintf(stderr, "SampleUpdate: %s\n", what);
+    abort();
+}
+
+// The file of that name in the two volumes' lists: its list and index.
+static std::pair<std::vector<FileSpec>*, size_t> Find(ProtectedLayout& l, const Guid& name) {
+    for (std::vector<FileSpec>* list : {&l.main, &l.boot})
+        for (size_t i = 0; i < list->size(); ++i)
+            if ((*list)[i].name == name) return {list, i};
+    Die("no such protected file");
+    return {nullptr, 0};
+}
+
+ProtectedLayout& ProtectedLayout::Drop(const Guid& name) {
+    auto at = Find(*this, name);
+    at.first->erase(at.first->begin() + at.second);
+    return *this;
+}
+
+ProtectedLayout& ProtectedLayout::Resize(const Guid& name, size_t bodySize) {
+    auto at = Find(*this, name);
+    (*at.first)[at.second].body.resize(bodySize, 0xA5);
+    return *this;
+}
+
+ProtectedLayout& ProtectedLayout::Swap(const Guid& a, const Guid& b) {
+    auto x = Find(*this, a);
+    auto y = Find(*this, b);
+    std::swap((*x.first)[x.second], (*y.first)[y.second]);
+    return *this;
+}
+
+ProtectedLayout& ProtectedLayout::MoveToBoot(const Guid& name) {
+    auto at = Find(*this, name);
+    boot.push_back((*at.first)[at.second]);
+    at.first->erase(at.first->begin() + at.second);
+    return *this;
+}
+
+ProtectedLayout& ProtectedLayout::AddMain(size_t before, const FileSpec& f) {
+    main.insert(main.begin() + std::min(before, main.size()), f);
+    return *this;
+}
+
+ProtectedLayout& ProtectedLayout::AddBoot(size_t before, const FileSpec& f) {
+    boot.insert(boot.begin() + std::min(before, boot.size()), f);
+    return *this;
+}
+
+static Rom Build(uint32_t codeSeed, const Bytes& oaKey, const ProtectedLayout& layout) {
     SampleSpec spec;
     FidSpec fid;
     fid.oaKey = oaKey;
-    spec.mainFiles = {PlainFile(codeSeed, 0x300), FidFile(fid),          RomHoleFile(0, 0x40),
-                      RomHoleFile(1, 0x60),       SlpKeyFile(0x80),      SlpMarkerFile(0x20),
-                      PlainFile(codeSeed + 1, 0x120)};
+    spec.mainFiles = {PlainFile(codeSeed, 0x300), FidFile(fid)};
+    spec.mainFiles.insert(spec.mainFiles.end(), layout.main.begin(), layout.main.end());
+    spec.mainFiles.push_back(PlainFile(codeSeed + 1, 0x120));
     spec.bootFiles = {PlainFile(3, 0x80)};
+    spec.bootFiles.insert(spec.bootFiles.end(), layout.boot.begin(), layout.boot.end());
     return SampleRom(spec);
 }
 
@@ -20,17 +74,32 @@ static void OwnBody(Rom& r, const FileAt& f, uint32_t seed) {
     RefreshFile(r.bytes, f.offset);
 }
 
-SampleUpdate MakeSampleUpdate() {
+SampleUpdate MakeSampleUpdate() { return MakeSampleUpdate(ProtectedLayout(), ProtectedLayout()); }
+
+SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image) {
     SampleUpdate u;
-    u.system = Build(1, Pattern(16, 0x0A));
-    u.image = Build(21, Pattern(16, 0x0B));
-    u.hole0 = u.system.File(RomHoleGuid(0));
-    u.hole1 = u.system.File(RomHoleGuid(1));
-    u.slpKey = u.system.File(SlpKeyFile(0).name);
-    OwnBody(u.system, u.hole0, 0x51);
-    OwnBody(u.system, u.hole1, 0x52);
-    OwnBody(u.system, u.slpKey, 0x53);
+    u.system = Build(1, Pattern(16, 0x0A), system);
+    u.image = Build(21, Pattern(16, 0x0B), image);
+    // Machine data: every ROM hole and the SLP key (the marker keeps the factory bytes).
+    for (uint32_t n = 0; n < 16; ++n)
+        if (u.system.Has(RomHoleGuid(n))) OwnBody(u.system, u.system.File(RomHoleGuid(n)), 0x51 + n);
+    if (u.system.Has(kSlpKey)) OwnBody(u.system, u.system.File(kSlpKey), 0x53);
+    if (u.system.Has(RomHoleGuid(0))) u.hole0 = u.system.File(RomHoleGuid(0));
+    if (u.system.Has(RomHoleGuid(1))) u.hole1 = u.system.File(RomHoleGuid(1));
+    if (u.system.Has(kSlpKey)) u.slpKey = u.system.File(kSlpKey);
     return u;
+}
+
+Bytes ImageWithSystemFiles(const SampleUpdate& u, const std::vector<Guid>& names) {
+    Bytes out = u.image.bytes;
+    for (const Guid& name : names) {
+        const FileAt& from = u.system.File(name);
+        const FileAt& to = u.image.File(name);
+        if (from.size != to.size) Die("the file's sizes differ");
+        std::copy(u.system.bytes.begin() + from.offset, u.system.bytes.begin() + from.offset + from.size,
+                  out.begin() + to.offset);
+    }
+    return out;
 }
 
 }  // namespace romimg

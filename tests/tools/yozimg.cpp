@@ -22,8 +22,9 @@ static int Usage() {
             "  me=LENGTH              append an ME volume of LENGTH bytes after the image\n"
             "  signed=LENGTH          put a capsule header of LENGTH bytes in front\n"
             "  ec=SIZE[,flag]         write an EC image with a \"$NUVEC\" header instead\n"
-            "  break=vol-sum:V | fv-length:V:VALUE | data-sum:V | fid-size:N   one fault\n"
-            "  --blocks               print the block table of the 1 MiB sample layout and exit\n");
+            "  break=vol-sum:V | fv-length:V:VALUE | data-sum:V | fid-size:N | fs-guid:V | fv-sig:V   one fault\n"
+            "  --blocks [RUNS]        print the block table of the 1 MiB sample layout (with RUNS\n"
+            "                         non-critical runs between main and boot block) and exit\n");
     return 2;
 }
 
@@ -56,8 +57,9 @@ struct PendingVolume {
 };
 
 int main(int argc, char** argv) {
-    if (argc == 2 && strcmp(argv[1], "--blocks") == 0) {
-        printf("%s\n", BlockSpec(SampleBlocks()).c_str());
+    if ((argc == 2 || argc == 3) && strcmp(argv[1], "--blocks") == 0) {
+        uint32_t runs = argc == 3 ? static_cast<uint32_t>(Num(argv[2])) : 0;
+        printf("%s\n", BlockSpec(runs != 0 ? NcbRunBlocks(runs) : SampleBlocks()).c_str());
         return 0;
     }
     if (argc < 3) return Usage();
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
                 mut::FileDataSum(rom, v.files.front());
             } else if (p[0] == "fid-size" && p.size() == 2) {
                 mut::FidSize(rom, static_cast<uint16_t>(Num(p[1])));
+            } else if (p[0] == "fs-guid" && p.size() == 2) {
+                mut::VolumeFsGuid(rom, static_cast<int>(Num(p[1])));
+            } else if (p[0] == "fv-sig" && p.size() == 2) {
+                mut::VolumeSignature(rom, static_cast<int>(Num(p[1])));
             } else {
                 return Usage();
             }

@@ -60,90 +60,107 @@ TEST(RegionProcOaKey, SystemKeyReplacesTheImagesAndTheFileSumStaysRight) {
     romkit::ResetModels();
 }
 
+// System SLP records at 0x1000 and 0x2000, image records at 0x8000 and
+// 0x9000; record i has the GUID i + 1.
 struct Slp : ::testing::Test {
     Bytes image;
     void SetUp() override {
         romkit::SetBlocks(SampleBlocks());
         image = Pattern(gRomSize, 0x33);
+        YOZ_SysSLPCnt = YOZ_RomFileSLPCnt = YOZ_MAX_SLP;
         for (UINT32 i = 0; i < YOZ_MAX_SLP; ++i) {
             YOZ_SysSLPRHRECList[i] = _ROMHOLEREC{};
-            YOZ_RomFileSLPRHRECList[i] = _ROMHOLEREC{};
+            YOZ_SysSLPRHRECList[i].Guid.Data1 = i + 1;
             YOZ_SysSLPRHRECList[i].RomOffset = 0x1000 + i * 0x1000;
-            YOZ_SysSLPRHRECList[i].Size = YOZ_RomFileSLPRHRECList[i].Size = 0x80;
+            YOZ_SysSLPRHRECList[i].Size = 0x80;
+            YOZ_RomFileSLPRHRECList[i] = YOZ_SysSLPRHRECList[i];
             YOZ_RomFileSLPRHRECList[i].RomOffset = 0x8000 + i * 0x1000;
         }
     }
     void TearDown() override { romkit::ResetModels(); }
 };
 
-TEST_F(Slp, EmptyWhenARecordIsMissingTooShortOrHoldsOnlyErasedOrZeroBytes) {
+TEST_F(Slp, NothingToKeepWhenNoSystemRecordHoldsKeyData) {
     const int P = -1;  // pattern bytes
     struct Row {
-        UINT32 size0, size1;
+        UINT8 count;
+        UINT32 size0;
         int fill0, fill1;
         UINT8 empty;
     } rows[] = {
-        {0x80, 0x80, P, P, 0},     {0, 0x80, P, P, 1},       {0x80, 0x1B, P, P, 1},
-        {0x80, 0x1C, P, P, 1},     {0x80, 0x80, 0xFF, P, 1}, {0x80, 0x80, P, 0x00, 1},
+        {2, 0x80, P, P, 0},    {2, 0x80, 0xFF, P, 0},    {2, 0x80, 0xFF, 0x00, 1},
+        {2, 0x1C, P, 0xFF, 1}, {1, 0x80, 0x00, P, 1},   {0, 0x80, P, P, 1},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.size0 << " " << row.size1 << " " << row.fill0 << " "
+        SCOPED_TRACE(testing::Message() << int(row.count) << std::hex << " " << row.size0 << " " << row.fill0 << " "
                                         << row.fill1);
         SetUp();
-        UINT32 sizes[2] = {row.size0, row.size1};
+        YOZ_SysSLPCnt = row.count;
+        YOZ_SysSLPRHRECList[0].Size = row.size0;
         int fills[2] = {row.fill0, row.fill1};
-        for (UINT32 i = 0; i < 2; ++i) {
-            YOZ_RomFileSLPRHRECList[i].Size = sizes[i];
-            if (fills[i] != P)
-                memset(image.data() + YOZ_SysSLPRHRECList[i].RomOffset + 0x1C, fills[i], 0x80 - 0x1C);
-        }
+        for (UINT32 i = 0; i < 2; ++i)
+            if (fills[i] != P) memset(image.data() + YOZ_SysSLPRHRECList[i].RomOffset + 0x1C, fills[i], 0x80 - 0x1C);
         EXPECT_EQ(MB_Proc_CheckSLPDataisNull(image.data()), row.empty);
     }
     // Key data that would run past the end of the flash is not read.
     SetUp();
-    YOZ_SysSLPRHRECList[1].RomOffset = gRomSize - 0x40;
+    YOZ_SysSLPCnt = 1;
+    YOZ_SysSLPRHRECList[0].RomOffset = gRomSize - 0x40;
     EXPECT_EQ(BB_Proc_CheckSLPDataisNull(image.data()), 1);
 }
 
-TEST_F(Slp, KeptOnlyWhereNameAndSizeAgree) {
+TEST_F(Slp, KeptAtTheImagesFileOfItsGuidAndSize) {
     struct Row {
+        const char* what;
         UINT32 imageSize;
-        bool sameName;
+        bool otherName, swapped, blank;
         bool kept;
-    } rows[] = {{0x80, true, true}, {0xA0, true, false}, {0x80, false, false}};
+    } rows[] = {
+        {"same name and size", 0x80, false, false, false, true},
+        {"other size", 0xA0, false, false, false, false},
+        {"other name", 0x80, true, false, false, false},
+        {"image records in the other order", 0x80, false, true, false, true},
+        {"no key data in the system", 0x80, false, false, true, false},
+    };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
         SetUp();
         YOZ_RomFileSLPRHRECList[0].Size = row.imageSize;
-        if (!row.sameName) YOZ_RomFileSLPRHRECList[0].Guid.Data1 = 0x1234;
+        if (row.otherName) YOZ_RomFileSLPRHRECList[0].Guid.Data1 = 0x1234;
+        if (row.swapped) std::swap(YOZ_RomFileSLPRHRECList[0].Guid, YOZ_RomFileSLPRHRECList[1].Guid);
+        if (row.blank) memset(image.data() + 0x1000 + 0x1C, 0xFF, 0x80 - 0x1C);
+        UINT32 target = row.swapped ? 0x9000 : 0x8000;  // the image's place of record 0's GUID
         Bytes out(gRomSize, 0xEE);
         EXPECT_EQ(MB_Proc_Preserve_SLPData(out.data(), image.data()), 1);
-        Bytes at(out.begin() + 0x8000, out.begin() + 0x8000 + row.imageSize);
+        Bytes at(out.begin() + target, out.begin() + target + row.imageSize);
         Bytes want = row.kept ? Bytes(image.begin() + 0x1000, image.begin() + 0x1000 + row.imageSize)
                               : Bytes(row.imageSize, 0xEE);
-        EXPECT_TRUE(at == want) << row.imageSize << " " << row.sameName;
-        EXPECT_TRUE(Bytes(out.begin() + 0x9000, out.begin() + 0x9080) ==
-                    Bytes(image.begin() + 0x2000, image.begin() + 0x2080));  // record 1 always agrees
+        EXPECT_TRUE(at == want);
+        UINT32 other = row.swapped ? 0x8000 : 0x9000;  // record 1 always agrees
+        EXPECT_TRUE(Bytes(out.begin() + other, out.begin() + other + 0x80) ==
+                    Bytes(image.begin() + 0x2000, image.begin() + 0x2080));
     }
 }
 
-// One system hole (old place 0x30000) paired with one image hole (new place 0x31000).
-TEST(RegionProcHoles, MergeFormsAndWhereTheOldHoleGoes) {
+// One system hole (old place 0x30000) and one image hole (new place 0x31000):
+// a hole goes to the image's hole of its GUID and size, under both forms;
+// one without such a hole is not restored anywhere.
+TEST(RegionProcHoles, PairedByGuidAndWhereTheOldHoleGoes) {
     enum Form { MAIN, BOOT };
     struct Row {
         Form form;
         UINT8 layoutChanged;
         bool sameName;
         UINT32 imageSize;
-        UINT8 merged;
         UINT32 restoredAt;  // 0: nothing restored
     } rows[] = {
-        {MAIN, 0, true, 0x40, 1, 0x31000},
-        {MAIN, 0, false, 0x40, 0, 0},  // another hole under an unchanged layout
-        {MAIN, 0, true, 0x50, 0, 0},   // a hole of another size
-        {MAIN, 1, false, 0x50, 1, 0x31000},
-        {BOOT, 0, true, 0x40, 1, 0x31000},
-        {BOOT, 0, false, 0x40, 1, 0x30000},  // left as it is: back at its own place
-        {BOOT, 0, true, 0x50, 0, 0},
+        {MAIN, 0, true, 0x40, 0x31000},
+        {MAIN, 0, false, 0x40, 0},  // another hole
+        {MAIN, 0, true, 0x50, 0},   // a hole of another size
+        {MAIN, 1, false, 0x50, 0x31000},
+        {BOOT, 0, true, 0x40, 0x31000},
+        {BOOT, 0, false, 0x40, 0},  // never pasted over the image's other hole
+        {BOOT, 0, true, 0x50, 0},
     };
     Bytes system = Pattern(0x100000, 0x44);
     for (const Row& row : rows) {
@@ -162,15 +179,15 @@ TEST(RegionProcHoles, MergeFormsAndWhereTheOldHoleGoes) {
         YOZ_SetLayOutChang(row.layoutChanged);
         UINT8 merged = row.form == MAIN ? MB_Proc_MergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList)
                                         : BB_Proc_MergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList);
-        EXPECT_EQ(merged, row.merged);
-        if (!merged) continue;
+        EXPECT_EQ(merged, 1);
         Bytes out(gRomSize, 0xEE);
         if (row.form == MAIN) MB_Proc_FileLoadOldRHToFlashBuff(out.data(), system.data(), gRomSize, YOZ_SysRHRECList);
         else BB_Proc_FileLoadOldRHToFlashBuff(out.data(), system.data(), gRomSize, YOZ_SysRHRECList);
         Bytes want(gRomSize, 0xEE);
         UINT32 from = YOZ_SysRHRECList[0].RomOffset;
-        std::copy(system.begin() + from, system.begin() + from + YOZ_SysRHRECList[0].Size,
-                  want.begin() + row.restoredAt);
+        if (row.restoredAt != 0)
+            std::copy(system.begin() + from, system.begin() + from + YOZ_SysRHRECList[0].Size,
+                      want.begin() + row.restoredAt);
         EXPECT_TRUE(out == want);
     }
     YOZ_SetLayOutChang(0);

@@ -1,0 +1,117 @@
+// What a region flash carries from the system into the image: the system's
+// ROM holes and SLP files, each paired with the image's file of the same
+// GUID. A file of the system that lies in the blocks to be flashed and finds
+// no place of its own in them would be lost, so the check below runs before
+// any erase.
+#include <cstring>
+#include "RomInfo.h"
+#include "YozOptionStore.h"
+#include "YozRegionProc.h"
+#include "YozRomFile.h"
+#include "YozSysRom.h"
+
+namespace {
+
+const UINT32 kSlpKeyOffset = 0x1C;  // SLP key data after the FFS and section headers
+
+// Bytes of [offset, offset + size) that lie in blocks of the type.
+UINT64 BytesInType(UINT32 offset, UINT32 size, UINT8 type) {
+    if (gpFlashInfo == nullptr) return 0;
+    UINT64 from = offset, to = static_cast<UINT64>(offset) + size, inside = 0;
+    for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (b.Type != type) continue;
+        UINT64 start = b.StartAddress, end = start + b.BlockSize;
+        UINT64 low = from > start ? from : start, high = to < end ? to : end;
+        if (high > low) inside += high - low;
+    }
+    return inside;
+}
+
+bool Touches(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) != 0; }
+bool Within(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) == r.Size; }
+
+// A pair can be carried when both files have one size and lie wholly in
+// the blocks of the type.
+bool Carriable(const _ROMHOLEREC& system, const _ROMHOLEREC& image, UINT8 type) {
+    return system.Size == image.Size && Within(system, type) && Within(image, type);
+}
+
+// The holes: a system hole in the blocks of the type needs its image hole;
+// an image hole in them that the system holds too needs its system hole.
+ENUM_ERR_ID CheckHoles(UINT8 type) {
+    UINT32 systemCount = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    UINT32 imageCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
+    for (UINT32 i = 0; i < systemCount; ++i) {
+        const _ROMHOLEREC& s = YOZ_SysRHRECList[i];
+        if (s.Size == 0 || !Touches(s, type)) continue;
+        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileRHRECList, imageCount);
+        if (k == RP_PAIR_NONE) return eEID_INVALID_HOLE_LAYOUT;
+        if (k == RP_PAIR_SEVERAL || RP_PairOf(s.Guid, YOZ_SysRHRECList, systemCount) == RP_PAIR_SEVERAL ||
+            !Carriable(s, YOZ_RomFileRHRECList[k], type))
+            return eEID_NOT_MATCH_NCB;
+    }
+    // More holes than the list holds: the ones past it cannot be paired.
+    bool listed = YOZ_RomFile_GetRomHoleNumber() <= YOZ_MAX_ROMHOLE;
+    for (UINT32 k = 0; k < imageCount; ++k) {
+        const _ROMHOLEREC& f = YOZ_RomFileRHRECList[k];
+        if (f.Size == 0 || !Touches(f, type)) continue;
+        if (!listed) return eEID_NOT_MATCH_NCB;
+        INT32 i = RP_PairOf(f.Guid, YOZ_SysRHRECList, systemCount);
+        if (i == RP_PAIR_NONE) continue;  // a new hole: the image's data
+        if (i == RP_PAIR_SEVERAL || RP_PairOf(f.Guid, YOZ_RomFileRHRECList, imageCount) == RP_PAIR_SEVERAL ||
+            !Carriable(YOZ_SysRHRECList[i], f, type))
+            return eEID_NOT_MATCH_NCB;
+    }
+    return eEID_NO_ERROR;
+}
+
+// The SLP files that hold key data: each needs the image's file of its GUID.
+ENUM_ERR_ID CheckSlp(UINT8 type, const UINT8* system) {
+    if (YOZ_GetNPSLPMode()) return eEID_NO_ERROR;
+    if (YOZ_SysSLPCnt > YOZ_MAX_SLP || YOZ_RomFileSLPCnt > YOZ_MAX_SLP) return eEID_NOT_MATCH_NCB;
+    for (UINT32 i = 0; i < YOZ_SysSLPCnt; ++i) {
+        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
+        if (RP_SlpKeyBlank(system, s)) continue;
+        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileSLPRHRECList, YOZ_RomFileSLPCnt);
+        bool touches = Touches(s, type) || (k >= 0 && Touches(YOZ_RomFileSLPRHRECList[k], type));
+        if (!touches) continue;
+        if (k < 0 || RP_PairOf(s.Guid, YOZ_SysSLPRHRECList, YOZ_SysSLPCnt) == RP_PAIR_SEVERAL ||
+            !Carriable(s, YOZ_RomFileSLPRHRECList[k], type))
+            return eEID_NOT_MATCH_NCB;
+    }
+    return eEID_NO_ERROR;
+}
+
+}  // namespace
+
+INT32 RP_PairOf(const EFI_GUID& guid, const _ROMHOLEREC* list, UINT32 n) {
+    INT32 found = RP_PAIR_NONE;
+    for (UINT32 i = 0; i < n; ++i) {
+        if (list[i].Size == 0 || memcmp(&list[i].Guid, &guid, sizeof(EFI_GUID)) != 0) continue;
+        if (found != RP_PAIR_NONE) return RP_PAIR_SEVERAL;
+        found = static_cast<INT32>(i);
+    }
+    return found;
+}
+
+UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record) {
+    if (image == nullptr || record.Size <= kSlpKeyOffset || !YOZ_RangeInside(record.RomOffset, record.Size, gRomSize))
+        return 1;
+    const UINT8* data = image + record.RomOffset + kSlpKeyOffset;
+    UINT32 length = record.Size - kSlpKeyOffset;
+    bool allFF = true, all00 = true;
+    for (UINT32 k = 0; k < length && (allFF || all00); ++k) {
+        allFF = allFF && data[k] == 0xFF;
+        all00 = all00 && data[k] == 0x00;
+    }
+    return allFF || all00 ? 1 : 0;
+}
+
+ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) {
+    if (!YOZ_GetLayOutChang()) {
+        ENUM_ERR_ID holes = CheckHoles(type);
+        if (holes != eEID_NO_ERROR) return holes;
+    }
+    return CheckSlp(type, YOZ_SysRom_GetBuffer());
+}
