@@ -24,14 +24,10 @@ PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList&) { return
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
-PLACEHOLDER ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return eEID_NO_ERROR; }
 
@@ -50,10 +46,6 @@ PLACEHOLDER ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList&) { return
 // Check records of the modules not built yet: none published.
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrECUFCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrSECCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrNSECCheckFunc = nullptr;
-PLACEHOLDER CHECK_FUNC_ITEM* PtrNESECXCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMERFCheckFunc = nullptr;
 PLACEHOLDER CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;

@@ -12,21 +12,8 @@ static YOZ_STAGE_SLOTS s_Slots;
 static ENUM_ERR_ID NVRF_SecureFlashFunc();
 static const YOZ_REGION_FLASH kFlash = {&YOZ_NVRProc, &s_Item, &s_Slots, YOZ_BLOCK_NVRAM, YOZ_OAKEY_MAIN, 0, NVRF_SecureFlashFunc};
 
-static ENUM_ERR_ID NVRF_ProcMainFvFlashBuffFunc() {
-    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
-    gNVRF_AllBlockSize = NVR_Proc_MakeTypeDoItList(YOZ_pFlashMap, YOZ_BLOCK_NVRAM);
-    if (YOZ_GetSecureFlashStatus()) {
-        s_Slots.FlashFunc = NVRF_SecureFlashFunc;
-        return eEID_NO_ERROR;
-    }
-    return YOZ_RegionFlash_CafPass(&YOZ_NVRProc, YOZ_FLASH_MSG_NVRAM, YOZ_RomFile_GetBuffer());
-}
-
-static ENUM_ERR_ID NVRF_FlashFunc() {
-    if (YOZ_RomFile_GetBuffer() == nullptr) return eEID_MEM_ALLOC;
-    YOZ_SetFlashMsg(YOZ_FLASH_MSG_NVRAM, gNVRF_AllBlockSize);
-    return YOZ_Flash_Action(YOZ_RomFile_GetBuffer());
-}
+static ENUM_ERR_ID NVRF_ProcMainFvFlashBuffFunc() { return YOZ_RegionFlash_ProcessImage(kFlash); }
+static ENUM_ERR_ID NVRF_FlashFunc() { return YOZ_RegionFlash_FlashImage(kFlash); }
 static ENUM_ERR_ID NVRF_SecureFlashFunc() { return YOZ_RegionFlash_SecureFlash(kFlash); }
 
 static ENUM_ERR_ID NvRamFlashParse(TKXArgvList&, TKX_QUEUE_ITEM*) { return YOZ_RegionFlash_Parse(kFlash); }

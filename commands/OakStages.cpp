@@ -44,10 +44,8 @@ ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran) {
 
 ENUM_ERR_ID YOZ_Oak_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order, UINT8* ran,
                             TKXQueueItemList& items, UINT32 followUp) {
-    if (!YOZ_ModeTakesPart(item.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
     *ran = 0;
-    ENUM_ERR_ID result = YOZ_RunStages(slots, order);
+    ENUM_ERR_ID result = YOZ_RunModuleStages(item, slots, order);
     if (*ran)
         for (unsigned long i = 0; i < items.size(); ++i)
             if (items[i]->ModuleId == followUp) items[i]->Enabled = 1;

@@ -52,14 +52,26 @@ ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, co
     r.Item->Enabled = 0;
     if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    if (word != nullptr && word[0] != '\0') {
-        for (unsigned long i = 1; i < args.size(); ++i) {
-            if (IdentifyArg(args[i]->text, word, 1) != 1) continue;
-            if (YOZ_RegionOpen_Claim(r, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
-        }
-    }
+    if (YOZ_ParseOptionWord(r.Item, args, word) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
     r.SetCmdFlag(&r.Item->Enabled);
     return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_ParseOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word) {
+    if (word == nullptr || word[0] == '\0') return eEID_NO_ERROR;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, word, 1) != 1) continue;
+        if (YOZ_ClaimOptionWord(item, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
+    }
+    return eEID_NO_ERROR;
+}
+
+bool YOZ_ModuleRuns(const TKX_QUEUE_ITEM& item) {
+    return YOZ_ModeTakesPart(item.ModeMask) && !YOZ_GetCapsuleMode() && !YOZ_GetRecoveryMode();
+}
+
+ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order) {
+    return YOZ_ModuleRuns(item) ? YOZ_RunStages(slots, order) : eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i) {
@@ -195,6 +207,23 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
         return eEID_MEM_ALLOC;
     }
     return result;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_ProcessImage(const YOZ_REGION_FLASH& r) {
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    if (image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
+    *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
+    if (r.SecureFlashFunc != nullptr && YOZ_GetSecureFlashStatus()) {
+        r.Slots->FlashFunc = r.SecureFlashFunc;
+        return eEID_NO_ERROR;
+    }
+    return YOZ_RegionFlash_CafPass(r.Proc, r.BlockType, image);
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_FlashImage(const YOZ_REGION_FLASH& r) {
+    if (YOZ_RomFile_GetBuffer() == nullptr) return eEID_MEM_ALLOC;
+    YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
+    return YOZ_Flash_Action(YOZ_RomFile_GetBuffer());
 }
 
 ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT8* buffer) {

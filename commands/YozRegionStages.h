@@ -44,6 +44,15 @@ ENUM_ERR_ID YOZ_RegionOpen_Parse(const YOZ_REGION_OPEN& r, TKXArgvList& args, co
 ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i);
 // The same for any module's item.
 ENUM_ERR_ID YOZ_ClaimOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, unsigned long i);
+// Claims every word from index 1 that equals `word` (any case) with
+// YOZ_ClaimOptionWord; an empty word claims nothing. 1 when the command
+// line holds no ROM file word.
+ENUM_ERR_ID YOZ_ParseOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word);
+// False when the mode filter refuses the item or in capsule or recovery
+// mode, where a module with its own stages does nothing.
+bool YOZ_ModuleRuns(const TKX_QUEUE_ITEM& item);
+// Execute of such a module: the stages in `order` when it runs.
+ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
 // The number of a "/K" or "/L" number word, from the text after the
 // prefix: -1 when the word is not one (each of the first two characters is
 // a digit or the end), -2 when more than three characters follow; else the
@@ -87,6 +96,12 @@ struct YOZ_REGION_FLASH {
 ENUM_ERR_ID YOZ_RegionFlash_Parse(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r);
+// A region flashed straight from the loaded image: the process stage marks
+// the blocks of the region's type; under secure flash (when the region has
+// a secure stage) that stage takes the flash slot, else "/caf" drops the
+// unchanged blocks. The flash stage flashes the marked blocks from the image.
+ENUM_ERR_ID YOZ_RegionFlash_ProcessImage(const YOZ_REGION_FLASH& r);
+ENUM_ERR_ID YOZ_RegionFlash_FlashImage(const YOZ_REGION_FLASH& r);
 // The do-it list shared by the region modules of a run (one byte per block),
 // allocated by the first process stage that needs it.
 ENUM_ERR_ID YOZ_RegionFlash_AllocMap();

@@ -20,6 +20,7 @@
 #define YOZ_FLASH_WAY_IDLE 0
 #define YOZ_FLASH_WAY_BLOCK_MAP 1
 #define YOZ_FLASH_WAY_ADDRESS 2
+#define YOZ_FLASH_WAY_ECX 4
 
 // Message sets of YOZ_SetFlashMsg; sets 0 to 3 equal the block types.
 #define YOZ_FLASH_MSG_BOOT 0

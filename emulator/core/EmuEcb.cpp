@@ -10,6 +10,19 @@ static const char* const kMessageDefaults[4] = {"EC status 0x10: flashing is not
                                                 "EC status 0x40: flashing is not allowed now.",
                                                 "EC status 0x80: flashing is not allowed now."};
 
+// The EC area fields of the header, little-endian.
+struct EcbField {
+    const char* key;
+    UINT32 at, width;
+    UINT64 max;
+};
+static const EcbField kFields[] = {
+    {"ecb_area_start", 5, 4, 0xFFFFFFFFull},
+    {"ecb_area_size", 9, 4, 0xFFFFFFFFull},
+    {"ecb_version_offset", 0x11, 2, 0xFFFFull},
+    {"ecb_version_mask", 0x13, 4, 0xFFFFFFFFull},
+};
+
 bool EmuEcb_Layout(std::string& error) {
     if (!EmuMachine_Has("ecb")) return true;
     UINT64 status = 0, at = 0;
@@ -25,6 +38,14 @@ bool EmuEcb_Layout(std::string& error) {
     memset(block, 0, sizeof(block));
     memcpy(block, "$ECB", 4);
     block[4] = static_cast<UINT8>(status);
+    for (const EcbField& f : kFields) {
+        UINT64 value = 0;
+        if (!EmuParseNum(EmuMachine_Get(f.key, "0"), value) || value > f.max) {
+            error = std::string(f.key) + " does not fit its field";
+            return false;
+        }
+        for (UINT32 k = 0; k < f.width; ++k) block[f.at + k] = static_cast<UINT8>(value >> (8 * k));
+    }
     for (int k = 0; k < 4; ++k) {
         std::string text = EmuMachine_Get(kMessageKeys[k], kMessageDefaults[k]);
         if (text.size() > 0x5F) text.resize(0x5F);

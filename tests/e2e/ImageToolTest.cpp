@@ -23,7 +23,9 @@ TEST(ImageTool, SampleImageBecomesTheFlashPartAndEcbIsPlaced) {
     EXPECT_NE(image.find("$FID"), std::string::npos);
 
     e2e::Machine m = e2e::MakeMachine(image, "2x64K:nvram,12x64K:main,2x64K:boot",
-                                      {"ecb=0x20", "ecb_msg20=Battery low."});
+                                      {"ecb=0x20", "ecb_msg20=Battery low.", "ecb_area_start=0x20000",
+                                       "ecb_area_size=0x10000", "ecb_version_offset=0x1234",
+                                       "ecb_version_mask=0xa1b2c3d4"});
     EXPECT_EQ(e2e::ReadFile(m.File("flash.bin")), image);
     FILE* mem = fopen(m.Root("/dev/mem").c_str(), "rb");
     ASSERT_NE(mem, nullptr);
@@ -36,6 +38,32 @@ TEST(ImageTool, SampleImageBecomesTheFlashPartAndEcbIsPlaced) {
     unsigned offset = static_cast<unsigned char>(block[25]) | static_cast<unsigned char>(block[26]) << 8;
     ASSERT_LT(offset - 0x400, sizeof(block));
     EXPECT_STREQ(block + (offset - 0x400), "Battery low.");
+    // The EC area fields, little-endian at +5, +9, +0x11 and +0x13.
+    EXPECT_EQ(std::string(block + 5, 8), std::string("\x00\x00\x02\x00\x00\x00\x01\x00", 8));
+    EXPECT_EQ(std::string(block + 0x11, 6), std::string("\x34\x12\xd4\xc3\xb2\xa1", 6));
+
+    // A version offset wider than its u16 field is refused.
+    e2e::RunResult bad = e2e::RunTool({"init", e2e::TempDir("ecbwide") + "/m", "--flash", m.File("flash.bin"),
+                                       "--blocks", "2x64K:nvram,12x64K:main,2x64K:boot", "--set", "ecb=0x01", "--set",
+                                       "ecb_version_offset=0x10000"});
+    EXPECT_NE(bad.status, 0);
+}
+
+TEST(ImageTool, EcHeaderInsideARomImageSumsTheWholeImage) {
+    for (const char* flag : {"", ",flag"}) {
+        SCOPED_TRACE(flag);
+        std::string image = Tool(std::string("vol=0x30000,0xB0000 file=1,100 echdr=0x20010,chip=0x4321") + flag);
+        ASSERT_EQ(image.size(), 0x100000u);
+        ASSERT_EQ(image.substr(0x20010, 7), std::string("$NUVEC\0", 7));
+        EXPECT_EQ(static_cast<unsigned char>(image[0x20017]), flag[0] != '\0' ? 1 : 0);
+        EXPECT_EQ(static_cast<unsigned char>(image[0x20018]) | static_cast<unsigned char>(image[0x20019]) << 8, 0x4321);
+        unsigned sum = 0;
+        for (size_t i = flag[0] != '\0' ? 256 : 0; i < image.size(); ++i)
+            if (i != 0x2001A && i != 0x2001B) sum += static_cast<unsigned char>(image[i]);
+        unsigned stored = static_cast<unsigned char>(image[0x2001A]) | static_cast<unsigned char>(image[0x2001B]) << 8;
+        EXPECT_EQ(stored, sum & 0xFFFF);
+        EXPECT_EQ(image.substr(0x30000 + 40, 4), "_FVH");
+    }
 }
 
 TEST(ImageTool, FaultsAndCapsuleForms) {

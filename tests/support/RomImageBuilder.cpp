@@ -384,6 +384,26 @@ Bytes SignedCapsule(const Bytes& image, uint16_t headerLength) {
 
 // ---- EC image ----
 
+void PutEcHeader(Bytes& image, uint32_t at, const EcSpec& s) {
+    if (at + 16 > image.size()) Die("EC header does not fit");
+    uint8_t* h = image.data() + at;
+    memcpy(h, "$NUVEC", 6);
+    h[6] = 0;
+    h[7] = s.flag;
+    Put16(image, at + 8, s.chip);
+    h[12] = s.core;
+    h[13] = s.oem;
+    h[14] = s.build;
+    h[15] = 0;
+    uint32_t from = s.flag ? 256 : 0;
+    uint32_t sum = 0;
+    for (size_t i = from; i < image.size(); ++i) {
+        if (i == at + 10 || i == at + 11) continue;
+        sum += image[i];
+    }
+    Put16(image, at + 10, static_cast<uint16_t>(s.checksumOverride >= 0 ? s.checksumOverride : sum));
+}
+
 Bytes EcImage(const EcSpec& s) {
     if (s.headerAt + 16 > s.size) Die("EC header does not fit");
     Bytes b = Pattern(s.size, 0xEC);
@@ -391,22 +411,7 @@ Bytes EcImage(const EcSpec& s) {
     for (size_t i = 0; i + 6 <= b.size(); ++i) {
         if (memcmp(b.data() + i, "$NUVEC", 6) == 0) b[i] = 0;
     }
-    size_t h = s.headerAt;
-    memcpy(b.data() + h, "$NUVEC", 6);
-    b[h + 6] = 0;
-    b[h + 7] = s.flag;
-    Put16(b, h + 8, s.chip);
-    b[h + 12] = s.core;
-    b[h + 13] = s.oem;
-    b[h + 14] = s.build;
-    b[h + 15] = 0;
-    uint32_t from = s.flag ? 256 : 0;
-    uint32_t sum = 0;
-    for (size_t i = from; i < b.size(); ++i) {
-        if (i == h + 10 || i == h + 11) continue;
-        sum += b[i];
-    }
-    Put16(b, h + 10, static_cast<uint16_t>(s.checksumOverride >= 0 ? s.checksumOverride : sum));
+    PutEcHeader(b, s.headerAt, s);
     return b;
 }
 

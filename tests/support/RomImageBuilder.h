@@ -152,6 +152,10 @@ struct EcSpec {
     int checksumOverride = -1;
 };
 Bytes EcImage(const EcSpec& s);
+// Writes the "$NUVEC" header of `s` into `image` at `at` (s.size and
+// s.headerAt are not used), its checksum summed over the whole image, as
+// for an EC image held in a ROM image. Write it last: it covers every byte.
+void PutEcHeader(Bytes& image, uint32_t at, const EcSpec& s);
 
 // Block-table text for the emulator ("2x64K:nvram,..."), from runs.
 struct BlockRun {

@@ -41,6 +41,8 @@ const std::vector<HelpGroup> kModuleHelp = {
               "|              NewRomHole1.BIN /HOLE:GUID                                   |\n"},
     {0x11, 0, "|         /L - Program all ROM Holes.                                       |\n"},
     {0x11, 0, "|        /Ln - Program n'th ROM Hole only(n=0-15).                          |\n"},
+    {0x01, 0, "|      /ECUF - Update EC BIOS when newer version is detected.               |\n"},
+    {0x01, 0, "|         /E - Program Embedded Controller Block                            |\n"},
     {0x19, 1, "|         /A - Refer to Options: /A                                         |\n"},
     {0x19, 0, "|         /A - Oem Activation file                                          |\n"},
     {0x19, 1, "|       /OAD - Refer to Options: /OAD                                       |\n"},
@@ -49,6 +51,7 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "| /CLNEVNLOG - Clear Event Log.                                             |\n"},
     {0x19, 0, "|   /CAPSULE - Override Secure Flash policy to Capsule                      |\n"},
     {0x19, 0, "|  /RECOVERY - Override Secure Flash policy to Recovery                     |\n"},
+    {0x01, 0, "|        /EC - Program Embedded Controller Block. (Flash Type)              |\n"},
     {0x11, 0, "|    /REBOOT - Reboot after programming.                                    |\n"},
     {0x11, 0, "|  /SHUTDOWN - Shutdown after programming.                                  |\n"},
 };

@@ -22,6 +22,8 @@ static int Usage() {
             "  me=LENGTH              append an ME volume of LENGTH bytes after the image\n"
             "  signed=LENGTH          put a capsule header of LENGTH bytes in front\n"
             "  ec=SIZE[,flag]         write an EC image with a \"$NUVEC\" header instead\n"
+            "  echdr=OFFSET[,flag][,chip=N]  an EC image header at OFFSET of the image, its checksum\n"
+            "                         over the whole image (applied last, before signed=)\n"
             "  break=vol-sum:V | fv-length:V:VALUE | data-sum:V | fid-size:N | fs-guid:V | fv-sig:V   one fault\n"
             "  --blocks [RUNS]        print the block table of the 1 MiB sample layout (with RUNS\n"
             "                         non-critical runs between main and boot block) and exit\n");
@@ -77,6 +79,9 @@ int main(int argc, char** argv) {
     bool ecOnly = false;
     std::vector<std::string> faults;
     uint32_t appendMe = 0, signedHeader = 0;
+    EcSpec ecHeader;
+    uint32_t ecHeaderAt = 0;
+    bool withEcHeader = false;
 
     auto close = [&]() {
         if (vol.open) rom.AddVolume(vol.offset, vol.spec);
@@ -142,6 +147,14 @@ int main(int argc, char** argv) {
             e.flag = parts.size() > 1 && parts[1] == "flag";
             result = EcImage(e);
             ecOnly = true;
+        } else if (key == "echdr" && !value.empty()) {
+            ecHeaderAt = static_cast<uint32_t>(Num(parts[0]));
+            for (size_t k = 1; k < parts.size(); ++k) {
+                if (parts[k] == "flag") ecHeader.flag = 1;
+                else if (parts[k].compare(0, 5, "chip=") == 0) ecHeader.chip = static_cast<uint16_t>(Num(parts[k].substr(5)));
+                else return Usage();
+            }
+            withEcHeader = true;
         } else if (key == "break" && !value.empty()) {
             faults.push_back(value);
         } else {
@@ -177,6 +190,13 @@ int main(int argc, char** argv) {
             }
         }
         result = rom.bytes;
+        if (withEcHeader) {
+            if (ecHeaderAt + 16ull > result.size()) {
+                fprintf(stderr, "yozimg: the EC header does not fit the image\n");
+                return 2;
+            }
+            PutEcHeader(result, ecHeaderAt, ecHeader);
+        }
         if (signedHeader != 0) result = SignedCapsule(result, static_cast<uint16_t>(signedHeader));
     }
     WriteBytes(out, result);
