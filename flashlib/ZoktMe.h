@@ -42,6 +42,7 @@ enum ENUM_ME_FLASH_ID : UINT8 {
 #define OPR_BLK_IS_PROTECT 0x20
 
 #define ME_BIOS_REGION_ID 5
+#define ME_ENTIRE_REGION_ID 4          // the region command that stands for the entire ME
 #define ME_REGION_ALL 0xFF
 #define ME_DATA_OFFSET 0x400u           // data of ME requests in the interface buffer
 #define ME_PAGE_SIZE 0x1000u
@@ -151,6 +152,10 @@ UINT8 ZOKT_MER_GetCmdID(UINT32 n);
 UINT32 ZOKT_MER_GetStartAddr(UINT32 n);
 UINT32 ZOKT_MER_GetBlockSize(UINT32 n);
 const char* ZOKT_MER_GetRegionName(UINT8 regionId);
+// Bytes a region session takes from the ME data: the larger of the table's
+// non-BIOS total and the runtime length (the table's total alone with the
+// newer interface).
+UINT32 ZOKT_MER_PushSize();
 UINT8 ZOKT_MER_Init();
 UINT8 ZOKT_MER_FTFMode_Enable();
 UINT8 ZOKT_MER_PushData(UINT8* data, CallBackFn_T cb);

@@ -136,12 +136,16 @@ static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     return ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain) == eEID_NO_ERROR ? 1 : 0;
 }
 
-UINT8 ZOKT_MER_Init() {
-    bFTFMode = 0;
+UINT32 ZOKT_MER_PushSize() {
     UINT32 total = g_MER_BlkDataInfo != nullptr ? g_MER_BlkDataInfo->TotalSize : 0;
     UINT32 runtime = g_pMEInfo != nullptr ? g_pMEInfo->RuntimeLength : 0;
-    g_MER_PushSize = (g_ME_NewInterface != 0 && g_MER_BlkDataInfo != nullptr) ? total
-                                                                               : (total > runtime ? total : runtime);
+    if (g_ME_NewInterface != 0 && g_MER_BlkDataInfo != nullptr) return total;
+    return total > runtime ? total : runtime;
+}
+
+UINT8 ZOKT_MER_Init() {
+    bFTFMode = 0;
+    g_MER_PushSize = ZOKT_MER_PushSize();
     return Request(ME_REQUEST_ALLOC_SMM, ME_REGION_ALL, Pages(g_MER_PushSize));
 }
 

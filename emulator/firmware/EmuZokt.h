@@ -65,3 +65,8 @@ void EmuZokt_AnswerText(EmuZoktRequest& request, const std::string& text);
 std::string EmuZokt_Quote(const UINT8* bytes, size_t length);
 // Appends printf-formatted text to the trace fields.
 void EmuZokt_TraceAdd(EmuZoktRequest& request, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// A transient refusal: the setting holds "POSITION:COUNT" rules joined by
+// commas; true (and one more counted in state `counter`POSITION) while the
+// rule for `position` has refused fewer than COUNT times since the machine
+// was made.
+bool EmuZokt_Refused(const char* setting, const char* counter, UINT32 position);

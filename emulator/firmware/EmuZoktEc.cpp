@@ -42,30 +42,6 @@ UINT32 CheckSum(const std::vector<UINT8>& data) {
     return data.empty() ? 0 : ~sum;
 }
 
-// "OFFSET:COUNT,...": the piece at EC position OFFSET is refused COUNT times
-// (counted since the machine was made).
-bool Refused(UINT32 pos) {
-    std::string rules = EmuMachine_Get("ec_refuse", "");
-    size_t start = 0;
-    while (start < rules.size()) {
-        size_t comma = rules.find(',', start);
-        if (comma == std::string::npos) comma = rules.size();
-        std::string rule = rules.substr(start, comma - start);
-        start = comma + 1;
-        size_t colon = rule.find(':');
-        UINT64 offset = 0, count = 0;
-        if (colon == std::string::npos || !EmuParseNum(rule.substr(0, colon), offset) ||
-            !EmuParseNum(rule.substr(colon + 1), count) || offset != pos)
-            continue;
-        std::string key = "ec_refused_" + std::to_string(pos);
-        UINT64 done = EmuState_GetNum(key.c_str(), 0);
-        if (done >= count) return false;
-        EmuState_SetNum(key.c_str(), done + 1);
-        return true;
-    }
-    return false;
-}
-
 // A data piece (FLASH, VERIFY): read from the physical address over the terminator.
 bool ReadData(EmuZoktRequest& request, UINT32 length, std::vector<UINT8>& data) {
     UINT64 address = request.U64(0x21);
@@ -85,7 +61,7 @@ UINT16 Piece(EmuZoktRequest& request, UINT8 sub, UINT32 length, UINT32& pos) {
     } else if (length == 0) {
         return 0x08;
     }
-    if (Refused(pos)) return static_cast<UINT16>(EmuMachine_GetNum("ec_refuse_status", 0x40));
+    if (EmuZokt_Refused("ec_refuse", "ec_refused_", pos)) return static_cast<UINT16>(EmuMachine_GetNum("ec_refuse_status", 0x40));
     UINT32 size = static_cast<UINT32>(rom.size());
     for (UINT32 i = 0; i < length; ++i) {
         UINT32 at = (pos + i) % size;

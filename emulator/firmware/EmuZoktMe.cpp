@@ -1,7 +1,9 @@
 // ME flash requests (type 0x55). The ME region shares flash.bin with the
 // BIOS: erase, write and read back work on flash addresses. The region
 // table comes from me_regions; region and update-library requests keep the
-// pushed data in state/me_push.bin and answer call-again as configured.
+// pushed data in state/me_push.bin and answer call-again as configured; the
+// final answer to a region update writes that region's bytes of the pushed
+// data into flash.bin, as the firmware would.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -74,6 +76,15 @@ bool InFlash(UINT32 address, UINT32 size) {
     return size != 0 && static_cast<UINT64>(address) + size <= EmuFlash_Size();
 }
 
+// me_fail_sub: sub-functions (joined by ',') answered with return status 0.
+bool FailedSub(UINT8 sub) {
+    for (const std::string& item : Split(EmuMachine_Get("me_fail_sub", ""), ',')) {
+        UINT64 v = 0;
+        if (!item.empty() && EmuParseNum(item, v) && v == sub) return true;
+    }
+    return false;
+}
+
 // Sub-functions 0-8: the information, start/end, erase, write, read back.
 UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     bool ignition = sub <= 2;
@@ -92,12 +103,14 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     if (!InFlash(address, size)) return 0;
     if (sub == 6) {
         if (size > 0x10000 || Protected(address, size)) return 0;
+        if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
         std::vector<UINT8> blank(size, 0xFF);
         return EmuFlash_Write(address, blank.data(), size) ? 1 : 0;
     }
     if (static_cast<UINT64>(offset) + size > request.Buf.size() || offset < 0x400) return 0;
     if (sub == 7) {
         if (size > 0x1000 || Protected(address, size)) return 0;
+        if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
         return EmuFlash_Write(address, request.Buf.data() + offset, size) ? 1 : 0;
     }
     if (sub == 8) return EmuFlash_Read(address, request.Buf.data() + offset, size) ? 1 : 0;
@@ -138,6 +151,45 @@ UINT16 CallAgainStep() {
     return 0x2;
 }
 
+// Where an entry's bytes lie in the pushed data: at its start address (the
+// push is the flash from offset 0), or with me_push_layout=packed the
+// non-BIOS entries one after another in table order (the BIOS entry is not
+// pushed there).
+bool PushOffset(const std::vector<Region>& regions, size_t index, UINT64& offset) {
+    if (EmuMachine_Get("me_push_layout", "") != "packed") {
+        offset = regions[index].Start;
+        return true;
+    }
+    if (regions[index].Id == 5) return false;
+    offset = 0;
+    for (size_t i = 0; i < index; ++i) {
+        if (regions[i].Id != 5) offset += regions[i].Size;
+    }
+    return true;
+}
+
+// Carries out a region update: the bytes of the entry with that id are taken
+// from the pushed data and written to flash.bin at the entry's start. Status
+// 0x1 (nothing written) when no answered entry has that id or the push is
+// too short for it.
+UINT16 WriteRegion(EmuZoktRequest& request, UINT8 id) {
+    std::vector<Region> regions = Regions();
+    if (regions.size() > 17) regions.resize(17);
+    for (size_t i = 0; i < regions.size(); ++i) {
+        const Region& r = regions[i];
+        if (r.Id != id) continue;
+        std::string push = EmuState_Get("me_push.bin", "");
+        UINT64 offset = 0;
+        if (!PushOffset(regions, i, offset) || offset + r.Size > push.size() ||
+            static_cast<UINT64>(r.Start) + r.Size > EmuFlash_Size())
+            return 0x1;
+        if (r.Size != 0 && !EmuFlash_Write(r.Start, push.data() + offset, r.Size)) return 0x1;
+        EmuZokt_TraceAdd(request, " write=0x%08x,0x%08x", r.Start, r.Size);
+        return 0;
+    }
+    return 0x1;
+}
+
 // Sub-function 0x0A: region and update-library requests.
 UINT8 RegionRequest(EmuZoktRequest& request) {
     UINT8 code = request.U8(kRec + 0x0A), id = request.U8(kRec + 0x0B);
@@ -147,6 +199,7 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
     if (code == 0x01) {
         EmuState_Set("me_push.bin", "");
         EmuState_SetNum("me_call_again_left", 0);
+        EmuState_SetNum("me_update_region", 0);
     } else if (code == 0x02) {
         UINT64 address = request.U32(kRec + 0x0E);
         std::vector<UINT8> data(size);
@@ -173,17 +226,26 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
     } else if (code == 0x04 || code == 0x20) {
         bool locked = false;
         for (const Region& r : Regions()) locked = locked || (r.Id == id && r.Lock != 0);
+        // The region of an update start is written with its final answer
+        // (kept as id + 1 while the firmware asks to be called again).
+        EmuState_SetNum("me_update_region", 0);
         if (locked) {
             status = 0x1;
         } else {
             EmuState_SetNum("me_call_again_left", EmuMachine_GetNum("me_call_again", 0));
             status = CallAgainStep();
+            if (code == 0x04) EmuState_SetNum("me_update_region", static_cast<UINT64>(id) + 1);
         }
     } else if (code == 0x08) {
         status = CallAgainStep();
     }
     std::string failing = EmuMachine_Get("me_region_fail", "");
     if (!failing.empty() && Num(failing) == code) status = 0x1;
+    UINT64 updating = EmuState_GetNum("me_update_region", 0);
+    if ((code == 0x04 || code == 0x08) && updating != 0 && status != 0x2) {
+        EmuState_SetNum("me_update_region", 0);
+        if (status == 0) status = WriteRegion(request, static_cast<UINT8>(updating - 1));
+    }
     std::string text = EmuMachine_Get("me_region_text", "");
     if (!text.empty() && static_cast<UINT64>(0x400) + size + text.size() + 1 <= request.Buf.size()) {
         std::memcpy(request.Buf.data() + 0x400 + size, text.c_str(), text.size() + 1);
@@ -203,6 +265,8 @@ bool EmuZokt_Me(EmuZoktRequest& request) {
     UINT8 result = 0;
     if (request.U8(kRec) != 0 && sub != 0x0B) {
         result = 0;  // a request carries return status 0
+    } else if (FailedSub(sub)) {
+        result = 0;
     } else if (sub <= 8) {
         result = Info(request, sub);
     } else if (sub == 0x09) {

@@ -43,6 +43,23 @@ std::string Passes(const std::string& region, const std::vector<uint32_t>& addre
            Pass(Label("Verifying", region).c_str(), addresses);
 }
 
+static uint32_t Units(uint32_t value) { return value > 999 ? value / 1000 : value; }
+
+std::string MePass(const std::string& verb, const std::vector<std::pair<uint32_t, uint32_t>>& requests,
+                   uint32_t total) {
+    const std::string label = Label(verb, "ME");
+    std::string out;
+    char line[96];
+    uint32_t done = 0;
+    for (const auto& r : requests) {
+        done += Units(r.second);
+        snprintf(line, sizeof(line), " %s 0x%08X (%u%%) \r", label.c_str(), r.first,
+                 static_cast<unsigned>(done * 100ull / Units(total)));
+        out += line;
+    }
+    return out + " " + label + " done                \n";
+}
+
 std::string Upload(uint32_t size) {
     const std::string text = " Loading capsule to secure memory buffer ... ";
     std::string out;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -16,6 +17,11 @@ std::string Pass(const char* label, uint32_t first, uint32_t count);
 // Erase, update and verify passes of one region, from its message word
 // ("Main", "Boot", "NVRAM", "NCB").
 std::string Passes(const std::string& region, const std::vector<uint32_t>& addresses);
+// One progress line of the ME area of `total` bytes per request (flash
+// address, size), counted in thousands of bytes against the total, from its
+// verb ("Erasing", "Updating").
+std::string MePass(const std::string& verb, const std::vector<std::pair<uint32_t, uint32_t>>& requests,
+                   uint32_t total);
 // The upload of a signed image of `size` bytes to the firmware (pieces of 0x8800 bytes).
 std::string Upload(uint32_t size);
 

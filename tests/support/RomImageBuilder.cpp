@@ -342,6 +342,8 @@ void Rom::Put(uint32_t offset, const Bytes& data) {
 
 void Rom::Fill(uint32_t offset, uint32_t size, uint32_t seed) { Put(offset, Pattern(size, seed)); }
 
+void Rom::PutDescriptor() { Put(kDescriptorAt, Bytes{0x5A, 0xA5, 0xF0, 0x0F}); }
+
 const VolumeAt& Rom::AddVolume(uint32_t offset, const VolumeSpec& v) {
     std::vector<FileAt> files;
     Bytes b = VolumeBytes(v, files);

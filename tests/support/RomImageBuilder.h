@@ -129,8 +129,12 @@ struct Rom {
     // Places a volume at an offset (it must fit); returns its record.
     const VolumeAt& AddVolume(uint32_t offset, const VolumeSpec& v);
     void Put(uint32_t offset, const Bytes& data);
-    // Fills a range (a non-critical or OEM activation block) with pattern bytes.
+    // Fills a range (a non-critical or OEM activation block, the ME area of
+    // a single binary) with pattern bytes.
     void Fill(uint32_t offset, uint32_t size, uint32_t seed);
+    // Marks the image as a single binary (flash descriptor, ME and BIOS in
+    // one image): the descriptor signature 5A A5 F0 0F at kDescriptorAt.
+    void PutDescriptor();
     // Appends a volume after the current end (the ME volume of a single binary).
     const VolumeAt& AppendVolume(const VolumeSpec& v);
     // The n-th placed file of that name; aborts when absent.
@@ -194,6 +198,9 @@ std::vector<BlockRun> NcbRunBlocks(uint32_t runs);
 // change elsewhere in it), and the header sum of the volume at `at`.
 void RefreshFile(Bytes& img, uint32_t at, uint8_t revision = 2);
 void RefreshVolume(Bytes& img, uint32_t at);
+
+// Where a single binary's flash descriptor carries its signature.
+const uint32_t kDescriptorAt = 0x10;
 
 // One-fault mutators.
 namespace mut {

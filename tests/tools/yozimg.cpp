@@ -19,6 +19,8 @@ static int Usage() {
             "  fid=PROJECT[,v3][,key=N]  firmware-ID file (record version 4 unless v3)\n"
             "  hole=N[,SIZE]          ROM hole N (0-15)\n"
             "  slpkey[=SIZE] slpmarker[=SIZE] oa31[=SIZE] dmi[=SIZE] roml[=SIZE] capfile[=LENGTH]\n"
+            "  descriptor             flash descriptor signature at 0x10 (a single binary)\n"
+            "  fill=OFFSET,SIZE[,SEED]  pattern bytes over a range (e.g. the ME area)\n"
             "  me=LENGTH              append an ME volume of LENGTH bytes after the image\n"
             "  signed=LENGTH          put a capsule header of LENGTH bytes in front\n"
             "  ec=SIZE[,flag]         write an EC image with a \"$NUVEC\" header instead\n"
@@ -137,6 +139,13 @@ int main(int argc, char** argv) {
             addFile(LayoutFile(Pattern(sizeOr(64), 0x1A)));
         } else if (key == "capfile") {
             addFile(CapsuleFile(static_cast<uint16_t>(sizeOr(0x40))));
+        } else if (key == "descriptor" && value.empty()) {
+            rom.PutDescriptor();
+        } else if (key == "fill" && (parts.size() == 2 || parts.size() == 3)) {
+            uint64_t at = Num(parts[0]), length = Num(parts[1]);
+            if (at > rom.size() || length > rom.size() - at) return Usage();
+            rom.Fill(static_cast<uint32_t>(at), static_cast<uint32_t>(length),
+                     parts.size() == 3 ? static_cast<uint32_t>(Num(parts[2])) : 0x3E);
         } else if (key == "me" && !value.empty()) {
             appendMe = static_cast<uint32_t>(Num(parts[0]));
         } else if (key == "signed" && !value.empty()) {

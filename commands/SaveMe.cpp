@@ -1,0 +1,104 @@
+// The save-ME command, whose option word the firmware supplies in
+// manufacturing mode: reads the ME area through the firmware's ME read-back
+// requests, in 4 KiB pieces, into the file named by word 1. It stops the
+// parse, so no pre-flash check runs: it asks the firmware about its ME itself.
+#include "TKXFile.h"
+#include "TKXPhysMem.h"
+#include "TKXString.h"
+#include "YozMeStages.h"
+#include "YozOptionStore.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+#include "YozZozRecords.h"
+#include "ZoktMfg.h"
+
+static TKX_QUEUE_ITEM SaveMEToFileQueueItem;
+static char s_SaveMeWord[ZOKT_YOZMFG_WORD_SIZE];
+static char* RomFileName = nullptr;
+UINT32 g_dwMESize = 0;         // length of the ME area being read
+static UINT32 s_ReadDone = 0;  // bytes of it read so far
+
+static const UINT8 kSaveMeCmdString = 11;
+static const UINT32 kPieceSize = 0x1000;
+
+// Progress of one read-back attempt (size, address, result): the bytes of
+// the area read so far, "done" once all of them are.
+static void SaveMECallBack(UINT32 size, UINT32, UINT32 result) {
+    if (result == 0) s_ReadDone += size;
+    WriteOut(" Reading ME .................. ");
+    if (s_ReadDone != g_dwMESize) {
+        int percent = g_dwMESize == 0 ? 0 : static_cast<int>(s_ReadDone * 100ull / g_dwMESize);
+        WriteOut("0x%08lX (%d%%) \r", static_cast<unsigned long>(s_ReadDone), percent);
+    } else {
+        WriteOut("done                \n");
+    }
+}
+
+// Whole 4 KiB pieces, then the tail as a short last piece; each piece gets
+// five attempts and is written at its offset of the file.
+static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
+    UINT8* piece = AllocMem(kPieceSize);
+    if (piece == nullptr) return eEID_MEM_ALLOC;
+    ENUM_ERR_ID status = eEID_NO_ERROR;
+    for (UINT32 offset = 0; offset < g_dwMESize && status == eEID_NO_ERROR; offset += kPieceSize) {
+        UINT32 size = g_dwMESize - offset < kPieceSize ? g_dwMESize - offset : kPieceSize;
+        bool read = false;
+        for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS && !read; ++attempt)
+            read = ZOKT_MER_ME_DUMP(piece, start + offset, size, SaveMECallBack) == size;
+        if (!read) status = eEID_READ_FLASH;
+        else if (TKX_WriteFile(out, offset, size, piece) != size) status = eEID_WRITE_FILE;
+    }
+    FreeMem(piece);
+    return status;
+}
+
+static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    self->Enabled = 0;
+    s_SaveMeWord[0] = '\0';
+    if (YOZ_GetMFGIsEnable()) {
+        const char* word = ZOKT_YOZMFG_GetCmdString(kSaveMeCmdString);
+        if (word != nullptr) TKX_BoundedCopy(s_SaveMeWord, word, sizeof(s_SaveMeWord) - 1);
+    }
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    for (unsigned long i = 1; s_SaveMeWord[0] != '\0' && i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, s_SaveMeWord, 1) != 1) continue;
+        if (args.size() <= 2) return eEID_COMMAND_LINE;
+        self->Enabled = 1;
+        args[i]->claimed = 1;
+        args[1]->claimed = 1;
+        RomFileName = args[1]->text;
+        if (++YOZ_CommandNum > 1) return eEID_COMMAND_LINE;
+    }
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(SaveMEToFileQueueItem.ModeMask)) return eEID_NO_ERROR;
+    // Ignition first, then the entire ME; without either nothing is touched.
+    ZOKT_TC_55_MEUD_STRUCT* info = YOZ_SysRom_CheckMESupport() ? YOZ_ME_Info() : nullptr;
+    if (info == nullptr) return ZOKT_ME_GetLastError() == eEID_ME_IGN_STOP ? eEID_ME_IGN_STOP : eEID_ME_STOP;
+    UINT32 start = info->RuntimeBase;
+    g_dwMESize = info->RuntimeLength;
+    if (g_dwMESize > 0xFFFFFFFFu - start) return eEID_ANALYZE_ME_DATA;
+    if (!YOZ_GUIControl()) {
+        UINT8 answer = YOZ_PromptReplaceFile(RomFileName);
+        if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
+        if (answer == YOZ_FILE_NEW) WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
+    }
+    FILE* out = TKX_CreateFile(RomFileName);
+    if (out == nullptr) return eEID_OPEN_OUT_FILE;
+    s_ReadDone = 0;
+    ENUM_ERR_ID status = ReadArea(out, start);
+    ENUM_ERR_ID closed = TKX_CloseFile(out);
+    return status != eEID_NO_ERROR ? status : closed;
+}
+
+static void SaveMeHelp(UINT8) { YOZ_ModeTakesPart(SaveMEToFileQueueItem.ModeMask); }
+
+ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList& items) {
+    SaveMEToFileQueueItem = TKX_QUEUE_ITEM{eMID_SAVEMETOFILE, SaveMeParse, SaveMeExecute, SaveMeHelp, nullptr,
+                                           0, 1, 0x4E48, YOZ_MODE_NORMAL, 0};
+    items.push_back(&SaveMEToFileQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_SAVEMETOFILE, "/OME");
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,74 @@
+// Stages shared by the ME modules ("/ME", the ME-region options, "/MEUF"):
+// the ME preparation of the pre-flash check, the piece plan of an ME area
+// and its erase-then-write through the firmware's ME requests (or the flash
+// block requests of older firmware), the parse of a plain ME option word and
+// the start/end bracket of an ME update.
+#pragma once
+#include "HuxCore.h"
+#include "RomInfo.h"
+#include "YozRegionStages.h"
+#include "ZoktMe.h"
+
+#define YOZ_ME_PIECE_SIZE 0x10000u
+#define YOZ_ME_ATTEMPTS 5
+// Engine state while an ME area is programmed through the ME requests.
+#define YOZ_FLASH_WAY_ME 3
+
+// One erase-and-write piece of an ME area, in flash addresses.
+struct YOZ_ME_PIECE {
+    UINT32 Address;
+    UINT32 Size;
+};
+
+// The pieces of the flash range [from, to). With `blocks` (the block route)
+// each piece is one block of that table that holds part of the range, and a
+// range the table does not cover wholly gives no piece. Without, the range
+// is cut at every address that lies a multiple of 64 KiB from `base`.
+// Writes at most `room` pieces to `out` (null: count only); returns the
+// number of pieces, 0 when from >= to.
+UINT32 YOZ_ME_PlanPieces(UINT32 base, UINT32 from, UINT32 to, const sROMInfo* blocks, YOZ_ME_PIECE* out,
+                         UINT32 room);
+
+// One ME area: the flash range [From, To) written from the bytes of the
+// same flash addresses of the ME part of the image, pieces cut at multiples
+// of 64 KiB from Base, progress counted against Total bytes.
+struct YOZ_ME_AREA {
+    UINT32 Base;
+    UINT32 From;
+    UINT32 To;
+    UINT32 Total;
+};
+
+// The ME preparation (check-block function of "/ME" and "/MEUF"): the
+// working image becomes the ME part of the image and is analysed; with
+// `keepImage` the working image is put back afterwards. Without an ME part,
+// the ME library's last error (0xA1 when none was kept) and the working image
+// left alone; 3 when the analysis fails or the ME part is a lone ME file.
+ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage);
+
+// Parse of a plain ME option word ("/ME", "/MEUF"): enabled when the word is
+// given (1 when the command line holds no ROM file word), the flag store
+// told through `setFlag`.
+ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word,
+                             void (*setFlag)(UINT8* enabled));
+// Execute of the flashing ME modules: nothing outside their mode, nor in
+// capsule or recovery mode; else the stages in `order`.
+ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
+
+// One ME update: `area` lays the area out (its error ends the update
+// before any request); then everything is checked (0xA0 for an empty area,
+// an ME part that does not reach its end or pieces that cannot be planned),
+// `start` begins the update, every piece is erased, then every piece
+// written (ZOKT versions above 0x20F through the ME requests in 64 KiB
+// pieces; older firmware through the block requests, whole blocks written
+// back with the flash copy's bytes outside the area; 0x43 or 0x44 after
+// five failed attempts on a piece) and `end` closes it. A refused start or
+// end returns the ME library's last error; on success the power-off warning.
+ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)());
+void YOZ_ME_PowerOffWarning();
+// The ME information of the last support check, or null.
+ZOKT_TC_55_MEUD_STRUCT* YOZ_ME_Info();
+
+// The ME-region module carries out "/ME": its table was loaded and lists a
+// command of id 4 (the entire ME).
+bool YOZ_MER_CarriesME();

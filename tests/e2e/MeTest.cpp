@@ -1,0 +1,430 @@
+// The ME modules end to end, both widths, on a single binary: flash
+// descriptor and ME area in the first 128 KiB, the BIOS behind them. "/ME"
+// on the ME-request and block routes, "/MEUF", the ME-region options and
+// the save-ME command: exact output, exit status, flash.bin and the ME
+// requests of the trace.
+#include <unistd.h>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "RomImageBuilder.h"
+#include "UsageListing.h"
+
+using namespace e2e;
+
+namespace {
+
+using romimg::Bytes;
+
+const char kBlocks[] = "2x64K:0x7e,2x64K:nvram,10x64K:main,2x64K:boot";
+const std::vector<std::string> kMeInfo = {"me_runtime_base=0x1000", "me_runtime_length=0x1F000",
+                                          "me_bios_base=0x20000", "me_bios_length=0xE0000"};
+const char kRegions[] = "me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;OPR:Operational ME:0x1000:0x1F000:4:0;"
+                        "BIOS:BIOS region:0x20000:0xE0000:5:0";
+const std::string kDataOk = " - ME Data Size checking . ok\n";
+const std::string kSumsOk = " - FFS checksums ......... ok\n";
+const std::string kVerifyDone = " Verifying ME Block .......... done                \n";
+const std::string kPowerOff = "WARNING : System must power-off to have the changes take effect!\n";
+const std::string kA1 = "a1 - Error: BIOS does not support ME Entire Firmware update.\n";
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// The sample BIOS behind a descriptor and an ME area of pattern bytes.
+romimg::Rom SingleBinary(uint32_t meSeed, bool descriptor = true) {
+    romimg::SampleSpec spec;
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec{})};
+    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    romimg::Rom rom = romimg::SampleRom(spec);
+    if (descriptor) rom.PutDescriptor();
+    rom.Fill(0x20, 0x20000 - 0x20, meSeed);
+    return rom;
+}
+
+// Settings by key: later ones replace earlier ones.
+std::vector<std::string> Settings(const std::vector<std::string>& base, const std::vector<std::string>& more) {
+    std::map<std::string, std::string> byKey;
+    std::vector<std::string> order;
+    for (const auto* list : {&base, &more}) {
+        for (const std::string& s : *list) {
+            std::string key = s.substr(0, s.find('='));
+            if (byKey.count(key) == 0) order.push_back(key);
+            byKey[key] = s;
+        }
+    }
+    std::vector<std::string> out;
+    for (const std::string& key : order) out.push_back(byKey[key]);
+    return out;
+}
+
+// The ME requests of the trace, from their sub-function on.
+std::vector<std::string> MeRequests(const Machine& m) {
+    std::vector<std::string> out;
+    for (const std::string& l : TraceOfKind(m, "smi")) {
+        if (l.find(" zokt=0x55 ") == std::string::npos) continue;
+        out.push_back(l.substr(l.find(" sub=") + 1));
+    }
+    return out;
+}
+
+size_t CountOf(const std::vector<std::string>& lines, const std::string& prefix) {
+    size_t n = 0;
+    for (const std::string& l : lines) n += l.compare(0, prefix.size(), prefix) == 0;
+    return n;
+}
+
+size_t BlockRequests(const Machine& m, const char* cmd) {
+    size_t n = 0;
+    for (const std::string& l : TraceOfKind(m, "smi")) n += l.find(std::string("smi cmd=") + cmd) == 0;
+    return n;
+}
+
+// Requests of (address, size) covering [from, to) in steps of `step`.
+std::vector<std::pair<uint32_t, uint32_t>> Steps(uint32_t from, uint32_t to, uint32_t step) {
+    std::vector<std::pair<uint32_t, uint32_t>> out;
+    for (uint32_t a = from; a < to; a += step) out.push_back({a, to - a < step ? to - a : step});
+    return out;
+}
+
+std::string WithoutLastLine(const std::string& text) {
+    size_t cut = text.rfind('\n', text.size() - 2);
+    return text.substr(0, cut + 1);
+}
+
+class Me : public E2eWidth {
+protected:
+    romimg::Rom system = SingleBinary(0x41), image = SingleBinary(0x42);
+
+    Machine Make(const std::vector<std::string>& sets = {}) {
+        Machine m = MakeMachine(Str(system.bytes), kBlocks, Settings(kMeInfo, sets));
+        romimg::WriteBytes(m.File("new.rom"), image.bytes);
+        return m;
+    }
+    RunResult Run(const Machine& m, const std::vector<std::string>& args, const std::string& input = "") {
+        return RunProgram(Width(), m, args, input);
+    }
+    std::string Flash(const Machine& m) { return ReadFile(m.File("flash.bin")); }
+    // flash.bin holds the image's bytes in [from, to) and the system's elsewhere.
+    void ExpectFlashWith(const Machine& m, uint32_t from, uint32_t to) {
+        std::string want = Str(system.bytes);
+        want.replace(from, to - from, Str(image.bytes).substr(from, to - from));
+        EXPECT_TRUE(Flash(m) == want) << "flash.bin differs from the system with image bytes in [" << std::hex << from
+                                      << ", " << to << ")";
+    }
+    static std::string Head() { return PlainBanner() + FlashRead(); }
+    // Erase and update lines of the ME-request route over [from, to).
+    static std::string MeRoutePasses(const std::vector<std::pair<uint32_t, uint32_t>>& erases, uint32_t from,
+                                     uint32_t to, uint32_t total) {
+        return MePass("Erasing", erases, total) + MePass("Updating", Steps(from, to, 0x1000), total) + kVerifyDone;
+    }
+};
+
+TEST_P(Me, EntireMeThroughTheMeRequestsKeepsTheDescriptor) {
+    Machine m = Make();
+    RunResult r = Run(m, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
+                         MeRoutePasses({{0x1000, 0xF000}, {0x10000, 0x10000}}, 0x1000, 0x20000, 0x20000) + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(m, 0x1000, 0x20000);
+
+    std::vector<std::string> me = MeRequests(m);
+    std::vector<std::string> update(me.begin() + CountOf(me, "sub=0x0b") + CountOf(me, "sub=0x09") +
+                                        CountOf(me, "sub=0x00") + CountOf(me, "sub=0x03"),
+                                    me.end());
+    ASSERT_EQ(update.size(), 1u + 2 + 31 + 1);
+    EXPECT_EQ(update[0], "sub=0x04 size=0x001e done=1 rs=0x0001");
+    EXPECT_EQ(update[1], "sub=0x06 size=0x001e addr=0x00001000 size=0x0000f000 done=1 rs=0x0001");
+    EXPECT_EQ(update[2], "sub=0x06 size=0x001e addr=0x00010000 size=0x00010000 done=1 rs=0x0001");
+    for (uint32_t i = 0; i < 31; ++i) {
+        char line[96];
+        snprintf(line, sizeof(line), "sub=0x07 size=0x001e addr=0x%08x size=0x00001000 done=1 rs=0x0001",
+                 0x1000 + i * 0x1000);
+        EXPECT_EQ(update[3 + i], line);
+    }
+    EXPECT_EQ(update.back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
+    EXPECT_EQ(BlockRequests(m, "0x22") + BlockRequests(m, "0x23"), 0u);
+}
+
+TEST_P(Me, EntireMeThroughBlockRequestsWritesTheDescriptorBack) {
+    Machine m = Make({"zokt_version=0x020f"});
+    RunResult r = Run(m, {"new.rom", "/ME"});
+    std::vector<std::pair<uint32_t, uint32_t>> blocks = {{0, 0x10000}, {0x10000, 0x10000}};
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + MePass("Erasing", blocks, 0x20000) +
+                         MePass("Updating", blocks, 0x20000) + kVerifyDone + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(m, 0x1000, 0x20000);
+    std::vector<std::string> me = MeRequests(m);
+    EXPECT_EQ(CountOf(me, "sub=0x06") + CountOf(me, "sub=0x07"), 0u);
+    EXPECT_EQ(CountOf(me, "sub=0x04"), 1u);
+    EXPECT_EQ(CountOf(me, "sub=0x05"), 1u);
+    EXPECT_EQ(BlockRequests(m, "0x22"), 2u);
+    EXPECT_EQ(BlockRequests(m, "0x23"), 2u);
+}
+
+// Areas that end before 64 KiB or start behind it are programmed exactly;
+// an area that ends where it starts is refused before the update starts.
+TEST_P(Me, TheAreaIsProgrammedExactly) {
+    Machine shortArea = Make({"me_bios_base=0x8000", "me_bios_length=0xF8000"});
+    RunResult r = Run(shortArea, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + MeRoutePasses({{0x1000, 0x7000}}, 0x1000, 0x8000, 0x8000) + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(shortArea, 0x1000, 0x8000);
+
+    Machine late = Make({"me_runtime_base=0x11000"});
+    r = Run(late, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + MeRoutePasses({{0x11000, 0xF000}}, 0x11000, 0x20000, 0x20000) +
+                         kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(late, 0x11000, 0x20000);
+
+    Machine empty = Make({"me_runtime_base=0x20000"});
+    r = Run(empty, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
+                         "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n");
+    EXPECT_EQ(r.status, 0xA0);
+    EXPECT_EQ(Flash(empty), Str(system.bytes));
+    EXPECT_EQ(CountOf(MeRequests(empty), "sub=0x04"), 0u) << "refused before the update starts";
+}
+
+TEST_P(Me, EntireMeFailures) {
+    // Without a descriptor the image is no single binary.
+    Machine m = Make();
+    romimg::WriteBytes(m.File("plain.rom"), SingleBinary(0x42, false).bytes);
+    RunResult r = Run(m, {"plain.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kSumsOk + " - ME Data Size checking . bad\n" +
+                         "3 - Error: ROM file size does not match existing BIOS size.\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(Flash(m), Str(system.bytes));
+
+    // A firmware without the entire-ME update: its error, not the size error.
+    Machine noMe = Make({"me_full=0"});
+    r = Run(noMe, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kSumsOk + kA1);
+    EXPECT_EQ(r.status, 0xA1);
+    EXPECT_EQ(Flash(noMe), Str(system.bytes));
+
+    // A protected second piece: five attempts, each followed by a silent
+    // repeat, and no write at all.
+    Machine locked = Make({"me_protect=0x10000:0x10000"});
+    r = Run(locked, {"new.rom", "/ME"});
+    std::vector<std::pair<uint32_t, uint32_t>> erases = {{0x1000, 0xF000}};
+    for (int i = 0; i < 5; ++i) erases.push_back({0x10000, 0x10000});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + WithoutLastLine(MePass("Erasing", erases, 0x20000)) +
+                         "43 - Error: Problem erasing flash.\n");
+    EXPECT_EQ(r.status, 0x43);
+    std::vector<std::string> me = MeRequests(locked);
+    EXPECT_EQ(CountOf(me, "sub=0x06 size=0x001e addr=0x00010000 size=0x00010000 done=0"), 10u);
+    EXPECT_EQ(CountOf(me, "sub=0x07"), 0u);
+}
+
+// A transient refusal: four refused attempts (with their silent repeats)
+// still leave the fifth; one more refusal ends the update.
+TEST_P(Me, FiveAttemptsPerPiece) {
+    Machine transient = Make({"me_refuse=0x10000:8"});
+    RunResult r = Run(transient, {"new.rom", "/ME"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    ExpectFlashWith(transient, 0x1000, 0x20000);
+
+    Machine lasting = Make({"me_refuse=0x11000:10"});
+    r = Run(lasting, {"new.rom", "/ME"});
+    EXPECT_EQ(r.status, 0x44);
+    EXPECT_NE(r.out.find("44 - Error: Problem writting flash.\n"), std::string::npos) << r.out;
+    EXPECT_EQ(CountOf(MeRequests(lasting), "sub=0x07 size=0x001e addr=0x00011000 size=0x00001000 done=0"), 10u);
+    EXPECT_EQ(CountOf(MeRequests(lasting), "sub=0x05"), 0u);
+}
+
+TEST_P(Me, IgnitionAreaTakesTheImageBytesOfItsAddresses) {
+    Machine m = Make({"me_ignition=1"});
+    RunResult r = Run(m, {"new.rom", "/MEUF"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
+                         MeRoutePasses({{0x1000, 0x10000}, {0x11000, 0xF000}}, 0x1000, 0x20000, 0x1F000) + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(m, 0x1000, 0x20000);
+    std::vector<std::string> me = MeRequests(m);
+    EXPECT_EQ(CountOf(me, "sub=0x01 size=0x001e done=1"), 1u);
+    EXPECT_EQ(CountOf(me, "sub=0x02 size=0x001e done=1"), 1u);
+    EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x05"), 0u);
+
+    Machine noIgnition = Make();
+    r = Run(noIgnition, {"new.rom", "/MEUF"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "a2 - Error: BIOS does not support ME Ignition Firmware update.\n");
+    EXPECT_EQ(r.status, 0xA2);
+    EXPECT_EQ(Flash(noIgnition), Str(system.bytes));
+}
+
+TEST_P(Me, HelpLinesAndAloneOnTheCommandLine) {
+    Machine m = Make();
+    RunResult r = Run(m, {"/?"});
+    EXPECT_EQ(r.out, UsageListing(Width()));
+    EXPECT_NE(r.out.find("|        /ME - Program ME Entire Firmware Block.                            |\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("|      /MEUF - Program ME Ignition Firmware Block.                          |\n"),
+              std::string::npos);
+    r = Run(m, {"/me"});
+    EXPECT_EQ(r.status, 1);
+}
+
+// ---- ME-region options ----
+
+std::vector<std::string> RegionRequests(const Machine& m) {
+    std::vector<std::string> out;
+    for (const std::string& l : MeRequests(m)) {
+        size_t at = l.find(" req=");
+        if (at != std::string::npos) out.push_back(l.substr(at + 1, l.find(" rs=") - at - 1));
+    }
+    return out;
+}
+
+TEST_P(Me, RegionOptionsInTheUsage) {
+    Machine m = Make({kRegions});
+    RunResult r = Run(m, {"/?"});
+    EXPECT_EQ(r.status, 0);
+    std::string listing = WithoutPagerPauses(r.out);
+    const std::string fdt = "|       /FDT - Flash descriptor.                                            |\n";
+    const std::string opr = "|       /OPR - Operational ME.                                              |\n";
+    const std::string meuf = "|      /MEUF - Program ME Ignition Firmware Block.                          |\n";
+    EXPECT_NE(listing.find("Block.                            |\n" + fdt + opr + meuf), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("/BIOS"), std::string::npos);
+
+    // A help text of 60 characters and more is not padded.
+    Machine longHelp = Make({"me_regions=GBE:" + std::string(61, 'g') + ":0x0:0x1000:2:0"});
+    r = Run(longHelp, {"/?"});
+    EXPECT_NE(r.out.find("|       /GBE - " + std::string(61, 'g') + ".|\n"), std::string::npos);
+}
+
+TEST_P(Me, EntireMeThroughTheRegionTable) {
+    Machine m = Make({kRegions, "me_call_again=3"});
+    RunResult r = Run(m, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + " - Update OPR ............ |\r - Update OPR ............ -\r" +
+                         " - Update OPR ............ \\\r" + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(m, 0x1000, 0x20000);
+    std::vector<std::string> me = MeRequests(m);
+    EXPECT_EQ(CountOf(me, "sub=0x06") + CountOf(me, "sub=0x07"), 0u);
+    std::vector<std::string> regions = RegionRequests(m);
+    ASSERT_EQ(regions.size(), 1u + 32 + 4 + 1);
+    EXPECT_EQ(regions[0], "req=0x01 region=0xff first=0x00000020 size=0x00000000 status=0x0000");
+    EXPECT_EQ(regions[33], "req=0x04 region=0x04 first=0x00000000 size=0x00000000 status=0x0002");
+    EXPECT_EQ(regions[36],
+              "req=0x08 region=0x04 first=0x00000000 size=0x00000000 write=0x00001000,0x0001f000 status=0x0000");
+    EXPECT_EQ(regions[37], "req=0x10 region=0xff first=0x00000000 size=0x00000000 status=0x0000");
+    EXPECT_EQ(CountOf(me, "sub=0x04"), 1u);
+    EXPECT_EQ(me.back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
+}
+
+TEST_P(Me, LockedRegionStillFreesTheSessionAndEndsTheUpdate) {
+    Machine m = Make({"me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;OPR:Operational ME:0x1000:0x1F000:4:1;"
+                      "BIOS:BIOS region:0x20000:0xE0000:5:0"});
+    RunResult r = Run(m, {"new.rom", "/opr"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "c2 - Error: Region is write-protected\n");
+    EXPECT_EQ(r.status, 0xC2);
+    EXPECT_EQ(Flash(m), Str(system.bytes));
+    std::vector<std::string> regions = RegionRequests(m);
+    ASSERT_GE(regions.size(), 2u);
+    EXPECT_EQ(regions[regions.size() - 2], "req=0x04 region=0x04 first=0x00000000 size=0x00000000 status=0x0001");
+    EXPECT_EQ(regions.back(), "req=0x10 region=0xff first=0x00000000 size=0x00000000 status=0x0000");
+    EXPECT_EQ(MeRequests(m).back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
+
+    // A refused start opens no session.
+    Machine noStart = Make({kRegions, "me_fail_sub=4"});
+    r = Run(noStart, {"new.rom", "/FDT"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + kA1);
+    EXPECT_EQ(r.status, 0xA1);
+    EXPECT_TRUE(RegionRequests(noStart).empty());
+}
+
+// Without a command of id 4 the table does not take "/ME" over.
+TEST_P(Me, TableWithoutTheEntireMe) {
+    Machine m = Make({"me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;BIOS:BIOS region:0x20000:0xE0000:5:0"});
+    RunResult r = Run(m, {"new.rom", "/ME"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
+                         MeRoutePasses({{0x1000, 0xF000}, {0x10000, 0x10000}}, 0x1000, 0x20000, 0x20000) + kPowerOff);
+    EXPECT_EQ(r.status, 0);
+    ExpectFlashWith(m, 0x1000, 0x20000);
+    EXPECT_TRUE(RegionRequests(m).empty());
+}
+
+// On an FTF platform the regions travel packed: the update takes its bytes
+// from behind the regions before it.
+TEST_P(Me, RegionUpdateOnAnFtfPlatformPushesPacked) {
+    Machine m = Make({"dsdt_hex=4d4c415001", "me_push_layout=packed",
+                      "me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;GBE:Gigabit:0x8000:0x2000:2:0;"
+                      "OPR:Operational ME:0x10000:0x10000:4:0;BIOS:BIOS region:0x20000:0xE0000:5:0"});
+    RunResult r = Run(m, {"new.rom", "/OPR"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - kPowerOff.size()), kPowerOff);
+    ExpectFlashWith(m, 0x10000, 0x20000);
+    std::vector<std::string> regions = RegionRequests(m);
+    ASSERT_EQ(regions.size(), 1u + 0x13 + 1 + 1);
+    EXPECT_EQ(regions[0], "req=0x01 region=0xff first=0x00000013 size=0x00000000 status=0x0000");
+    EXPECT_EQ(regions[20], "req=0x04 region=0x04 first=0x00000000 size=0x00000000 write=0x00010000,0x00010000 status=0x0000");
+}
+
+// ---- Save-ME ----
+
+class SaveMe : public Me {
+protected:
+    Machine MakeMfg(const std::vector<std::string>& sets = {}) {
+        std::vector<std::string> all = {"mfg=1", "mfg_table=11|/OME|Save ME"};
+        all.insert(all.end(), sets.begin(), sets.end());
+        return Make(all);
+    }
+    static std::string Reading(uint32_t size) {
+        std::string out;
+        char line[96];
+        for (uint32_t done = 0x1000; done < size; done += 0x1000) {
+            snprintf(line, sizeof(line), " Reading ME .................. 0x%08X (%u%%) \r", done,
+                     static_cast<unsigned>(done * 100ull / size));
+            out += line;
+        }
+        return out + " Reading ME .................. done                \n";
+    }
+};
+
+TEST_P(SaveMe, AreaIsReadIntoTheFile) {
+    Machine m = MakeMfg();
+    RunResult r = Run(m, {"me.bin", "/ome"});
+    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: me.bin\n" + Reading(0x1F000));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(ReadFile(m.File("me.bin")) == Str(system.bytes).substr(0x1000, 0x1F000));
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x08 size=0x001e"), 31u);
+
+    // An existing file answered "n" stays as it was.
+    WriteFile(m.File("me.bin"), "keep");
+    r = Run(m, {"me.bin", "/OME"}, "n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadFile(m.File("me.bin")), "keep");
+    EXPECT_EQ(r.out.find("Reading ME"), std::string::npos) << r.out;
+
+    // A tail below 4 KiB is read as a short last piece.
+    Machine tail = MakeMfg({"me_runtime_length=0x1800"});
+    r = Run(tail, {"me.bin", "/OME"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: me.bin\n" +
+                         " Reading ME .................. 0x00001000 (66%) \r" +
+                         " Reading ME .................. done                \n");
+    EXPECT_TRUE(ReadFile(tail.File("me.bin")) == Str(system.bytes).substr(0x1000, 0x1800));
+    std::vector<std::string> me = MeRequests(tail);
+    EXPECT_EQ(CountOf(me, "sub=0x08 size=0x001e addr=0x00002000 size=0x00000800 done=1"), 1u);
+}
+
+TEST_P(SaveMe, NoMeSupportLeavesTheFileAlone) {
+    Machine m = MakeMfg({"me_full=0"});
+    WriteFile(m.File("me.bin"), "old");
+    RunResult r = Run(m, {"me.bin", "/OME"}, "y");
+    EXPECT_EQ(r.out, PlainBanner() + kA1);
+    EXPECT_EQ(r.status, 0xA1);
+    EXPECT_EQ(ReadFile(m.File("me.bin")), "old");
+
+    Machine none = MakeMfg({"me_full=0"});
+    r = Run(none, {"new.me", "/OME"});
+    EXPECT_EQ(r.status, 0xA1);
+    EXPECT_NE(access(none.File("new.me").c_str(), F_OK), 0) << "no file is created";
+}
+
+YOZ_E2E_BOTH_WIDTHS(Me);
+YOZ_E2E_BOTH_WIDTHS(SaveMe);
+
+}  // namespace
