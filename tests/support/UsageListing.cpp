@@ -43,6 +43,8 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|        /Ln - Program n'th ROM Hole only(n=0-15).                          |\n"},
     {0x01, 0, "|      /ECUF - Update EC BIOS when newer version is detected.               |\n"},
     {0x01, 0, "|         /E - Program Embedded Controller Block                            |\n"},
+    {0x01, 0, "|        /ME - Program ME Entire Firmware Block.                            |\n"},
+    {0x01, 0, "|      /MEUF - Program ME Ignition Firmware Block.                          |\n"},
     {0x19, 1, "|         /A - Refer to Options: /A                                         |\n"},
     {0x19, 0, "|         /A - Oem Activation file                                          |\n"},
     {0x19, 1, "|       /OAD - Refer to Options: /OAD                                       |\n"},
