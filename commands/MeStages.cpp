@@ -12,6 +12,7 @@
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
+#include "YozZozRecords.h"
 #include "ZoktFormat.h"
 
 // ---- Piece plan ----
@@ -202,6 +203,14 @@ ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage) {
 }
 
 // ---- Module helpers ----
+
+void YOZ_ME_Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const char* text, CHECK_FUNC_ITEM& record,
+                     ENUM_ERR_ID (*checkBlock)(), CHECK_FUNC_ITEM*& published) {
+    items.push_back(&item);
+    if (text != nullptr) YOZ_ZOZ_RegisterModule(static_cast<ENUM_MODULE_ID>(item.ModuleId), text);
+    record = CHECK_FUNC_ITEM{YOZ_RegionOpen_SizeCheck, checkBlock, 1, 1, 1, 1, 1, 1, &item.Enabled};
+    published = &record;
+}
 
 ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word,
                              void (*setFlag)(UINT8* enabled)) {

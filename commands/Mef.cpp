@@ -8,7 +8,6 @@
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
-#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM mefQueueItem;
 static CHECK_FUNC_ITEM MEFCheckFunc;
@@ -16,8 +15,6 @@ CHECK_FUNC_ITEM* PtrMEFCheckFunc = nullptr;
 static YOZ_STAGE_SLOTS s_Slots;
 UINT8 b_MEREnable = 0;          // the ME-region module carries out "/ME"
 UINT32 gMEFF_AllBlockSize = 0;  // end of the ME area of the last run
-
-static ENUM_ERR_ID MEF_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
 
 // The ME preparation; nothing to prepare when the region module does the work.
 static ENUM_ERR_ID MEF_CheckBlockFunc() {
@@ -77,10 +74,7 @@ static void MefHelp(UINT8 pass) {
 ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList& items) {
     mefQueueItem =
         TKX_QUEUE_ITEM{eMID_MEF, MefParse, MefExecute, MefHelp, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
-    items.push_back(&mefQueueItem);
-    YOZ_ZOZ_RegisterModule(eMID_MEF, "/ME");
-    MEFCheckFunc = CHECK_FUNC_ITEM{MEF_CheckRomFunc, MEF_CheckBlockFunc, 1, 1, 1, 1, 1, 1, &mefQueueItem.Enabled};
-    PtrMEFCheckFunc = &MEFCheckFunc;
+    YOZ_ME_Register(items, mefQueueItem, "/ME", MEFCheckFunc, MEF_CheckBlockFunc, PtrMEFCheckFunc);
     ResetState();
     return eEID_NO_ERROR;
 }

@@ -23,7 +23,6 @@ static UINT8* s_FtfBuffer = nullptr;
 
 static const UINT32 kHelpColumns = 60;
 
-static ENUM_ERR_ID MERF_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
 static ENUM_ERR_ID MERF_CheckBlockFunc() { return eEID_NO_ERROR; }
 
 static ENUM_ERR_ID MERF_ZOKTCheck() {
@@ -180,9 +179,7 @@ static void MerfHelp(UINT8 pass) {
 ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList& items) {
     merfQueueItem = TKX_QUEUE_ITEM{eMID_MERF, MerfParse,      MerfExecute, MerfHelp, nullptr, 0, 0, 0x8000,
                                    YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
-    items.push_back(&merfQueueItem);
-    MERFCheckFunc = CHECK_FUNC_ITEM{MERF_CheckRomFunc, MERF_CheckBlockFunc, 1, 1, 1, 1, 1, 1, &merfQueueItem.Enabled};
-    PtrMERFCheckFunc = &MERFCheckFunc;
+    YOZ_ME_Register(items, merfQueueItem, nullptr, MERFCheckFunc, MERF_CheckBlockFunc, PtrMERFCheckFunc);
     ResetState();
     // The firmware's ME interface version and its region table, asked on every run.
     ZOKT_ME_VersionCheck();

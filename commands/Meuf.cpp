@@ -5,7 +5,6 @@
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
-#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM meufQueueItem;
 static CHECK_FUNC_ITEM MEUFFCheckFunc;
@@ -13,7 +12,6 @@ CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
 static YOZ_STAGE_SLOTS s_Slots;
 UINT32 gMEUFF_AllBlockSize = 0;  // length of the ignition area
 
-static ENUM_ERR_ID MEUF_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
 static ENUM_ERR_ID MEUF_CheckBlockFunc() { return YOZ_ME_Prepare(false); }
 static ENUM_ERR_ID MEUF_CheckFunc() { return eEID_NO_ERROR; }
 
@@ -54,10 +52,7 @@ static void MeufHelp(UINT8 pass) {
 ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList& items) {
     meufQueueItem =
         TKX_QUEUE_ITEM{eMID_MEUF, MeufParse, MeufExecute, MeufHelp, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
-    items.push_back(&meufQueueItem);
-    YOZ_ZOZ_RegisterModule(eMID_MEUF, "/MEUF");
-    MEUFFCheckFunc = CHECK_FUNC_ITEM{MEUF_CheckRomFunc, MEUF_CheckBlockFunc, 1, 1, 1, 1, 1, 1, &meufQueueItem.Enabled};
-    PtrMEUFCheckFunc = &MEUFFCheckFunc;
+    YOZ_ME_Register(items, meufQueueItem, "/MEUF", MEUFFCheckFunc, MEUF_CheckBlockFunc, PtrMEUFCheckFunc);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.CheckFunc = MEUF_CheckFunc;
     s_Slots.ZOKTCheck = MEUF_ZOKTCheck;

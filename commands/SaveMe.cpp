@@ -2,6 +2,7 @@
 // manufacturing mode: reads the ME area through the firmware's ME read-back
 // requests, in 4 KiB pieces, into the file named by word 1. It stops the
 // parse, so no pre-flash check runs: it asks the firmware about its ME itself.
+#include "RunControl.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
@@ -10,10 +11,9 @@
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
-#include "ZoktMfg.h"
 
 static TKX_QUEUE_ITEM SaveMEToFileQueueItem;
-static char s_SaveMeWord[ZOKT_YOZMFG_WORD_SIZE];
+static char s_SaveMeWord[YOZ_MFG_WORD_CHARS + 1];
 static char* RomFileName = nullptr;
 UINT32 g_dwMESize = 0;         // length of the ME area being read
 static UINT32 s_ReadDone = 0;  // bytes of it read so far
@@ -55,10 +55,7 @@ static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
 static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     self->Enabled = 0;
     s_SaveMeWord[0] = '\0';
-    if (YOZ_GetMFGIsEnable()) {
-        const char* word = ZOKT_YOZMFG_GetCmdString(kSaveMeCmdString);
-        if (word != nullptr) TKX_BoundedCopy(s_SaveMeWord, word, sizeof(s_SaveMeWord) - 1);
-    }
+    YOZ_TakeMfgWord(kSaveMeCmdString, s_SaveMeWord);
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     for (unsigned long i = 1; s_SaveMeWord[0] != '\0' && i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, s_SaveMeWord, 1) != 1) continue;

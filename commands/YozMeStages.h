@@ -6,6 +6,7 @@
 #pragma once
 #include "HuxCore.h"
 #include "RomInfo.h"
+#include "YozGlobal.h"
 #include "YozRegionStages.h"
 #include "ZoktMe.h"
 
@@ -46,6 +47,12 @@ struct YOZ_ME_AREA {
 // left alone; 3 when the analysis fails or the ME part is a lone ME file.
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage);
 
+// Registration of a flashing ME module whose item the caller has filled:
+// the item is appended, its command-table text (none when null) entered,
+// and its check record (the image-size check, `checkBlock`, every option
+// byte on) published through `published`.
+void YOZ_ME_Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const char* text, CHECK_FUNC_ITEM& record,
+                     ENUM_ERR_ID (*checkBlock)(), CHECK_FUNC_ITEM*& published);
 // Parse of a plain ME option word ("/ME", "/MEUF"): enabled when the word is
 // given (1 when the command line holds no ROM file word), the flag store
 // told through `setFlag`.

@@ -378,22 +378,12 @@ protected:
         all.insert(all.end(), sets.begin(), sets.end());
         return Make(all);
     }
-    static std::string Reading(uint32_t size) {
-        std::string out;
-        char line[96];
-        for (uint32_t done = 0x1000; done < size; done += 0x1000) {
-            snprintf(line, sizeof(line), " Reading ME .................. 0x%08X (%u%%) \r", done,
-                     static_cast<unsigned>(done * 100ull / size));
-            out += line;
-        }
-        return out + " Reading ME .................. done                \n";
-    }
 };
 
 TEST_P(SaveMe, AreaIsReadIntoTheFile) {
     Machine m = MakeMfg();
     RunResult r = Run(m, {"me.bin", "/ome"});
-    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: me.bin\n" + Reading(0x1F000));
+    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: me.bin\n" + MeRead(0x1F000));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(ReadFile(m.File("me.bin")) == Str(system.bytes).substr(0x1000, 0x1F000));
     EXPECT_EQ(CountOf(MeRequests(m), "sub=0x08 size=0x001e"), 31u);

@@ -3,16 +3,20 @@
 
 namespace e2e {
 
-std::string FlashRead(uint32_t size) {
+// A read of `size` bytes: one line per count from `first` in steps of `step`.
+static std::string ReadLines(const char* label, uint32_t first, uint32_t step, uint32_t size) {
     std::string out;
     char line[96];
-    for (uint32_t a = 0; a < size; a += 0x10000) {
-        snprintf(line, sizeof(line), " Reading flash ............... 0x%08X (%u%%) \r", a,
-                 static_cast<unsigned>(a * 100ull / size));
+    for (uint32_t a = first; a < size; a += step) {
+        snprintf(line, sizeof(line), "%s0x%08X (%u%%) \r", label, a, static_cast<unsigned>(a * 100ull / size));
         out += line;
     }
-    return out + " Reading flash ............... done                \n";
+    return out + label + "done                \n";
 }
+
+std::string FlashRead(uint32_t size) { return ReadLines(" Reading flash ............... ", 0, 0x10000, size); }
+
+std::string MeRead(uint32_t size) { return ReadLines(" Reading ME .................. ", 0x1000, 0x1000, size); }
 
 std::string Pass(const char* label, const std::vector<uint32_t>& addresses) {
     std::string out;

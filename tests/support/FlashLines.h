@@ -10,6 +10,9 @@ namespace e2e {
 
 // The whole-flash read of a flash of `size` bytes (the 1 MiB sample by default).
 std::string FlashRead(uint32_t size = 0x100000);
+// The save-ME read of an area of `size` bytes: the bytes read after each
+// 4 KiB piece.
+std::string MeRead(uint32_t size);
 // One pass over the 64 KiB blocks at `addresses` (percentages count in
 // thousands of bytes, relative to all of them), or over `count` blocks from `first`.
 std::string Pass(const char* label, const std::vector<uint32_t>& addresses);
