@@ -182,6 +182,7 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
 // ---- Preparation ----
 
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage) {
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
     if (YOZ_pMEBuff == nullptr || YOZ_MESize == 0) {
         return ZOKT_ME_GetLastError() == eEID_ME_IGN_STOP ? eEID_ME_IGN_STOP : eEID_ME_STOP;
     }

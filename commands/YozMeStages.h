@@ -43,8 +43,9 @@ struct YOZ_ME_AREA {
 // The ME preparation (check-block function of "/ME" and "/MEUF"): the
 // working image becomes the ME part of the image and is analysed; with
 // `keepImage` the working image is put back afterwards. Without an ME part,
-// the ME library's last error (0xA1 when none was kept) and the working image
-// left alone; 3 when the analysis fails or the ME part is a lone ME file.
+// the ME library's last error (0xA1 when none was kept) and the working
+// image left alone; 3 when the analysis fails or the ME part is a lone ME
+// file. Nothing in capsule or recovery mode, where the modules do nothing.
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage);
 
 // Registration of a flashing ME module whose item the caller has filled:

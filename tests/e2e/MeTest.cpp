@@ -369,6 +369,23 @@ TEST_P(Me, RegionUpdateOnAnFtfPlatformPushesPacked) {
     EXPECT_EQ(regions[20], "req=0x04 region=0x04 first=0x00000000 size=0x00000000 write=0x00010000,0x00010000 status=0x0000");
 }
 
+// In capsule mode the firmware does the update from the signed image: the
+// ME options claim their words and touch nothing.
+TEST_P(Me, CapsuleModeLeavesTheMeAlone) {
+    Machine m = Make({"secure_flash=1", "sf_policy1=0x02", "me_ignition=1", kRegions});
+    romimg::WriteBytes(m.File("rom.cap"), romimg::SignedCapsule(image.bytes, 0x400));
+    RunResult r = Run(m, {"rom.cap", "/P", "/ME", "/MEUF", "/FDT", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string question = " System is going to shut down, are you ready? (Y/N)...y\n";
+    ASSERT_GE(r.out.size(), question.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - question.size()), question);
+    EXPECT_EQ(r.out.find("Error"), std::string::npos) << r.out;
+    EXPECT_EQ(Flash(m), Str(system.bytes));
+    std::vector<std::string> me = MeRequests(m);
+    for (const char* sub : {"sub=0x01", "sub=0x04", "sub=0x06", "sub=0x07", "sub=0x0a"})
+        EXPECT_EQ(CountOf(me, sub), 0u) << sub;
+}
+
 // ---- Save-ME ----
 
 class SaveMe : public Me {
