@@ -220,6 +220,8 @@ TEST_F(ZoktMe, RegionUpdatePushesPagesAndPollsWithASpinner) {
     g_Out.clear();
     EXPECT_EQ(ZOKT_MER_Update(0), 1);
     EXPECT_EQ(g_Out, " - Update FDT ............ |\r - Update FDT ............ -\r - Update FDT ............ \\\r");
+    EXPECT_EQ(Flash(0, 0x1000), std::string(data.begin(), data.begin() + 0x1000))
+        << "the final answer writes the region from the pushed data at its start";
     EXPECT_EQ(ZOKT_MER_Update(1), 0) << "a locked region is refused";
     EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_PROCESS_ERROR);
     EXPECT_EQ(ZOKT_MER_Release(), 1);
