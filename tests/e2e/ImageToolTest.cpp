@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include "E2eHarness.h"
+#include "RomImageBuilder.h"
 
 namespace {
 
@@ -80,6 +81,13 @@ TEST(ImageTool, FaultsAndCapsuleForms) {
     EXPECT_NE(guid.substr(0x20000 + 16, 16), plain.substr(0x20000 + 16, 16));
     EXPECT_NE(sig.substr(0x20000 + 40, 4), "_FVH");
     EXPECT_EQ(sig.substr(0x20000 + 44), plain.substr(0x20000 + 44));
+    // A single binary: descriptor signature at 0x10, pattern bytes over the ME area.
+    std::string single = Tool("vol=0x20000,0xC0000 file=1,100 descriptor fill=0x20,0x1FFE0,7");
+    EXPECT_EQ(single.substr(0x10, 4), std::string("\x5a\xa5\xf0\x0f", 4));
+    EXPECT_EQ(single.substr(0x14, 0x0C), std::string(0x0C, '\xff'));
+    romimg::Bytes fill = romimg::Pattern(0x1FFE0, 7);
+    EXPECT_EQ(single.substr(0x20, 0x1FFE0), std::string(fill.begin(), fill.end()));
+    EXPECT_EQ(single.substr(0x20000), plain.substr(0x20000));
     std::string me = Tool("vol=0x20000,0xC0000 file=1,100 me=0x10000");
     EXPECT_EQ(me.size(), 0x110000u);
     EXPECT_EQ(me.substr(0x100000 + 40, 4), "_FVH");
