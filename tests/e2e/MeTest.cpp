@@ -334,6 +334,16 @@ TEST_P(Me, LockedRegionStillFreesTheSessionAndEndsTheUpdate) {
     EXPECT_EQ(r.status, 0);
     ExpectFlashWith(one, 0, 0x1000);
 
+    // A refused push: its error, after the session is freed and the update ended.
+    Machine noPush = Make({kRegions, "me_region_fail=0x02"});
+    r = Run(noPush, {"new.rom", "/FDT"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "c1 - Error: BIOS return error, when trying to re-flash ME Firmware data.\n");
+    EXPECT_EQ(r.status, 0xC1);
+    regions = RegionRequests(noPush);
+    ASSERT_EQ(regions.size(), 3u) << "allocation, the refused page, the release";
+    EXPECT_EQ(regions.back(), "req=0x10 region=0xff first=0x00000000 size=0x00000000 status=0x0000");
+    EXPECT_EQ(MeRequests(noPush).back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
+
     // A refused start opens no session.
     Machine noStart = Make({kRegions, "me_fail_sub=4"});
     r = Run(noStart, {"new.rom", "/FDT"});
@@ -384,6 +394,27 @@ TEST_P(Me, CapsuleModeLeavesTheMeAlone) {
     std::vector<std::string> me = MeRequests(m);
     for (const char* sub : {"sub=0x01", "sub=0x04", "sub=0x06", "sub=0x07", "sub=0x0a"})
         EXPECT_EQ(CountOf(me, sub), 0u) << sub;
+}
+
+// The region data must be there before the update starts: a push longer
+// than the ME part, or (FTF) a region outside the image, is refused.
+TEST_P(Me, RegionDataOutsideTheirBuffersAreRefused) {
+    const std::string kA0 = "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n";
+    Machine longPush = Make({kRegions, "me_new_interface=0", "me_runtime_length=0x100001"});
+    RunResult r = Run(longPush, {"new.rom", "/FDT"});
+    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + kA0);
+    EXPECT_EQ(r.status, 0xA0);
+
+    Machine outside = Make({"dsdt_hex=4d4c415001", "me_push_layout=packed",
+                            "me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;OPR:Operational ME:0xF8000:0x10000:4:0"});
+    r = Run(outside, {"new.rom", "/FDT"});
+    EXPECT_EQ(r.status, 0xA0) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - kA0.size()), kA0);
+    for (const Machine* m : {&longPush, &outside}) {
+        EXPECT_TRUE(RegionRequests(*m).empty());
+        EXPECT_EQ(CountOf(MeRequests(*m), "sub=0x04"), 0u);
+        EXPECT_EQ(Flash(*m), Str(system.bytes));
+    }
 }
 
 // ---- Save-ME ----
