@@ -3,6 +3,7 @@
 // SLP key survive; the failure paths stop before or during the flash.
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
@@ -256,7 +257,7 @@ TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
     struct Row {
         const char* name;
         ProtectedLayout system, image;
-        const char* option;  // after the file name; none: the file alone
+        const char* options;  // after the file name, blank-separated; none: the file alone
         void (*damage)(romimg::Rom&);
         int status;
         std::vector<romimg::Guid> carried;  // on success, in the flashed region
@@ -278,6 +279,13 @@ TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
          7, {}},
         {"volume signature damaged", plain, plain, nullptr,
          [](romimg::Rom& r) { romimg::mut::VolumeSignature(r, 0); }, 7, {}},
+        // Cases the property test found.
+        {"several regions, a main hole the image lacks", plain, ProtectedLayout(plain).Drop(h1), "/B /P /N", none,
+         0xBB, {}},
+        {"SLP marker file of another size", plain, ProtectedLayout(plain).Resize(marker, 0x30), nullptr, none, 0x14,
+         {}},
+        {"all holes over a damaged boot volume", plain, plain, "/L",
+         [](romimg::Rom& r) { romimg::mut::VolumeFsGuid(r, 1); }, 7, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -285,10 +293,11 @@ TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
         if (row.damage != nullptr) row.damage(update.image);
         e2e::Machine m = MachineOf(update.system.bytes);
         std::vector<std::string> args = {Image(m, update.image.bytes)};
-        if (row.option != nullptr) args.push_back(row.option);
+        std::istringstream words(row.options != nullptr ? row.options : "");
+        for (std::string w; words >> w;) args.push_back(w);
         e2e::RunResult r = Run(m, args);
         EXPECT_EQ(r.status, row.status) << r.out;
-        bool boot = row.option != nullptr && std::string(row.option) == "/B";
+        bool boot = row.options != nullptr && std::string(row.options) == "/B";
         uint32_t at = boot ? romimg::kSampleBoot : romimg::kSampleMain;
         uint32_t size = boot ? romimg::kSampleBootLength : romimg::kSampleMainLength;
         Bytes expected = update.system.bytes;
