@@ -179,6 +179,14 @@ TEST_P(EcFlash, SlashEUnderSecureFlashUploadsTheSignedImageForTheEcArea) {
     EXPECT_EQ(p.status, 0x17);
     EXPECT_EQ(Count(refused, "cmd=0x22"), 0u);
     EXPECT_EQ(Flash(refused), system);
+
+    // An unsigned image is refused before any upload or erase.
+    e2e::Machine plain = Machine({"secure_flash=1"});
+    e2e::RunResult u = Run(plain, image, {"/E"});
+    EXPECT_EQ(u.out, Head() + kChecksums + "1e - Error: Secure Flash function is not supported on this file.\n");
+    EXPECT_EQ(u.status, 0x1E);
+    EXPECT_EQ(Count(plain, "zokt=0x70"), 1u) << "the policy question only";
+    EXPECT_EQ(Count(plain, "cmd=0x22"), 0u);
 }
 
 // ---- "/ECUF" ----
