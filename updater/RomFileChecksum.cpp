@@ -148,3 +148,16 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
     }
     return 1;
 }
+
+UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 at, const UINT8* data, UINT32 n) {
+    if (image == nullptr || (data == nullptr && n != 0) || !YOZ_RangeInside(at, n, limit)) return 0;
+    bool fileSum = false;
+    if (YOZ_RangeInside(header, FFS_HEADER_SIZE, limit) && (image[header + 19] & 0x40) != 0) {
+        UINT64 fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 20);
+        fileSum = at >= header + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= fileEnd;
+    }
+    UINT8 before = Sum8(image + at, n), after = Sum8(data, n);
+    memmove(image + at, data, n);
+    if (fileSum) image[header + 17] = static_cast<UINT8>(image[header + 17] + before - after);
+    return 1;
+}

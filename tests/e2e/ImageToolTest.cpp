@@ -93,4 +93,31 @@ TEST(ImageTool, FaultsAndCapsuleForms) {
     EXPECT_EQ(me.substr(0x100000 + 40, 4), "_FVH");
 }
 
+TEST(ImageTool, BsaItemWritesADmiFileWithStructures) {
+    auto u32 = [](const std::string& s, size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1]) << 8 |
+                                     static_cast<unsigned char>(s[at + 2]) << 16 |
+                                     static_cast<unsigned char>(s[at + 3]) << 24);
+    };
+    std::string image = Tool("vol=0x20000,0xC0000 \"bsa=1:16;2:32;1:8;17:12,pad=0x10\"");
+    size_t at = image.find("BSA_");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(u32(image, at + 4), 0x54u);
+    EXPECT_EQ(image[at + 8], 1);
+    EXPECT_EQ(image[at + 8 + 2], 16);
+    EXPECT_EQ(image[at + 8 + 20], 2);
+    EXPECT_EQ(image[at + 8 + 20 + 2], 32);
+    // The file: its header right before the area, its size with the pad bytes.
+    EXPECT_EQ(static_cast<unsigned char>(image[at - 24 + 19]), 0x40);
+    EXPECT_EQ(u32(image, at - 24 + 20) & 0xFFFFFF, 24u + 8 + 0x54 + 0x10);
+
+    std::string longForm = Tool("vol=0x20000,0xC0000 bsa=1:16,long,nosum");
+    at = longForm.find("BSA_");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(u32(longForm, at + 4), 9u + 16);
+    EXPECT_EQ(static_cast<unsigned char>(longForm[at + 8 + 3]) & 0x80, 0x80);
+    EXPECT_EQ(longForm[at + 8 + 5], 16);
+    EXPECT_EQ(longForm[at - 24 + 19], 0);
+}
+
 }  // namespace

@@ -32,6 +32,9 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|  /HOLEOUT: - Save specific ROM Hole according to RomHole GUID.            |\n"
               "|              NewRomHole1.BIN /HOLEOUT:GUID                                |\n"},
     {0x11, 1, "|         /D - Verification test of given ROM File without flashing BIOS.   |\n"},
+    {0x11, 0, "|        /SP - Preserve Setup setting.                                      |\n"},
+    {0x11, 0, "|         /R - Preserve ALL SMBIOS structure during programming             |\n"},
+    {0x11, 0, "|        /Rn - Preserve SMBIOS type N during programming(n=0-255)           |\n"},
     {0x09, 0, "|         /B - Program Boot Block                                           |\n"},
     {0x19, 0, "|         /P - Program Main BIOS                                            |\n"},
     {0x19, 0, "|         /N - Program NVRAM                                                |\n"},

@@ -21,6 +21,9 @@ static int Usage() {
             "  slpkey[=SIZE] slpmarker[=SIZE] oa31[=SIZE] dmi[=SIZE] roml[=SIZE] capfile[=LENGTH]\n"
             "  descriptor             flash descriptor signature at 0x10 (a single binary)\n"
             "  fill=OFFSET,SIZE[,SEED]  pattern bytes over a range (e.g. the ME area)\n"
+            "  bsa=TYPE:LEN[;TYPE:LEN...][,long][,pad=N][,seed=N][,nosum]\n"
+            "                         DMI file with an SMBIOS area of those structures (LEN data\n"
+            "                         bytes each; long: 9-byte headers), N pattern bytes after it\n"
             "  me=LENGTH              append an ME volume of LENGTH bytes after the image\n"
             "  signed=LENGTH          put a capsule header of LENGTH bytes in front\n"
             "  ec=SIZE[,flag]         write an EC image with a \"$NUVEC\" header instead\n"
@@ -52,6 +55,32 @@ static std::vector<std::string> Split(const std::string& s, char sep) {
         start = at + 1;
     }
     return out;
+}
+
+// "bsa=" item: structures "TYPE:LEN" separated by ';', then the flags.
+static bool BsaItem(const std::vector<std::string>& parts, FileSpec& file) {
+    bool longHeaders = false, sum = true;
+    uint32_t pad = 0, seed = 0x30;
+    for (size_t k = 1; k < parts.size(); ++k) {
+        if (parts[k] == "long") longHeaders = true;
+        else if (parts[k] == "nosum") sum = false;
+        else if (parts[k].compare(0, 4, "pad=") == 0) pad = static_cast<uint32_t>(Num(parts[k].substr(4)));
+        else if (parts[k].compare(0, 5, "seed=") == 0) seed = static_cast<uint32_t>(Num(parts[k].substr(5)));
+        else return false;
+    }
+    std::vector<SmbiosStruct> structs;
+    for (const std::string& one : Split(parts[0], ';')) {
+        std::vector<std::string> typeLength = Split(one, ':');
+        if (typeLength.size() != 2) return false;
+        uint64_t type = Num(typeLength[0]), length = Num(typeLength[1]);
+        if (type > 0xFF || length > (longHeaders ? 0xFFFF : 0xFF)) return false;
+        structs.push_back({static_cast<uint8_t>(type), Pattern(length, seed + static_cast<uint32_t>(structs.size()))});
+    }
+    file = DmiAreaFile(structs, longHeaders);
+    Bytes after = Pattern(pad, seed + 0x80);
+    file.body.insert(file.body.end(), after.begin(), after.end());
+    if (!sum) file.attributes = 0;
+    return true;
 }
 
 struct PendingVolume {
@@ -135,6 +164,10 @@ int main(int argc, char** argv) {
             addFile(Oa31File(sizeOr(32)));
         } else if (key == "dmi") {
             addFile(DmiFile(Pattern(sizeOr(64), 0x0D)));
+        } else if (key == "bsa" && !value.empty()) {
+            FileSpec f;
+            if (!BsaItem(parts, f)) return Usage();
+            addFile(f);
         } else if (key == "roml") {
             addFile(LayoutFile(Pattern(sizeOr(64), 0x1A)));
         } else if (key == "capfile") {

@@ -1,0 +1,104 @@
+// "/SP": the firmware stores its setup variables before the flash
+// (setupstore) and restores them once the region modules have written it
+// (setuprestore, always active, later in the table).
+#include "YozPreserveStages.h"
+#include "YozOptionStore.h"
+#include "YozSwitchMode.h"
+#include "YozZozRecords.h"
+#include "ZoktVarPreserve.h"
+
+static TKX_QUEUE_ITEM SetupStoreQueueItem;
+static TKX_QUEUE_ITEM SetupReStoreQueueItem;
+static CHECK_FUNC_ITEM SPCheckFunc;
+CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
+static YOZ_STAGE_SLOTS s_Slots;
+static YOZ_STAGE_SLOTS s_ReSlots;
+
+static ENUM_ERR_ID SP_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
+static ENUM_ERR_ID SP_CheckBlockFunc() { return eEID_NO_ERROR; }
+
+static ENUM_ERR_ID SP_ProcMainFvFlashBuffFunc() { return eEID_NO_ERROR; }
+
+static ENUM_ERR_ID SP_FlashFunc() {
+    gSPF_FlashEnable = 1;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SP_ZOKTFunc() {
+    if (!ZOKT_VarPreserve_SetupVarStore()) return ZOKT_VarPreserve_GetLastErrorID();
+    gSPF_ZOKTFlash = 1;
+    gSPF_FlashEnable = 1;
+    return eEID_NO_ERROR;
+}
+
+// Firmware without preservation ends the run before anything is written.
+static ENUM_ERR_ID SP_ZOKTCheck() {
+    s_Slots.ProcessFunc = nullptr;
+    s_Slots.FlashFunc = nullptr;
+    s_Slots.ZOKTFunc = nullptr;
+    if (!ZOKT_VarPreserve_Support()) return ZOKT_VarPreserve_GetLastErrorID();
+    s_Slots.ZOKTFunc = SP_ZOKTFunc;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SPRE_ZOKTFunc() {
+    if (gSPF_ZOKTFlash && !ZOKT_VarPreserve_SetupVarReStore()) return ZOKT_VarPreserve_GetLastErrorID();
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SetupStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    SP_FuncVar_Init();
+    self->Enabled = 0;
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.ZOKTCheck = SP_ZOKTCheck;
+    s_Slots.ProcessFunc = SP_ProcMainFvFlashBuffFunc;
+    s_Slots.FlashFunc = SP_FlashFunc;
+    return YOZ_Preserve_Parse(self, args, "/SP");
+}
+
+static ENUM_ERR_ID SetupStoreExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(SetupStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    return YOZ_RunStages(s_Slots, "Z P F ZF");
+}
+
+static void SetupStoreHelp(UINT8 pass) {
+    static const char* const kLines[] = {"|%*s - Preserve Setup setting.                                      |\n"};
+    YOZ_OptionHelp(SetupStoreQueueItem, pass, "/SP", "", kLines, 1);
+}
+
+static ENUM_ERR_ID SetupReStoreParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    self->Enabled = 1;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SetupReStoreExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(SetupReStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (!gSPF_FlashEnable) return eEID_NO_ERROR;
+    ENUM_ERR_ID status = YOZ_RunStages(s_ReSlots, "ZF");
+    gSPF_FlashEnable = 0;
+    return status;
+}
+
+static void NoHelp(UINT8) {}
+
+ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList& items) {
+    SetupStoreQueueItem = TKX_QUEUE_ITEM{eMID_SETUPSTORE, SetupStoreParse, SetupStoreExecute, SetupStoreHelp, nullptr,
+                                         0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
+    items.push_back(&SetupStoreQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_SETUPSTORE, "/SP");
+    YOZ_Preserve_Record(SPCheckFunc, PtrSPCheckFunc, SetupStoreQueueItem, SP_CheckRomFunc, SP_CheckBlockFunc);
+    SP_FuncVar_Init();
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList& items) {
+    SetupReStoreQueueItem = TKX_QUEUE_ITEM{eMID_SETUPRESTORE, SetupReStoreParse, SetupReStoreExecute, NoHelp, nullptr,
+                                           0, 0, 0x8001, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
+    items.push_back(&SetupReStoreQueueItem);
+    s_ReSlots = YOZ_STAGE_SLOTS{};
+    s_ReSlots.ZOKTFunc = SPRE_ZOKTFunc;
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,82 @@
+// "/R<n>" (n = 0 to 255, repeatable): keeps the system's SMBIOS structures of
+// the listed types, copied into the ROM image's "BSA_" area before it is
+// flashed.
+#include <cstring>
+#include <strings.h>
+#include "YozOptionStore.h"
+#include "YozPreserveStages.h"
+#include "YozSwitchMode.h"
+#include "YozZozRecords.h"
+
+static TKX_QUEUE_ITEM SMBIOSNStoreQueueItem;
+static CHECK_FUNC_ITEM SMBNCheckFunc;
+CHECK_FUNC_ITEM* PtrSMBNCheckFunc = nullptr;
+static YOZ_STAGE_SLOTS s_Slots;
+TKXList<unsigned char> gSMBN_InputRnList;
+
+static ENUM_ERR_ID SMBN_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
+static ENUM_ERR_ID SMBN_CheckBlockFunc() { return eEID_NO_ERROR; }
+
+static UINT8 StoreListedTypes(UINT8* systemImage, _DMIDATA* dmi) {
+    return SMBN_Proc_StoreDmiNData(systemImage, gSMBN_InputRnList, dmi);
+}
+
+static ENUM_ERR_ID SMBN_ProcMainFvFlashBuffFunc() {
+    return YOZ_Preserve_ImageSide(&gSMBN_DmiData, StoreListedTypes, SMBN_Proc_ReStoreDmiData);
+}
+
+static ENUM_ERR_ID SMBN_FlashFunc() { return eEID_NO_ERROR; }
+
+// The type of a word "/R" followed by one to three decimal digits, any
+// case; -1 for any other word or a type past 255.
+static int TypeWord(const char* word) {
+    size_t length = strlen(word);
+    if (length < 3 || length > 5 || strncasecmp(word, "/R", 2) != 0) return -1;
+    int type = 0;
+    for (const char* p = word + 2; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return -1;
+        type = type * 10 + (*p - '0');
+    }
+    return type <= 255 ? type : -1;
+}
+
+static ENUM_ERR_ID SMBIOSNStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    gSMBN_InputRnList.clear();
+    SMB_Proc_FreeDmiData(&gSMBN_DmiData);
+    self->Enabled = 0;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        int type = TypeWord(args[i]->text);
+        if (type < 0) continue;
+        if (YOZ_ClaimOptionWord(self, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
+        gSMBN_InputRnList.push_back(static_cast<unsigned char>(type));
+    }
+    return eEID_NO_ERROR;
+}
+
+// "/R" keeps every structure already: the chosen ones would only cut its
+// area down. In capsule or recovery mode the signed file is left as it is.
+static ENUM_ERR_ID SMBIOSNStoreExecute(TKXQueueItemList& items) {
+    if (!YOZ_ModeTakesPart(SMBIOSNStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    for (unsigned long i = 0; i < items.size(); ++i)
+        if (items[i]->ModuleId == eMID_SMBIOSSTORE && items[i]->Enabled == 1) return eEID_NO_ERROR;
+    return YOZ_RunStages(s_Slots, "P F");
+}
+
+static void SMBIOSNStoreHelp(UINT8 pass) {
+    static const char* const kLines[] = {"|%*s - Preserve SMBIOS type N during programming(n=0-255)           |\n"};
+    YOZ_OptionHelp(SMBIOSNStoreQueueItem, pass, "/R", "n", kLines, 1);
+}
+
+ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList& items) {
+    SMBIOSNStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSNSTORE, SMBIOSNStoreParse, SMBIOSNStoreExecute, SMBIOSNStoreHelp,
+                                           nullptr, 0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
+    items.push_back(&SMBIOSNStoreQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_SMBIOSNSTORE, "/R");
+    YOZ_Preserve_Record(SMBNCheckFunc, PtrSMBNCheckFunc, SMBIOSNStoreQueueItem, SMBN_CheckRomFunc, SMBN_CheckBlockFunc);
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.ProcessFunc = SMBN_ProcMainFvFlashBuffFunc;
+    s_Slots.FlashFunc = SMBN_FlashFunc;
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,129 @@
+// "/R": keeps the system's SMBIOS data. When the main BIOS or boot block is
+// flashed, the system's "BSA_" area goes into the ROM image first; when
+// NVRAM is flashed, the firmware stores its SMBIOS variables, and the end
+// hook of smbiosrestore (always active) has them restored at the very end
+// of the run.
+#include "YozOptionStore.h"
+#include "YozPreserveStages.h"
+#include "YozSwitchMode.h"
+#include "YozZozRecords.h"
+#include "ZoktVarPreserve.h"
+
+static TKX_QUEUE_ITEM SMBIOSStoreQueueItem;
+static TKX_QUEUE_ITEM SMBIOSReStoreQueueItem;
+static CHECK_FUNC_ITEM SMBCheckFunc;
+CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
+static YOZ_STAGE_SLOTS s_Slots;
+static YOZ_STAGE_SLOTS s_ReSlots;
+UINT8 gSMB_MainBlockFlag = 0, gSMB_BootBlockFlag = 0, gSMB_NVRamBlockFlag = 0;
+
+static ENUM_ERR_ID SMB_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
+static ENUM_ERR_ID SMB_CheckBlockFunc() { return eEID_NO_ERROR; }
+
+static ENUM_ERR_ID SMB_ProcMainFvFlashBuffFunc() {
+    return YOZ_Preserve_ImageSide(&gSMB_DmiData, SMB_Proc_StoreDmiData, SMB_Proc_ReStoreDmiData);
+}
+
+static ENUM_ERR_ID SMB_FlashFunc() {
+    gSMBF_FlashEnable = 1;
+    return eEID_NO_ERROR;
+}
+
+// Firmware that cannot keep SMBIOS variables has none in NVRAM to lose.
+static ENUM_ERR_ID SMB_ZOKTFunc() {
+    if (!ZOKT_VarPreserve_DMIVarStore()) {
+        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
+        return status == eEID_SETUP_NOT_SUPPORT ? eEID_NO_ERROR : status;
+    }
+    gSMBF_FlashEnable = 1;
+    gSMBF_ZOKTFlash = 1;
+    return eEID_NO_ERROR;
+}
+
+// The image side for a main-BIOS or boot-block flash, the firmware side for
+// an NVRAM flash.
+static ENUM_ERR_ID SMB_ZOKTCheck() {
+    if (gSMB_BootBlockFlag || gSMB_MainBlockFlag) {
+        s_Slots.ProcessFunc = SMB_ProcMainFvFlashBuffFunc;
+        s_Slots.FlashFunc = nullptr;
+        s_Slots.ZOKTFunc = nullptr;
+    }
+    if (gSMB_NVRamBlockFlag) s_Slots.ZOKTFunc = SMB_ZOKTFunc;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SMBRE_ZOKTFunc() { return eEID_NO_ERROR; }
+
+// End hook: the SMBIOS variables the firmware stored come back; the saved
+// areas are released.
+static ENUM_ERR_ID DMIVarReStoreFunc() {
+    SMB_Proc_FreeDmiData(&gSMB_DmiData);
+    SMB_Proc_FreeDmiData(&gSMBN_DmiData);
+    if (!gSMBF_ZOKTFlash) return eEID_NO_ERROR;
+    gSMBF_ZOKTFlash = 0;
+    return ZOKT_VarPreserve_DMIVarReStore() ? eEID_NO_ERROR : ZOKT_VarPreserve_GetLastErrorID();
+}
+
+static ENUM_ERR_ID SMBIOSStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    SMB_FuncVar_Init();
+    SMB_Proc_FreeDmiData(&gSMB_DmiData);
+    self->Enabled = 0;
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.ZOKTCheck = SMB_ZOKTCheck;
+    s_Slots.ProcessFunc = SMB_ProcMainFvFlashBuffFunc;
+    s_Slots.FlashFunc = SMB_FlashFunc;
+    return YOZ_Preserve_Parse(self, args, "/R");
+}
+
+// In capsule or recovery mode the loaded image is the signed file itself:
+// it is left as it is.
+static ENUM_ERR_ID SMBIOSStoreExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(SMBIOSStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    gSMB_MainBlockFlag = YOZ_GetPCmdIsEnable();
+    gSMB_BootBlockFlag = YOZ_GetBCmdIsEnable();
+    gSMB_NVRamBlockFlag = YOZ_GetNCmdIsEnable();
+    return YOZ_RunStages(s_Slots, "Z P F ZF");
+}
+
+static void SMBIOSStoreHelp(UINT8 pass) {
+    static const char* const kLines[] = {"|%*s - Preserve ALL SMBIOS structure during programming             |\n"};
+    YOZ_OptionHelp(SMBIOSStoreQueueItem, pass, "/R", "", kLines, 1);
+}
+
+static ENUM_ERR_ID SMBIOSReStoreParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
+    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    self->Enabled = 1;
+    YOZ_GlobalEndHookFuncList.push_back(DMIVarReStoreFunc);
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID SMBIOSReStoreExecute(TKXQueueItemList&) {
+    if (!YOZ_ModeTakesPart(SMBIOSReStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
+    if (!gSMBF_FlashEnable) return eEID_NO_ERROR;
+    YOZ_RunStages(s_ReSlots, "ZF");
+    gSMBF_FlashEnable = 0;
+    return eEID_NO_ERROR;
+}
+
+static void NoHelp(UINT8) {}
+
+ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList& items) {
+    SMBIOSStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSSTORE, SMBIOSStoreParse, SMBIOSStoreExecute, SMBIOSStoreHelp,
+                                          nullptr, 0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
+    items.push_back(&SMBIOSStoreQueueItem);
+    YOZ_ZOZ_RegisterModule(eMID_SMBIOSSTORE, "/R");
+    YOZ_Preserve_Record(SMBCheckFunc, PtrSMBCheckFunc, SMBIOSStoreQueueItem, SMB_CheckRomFunc, SMB_CheckBlockFunc);
+    SMB_FuncVar_Init();
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList& items) {
+    SMBIOSReStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSRESTORE, SMBIOSReStoreParse, SMBIOSReStoreExecute, NoHelp,
+                                            nullptr, 0, 0, 0x8001, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
+    items.push_back(&SMBIOSReStoreQueueItem);
+    s_ReSlots = YOZ_STAGE_SLOTS{};
+    s_ReSlots.ZOKTFunc = SMBRE_ZOKTFunc;
+    return eEID_NO_ERROR;
+}

@@ -1,0 +1,283 @@
+// Setup and SMBIOS preservation end to end: "/SP" has the firmware store its
+// setup before the flash and restore it after; "/R" puts the system's
+// SMBIOS area into the image before the main BIOS is flashed and, with "/N",
+// has the firmware keep its SMBIOS variables until the end of the run;
+// "/R<n>" keeps chosen structure types.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "SampleMachine.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+using romimg::SmbiosStruct;
+
+const std::string kChecksums = " - FFS checksums ......... ok\n";
+const std::vector<uint32_t> kNvram = {0, 0x10000};
+
+// The system's area: L = 0x54; the image's: L = 0x80, other bytes.
+std::vector<SmbiosStruct> SystemStructs() {
+    return {{1, romimg::Pattern(0x10, 1)}, {2, romimg::Pattern(0x20, 2)}, {1, romimg::Pattern(0x08, 3)},
+            {17, romimg::Pattern(0x0C, 4)}};
+}
+std::vector<SmbiosStruct> ImageStructs() {
+    return {{1, romimg::Pattern(0x30, 5)}, {2, romimg::Pattern(0x20, 6)}, {4, romimg::Pattern(0x24, 7)}};
+}
+
+// A DMI file of the area, then 0x20 bytes of its own.
+romimg::FileSpec AreaFile(const std::vector<SmbiosStruct>& structs, uint32_t seed) {
+    romimg::FileSpec f = romimg::DmiAreaFile(structs);
+    Bytes tail = romimg::Pattern(0x20, seed);
+    f.body.insert(f.body.end(), tail.begin(), tail.end());
+    return f;
+}
+
+// The sample layouts with a DMI file after the main volume's protected files.
+romimg::ProtectedLayout WithDmi(const romimg::FileSpec& dmi) {
+    romimg::ProtectedLayout l;
+    l.AddMain(l.main.size(), dmi);
+    return l;
+}
+
+class SetupSmbios : public E2eWidth {
+protected:
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate(WithDmi(AreaFile(SystemStructs(), 8)),
+                                                      WithDmi(AreaFile(ImageStructs(), 9)));
+
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) { return e2e::MakeSampleMachine(u, sets); }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args) {
+        return e2e::RunProgram(Width(), m, args);
+    }
+    static Bytes Flash(const e2e::Machine& m) {
+        std::string f = e2e::ReadFile(m.File("flash.bin"));
+        return Bytes(f.begin(), f.end());
+    }
+    static Bytes Range(const Bytes& b, uint32_t at, uint32_t size) {
+        return Bytes(b.begin() + at, b.begin() + at + size);
+    }
+    static std::string Head() { return e2e::PlainBanner() + e2e::FlashRead(); }
+    static std::string MainPasses() {
+        return e2e::Pass("Erasing Main Block ..........", romimg::kSampleMain, 12) +
+               e2e::Pass("Updating Main Block .........", romimg::kSampleMain, 12) +
+               e2e::Pass("Verifying Main Block ........", romimg::kSampleMain, 12);
+    }
+    // The flash a plain run of the image leaves.
+    Bytes PlainResult() {
+        e2e::Machine m = Machine();
+        e2e::RunResult r = Run(m, {"new.rom"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        return Flash(m);
+    }
+    const romimg::FileAt& ImageDmi() const { return u.image.File(romimg::kDmiFile); }
+    uint32_t ImageArea() const { return ImageDmi().offset + 24; }
+    Bytes SystemArea() const {
+        return Range(u.system.bytes, u.system.File(romimg::kDmiFile).offset + 24, 8 + 0x54);
+    }
+    // `flash` with `area` at the image's "BSA_" offset and the DMI file's sums made right.
+    Bytes WithArea(Bytes flash, const Bytes& area, uint32_t at) const {
+        std::copy(area.begin(), area.end(), flash.begin() + at);
+        romimg::RefreshFile(flash, ImageDmi().offset);
+        return flash;
+    }
+    // Trace positions of the lines that hold every needle.
+    static std::vector<size_t> Where(const e2e::Machine& m, std::vector<std::string> needles) {
+        std::vector<std::string> trace = e2e::TraceLines(m);
+        std::vector<size_t> at;
+        for (size_t i = 0; i < trace.size(); ++i)
+            if (std::all_of(needles.begin(), needles.end(),
+                            [&](const std::string& n) { return trace[i].find(n) != std::string::npos; }))
+                at.push_back(i);
+        return at;
+    }
+    static std::vector<size_t> Setup(const e2e::Machine& m, const char* fn) { return Where(m, {"zokt=0x56", fn}); }
+};
+
+// The data checksum of the image's DMI file holds in `b`.
+bool FileSumHolds(const Bytes& b, const romimg::FileAt& f) {
+    unsigned sum = b[f.offset + 17];
+    for (uint32_t i = 24; i < f.size; ++i) sum += b[f.offset + i];
+    return (sum & 0xFF) == 0;
+}
+
+TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
+    Bytes plain = PlainResult();
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"new.rom", "/SP"});
+    EXPECT_EQ(r.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), plain);
+    std::vector<size_t> erases = Where(m, {"cmd=0x22"});
+    std::vector<size_t> mainReads = Where(m, {"cmd=0x21", "size=0x00010000"});
+    ASSERT_FALSE(erases.empty());
+    ASSERT_FALSE(mainReads.empty());
+    ASSERT_EQ(Setup(m, "fn=0x01").size(), 1u);
+    ASSERT_EQ(Where(m, {"zokt=0x56", "fn=0x02", "status=0x01"}).size(), 1u);
+    ASSERT_EQ(Setup(m, "fn=0x04").size(), 1u);
+    EXPECT_LT(Setup(m, "fn=0x01")[0], Setup(m, "fn=0x02")[0]);
+    EXPECT_LT(Setup(m, "fn=0x02")[0], erases.front());
+    EXPECT_GT(Setup(m, "fn=0x04")[0], mainReads.back());
+    EXPECT_TRUE(Where(m, {"zokt=0x56", "fn=0x08"}).empty());
+
+    // Firmware without setup preservation: nothing is written.
+    e2e::Machine no = Machine({"setup_status_1=2"});
+    e2e::RunResult rn = Run(no, {"new.rom", "/SP"});
+    EXPECT_EQ(rn.out, Head() + kChecksums + "9c - Error: BIOS don't support NVRAM/SETUP preserve funtion.\n");
+    EXPECT_EQ(rn.status, 0x9C);
+    EXPECT_TRUE(Where(no, {"cmd=0x22"}).empty());
+    EXPECT_TRUE(Where(no, {"cmd=0x23"}).empty());
+    // The store refused: nothing written.
+    e2e::Machine refused = Machine({"setup_status_2=4"});
+    e2e::RunResult rs = Run(refused, {"new.rom", "/sp"});
+    EXPECT_EQ(rs.out, Head() + kChecksums + "9d - Error: Store SETUP setting error.\n");
+    EXPECT_EQ(rs.status, 0x9D);
+    EXPECT_EQ(Flash(refused), u.system.bytes);
+    // The restore refused: the flash is done, the run fails.
+    e2e::Machine late = Machine({"setup_status_4=8"});
+    e2e::RunResult rl = Run(late, {"new.rom", "/SP"});
+    EXPECT_EQ(rl.out, Head() + kChecksums + MainPasses() + "9e - Error: Restore SETUP setting error.\n");
+    EXPECT_EQ(rl.status, 0x9E);
+    EXPECT_EQ(Flash(late), plain);
+}
+
+TEST_P(SetupSmbios, SlashRKeepsTheSystemAreaInTheFlashedImage) {
+    Bytes plain = PlainResult();
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"new.rom", "/R"});
+    EXPECT_EQ(r.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes flash = Flash(m);
+    EXPECT_EQ(Range(flash, ImageArea(), 8 + 0x54), SystemArea());
+    EXPECT_EQ(flash, WithArea(plain, SystemArea(), ImageArea()));
+    EXPECT_TRUE(FileSumHolds(flash, ImageDmi()));
+    EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
+
+    // A system without a DMI file: a plain run.
+    romimg::SampleUpdate none = romimg::MakeSampleUpdate(romimg::ProtectedLayout(), WithDmi(AreaFile(ImageStructs(), 9)));
+    e2e::Machine bare = e2e::MakeSampleMachine(none);
+    e2e::RunResult rb = Run(bare, {"new.rom", "/R"});
+    EXPECT_EQ(rb.out, Head() + kChecksums + MainPasses());
+    EXPECT_EQ(rb.status, 0);
+    EXPECT_EQ(Range(Flash(bare), ImageArea(), 8 + 0x80), Range(none.image.bytes, ImageArea(), 8 + 0x80));
+}
+
+TEST_P(SetupSmbios, AnAreaThatDoesNotFitStopsBeforeAnyErase) {
+    const std::string d4 = "d4 - Error: The system DMI data size is greater than ROM file's DMI data length.\n";
+    // The image has no area, a smaller one, or one whose L runs past its file.
+    romimg::FileSpec bent = AreaFile(ImageStructs(), 9);
+    romimg::Put32(bent.body, 4, 0x80 + 0x21);
+    const std::vector<romimg::FileSpec> images = {romimg::PlainFile(40, 0x40),
+                                                  AreaFile({{1, romimg::Pattern(0x40, 5)}}, 9), bent};
+    for (const romimg::FileSpec& image : images) {
+        u = romimg::MakeSampleUpdate(WithDmi(AreaFile(SystemStructs(), 8)), WithDmi(image));
+        e2e::Machine m = Machine();
+        e2e::RunResult r = Run(m, {"new.rom", "/R"});
+        EXPECT_EQ(r.out, Head() + kChecksums + d4);
+        EXPECT_EQ(r.status, 0xD4);
+        EXPECT_EQ(Flash(m), u.system.bytes);
+        EXPECT_TRUE(Where(m, {"cmd=0x22"}).empty());
+    }
+    // The system's L runs past its file: nothing of it can be kept.
+    romimg::FileSpec system = AreaFile(SystemStructs(), 8);
+    romimg::Put32(system.body, 4, 0xFFFFFFF8u);
+    u = romimg::MakeSampleUpdate(WithDmi(system), WithDmi(AreaFile(ImageStructs(), 9)));
+    for (const char* word : {"/R", "/R2"}) {
+        e2e::Machine m = Machine();
+        e2e::RunResult r = Run(m, {"new.rom", word});
+        EXPECT_EQ(r.out, Head() + kChecksums + d4) << word;
+        EXPECT_EQ(r.status, 0xD4);
+        EXPECT_TRUE(Where(m, {"cmd=0x22"}).empty());
+    }
+}
+
+TEST_P(SetupSmbios, ChosenTypesReplaceTheImageDataUpToTheSystemLength) {
+    Bytes plain = PlainResult();
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"new.rom", "/R2", "/r17", "/R5", "/R2"});
+    EXPECT_EQ(r.out, Head() + kChecksums + " - Warning: System doesn't have Type-5 structure to preserve\n" +
+                         MainPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<SmbiosStruct> s = SystemStructs();
+    Bytes data = romimg::BsaArea({s[1], s[3]});
+    data.erase(data.begin(), data.begin() + 8);
+    data.resize(0x54, 0xFF);
+    Bytes flash = Flash(m);
+    EXPECT_EQ(romimg::Get32(Range(flash, ImageArea(), 8), 4), 0x80u);  // the image's own header
+    EXPECT_EQ(flash, WithArea(plain, data, ImageArea() + 8));
+    EXPECT_TRUE(FileSumHolds(flash, ImageDmi()));
+
+    // With "/R" the whole area is kept; the chosen types take nothing away.
+    e2e::Machine both = Machine();
+    e2e::RunResult rb = Run(both, {"new.rom", "/R1", "/R"});
+    EXPECT_EQ(rb.status, 0) << rb.out;
+    EXPECT_EQ(Flash(both), WithArea(plain, SystemArea(), ImageArea()));
+}
+
+TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
+    u.image.Fill(0, 0x20000, 0x77);
+    Bytes flashed = u.system.bytes;
+    std::copy(u.image.bytes.begin(), u.image.bytes.begin() + 0x20000, flashed.begin());
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"new.rom", "/R", "/N"});
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("NVRAM", kNvram));
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<size_t> store = Setup(m, "fn=0x08"), restore = Setup(m, "fn=0x10");
+    std::vector<size_t> erases = Where(m, {"cmd=0x22"}), closes = Where(m, {"cmd=0x24"});
+    ASSERT_EQ(store.size(), 1u);
+    ASSERT_EQ(restore.size(), 1u);
+    ASSERT_FALSE(erases.empty());
+    ASSERT_FALSE(closes.empty());
+    EXPECT_LT(store[0], erases.front());
+    EXPECT_GT(restore[0], closes.back());
+    EXPECT_EQ(Where(m, {"zokt=0x56", "status=0x01"}).size(), 2u);
+    EXPECT_EQ(Flash(m), flashed);
+
+    // Firmware without SMBIOS variables: nothing to keep, the run goes on.
+    e2e::Machine no = Machine({"setup_status_8=2"});
+    e2e::RunResult rn = Run(no, {"new.rom", "/R", "/N"});
+    EXPECT_EQ(rn.out, Head() + kChecksums + e2e::Passes("NVRAM", kNvram));
+    EXPECT_EQ(rn.status, 0);
+    EXPECT_TRUE(Setup(no, "fn=0x10").empty());
+    // The store refused: the NVRAM stays.
+    e2e::Machine refused = Machine({"setup_status_8=0x10"});
+    e2e::RunResult rs = Run(refused, {"new.rom", "/R", "/N"});
+    EXPECT_EQ(rs.out, Head() + kChecksums + "af - Error: Store DMI Data error.\n");
+    EXPECT_EQ(rs.status, 0xAF);
+    EXPECT_EQ(Flash(refused), u.system.bytes);
+    EXPECT_TRUE(Where(refused, {"cmd=0x22"}).empty());
+}
+
+TEST_P(SetupSmbios, WordsThatAreNoOptionAreLeftUnclaimed) {
+    e2e::Machine m = Machine();
+    for (const char* word : {"/SP", "/R", "/R7"}) {
+        e2e::RunResult r = Run(m, {word});
+        EXPECT_EQ(r.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n") << word;
+        EXPECT_EQ(r.status, 1) << word;
+    }
+    for (const char* word : {"/R256", "/R0007", "/R5x", "/Rx"}) {
+        e2e::RunResult r = Run(m, {"new.rom", word});
+        EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), word)) << word;
+        EXPECT_EQ(r.status, 1) << word;
+    }
+    EXPECT_TRUE(Where(m, {"cmd=0x22"}).empty());
+    EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
+}
+
+TEST_P(SetupSmbios, CapsuleModeLeavesTheSignedFileAsItIs) {
+    Bytes cap = romimg::SignedCapsule(u.image.bytes, 0x400);
+    e2e::Machine m = Machine({"secure_flash=1", "sf_policy1=0x02"});
+    romimg::WriteBytes(m.File("rom.cap"), cap);
+    e2e::RunResult r = e2e::RunProgram(Width(), m, {"rom.cap", "/P", "/CAPSULE", "/SP", "/R", "/R1"}, "n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
+    EXPECT_TRUE(e2e::ReadFile(m.File("state/sf_image.bin")) == std::string(cap.begin(), cap.end()));
+    EXPECT_EQ(Flash(m), u.system.bytes);
+}
+
+YOZ_E2E_BOTH_WIDTHS(SetupSmbios);
+
+}  // namespace
