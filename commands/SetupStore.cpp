@@ -4,14 +4,13 @@
 #include "YozPreserveStages.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
-#include "YozZozRecords.h"
 #include "ZoktVarPreserve.h"
 
 static TKX_QUEUE_ITEM SetupStoreQueueItem;
 static TKX_QUEUE_ITEM SetupReStoreQueueItem;
 static CHECK_FUNC_ITEM SPCheckFunc;
 CHECK_FUNC_ITEM* PtrSPCheckFunc = nullptr;
-static YOZ_STAGE_SLOTS s_Slots;
+static YOZ_STAGE_SLOTS s_Slots, s_Registered;
 static YOZ_STAGE_SLOTS s_ReSlots;
 
 static ENUM_ERR_ID SP_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
@@ -48,13 +47,7 @@ static ENUM_ERR_ID SPRE_ZOKTFunc() {
 
 static ENUM_ERR_ID SetupStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     SP_FuncVar_Init();
-    self->Enabled = 0;
-    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.ZOKTCheck = SP_ZOKTCheck;
-    s_Slots.ProcessFunc = SP_ProcMainFvFlashBuffFunc;
-    s_Slots.FlashFunc = SP_FlashFunc;
-    return YOZ_Preserve_Parse(self, args, "/SP");
+    return YOZ_Preserve_Parse(self, args, "/SP", s_Slots, s_Registered);
 }
 
 static ENUM_ERR_ID SetupStoreExecute(TKXQueueItemList&) {
@@ -68,11 +61,7 @@ static void SetupStoreHelp(UINT8 pass) {
     YOZ_OptionHelp(SetupStoreQueueItem, pass, "/SP", "", kLines, 1);
 }
 
-static ENUM_ERR_ID SetupReStoreParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
-    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    self->Enabled = 1;
-    return eEID_NO_ERROR;
-}
+static ENUM_ERR_ID SetupReStoreParse(TKXArgvList&, TKX_QUEUE_ITEM* self) { return YOZ_Preserve_RestoreParse(self); }
 
 static ENUM_ERR_ID SetupReStoreExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SetupReStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
@@ -85,20 +74,15 @@ static ENUM_ERR_ID SetupReStoreExecute(TKXQueueItemList&) {
 static void NoHelp(UINT8) {}
 
 ENUM_ERR_ID RegisterSetupStoreQueueItem(TKXQueueItemList& items) {
-    SetupStoreQueueItem = TKX_QUEUE_ITEM{eMID_SETUPSTORE, SetupStoreParse, SetupStoreExecute, SetupStoreHelp, nullptr,
-                                         0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
-    items.push_back(&SetupStoreQueueItem);
-    YOZ_ZOZ_RegisterModule(eMID_SETUPSTORE, "/SP");
-    YOZ_Preserve_Record(SPCheckFunc, PtrSPCheckFunc, SetupStoreQueueItem, SP_CheckRomFunc, SP_CheckBlockFunc);
+    static const YOZ_PRESERVE_ENTRIES kEntries = {eMID_SETUPSTORE, SetupStoreParse, SetupStoreExecute, SetupStoreHelp,
+                                                  "/SP", SP_CheckRomFunc, SP_CheckBlockFunc};
+    s_Slots = s_Registered = YOZ_Preserve_Slots(SP_ZOKTCheck, SP_ProcMainFvFlashBuffFunc, SP_FlashFunc);
     SP_FuncVar_Init();
-    return eEID_NO_ERROR;
+    return YOZ_Preserve_RegisterStore(items, SetupStoreQueueItem, kEntries, SPCheckFunc, PtrSPCheckFunc);
 }
 
 ENUM_ERR_ID RegisterSetupReStoreQueueItem(TKXQueueItemList& items) {
-    SetupReStoreQueueItem = TKX_QUEUE_ITEM{eMID_SETUPRESTORE, SetupReStoreParse, SetupReStoreExecute, NoHelp, nullptr,
-                                           0, 0, 0x8001, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
-    items.push_back(&SetupReStoreQueueItem);
-    s_ReSlots = YOZ_STAGE_SLOTS{};
-    s_ReSlots.ZOKTFunc = SPRE_ZOKTFunc;
-    return eEID_NO_ERROR;
+    static const YOZ_PRESERVE_ENTRIES kEntries = {eMID_SETUPRESTORE, SetupReStoreParse, SetupReStoreExecute, NoHelp,
+                                                  nullptr, nullptr, nullptr};
+    return YOZ_Preserve_RegisterRestore(items, SetupReStoreQueueItem, kEntries, s_ReSlots, SPRE_ZOKTFunc);
 }

@@ -6,7 +6,6 @@
 #include "YozOptionStore.h"
 #include "YozPreserveStages.h"
 #include "YozSwitchMode.h"
-#include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM SMBIOSNStoreQueueItem;
 static CHECK_FUNC_ITEM SMBNCheckFunc;
@@ -70,13 +69,8 @@ static void SMBIOSNStoreHelp(UINT8 pass) {
 }
 
 ENUM_ERR_ID RegisterSMBIOSNStoreQueueItem(TKXQueueItemList& items) {
-    SMBIOSNStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSNSTORE, SMBIOSNStoreParse, SMBIOSNStoreExecute, SMBIOSNStoreHelp,
-                                           nullptr, 0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
-    items.push_back(&SMBIOSNStoreQueueItem);
-    YOZ_ZOZ_RegisterModule(eMID_SMBIOSNSTORE, "/R");
-    YOZ_Preserve_Record(SMBNCheckFunc, PtrSMBNCheckFunc, SMBIOSNStoreQueueItem, SMBN_CheckRomFunc, SMBN_CheckBlockFunc);
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.ProcessFunc = SMBN_ProcMainFvFlashBuffFunc;
-    s_Slots.FlashFunc = SMBN_FlashFunc;
-    return eEID_NO_ERROR;
+    static const YOZ_PRESERVE_ENTRIES kEntries = {eMID_SMBIOSNSTORE, SMBIOSNStoreParse, SMBIOSNStoreExecute,
+                                                  SMBIOSNStoreHelp, "/R", SMBN_CheckRomFunc, SMBN_CheckBlockFunc};
+    s_Slots = YOZ_Preserve_Slots(nullptr, SMBN_ProcMainFvFlashBuffFunc, SMBN_FlashFunc);
+    return YOZ_Preserve_RegisterStore(items, SMBIOSNStoreQueueItem, kEntries, SMBNCheckFunc, PtrSMBNCheckFunc);
 }

@@ -6,14 +6,13 @@
 #include "YozOptionStore.h"
 #include "YozPreserveStages.h"
 #include "YozSwitchMode.h"
-#include "YozZozRecords.h"
 #include "ZoktVarPreserve.h"
 
 static TKX_QUEUE_ITEM SMBIOSStoreQueueItem;
 static TKX_QUEUE_ITEM SMBIOSReStoreQueueItem;
 static CHECK_FUNC_ITEM SMBCheckFunc;
 CHECK_FUNC_ITEM* PtrSMBCheckFunc = nullptr;
-static YOZ_STAGE_SLOTS s_Slots;
+static YOZ_STAGE_SLOTS s_Slots, s_Registered;
 static YOZ_STAGE_SLOTS s_ReSlots;
 UINT8 gSMB_MainBlockFlag = 0, gSMB_BootBlockFlag = 0, gSMB_NVRamBlockFlag = 0;
 
@@ -67,13 +66,7 @@ static ENUM_ERR_ID DMIVarReStoreFunc() {
 static ENUM_ERR_ID SMBIOSStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     SMB_FuncVar_Init();
     SMB_Proc_FreeDmiData(&gSMB_DmiData);
-    self->Enabled = 0;
-    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.ZOKTCheck = SMB_ZOKTCheck;
-    s_Slots.ProcessFunc = SMB_ProcMainFvFlashBuffFunc;
-    s_Slots.FlashFunc = SMB_FlashFunc;
-    return YOZ_Preserve_Parse(self, args, "/R");
+    return YOZ_Preserve_Parse(self, args, "/R", s_Slots, s_Registered);
 }
 
 // In capsule or recovery mode the loaded image is the signed file itself:
@@ -93,10 +86,9 @@ static void SMBIOSStoreHelp(UINT8 pass) {
 }
 
 static ENUM_ERR_ID SMBIOSReStoreParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
-    if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    self->Enabled = 1;
-    YOZ_GlobalEndHookFuncList.push_back(DMIVarReStoreFunc);
-    return eEID_NO_ERROR;
+    ENUM_ERR_ID status = YOZ_Preserve_RestoreParse(self);
+    if (self->Enabled) YOZ_GlobalEndHookFuncList.push_back(DMIVarReStoreFunc);
+    return status;
 }
 
 static ENUM_ERR_ID SMBIOSReStoreExecute(TKXQueueItemList&) {
@@ -110,20 +102,15 @@ static ENUM_ERR_ID SMBIOSReStoreExecute(TKXQueueItemList&) {
 static void NoHelp(UINT8) {}
 
 ENUM_ERR_ID RegisterSMBIOSStoreQueueItem(TKXQueueItemList& items) {
-    SMBIOSStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSSTORE, SMBIOSStoreParse, SMBIOSStoreExecute, SMBIOSStoreHelp,
-                                          nullptr, 0, 0, 0x58EF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
-    items.push_back(&SMBIOSStoreQueueItem);
-    YOZ_ZOZ_RegisterModule(eMID_SMBIOSSTORE, "/R");
-    YOZ_Preserve_Record(SMBCheckFunc, PtrSMBCheckFunc, SMBIOSStoreQueueItem, SMB_CheckRomFunc, SMB_CheckBlockFunc);
+    static const YOZ_PRESERVE_ENTRIES kEntries = {eMID_SMBIOSSTORE, SMBIOSStoreParse, SMBIOSStoreExecute,
+                                                  SMBIOSStoreHelp, "/R", SMB_CheckRomFunc, SMB_CheckBlockFunc};
+    s_Slots = s_Registered = YOZ_Preserve_Slots(SMB_ZOKTCheck, SMB_ProcMainFvFlashBuffFunc, SMB_FlashFunc);
     SMB_FuncVar_Init();
-    return eEID_NO_ERROR;
+    return YOZ_Preserve_RegisterStore(items, SMBIOSStoreQueueItem, kEntries, SMBCheckFunc, PtrSMBCheckFunc);
 }
 
 ENUM_ERR_ID RegisterSMBIOSReStoreQueueItem(TKXQueueItemList& items) {
-    SMBIOSReStoreQueueItem = TKX_QUEUE_ITEM{eMID_SMBIOSRESTORE, SMBIOSReStoreParse, SMBIOSReStoreExecute, NoHelp,
-                                            nullptr, 0, 0, 0x8001, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
-    items.push_back(&SMBIOSReStoreQueueItem);
-    s_ReSlots = YOZ_STAGE_SLOTS{};
-    s_ReSlots.ZOKTFunc = SMBRE_ZOKTFunc;
-    return eEID_NO_ERROR;
+    static const YOZ_PRESERVE_ENTRIES kEntries = {eMID_SMBIOSRESTORE, SMBIOSReStoreParse, SMBIOSReStoreExecute,
+                                                  NoHelp, nullptr, nullptr, nullptr};
+    return YOZ_Preserve_RegisterRestore(items, SMBIOSReStoreQueueItem, kEntries, s_ReSlots, SMBRE_ZOKTFunc);
 }

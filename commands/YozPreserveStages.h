@@ -9,14 +9,36 @@
 extern _DMIDATA gSMB_DmiData;
 extern _DMIDATA gSMBN_DmiData;
 
-// Parse of "/SP" and "/R": every word from index 1 equal to `word` (any
-// case) enables the item and is claimed with word 1, the ROM file; 1 when
-// the command line holds no ROM file word.
-ENUM_ERR_ID YOZ_Preserve_Parse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word);
-// The check record of a store module: sizes must agree, a ROM file with
-// checksums and ROM-ID check is needed.
-void YOZ_Preserve_Record(CHECK_FUNC_ITEM& record, CHECK_FUNC_ITEM*& published, TKX_QUEUE_ITEM& item,
-                         ENUM_ERR_ID (*checkRom)(INT16), ENUM_ERR_ID (*checkBlock)());
+// What tells the preservation modules apart at registration.
+struct YOZ_PRESERVE_ENTRIES {
+    UINT32 ModuleId;
+    ParsingCommandFunctionT Parse;
+    ExecutionActionFunctionT Execute;
+    CommandHelpT Help;
+    const char* Word;                     // name in the firmware's command table (store modules)
+    ENUM_ERR_ID (*CheckRom)(INT16);       // check record (store modules)
+    ENUM_ERR_ID (*CheckBlock)();
+};
+// A store module ("/SP", "/R", "/R<n>"): its queue item (order key 0x58EF,
+// normal and FTF mode, region-open flag), its name for the firmware's
+// command table and its check record (sizes must agree; a ROM file with
+// checksums and ROM-ID check is needed).
+ENUM_ERR_ID YOZ_Preserve_RegisterStore(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const YOZ_PRESERVE_ENTRIES& e,
+                                       CHECK_FUNC_ITEM& record, CHECK_FUNC_ITEM*& published);
+// A restore item (order key 0x8001, no option) whose slots hold only the
+// firmware function `restore`.
+ENUM_ERR_ID YOZ_Preserve_RegisterRestore(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const YOZ_PRESERVE_ENTRIES& e,
+                                         YOZ_STAGE_SLOTS& slots, YOZ_StageFunc restore);
+// Slots with the firmware check, processing and flash stages.
+YOZ_STAGE_SLOTS YOZ_Preserve_Slots(YOZ_StageFunc zoktCheck, YOZ_StageFunc process, YOZ_StageFunc flash);
+// Parse of "/SP" and "/R": the item is cleared and its slots set back to
+// `registered`; every word from index 1 equal to `word` (any case) enables
+// the item and is claimed with word 1, the ROM file; 1 when the command
+// line holds no ROM file word.
+ENUM_ERR_ID YOZ_Preserve_Parse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word, YOZ_STAGE_SLOTS& slots,
+                               const YOZ_STAGE_SLOTS& registered);
+// Parse of a restore item: enabled in every run that its mode admits.
+ENUM_ERR_ID YOZ_Preserve_RestoreParse(TKX_QUEUE_ITEM* item);
 
 typedef UINT8 (*YOZ_DmiStoreFunc)(UINT8* systemImage, _DMIDATA* dmi);
 // The image side of "/R" and "/R<n>": the system's area saved by `store`

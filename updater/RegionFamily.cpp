@@ -18,8 +18,6 @@ UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 
 
 const UINT32 kFidKeyLength = 0x43;   // OA key length in a version-4 "$FID" record
 const UINT32 kFidKeyData = 0x47;
-const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13;
-const UINT8 kFfsChecksumAttribute = 0x40;
 
 }  // namespace
 
@@ -213,12 +211,6 @@ UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage) {
     memcpy(&fileLength, fileImage + fileAt + kFidKeyLength, 4);
     if (n > fileLength) return 0;
     if (n > sysRecord - kFidKeyData || n > fileRecord - kFidKeyData) return 0;
-    UINT8* fileKey = fileImage + fileAt + kFidKeyData;
-    const UINT8* sysKey = systemImage + sysAt + kFidKeyData;
-    UINT8 a = YOZ_CalCheckSum8(fileKey, n);
-    UINT8 b = YOZ_CalCheckSum8(sysKey, n);
-    memmove(fileKey, sysKey, n);
-    if (Inside(header, kFfsAttributes + 1, YOZ_OpenFileSize) && (fileImage[header + kFfsAttributes] & kFfsChecksumAttribute))
-        fileImage[header + kFfsFileSum] = static_cast<UINT8>(fileImage[header + kFfsFileSum] + a - b);
-    return 1;
+    return YOZ_RomFile_PutFileData(fileImage, YOZ_OpenFileSize, header, fileAt + kFidKeyData,
+                                   systemImage + sysAt + kFidKeyData, n);
 }
