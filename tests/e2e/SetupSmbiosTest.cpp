@@ -142,6 +142,12 @@ TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
     EXPECT_EQ(rl.out, Head() + kChecksums + MainPasses() + "9e - Error: Restore SETUP setting error.\n");
     EXPECT_EQ(rl.status, 0x9E);
     EXPECT_EQ(Flash(late), plain);
+    // The firmware's configuration answer can ask for it too.
+    e2e::Machine cfg = Machine({"cfg_answer=masks", "cfg_enable=0x800"});
+    e2e::RunResult rc = Run(cfg, {"new.rom"});
+    EXPECT_EQ(rc.status, 0) << rc.out;
+    EXPECT_EQ(Setup(cfg, "fn=0x02").size(), 1u);
+    EXPECT_EQ(Setup(cfg, "fn=0x04").size(), 1u);
 }
 
 TEST_P(SetupSmbios, SlashRKeepsTheSystemAreaInTheFlashedImage) {
