@@ -7,8 +7,6 @@
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
 
-YOZ_SwitchModeFuncT YOZ_pFSwitchModeFunc = nullptr;
-
 static BOOLEAN MaskHas(INT8 mask, UINT8 bits) { return (static_cast<UINT8>(mask) & bits) != 0 ? TRUE : FALSE; }
 
 BOOLEAN PFAT_YOZ_SwitchMode(INT8 mask) {
@@ -29,11 +27,6 @@ BOOLEAN ONLY_YOZ_SwitchMode(INT8 mask) { return MaskHas(mask, YOZ_MODE_NORMAL | 
 BOOLEAN ONLY_2X2_SwitchMode(INT8 mask) { return MaskHas(mask, YOZ_MODE_2X2 | YOZ_MODE_EVERY); }
 
 BOOLEAN ONLY_FTF_SwitchMode(INT8 mask) { return MaskHas(mask, YOZ_MODE_FTF | YOZ_MODE_EVERY); }
-
-BOOLEAN YOZ_ModeTakesPart(UINT8 mask) {
-    if (YOZ_pFSwitchModeFunc == nullptr) return TRUE;
-    return YOZ_pFSwitchModeFunc(static_cast<INT8>(mask));
-}
 
 void PFAT_PrintUsageHelp(char* word, char* errorText, TKXQueueItemList& items) {
     for (unsigned long i = 0; i < items.size(); ++i) {

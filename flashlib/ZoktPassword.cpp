@@ -2,10 +2,10 @@
 #include "ZoktPassword.h"
 #include <cstdio>
 #include "HuxCore.h"
+#include "KeyDialogue.h"
 #include "SmiTransport.h"
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
-#include "YozOptionStore.h"
 #include "ZoktOneRecord.h"
 
 static UINT16 gExpectedPasswordLength = 0;

@@ -1,12 +1,12 @@
 // The global item (module slot 5): resets the option and image state at
 // registration and again when it parses, and arms the run when it executes.
-#include "EspCopyLnx.h"
 #include "TKXPhysMem.h"
+#include "UpdaterHooks.h"
 #include "YozFlash.h"
 #include "YozGlobal.h"
+#include "YozModeFilter.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
-#include "YozSwitchMode.h"
 #include "YozSysRom.h"
 
 static TKX_QUEUE_ITEM s_GlobalItem;
@@ -52,7 +52,9 @@ static ENUM_ERR_ID GlobalParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
     YOZ_RomFile_Init();
     YOZ_GlobalEndHookFuncList.clear();
     YOZ_RomFile_SetCheckRomID(1);
-    InitCopyRecoveryFile();
+    for (UINT32 i = 0; i < YOZ_GLOBAL_RESET_SLOTS && YozGlobalParseResetHooks[i] != nullptr; ++i) {
+        YozGlobalParseResetHooks[i]();
+    }
     return eEID_NO_ERROR;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 #include "HuxErrorId.h"
 #include "HuxTypes.h"
+#include "KeyDialogue.h"
 
 // Command flags: the setter keeps a pointer to the module's enabled byte (null
 // allowed); the getter reads that byte at the time of the question, 0 while
@@ -111,12 +112,7 @@ extern UINT8 YOZ_LineCount;
 void YOZ_InitGlobalLineCont();
 void YOZ_CheckGlobalLineCont(UINT32 lines);
 
-// Key dialogue bracket shared by the prompts, the pager and the password
-// entry: the flash interface is closed and the keyboard unlocked while keys
-// are read; the end reopens the flash interface and leaves the keyboard as
-// it was before the dialogue (unlocked).
-void YOZ_BeginKeyDialogue();
-void YOZ_EndKeyDialogue();
+// Key dialogue bracket of the prompts and the pager: KeyDialogue.h.
 
 // Checksums and text conversions.
 UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length);

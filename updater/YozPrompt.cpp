@@ -2,7 +2,6 @@
 // a time (getch); when input ends, the prompts take the answer that cancels
 // and the pager goes on.
 #include <cstdio>
-#include "FlashBlock.h"
 #include "HuxCore.h"
 #include "TKXFile.h"
 #include "TKXPortIo.h"
@@ -12,16 +11,6 @@ UINT8 YOZ_LineCount = 0;
 
 // Lines of help output per page before the pager waits for a key.
 static const UINT8 kPagerLines = 18;
-
-void YOZ_BeginKeyDialogue() {
-    CleanFlashIfc();
-    YozEnableInput(1);
-}
-
-// The keyboard is left unlocked, as it was before the dialogue: nothing
-// else in the program locks it, and a lock left behind would outlive the
-// process while the driver is loaded.
-void YOZ_EndKeyDialogue() { EnableFlashIfc(); }
 
 // Prints the text and reads keys until one of `accepted` comes; every key
 // is echoed on its own line. Returns the key, or EOF when input ends.

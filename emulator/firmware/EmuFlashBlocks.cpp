@@ -1,10 +1,14 @@
 // The flash block requests of the emulated firmware: open (0x20), read
 // (0x21), erase (0x22), write (0x23) and close (0x24), answered in the
-// function block at EBX over flash.bin. A request beyond the flash, or a
-// read or write of more data than the interface buffer holds, gets status 1.
-// Erase clears whole blocks of the machine's block table to 0xFF; a write
-// stores the bytes given, or (flash_nor=1) ANDs them into the old contents
-// as NOR programming does.
+// function block at EBX over flash.bin. Read, erase and write are refused
+// (status 1) while the flash interface is closed: it opens with an accepted
+// open request and closes with a close request, and the state is kept in
+// state/flash_open as the firmware keeps it between runs. A request beyond
+// the flash, or a read or write of more data than the interface buffer
+// holds, gets status 1. Erase clears whole blocks of the machine's block
+// table to 0xFF; a write ANDs its bytes into the old contents as NOR
+// programming does (flash_nor=0: stores them as given), and under an open
+// runtime secure-flash session it must carry the uploaded image's bytes.
 #include <cstdio>
 #include <vector>
 #include "EmuBlocks.h"
@@ -20,6 +24,14 @@ static std::string Hex(const char* key, UINT32 value, int width) {
     snprintf(text, sizeof(text), " %s=0x%0*x", key, width, value);
     return text;
 }
+
+static const char kOpenState[] = "flash_open";
+
+bool EmuFlashPart_IsOpen() { return EmuState_GetNum(kOpenState, 0) != 0; }
+
+static void SetOpen(bool open) { EmuState_SetNum(kOpenState, open ? 1 : 0); }
+
+static std::string Refused(const std::string& reason) { return " refused=\"" + reason + "\""; }
 
 static bool ReadFunctionBlock(UINT32 ebx, EmuFunctionBlock& block) {
     return ebx != 0 && EmuPhys_Read(ebx, &block, sizeof(block));
@@ -49,9 +61,11 @@ static void Corrupt(std::vector<UINT8>& data, UINT32 start, const EmuFault& faul
 }
 
 // The part of a block request that every kind shares: the function block,
-// the shadow check, the fault rule and the trace line. `work` carries out
-// the request and answers 0 or 1; it is not run when the firmware does not
-// answer or a rule answers 1.
+// the shadow check, the open interface, the fault rule and the trace line.
+// `work` carries out the request and answers 0 or 1 (with the reason in
+// `refused` when the firmware refuses it); it is not run when the firmware
+// does not answer or a rule answers 1. A request on a closed interface is
+// refused before any fault rule counts it.
 template <typename Work>
 static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
     UINT32 ebx = request.Regs.Ebx;
@@ -61,22 +75,30 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
         request.TraceExtra += " bad-buffer" + asf;
         return;
     }
-    EmuFault fault = EmuFlashFaults_Check(kind, block.FlashAddress, block.Size);
-    if (fault.Action == kEmuFaultKeep) {
-        // No answer: the status stays as the program preset it.
-    } else if (fault.Action == kEmuFaultStatus && fault.Status == kFailed) {
+    EmuFault fault;
+    std::string refused;
+    if (!EmuFlashPart_IsOpen()) {
         WriteStatus(ebx, kFailed);
+        refused = "closed";
     } else {
-        UINT8 status = work(block, fault);
-        if (status == kDone && fault.Action == kEmuFaultStatus) status = fault.Status;
-        WriteStatus(ebx, status);
+        fault = EmuFlashFaults_Check(kind, block.FlashAddress, block.Size);
+        if (fault.Action == kEmuFaultKeep) {
+            // No answer: the status stays as the program preset it.
+        } else if (fault.Action == kEmuFaultStatus && fault.Status == kFailed) {
+            WriteStatus(ebx, kFailed);
+        } else {
+            UINT8 status = work(block, fault, refused);
+            if (status == kDone && fault.Action == kEmuFaultStatus) status = fault.Status;
+            WriteStatus(ebx, status);
+        }
     }
     request.TraceExtra += Hex("addr", block.FlashAddress, 8) + Hex("size", block.Size, 8) +
-                         Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
+                         Hex("status", ReadStatus(ebx), 2) + fault.Text + (refused.empty() ? "" : Refused(refused)) +
+                         asf;
 }
 
 void EmuSmi_FlashRead(EmuSmiRequest& request) {
-    BlockRequest(request, "read", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+    BlockRequest(request, "read", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
         std::vector<UINT8> data(block.Size);
         if (!EmuFlash_Read(block.FlashAddress, data.data(), block.Size)) return kFailed;
@@ -87,12 +109,14 @@ void EmuSmi_FlashRead(EmuSmiRequest& request) {
 }
 
 void EmuSmi_FlashWrite(EmuSmiRequest& request) {
-    BlockRequest(request, "write", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+    BlockRequest(request, "write", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string& refused) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
         std::vector<UINT8> data(block.Size);
         if (!EmuPhys_Read(block.DataAddress, data.data(), block.Size)) return kFailed;
+        refused = EmuSecureFlash_CheckWrite(block.FlashAddress, data);
+        if (!refused.empty()) return kFailed;
         Corrupt(data, block.FlashAddress, fault);
-        if (EmuMachine_GetNum("flash_nor", 0) != 0) {
+        if (EmuMachine_GetNum("flash_nor", 1) != 0) {
             std::vector<UINT8> old(block.Size);
             if (!EmuFlash_Read(block.FlashAddress, old.data(), block.Size)) return kFailed;
             for (size_t i = 0; i < data.size(); ++i) data[i] &= old[i];
@@ -103,7 +127,7 @@ void EmuSmi_FlashWrite(EmuSmiRequest& request) {
 }
 
 void EmuSmi_FlashErase(EmuSmiRequest& request) {
-    BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault) -> UINT8 {
+    BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
         if (!RangeInFlash(block)) return kFailed;
         if (block.Size == 0) return kDone;
         // Whole blocks: from the start of the block that holds the first byte
@@ -132,13 +156,20 @@ void EmuSmi_FlashOpen(EmuSmiRequest& request) {
         request.TraceExtra += " bad-buffer" + asf;
         return;
     }
-    if (fault.Action == kEmuFaultStatus) WriteStatus(ebx, fault.Status);
-    else if (fault.Action != kEmuFaultKeep) WriteStatus(ebx, static_cast<UINT8>(EmuMachine_GetNum("flash_open_status", 0)));
+    if (fault.Action != kEmuFaultKeep) {
+        UINT8 status = fault.Action == kEmuFaultStatus ? fault.Status
+                                                       : static_cast<UINT8>(EmuMachine_GetNum("flash_open_status", 0));
+        WriteStatus(ebx, status);
+        // Only an open the firmware grants opens the interface; a refused
+        // one leaves it as it was.
+        if (status == kDone) SetOpen(true);
+    }
     request.TraceExtra += Hex("status", ReadStatus(ebx), 2) + fault.Text + asf;
 }
 
 void EmuSmi_FlashClose(EmuSmiRequest& request) {
     std::string asf = EmuFlashPart_AsfCheck(request.Regs.Ebx);
     EmuFault fault = EmuFlashFaults_Check("close", 0, 0);
+    if (fault.Action != kEmuFaultKeep) SetOpen(false);
     request.TraceExtra += fault.Text + asf;
 }

@@ -9,6 +9,10 @@
 // "$FPS" and "$BPT" follow the entries. A request with byte 4 = 2 (and byte
 // 5 not 0x0E) is a layout change: its data is kept in the state file
 // "layout" and it is answered done.
+// Like the block requests, 0x25 needs the flash interface open (else byte 4
+// = 1). The information request and the large form's retry must carry the
+// interface buffer's size (0x11000) at 0, and the information request the
+// sub-function 1 at byte 4; a request that does not is refused unanswered.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -19,6 +23,8 @@
 
 static const UINT8 kFormLarge = 0x0E;
 static const UINT32 kLayoutDataOffset = 0x19;
+static const UINT8 kGetInformation = 1;
+static const UINT8 kLayoutChange = 2;
 
 typedef std::vector<UINT8> Buffer;
 
@@ -145,12 +151,35 @@ static std::string AnswerLayoutChange(Buffer& buf) {
     return text;
 }
 
+// Empty when the request is laid out as the program must send it, else the
+// reason it is refused.
+static std::string Malformed(const Buffer& buf) {
+    UINT32 length = 0;
+    memcpy(&length, buf.data(), 4);
+    bool retry = buf[5] == kFormLarge;
+    if (!retry && buf[4] == kLayoutChange) return "";
+    if (!retry && buf[4] != kGetInformation) return "sub-function";
+    if (length != EMU_INTERFACE_BUFFER_SIZE) return "length";
+    return "";
+}
+
 void EmuSmi_FlashInfo(EmuSmiRequest& request) {
     UINT32 ebx = request.Regs.Ebx;
     std::string asf = EmuFlashPart_AsfCheck(ebx);
     Buffer buf(EMU_INTERFACE_BUFFER_SIZE);
     if (ebx == 0 || !EmuPhys_Read(ebx, buf.data(), EMU_INTERFACE_BUFFER_SIZE)) {
         request.TraceExtra += " bad-buffer" + asf;
+        return;
+    }
+    if (!EmuFlashPart_IsOpen()) {
+        UINT8 failed = 1;
+        EmuPhys_Write(ebx + 4, &failed, 1);
+        request.TraceExtra += " refused=\"closed\"" + asf;
+        return;
+    }
+    std::string reason = Malformed(buf);
+    if (!reason.empty()) {
+        request.TraceExtra += " refused=\"" + reason + "\"" + asf;
         return;
     }
     EmuFault fault = EmuFlashFaults_Check("info", 0, 0);
@@ -160,7 +189,7 @@ void EmuSmi_FlashInfo(EmuSmiRequest& request) {
     }
     std::string answer;
     if (buf[5] == kFormLarge) answer = AnswerLargeRetry(buf);
-    else if (buf[4] == 2) answer = AnswerLayoutChange(buf);
+    else if (buf[4] == kLayoutChange) answer = AnswerLayoutChange(buf);
     else answer = AnswerInformation(buf);
     if (fault.Action == kEmuFaultStatus) buf[4] = fault.Status;
     EmuPhys_Write(ebx, buf.data(), EMU_INTERFACE_BUFFER_SIZE);

@@ -26,6 +26,16 @@ static_assert(sizeof(EmuFunctionBlock) == 17, "function block is 17 bytes");
 // " asf=stale", or "" without "$ASF".
 std::string EmuFlashPart_AsfCheck(UINT32 ebx);
 
+// The flash interface is open: an open request (0x20) was granted and no
+// close (0x24) came since (state/flash_open).
+bool EmuFlashPart_IsOpen();
+
+// Secure flash: whether the firmware lets a block write of `data` at the
+// flash address through. Empty when it does; else the reason of the
+// refusal (the write differs from the uploaded image within an open
+// runtime session).
+std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UINT8>& data);
+
 // The handlers.
 void EmuSmi_FlashOpen(EmuSmiRequest& request);
 void EmuSmi_FlashRead(EmuSmiRequest& request);

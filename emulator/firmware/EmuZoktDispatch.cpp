@@ -9,24 +9,59 @@ namespace {
 
 // What firmware expects of each record type: its function-select bit and
 // record size. The ME record grows above version 0x20F (the firmware's own
-// version decides); the manufacturing record is 9 bytes from a 32-bit
-// program and 13 from a 64-bit one.
+// version decides); the manufacturing record ends in a pointer, so the
+// firmware of a 64-bit program expects 13 bytes and that of a 32-bit one 9
+// (the emulator is linked into the program of one width).
 struct FormatRow {
     UINT8 Type;
     UINT32 FunctionSelect;
     UINT16 Size;
-    UINT16 AltSize;  // a second accepted size, 0 when none
 };
 
+const UINT16 kMfgRecordSize = sizeof(void*) == 8 ? 13 : 9;
+
 const FormatRow kFormats[] = {
-    {0x00, 0x00000000, 0, 0},   // version handshake
-    {0x50, 0x00000020, 20, 0},  {0x51, 0x40000000, 8, 0},  {0x52, 0x20000000, 4, 0},
-    {0x53, 0x10000000, 14, 0},  {0x54, 0x08000000, 11, 0}, {0x55, 0x04000000, 18, 0},
-    {0x56, 0x02000000, 2, 0},   {0x57, 0x01000000, 12, 0}, {0x58, 0x00800000, 4, 0},
-    {0x5A, 0x00000080, 20, 0},  {0x5B, 0x00010000, 2, 0},  {0x5C, 0x00020000, 68, 0},
-    {0x70, 0x00000040, 2, 0},   {0x71, 0x00000100, 13, 9}, {0x72, 0x00400000, 2, 0},
-    {0x80, 0x80000000, 0, 0},
+    {0x00, 0x00000000, 0},   // version handshake
+    {0x50, 0x00000020, 20},  {0x51, 0x40000000, 8},  {0x52, 0x20000000, 4},
+    {0x53, 0x10000000, 14},  {0x54, 0x08000000, 11}, {0x55, 0x04000000, 18},
+    {0x56, 0x02000000, 2},   {0x57, 0x01000000, 12}, {0x58, 0x00800000, 4},
+    {0x5A, 0x00000080, 20},  {0x5B, 0x00010000, 2},  {0x5C, 0x00020000, 68},
+    {0x70, 0x00000040, 2},   {0x71, 0x00000100, kMfgRecordSize}, {0x72, 0x00400000, 2},
+    {0x80, 0x80000000, 0},
 };
+
+// A status field that the program presets in the request: where it lies
+// from the record, its width and its value.
+struct Preset {
+    UINT16 At;
+    UINT8 Width;
+    UINT32 Value;
+};
+
+// The presets of a request by record type (and sub-function where the
+// layout differs); the firmware answers in these fields.
+std::vector<Preset> Presets(UINT8 type, const UINT8* record) {
+    const UINT16 payload = 6;  // secure flash: the payload follows the terminator at 0x1C
+    switch (type) {
+    case 0x52: return {{3, 1, 0}};
+    case 0x54: return {{1, 2, 0}};
+    case 0x55:
+        if (record[1] == 0x0B) return {{0, 1, 0xFF}};
+        if (record[1] == 0x0A) return {{0, 1, 0}, {0x0C, 2, 0}};
+        return {{0, 1, 0}};
+    case 0x56: return {{1, 1, 0}};
+    case 0x57: return {{2, 2, 0}};
+    case 0x58: return {{2, 2, 0}};
+    case 0x5B: return {{1, 1, 0}};
+    case 0x70:
+        if (record[0] == 2) return {{payload + 16, 1, 1}};
+        if (record[0] == 4) return {{payload + 0x102, 1, 1}};
+        if (record[0] == 8) return {{payload + 0x1D, 1, 1}};
+        return {};
+    case 0x71: return {{0, 1, 0}};
+    default: return {};
+    }
+}
 
 const FormatRow* FindFormat(UINT8 type) {
     for (const FormatRow& row : kFormats) {
@@ -70,9 +105,23 @@ std::string Validate(const std::vector<UINT8>& buf, const FormatRow*& format) {
     UINT16 expected = format->Size;
     if (format->Type == 0x55) expected = MeRecordSize(buf[EMU_ZOKT_RECORD + 1], EmuZokt_FirmwareVersion());
     UINT32 size = Get(buf, 0x14, 2);
-    if (size != expected && (format->AltSize == 0 || size != format->AltSize)) return "record-size";
+    if (size != expected) return "record-size";
     UINT32 running = Get(buf, 0x06, 2);
     if (running < EMU_ZOKT_RECORD + size) return "running-size";
+    return "";
+}
+
+// The fields the program must preset: the descriptor's version (0 in the
+// handshake, else the version the handshake answered, the firmware's own),
+// its return status (0) and the record's status fields.
+std::string ValidatePresets(const std::vector<UINT8>& buf) {
+    UINT8 type = buf[0x12];
+    UINT16 version = static_cast<UINT16>(Get(buf, 0x04, 2));
+    if (version != (type == 0 ? 0 : EmuZokt_FirmwareVersion())) return "version";
+    if (Get(buf, 0x0C, 2) != 0) return "return-status";
+    for (const Preset& p : Presets(type, buf.data() + EMU_ZOKT_RECORD)) {
+        if (Get(buf, EMU_ZOKT_RECORD + p.At, p.Width) != p.Value) return "record-status";
+    }
     return "";
 }
 
@@ -157,12 +206,13 @@ void EmuZokt_Smi26(EmuSmiRequest& smi) {
     EmuZokt_TraceAdd(request, " zokt=0x%02x ver=0x%04x", request.Type, request.Version);
 
     const EmuZoktHandlerEntry* entry = FindHandler(request.Type);
-    if (entry != nullptr && entry->CheckTerminator != 0) {
+    reason = ValidatePresets(buf);
+    if (reason.empty() && entry != nullptr && entry->CheckTerminator != 0) {
         reason = ValidateTerminator(buf, request.RecordSize);
-        if (!reason.empty()) {
-            smi.TraceExtra += " refused=\"" + reason + "\"";
-            return;
-        }
+    }
+    if (!reason.empty()) {
+        smi.TraceExtra += " refused=\"" + reason + "\"";
+        return;
     }
     if (EmuZokt_FirmwareVersion() == 0 || entry == nullptr || !entry->Handler(request)) {
         smi.TraceExtra += " answer=none";

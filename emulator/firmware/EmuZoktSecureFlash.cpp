@@ -2,10 +2,19 @@
 // the policy (sub-function 4), image pieces (2) kept in state/sf_image.bin,
 // and the session block (8) kept in state/sf_session.bin. The payload starts
 // at 0x1C; its status byte tells the program the outcome.
+//
+// The firmware writes only what it verified: a session block with the
+// runtime operation (4), accepted after an upload, opens a runtime session
+// (state/sf_runtime); from then on every block write (0x23) must carry the
+// bytes of the uploaded image, after its capsule header, at the same flash
+// address, or it is refused. A policy request or a new upload (a piece at
+// offset 0) ends the session.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+#include "EmuFlashPart.h"
 #include "EmuMachine.h"
 #include "EmuZokt.h"
 
@@ -15,6 +24,15 @@ const UINT32 kPayload = 0x1C;
 const UINT32 kPolicyStatus = kPayload + 0x102;
 const UINT32 kSessionSize = 34;
 const UINT32 kSessionStatus = kPayload + 0x1D;
+const UINT8 kRuntimeOperation = 4;
+const char kRuntimeState[] = "sf_runtime";
+const char kUploadedState[] = "sf_uploaded";
+
+// The signed capsule header in front of an uploaded image: its GUID, and
+// the u16 at 0x1C that gives its size.
+const UINT8 kCapsuleGuid[16] = {0x8B, 0xA6, 0x3C, 0x4A, 0x23, 0x77, 0xFB, 0x48,
+                                0x80, 0x3D, 0x57, 0x8C, 0xC1, 0xFE, 0xC4, 0x4D};
+const UINT32 kCapsuleSizeAt = 0x1C;
 
 std::string StateFile(const char* name) {
     mkdir(EmuMachine_File("state").c_str(), 0755);
@@ -33,6 +51,8 @@ bool PutImagePiece(UINT32 offset, const std::vector<UINT8>& data) {
 }
 
 void Policy(EmuZoktRequest& request) {
+    EmuState_SetNum(kRuntimeState, 0);
+    EmuState_SetNum(kUploadedState, 0);
     UINT8 p0 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy0", 0x07));
     UINT8 p1 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy1", 0x07));
     request.Put8(kPayload, p0);
@@ -55,6 +75,8 @@ void Piece(EmuZoktRequest& request) {
         PutImagePiece(offset, data)) {
         status = 0;
     }
+    if (offset == 0) EmuState_SetNum(kRuntimeState, 0);
+    if (status == 0) EmuState_SetNum(kUploadedState, 1);
     request.Put8(kPayload + 16, status);
     EmuZokt_TraceAdd(request, " status=0x%02x", status);
 }
@@ -75,6 +97,24 @@ void Session(EmuZoktRequest& request) {
         fwrite(block, 1, kSessionSize, f);
         fclose(f);
     }
+    if (status == 0 && block[0] == kRuntimeOperation && EmuState_GetNum(kUploadedState, 0) != 0) {
+        EmuState_SetNum(kRuntimeState, 1);
+    }
+}
+
+// Reads `size` bytes of the uploaded image, counted after its capsule
+// header, from `offset`; false when the upload does not hold them.
+bool ReadUploaded(UINT32 offset, UINT8* out, size_t size) {
+    FILE* f = fopen(StateFile("sf_image.bin").c_str(), "rb");
+    if (f == nullptr) return false;
+    UINT8 head[kCapsuleSizeAt + 2];
+    long header = 0;
+    if (fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, kCapsuleGuid, 16) == 0) {
+        header = head[kCapsuleSizeAt] | (head[kCapsuleSizeAt + 1] << 8);
+    }
+    bool ok = fseek(f, header + static_cast<long>(offset), SEEK_SET) == 0 && fread(out, 1, size, f) == size;
+    fclose(f);
+    return ok;
 }
 
 }  // namespace
@@ -90,4 +130,11 @@ bool EmuZokt_SecureFlash(EmuZoktRequest& request) {
     EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
     EmuZokt_AnswerText(request, EmuMachine_Get("sf_text", ""));
     return true;
+}
+
+std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UINT8>& data) {
+    if (EmuState_GetNum(kRuntimeState, 0) == 0 || data.empty()) return "";
+    std::vector<UINT8> uploaded(data.size());
+    if (!ReadUploaded(flashAddress, uploaded.data(), uploaded.size()) || uploaded != data) return "not-uploaded";
+    return "";
 }

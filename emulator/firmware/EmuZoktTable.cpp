@@ -20,7 +20,7 @@ const EmuZoktHandlerEntry EmuZoktHandlers[] = {
     {0x00, 1, EmuZokt_Handshake},
     {0x51, 0, EmuZokt_Cfg},
     {0x54, 0, EmuZokt_Ec},
-    {0x55, 0, EmuZokt_Me},
+    {0x55, 1, EmuZokt_Me},
     {0x57, 1, EmuZokt_OemCmd},
     {0x5B, 1, EmuZokt_Battery},
     {0x70, 1, EmuZokt_SecureFlash},

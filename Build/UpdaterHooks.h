@@ -1,0 +1,11 @@
+// Hooks of the option modules that the updater's global items run: the
+// updater cannot see the modules above it, so the build hands them in.
+#pragma once
+
+typedef void (*YozGlobalResetHook)();
+
+// Run, in order, by the global item when it parses: state of the modules
+// above the updater that every run starts clean (the recovery-image copy).
+// Ends at its first empty slot.
+#define YOZ_GLOBAL_RESET_SLOTS 2
+extern YozGlobalResetHook YozGlobalParseResetHooks[YOZ_GLOBAL_RESET_SLOTS];
