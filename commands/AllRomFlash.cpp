@@ -143,21 +143,33 @@ static ENUM_ERR_ID RedoSignatureBlocks(UINT8* image, UINT32 imageSize) {
     return eEID_NO_ERROR;
 }
 
-// The image's signature bytes, written again. A failed verify writes them
-// again rather than erasing: an erase of four bytes would take their whole
-// block with it.
-static ENUM_ERR_ID RewriteSignatures(UINT8* image) {
+// The block of the table that holds the flash address, false when none
+// does inside the image.
+static bool BlockHolding(UINT32 at, UINT32 imageSize, UINT32* start, UINT32* size) {
+    for (UINT16 i = 0; i < gpFlashInfo->BlockCount; ++i) {
+        if (Block(i, imageSize, start, size) && *start <= at && at - *start < *size) return true;
+    }
+    return false;
+}
+
+// The image's signature bytes, written again; a failed write is repeated.
+// Flash programming only clears bits, so a signature that then does not
+// verify cannot be mended in place, and an erase of four bytes would take
+// their whole block with it: the block that holds it is verified, erased
+// and written again whole, with the tries of every block.
+static ENUM_ERR_ID RewriteSignatures(UINT8* image, UINT32 imageSize) {
     for (unsigned long n = 0; n < RomFile_FVHAddressList.size(); ++n) {
         UINT32 at = RomFile_FVHAddressList[n];
         if (at == 0) continue;
         ENUM_ERR_ID result = eEID_WRITE_FLASH;
         for (UINT32 i = 0; i <= YOZ_GetFlashRetryCnt() && result != eEID_NO_ERROR; ++i) {
-            if (FLASH_WriteBlockEx(at, kSignatureLength, image + at, nullptr) != eEID_NO_ERROR) {
-                result = eEID_WRITE_FLASH;
-                continue;
-            }
-            result = VerifyBlk(at, kSignatureLength, image + at, nullptr) ? eEID_NO_ERROR : eEID_VERIFY_FLASH;
+            if (FLASH_WriteBlockEx(at, kSignatureLength, image + at, nullptr) == eEID_NO_ERROR) result = eEID_NO_ERROR;
         }
+        if (result != eEID_NO_ERROR) return result;
+        if (VerifyBlk(at, kSignatureLength, image + at, nullptr)) continue;
+        UINT32 start = 0, size = 0;
+        if (!BlockHolding(at, imageSize, &start, &size)) return eEID_VERIFY_FLASH;
+        result = AllROM_FlashVerify(start, size, image + start, nullptr);
         if (result != eEID_NO_ERROR) return result;
     }
     return eEID_NO_ERROR;
@@ -196,7 +208,7 @@ ENUM_ERR_ID AllROM_FlashFunc() {
         if (result != eEID_NO_ERROR) return result;
     }
     ENUM_ERR_ID result = RedoSignatureBlocks(image, imageSize);
-    if (result == eEID_NO_ERROR) result = RewriteSignatures(image);
+    if (result == eEID_NO_ERROR) result = RewriteSignatures(image, imageSize);
     if (result == eEID_NO_ERROR && YOZ_Com_GetRomLayoutChange()) result = SendLayoutChange(image, imageSize);
     return result;
 }

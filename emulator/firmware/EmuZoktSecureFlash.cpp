@@ -7,8 +7,9 @@
 // runtime operation (4), accepted after an upload, opens a runtime session
 // (state/sf_runtime); from then on every block write (0x23) must carry the
 // bytes of the uploaded image, after its capsule header, at the same flash
-// address, or it is refused. A policy request or a new upload (a piece at
-// offset 0) ends the session.
+// address, or it is refused. An upload smaller than the flash part names
+// no flash addresses (a file of block data only) and is not compared. A
+// policy request or a new upload (a piece at offset 0) ends the session.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -102,9 +103,10 @@ void Session(EmuZoktRequest& request) {
     }
 }
 
-// Reads `size` bytes of the uploaded image, counted after its capsule
-// header, from `offset`; false when the upload does not hold them.
-bool ReadUploaded(UINT32 offset, UINT8* out, size_t size) {
+// The uploaded image, counted after its capsule header: its size, and
+// `size` bytes of it from `offset` (none read when `out` is null). False
+// without an upload or when it does not hold those bytes.
+bool ReadUploaded(UINT32 offset, UINT8* out, size_t size, UINT64& imageSize) {
     FILE* f = fopen(StateFile("sf_image.bin").c_str(), "rb");
     if (f == nullptr) return false;
     UINT8 head[kCapsuleSizeAt + 2];
@@ -112,7 +114,12 @@ bool ReadUploaded(UINT32 offset, UINT8* out, size_t size) {
     if (fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, kCapsuleGuid, 16) == 0) {
         header = head[kCapsuleSizeAt] | (head[kCapsuleSizeAt + 1] << 8);
     }
-    bool ok = fseek(f, header + static_cast<long>(offset), SEEK_SET) == 0 && fread(out, 1, size, f) == size;
+    bool ok = fseek(f, 0, SEEK_END) == 0;
+    long end = ok ? ftell(f) : 0;
+    imageSize = end > header ? static_cast<UINT64>(end - header) : 0;
+    if (ok && out != nullptr) {
+        ok = fseek(f, header + static_cast<long>(offset), SEEK_SET) == 0 && fread(out, 1, size, f) == size;
+    }
     fclose(f);
     return ok;
 }
@@ -134,7 +141,16 @@ bool EmuZokt_SecureFlash(EmuZoktRequest& request) {
 
 std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UINT8>& data) {
     if (EmuState_GetNum(kRuntimeState, 0) == 0 || data.empty()) return "";
+    UINT64 imageSize = 0;
+    if (!ReadUploaded(0, nullptr, 0, imageSize)) return "not-uploaded";
+    // An upload smaller than the flash part is a file of block data only
+    // (the by-number non-critical-block option uploads one and writes its
+    // blocks from the system copy that holds its data): it names no flash
+    // addresses, so there is nothing to compare the write with.
+    if (imageSize < EmuFlash_Size()) return "";
     std::vector<UINT8> uploaded(data.size());
-    if (!ReadUploaded(flashAddress, uploaded.data(), uploaded.size()) || uploaded != data) return "not-uploaded";
+    if (!ReadUploaded(flashAddress, uploaded.data(), uploaded.size(), imageSize) || uploaded != data) {
+        return "not-uploaded";
+    }
     return "";
 }

@@ -72,12 +72,14 @@ TEST_P(EcMeRequests, EcxFormAndItsSizeMismatch) {
 
 TEST_P(EcMeRequests, MeRecordFormsFollowTheVersion) {
     Machine m = Make({"me_runtime_length=0x10000", "me_bios_base=0x10000", "me_bios_length=0x30000"});
-    RunResult r = Drive(m, {"meversion", "meinfo", "mewrite:0x20000,0x1800", "meread:0x21000,0x800"});
+    // The version query goes out with the version the handshake agreed, as
+    // the ME-region module sends it after the configuration module's handshake.
+    RunResult r = Drive(m, {"ver", "meversion", "meinfo", "mewrite:0x20000,0x1800", "meread:0x21000,0x800"});
     unsigned sum = 0;
     for (char c : Pattern(0x1800).substr(0x1000)) sum += static_cast<unsigned char>(c);
     char read[64];
     snprintf(read, sizeof(read), "meread=0x800 sum=0x%x\n", sum);
-    EXPECT_EQ(r.out, "meversion=1 error=0x0\nmeinfo runtime=0x0,0x10000 bios=0x10000,0x30000\nmewrite=0x0\n" +
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nmeversion=1 error=0x0\nmeinfo runtime=0x0,0x10000 bios=0x10000,0x30000\nmewrite=0x0\n" +
                          std::string(read));
     EXPECT_EQ(ReadFile(m.File("flash.bin")).substr(0x20000, 0x1800), Pattern(0x1800));
 

@@ -129,20 +129,22 @@ TEST_P(Zokt, OemTextRequestsCarryTheTextAndShowTheAnswer) {
 
 TEST_P(Zokt, SecureFlashUploadsOnceAndOpensTheSessionOnce) {
     Machine m = Make({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x06"});
-    RunResult r = Drive(m, {"exec", "policy", "config:4,1,0x11000", "config:2,0,0x11000", "upload:0x11000", "session",
-                            "upload:0x11000", "session", "policy"});
+    // The handshake first, as the configuration module's registration sends it.
+    RunResult r = Drive(m, {"ver", "exec", "policy", "config:4,1,0x11000", "config:2,0,0x11000", "upload:0x11000",
+                            "session", "upload:0x11000", "session", "policy"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "exec=0x0 secure=1\npolicy=0x04,0x06\nconfig op=0x04\nconfig op=0x02\n" + kLoading +
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nexec=0x0 secure=1\npolicy=0x04,0x06\nconfig op=0x04\nconfig op=0x02\n" + kLoading +
                          "0x00000000 (0%) \r" + kLoading + "0x00008800 (50%) \r" + kLoading +
                          "done                \nupload=0x0\nsession=0x0\nupload=0x0\nsession=0x0\npolicy=0x04,0x06\n");
     EXPECT_EQ(Requests(m),
               (std::vector<std::string>{
-                  "zokt=0x70 ver=0x0000 sub=0x04 policy=0x04,0x06 status=0x00 rs=0x0001",
-                  "zokt=0x70 ver=0x0000 sub=0x02 addr=0x7e00002d off=0x00000000 len=0x00008800 status=0x00 rs=0x0001",
-                  "zokt=0x70 ver=0x0000 sub=0x02 addr=0x7e00002d off=0x00008800 len=0x00008800 status=0x00 rs=0x0001",
-                  "zokt=0x70 ver=0x0000 sub=0x08 op=0x02 areas=0x00000003 name=\"\" size=0x00011000 status=0x00 "
+                  "zokt=0x00 ver=0x0000 rs=0x0001",
+                  "zokt=0x70 ver=0x0210 sub=0x04 policy=0x04,0x06 status=0x00 rs=0x0001",
+                  "zokt=0x70 ver=0x0210 sub=0x02 addr=0x7e00002d off=0x00000000 len=0x00008800 status=0x00 rs=0x0001",
+                  "zokt=0x70 ver=0x0210 sub=0x02 addr=0x7e00002d off=0x00008800 len=0x00008800 status=0x00 rs=0x0001",
+                  "zokt=0x70 ver=0x0210 sub=0x08 op=0x02 areas=0x00000003 name=\"\" size=0x00011000 status=0x00 "
                   "rs=0x0001"}))
-        << "one policy request per run; the requests carry the cached version";
+        << "one policy request per run; the requests carry the version the handshake agreed";
     EXPECT_EQ(ReadFile(m.File("state/sf_image.bin")), Pattern(0x11000));
     const unsigned char session[34] = {0x02, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                        0,    0,    0, 0, 0, 0x10, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -151,33 +153,33 @@ TEST_P(Zokt, SecureFlashUploadsOnceAndOpensTheSessionOnce) {
 
 TEST_P(Zokt, RefusedPieceEndsBeforeTheSession) {
     Machine m = Make({"secure_flash=1", "sf_refuse_offset=0x8800"});
-    RunResult r = Drive(m, {"exec", "name:1,1,RECOVERY.CAP", "upload:0x11001", "session"});
-    EXPECT_EQ(r.out, "exec=0x0 secure=1\nname op=0x01\n" + kLoading +
+    RunResult r = Drive(m, {"ver", "exec", "name:1,1,RECOVERY.CAP", "upload:0x11001", "session"});
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nexec=0x0 secure=1\nname op=0x01\n" + kLoading +
                          "0x00000000 (0%) \rupload=0x1d\n1d - Error: Failed to load image into memory.\n");
     EXPECT_EQ(r.status, 0x1D);
     std::vector<std::string> t = Requests(m);
-    ASSERT_EQ(t.size(), 3u);
-    EXPECT_NE(t[2].find("off=0x00008800 len=0x00008800 status=0x01"), std::string::npos) << t[2];
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_NE(t[3].find("off=0x00008800 len=0x00008800 status=0x01"), std::string::npos) << t[3];
 }
 
 TEST_P(Zokt, RefusedSessionEndsTheRun) {
     Machine m = Make({"secure_flash=1", "sf_session_status=1", "sf_text=Key mismatch"});
-    RunResult r = Drive(m, {"exec", "name:1,0,RECOVERY.CAP", "session"});
-    EXPECT_EQ(r.out, " - Key mismatch \nexec=0x0 secure=1\nname op=0x01\n - Key mismatch \nsession=0x18\n"
+    RunResult r = Drive(m, {"ver", "exec", "name:1,0,RECOVERY.CAP", "session"});
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\n - Key mismatch \nexec=0x0 secure=1\nname op=0x01\n - Key mismatch \nsession=0x18\n"
                      "18 - Error: Secure Flash Rom Verify fail.\n");
     EXPECT_EQ(r.status, 0x18);
     std::vector<std::string> t = Requests(m);
-    ASSERT_EQ(t.size(), 2u);
-    EXPECT_EQ(t[1], "zokt=0x70 ver=0x0000 sub=0x08 op=0x01 areas=0x00000001 name=\"RECOVERY.CAP\" size=0x00000000 "
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[2], "zokt=0x70 ver=0x0210 sub=0x08 op=0x01 areas=0x00000001 name=\"RECOVERY.CAP\" size=0x00000000 "
                     "status=0x01 rs=0x0011");
 }
 
 TEST_P(Zokt, WithoutSecureFlashThePolicyIsMissing) {
     Machine m = Make();
-    RunResult r = Drive(m, {"exec", "policy"});
-    EXPECT_EQ(r.out, "exec=0x0 secure=0\npolicy=0x16\n16 - Error: Unable to get Secure Flash policy from BIOS.\n");
+    RunResult r = Drive(m, {"ver", "exec", "policy"});
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nexec=0x0 secure=0\npolicy=0x16\n16 - Error: Unable to get Secure Flash policy from BIOS.\n");
     EXPECT_EQ(r.status, 0x16);
-    EXPECT_EQ(Requests(m), std::vector<std::string>{"zokt=0x70 ver=0x0000 answer=none"});
+    EXPECT_EQ(Requests(m), (std::vector<std::string>{"zokt=0x00 ver=0x0000 rs=0x0001", "zokt=0x70 ver=0x0210 answer=none"}));
 }
 
 YOZ_E2E_BOTH_WIDTHS(Zokt);

@@ -12,7 +12,7 @@ namespace {
 
 struct Request {
     std::vector<UINT8> bytes;
-    Request(UINT8 type, UINT32 functionSelect, UINT16 recordSize, UINT16 version = 0x0210) : bytes(0x40, 0) {
+    Request(UINT8 type, UINT32 functionSelect, UINT16 recordSize, UINT16 version = 0x0210) : bytes(0x140, 0) {
         memcpy(&bytes[0], "ZOKT", 4);
         Put16(0x04, version);
         Put32(0x08, functionSelect);
@@ -106,8 +106,8 @@ TEST_F(EmuZokt, TypesWithoutHandlerAreLeftUnanswered) {
     EXPECT_EQ(Send(cfg, untouched), " zokt=0x51 ver=0x0210 answer=none");
     EXPECT_TRUE(untouched);
 
-    // The ME record's size follows the firmware's own version, whatever the descriptor says.
-    EXPECT_EQ(Send(Request(0x55, 0x04000000, 30, 0x0000), untouched), " zokt=0x55 ver=0x0000 answer=none");
+    // The ME record's size follows the firmware's own version.
+    EXPECT_EQ(Send(Request(0x55, 0x04000000, 30, 0x0210), untouched), " zokt=0x55 ver=0x0210 answer=none");
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 18, 0x0210), untouched), " zokt=none refused=\"record-size\"");
     unitmachine::Settings({"zokt_version=0x020F", "me_support=0"});
     EXPECT_EQ(Send(Request(0x55, 0x04000000, 18, 0x020F), untouched), " zokt=0x55 ver=0x020f answer=none");
@@ -117,12 +117,49 @@ TEST_F(EmuZokt, TypesWithoutHandlerAreLeftUnanswered) {
     EXPECT_TRUE(untouched);
 }
 
-TEST_F(EmuZokt, ManufacturingRecordOfEitherWidthIsAnswered) {
+TEST_F(EmuZokt, ManufacturingRecordOnlyOfTheRunningWidthIsAnswered) {
+    // The unit tests run the 64-bit firmware: the record ends in an 8-byte pointer.
     bool untouched = true;
     EXPECT_EQ(Send(Request(0x71, 0x100, 13), untouched), " zokt=0x71 ver=0x0210 size=0x0d mfg=0x02 rs=0x0001");
-    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=0x71 ver=0x0210 size=0x09 mfg=0x02 rs=0x0001");
     EXPECT_FALSE(untouched);
+    EXPECT_EQ(Send(Request(0x71, 0x100, 9), untouched), " zokt=none refused=\"record-size\"");
+    EXPECT_TRUE(untouched);
     EXPECT_EQ(Send(Request(0x71, 0x100, 11), untouched), " zokt=none refused=\"record-size\"");
+}
+
+TEST_F(EmuZokt, PresetFieldsAndTheMeTerminatorAreChecked) {
+    unitmachine::Settings({"secure_flash=1"});
+    struct Case {
+        const char* what;
+        Request request;
+        void (*spoil)(Request&);
+        const char* trace;  // after " zokt=TYPE ver=VERSION"
+    } cases[] = {
+        {"handshake with a version", Request(0x00, 0, 0, 0), [](Request& r) { r.Put16(0x04, 0x0210); },
+         " zokt=0x00 ver=0x0210 refused=\"version\""},
+        {"version not the firmware's", Request(0x57, 0x01000000, 12), [](Request& r) { r.Put16(0x04, 0x0200); },
+         " zokt=0x57 ver=0x0200 refused=\"version\""},
+        {"no version at all", Request(0x58, 0x00800000, 4), [](Request& r) { r.Put16(0x04, 0); },
+         " zokt=0x58 ver=0x0000 refused=\"version\""},
+        {"return status preset", Request(0x57, 0x01000000, 12), [](Request& r) { r.Put16(0x0C, 1); },
+         " zokt=0x57 ver=0x0210 refused=\"return-status\""},
+        {"OEM status", Request(0x57, 0x01000000, 12), [](Request& r) { r.Put16(0x16 + 2, 1); },
+         " zokt=0x57 ver=0x0210 refused=\"record-status\""},
+        {"ME return status", Request(0x55, 0x04000000, 30), [](Request& r) { r.bytes[0x16] = 1; },
+         " zokt=0x55 ver=0x0210 refused=\"record-status\""},
+        {"ME version query without 0xFF", Request(0x55, 0x04000000, 0x18), [](Request& r) { r.bytes[0x17] = 0x0B; },
+         " zokt=0x55 ver=0x0210 refused=\"record-status\""},
+        {"ME without terminator", Request(0x55, 0x04000000, 30), [](Request& r) { r.Put32(0x16 + 30, 0); },
+         " zokt=0x55 ver=0x0210 refused=\"terminator\""},
+        {"secure-flash piece status not 1", Request(0x70, 0x40, 2), [](Request& r) { r.bytes[0x16] = 2; },
+         " zokt=0x70 ver=0x0210 refused=\"record-status\""},
+    };
+    for (Case& c : cases) {
+        c.spoil(c.request);
+        bool untouched = false;
+        EXPECT_EQ(Send(c.request, untouched), c.trace) << c.what;
+        EXPECT_TRUE(untouched) << c.what;
+    }
 }
 
 TEST_F(EmuZokt, FirmwareWithoutZoktAnswersNothing) {
@@ -130,9 +167,11 @@ TEST_F(EmuZokt, FirmwareWithoutZoktAnswersNothing) {
     bool untouched = false;
     EXPECT_EQ(Send(Request(0x00, 0, 0, 0), untouched), " zokt=0x00 ver=0x0000 answer=none");
     EXPECT_TRUE(untouched);
-    Request policy(0x70, 0x40, 2);
+    // Without an answered handshake the program's requests carry version 0.
+    Request policy(0x70, 0x40, 2, 0);
     policy.bytes[0x16] = 4;
-    EXPECT_EQ(Send(policy, untouched), " zokt=0x70 ver=0x0210 answer=none");
+    policy.bytes[0x1C + 0x102] = 1;
+    EXPECT_EQ(Send(policy, untouched), " zokt=0x70 ver=0x0000 answer=none");
     EXPECT_TRUE(untouched);
 
     unitmachine::Settings({"zokt_version=0x0300", "zokt_greeting=hi"});
