@@ -243,7 +243,7 @@ TEST_P(FlashLib, EraseClearsWholeBlocksAndNorWritesOnlyClearBits) {
     EXPECT_EQ(flash.substr(0x10010, 0xFFF0), Filled(0xFFF0, 0xFF));
     EXPECT_EQ(flash.substr(0x20000), image.substr(0x20000));
 
-    Machine nor = MakeMachine(Filled(0x40000, 0xF0), kBlocks, {"flash_nor=1"});
+    Machine nor = MakeMachine(Filled(0x40000, 0xF0), kBlocks);
     r = Drive(nor, {"exec", "writex:0,0x4,0x0e", "erasex:0x10000,1", "writex:0x10000,0x4,0x0e"});
     flash = Flash(nor);
     EXPECT_EQ(flash.substr(0, 4), std::string("\x00\x00\x10\x10", 4)) << "0xF0 & (0x0E..0x11)";

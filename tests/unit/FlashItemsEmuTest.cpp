@@ -53,16 +53,9 @@ struct FlashItemsEmu : ::testing::Test {
         YOZ_FlashItemList_Add(item);
         return item;
     }
-    // The calling order of an address-form run, stopping at the first error.
-    ENUM_ERR_ID RunItems(UINT8 set, UINT32 total) {
-        YOZ_SetFlashMsg(set, total);
-        ENUM_ERR_ID r = YOZ_FlashItemList_CAF_Check(Buf());
-        if (r == eEID_NO_ERROR) r = YOZ_FlashItemList_CalculateSize();
-        if (r == eEID_NO_ERROR) r = YOZ_FlashItemList_Erase();
-        if (r == eEID_NO_ERROR) r = YOZ_FlashItemList_Write(Buf());
-        if (r == eEID_NO_ERROR) r = YOZ_FlashItemList_Verify(Buf());
-        return r;
-    }
+    // The program's own address-form run: compare, size, erase, write and
+    // verify, stopping at the first error.
+    ENUM_ERR_ID RunItems(UINT8 set, UINT32 total) { return YOZ_FlashItemList_Run(Buf(), set, total); }
 };
 
 TEST_F(FlashItemsEmu, UnalignedItemOverBlankIsWrittenAndVerifiedWithoutErase) {
@@ -207,7 +200,7 @@ TEST_F(FlashItemsEmu, ItemOverZeroedNorFlashFailsItsVerifyInsteadOfPassingSilent
     // verify, after its repeats and repairs without erase, reports it.
     system.replace(0x3100, 0x100, std::string(0x100, '\0'));
     buffer = system;
-    FlashRig rig(system, kLayout, {"flash_nor=1"});
+    FlashRig rig(system, kLayout);
     ASSERT_TRUE(rig.Ok()) << rig.Error();
     buffer.replace(0x3107, 49, Pattern(49, 77));
     Add(0x3107, 49);
