@@ -7,6 +7,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 static std::map<std::string, std::string> s_Settings;
 static bool s_Loaded = false;
@@ -163,4 +164,13 @@ bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size) {
 bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size) {
     if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
     return FileIo(EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
+}
+
+bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size) {
+    if (EmuMachine_GetNum("flash_nor", 1) == 0) return EmuFlash_Write(offset, buffer, size);
+    std::vector<UINT8> bytes(size);
+    if (!EmuFlash_Read(offset, bytes.data(), size)) return false;
+    const UINT8* given = static_cast<const UINT8*>(buffer);
+    for (UINT32 i = 0; i < size; ++i) bytes[i] &= given[i];
+    return EmuFlash_Write(offset, bytes.data(), size);
 }

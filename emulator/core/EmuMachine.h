@@ -35,6 +35,9 @@ bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size);
 UINT32 EmuFlash_Size();
 bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size);
 bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size);
+// Programs flash as NOR flash does: the bytes are ANDed into the old
+// contents, only an erase sets bits (flash_nor=0: stored as given).
+bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size);
 
 // Parses a number in C notation (0x.., decimal); false when it is not one.
 bool EmuParseNum(const std::string& text, UINT64& value);

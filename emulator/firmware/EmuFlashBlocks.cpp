@@ -116,12 +116,7 @@ void EmuSmi_FlashWrite(EmuSmiRequest& request) {
         refused = EmuSecureFlash_CheckWrite(block.FlashAddress, data);
         if (!refused.empty()) return kFailed;
         Corrupt(data, block.FlashAddress, fault);
-        if (EmuMachine_GetNum("flash_nor", 1) != 0) {
-            std::vector<UINT8> old(block.Size);
-            if (!EmuFlash_Read(block.FlashAddress, old.data(), block.Size)) return kFailed;
-            for (size_t i = 0; i < data.size(); ++i) data[i] &= old[i];
-        }
-        if (!EmuFlash_Write(block.FlashAddress, data.data(), block.Size)) return kFailed;
+        if (!EmuFlash_Program(block.FlashAddress, data.data(), block.Size)) return kFailed;
         return kDone;
     });
 }

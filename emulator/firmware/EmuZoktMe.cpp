@@ -111,7 +111,7 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     if (sub == 7) {
         if (size > 0x1000 || Protected(address, size)) return 0;
         if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
-        return EmuFlash_Write(address, request.Buf.data() + offset, size) ? 1 : 0;
+        return EmuFlash_Program(address, request.Buf.data() + offset, size) ? 1 : 0;
     }
     if (sub == 8) return EmuFlash_Read(address, request.Buf.data() + offset, size) ? 1 : 0;
     return 0;

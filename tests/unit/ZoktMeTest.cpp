@@ -141,6 +141,13 @@ TEST_F(ZoktMe, EraseWriteAndReadBackWithTheirTrueSizes) {
                                                 "sub=0x07 size=0x001e addr=0x00011000 size=0x00000800 done=1",
                                                 "sub=0x08 size=0x001e addr=0x00011000 size=0x00000800 done=1"}));
 
+    // The flash is NOR flash: a write without an erase only clears bits.
+    std::vector<UINT8> over(0x1000, 0x0F);
+    EXPECT_EQ(ZOKT_ME_Write(0x10000, 0x1000, over.data(), nullptr), 1);
+    std::string anded(0x1000, '\0');
+    for (UINT32 i = 0; i < 0x1000; ++i) anded[i] = static_cast<char>(data[i] & 0x0F);
+    EXPECT_EQ(Flash(0x10000, 0x1000), anded);
+
     Machine({"me_protect=0x20000:0x1000"});
     EXPECT_EQ(ZOKT_ME_Erase(0x20000, 0x1000, nullptr), 0);
     EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_STOP);
