@@ -283,8 +283,9 @@ UINT32 TKX_GetAsfTable(ASF_HEADER* header) {
         own = true;
     }
     if (area == nullptr) return 0xFF;
+    // The first record counts, as for the SMI transport's own search.
     bool found = false;
-    for (UINT32 off = 0; off + sizeof(ASF_HEADER) <= size; ++off) {
+    for (UINT32 off = 0; !found && off + sizeof(ASF_HEADER) <= size; ++off) {
         if (memcmp(area + off, "$ASF", 4) == 0) {
             memcpy(header, area + off, sizeof(ASF_HEADER));
             found = true;

@@ -1,12 +1,14 @@
 // Build of the kernel driver from the sources this program writes: the
-// "/makedrv" and "/gendrv" early-init options, the build in the scratch
-// directory ".temp" against the running kernel's tree, and the "/gendrv" kit.
+// "/makedrv" and "/gendrv" early-init options, the build in a private scratch
+// directory against the running kernel's tree, and the "/gendrv" kit.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "HuxCore.h"
 #include "OsSeam.h"
 #include "TKXDriver.h"
 #include "TKXDriverText.h"
@@ -19,6 +21,12 @@ char gendir[128] = ".";
 
 // Set when the last "/gendrv" request left a complete kit in gendir.
 static UINT8 s_KitWritten = 0;
+
+// The scratch directory of the build under way: made for it alone beside the
+// module file (the Makefiles move the module to "../nuvfldrv_mod"), so that
+// nothing of the operator's is wiped.
+static char s_BuildDir[] = ".temp.XXXXXX";
+static const char kBuildDirTemplate[] = ".temp.XXXXXX";
 
 static const UINT32 kPathMax = 128;
 static const UINT32 kCommandMax = 1024;
@@ -183,15 +191,15 @@ UINT8 GenerateDriverSoueceFile(char* kernelArgument) {
     char dir[kPathMax * 4 + 8];
     if (!TKX_ShellQuote(dir, sizeof(dir), gendir)) return 0;
     if (strcmp(gendir, "./") != 0) RunShellF("mkdir -p %s", dir);
-    RunShellF("cp -f .temp/nuvwrap.c %s/nuvwrap.c", dir);
-    RunShellF("cp -f .temp/nuvwrap.h %s/nuvwrap.h", dir);
+    RunShellF("cp -f %s/nuvwrap.c %s/nuvwrap.c", s_BuildDir, dir);
+    RunShellF("cp -f %s/nuvwrap.h %s/nuvwrap.h", s_BuildDir, dir);
     char path[kPathMax + 32];
     snprintf(path, sizeof(path), "%s/Makefile", gendir);
     FILE* makefile = fopen(path, "w");
     if (makefile == nullptr) return 0;
     const char* object;
     if (s_Text.Kernel24) {
-        RunShellF("cp -f ./.temp/nuvfldrv.o %s/nuvfldrv.o", dir);
+        RunShellF("cp -f ./%s/nuvfldrv.o %s/nuvfldrv.o", s_BuildDir, dir);
         WriteKitMakefile(makefile);
         if (kernelArgument == nullptr) {
             char kdir[kPathMax * 4 + 8], rel[kPathMax * 4 + 8];
@@ -201,7 +209,7 @@ UINT8 GenerateDriverSoueceFile(char* kernelArgument) {
         }
         object = "nuvfldrv.o";
     } else {
-        RunShellF("cp -f ./.temp/nuvfldrv.o_shipped %s/nuvfldrv.o_shipped", dir);
+        RunShellF("cp -f ./%s/nuvfldrv.o_shipped %s/nuvfldrv.o_shipped", s_BuildDir, dir);
         WriteKitMakefile(makefile);
         // Current kbuild wants the command file of every object it links.
         snprintf(path, sizeof(path), "%s/.nuvfldrv.o.cmd", gendir);
@@ -225,18 +233,27 @@ int CreateDriverSoueceFile(char* kernelArgument) {
     s_Text.RedHat = LocalExists(OsSeam_Path("/etc/redhat-release").c_str()) ? 1 : 0;
     if (!ChooseRemap(k, s_Text.Remap)) return -1;
 
-    RunShell("rm -rf .temp");
-    RunShell("mkdir -p .temp");
-    WriteTextFile(".temp/nuvwrap.h", WriteNuvWrapHeader);
-    WriteTextFile(".temp/nuvwrap.c", WriteWrapSource);
-    WriteTextFile(".temp/nuvfldrv.h", WriteNuvCoreHeader);
-    WriteTextFile(".temp/nuvfldrv.c", WriteNuvCoreSource);
-    WriteTextFile(".temp/Makefile", WriteBuildMakefile);
+    // mkdtemp names the directory with letters and digits only: safe in a
+    // command line as it is. Without it nothing is built (the callers look
+    // for the module file).
+    memcpy(s_BuildDir, kBuildDirTemplate, sizeof(s_BuildDir));
+    if (mkdtemp(s_BuildDir) == nullptr) return 0;
+    static const struct {
+        const char* Name;
+        TextWriter Writer;
+    } kFiles[] = {{"nuvwrap.h", WriteNuvWrapHeader}, {"nuvwrap.c", WriteWrapSource},
+                  {"nuvfldrv.h", WriteNuvCoreHeader}, {"nuvfldrv.c", WriteNuvCoreSource},
+                  {"Makefile", WriteBuildMakefile}};
+    for (const auto& f : kFiles) {
+        char path[sizeof(s_BuildDir) + 16];
+        snprintf(path, sizeof(path), "%s/%s", s_BuildDir, f.Name);
+        WriteTextFile(path, f.Writer);
+    }
 
     char kdir[kPathMax * 4 + 8], rel[kPathMax * 4 + 8];
     bool quoted = TKX_ShellQuote(kdir, sizeof(kdir), k.Directory) && TKX_ShellQuote(rel, sizeof(rel), k.Release);
     if (k.Kernel24 && kernelArgument == nullptr && quoted) RunShellF("cp -f /boot/config-%s %s/.config", rel, kdir);
-    if (chdir(".temp") == 0) {
+    if (chdir(s_BuildDir) == 0) {
         if (k.Kernel24) {
             if (quoted) RunShellF("make %s clean> /dev/null", kernelArgument == nullptr ? kdir : k.MakeArg);
         } else {
@@ -247,57 +264,54 @@ int CreateDriverSoueceFile(char* kernelArgument) {
         if (chdir("../") != 0) return -1;
     }
     GenerateDriverSoueceFile(kernelArgument);
-    RunShell("rm -rf .temp");
+    RunShellF("rm -rf %s", s_BuildDir);
     Delay(1000000);
     return 0;
 }
 
 // Builds for the option word at optionIndex; the word after it may name the
-// kit's directory ("OUTPUT=") or the kernel tree ("KERNEL=").
-static UINT8 BuildForOption(TKXArgvList& args, unsigned long optionIndex) {
+// kit's directory ("OUTPUT=") or the kernel tree ("KERNEL="). The prebuilt
+// module "./nuvfldrv_mod.o" is replaced only by a module that was built, and
+// "/gendrv" leaves it alone. 0 when built; 0x0E without a usable kernel tree,
+// 0x01 for a word too long for its field, 0x10 when no module or kit came out.
+static ENUM_ERR_ID BuildForOption(TKXArgvList& args, unsigned long optionIndex) {
     TKX_BoundedCopy(gendir, ".", sizeof(gendir) - 1);
     const char* next = optionIndex + 1 < args.size() ? args[optionIndex + 1]->text : nullptr;
     int created = 0;
-    if (next != nullptr) {
-        if (strncmp(next, "OUTPUT=", 7) == 0 || strncmp(next, "output=", 7) == 0) {
-            if (strlen(next + 7) > sizeof(gendir) - 1) return 0;
-            TKX_BoundedCopy(gendir, next + 7, sizeof(gendir) - 1);
-            size_t n = strlen(gendir);
-            if (n > 0 && gendir[n - 1] == '/') gendir[--n] = '\0';
-            if (n == 0) TKX_BoundedCopy(gendir, ".", sizeof(gendir) - 1);
-        }
-        if (strncmp(next, "KERNEL=", 7) == 0) {
-            char dir[kPathMax + 1];
-            if (strlen(next + 7) > kPathMax) return 0;
-            TKX_BoundedCopy(dir, next + 7, kPathMax);
-            if (!CheckKernelSource(dir)) return 0;
-            char word[kPathMax + 16];
-            snprintf(word, sizeof(word), "%s ", next);
-            RunShell("rm -f ./nuvfldrv_mod.o");
-            created = CreateDriverSoueceFile(word);
-        } else {
-            RunShell("rm -f ./nuvfldrv_mod.o");
-            created = CreateDriverSoueceFile(nullptr);
-        }
+    if (next != nullptr && (strncmp(next, "OUTPUT=", 7) == 0 || strncmp(next, "output=", 7) == 0)) {
+        if (strlen(next + 7) > sizeof(gendir) - 1) return eEID_COMMAND_LINE;
+        TKX_BoundedCopy(gendir, next + 7, sizeof(gendir) - 1);
+        size_t n = strlen(gendir);
+        if (n > 0 && gendir[n - 1] == '/') gendir[--n] = '\0';
+        if (n == 0) TKX_BoundedCopy(gendir, ".", sizeof(gendir) - 1);
+    }
+    if (next != nullptr && strncmp(next, "KERNEL=", 7) == 0) {
+        char dir[kPathMax + 1];
+        if (strlen(next + 7) > kPathMax) return eEID_COMMAND_LINE;
+        TKX_BoundedCopy(dir, next + 7, kPathMax);
+        if (!CheckKernelSource(dir)) return eEID_DRIVER_NOT_KERNEL_SOURCE;
+        char word[kPathMax + 16];
+        snprintf(word, sizeof(word), "%s ", next);
+        created = CreateDriverSoueceFile(word);
     } else {
-        RunShell("rm -f ./nuvfldrv_mod.o");
         created = CreateDriverSoueceFile(nullptr);
     }
+    if (created == -1) return eEID_DRIVER_NOT_KERNEL_SOURCE;
     if (generatedrv != 0) {
         if (LocalExists("./nuvfldrv_mod")) RunShell("rm -f ./nuvfldrv_mod");
         generatedrv = 0;
         // Success only when the kit is really there.
-        return created == 0 && s_KitWritten != 0 ? 1 : 0;
+        return s_KitWritten != 0 ? eEID_NO_ERROR : eEID_DRIVER_LOAD;
     }
-    if (LocalExists("./nuvfldrv_mod")) {
-        RunShell("mv ./nuvfldrv_mod ./nuvfldrv_mod.o");
-        return 1;
-    }
-    return 0;
+    if (!LocalExists("./nuvfldrv_mod")) return eEID_DRIVER_LOAD;
+    RunShell("mv ./nuvfldrv_mod ./nuvfldrv_mod.o");
+    return eEID_NO_ERROR;
 }
 
-UINT8 BuildNuvflDrv(TKXArgvList& args) { return BuildForOption(args, 1); }
+UINT8 BuildNuvflDrv(TKXArgvList& args) { return BuildForOption(args, 1) == eEID_NO_ERROR ? 1 : 0; }
 
+// A build that fails ends the run with its error: the operator asked for a
+// driver and none was made.
 static void DriverBuildHook(TKXArgvList& args, UINT8& IfConti, const char* option, const char* title,
                             int generate) {
     for (unsigned long i = 0; i < args.size(); ++i) {
@@ -307,12 +321,17 @@ static void DriverBuildHook(TKXArgvList& args, UINT8& IfConti, const char* optio
         WriteOut("%s", title);
         // The hook that matched decides the mode, whatever the spelling.
         generatedrv = generate;
-        if (BuildForOption(args, i) == 1) {
+        ENUM_ERR_ID status = BuildForOption(args, i);
+        IfConti = 0;
+        if (status == eEID_NO_ERROR) {
             WriteOut("ok\n");
             WriteOut(" - Program ended normally.\n");
-            IfConti = 0;
-            return;
+        } else {
+            // The kernel-tree search has said why; anything else ends the line here.
+            if (status != eEID_DRIVER_NOT_KERNEL_SOURCE) WriteOut("fail\n");
+            g_LastErrorCode = status;
         }
+        return;
     }
 }
 

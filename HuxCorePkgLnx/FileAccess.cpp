@@ -12,6 +12,22 @@ FILE* TKX_OpenFile(const char* path, UINT32 mode) {
     return fopen(path, how);
 }
 
+FILE* TKX_OpenRegularFile(const char* path) {
+    if (path == nullptr) return nullptr;
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, "rb");
+    if (stream == nullptr) close(fd);
+    return stream;
+}
+
 FILE* TKX_CreateFile(const char* path) { return OsSeam_CreateFile(path); }
 
 UINT8 TKX_DeleteFile(const char* path) { return unlink(path) == 0 ? 1 : 0; }

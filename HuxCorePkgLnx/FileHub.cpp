@@ -1,7 +1,6 @@
 // The file hub: every file the program reads is read whole into one buffer
 // on its first query and shared by every later query of the same path.
 #include <cstring>
-#include <sys/stat.h>
 #include "HuxCoreHooks.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
@@ -21,19 +20,10 @@ static FILE_HUB_ITEM* FindFileHubItem(const char* path) {
     return nullptr;
 }
 
-static bool IsRegularFile(FILE* stream) {
-    struct stat st;
-    return fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Reads the whole file into a new buffer with one zero byte after it.
 static ENUM_ERR_ID ReadWholeFile(const char* path, UINT8** data, UINT32& size) {
-    FILE* stream = TKX_OpenFile(path, 0);
+    FILE* stream = TKX_OpenRegularFile(path);
     if (stream == nullptr) return eEID_OPEN_IN_FILE;
-    if (!IsRegularFile(stream)) {
-        fclose(stream);
-        return eEID_OPEN_IN_FILE;
-    }
     UINT64 length = TKX_GetFileSize(stream);
     // The buffer holds the file and a zero byte, counted in 32 bits.
     if (length >= 0xFFFFFFFFULL) {

@@ -82,15 +82,30 @@ void RequestSmiMailBox() {
     if (regs.Ecx == 0) gSmiMailBoxAddress = regs.Esi;
 }
 
-// Maps the granted mailbox and its buffer. A mapping that fails counts as a
-// refusal: nothing stays mapped and the caller falls back.
+// Gives the mailbox back to the firmware.
+void ReleaseSmiMailBox() {
+    TKX_GeneralPurposeRegisterBuffer regs{};
+    regs.Ecx = kMailBoxRelease;
+    OutPortByte(gAcpiSmiPort, kSmiMailBoxCommand, &regs);
+}
+
+// The mailbox's buffer must be a real address with the whole buffer below
+// 4 GiB: the program hands it to the firmware as a 32-bit address and clears
+// it, and address 0 holds the real-mode vector table.
+bool UsableMailBoxBuffer(UINT64 buffer) {
+    return buffer != 0 && buffer + kSmiMailBoxBufferSize <= 0x100000000ULL;
+}
+
+// Maps the granted mailbox and its buffer. A buffer address that cannot be
+// used or a mapping that fails counts as a refusal: nothing stays mapped and
+// the caller falls back.
 bool TakeSmiMailBox(UINT32* physical, UINT8** virtualAddress) {
     VirtualSmiMailBox = MapPhyMem(gSmiMailBoxAddress, kSmiMailBoxSize);
     if (VirtualSmiMailBox == nullptr) return false;
     memcpy(gSmiMailBox, VirtualSmiMailBox, kSmiMailBoxSize);
     UINT64 buffer;
     memcpy(&buffer, gSmiMailBox + 8, sizeof(buffer));
-    VirtualAddr = MapPhyMem(static_cast<UINT32>(buffer), kSmiMailBoxBufferSize);
+    VirtualAddr = UsableMailBoxBuffer(buffer) ? MapPhyMem(static_cast<UINT32>(buffer), kSmiMailBoxBufferSize) : nullptr;
     if (VirtualAddr == nullptr) {
         UnMapPhyMem(VirtualSmiMailBox, kSmiMailBoxSize);
         VirtualSmiMailBox = nullptr;
@@ -141,7 +156,11 @@ UINT8 OS_AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress) {
     gAcpiWSMTisEnabled = 0;
     gSmiMailBoxAddress = 0;
     RequestSmiMailBox();
-    if (gSmiMailBoxAddress != 0 && TakeSmiMailBox(physical, virtualAddress)) return 1;
+    if (gSmiMailBoxAddress != 0) {
+        if (TakeSmiMailBox(physical, virtualAddress)) return 1;
+        // Granted but not usable: the firmware gets it back.
+        ReleaseSmiMailBox();
+    }
     gSmiMailBoxAddress = 0;
     return AllocPhyMemImpl(size, physical, virtualAddress);
 }
@@ -149,9 +168,7 @@ UINT8 OS_AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress) {
 UINT8 OS_FreePhyMem(UINT32 physical, UINT32 size) {
     if (gSmiMailBoxAddress == 0) return FreePhyMemImpl(physical, size);
     if (VirtualSmiMailBox != nullptr) memcpy(VirtualSmiMailBox, gSmiMailBox, kSmiMailBoxSize);
-    TKX_GeneralPurposeRegisterBuffer regs{};
-    regs.Ecx = kMailBoxRelease;
-    OutPortByte(gAcpiSmiPort, kSmiMailBoxCommand, &regs);
+    ReleaseSmiMailBox();
     gSmiMailBoxAddress = 0;
     gAcpiSmiPort = 0;
     gAcpiWSMTisEnabled = 0;

@@ -24,8 +24,9 @@ TKXList<unsigned short> SysRom_FVHIndexList;
 static const UINT32 kSignatureLength = 4;
 // The file-system GUID stands 24 bytes before the signature.
 static const UINT32 kFsGuidBefore = 24;
-// Layout data runs from the "ROML" header, 40 bytes short of the file size.
-static const UINT32 kLayoutDataShort = 40;
+// Layout data runs from the "ROML" header, 44 bytes into the layout file,
+// to the file's end.
+static const UINT32 kLayoutHeaderAt = 44;
 
 void AllROM_ClearLists() {
     RomFile_FVHAddressList.clear();
@@ -38,7 +39,7 @@ UINT32 AllROM_LayoutDataLength(UINT8* image, UINT32 size) {
     UINT8* header = YOZ_RomFile_Get_RomLayout_pHader();
     if (file == nullptr || header == nullptr || header < image || header > image + size) return 0;
     // The finder keeps a layout file at least 60 bytes long and inside the image.
-    UINT32 length = RomScan_Get24(file + 20) - kLayoutDataShort;
+    UINT32 length = RomScan_Get24(file + 20) - kLayoutHeaderAt;
     UINT32 room = size - static_cast<UINT32>(header - image);
     return length < room ? length : room;
 }

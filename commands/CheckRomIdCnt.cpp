@@ -5,6 +5,7 @@
 #include "TKXString.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
+#include "YozRegionStages.h"
 
 INT32 ICC_CheckCount;
 static TKX_QUEUE_ITEM s_IccItem;
@@ -21,11 +22,11 @@ static ENUM_ERR_ID IccParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         if (args.size() <= 2) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         args[i]->claimed = 1;
-        args[1]->claimed = 1;
+        bool fileWord = YOZ_ClaimFileWord(args, i);
         long long count = YOZ_OptionNumber(value);
         if (count < 0 || count > 8) return eEID_INVALID_ROMID_DEF_LENGTH;
         ICC_CheckCount = static_cast<INT32>(count);
-        if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
+        if (fileWord && YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
     }
     return eEID_NO_ERROR;
 }

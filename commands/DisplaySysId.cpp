@@ -44,8 +44,8 @@ static ENUM_ERR_ID DisplaySysIdParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     YOZ_InfoCommand_Parse(args, "/S", &self->Enabled, 0);
     if (self->Enabled == 1) {
-        Cmdnum = static_cast<UINT32>(args.size());
-        if (args.size() == 2) {
+        Cmdnum = YOZ_ZOZ_GivenWordCount(args);
+        if (Cmdnum == 2) {
             VF_ONLYCMD = 1;
             self->StopParse = 1;
         }

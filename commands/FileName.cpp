@@ -5,6 +5,7 @@
 #include "YozRegionStages.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
+#include "YozZozRecords.h"
 
 UINT8 FN_pbcmd = 0;
 UINT8 CMD_Size = 0;
@@ -42,7 +43,10 @@ static ENUM_ERR_ID FileNameParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     if (args.size() < 2) return eEID_NO_ERROR;
     YOZ_RomFile_SetFileEnable(args[1]->text);
-    CMD_Size = static_cast<UINT8>(args.size() > 0xFF ? 0xFF : args.size());
+    // The embedded image's name before options alone is not counted: "/S"
+    // typed alone stays an information command.
+    UINT32 words = YOZ_ZOZ_GivenWordCount(args);
+    CMD_Size = static_cast<UINT8>(words > 0xFF ? 0xFF : words);
     if (YOZ_RomFile_GetFileEnable()) self->Enabled = 1;
     return eEID_NO_ERROR;
 }

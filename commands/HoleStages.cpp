@@ -66,14 +66,17 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
 }
 
 // The volume's own modules first, unless its option was given (then they ran
-// already); then the session for the volume.
+// already); the first of them that fails ends the stage with its result.
+// Then the session for the volume.
 static ENUM_ERR_ID SecureVolume(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy, UINT8 given,
                                 UINT32 openId, UINT32 flashId, UINT8 policyByte, FLASH_BLOCK_TYPE area) {
     if (!given && m.Items != nullptr && *m.Items != nullptr) {
         TKXQueueItemList& items = **m.Items;
         for (unsigned long i = 0; i < items.size(); ++i) {
             TKX_QUEUE_ITEM* item = items[i];
-            if (item->ModuleId == openId || item->ModuleId == flashId) item->ExecutionActionFunction(items);
+            if (item->ModuleId != openId && item->ModuleId != flashId) continue;
+            ENUM_ERR_ID status = item->ExecutionActionFunction(items);
+            if (status != eEID_NO_ERROR) return status;
         }
     }
     if (!(policy.Policy[policyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
@@ -124,9 +127,8 @@ ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const ch
         const char* value = IdentifyArgPrefix(args[i]->text, prefix);
         if (value == nullptr || *value == '\0') continue;
         if (YOZ_ClaimOptionWord(item, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
-        char text[64] = {0};
-        TKX_BoundedCopy(text, value, sizeof(text) - 1);
-        *guid = YOZ_Conv_StrtoGUID(text);
+        // A mistyped GUID ends the parse: no hole is written or saved.
+        if (YOZ_Conv_StrtoGUID(value, guid) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
         if (fileWord != nullptr) *fileWord = args[1]->text;
     }
     return eEID_NO_ERROR;

@@ -11,8 +11,9 @@ enum : UINT8 {
 };
 
 // Clears *enabled, then every word from index 1 equal to `word` (any case)
-// sets it and is claimed together with word 1. A counted command that makes
-// YOZ_CommandNum exceed 1 is a command-line error (1).
+// sets it and is claimed together with word 1 (for a command that does not
+// take the file, only when word 1 is the option or names a file). A counted
+// command that makes YOZ_CommandNum exceed 1 is a command-line error (1).
 ENUM_ERR_ID YOZ_InfoCommand_Parse(TKXArgvList& args, const char* word, UINT8* enabled, UINT8 how);
 
 // The ROM ID (8 characters, terminated) and firmware GUID of the image, as

@@ -11,6 +11,7 @@
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
 #include "ZoktOemCmd.h"
+#include "YozRegionStages.h"
 
 static UINT32 OEMCmdValue = 0;
 static UINT8 bOEMCmdEnable = 0;
@@ -63,7 +64,7 @@ static ENUM_ERR_ID OemBFParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         if (StringLength(word + 8) > 31 || !HexStringToValue(word + 8, &OEMCmdValue)) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         args[i]->claimed = 1;
-        args[1]->claimed = 1;
+        YOZ_ClaimFileWord(args, i);
         bOEMCmdEnable = 1;
     }
     return eEID_NO_ERROR;

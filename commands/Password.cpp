@@ -9,6 +9,7 @@
 #include "YozSysRom.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
+#include "YozRegionStages.h"
 
 char gPW_FileName[256];
 UINT8* gPW_FileBuff;
@@ -29,7 +30,7 @@ static ENUM_ERR_ID PwParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         if (value == nullptr) continue;
         self->Enabled = 1;
         args[i]->claimed = 1;
-        args[1]->claimed = 1;
+        YOZ_ClaimFileWord(args, i);
         TKX_BoundedCopy(gPW_FileName, value, sizeof(gPW_FileName) - 1);
     }
     YOZ_SetPWCmdIsEnable(&self->Enabled);

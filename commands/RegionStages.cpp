@@ -87,6 +87,12 @@ ENUM_ERR_ID YOZ_ClaimOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, unsigne
     return eEID_NO_ERROR;
 }
 
+bool YOZ_ClaimFileWord(TKXArgvList& args, unsigned long i) {
+    if (args.size() < 2 || (i != 1 && !YOZ_RomFile_IsFileWord(args[1]->text))) return false;
+    args[1]->claimed = 1;
+    return true;
+}
+
 static bool DigitOrEnd(char c) { return c == '\0' || (c >= '0' && c <= '9'); }
 
 int YOZ_RegionNumberWord(const char* number) {

@@ -23,9 +23,11 @@ static ENUM_ERR_ID RHO_CheckBlockFunc() { return eEID_NO_ERROR; }
 static ENUM_ERR_ID RHO_ProcFlashBuffFunc();
 
 // An existing file is replaced only when the operator agrees; otherwise
-// nothing is written and the run goes on.
+// nothing is written and the run goes on. Input that ends without an
+// answer cancels the run.
 static ENUM_ERR_ID RHO_OpenRomFileFunc() {
     UINT8 answer = YOZ_PromptReplaceFile(s_OutFileName);
+    if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
     if (answer == YOZ_FILE_KEEP) s_Slots.ProcessFunc = nullptr;
     if (answer == YOZ_FILE_NEW) WriteOut(" Saving current Rom Hole into file: %s\n", s_OutFileName);
     return eEID_NO_ERROR;

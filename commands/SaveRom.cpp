@@ -40,7 +40,9 @@ static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     for (unsigned long i = 1; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, "/O", 1) != 1) continue;
-        if (args.size() <= 2) return eEID_COMMAND_LINE;
+        // Word 1 names the output file: the option itself in its place
+        // ("/O out.bin") would make "/O" the file name.
+        if (args.size() <= 2 || i == 1) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         for (unsigned long k = 1; k < args.size(); ++k) args[k]->claimed = 1;
         RomFileName = args[1]->text;
@@ -74,7 +76,9 @@ static ENUM_ERR_ID SaveBlocks(FILE* out) {
 static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SaveRomToFileQueueItem.ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    if (YOZ_PromptReplaceFile(RomFileName) == YOZ_FILE_KEEP) return eEID_NO_ERROR;
+    UINT8 answer = YOZ_PromptReplaceFile(RomFileName);
+    if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
+    if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
     WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
     FILE* out = TKX_CreateFile(RomFileName);
     if (out == nullptr) return eEID_OPEN_OUT_FILE;

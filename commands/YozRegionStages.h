@@ -53,6 +53,11 @@ ENUM_ERR_ID YOZ_ParseOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const c
 bool YOZ_ModuleRuns(const TKX_QUEUE_ITEM& item);
 // Execute of such a module: the stages in `order` when it runs.
 ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
+// For an option at index i that works without a ROM file: claims word 1
+// only when it is the option itself or names the ROM file (an existing file
+// or "UCPIMG"), so that a mistyped file name is reported as an unknown word.
+// True when word 1 was claimed.
+bool YOZ_ClaimFileWord(TKXArgvList& args, unsigned long i);
 // The number of a "/K" or "/L" number word, from the text after the
 // prefix: -1 when the word is not one (each of the first two characters is
 // a digit or the end), -2 when more than three characters follow; else the

@@ -46,7 +46,9 @@ static ENUM_ERR_ID SendSingleRequest(const SingleRequestKind& k, UINT32 address,
     if (k.Kind == FLASH_OP_VERIFY) {
         ShadowFlash();
         SMI_ReadFlash();
-        return MemCmp(payload, data, size) == 1 ? eEID_NO_ERROR : k.Error;
+        // A read the firmware never answered leaves the status preset and
+        // the payload as it was (after a write, the written bytes).
+        return block->Status == 0 && MemCmp(payload, data, size) == 1 ? eEID_NO_ERROR : k.Error;
     }
 
     FlashLibBeforeOperation(k.Command, address, size, hasData ? data : nullptr, nullptr);

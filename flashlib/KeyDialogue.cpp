@@ -9,7 +9,9 @@ void YOZ_BeginKeyDialogue() {
     YozEnableInput(1);
 }
 
-// The keyboard is left unlocked, as it was before the dialogue: nothing
-// else in the program locks it, and a lock left behind would outlive the
-// process while the driver is loaded.
-void YOZ_EndKeyDialogue() { EnableFlashIfc(); }
+// The keyboard is locked again for the flash work that follows; the driver
+// unlocks it when the program closes its device, so no lock outlives the run.
+void YOZ_EndKeyDialogue() {
+    YozEnableInput(0);
+    EnableFlashIfc();
+}

@@ -1,7 +1,7 @@
 // Key dialogue bracket shared by the prompts, the pager and the password
 // entry: the flash interface is closed and the keyboard unlocked while keys
-// are read; the end reopens the flash interface and leaves the keyboard as
-// it was before the dialogue (unlocked).
+// are read; the end locks the keyboard again and reopens the flash
+// interface (the driver unlocks the keyboard when its device is closed).
 #pragma once
 
 void YOZ_BeginKeyDialogue();

@@ -86,7 +86,8 @@ UINT8* FLASH_ExtractRomImageFromCapsule(UINT8* file, UINT32 size) {
     if (file == nullptr || size < sizeof(ORVEX_FW_CAPSULE_HEADER)) return nullptr;
     const ORVEX_FW_CAPSULE_HEADER* header = reinterpret_cast<const ORVEX_FW_CAPSULE_HEADER*>(file);
     if (MemCmp(&header->CapsuleGuid, &kCapsuleGuid, sizeof(EFI_GUID)) != 1) return nullptr;
-    if (header->HeaderSize >= size) return nullptr;
+    // The header's length counts the header itself and leaves image bytes.
+    if (header->HeaderSize < sizeof(ORVEX_FW_CAPSULE_HEADER) || header->HeaderSize >= size) return nullptr;
     return file + header->HeaderSize;
 }
 

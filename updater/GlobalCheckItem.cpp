@@ -129,7 +129,7 @@ void YOZ_GlobalCheck_TakeCapsuleForms() {
     UINT32 size = YOZ_OpenFileSize;
     YOZ_bNewCapFile = YOZ_RomFile_CheckNewCAPGUID(image, size);
     if (!FLASH_IsSecureFlashSupported()) {
-        if (YOZ_RomFile_CheckCapHeader(image) || YOZ_bNewCapFile) YOZ_bCapHead = 1;
+        if (YOZ_RomFile_CheckCapHeader(image, size) || YOZ_bNewCapFile) YOZ_bCapHead = 1;
         return;
     }
     if (YOZ_GetSecureFlashStatus() && size == gRomSize) {
@@ -142,7 +142,7 @@ void YOZ_GlobalCheck_TakeCapsuleForms() {
     }
     YOZ_pSecureFileBuff = image;
     YOZ_SecureFileSize = size;
-    if (YOZ_RomFile_CheckCapHeader(image)) {
+    if (YOZ_RomFile_CheckCapHeader(image, size)) {
         YOZ_bCapHead = 1;
         YOZ_RomFile_GetNoSecureHeadRom(&image, &size);
     }

@@ -11,8 +11,8 @@
 
 UINT32 YOZ_ReSourceSize = 0;
 
-UINT8 YOZ_RomFile_CheckCapHeader(UINT8* image) {
-    return (image != nullptr && memcmp(image, kGuidCapsuleHeader, 16) == 0) ? 1 : 0;
+UINT8 YOZ_RomFile_CheckCapHeader(UINT8* image, UINT32 size) {
+    return (image != nullptr && size >= 16 && memcmp(image, kGuidCapsuleHeader, 16) == 0) ? 1 : 0;
 }
 
 UINT8 YOZ_RomFile_GetNoSecureHeadRom(UINT8** image, UINT32* size) {

@@ -70,16 +70,14 @@ UINT8 YOZ_RomFile_Var_Release() {
     return 1;
 }
 
-void YOZ_RomFile_SetFileEnable(char* name) {
-    YOZ_bHaveFileName = 0;
-    if (name == nullptr) return;
-    if (strcmp(name, kEmbeddedImageName) == 0) {
-        YOZ_bHaveFileName = 1;
-        return;
-    }
+UINT8 YOZ_RomFile_IsFileWord(const char* name) {
+    if (name == nullptr) return 0;
+    if (strcmp(name, kEmbeddedImageName) == 0) return 1;
     struct stat st;
-    if (stat(name, &st) == 0 && !S_ISDIR(st.st_mode)) YOZ_bHaveFileName = 1;
+    return stat(name, &st) == 0 && !S_ISDIR(st.st_mode) ? 1 : 0;
 }
+
+void YOZ_RomFile_SetFileEnable(char* name) { YOZ_bHaveFileName = YOZ_RomFile_IsFileWord(name); }
 
 UINT8 YOZ_RomFile_GetFileEnable() { return YOZ_bHaveFileName; }
 UINT8 YOZ_RomFile_IsLoad() { return YOZ_OpenFileOK; }

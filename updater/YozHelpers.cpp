@@ -30,22 +30,24 @@ UINT8 YOZ_Conv_GetNum(char c) {
     return 0;
 }
 
-EFI_GUID YOZ_Conv_StrtoGUID(const char* text) {
-    // Digit values of the 32 characters; the text ends early only when the
-    // caller gave less, and the missing digits count as 0.
-    UINT8 digit[32] = {0};
-    for (UINT32 i = 0; text != nullptr && i < 32 && text[i] != '\0'; ++i) digit[i] = YOZ_Conv_GetNum(text[i]);
-    EFI_GUID guid;
-    guid.Data1 = 0;
-    for (UINT32 i = 0; i < 8; ++i) guid.Data1 = (guid.Data1 << 4) + digit[i];
-    guid.Data2 = 0;
-    for (UINT32 i = 8; i < 12; ++i) guid.Data2 = static_cast<UINT16>((guid.Data2 << 4) + digit[i]);
-    guid.Data3 = 0;
-    for (UINT32 i = 12; i < 16; ++i) guid.Data3 = static_cast<UINT16>((guid.Data3 << 4) + digit[i]);
-    for (UINT32 k = 0; k < 8; ++k) {
-        guid.Data4[k] = static_cast<UINT8>((digit[16 + 2 * k] << 4) + digit[17 + 2 * k]);
+ENUM_ERR_ID YOZ_Conv_StrtoGUID(const char* text, EFI_GUID* guid) {
+    static const UINT32 kDigits = 32;
+    if (text == nullptr || guid == nullptr || StringLength(text) != kDigits) return eEID_COMMAND_LINE;
+    UINT8 digit[kDigits];
+    for (UINT32 i = 0; i < kDigits; ++i) {
+        if (!YOZ_Isxdigit(static_cast<unsigned char>(text[i]))) return eEID_COMMAND_LINE;
+        digit[i] = YOZ_Conv_GetNum(text[i]);
     }
-    return guid;
+    EFI_GUID g;
+    g.Data1 = 0;
+    for (UINT32 i = 0; i < 8; ++i) g.Data1 = (g.Data1 << 4) + digit[i];
+    g.Data2 = 0;
+    for (UINT32 i = 8; i < 12; ++i) g.Data2 = static_cast<UINT16>((g.Data2 << 4) + digit[i]);
+    g.Data3 = 0;
+    for (UINT32 i = 12; i < 16; ++i) g.Data3 = static_cast<UINT16>((g.Data3 << 4) + digit[i]);
+    for (UINT32 k = 0; k < 8; ++k) g.Data4[k] = static_cast<UINT8>((digit[16 + 2 * k] << 4) + digit[17 + 2 * k]);
+    *guid = g;
+    return eEID_NO_ERROR;
 }
 
 UINT32 YOZ_HexStringToValue(char* text) {

@@ -98,9 +98,14 @@ extern UINT8 YOZ_bCAFFlag;       // compare-and-flash ("/caf")
 // input ends), 2 A.
 UINT8 YOZ_PromptYesOrNo(const char* text);
 UINT8 YOZ_PromptFOrEOrA(const char* text);
+// 1 when the last Yes/No or F/E/A prompt met the end of input (its answer
+// was then the cancelling one).
+UINT8 YOZ_PromptInputEnded();
 // Output file: YOZ_FILE_NEW when it does not exist; else the operator is
-// asked whether to replace it.
-enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP };
+// asked whether to replace it: YOZ_FILE_REPLACE on Yes, YOZ_FILE_KEEP on
+// No, YOZ_FILE_NO_ANSWER when input ended without an answer (the caller
+// fails with eEID_UPDATE_CANCEL_BY_USER).
+enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP, YOZ_FILE_NO_ANSWER };
 UINT8 YOZ_PromptReplaceFile(const char* name);
 // The two force-or-quit lines and "- Please select one of the options:";
 // the Yes/No answer (0 Yes: force the update).
@@ -118,8 +123,10 @@ void YOZ_CheckGlobalLineCont(UINT32 lines);
 UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length);
 UINT16 YOZ_CalCheckSum16(const UINT16* data, UINT32 wordCount);
 UINT8 YOZ_Conv_GetNum(char c);
-// 32 hex digits without dashes; a shorter text reads as if padded with '0'.
-EFI_GUID YOZ_Conv_StrtoGUID(const char* text);
+// GUID text: exactly 32 hex digits without dashes, nothing before or after.
+// Fills *guid and returns 0; any other text gives eEID_COMMAND_LINE and
+// leaves *guid alone.
+ENUM_ERR_ID YOZ_Conv_StrtoGUID(const char* text, EFI_GUID* guid);
 // Upper-cases the text in place; the last 8 characters give the value.
 UINT32 YOZ_HexStringToValue(char* text);
 bool YOZ_Isxdigit(int c);

@@ -12,6 +12,11 @@ UINT8 YOZ_LineCount = 0;
 // Lines of help output per page before the pager waits for a key.
 static const UINT8 kPagerLines = 18;
 
+// Set when the last prompt met the end of input instead of an answer.
+static UINT8 s_InputEnded = 0;
+
+UINT8 YOZ_PromptInputEnded() { return s_InputEnded; }
+
 // Prints the text and reads keys until one of `accepted` comes; every key
 // is echoed on its own line. Returns the key, or EOF when input ends.
 static int AskUntilAccepted(const char* text, const char* accepted) {
@@ -21,6 +26,7 @@ static int AskUntilAccepted(const char* text, const char* accepted) {
         int key = getch();
         if (key == EOF) {
             WriteOut("\n");
+            s_InputEnded = 1;
             return EOF;
         }
         WriteOut("%c\n", key);
@@ -31,6 +37,7 @@ static int AskUntilAccepted(const char* text, const char* accepted) {
 }
 
 UINT8 YOZ_PromptYesOrNo(const char* text) {
+    s_InputEnded = 0;
     if (YOZ_GetQuietCmdIsEnable()) return 0;
     if (YOZ_GetDefAnsCmdIsEnable()) {
         WriteOut("%s Yes\n", text);
@@ -49,7 +56,8 @@ UINT8 YOZ_PromptReplaceFile(const char* name) {
     char question[512];
     snprintf(question, sizeof(question),
              " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...", name);
-    return YOZ_PromptYesOrNo(question) == 0 ? YOZ_FILE_REPLACE : YOZ_FILE_KEEP;
+    if (YOZ_PromptYesOrNo(question) == 0) return YOZ_FILE_REPLACE;
+    return YOZ_PromptInputEnded() ? YOZ_FILE_NO_ANSWER : YOZ_FILE_KEEP;
 }
 
 UINT8 YOZ_PromptForceUpdate() {
@@ -59,6 +67,7 @@ UINT8 YOZ_PromptForceUpdate() {
 }
 
 UINT8 YOZ_PromptFOrEOrA(const char* text) {
+    s_InputEnded = 0;
     if (YOZ_GetQuietCmdIsEnable()) return 2;
     if (YOZ_GetDefAnsCmdIsEnable()) {
         WriteOut("%s All Flash\n", text);

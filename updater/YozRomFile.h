@@ -35,6 +35,9 @@ extern YOZ_ROM_LAYOUT YOZ_RomFileLayout;
 
 void YOZ_RomFile_Init();
 UINT8 YOZ_RomFile_Var_Release();
+// 1 when the word names an existing file that is no directory, or is
+// "UCPIMG" (the image embedded in the program).
+UINT8 YOZ_RomFile_IsFileWord(const char* name);
 void YOZ_RomFile_SetFileEnable(char* name);
 UINT8 YOZ_RomFile_GetFileEnable();
 UINT8 YOZ_RomFile_IsLoad();
@@ -80,7 +83,8 @@ UINT8 YOZ_RomFile_GetNewBiosInfo(UINT8** bios, UINT32& size);
 UINT8 YOZ_RomFile_CheckMEIsSingleBin();
 
 // Capsule headers.
-UINT8 YOZ_RomFile_CheckCapHeader(UINT8* image);
+// 1 when the image of `size` bytes begins with the capsule header GUID.
+UINT8 YOZ_RomFile_CheckCapHeader(UINT8* image, UINT32 size);
 UINT8 YOZ_RomFile_GetNoSecureHeadRom(UINT8** image, UINT32* size);
 UINT8 YOZ_RomFile_CheckNewCAPGUID(UINT8* image, UINT32 size);
 UINT8 YOZ_RomFile_ResetCAPFileHead(UINT8** image, UINT32* size);

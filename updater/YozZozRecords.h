@@ -57,6 +57,10 @@ UINT8 YOZ_ZOZ_GetData(const char* signature, UINT8*& data, UINT32& size);
 void YOZ_ZOZ_LoadVerString();
 void YOZ_ZOZ_LoadROMFileImage(UINT8*& image, UINT32& size);
 void YOZ_ZOZ_LoadRunCmdString(TKXArgvList& args);
+// The number of words the run was given, without the embedded image's name
+// that the trailer put at word 1: an information command typed alone stays
+// alone beside the embedded image.
+UINT32 YOZ_ZOZ_GivenWordCount(TKXArgvList& args);
 
 // Enters a command under its module id (ids of 106 and more are ignored).
 void YOZ_ZOZ_RegisterModule(ENUM_MODULE_ID id, const char* text);

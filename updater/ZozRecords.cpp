@@ -121,6 +121,12 @@ void YOZ_ZOZ_LoadRunCmdString(TKXArgvList& args) {
     }
 }
 
+UINT32 YOZ_ZOZ_GivenWordCount(TKXArgvList& args) {
+    UINT32 count = static_cast<UINT32>(args.size());
+    if (count >= 2 && args[1]->fromTrailer && CompareString(args[1]->text, kEmbeddedImageName) == 0) --count;
+    return count;
+}
+
 void YOZ_ZOZ_Init() {
     s_ImageLoader = YOZ_ZOZ_LoadROMFileImage;
     s_CmdLoader = YOZ_ZOZ_LoadRunCmdString;

@@ -7,6 +7,9 @@
 
 // Mode 0 "rb", 1 "wb", 2 "r+b", any other value "rb". Null when it cannot be opened.
 FILE* TKX_OpenFile(const char* path, UINT32 mode);
+// Opens a regular file "rb" without blocking on its way: a FIFO, device or
+// directory is refused (null) before anything waits for it.
+FILE* TKX_OpenRegularFile(const char* path);
 // Opens "w+b" (creates or truncates).
 FILE* TKX_CreateFile(const char* path);
 // Removes a file; never a directory. 1 when it was removed.

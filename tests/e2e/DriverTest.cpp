@@ -5,6 +5,7 @@
 #include "UsageListing.h"
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <sys/stat.h>
 
 using namespace e2e;
@@ -46,6 +47,21 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
 
 bool StartsWith(const std::string& s, const std::string& head) { return s.compare(0, head.size(), head) == 0; }
 
+// Entries of a directory whose names begin with `prefix`.
+std::vector<std::string> Entries(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return names;
+    while (dirent* e = readdir(d)) {
+        if (StartsWith(e->d_name, prefix)) names.push_back(e->d_name);
+    }
+    closedir(d);
+    return names;
+}
+
+// The scratch directory of a build: private to it, gone afterwards.
+bool BuildDirRemoval(const std::string& command) { return StartsWith(command, "\"rm -rf .temp.") && command.size() == 21; }
+
 
 TEST_P(Driver, MakedrvBuildsTheModuleAndKeepsItAsThePrebuiltObject) {
     Machine m = Make({"kernel_tree=build", "driver_build=fake", "mem_hole=0"});
@@ -55,24 +71,20 @@ TEST_P(Driver, MakedrvBuildsTheModuleAndKeepsItAsThePrebuiltObject) {
     EXPECT_EQ(r.out, Head() + kMake + kOk);
     EXPECT_EQ(ReadFile(work + "/nuvfldrv_mod.o").compare(0, 4, "\x7f" "ELF"), 0);
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod"));
-    EXPECT_FALSE(Exists(work + "/.temp"));
+    EXPECT_TRUE(Entries(work, ".temp").empty());
     const std::vector<std::string> expected = {
-        "\"rm -f ./nuvfldrv_mod.o\"",
         "\"rm -f nuvfldrv_mod\"",
         "\"uname -r\"",
-        "\"cat '/lib/modules/6.1.0-emu-amd64/source/'/include/linux/mm.h | grep remap_pfn_range\"",
-        "\"rm -rf .temp\"",
-        "\"mkdir -p .temp\"",
+        "\"cat '/lib/modules/6.1.0-emu-amd64/build/'/include/linux/mm.h | grep remap_pfn_range\"",
         "\"make clean > /dev/null\"",
         "\"make > /dev/null\"",
-        "\"rm -rf .temp\"",
+        "(the scratch directory's removal)",
         "\"mv ./nuvfldrv_mod ./nuvfldrv_mod.o\"",
     };
-    // The tree of this machine is build/, not source/.
     std::vector<std::string> shell = Shell(m);
     ASSERT_EQ(shell.size(), expected.size());
     for (size_t i = 0; i < shell.size(); ++i) {
-        if (i == 3) EXPECT_EQ(shell[i], "\"cat '/lib/modules/6.1.0-emu-amd64/build/'/include/linux/mm.h | grep remap_pfn_range\"");
+        if (i == 5) EXPECT_TRUE(BuildDirRemoval(shell[i])) << shell[i];
         else EXPECT_EQ(shell[i], expected[i]) << i;
     }
     EXPECT_TRUE(TraceOfKind(m, "mknod").empty()) << "the run ends before any driver is loaded";
@@ -86,14 +98,42 @@ TEST_P(Driver, MakedrvBuildsTheModuleAndKeepsItAsThePrebuiltObject) {
     EXPECT_EQ(std::count(shell2.begin(), shell2.end(), "\"uname -r\""), 1);
 }
 
-TEST_P(Driver, MakedrvWithoutKernelTreeGoesOnAsANormalRun) {
-    Machine m = Make({});
-    std::string work = TempDir("makedrv-none");
-    RunResult r = RunProgram(Width(), m, {"/makedrv"}, "", work);
-    EXPECT_TRUE(StartsWith(r.out, Head() + kMake + kNoTree)) << r.out;
-    EXPECT_EQ(r.out.find("ok\n"), std::string::npos);
-    EXPECT_EQ(r.out.find("Program ended normally"), std::string::npos);
-    EXPECT_FALSE(Exists(work + "/nuvfldrv_mod.o"));
+TEST_P(Driver, BuildWordsKeepThePrebuiltObjectAndTheOperatorsTempDirectoryAndFailAloud) {
+    // The prebuilt object is the only way to run under Secure Boot: only a
+    // new module replaces it, and "/gendrv" never touches it. The build has
+    // its own scratch directory; a failed build ends the run with an error.
+    const struct {
+        std::vector<std::string> sets;
+        std::vector<std::string> words;
+        int status;
+        std::string out;
+        bool replaced;
+    } cases[] = {
+        {{"kernel_tree=build", "driver_build=fake"}, {"/makedrv"}, 0, Head() + kMake + kOk, true},
+        {{"kernel_tree=build", "driver_build=fake", "make_fails=1"}, {"/makedrv"}, 0x10,
+         Head() + kMake + "fail\n" + kLoadError, false},
+        {{}, {"/makedrv"}, 0x0E, Head() + kMake + kNoTree + "e - Error: Kernel source files cannot be found.\n", false},
+        {{"kernel_tree=build", "driver_build=fake"}, {"/gendrv"}, 0, Head() + kGen + kOk, false},
+        {{"kernel_tree=build", "driver_build=fake", "make_fails=1"}, {"/gendrv"}, 0x10,
+         Head() + kGen + "fail\n" + kLoadError, false},
+        {{}, {"/gendrv"}, 0x0E, Head() + kGen + kNoTree + "e - Error: Kernel source files cannot be found.\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words[0] + " " + (c.sets.empty() ? "no tree" : c.sets.back()));
+        Machine m = Make(c.sets);
+        std::string work = TempDir("keep");
+        WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
+        ASSERT_EQ(mkdir((work + "/.temp").c_str(), 0755), 0);
+        WriteFile(work + "/.temp/notes.txt", "mine");
+        RunResult r = RunProgram(Width(), m, c.words, "", work);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        std::string object = ReadFile(work + "/nuvfldrv_mod.o");
+        EXPECT_EQ(object, c.replaced ? std::string("\x7f" "ELF emulated nuvfldrv_mod\n") : std::string(kPrebuilt));
+        EXPECT_EQ(ReadFile(work + "/.temp/notes.txt"), "mine");
+        EXPECT_EQ(Entries(work, ".temp"), std::vector<std::string>{".temp"}) << "no scratch directory is left";
+        EXPECT_TRUE(TraceOfKind(m, "mknod").empty()) << "the run ends after the build";
+    }
 }
 
 TEST_P(Driver, KernelWordMustNameAUsableTreeAndSplitHeadersAreAccepted) {
@@ -102,10 +142,11 @@ TEST_P(Driver, KernelWordMustNameAUsableTreeAndSplitHeadersAreAccepted) {
         std::string work = TempDir("kernel-bad");
         RunResult r = RunProgram(Width(), m, {"/makedrv", "KERNEL=/lib/modules/custom"}, "", work);
         // Only the tree check speaks; no build is tried.
-        EXPECT_TRUE(StartsWith(r.out, Head() + kMake +
-                                          "\nError: Kernel source files cannot be found.\n"
-                                          "\nError: gcc complier did not exist.\n+---"))
-            << r.out;
+        EXPECT_EQ(r.out, Head() + kMake +
+                             "\nError: Kernel source files cannot be found.\n"
+                             "\nError: gcc complier did not exist.\n"
+                             "e - Error: Kernel source files cannot be found.\n");
+        EXPECT_EQ(r.status, 0x0E);
         EXPECT_FALSE(Contains(Shell(m), "make"));
     }
     {
@@ -139,7 +180,7 @@ TEST_P(Driver, GendrvWritesTheKitIntoTheOutputDirectoryQuotedForTheShell) {
     EXPECT_FALSE(Exists(work + "/pwned"));
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod"));
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod.o"));
-    EXPECT_FALSE(Exists(work + "/.temp"));
+    EXPECT_TRUE(Entries(work, ".temp").empty());
     EXPECT_TRUE(Contains(Shell(m), "\"mkdir -p 'my kit;touch pwned'\""));
     std::string makefile = ReadFile(kit + "/Makefile");
     EXPECT_NE(makefile.find("M=$(CURDIR) modules"), std::string::npos) << makefile;
@@ -164,8 +205,8 @@ TEST_P(Driver, GendrvWithoutKernelTreeDoesNotReportSuccess) {
     Machine m = Make({});
     std::string work = TempDir("gendrv-none");
     RunResult r = RunProgram(Width(), m, {"/gendrv"}, "", work);
-    EXPECT_TRUE(StartsWith(r.out, Head() + kGen + kNoTree)) << r.out;
-    EXPECT_EQ(r.out.find("Program ended normally"), std::string::npos);
+    EXPECT_EQ(r.out, Head() + kGen + kNoTree + "e - Error: Kernel source files cannot be found.\n");
+    EXPECT_EQ(r.status, 0x0E);
     EXPECT_FALSE(Exists(work + "/Makefile"));
 }
 
@@ -182,13 +223,39 @@ TEST_P(Driver, PrebuiltModuleIsLoadedAndGivesThePoolThenNodeAndFileGo) {
     std::vector<std::string> ioctl = TraceOfKind(m, "ioctl");
     ASSERT_GE(ioctl.size(), 2u);
     EXPECT_EQ(ioctl[0], "ioctl req=0x4160 size=0x11000 phys=0x00800000 result=ok");
-    EXPECT_EQ(ioctl.back(), "ioctl release kb=unchanged");
-    // The usage's pager pauses: the keyboard is handed over once per page.
-    for (size_t i = 1; i + 1 < ioctl.size(); ++i) EXPECT_EQ(ioctl[i], "ioctl req=0x4163 kb=unchanged");
     EXPECT_FALSE(Exists(m.Root("/dev/nuvfl")));
     EXPECT_FALSE(Exists(work + "/nuvfldrv_mod"));
     EXPECT_TRUE(Exists(work + "/nuvfldrv_mod.o"));
     EXPECT_NE(ReadFile(m.Root("/proc/devices")).find("243 nuvfldrv\n"), std::string::npos) << "the module stays loaded";
+}
+
+TEST_P(Driver, KeyboardIsLockedAgainAfterEveryKeyDialogueAndFreedOnRelease) {
+    // The usage's pager pauses and the replace question of "/O": the
+    // keyboard is handed over for the key and locked again for the work that
+    // follows; closing the device unlocks it.
+    const struct {
+        std::vector<std::string> words;
+        std::string input;
+    } cases[] = {{{"/x"}, ""}, {{"saved.bin", "/O"}, "y"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        Machine m = Make({"mem_hole=0"});
+        std::string work = TempDir("kb");
+        WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
+        WriteFile(work + "/saved.bin", "old");
+        RunProgram(Width(), m, c.words, c.input, work);
+        std::vector<std::string> ioctl = TraceOfKind(m, "ioctl");
+        ASSERT_GE(ioctl.size(), 4u);
+        EXPECT_EQ(ioctl.back(), "ioctl release kb=on");
+        size_t dialogues = 0;
+        for (size_t i = 1; i + 1 < ioctl.size(); ++i) {
+            if (ioctl[i].compare(0, 20, "ioctl req=0x4163 kb=") != 0) continue;
+            ++dialogues;
+            EXPECT_EQ(ioctl[i], dialogues == 1 ? "ioctl req=0x4163 kb=unchanged" : "ioctl req=0x4163 kb=on");
+            EXPECT_EQ(ioctl[i + 1], "ioctl req=0x4162 kb=off") << "locked right after the dialogue";
+        }
+        EXPECT_GE(dialogues, 1u);
+    }
 }
 
 TEST_P(Driver, ModuleLeftLoadedIsReplacedAndABuildHappensWithoutPrebuiltObject) {
@@ -287,11 +354,11 @@ TEST_P(Driver, SecureBootWithoutPrebuiltObjectStopsBeforeThePlatform) {
     EXPECT_EQ(r.out, PlainBanner() + "71 - Error: Linux does not support Auto Build Driver when Secure Boot Enable.\n");
     EXPECT_TRUE(TraceLines(m).empty()) << "no port, SMI or shell command";
 
-    // A build word lets the run go on; without a kernel tree the build fails
-    // and the normal run that follows has no memory provider.
+    // A build word lets the run go on to the build; without a kernel tree
+    // the build fails and ends the run.
     RunResult build = RunProgram(Width(), m, {"/makedrv"}, "", work);
-    EXPECT_EQ(build.status, 0x10);
-    EXPECT_EQ(build.out, Head() + kMake + kNoTree + kNoTree + kLoadError);
+    EXPECT_EQ(build.status, 0x0E);
+    EXPECT_EQ(build.out, Head() + kMake + kNoTree + "e - Error: Kernel source files cannot be found.\n");
 }
 
 YOZ_E2E_BOTH_WIDTHS(Driver);

@@ -4,6 +4,7 @@
 // flash holds the sample ROM.
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
@@ -98,10 +99,15 @@ TEST_P(GlobalCheck, BlockCheckVerdictEndsTheRun) {
 }
 
 TEST_P(GlobalCheck, MissingFileForACommandThatNeedsOne) {
+    // A FIFO is refused as it is, without waiting for a writer.
     e2e::Machine m = Machine();
-    e2e::RunResult r = Run(m, {m.File("nosuch.rom"), "/first:wfp"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "30 - Error: Problem opening file for reading.\n");
-    EXPECT_EQ(r.status, 48);
+    ASSERT_EQ(mkfifo(m.File("fifo.rom").c_str(), 0600), 0);
+    for (const char* name : {"nosuch.rom", "fifo.rom"}) {
+        e2e::RunResult r = Run(m, {m.File(name), "/first:wfp"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "30 - Error: Problem opening file for reading.\n")
+            << name;
+        EXPECT_EQ(r.status, 48) << name;
+    }
 }
 
 TEST_P(GlobalCheck, NoFileNeededEndsThePipelineQuietly) {
@@ -245,6 +251,19 @@ TEST_P(GlobalCheck, CapsuleHeaderIsStrippedOnlyUnderSecureFlash) {
                                 " - FFS checksums ......... ok\n"
                                 "first block check\n");
     EXPECT_EQ(stripped.status, 0);
+
+    // A header length below the header's own size is no header.
+    for (uint16_t length : {0x10, 0}) {
+        Bytes bad = capsule;
+        romimg::mut::CapsuleHeaderLength(bad, length);
+        e2e::RunResult r = Run(secure, {Image(secure, bad), "/first:wfpcs3,"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
+                             " Secure Flash enabled, recalculate ROM size with signature... Disable.\n"
+                             "first size check 1\n"
+                             "3 - Error: ROM file size does not match existing BIOS size.\n")
+            << length;
+        EXPECT_EQ(r.status, 3) << length;
+    }
 }
 
 TEST_P(GlobalCheck, PasswordIsAskedWithTheFlashInterfaceClosedAroundTheKeys) {

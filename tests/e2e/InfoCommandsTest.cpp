@@ -6,6 +6,7 @@
 #include <vector>
 #include "E2eHarness.h"
 #include "FlashLines.h"
+#include "SampleMachine.h"
 #include "SampleUpdate.h"
 #include "UsageListing.h"
 
@@ -102,6 +103,32 @@ TEST_P(InfoCommands, SystemIdBesideAnUpdatePrintsFromTheBlockCheck) {
     EXPECT_EQ(r.out.compare(0, Head().size() + kChecksums.size() + ids.size(), Head() + kChecksums + ids), 0) << r.out;
     EXPECT_EQ(r.out.find(" - System ROM Secure Flash"), std::string::npos);
     EXPECT_GT(Writes(m), 0u);  // the file name still flashes the main BIOS
+}
+
+TEST_P(InfoCommands, InformationCommandsBesideAnEmbeddedImageFlashNothing) {
+    // The trailer puts the image's name before the options typed alone (or
+    // given by its own command line): "/S" stays the information command.
+    const std::string ids = " - System ROM ID = PRJ00001\n - System ROM GUID = " + GuidLine("01") +
+                            " - System ROM Secure Flash = Disable.\n";
+    const struct {
+        std::string command;              // the trailer's command line
+        std::vector<std::string> typed;   // the operator's words
+        std::string out;
+    } cases[] = {
+        {"", {"/S"}, Head() + ids},
+        {"/S", {}, Head() + ids},
+        {"", {"/U"}, e2e::PlainBanner() + " - ROM File ROM ID = PRJ00001\n - ROM File ROM GUID = " + GuidLine("01")},
+    };
+    for (const auto& c : cases) {
+        e2e::Machine m = Machine(u.system.bytes);
+        std::string exe = e2e::EmbeddedImageProgram(Width(), u.image.bytes, c.command);
+        ASSERT_FALSE(exe.empty());
+        e2e::RunResult r = e2e::RunExecutable(Width(), exe, m, c.typed);
+        EXPECT_EQ(r.out, c.out) << c.command;
+        EXPECT_EQ(r.status, 0) << c.command;
+        EXPECT_EQ(Writes(m), 0u) << c.command;
+        EXPECT_EQ(e2e::ReadFile(m.File("flash.bin")), Str(u.system.bytes)) << c.command;
+    }
 }
 
 TEST_P(InfoCommands, VerifyReportsWithoutFlashing) {

@@ -213,6 +213,32 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
     EXPECT_EQ(Count(m, "cmd=0x23"), 0u);
 }
 
+TEST_P(MainBios, ErrorLinesFollowAnEndedProgressLine) {
+    // A failure in the middle of a progress line: the error line starts on a
+    // line of its own instead of overprinting the progress.
+    const struct {
+        std::vector<std::string> sets;
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"flash_faults=read@0x40000:1"}, {"new.rom"}, "42 - Error: Problem reading flash.\n"},
+        {{"flash_faults=read@0x40000:1"}, {"saved.bin", "/O"}, "42 - Error: Problem reading flash.\n"},
+        {{"secure_flash=1", "sf_refuse_offset=0x8800"}, {"new.cap"}, "1d - Error: Failed to load image into memory.\n"},
+    };
+    for (const auto& c : cases) {
+        e2e::Machine m = Machine(c.sets);
+        Image(m, u.image.bytes);
+        romimg::WriteBytes(m.File("new.cap"), romimg::SignedCapsule(u.image.bytes, 0x40));
+        e2e::RunResult r = Run(m, c.args);
+        size_t at = r.out.rfind(c.error);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        EXPECT_EQ(at + c.error.size(), r.out.size()) << r.out;
+        ASSERT_GE(at, 3u);
+        EXPECT_EQ(r.out.substr(at - 3, 3), " \r\n") << "the progress line ends first: " << r.out;
+        EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
+    }
+}
+
 TEST_P(MainBios, ImageWithMoreHolesThanTheSystemKeepsItsOwnExtraHole) {
     // The system lacks hole 1: only hole 0 is paired; the image's hole 1 is flashed as it is.
     romimg::Rom system = SystemWith(romimg::FidSpec(), romimg::RomHoleFile(0, 0x40), romimg::PlainFile(9, 0x60));

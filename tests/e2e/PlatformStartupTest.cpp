@@ -44,6 +44,14 @@ std::string PhysBytes(const Machine& m, long address, size_t size) {
     return mem;
 }
 
+void PutPhys(const Machine& m, long address, const std::string& bytes) {
+    FILE* f = fopen(m.Root("/dev/mem").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseek(f, address, SEEK_SET), 0);
+    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    fclose(f);
+}
+
 // Nothing of the kernel driver is touched: no node, no request, no shell.
 void ExpectNoDriver(const Machine& m) {
     EXPECT_TRUE(TraceOfKind(m, "mknod").empty());
@@ -152,6 +160,44 @@ TEST_P(PlatformStartup, MailBoxGrantedOnTryTwoServesThePool) {
     EXPECT_EQ(box.substr(0, 20), std::string(20, '\0'));
     EXPECT_EQ(box.substr(20, 4), std::string("\xfe\xff\xa5\xa5", 4)) << "the firmware changed it after the last SMI";
     ExpectNoDriver(m);
+}
+
+TEST_P(PlatformStartup, MailBoxWhoseBufferCannotServeIsGivenBackAndTheHoleServes) {
+    // A buffer at 0 (the real-mode vector table), or not wholly below 4 GiB,
+    // counts as a refusal.
+    const std::string vectors = "\x11\x22\x33\x44\x55\x66\x77\x88";
+    for (const char* address : {"0", "0x100000000", "0xffff8000"}) {
+        SCOPED_TRACE(address);
+        Machine m = Make({"mailbox=try1", std::string("mailbox_buffer_addr=") + address});
+        PutPhys(m, 0, vectors);
+        RunResult r = RunWithFlashRequests(Width(), m);
+        EXPECT_EQ(r.status, 0) << r.out;
+        std::vector<std::string> smi = TraceOfKind(m, "smi");
+        ASSERT_GE(smi.size(), 6u);
+        EXPECT_EQ(smi[1], std::string(kMailBoxTry1) + " mailbox=granted");
+        EXPECT_NE(smi[2].find("cmd=0xd9 "), std::string::npos) << smi[2];
+        EXPECT_NE(smi[2].find(" ecx=0xc0000002 "), std::string::npos) << smi[2];
+        EXPECT_NE(smi[2].find(" mailbox=released"), std::string::npos) << smi[2];
+        for (size_t i = 3; i < smi.size(); ++i) {
+            EXPECT_NE(smi[i].find(" port=0xb2 ebx=0x7e000000"), std::string::npos) << smi[i];
+        }
+        EXPECT_EQ(PhysBytes(m, 0, vectors.size()), vectors);
+    }
+}
+
+TEST_P(PlatformStartup, FirstAsfRecordNamesThePortOfEveryRequest) {
+    // No port in the FADT; "$ASF" at 0xF8000 names 0xB0 and a second record
+    // further up another port: both searches take the first.
+    Machine m = Make({"fadt_smi_cmd=0", "asf_port=0xb0"});
+    std::string second = "$ASF" + std::string("\x10", 1) + std::string(7, '\0') + std::string("\xb4\x00", 2);
+    PutPhys(m, 0xf9000, second);
+    RunResult r = RunWithFlashRequests(Width(), m);
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> smi = TraceOfKind(m, "smi");
+    ASSERT_GE(smi.size(), 4u);
+    EXPECT_EQ(smi[0], "smi cmd=0x7f port=0xb0 ebx=0x00000000 hole=0x7e000000");
+    for (const auto& l : smi) EXPECT_NE(l.find(" port=0xb0 "), std::string::npos) << l;
+    for (const auto& l : TraceOfKind(m, "port")) EXPECT_EQ(l.find("out=0xb4"), std::string::npos) << l;
 }
 
 TEST_P(PlatformStartup, SmiPortComesFromFadtAsfOrLegacy) {

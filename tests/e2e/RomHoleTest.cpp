@@ -103,6 +103,41 @@ TEST_P(RomHole, SecureSlashLHasTheMainBiosModulesFlashTheVolumeThatHoldsTheHoles
     EXPECT_EQ(sessions.size(), 1u) << "the session opens once in a run";
 }
 
+TEST_P(RomHole, SecureSlashLFailsWithTheMainBiosModulesError) {
+    // The main module erases the holes' block, then an erase is refused at
+    // the next main block: its error is the run's.
+    for (const char* option : {"/L", "/L1"}) {
+        e2e::Machine m = Machine(u.system.bytes, {"secure_flash=1", "flash_faults=erase@0x30000:1"});
+        e2e::RunResult r = Run(m, {Put(m, "new.cap", romimg::SignedCapsule(u.image.bytes, 0x40)), option});
+        EXPECT_EQ(r.status, 0x43) << option << r.out;
+        const std::string error = "43 - Error: Problem erasing flash.\n";
+        ASSERT_GE(r.out.size(), error.size()) << option;
+        EXPECT_EQ(r.out.substr(r.out.size() - error.size()), error) << option;
+        EXPECT_EQ(r.out.find(" Erasing RomHole Block"), std::string::npos) << option << ": no hole progress after it";
+        EXPECT_EQ(Smi(m, "cmd=0x23"), 0u) << option;
+    }
+}
+
+TEST_P(RomHole, MistypedGuidIsACommandLineErrorBeforeAnyFileOrFlashChange) {
+    e2e::Machine m = Machine(u.system.bytes);
+    Bytes data = romimg::Pattern(u.hole1.size - 24, 0x77);
+    Put(m, "hole.bin", data);
+    Put(m, "saved.bin", Bytes(4, 0x5A));
+    const std::string guid = GuidArg(romimg::RomHoleGuid(1));
+    for (const std::string& text : {guid.substr(0, 31), guid + "0", guid.substr(0, 31) + "G", guid.substr(0, 31) + ":",
+                                    guid.substr(0, 8) + "-" + guid.substr(8, 4) + "-" + guid.substr(12, 4) + "-" +
+                                        guid.substr(16, 4) + "-" + guid.substr(20)}) {
+        for (const std::string option : {"/HOLE:", "/HOLEOUT:"}) {
+            e2e::RunResult r = Run(m, {option == "/HOLE:" ? "hole.bin" : "saved.bin", option + text});
+            EXPECT_EQ(r.status, 1) << option << text;
+            EXPECT_EQ(r.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n") << option << text;
+        }
+    }
+    EXPECT_EQ(Read(m.File("saved.bin")), Bytes(4, 0x5A));
+    EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
+    EXPECT_EQ(Flash(m), u.system.bytes);
+}
+
 TEST_P(RomHole, SlashLWithANumberTakesTheChosenHolesFromTheImage) {
     // The firmware keeps the command line's choice.
     e2e::Machine m = Machine(u.system.bytes);
@@ -179,6 +214,12 @@ TEST_P(RomHole, HoleOutSavesTheHolePayloadAndAsksBeforeReplacing) {
     EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.hole1));
     e2e::RunResult replaced = Run(m, {"hole1.bin", "/HOLEOUT:" + GuidArg(romimg::kSlpKey)}, "y");
     EXPECT_EQ(replaced.status, 0);
+    EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.slpKey));
+    // Input that ends gives no answer: the run fails and the file stays.
+    e2e::RunResult ended = Run(m, {"hole1.bin", "/HOLEOUT:" + guid});
+    EXPECT_EQ(ended.status, 0x0C);
+    EXPECT_EQ(ended.out, Head() + " hole1.bin already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...\n"
+                                  "c - Error: BIOS update cancelled by user.\n");
     EXPECT_EQ(Read(m.File("hole1.bin")), Payload(u.system.bytes, u.slpKey));
 
     e2e::RunResult absent = Run(m, {"other.bin", "/HOLEOUT:" + GuidArg(romimg::RomHoleGuid(7))});

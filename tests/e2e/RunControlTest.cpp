@@ -2,6 +2,8 @@
 // command line, the manufacturing option words (retry count, ROM-ID length,
 // password file, default answers) and quiet mode.
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "E2eHarness.h"
 #include "SampleUpdate.h"
 #include "UafBuilder.h"
@@ -75,16 +77,39 @@ TEST_P(RunControl, PasswordFileIsReadWhateverItsName) {
     std::string file = m.File("pw.txt");
     WriteFile(file, "secret");
     ASSERT_EQ(file[0], '/');
-    RunResult r = RunProgram(Width(), m, {"x", "/pw:" + file, "/Q"});
+    RunResult r = RunProgram(Width(), m, {"/pw:" + file, "/Q"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, PlainBanner() + "Read Password File......OK.\n");
     size_t asked = 0;
     for (const std::string& line : TraceOfKind(m, "smi")) asked += line.find("zokt=0x52 ver=0x0210 fn=0x01") != std::string::npos;
     EXPECT_GE(asked, 1u);
 
-    RunResult f = RunProgram(Width(), m, {"x", "/PW:" + m.File("missing.txt")});
+    RunResult f = RunProgram(Width(), m, {"/PW:" + m.File("missing.txt")});
     EXPECT_EQ(f.status, 0x30);
     EXPECT_EQ(f.out, PlainBanner() + "Read Password File......Fail.\n30 - Error: Problem opening file for reading.\n");
+}
+
+TEST_P(RunControl, WordOneThatNamesNoFileIsUnknownBesideOptionsThatNeedNone) {
+    // Beside these options word 1 is the ROM file only when it names one, as
+    // beside "/X": a mistyped name must not pass for a run that did its work.
+    Machine m = Mfg();
+    WriteFile(m.File("pw.txt"), "secret");
+    for (const std::string& option : {std::string("/S"), "/pw:" + m.File("pw.txt"), std::string("/icc:4"),
+                                      std::string("/OEMCMD:5"), std::string("/X")}) {
+        RunResult r = RunProgram(Width(), m, {"x", option});
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_EQ(r.out, UnknownWordListing(Width(), "x")) << option;
+    }
+    auto oemRequests = [&] {
+        size_t n = 0;
+        for (const std::string& line : TraceOfKind(m, "smi")) n += line.find("zokt=0x57") != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(oemRequests(), 0u) << "no OEM command of a refused command line reaches the firmware";
+    // The option in word 1 is no file name and no unknown word.
+    RunResult first = RunProgram(Width(), m, {"/OEMCMD:5", "/Q"});
+    EXPECT_EQ(first.status, 0) << first.out;
+    EXPECT_GT(oemRequests(), 0u);
 }
 
 TEST_P(RunControl, EmptyWordSwitchesNoOptionOn) {
@@ -193,6 +218,33 @@ TEST_P(SaveRom, ExistingFileIsReplacedOnlyWhenTheOperatorSaysYes) {
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.out, PlainBanner());
     EXPECT_EQ(ReadFile(out), ReadFile(m.File("flash.bin")));
+}
+
+TEST_P(SaveRom, OptionInPlaceOfTheFileOrInputEndedSavesNothing) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    // "/o out.bin": the option word would be taken as a file at the root.
+    struct stat st;
+    ASSERT_NE(stat("/o", &st), 0) << "a file /o exists on this machine";
+    RunResult first = RunProgram(Width(), m, {"/o", m.File("out.bin")});
+    EXPECT_EQ(first.status, 1);
+    EXPECT_EQ(first.out, UsageListing(Width()) + "1 - Error: Unknown command.\n");
+    if (stat("/o", &st) == 0) {
+        ADD_FAILURE() << "the flash was saved into /o";
+        unlink("/o");
+    }
+    EXPECT_NE(stat(m.File("out.bin").c_str(), &st), 0);
+
+    // End of input is no answer to the replace question: the old file stays
+    // and the run fails.
+    std::string out = m.File("saved.bin");
+    WriteFile(out, "old");
+    RunResult ended = RunProgram(Width(), m, {out, "/O"});
+    EXPECT_EQ(ended.status, 0x0C);
+    EXPECT_EQ(ended.out, PlainBanner() + " " + out +
+                             " already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...\n"
+                             "c - Error: BIOS update cancelled by user.\n");
+    EXPECT_EQ(ReadFile(out), "old");
+    for (const std::string& l : TraceOfKind(m, "smi")) EXPECT_EQ(l.find("cmd=0x21"), std::string::npos) << l;
 }
 
 TEST_P(SaveRom, QuietKeepsTheExitStatusOfAFailure) {

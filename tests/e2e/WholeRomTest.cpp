@@ -103,11 +103,11 @@ TEST_P(WholeRom, ChangedLayoutIsFlashedAndHandedToTheFirmware) {
     EXPECT_EQ(r.out, Head() + kLayoutChanged + AllPasses());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Flash(m), Str(image.bytes));
-    // The "ROML" header on, the layout file's size less 40 bytes.
+    // The "ROML" header to the layout file's end, and not a byte past it.
     const romimg::FileAt& layout = image.File(romimg::kLayoutFile);
-    EXPECT_EQ(e2e::ReadFile(m.File("state/layout")), Str(image.bytes).substr(layout.offset + 44, layout.size - 40));
+    EXPECT_EQ(e2e::ReadFile(m.File("state/layout")), Str(image.bytes).substr(layout.offset + 44, layout.size - 44));
     char sent[64];
-    snprintf(sent, sizeof(sent), "layout size=0x%08x status=0x00", layout.size - 40);
+    snprintf(sent, sizeof(sent), "layout size=0x%08x status=0x00", layout.size - 44);
     EXPECT_EQ(Count(m, sent), 1u);
 
     // A firmware that refuses the new layout fails the run after the flash.

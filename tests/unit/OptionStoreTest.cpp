@@ -91,24 +91,31 @@ TEST(Helpers, DigitValues) {
 }
 
 TEST(Helpers, GuidText) {
-    EFI_GUID g = YOZ_Conv_StrtoGUID("05CA01FC0FC111DC901100173153EBA8");
+    EFI_GUID g{};
+    ASSERT_EQ(YOZ_Conv_StrtoGUID("05CA01FC0FC111DC901100173153EBA8", &g), eEID_NO_ERROR);
     EXPECT_EQ(g.Data1, 0x05CA01FCu);
     EXPECT_EQ(g.Data2, 0x0FC1);
     EXPECT_EQ(g.Data3, 0x11DC);
     const UINT8 d4[8] = {0x90, 0x11, 0x00, 0x17, 0x31, 0x53, 0xEB, 0xA8};
     EXPECT_EQ(memcmp(g.Data4, d4, 8), 0);
 
-    g = YOZ_Conv_StrtoGUID("0000000000000000000000000000000a");
+    ASSERT_EQ(YOZ_Conv_StrtoGUID("0000000000000000000000000000000a", &g), eEID_NO_ERROR);
     EXPECT_EQ(g.Data1, 0u);
     EXPECT_EQ(g.Data2, 0);
     EXPECT_EQ(g.Data3, 0);
     const UINT8 last[8] = {0, 0, 0, 0, 0, 0, 0, 0x0A};
     EXPECT_EQ(memcmp(g.Data4, last, 8), 0);
 
-    // A short text ends at its terminator: nothing past it is read.
-    g = YOZ_Conv_StrtoGUID("12");
-    EXPECT_EQ(g.Data1, 0x12000000u);
-    EXPECT_EQ(g.Data4[7], 0);
+    // Anything but exactly 32 hex digits is refused and leaves the GUID alone.
+    const EFI_GUID before = g;
+    for (const char* bad : {"12", "", "05CA01FC0FC111DC901100173153EBA", "05CA01FC0FC111DC901100173153EBA80",
+                            "05CA01FC0FC111DC901100173153EBAG", "05CA01FC0FC111DC901100173153EBA:",
+                            "05CA01FC-0FC1-11DC-9011-00173153EBA8", "Z5CA01FC0FC111DC901100173153EBA8",
+                            " 5CA01FC0FC111DC901100173153EBA8"}) {
+        EXPECT_EQ(YOZ_Conv_StrtoGUID(bad, &g), eEID_COMMAND_LINE) << bad;
+        EXPECT_EQ(memcmp(&g, &before, sizeof(g)), 0) << bad;
+    }
+    EXPECT_EQ(YOZ_Conv_StrtoGUID(nullptr, &g), eEID_COMMAND_LINE);
 }
 
 TEST(Helpers, HexText) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include "CaptureOut.h"
+#include "GuardedBuffer.h"
 #include "RomImageBuilder.h"
 #include "RomInfo.h"
 #include "RomModelKit.h"
@@ -188,13 +189,13 @@ TEST_F(ImageModel, RomIdCheckComparesGuidAndProjectIdOverTheFirmwareLength) {
 
 TEST_F(ImageModel, SignedCapsuleStripAndEmbeddedCapsuleRebuild) {
     Rom r = SampleRom({{PlainFile(1, 100), CapsuleFile(0x40)}, {}, 2});
-    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(r.bytes.data()), 0);
+    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(r.bytes.data(), r.size()), 0);
     EXPECT_EQ(YOZ_RomFile_CheckNewCAPGUID(r.bytes.data(), r.size()), 1);
     UINT8* image = r.bytes.data();
     UINT32 size = r.size();
     ASSERT_EQ(YOZ_RomFile_ResetCAPFileHead(&image, &size), 1);
     EXPECT_EQ(size, r.size() + 0x40);
-    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(image), 1);
+    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(image, size), 1);
     Bytes header = CapsuleHeader(0x40);
     EXPECT_EQ(memcmp(image, header.data(), header.size()), 0);
     EXPECT_EQ(memcmp(image + 0x40, r.bytes.data(), r.size()), 0);
@@ -211,7 +212,7 @@ TEST_F(ImageModel, SignedCapsuleStripAndEmbeddedCapsuleRebuild) {
     EXPECT_EQ(image, shortImage.data());
 
     Bytes signedImage = SignedCapsule(r.bytes, 0x80);
-    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(signedImage.data()), 1);
+    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(signedImage.data(), static_cast<UINT32>(signedImage.size())), 1);
     unit::CapturedOut out;
     image = signedImage.data();
     size = static_cast<UINT32>(signedImage.size());
@@ -227,15 +228,30 @@ TEST_F(ImageModel, SignedCapsuleStripAndEmbeddedCapsuleRebuild) {
     EXPECT_EQ(out.Text(), " Secure Flash enabled, recalculate ROM size with signature... Enable.\n");
     EXPECT_EQ(image, signedImage.data() + 0x80);
     EXPECT_EQ(size, r.size());
-    Bytes tooLong = SignedCapsule(Bytes(0x100, 0x5A), 0x80);
-    mut::CapsuleHeaderLength(tooLong, 0x200);
-    image = tooLong.data();
-    size = static_cast<UINT32>(tooLong.size());
-    out.Clear();
-    EXPECT_EQ(YOZ_RomFile_GetNoSecureHeadRom(&image, &size), 0);
-    EXPECT_EQ(image, tooLong.data());
-    EXPECT_EQ(size, tooLong.size());
+    // A length past the file, or below the header's own 30 bytes, is no header.
+    for (UINT16 length : {0x200, 0x180, 0x1D, 0x10, 0}) {
+        Bytes bad = SignedCapsule(Bytes(0x100, 0x5A), 0x80);
+        mut::CapsuleHeaderLength(bad, length);
+        image = bad.data();
+        size = static_cast<UINT32>(bad.size());
+        out.Clear();
+        EXPECT_EQ(YOZ_RomFile_GetNoSecureHeadRom(&image, &size), 0) << length;
+        EXPECT_EQ(out.Text(), " Secure Flash enabled, recalculate ROM size with signature... Disable.\n") << length;
+        EXPECT_EQ(image, bad.data()) << length;
+        EXPECT_EQ(size, bad.size()) << length;
+    }
     FLASH_SetSecureFlashSupported(0);
+}
+
+TEST_F(ImageModel, CapsuleHeaderTestStaysInsideAShortFile) {
+    // The GUID test reads no byte past a file shorter than a GUID.
+    Bytes header = CapsuleHeader(0x40);
+    for (size_t size : {size_t(0), size_t(1), size_t(15)}) {
+        GuardedBuffer file(std::string(header.begin(), header.begin() + size));
+        EXPECT_EQ(YOZ_RomFile_CheckCapHeader(file.data(), static_cast<UINT32>(size)), 0) << size;
+    }
+    GuardedBuffer whole(std::string(header.begin(), header.begin() + 16));
+    EXPECT_EQ(YOZ_RomFile_CheckCapHeader(whole.data(), 16), 1);
 }
 
 TEST_F(ImageModel, MeVolumeIsSplitOffTheSingleBinary) {

@@ -32,14 +32,14 @@ TEST(RomLayoutCompare, TablesOfOneSizeAreComparedAndOneSidedDataIsSkipped) {
 }
 
 TEST(RomLayoutCompare, LayoutDataStopsAtTheImageEnd) {
-    // The data runs 4 bytes past the layout file: inside a larger image, but
-    // never past the end of an image that the file ends.
+    // The data runs from the "ROML" header to the layout file's end, in a
+    // larger image as in one that the file ends.
     Bytes file = FileBytes(LayoutFile(Pattern(0x30, 3)), 2);
     UINT32 size = static_cast<UINT32>(file.size());
     Bytes roomy = file;
     roomy.resize(file.size() + 16, 0xFF);
     ASSERT_EQ(YOZ_RomFile_CheckRomLayoutData(roomy.data(), static_cast<UINT32>(roomy.size())), 1);
-    EXPECT_EQ(AllROM_LayoutDataLength(roomy.data(), static_cast<UINT32>(roomy.size())), size - 40);
+    EXPECT_EQ(AllROM_LayoutDataLength(roomy.data(), static_cast<UINT32>(roomy.size())), size - 44);
     ASSERT_EQ(YOZ_RomFile_CheckRomLayoutData(file.data(), size), 1);
     EXPECT_EQ(AllROM_LayoutDataLength(file.data(), size), size - 44);
     YOZ_RomLayout_Clear(&YOZ_RomFileLayout);
