@@ -60,7 +60,7 @@ bios)
     run 161 64 /x
     run 162 64 /x
     run 163 32 /x
-    run 164 64 /O /work/save.bin
+    run 164 64 /work/save.bin /O
     echo "nmi_watchdog: $(cat /proc/sys/kernel/nmi_watchdog)"
     ;;
 sboff|sbon)
