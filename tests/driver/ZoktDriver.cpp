@@ -50,9 +50,10 @@ static std::vector<UINT32> Numbers(const std::string& args) {
     return n;
 }
 
-// Prints the result; a non-zero result of a module's step ends the run with it.
+// Prints the result through the program's printer, which then knows that the
+// line is ended; a non-zero result of a module's step ends the run with it.
 static bool Result(const char* name, UINT32 result) {
-    printf("%s=0x%x\n", name, result);
+    WriteOut("%s=0x%x\n", name, result);
     g_LastErrorCode = result;
     return result == 0;
 }
