@@ -59,7 +59,8 @@ static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     for (unsigned long i = 1; s_SaveMeWord[0] != '\0' && i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, s_SaveMeWord, 1) != 1) continue;
-        if (args.size() <= 2) return eEID_COMMAND_LINE;
+        // Word 1 names the output file, never the option itself.
+        if (args.size() <= 2 || i == 1) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         args[i]->claimed = 1;
         args[1]->claimed = 1;
@@ -79,6 +80,7 @@ static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
     if (g_dwMESize > 0xFFFFFFFFu - start) return eEID_ANALYZE_ME_DATA;
     if (!YOZ_GUIControl()) {
         UINT8 answer = YOZ_PromptReplaceFile(RomFileName);
+        if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
         if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
         if (answer == YOZ_FILE_NEW) WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
     }

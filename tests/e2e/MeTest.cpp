@@ -442,6 +442,14 @@ TEST_P(SaveMe, AreaIsReadIntoTheFile) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(ReadFile(m.File("me.bin")), "keep");
     EXPECT_EQ(r.out.find("Reading ME"), std::string::npos) << r.out;
+    // Input that ends gives no answer: the run fails and the file stays.
+    r = Run(m, {"me.bin", "/OME"});
+    EXPECT_EQ(r.status, 0x0C);
+    EXPECT_EQ(ReadFile(m.File("me.bin")), "keep");
+    // The option in place of the file name is no file name.
+    r = Run(m, {"/OME", "me.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(m.File("me.bin")), "keep");
 
     // A tail below 4 KiB is read as a short last piece.
     Machine tail = MakeMfg({"me_runtime_length=0x1800"});
