@@ -88,9 +88,10 @@ std::vector<std::pair<uint32_t, uint32_t>> Steps(uint32_t from, uint32_t to, uin
     return out;
 }
 
-// A pass whose line was never closed: without its "done" tail.
+// A pass whose line was never closed: without its "done" tail, ended before
+// the error line that follows it.
 std::string Unfinished(const std::string& pass) {
-    return pass.substr(0, pass.rfind('\r') + 1);
+    return pass.substr(0, pass.rfind('\r') + 1) + "\n";
 }
 
 class Me : public E2eWidth {
