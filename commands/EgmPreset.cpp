@@ -5,6 +5,7 @@
 #include "FlashBlock.h"
 #include "HuxCoreHooks.h"
 #include "TKXPortIo.h"
+#include "TKXString.h"
 #include "YozEgm.h"
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
