@@ -17,9 +17,6 @@ CHECK_FUNC_ITEM* PtrDisplaySysIDCheckFunc = nullptr;
 static UINT8 VF_ONLYCMD;  // "/S" prints in its own execute
 static UINT32 Cmdnum;     // argument words when "/S" was parsed
 
-// Module id of the hidden engineering set, whose runs make "/S" print alone.
-static const UINT32 kEngineeringModuleId = 24;
-
 static void PrintSysRomId() {
     WriteOut(" - System ROM ID = ");
     WriteOut("%s\n", g_FwId);
@@ -32,9 +29,10 @@ static ENUM_ERR_ID VF_CheckBlockFunc() {
     return eEID_NO_ERROR;
 }
 
+// A run of the engineering set makes "/S" print alone.
 static bool EngineeringSetEnabled(TKXQueueItemList& items) {
     for (unsigned long i = 0; i < items.size(); ++i) {
-        if (items[i]->ModuleId == kEngineeringModuleId && items[i]->Enabled == 1) return true;
+        if (items[i]->ModuleId == eMID_EGM && items[i]->Enabled == 1) return true;
     }
     return false;
 }

@@ -40,9 +40,9 @@ static ENUM_ERR_ID EgmParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     EGMHelp = 0;
     YOZ_TakeMfgWord(EGM_MFG_CMD_STRING, gEGM_HC_IdfStr);
     SubCmdNum = 0;
+    for (GM_CMD_ITEM& entry : GMCmdList) entry.selected = 0;
     UINT32 length = StringLength(gEGM_HC_IdfStr);
     if (length == 0) return eEID_NO_ERROR;
-    for (GM_CMD_ITEM& entry : GMCmdList) entry.selected = 0;
     for (unsigned long i = 1; i < args.size(); ++i) {
         const char* tail = YOZ_MatchPrefixWord(args[i]->text, length, gEGM_HC_IdfStr);
         if (tail == nullptr) continue;

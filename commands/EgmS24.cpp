@@ -1,9 +1,8 @@
 // Engineering "s24": restarts the machine once the region modules before it
 // have run, with the flash interface closed first. A restart the shell
 // could not start ends the run with its error.
-#include "FlashBlock.h"
 #include "HuxCoreHooks.h"
-#include "TKXPortIo.h"
+#include "RunControl.h"
 #include "YozEgm.h"
 
 static TKX_QUEUE_ITEM EGM_S24_QueueItem;
@@ -13,10 +12,7 @@ static ENUM_ERR_ID S24Parse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-static ENUM_ERR_ID S24Execute(TKXQueueItemList&) {
-    CleanFlashIfc();
-    return OsRestart() == 0 ? eEID_NO_ERROR : eEID_REBOOT_FAIL;
-}
+static ENUM_ERR_ID S24Execute(TKXQueueItemList&) { return ReBootFunc(); }
 
 ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList& items) {
     return EGM_RegisterSubModule(items, EGM_S24_QueueItem, eMID_EGM_S24, S24Parse, S24Execute, 0x8020);

@@ -18,7 +18,7 @@ static TKX_QUEUE_ITEM s_ShutdownItem;
 
 static bool CapsuleOrRecovery() { return YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode(); }
 
-static ENUM_ERR_ID ReBootFunc() {
+ENUM_ERR_ID ReBootFunc() {
     CleanFlashIfc();
     return OsRestart() == 0 ? eEID_NO_ERROR : eEID_REBOOT_FAIL;
 }

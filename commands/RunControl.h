@@ -36,6 +36,11 @@ ENUM_ERR_ID YOZ_ParseMfgNumberOption(TKXArgvList& args, TKX_QUEUE_ITEM* self, UI
 // signed value; no digits give 0, out-of-range text is held at the limits.
 long long YOZ_OptionNumber(const char* text);
 
+// Closes the flash interface and restarts the machine; 0x91 when the shell
+// cannot start the restart. The "/REBOOT" end hook, and "s24" of the
+// engineering set.
+ENUM_ERR_ID ReBootFunc();
+
 extern UINT8 RetryCnt;
 extern INT32 ICC_CheckCount;
 extern char gPW_FileName[256];
