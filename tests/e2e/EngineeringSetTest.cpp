@@ -92,7 +92,8 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
              EXPECT_EQ(Range(flash, romimg::kSampleBoot, romimg::kSampleBootLength),
                        Bytes(u.system.bytes.begin() + romimg::kSampleBoot, u.system.bytes.end()));
          }},
-        {"preset:e, prefix in other case", {"new.rom", "/egmPreset:E"}, {}, 0, Head() + MainPasses() + "0xE Global Reset.\n",
+        {"preset:e, prefix in other case", {"new.rom", "/egmPreset:E"}, {}, 0,
+         Head() + MainPasses() + "0xE Global Reset.\n",
          [](const Machine& m) { ExpectResetAtTheEnd(m, "0x0e"); }},
         {"preset:4", {"new.rom", "/EGMpreset:4"}, {}, 0, Head() + MainPasses() + "0x4 Soft Reset.\n",
          [](const Machine& m) { ExpectResetAtTheEnd(m, "0x04"); }},
@@ -102,7 +103,8 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
          [](const Machine& m) { ExpectResetAtTheEnd(m, nullptr); }},
         {"preset above a byte", {"new.rom", "/EGMpreset:10e"}, {}, 0, Head() + MainPasses() + kAskValue,
          [](const Machine& m) { ExpectResetAtTheEnd(m, nullptr); }},
-        {"preset before reboot", {"new.rom", "/REBOOT", "/EGMpreset:6"}, {}, 0, Head() + MainPasses() + "0x6 Hard Reset.\n",
+        {"preset before reboot", {"new.rom", "/REBOOT", "/EGMpreset:6"}, {}, 0,
+         Head() + MainPasses() + "0x6 Hard Reset.\n",
          [](const Machine& m) {
              std::vector<std::string> trace = TraceLines(m);
              ASSERT_GE(trace.size(), 2u);
@@ -131,6 +133,11 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
              EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 0u);
              EXPECT_EQ(Count(TraceLines(m), "port out=0xcf9") + Count(TraceLines(m), "shell "), 0u);
          }},
+        {"/S beside an engineering word prints alone", {"/S", "/EGMwhatever"}, {}, 0,
+         PlainBanner() + FlashRead() + " - System ROM ID = PRJ00001\n" +
+             " - System ROM GUID = 44332211-6655-8877-99aabbccddeef001\n" +
+             " - System ROM Secure Flash = Disable.\n",
+         [](const Machine& m) { EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 0u); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -150,6 +157,44 @@ TEST_P(EngineeringSet, OutsideManufacturingModeTheWordsAreUnknown) {
         EXPECT_EQ(r.status, 1) << sets.size();
         EXPECT_EQ(r.out, UnknownWordListing(Width(), "/EGMinfo")) << sets.size();
         EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 0u);
+    }
+}
+
+// "meinfo": the firmware's ME region table, the ignition query and, only
+// when that reports no support, the full query.
+TEST_P(EngineeringSet, MeinfoDumpsTheMeAnswers) {
+    const std::string regions = "- [DBG] ME Total Block Count : 0x1\n- [DBG] ME Block Info : \n"
+                                "        [0] - Addr : 0x1000, Size : 0x2000, Type : 0x3, Lock : 0x1\n"
+                                "             - Cmd : \"/GBE\", Descriotion : \"Gbe region\"\n";
+    auto dump = [](const char* status, const char* sub, const char* runtime, const char* bios) {
+        return std::string("- Dump ME Info :\n  ReturnStatus     : ") + status + "\n  SubFunction      : " + sub +
+               "\n  RuntimeBase      : " + runtime + "\n  RuntimeLength    : 0x00000000\n"
+               "  BiosRegionBase   : 0x00000000\n  BiosRegionLength : " + bios + "\n";
+    };
+    const struct {
+        const char* ignition;
+        std::string out;
+        size_t fullQueries;
+    } rows[] = {
+        {"me_ignition=1", regions + dump("0x1", "0x0", "0x00005000", "0x00100000"), 0},
+        {"me_ignition=0",
+         regions + dump("0x0", "0x0", "0x00000000", "0x00000000") + dump("0x1", "0x3", "0x00005000", "0x00100000"), 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.ignition);
+        Machine m = Make({"me_regions=/GBE:Gbe region:0x1000:0x2000:3:1", "me_runtime_base=0x5000", row.ignition});
+        RunResult r = RunProgram(Width(), m, {"/EGMmeinfo"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, PlainBanner() + FlashRead() + row.out);
+        // The requests of "meinfo" follow its region-table request, the run's last.
+        std::vector<std::string> smi = TraceOfKind(m, "smi");
+        size_t table = smi.size();
+        for (size_t i = 0; i < smi.size(); ++i)
+            if (smi[i].find("zokt=0x55 ver=0x0210 sub=0x09") != std::string::npos) table = i;
+        ASSERT_LT(table, smi.size());
+        std::vector<std::string> after(smi.begin() + table, smi.end());
+        EXPECT_EQ(Count(after, "zokt=0x55 ver=0x0210 sub=0x00"), 1u);
+        EXPECT_EQ(Count(after, "zokt=0x55 ver=0x0210 sub=0x03"), row.fullQueries);
     }
 }
 
@@ -198,7 +243,8 @@ TEST_P(EngineeringSet, NpslpWritesTheImagesSlpKey) {
             << npslp;
         // The ROM holes stay the system's either way.
         EXPECT_EQ(Range(flash, u.hole0.offset, u.hole0.size),
-                  Bytes(u.system.bytes.begin() + u.hole0.offset, u.system.bytes.begin() + u.hole0.offset + u.hole0.size));
+                  Bytes(u.system.bytes.begin() + u.hole0.offset,
+                        u.system.bytes.begin() + u.hole0.offset + u.hole0.size));
     }
     // An image without SLP files: a plain run stops before any erase, since
     // the system's key would be lost; "npslp" writes the image as it is
@@ -225,7 +271,8 @@ TEST_P(EngineeringSet, InfoDumpsWhatTheProgramKnows) {
     RunResult r = RunProgram(Width(), m, {"/EGMinfo"});
     EXPECT_EQ(r.status, 0);
     const std::string rule = "====================================================================\n";
-    const std::string head = PlainBanner() + FlashRead() + rule + "Develop Version : 3.09.04.1503\n" + rule + "gSmiPort: 0xb2\n" +
+    const std::string head = PlainBanner() + FlashRead() + rule + "Develop Version : 3.09.04.1503\n" + rule +
+                             "gSmiPort: 0xb2\n" +
                              "Zokt_Ver = 0x210\n" + "ArgList[0].Argv = ";
     ASSERT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
     std::string blocks = "ArgList[1].Argv = /EGMinfo\n";
@@ -241,9 +288,11 @@ TEST_P(EngineeringSet, InfoDumpsWhatTheProgramKnows) {
     snprintf(hole1, sizeof(hole1), "YOZ_SysRHRECList[1].Size = %X\nYOZ_SysRHRECList[1].RomOffset = %X\n",
              u.hole1.size, u.hole1.offset);
     const std::string tail = blocks + rule + "System RomHole = 2, RomFile RomHole = 0\n" + rule +
-                             "System Rom Hole GUID : 05ca01fc-0fc1-11dc-901100173153eba8\nSystem Rom Hole Count : L00\n" +
+                             "System Rom Hole GUID : 05ca01fc-0fc1-11dc-901100173153eba8\n" +
+                             "System Rom Hole Count : L00\n" +
                              hole0 + rule +
-                             "System Rom Hole GUID : 05ca01fd-0fc1-11dc-901100173153eba8\nSystem Rom Hole Count : L01\n" +
+                             "System Rom Hole GUID : 05ca01fd-0fc1-11dc-901100173153eba8\n" +
+                             "System Rom Hole Count : L01\n" +
                              hole1 + rule + rule;
     size_t at = r.out.find("ArgList[1].Argv");
     ASSERT_NE(at, std::string::npos);
