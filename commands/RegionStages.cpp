@@ -12,6 +12,7 @@
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
+#include "YozWorkCopy.h"
 
 static YOZ_StageFunc SlotOf(const YOZ_STAGE_SLOTS& s, const char* token, size_t length) {
     if (length == 2 && strncmp(token, "ZF", 2) == 0) return s.ZOKTFunc;
@@ -194,22 +195,25 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     // A system key that cannot be carried would be lost by the flash.
     if (CarriesOAKey(r.OAKeyRule) && !RP_UpdateOemActKey(system, YOZ_pOpenFileBuff)) return eEID_OAK_REGION_ERROR;
 
-    FreeMem(YOZ_pFlashBuff);
-    YOZ_pFlashBuff = AllocMem(gRomSize);
-    if (YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
-    memset(YOZ_pFlashBuff, 0xFF, gRomSize);
-    memcpy(YOZ_pFlashBuff, image, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+    // The image merged with what the flash keeps; the image itself where it
+    // covers the ROM (its merged ranges are put back after the flash).
+    UINT8* work = YOZ_WorkCopy_Make(image, YOZ_OpenFileSize);
+    if (work == nullptr) return eEID_MEM_ALLOC;
 
     // The system's SLP files and holes, each at the image's place of its GUID.
-    if (!YOZ_GetNPSLPMode() && !RP_CheckSLPDataisNull(system)) RP_Preserve_SLPData(YOZ_pFlashBuff, system);
+    if (!YOZ_GetNPSLPMode() && !RP_CheckSLPDataisNull(system)) RP_Preserve_SLPData(work, system);
     if (!YOZ_GetLayOutChang() && RP_MergeRHList(r.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
-        RP_FileLoadOldRHToFlashBuff(r.Proc, YOZ_pFlashBuff, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
+        RP_FileLoadOldRHToFlashBuff(r.Proc, work, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
     *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
-    RP_RomFileData2SysBuff(system, YOZ_pFlashBuff, r.BlockType);
+    RP_RomFileData2SysBuff(system, work, r.BlockType);
     if (YOZ_GetSecureFlashStatus()) {
-        memcpy(YOZ_pOpenFileBuff, YOZ_pFlashBuff, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+        // The secure flash uploads and flashes the loaded image: it takes the merged data.
+        if (work != YOZ_pOpenFileBuff)
+            memcpy(YOZ_pOpenFileBuff, work, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+        YOZ_WorkCopy_Keep();
         r.Slots->FlashFunc = r.SecureFlashFunc;
-    } else if (YOZ_RegionFlash_CafPass(r.Proc, r.BlockType, YOZ_pFlashBuff) != eEID_NO_ERROR) {
+    } else if (YOZ_RegionFlash_CafPass(r.Proc, r.BlockType, work) != eEID_NO_ERROR) {
+        YOZ_WorkCopy_Done();
         return eEID_MEM_ALLOC;
     }
     return result;
@@ -240,11 +244,14 @@ ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT
 }
 
 ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
-    if (YOZ_RomFile_GetBuffer() == nullptr || YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
+    UINT8* work = YOZ_WorkCopy_Get();
+    if (YOZ_RomFile_GetBuffer() == nullptr || work == nullptr) {
+        YOZ_WorkCopy_Done();
+        return eEID_MEM_ALLOC;
+    }
     YOZ_SetFlashMsg(r.BlockType, *r.Proc->AllBlockSize);
-    ENUM_ERR_ID result = YOZ_Flash_Action(YOZ_pFlashBuff);
-    FreeMem(YOZ_pFlashBuff);
-    YOZ_pFlashBuff = nullptr;
+    ENUM_ERR_ID result = YOZ_Flash_Action(work);
+    YOZ_WorkCopy_Done();
     return result;
 }
 

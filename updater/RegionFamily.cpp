@@ -9,6 +9,7 @@
 #include "YozRegionProc.h"
 #include "YozRomFile.h"
 #include "YozSysRom.h"
+#include "YozWorkCopy.h"
 
 namespace {
 
@@ -166,6 +167,7 @@ UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC*, UINT8* destination, UI
         const _ROMHOLEREC& h = system[i];
         if (h.FileOffset == 0) continue;
         if (!Inside(h.RomOffset, h.Size, gRomSize) || !Inside(h.FileOffset, h.Size, size)) continue;
+        YOZ_WorkCopy_Save(destination, h.FileOffset, h.Size);
         memmove(destination + h.FileOffset, source + h.RomOffset, h.Size);
     }
     return 1;
@@ -191,6 +193,7 @@ UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source) {
         const _ROMHOLEREC& f = YOZ_RomFileSLPRHRECList[k];
         if (s.Size != f.Size || !Inside(s.RomOffset, s.Size, gRomSize) || !Inside(f.RomOffset, f.Size, gRomSize))
             continue;
+        YOZ_WorkCopy_Save(destination, f.RomOffset, f.Size);
         memmove(destination + f.RomOffset, source + s.RomOffset, f.Size);
     }
     return 1;

@@ -1,4 +1,9 @@
 // Machine directory, settings, state files, trace, physical memory and flash.
+// The files a run touches on every request (flash.bin, root/dev/mem,
+// trace.log) stay open from their first use until the machine is reloaded,
+// and the state files are read once and written through: every answer is on
+// disk when the request returns, so a run killed midway leaves every request
+// answered before in the machine's files.
 #include "EmuMachine.h"
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +16,38 @@
 
 static std::map<std::string, std::string> s_Settings;
 static bool s_Loaded = false;
+
+// One machine file kept open: for reading and writing where it may be
+// written, else for reading only.
+struct EmuOpenFile {
+    int Fd = -1;
+    bool Writable = false;
+};
+static EmuOpenFile s_Flash, s_Memory;
+static int s_TraceFd = -1;
+static bool s_StateDirMade = false;
+// State files as last read or written; a missing file is remembered as such.
+struct EmuStateFile {
+    bool Present = false;
+    std::string Value;
+};
+static std::map<std::string, EmuStateFile> s_State;
+
+static void CloseFile(EmuOpenFile& file) {
+    if (file.Fd >= 0) close(file.Fd);
+    file = EmuOpenFile();
+}
+
+// Forgets every open file and cached state: the next request opens and
+// reads the machine's files again.
+static void ForgetFiles() {
+    CloseFile(s_Flash);
+    CloseFile(s_Memory);
+    if (s_TraceFd >= 0) close(s_TraceFd);
+    s_TraceFd = -1;
+    s_StateDirMade = false;
+    s_State.clear();
+}
 
 const std::string& EmuMachine_Dir() {
     static std::string dir;
@@ -44,6 +81,7 @@ std::string EmuHexBytes(const std::string& hex) {
 }
 
 void EmuMachine_Reload() {
+    ForgetFiles();
     s_Settings.clear();
     s_Loaded = true;
     FILE* f = fopen(EmuMachine_File("machine.ini").c_str(), "r");
@@ -80,28 +118,39 @@ UINT64 EmuMachine_GetNum(const char* key, UINT64 fallback) {
     return EmuParseNum(EmuMachine_Get(key, ""), v) ? v : fallback;
 }
 
-static std::string StatePath(const char* name) {
+std::string EmuState_File(const char* name) {
     std::string dir = EmuMachine_File("state");
-    mkdir(dir.c_str(), 0755);
+    if (!s_StateDirMade) {
+        mkdir(dir.c_str(), 0755);
+        s_StateDirMade = true;
+    }
     return dir + "/" + name;
 }
 
 std::string EmuState_Get(const char* name, const char* fallback) {
-    FILE* f = fopen(StatePath(name).c_str(), "r");
-    if (f == nullptr) return fallback;
+    auto cached = s_State.find(name);
+    if (cached != s_State.end()) return cached->second.Present ? cached->second.Value : std::string(fallback);
+    FILE* f = fopen(EmuState_File(name).c_str(), "r");
+    if (f == nullptr) {
+        s_State[name] = EmuStateFile();
+        return fallback;
+    }
     std::string s;
     char buf[256];
     size_t n;
     while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
+    bool ok = ferror(f) == 0;
     fclose(f);
+    if (ok) s_State[name] = EmuStateFile{true, s};
     return s;
 }
 
 void EmuState_Set(const char* name, const std::string& value) {
-    FILE* f = fopen(StatePath(name).c_str(), "w");
+    s_State.erase(name);
+    FILE* f = fopen(EmuState_File(name).c_str(), "w");
     if (f == nullptr) return;
-    fwrite(value.data(), 1, value.size(), f);
-    fclose(f);
+    size_t written = fwrite(value.data(), 1, value.size(), f);
+    if (fclose(f) == 0 && written == value.size()) s_State[name] = EmuStateFile{true, value};
 }
 
 UINT64 EmuState_GetNum(const char* name, UINT64 fallback) {
@@ -124,51 +173,62 @@ void EmuTrace(const char* format, ...) {
     if (n < 0) return;
     if (n > static_cast<int>(sizeof(line)) - 2) n = sizeof(line) - 2;
     line[n++] = '\n';
-    int fd = open(EmuMachine_File("trace.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    ssize_t w = write(fd, line, static_cast<size_t>(n));
+    if (s_TraceFd < 0) s_TraceFd = open(EmuMachine_File("trace.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (s_TraceFd < 0) return;
+    ssize_t w = write(s_TraceFd, line, static_cast<size_t>(n));
     (void)w;
-    close(fd);
 }
 
-static bool FileIo(const std::string& path, bool writing, UINT64 offset, void* buffer, UINT32 size) {
-    int fd = open(path.c_str(), writing ? O_RDWR : O_RDONLY);
-    if (fd < 0) return false;
-    ssize_t n = writing ? pwrite(fd, buffer, size, static_cast<off_t>(offset))
-                        : pread(fd, buffer, size, static_cast<off_t>(offset));
-    close(fd);
+// Opens the file on first use (a file that cannot be opened is tried again
+// next time); writing needs it opened for writing.
+static bool FileIo(EmuOpenFile& file, const std::string& path, bool writing, UINT64 offset, void* buffer,
+                   UINT32 size) {
+    if (file.Fd < 0) {
+        file.Fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        file.Writable = file.Fd >= 0;
+        if (file.Fd < 0) file.Fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file.Fd < 0) return false;
+    }
+    if (writing && !file.Writable) return false;
+    ssize_t n = writing ? pwrite(file.Fd, buffer, size, static_cast<off_t>(offset))
+                        : pread(file.Fd, buffer, size, static_cast<off_t>(offset));
     return n == static_cast<ssize_t>(size);
 }
 
 bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size) {
     if (address + size > 0x100000000ULL) return false;
-    return FileIo(EmuMachine_Root("/dev/mem"), false, address, buffer, size);
+    return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), false, address, buffer, size);
 }
 
 bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size) {
     if (address + size > 0x100000000ULL) return false;
-    return FileIo(EmuMachine_Root("/dev/mem"), true, address, const_cast<void*>(buffer), size);
+    return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), true, address, const_cast<void*>(buffer), size);
 }
 
 UINT32 EmuFlash_Size() {
     struct stat st;
-    if (stat(EmuMachine_File("flash.bin").c_str(), &st) != 0) return 0;
+    if (s_Flash.Fd >= 0) {
+        if (fstat(s_Flash.Fd, &st) != 0) return 0;
+    } else if (stat(EmuMachine_File("flash.bin").c_str(), &st) != 0) {
+        return 0;
+    }
     return static_cast<UINT32>(st.st_size);
 }
 
 bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size) {
     if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
-    return FileIo(EmuMachine_File("flash.bin"), false, offset, buffer, size);
+    return FileIo(s_Flash, EmuMachine_File("flash.bin"), false, offset, buffer, size);
 }
 
 bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size) {
     if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
-    return FileIo(EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
+    return FileIo(s_Flash, EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
 }
 
 bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size) {
     if (EmuMachine_GetNum("flash_nor", 1) == 0) return EmuFlash_Write(offset, buffer, size);
-    std::vector<UINT8> bytes(size);
+    static std::vector<UINT8> bytes;  // one buffer for a run's writes
+    bytes.resize(size);
     if (!EmuFlash_Read(offset, bytes.data(), size)) return false;
     const UINT8* given = static_cast<const UINT8*>(buffer);
     for (UINT32 i = 0; i < size; ++i) bytes[i] &= given[i];

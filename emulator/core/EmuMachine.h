@@ -15,16 +15,19 @@ std::string EmuMachine_Root(const char* path);   // DIR/root + path
 bool EmuMachine_Has(const char* key);
 std::string EmuMachine_Get(const char* key, const char* fallback);
 UINT64 EmuMachine_GetNum(const char* key, UINT64 fallback);
-// Re-reads machine.ini (for tests that change it in-process).
+// Re-reads machine.ini (for tests that change it in-process) and forgets the
+// open machine files and the state read so far.
 void EmuMachine_Reload();
 
-// Persistent small state files of the handlers (DIR/state/<name>).
+// Persistent small state files of the handlers (DIR/state/<name>), read
+// once and written through.
+std::string EmuState_File(const char* name);  // its path; makes DIR/state on first use
 std::string EmuState_Get(const char* name, const char* fallback);
 void EmuState_Set(const char* name, const std::string& value);
 UINT64 EmuState_GetNum(const char* name, UINT64 fallback);
 void EmuState_SetNum(const char* name, UINT64 value);
 
-// One event a line, appended and written unbuffered.
+// One event a line, appended and written unbuffered (trace.log stays open).
 void EmuTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Physical memory of the machine (root/dev/mem, a sparse 4 GiB file).

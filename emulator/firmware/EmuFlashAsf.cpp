@@ -1,9 +1,9 @@
 // The "$ASF" shadow check of the emulated firmware: before a flash request
 // the program stores the interface buffer's address in the "$ASF" body; the
 // firmware takes it from there (and clears it, so each request shows whether
-// it was stored just before).
+// it was stored just before). Only a machine with an "$ASF" port (setting
+// asf_port) publishes the record; on the others there is nothing to read.
 #include <cstring>
-#include <memory>
 #include "EmuFlashPart.h"
 #include "EmuMachine.h"
 
@@ -11,14 +11,14 @@ static const UINT32 kBiosAreaBase = 0xF0000;
 static const UINT32 kBiosAreaSize = 0x10000;
 
 std::string EmuFlashPart_AsfCheck(UINT32 ebx) {
-    // Read without zero-filling first and searched by its first byte: this
-    // runs before every flash request.
-    std::unique_ptr<UINT8[]> area(new UINT8[kBiosAreaSize]);
-    if (!EmuPhys_Read(kBiosAreaBase, area.get(), kBiosAreaSize)) return "";
+    if (!EmuMachine_Has("asf_port")) return "";
+    // Searched by its first byte: this runs before every flash request.
+    static UINT8 area[kBiosAreaSize];
+    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize)) return "";
     for (UINT32 offset = 0; offset + 0x0E <= kBiosAreaSize; ++offset) {
         const void* dollar = memchr(&area[offset], '$', kBiosAreaSize - 0x0E + 1 - offset);
         if (dollar == nullptr) break;
-        offset = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area.get());
+        offset = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area);
         if (memcmp(&area[offset], "$ASF", 4) != 0) continue;
         UINT32 body = offset + area[offset + 4];
         if (body + 4 > kBiosAreaSize) return " asf=bad";

@@ -9,6 +9,7 @@
 // table to 0xFF; a write ANDs its bytes into the old contents as NOR
 // programming does (flash_nor=0: stores them as given), and under an open
 // runtime secure-flash session it must carry the uploaded image's bytes.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 #include "EmuBlocks.h"
@@ -32,6 +33,15 @@ bool EmuFlashPart_IsOpen() { return EmuState_GetNum(kOpenState, 0) != 0; }
 static void SetOpen(bool open) { EmuState_SetNum(kOpenState, open ? 1 : 0); }
 
 static std::string Refused(const std::string& reason) { return " refused=\"" + reason + "\""; }
+
+// Block data of one request: kept between requests so that a run's requests
+// reuse one buffer; sized to the request, every byte written before it is
+// read.
+static std::vector<UINT8>& Scratch(std::vector<UINT8>& buffer, size_t size) {
+    buffer.resize(size);
+    return buffer;
+}
+static std::vector<UINT8> s_Data;
 
 static bool ReadFunctionBlock(UINT32 ebx, EmuFunctionBlock& block) {
     return ebx != 0 && EmuPhys_Read(ebx, &block, sizeof(block));
@@ -100,7 +110,7 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
 void EmuSmi_FlashRead(EmuSmiRequest& request) {
     BlockRequest(request, "read", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
-        std::vector<UINT8> data(block.Size);
+        std::vector<UINT8>& data = Scratch(s_Data, block.Size);
         if (!EmuFlash_Read(block.FlashAddress, data.data(), block.Size)) return kFailed;
         Corrupt(data, block.FlashAddress, fault);
         if (!EmuPhys_Write(block.DataAddress, data.data(), block.Size)) return kFailed;
@@ -111,7 +121,7 @@ void EmuSmi_FlashRead(EmuSmiRequest& request) {
 void EmuSmi_FlashWrite(EmuSmiRequest& request) {
     BlockRequest(request, "write", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string& refused) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
-        std::vector<UINT8> data(block.Size);
+        std::vector<UINT8>& data = Scratch(s_Data, block.Size);
         if (!EmuPhys_Read(block.DataAddress, data.data(), block.Size)) return kFailed;
         refused = EmuSecureFlash_CheckWrite(block.FlashAddress, data);
         if (!refused.empty()) return kFailed;
@@ -134,7 +144,8 @@ void EmuSmi_FlashErase(EmuSmiRequest& request) {
             if (b.Start < to && to <= end) to = end;
         }
         if (to > EmuFlash_Size()) to = EmuFlash_Size();
-        std::vector<UINT8> erased(static_cast<size_t>(to - from), 0xFF);
+        std::vector<UINT8>& erased = Scratch(s_Data, static_cast<size_t>(to - from));
+        std::fill(erased.begin(), erased.end(), 0xFF);
         // A corrupted erase leaves one byte programmed.
         if (fault.Action == kEmuFaultCorrupt) erased[fault.CorruptAddress >= from && fault.CorruptAddress < to
                                                           ? fault.CorruptAddress - from : 0] = 0x00;

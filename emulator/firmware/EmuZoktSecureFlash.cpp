@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 #include "EmuFlashPart.h"
 #include "EmuMachine.h"
@@ -35,14 +34,9 @@ const UINT8 kCapsuleGuid[16] = {0x8B, 0xA6, 0x3C, 0x4A, 0x23, 0x77, 0xFB, 0x48,
                                 0x80, 0x3D, 0x57, 0x8C, 0xC1, 0xFE, 0xC4, 0x4D};
 const UINT32 kCapsuleSizeAt = 0x1C;
 
-std::string StateFile(const char* name) {
-    mkdir(EmuMachine_File("state").c_str(), 0755);
-    return EmuMachine_File("state") + "/" + name;
-}
-
 // Writes data at offset of the state file; offset 0 starts a new file.
 bool PutImagePiece(UINT32 offset, const std::vector<UINT8>& data) {
-    std::string path = StateFile("sf_image.bin");
+    std::string path = EmuState_File("sf_image.bin");
     FILE* f = fopen(path.c_str(), offset == 0 ? "wb" : "r+b");
     if (f == nullptr) f = fopen(path.c_str(), "w+b");
     if (f == nullptr) return false;
@@ -93,7 +87,7 @@ void Session(EmuZoktRequest& request) {
     EmuZokt_TraceAdd(request, " sub=0x08 op=0x%02x areas=0x%08x name=", block[0], areas);
     request.Trace += EmuZokt_Quote(block + 5, nameLength);
     EmuZokt_TraceAdd(request, " size=0x%08x status=0x%02x", size, status);
-    FILE* f = fopen(StateFile("sf_session.bin").c_str(), "wb");
+    FILE* f = fopen(EmuState_File("sf_session.bin").c_str(), "wb");
     if (f != nullptr) {
         fwrite(block, 1, kSessionSize, f);
         fclose(f);
@@ -107,7 +101,7 @@ void Session(EmuZoktRequest& request) {
 // `size` bytes of it from `offset` (none read when `out` is null). False
 // without an upload or when it does not hold those bytes.
 bool ReadUploaded(UINT32 offset, UINT8* out, size_t size, UINT64& imageSize) {
-    FILE* f = fopen(StateFile("sf_image.bin").c_str(), "rb");
+    FILE* f = fopen(EmuState_File("sf_image.bin").c_str(), "rb");
     if (f == nullptr) return false;
     UINT8 head[kCapsuleSizeAt + 2];
     long header = 0;
