@@ -2,8 +2,9 @@
 // BIOS and boot block, every byte of the part changed) on emulated parts of
 // 8, 32 and 128 MiB, against a general flash tool (flashrom with its dummy
 // programmer) writing the same image over the same old contents, and against
-// the floor: the cost of the bytes such an update must move (read the flash,
-// erase, write, verify) done directly on the part's file. Each tool runs as a
+// the floor: the cost of the bytes such an update must move (read the image
+// file, read the flash, erase, write, verify) done directly on the part's
+// file. Each tool runs as a
 // separate process; its wall time and peak memory are its own. The best wall
 // time of --runs=N runs counts (the machine is shared), with the largest peak.
 // Prints one table line per size at the end.
@@ -130,20 +131,25 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& cwd, const st
     return r;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::string s;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return s;
-    char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
+// Compares two files piece by piece (the benchmark holds no image while it
+// starts a tool: a child's peak memory counts what it had from its parent).
+bool SameFiles(const std::string& a, const std::string& b) {
+    FILE* fa = fopen(a.c_str(), "rb");
+    FILE* fb = fopen(b.c_str(), "rb");
+    bool same = fa != nullptr && fb != nullptr;
+    static char pa[1 << 16], pb[1 << 16];
+    while (same) {
+        size_t na = fread(pa, 1, sizeof(pa), fa), nb = fread(pb, 1, sizeof(pb), fb);
+        same = na == nb && memcmp(pa, pb, na) == 0;
+        if (na == 0) break;
+    }
+    if (fa != nullptr) fclose(fa);
+    if (fb != nullptr) fclose(fb);
+    return same;
 }
 
-bool Same(const std::string& path, const Bytes& expected) {
-    std::string got = ReadAll(path);
-    return got.size() == expected.size() && memcmp(got.data(), expected.data(), got.size()) == 0;
+bool CopyFile(const std::string& from, const std::string& to) {
+    return ::system(("cp '" + from + "' '" + to + "'").c_str()) == 0;
 }
 
 void Keep(Figures& best, const Run& r) {
@@ -151,17 +157,20 @@ void Keep(Figures& best, const Run& r) {
     best.peakMiB = std::max(best.peakMiB, r.peakMiB);
 }
 
+// The work directory: sys.bin (the old contents), new.rom (the image) and
+// expected.bin (what the update leaves).
 struct Work {
     std::string dir;
-    romimg::Rom system, image;
-    Bytes expected;
-    Work(uint32_t size) : system(Side(size, 1)), image(Side(size, 2)) {
+    explicit Work(uint32_t size) {
         char pattern[] = "/tmp/yoz-bench-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) dir = pattern;
-        expected = Expected(system, image);
+        if (mkdtemp(pattern) == nullptr) return;
+        dir = pattern;
+        romimg::Rom system = Side(size, 1), image = Side(size, 2);
+        romimg::WriteBytes(dir + "/expected.bin", Expected(system, image));
         romimg::WriteBytes(dir + "/sys.bin", system.bytes);
         romimg::WriteBytes(dir + "/new.rom", image.bytes);
     }
+    std::string File(const char* name) const { return dir + "/" + name; }
     ~Work() {
         if (dir.compare(0, 15, "/tmp/yoz-bench-") == 0) {
             int status = ::system(("rm -rf '" + dir + "'").c_str());
@@ -170,16 +179,25 @@ struct Work {
     }
 };
 
-// ---- the floor: the byte moves of the update on the part's file ----
+// ---- the floor: the byte moves of the update ----
 
-Run ByteMoves(const std::string& flashPath, const Bytes& image) {
+// Reads the image file, then reads the flash (the part's file), erases,
+// writes and verifies it in 64 KiB pieces.
+Run ByteMoves(const std::string& imagePath, const std::string& flashPath) {
     Run r;
     auto t0 = std::chrono::steady_clock::now();
+    FILE* f = fopen(imagePath.c_str(), "rb");
     int fd = open(flashPath.c_str(), O_RDWR);
-    if (fd < 0) return r;
-    size_t size = image.size();
-    std::vector<uint8_t> copy(size), piece(kBlock), erased(kBlock, 0xFF);
-    bool ok = true;
+    struct stat st;
+    if (f == nullptr || fd < 0 || fstat(fd, &st) != 0) {
+        if (f != nullptr) fclose(f);
+        if (fd >= 0) close(fd);
+        return r;
+    }
+    size_t size = static_cast<size_t>(st.st_size);
+    std::vector<uint8_t> image(size), copy(size), piece(kBlock), erased(kBlock, 0xFF);
+    bool ok = fread(image.data(), 1, size, f) == size;
+    fclose(f);
     for (size_t at = 0; ok && at < size; at += kBlock)  // read the flash
         ok = pread(fd, &copy[at], kBlock, static_cast<off_t>(at)) == kBlock;
     for (size_t at = 0; ok && at < size; at += kBlock)  // erase
@@ -206,7 +224,7 @@ void BM_Update(benchmark::State& state) {
             break;
         }
         Row row;
-        std::string machine = w.dir + "/m";
+        std::string machine = w.File("m");
         for (int n = 0; n < g_Runs; ++n) {
             Run init = Spawn({YOZ_EMUTOOL, "init", machine, "--flash", "sys.bin", "--blocks", BlockSpec(size)}, w.dir);
             if (!init.ok) {
@@ -214,23 +232,24 @@ void BM_Update(benchmark::State& state) {
                 return;
             }
             Run yoz = Spawn({g_Program, "new.rom", "/B", "/P", "/N"}, w.dir, {"YOZ_EMU_MACHINE=" + machine});
-            if (!yoz.ok || !Same(machine + "/flash.bin", w.expected)) {
+            if (!yoz.ok || !SameFiles(machine + "/flash.bin", w.File("expected.bin"))) {
                 state.SkipWithError(("the update failed (exit " + std::to_string(yoz.status) + ")").c_str());
                 return;
             }
             Keep(row.yoz, yoz);
 
-            romimg::WriteBytes(w.dir + "/peer.bin", w.system.bytes);
             std::string programmer = "dummy:emulate=VARIABLE_SIZE,size=" + std::to_string(size) + ",image=peer.bin";
-            Run peer = Spawn({g_Peer, "-p", programmer, "-w", "new.rom"}, w.dir);
-            if (!peer.ok || !Same(w.dir + "/peer.bin", w.image.bytes)) {
+            Run peer;
+            if (CopyFile(w.File("sys.bin"), w.File("peer.bin")))
+                peer = Spawn({g_Peer, "-p", programmer, "-w", "new.rom"}, w.dir);
+            if (!peer.ok || !SameFiles(w.File("peer.bin"), w.File("new.rom"))) {
                 state.SkipWithError(("the peer's update failed (exit " + std::to_string(peer.status) + ")").c_str());
                 return;
             }
             Keep(row.peer, peer);
 
-            romimg::WriteBytes(w.dir + "/floor.bin", w.system.bytes);
-            Run bytes = ByteMoves(w.dir + "/floor.bin", w.image.bytes);
+            Run bytes;
+            if (CopyFile(w.File("sys.bin"), w.File("floor.bin"))) bytes = ByteMoves(w.File("new.rom"), w.File("floor.bin"));
             if (!bytes.ok) {
                 state.SkipWithError("the byte moves failed");
                 return;

@@ -37,8 +37,23 @@ const UINT8 kGuidLayoutFile[16] = {0x17, 0x3C, 0x1C, 0xC9, 0x74, 0xFC, 0xE5, 0x4
 const UINT8 kGuidLayoutSection[16] = {0xA1, 0x1C, 0x78, 0x00, 0xE3, 0x5D, 0x5F, 0x40,
                                       0xAB, 0xB8, 0x37, 0x9C, 0x3C, 0x07, 0x69, 0x84};
 
+// The first match at or after `from`. The candidates are the places of the
+// pattern's first byte (memchr finds them fast in ROM data); where that byte
+// keeps recurring, the rest of the range is left to memmem, which stays
+// linear whatever the data.
 UINT32 RomScan_Find(const UINT8* buf, UINT32 size, UINT32 from, const void* pattern, UINT32 length) {
     if (buf == nullptr || length == 0 || from >= size || size - from < length) return ROMSCAN_NONE;
+    const UINT8* pat = static_cast<const UINT8*>(pattern);
+    const UINT8* last = buf + size - length;  // the last place a match can start
+    UINT32 misses = 0;
+    const UINT32 kMissBudget = 4096 + (size - from) / 64;
+    for (const UINT8* p = buf + from; p <= last && misses < kMissBudget; ++p, ++misses) {
+        p = static_cast<const UINT8*>(memchr(p, pat[0], static_cast<size_t>(last - p) + 1));
+        if (p == nullptr) return ROMSCAN_NONE;
+        if (memcmp(p + 1, pat + 1, length - 1) == 0) return static_cast<UINT32>(p - buf);
+        from = static_cast<UINT32>(p - buf) + 1;
+    }
+    if (from > size - length) return ROMSCAN_NONE;
     const void* hit = memmem(buf + from, size - from, pattern, length);
     if (hit == nullptr) return ROMSCAN_NONE;
     return static_cast<UINT32>(static_cast<const UINT8*>(hit) - buf);

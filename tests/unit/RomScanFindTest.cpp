@@ -1,0 +1,65 @@
+// The bounded forward search of the ROM models: the first match at or after
+// the start offset, never one that would reach past the buffer, and the same
+// answer where the pattern's first byte fills the data (the search then
+// leaves the rest to a linear scan).
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "RomScan.h"
+
+namespace {
+
+// The answer by definition: the lowest offset in [from, size - length].
+UINT32 Expected(const std::vector<UINT8>& data, UINT32 from, const std::string& pattern) {
+    for (size_t at = from; at + pattern.size() <= data.size(); ++at)
+        if (std::string(data.begin() + at, data.begin() + at + pattern.size()) == pattern) return static_cast<UINT32>(at);
+    return ROMSCAN_NONE;
+}
+
+std::vector<UINT8> Bytes(const std::string& s) { return std::vector<UINT8>(s.begin(), s.end()); }
+
+TEST(RomScanFind, FirstMatchAtOrAfterTheStart) {
+    struct Case {
+        const char* name;
+        std::vector<UINT8> data;
+        UINT32 from;
+        std::string pattern;
+    };
+    std::vector<UINT8> fidAtEnd(0x20000, 0xFF);
+    std::copy(std::begin("$FID"), std::begin("$FID") + 4, fidAtEnd.end() - 4);
+    std::vector<UINT8> dollars(0x40000, '$');  // the first byte everywhere: far past the miss budget
+    std::copy(std::begin("$FID"), std::begin("$FID") + 4, dollars.begin() + 0x3F000);
+    std::vector<UINT8> dollarsOnly(0x40000, '$');
+    const Case cases[] = {
+        {"at the start", Bytes("$FIDxx"), 0, "$FID"},
+        {"second of two", Bytes("$FID..$FID"), 1, "$FID"},
+        {"start inside the first", Bytes("$FID$FID"), 2, "$FID"},
+        {"near misses first", Bytes("$FI.$F.$$FID"), 0, "$FID"},
+        {"at the very end", fidAtEnd, 0, "$FID"},
+        {"would reach past the end", Bytes("....$FI"), 0, "$FID"},
+        {"one byte", Bytes("abcabc"), 2, "a"},
+        {"absent", Bytes("no such thing here"), 0, "$FID"},
+        {"first byte everywhere", dollars, 5, "$FID"},
+        {"first byte everywhere, no match", dollarsOnly, 0, "$FID"},
+    };
+    for (const Case& c : cases) {
+        UINT32 want = Expected(c.data, c.from, c.pattern);
+        EXPECT_EQ(RomScan_Find(c.data.data(), static_cast<UINT32>(c.data.size()), c.from, c.pattern.data(),
+                               static_cast<UINT32>(c.pattern.size())),
+                  want)
+            << c.name;
+    }
+    EXPECT_EQ(Expected(dollars, 5, "$FID"), 0x3F000u) << "the long case has its match where it was put";
+}
+
+TEST(RomScanFind, RefusesWhatCannotMatch) {
+    std::vector<UINT8> data = Bytes("$FID$FID");
+    EXPECT_EQ(RomScan_Find(nullptr, 8, 0, "$FID", 4), ROMSCAN_NONE);
+    EXPECT_EQ(RomScan_Find(data.data(), 8, 0, "$FID", 0), ROMSCAN_NONE);
+    EXPECT_EQ(RomScan_Find(data.data(), 8, 8, "$FID", 4), ROMSCAN_NONE);
+    EXPECT_EQ(RomScan_Find(data.data(), 8, 5, "$FID", 4), ROMSCAN_NONE) << "only 3 bytes left";
+    EXPECT_EQ(RomScan_Find(data.data(), 7, 0, "$FID", 4), 0u);
+    EXPECT_EQ(RomScan_Find(data.data(), 7, 1, "$FID", 4), ROMSCAN_NONE) << "the size bounds the search";
+}
+
+}  // namespace
