@@ -180,16 +180,18 @@ void EmuTrace(const char* format, ...) {
 }
 
 // Opens the file on first use (a file that cannot be opened is tried again
-// next time); writing needs it opened for writing.
+// next time): for reading and writing where it may be written.
+static bool Open(EmuOpenFile& file, const std::string& path) {
+    if (file.Fd >= 0) return true;
+    file.Fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    file.Writable = file.Fd >= 0;
+    if (file.Fd < 0) file.Fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return file.Fd >= 0;
+}
+
 static bool FileIo(EmuOpenFile& file, const std::string& path, bool writing, UINT64 offset, void* buffer,
                    UINT32 size) {
-    if (file.Fd < 0) {
-        file.Fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        file.Writable = file.Fd >= 0;
-        if (file.Fd < 0) file.Fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (file.Fd < 0) return false;
-    }
-    if (writing && !file.Writable) return false;
+    if (!Open(file, path) || (writing && !file.Writable)) return false;
     ssize_t n = writing ? pwrite(file.Fd, buffer, size, static_cast<off_t>(offset))
                         : pread(file.Fd, buffer, size, static_cast<off_t>(offset));
     return n == static_cast<ssize_t>(size);
@@ -233,4 +235,25 @@ bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size) {
     const UINT8* given = static_cast<const UINT8*>(buffer);
     for (UINT32 i = 0; i < size; ++i) bytes[i] &= given[i];
     return EmuFlash_Write(offset, bytes.data(), size);
+}
+
+bool EmuFlash_CopyToPhys(UINT32 offset, UINT64 address, UINT32 size) {
+    if (static_cast<UINT64>(offset) + size > EmuFlash_Size() || address + size > 0x100000000ULL) return false;
+    if (!Open(s_Flash, EmuMachine_File("flash.bin")) || !Open(s_Memory, EmuMachine_Root("/dev/mem")) ||
+        !s_Memory.Writable)
+        return false;
+    // Inside the kernel, one copy; where the files cannot be copied so (other
+    // file systems, an older kernel), through a buffer.
+    loff_t from = offset, to = static_cast<loff_t>(address);
+    UINT32 left = size;
+    while (left > 0) {
+        ssize_t n = copy_file_range(s_Flash.Fd, &from, s_Memory.Fd, &to, left, 0);
+        if (n <= 0) break;
+        left -= static_cast<UINT32>(n);
+    }
+    if (left == 0) return true;
+    static std::vector<UINT8> bounce;
+    bounce.resize(left);
+    UINT32 done = size - left;
+    return EmuFlash_Read(offset + done, bounce.data(), left) && EmuPhys_Write(address + done, bounce.data(), left);
 }

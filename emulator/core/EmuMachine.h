@@ -41,6 +41,8 @@ bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size);
 // Programs flash as NOR flash does: the bytes are ANDed into the old
 // contents, only an erase sets bits (flash_nor=0: stored as given).
 bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size);
+// Copies flash bytes to physical memory (a read request's answer).
+bool EmuFlash_CopyToPhys(UINT32 offset, UINT64 address, UINT32 size);
 
 // Parses a number in C notation (0x.., decimal); false when it is not one.
 bool EmuParseNum(const std::string& text, UINT64& value);

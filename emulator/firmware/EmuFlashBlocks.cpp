@@ -110,6 +110,8 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
 void EmuSmi_FlashRead(EmuSmiRequest& request) {
     BlockRequest(request, "read", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
+        if (fault.Action != kEmuFaultCorrupt)
+            return EmuFlash_CopyToPhys(block.FlashAddress, block.DataAddress, block.Size) ? kDone : kFailed;
         std::vector<UINT8>& data = Scratch(s_Data, block.Size);
         if (!EmuFlash_Read(block.FlashAddress, data.data(), block.Size)) return kFailed;
         Corrupt(data, block.FlashAddress, fault);
