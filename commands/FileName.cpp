@@ -21,6 +21,7 @@ static UINT8 CheckRunModule() {
         YOZ_GetHOLECmdIsEnable,     YOZ_GetHOLEOUTCmdIsEnable, YOZ_GetNSECCmdIsEnable,
         YOZ_GetECCmdIsEnable,       YOZ_GetECUFCmdIsEnable,    YOZ_GetECXCmdIsEnable,
         YOZ_GetMECmdIsEnable,       YOZ_GetMEUFCmdIsEnable,    YOZ_GetMERCmdIsEnable,
+        YOZ_GetMEBULCmdIsEnable,
         YOZ_GetUCmdIsEnable,        YOZ_GetNCBFullCmdIsEnable, YOZ_GetNCBKnCmdIsEnable,
         YOZ_GetRHFullCmdIsEnable,   YOZ_GetRHLnCmdIsEnable,    YOZ_GetGANCmdIsEnable,
         YOZ_GetODeleteAKeyCmdIsEnable, YOZ_GetOAKeyCmdIsEnable,

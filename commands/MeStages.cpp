@@ -179,6 +179,30 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     return eEID_NO_ERROR;
 }
 
+// ---- Sessions ----
+
+ENUM_ERR_ID YOZ_ME_LastError() {
+    ENUM_ERR_ID last = ZOKT_ME_GetLastError();
+    return last != eEID_NO_ERROR ? last : eEID_ME_STOP;
+}
+
+ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close) {
+    if (!ZOKT_ME_Full_FlashStart()) return YOZ_ME_LastError();
+    if (!open(value)) {
+        ENUM_ERR_ID refused = YOZ_ME_LastError();
+        ZOKT_ME_Full_FlashEnd();
+        return refused;
+    }
+    ENUM_ERR_ID status = body();
+    if (status == eEID_NO_ERROR && !close) return eEID_NO_ERROR;
+    ZOKT_MER_Release();
+    UINT8 ended = ZOKT_ME_Full_FlashEnd();
+    if (status != eEID_NO_ERROR) return status;
+    if (!ended) return YOZ_ME_LastError();
+    YOZ_ME_PowerOffWarning();
+    return eEID_NO_ERROR;
+}
+
 // ---- Preparation ----
 
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage) {

@@ -72,23 +72,11 @@ static ENUM_ERR_ID MERF_UpdateChosen() {
     return eEID_NO_ERROR;
 }
 
-// Once the session is allocated, every path frees it and ends the update;
-// the first error is the result.
-static ENUM_ERR_ID MERF_Session(bool ftf) {
-    if (!ZOKT_ME_Full_FlashStart()) return ZOKT_ME_GetLastError();
-    if (!ZOKT_MER_Init()) {
-        ENUM_ERR_ID refused = ZOKT_ME_GetLastError();
-        ZOKT_ME_Full_FlashEnd();
-        return refused;
-    }
-    if (ftf) ZOKT_MER_FTFMode_Enable();
-    ENUM_ERR_ID status = MERF_UpdateChosen();
-    ZOKT_MER_Release();
-    UINT8 ended = ZOKT_ME_Full_FlashEnd();
-    if (status != eEID_NO_ERROR) return status;
-    if (!ended) return ZOKT_ME_GetLastError();
-    YOZ_ME_PowerOffWarning();
-    return eEID_NO_ERROR;
+static UINT8 MERF_Open(UINT32) { return ZOKT_MER_Init(); }
+
+static ENUM_ERR_ID MERF_FtfSession() {
+    ZOKT_MER_FTFMode_Enable();
+    return MERF_UpdateChosen();
 }
 
 static ENUM_ERR_ID MERF_ZOKTFunc() {
@@ -100,7 +88,9 @@ static ENUM_ERR_ID MERF_ZOKTFunc() {
     // The session takes its bytes from the ME data: they must be there.
     if (status == eEID_NO_ERROR && (YOZ_pMEBuff == nullptr || ZOKT_MER_PushSize() > YOZ_MESize))
         status = eEID_ANALYZE_ME_DATA;
-    if (status == eEID_NO_ERROR) status = MERF_Session(ftf);
+    // Once the session is allocated, every path frees it and ends the update.
+    if (status == eEID_NO_ERROR)
+        status = YOZ_ME_RunSession(MERF_Open, 0, ftf ? MERF_FtfSession : MERF_UpdateChosen, true);
     if (s_FtfBuffer != nullptr) {
         FreeMem(s_FtfBuffer);
         s_FtfBuffer = nullptr;

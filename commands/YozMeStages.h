@@ -74,6 +74,18 @@ ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& sl
 // end returns the ME library's last error; on success the power-off warning.
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)());
 void YOZ_ME_PowerOffWarning();
+
+// One region or update-library session inside an entire-ME update: the
+// update is started, the session opened by `open` (with `value`) and
+// `body` run. Once the update has started every failure ends it, a session
+// that was opened being freed first, and the first error is the result (a
+// refused request gives the ME library's last error). With `close` the
+// session is freed and the update ended on success too (a refused end: its
+// error), then the power-off warning is printed; without, a successful
+// session stays open for the firmware (a capsule update).
+ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close);
+// The ME library's last error; 0xA1 when a refusal left none.
+ENUM_ERR_ID YOZ_ME_LastError();
 // The ME information of the last support check, or null.
 ZOKT_TC_55_MEUD_STRUCT* YOZ_ME_Info();
 

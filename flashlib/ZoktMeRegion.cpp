@@ -23,7 +23,7 @@ UINT16 CalculateSum16(const UINT8* data, UINT32 size) {
     return sum;
 }
 
-static UINT32 Pages(UINT32 size) { return (size + ME_PAGE_SIZE - 1) / ME_PAGE_SIZE; }
+static UINT32 Pages(UINT32 size) { return static_cast<UINT32>((static_cast<UINT64>(size) + ME_PAGE_SIZE - 1) / ME_PAGE_SIZE); }
 
 ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 request, UINT32 first,
                                UINT32 second, UINT8& callAgain) {
@@ -131,9 +131,12 @@ const char* ZOKT_MER_GetRegionName(UINT8 regionId) {
     return regionId < sizeof(kNames) / sizeof(kNames[0]) ? kNames[regionId] : "Unknown";
 }
 
+// One request without data; a failure of any kind is kept as the last error.
 static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     UINT8 callAgain = 0;
-    return ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain) == eEID_NO_ERROR ? 1 : 0;
+    ENUM_ERR_ID err = ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain);
+    if (err != eEID_NO_ERROR) g_ME_LastError = err;
+    return err == eEID_NO_ERROR ? 1 : 0;
 }
 
 UINT32 ZOKT_MER_PushSize() {
@@ -157,14 +160,19 @@ UINT8 ZOKT_MER_FTFMode_Enable() {
 // Sends size bytes as transfers of 4 KB pages through a bounce block, each
 // page repeated while the firmware asks to be called again.
 static UINT8 Push(UINT8* data, UINT32 size, CallBackFn_T cb, bool regionForm) {
-    if (data == nullptr && size != 0) return 0;
+    if (data == nullptr && size != 0) {
+        g_ME_LastError = eEID_ANALYZE_ME_DATA;
+        return 0;
+    }
     UINT8* bounce = AllocMem(ME_PAGE_SIZE);
     if (bounce == nullptr) {
         g_ME_LastError = eEID_MEM_ALLOC;
         return 0;
     }
     UINT8 ok = 1;
-    for (UINT32 done = 0; done < size && ok != 0; done += ME_PAGE_SIZE) {
+    // Counted in 64 bits: the step past the last page of a 4 GiB push must not wrap.
+    for (UINT64 at = 0; at < size && ok != 0; at += ME_PAGE_SIZE) {
+        UINT32 done = static_cast<UINT32>(at);
         UINT32 piece = size - done < ME_PAGE_SIZE ? size - done : ME_PAGE_SIZE;
         MemCpy(bounce, data + done, piece);
         if (cb != nullptr) {
@@ -173,16 +181,20 @@ static UINT8 Push(UINT8* data, UINT32 size, CallBackFn_T cb, bool regionForm) {
         }
         UINT8 callAgain = 0;
         do {
-            if (ZOKT_MER_INTERFACE(bounce, piece, ME_REGION_ALL, ME_REQUEST_TRANSFER_DATA, ME_PAGE_SIZE, 0,
-                                   callAgain) != eEID_NO_ERROR)
+            ENUM_ERR_ID err = ZOKT_MER_INTERFACE(bounce, piece, ME_REGION_ALL, ME_REQUEST_TRANSFER_DATA, ME_PAGE_SIZE,
+                                                 0, callAgain);
+            if (err != eEID_NO_ERROR) {
+                g_ME_LastError = err;
                 ok = 0;
+            }
         } while (ok != 0 && callAgain != 0);
         if (cb != nullptr && regionForm && ok != 0) cb(done, size, ME_PAGE_SIZE);
     }
     FreeMem(bounce);
+    // A push that stopped leaves its line open: it was not done.
     if (cb != nullptr) {
         if (regionForm) cb(0xFFFFFFFEu, size, 0);
-        else cb(0xFFFFFFFFu, 0, 0);
+        else if (ok != 0) cb(0xFFFFFFFFu, 0, 0);
     }
     return ok;
 }

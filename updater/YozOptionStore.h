@@ -28,6 +28,7 @@
     X(YOZ_SetMECmdIsEnable, YOZ_GetMECmdIsEnable)              \
     X(YOZ_SetMERCmdIsEnable, YOZ_GetMERCmdIsEnable)            \
     X(YOZ_SetMEUFCmdIsEnable, YOZ_GetMEUFCmdIsEnable)          \
+    X(YOZ_SetMEBULCmdIsEnable, YOZ_GetMEBULCmdIsEnable)        \
     X(YOZ_SetRHFullCmdIsEnable, YOZ_GetRHFullCmdIsEnable)      \
     X(YOZ_SetRHLnCmdIsEnable, YOZ_GetRHLnCmdIsEnable)          \
     X(YOZ_SetHOLECmdIsEnable, YOZ_GetHOLECmdIsEnable)          \

@@ -1,10 +1,13 @@
 // ME flash requests (type 0x55). The ME region shares flash.bin with the
 // BIOS: erase, write and read back work on flash addresses. The region
 // table comes from me_regions; region and update-library requests keep the
-// pushed data in state/me_push.bin and answer call-again as configured; the
-// final answer to a region update writes that region's bytes of the pushed
-// data into flash.bin, as the firmware would.
+// pushed data in state/me_push.bin (no more pages than the push was opened
+// for) and answer call-again as configured; the final answer to a region
+// update, and an update-library update, write the pushed data into
+// flash.bin, as the firmware would. A capsule push is only recorded
+// (state/me_capsule): the firmware applies it after the program.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -190,16 +193,55 @@ UINT16 WriteRegion(EmuZoktRequest& request, UINT8 id) {
     return 0x1;
 }
 
+// Carries out an update-library update: the pushed data are written into
+// flash.bin at me_meul_addr. Status 0x1 (nothing written) without pushed
+// data, for a capsule push, or when the data would pass the BIOS region's
+// base (lying above the address) or the flash's end.
+UINT16 WriteMeul(EmuZoktRequest& request) {
+    std::string push = EmuState_Get("me_push.bin", "");
+    if (!EmuState_Get("me_capsule", "").empty()) return 0x1;
+    UINT64 address = EmuMachine_GetNum("me_meul_addr", EmuMachine_GetNum("me_runtime_base", 0));
+    UINT64 biosBase = EmuMachine_GetNum("me_bios_base", 0);
+    UINT64 end = address + push.size();
+    if (push.empty() || end > EmuFlash_Size() || (biosBase > address && end > biosBase)) return 0x1;
+    if (!EmuFlash_Write(static_cast<UINT32>(address), push.data(), static_cast<UINT32>(push.size()))) return 0x1;
+    EmuZokt_TraceAdd(request, " write=0x%08x,0x%08x", static_cast<UINT32>(address), static_cast<UINT32>(push.size()));
+    return 0;
+}
+
+// A new push of at most `pages` pages; any capsule push recorded before is gone.
+void NewPush(UINT64 pages, const std::string& capsule) {
+    EmuState_Set("me_push.bin", "");
+    EmuState_SetNum("me_push_pages", pages);
+    EmuState_SetNum("me_push_taken", 0);
+    EmuState_Set("me_push_pending", "0");
+    EmuState_SetNum("me_call_again_left", 0);
+    EmuState_SetNum("me_update_region", 0);
+    EmuState_Set("me_capsule", capsule);
+}
+
 // Sub-function 0x0A: region and update-library requests.
 UINT8 RegionRequest(EmuZoktRequest& request) {
     UINT8 code = request.U8(kRec + 0x0A), id = request.U8(kRec + 0x0B);
     UINT32 first = request.U32(kRec + 2), size = request.U32(kRec + 0x12);
     EmuZokt_TraceAdd(request, " req=0x%02x region=0x%02x first=0x%08x size=0x%08x", code, id, first, size);
+    std::string failing = EmuMachine_Get("me_region_fail", "");
+    bool refused = !failing.empty() && Num(failing) == code;
     UINT16 status = 0;
     if (code == 0x01) {
-        EmuState_Set("me_push.bin", "");
-        EmuState_SetNum("me_call_again_left", 0);
-        EmuState_SetNum("me_update_region", 0);
+        // ALLOC_SMM: `first` pages.
+        if (!refused) NewPush(first, "");
+    } else if (code == 0x03 || code == 0x05) {
+        // TRAN_ONLY_ME, TRAN_BIOS_ME: a capsule push of `first` bytes.
+        char capsule[40];
+        snprintf(capsule, sizeof(capsule), "%s 0x%x", code == 0x03 ? "only-me" : "bios-me", first);
+        if (!refused) NewPush((static_cast<UINT64>(first) + 0xFFF) / 0x1000, capsule);
+    } else if (code == 0x10) {
+        // FREE_SMM: the session and whatever it held are gone.
+        if (!refused) NewPush(0, "");
+    } else if (code == 0x20) {
+        // MEUL_UPDATE: carried out at once.
+        status = refused ? 0x1 : WriteMeul(request);
     } else if (code == 0x02) {
         UINT64 address = request.U32(kRec + 0x0E);
         std::vector<UINT8> data(size);
@@ -208,7 +250,8 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
                   EmuPhys_Read(address, data.data(), size);
         for (UINT32 i = 0; ok && i < size; i += 2) sum = static_cast<UINT16>(sum + data[i] + (i + 1 < size ? data[i + 1] << 8 : 0));
         EmuZokt_TraceAdd(request, " sum=0x%04x", sum);
-        if (!ok || sum != request.U32(kRec + 0x16)) {
+        bool room = EmuState_GetNum("me_push_taken", 0) < EmuState_GetNum("me_push_pages", 0);
+        if (!ok || sum != request.U32(kRec + 0x16) || !room || refused) {
             status = 0x1;
         } else {
             // A page answered "call again" is taken only when it comes back.
@@ -219,11 +262,12 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
             status = CallAgainStep();
             if (status == 0) {
                 EmuState_Set("me_push_pending", "0");
+                EmuState_SetNum("me_push_taken", EmuState_GetNum("me_push_taken", 0) + 1);
                 EmuState_Set("me_push.bin", EmuState_Get("me_push.bin", "") +
                                                 std::string(reinterpret_cast<char*>(data.data()), size));
             }
         }
-    } else if (code == 0x04 || code == 0x20) {
+    } else if (code == 0x04) {
         bool locked = false;
         for (const Region& r : Regions()) locked = locked || (r.Id == id && r.Lock != 0);
         // The region of an update start is written with its final answer
@@ -234,13 +278,12 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
         } else {
             EmuState_SetNum("me_call_again_left", EmuMachine_GetNum("me_call_again", 0));
             status = CallAgainStep();
-            if (code == 0x04) EmuState_SetNum("me_update_region", static_cast<UINT64>(id) + 1);
+            EmuState_SetNum("me_update_region", static_cast<UINT64>(id) + 1);
         }
     } else if (code == 0x08) {
         status = CallAgainStep();
     }
-    std::string failing = EmuMachine_Get("me_region_fail", "");
-    if (!failing.empty() && Num(failing) == code) status = 0x1;
+    if (refused) status = 0x1;
     UINT64 updating = EmuState_GetNum("me_update_region", 0);
     if ((code == 0x04 || code == 0x08) && updating != 0 && status != 0x2) {
         EmuState_SetNum("me_update_region", 0);

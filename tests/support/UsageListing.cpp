@@ -20,6 +20,8 @@ const std::vector<HelpGroup> kModuleHelp = {
     {0x11, 0, "|      /CMD: - Send special command to BIOS. /CMD:{xxx}                     |\n"},
     {0x01, 0, "|   /OEMCMD: - Send special value to BIOS. /OEMCMD:xxx                      |\n"},
     {0x04, 0, "|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"},
+    {0x01, 0, "|     /MEUL: - Program ME Entire Firmware Block, which supports             |\n"
+              "|              Production.BIN and PreProduction.BIN files.                  |\n"},
     {0x04, 0, "|         /Q - Silent execution                                             |\n"},
     {0x11, 0, "|         /X - Don't Check ROM ID                                           |\n"},
     {0x11, 0, "|       /CAF - Compare ROM file's data with Systems is different or         |\n"},

@@ -289,6 +289,62 @@ TEST_F(ZoktMe, UpdateLibraryRequestsAndMessages) {
     EXPECT_EQ(CalculateSum16(sum, 5), 0x0201 + 0x0403 + 0x05);
 }
 
+// The update-library session as the firmware keeps it: no more pages than
+// were allocated, no page after the release; the update writes the pushed
+// data at once at me_meul_addr, within the ME area and the flash; a capsule
+// push is only recorded, and the release forgets it.
+TEST_F(ZoktMe, UpdateLibrarySessionLimitsAndCapsuleRecord) {
+    Machine({"me_runtime_base=0x1000", "me_bios_base=0x20000", "me_call_again=3"});
+    std::vector<UINT8> data = Pattern(0x3000, 0x21);
+    const std::string erased = Flash(0, kFlashSize);
+    ASSERT_EQ(ZOKT_MEUL_Init(0x1800), 1);
+    EXPECT_EQ(ZOKT_MEUL_PushData(data.data(), 0x3000, Progress), 0) << "a third page is beyond the session";
+    EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_PROCESS_ERROR);
+    EXPECT_EQ(g_Calls, (std::vector<std::string>{"0 3000 1000", "1000 3000 1000", "2000 3000 1000"}))
+        << "a push that stopped is not closed as done";
+    EXPECT_EQ(ZOKT_MEUL_Update(), 1) << "no call-again polling for the update library";
+    EXPECT_EQ(Flash(0x1000, 0x2000), std::string(data.begin(), data.begin() + 0x2000));
+    EXPECT_EQ(Flash(0, 0x1000) + Flash(0x3000, kFlashSize - 0x3000),
+              erased.substr(0, 0x1000) + erased.substr(0x3000));
+    std::vector<std::string> trace = MeTrace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_NE(trace.back().find("req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002000 "
+                                "status=0x0000"),
+              std::string::npos)
+        << trace.back();
+    EXPECT_EQ(ZOKT_MER_Release(), 1);
+    UINT8 callAgain = 0;
+    EXPECT_EQ(ZOKT_MER_INTERFACE(data.data(), 0x1000, 0xFF, ME_REQUEST_TRANSFER_DATA, 0x1000, 0, callAgain),
+              eEID_ME_PROCESS_ERROR)
+        << "no page after the release";
+
+    // Data that would reach past the BIOS region's base, or past the flash's
+    // end when that base lies below the address, are not written.
+    for (const char* addr : {"me_meul_addr=0x1F000", "me_meul_addr=0xFF000"}) {
+        Machine({"me_runtime_base=0x1000", "me_bios_base=0x20000", addr});
+        ASSERT_EQ(ZOKT_MEUL_Init(0x2000), 1);
+        ASSERT_EQ(ZOKT_MEUL_PushData(data.data(), 0x2000, nullptr), 1);
+        EXPECT_EQ(ZOKT_MEUL_Update(), 0) << addr;
+        EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_PROCESS_ERROR);
+        EXPECT_EQ(Flash(0x1F000, 0x1000) + Flash(0xFF000, 0x1000), erased.substr(0x1F000, 0x1000) + erased.substr(0xFF000, 0x1000))
+            << addr;
+    }
+
+    Machine({"me_runtime_base=0x1000", "me_bios_base=0x20000"});
+    ASSERT_EQ(ZOKT_MEUL_Init(0x1000), 1);
+    EXPECT_EQ(ZOKT_MEUL_Update(), 0) << "nothing pushed";
+    ASSERT_EQ(ZOKT_MEUL_OnlyME_Use_Capsule_Update(0x1800), 1);
+    EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_capsule")), "only-me 0x1800");
+    EXPECT_EQ(ZOKT_MEUL_PushData(data.data(), 0x2000, nullptr), 1) << "0x1800 bytes make two pages";
+    EXPECT_EQ(ZOKT_MEUL_PushData(data.data(), 0x1000, nullptr), 0);
+    EXPECT_EQ(ZOKT_MEUL_Update(), 0) << "a capsule push is the firmware's to apply later";
+    EXPECT_EQ(Flash(0x1000, 0x2000), std::string(data.begin(), data.begin() + 0x2000)) << "as the first update left it";
+    ASSERT_EQ(ZOKT_MEUL_BIOS_ME_Use_Capsule_Update(0x9000), 1);
+    EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_capsule")), "bios-me 0x9000");
+    ASSERT_EQ(ZOKT_MER_Release(), 1);
+    EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_capsule")), "");
+}
+
 // A file: descriptor signature at `descriptorAt` (none when negative) and
 // "$FID" at `fidAt` (none when 0).
 std::vector<UINT8> MeFile(UINT32 size, int descriptorAt, UINT32 fidAt) {

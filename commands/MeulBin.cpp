@@ -1,0 +1,41 @@
+// "/MEUL:" and an ME file name together with "/CAPSULE": the ME file is
+// handed to the firmware as an ME-only capsule update, and the main BIOS
+// joins the capsule session that the "/CAPSULE" module sends before it asks
+// to shut the machine down. Runs before the pre-flash check; acts only in
+// capsule mode.
+#include "YozMeulStages.h"
+#include "YozRegionStages.h"
+#include "YozSwitchMode.h"
+#include "ZoktMe.h"
+
+static TKX_QUEUE_ITEM MEBINULQueueItem;
+static YOZ_STAGE_SLOTS s_Slots;
+static YOZ_MEUL_DATA MEBINUL_BinFile;  // MEBINULFileName, MEBINUL_BinFileSize, MEBINUL_BinFileBuff
+
+static void MEBINUL_CallBack_ME_Update(UINT32 offset, UINT32 total, UINT32 piece) {
+    YOZ_MEUL_Progress(MEBINUL_BinFile, offset, total, piece);
+}
+
+static ENUM_ERR_ID MEBINUL_OpenRomFileFunc() { return YOZ_MEUL_OpenFile(MEBINUL_BinFile); }
+static ENUM_ERR_ID MEBINUL_Capsule_ZOKTFunc() {
+    return YOZ_MEUL_Capsule(MEBINUL_BinFile, ZOKT_MEUL_OnlyME_Use_Capsule_Update, MEBINUL_CallBack_ME_Update);
+}
+
+static ENUM_ERR_ID MebinulParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    return YOZ_MEUL_ParseFileWord(self, args, MEBINUL_BinFile, true);
+}
+
+static ENUM_ERR_ID MebinulExecute(TKXQueueItemList&) {
+    if (!YOZ_MEUL_CapsuleRuns(MEBINULQueueItem)) return eEID_NO_ERROR;
+    return YOZ_RunStages(s_Slots, "O P F Z ZF");
+}
+
+ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList& items) {
+    MEBINULQueueItem =
+        TKX_QUEUE_ITEM{eMID_MEBINUL, MebinulParse, MebinulExecute, nullptr, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
+    items.push_back(&MEBINULQueueItem);
+    s_Slots = YOZ_STAGE_SLOTS{};
+    s_Slots.OpenFileFunc = MEBINUL_OpenRomFileFunc;
+    s_Slots.ZOKTFunc = MEBINUL_Capsule_ZOKTFunc;
+    return eEID_NO_ERROR;
+}

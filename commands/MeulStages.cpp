@@ -1,0 +1,111 @@
+// Stages shared by the ME update-library modules: the "/MEUL:" word, the ME
+// file, the push progress, the update-library session of "/MEUL:" and the
+// capsule session of the two capsule forms.
+#include "RunControl.h"
+#include "SecureFlash.h"
+#include "TKXFile.h"
+#include "TKXString.h"
+#include "YozFlash.h"
+#include "YozMeStages.h"
+#include "YozMeulStages.h"
+#include "YozOptionStore.h"
+#include "YozSwitchMode.h"
+#include "YozSysRom.h"
+
+static const char kMeulWord[] = "/MEUL:";
+static const UINT32 kMeulWordLength = sizeof(kMeulWord) - 1;
+
+ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_MEUL_DATA& d, bool capsuleForm) {
+    MemSet(&d, 0, sizeof(d));
+    item->Enabled = 0;
+    if (!YOZ_ModeTakesPart(item->ModeMask)) return eEID_NO_ERROR;
+    bool named = false, capsule = false;
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, "/CAPSULE", 1) == 1) {
+            capsule = true;
+            continue;
+        }
+        const char* name = YOZ_MatchPrefixWord(args[i]->text, kMeulWordLength, kMeulWord);
+        if (name == nullptr) continue;
+        // A name that does not fit is refused rather than cut.
+        if (StringLength(name) >= sizeof(d.FileName)) return eEID_COMMAND_LINE;
+        MemSet(d.FileName, 0, sizeof(d.FileName));
+        TKX_BoundedCopy(d.FileName, name, sizeof(d.FileName) - 1);
+        args[i]->claimed = 1;
+        args[1]->claimed = 1;
+        named = true;
+    }
+    item->Enabled = named && capsule == capsuleForm ? 1 : 0;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_MEUL_OpenFile(YOZ_MEUL_DATA& d) {
+    d.Buff = nullptr;
+    d.Size = 0;
+    UINT8* data = nullptr;
+    UINT32 size = 0;
+    ENUM_ERR_ID status = QueryFileHub(d.FileName, &data, size);
+    if (status != eEID_NO_ERROR) return status;
+    if (data == nullptr || size == 0) return eEID_ANALYZE_ME_DATA;
+    d.Buff = data;
+    d.Size = size;
+    return eEID_NO_ERROR;
+}
+
+void YOZ_MEUL_Progress(YOZ_MEUL_DATA& d, UINT32 offset, UINT32, UINT32 piece) {
+    if (d.Size == 0) return;
+    WriteOut(" Input the ME Local data into the BIOS ..... ");
+    if (offset == YOZ_PROGRESS_CLOSE) {
+        WriteOut("done                \n");
+        return;
+    }
+    d.Pushed = piece < d.Size - d.Pushed ? d.Pushed + piece : d.Size;
+    WriteOut("0x%08lX (%d%%) \r", static_cast<unsigned long>(offset), static_cast<int>(d.Pushed * 100ull / d.Size));
+}
+
+// ---- Sessions ----
+
+// The data and progress printer of the session being run.
+static YOZ_MEUL_DATA* s_Data = nullptr;
+static CallBackFn_T s_Progress = nullptr;
+
+static ENUM_ERR_ID Push() {
+    s_Data->Pushed = 0;
+    return ZOKT_MEUL_PushData(s_Data->Buff, s_Data->Size, s_Progress) ? eEID_NO_ERROR : YOZ_ME_LastError();
+}
+
+static ENUM_ERR_ID PushAndUpdate() {
+    ENUM_ERR_ID status = Push();
+    if (status != eEID_NO_ERROR) return status;
+    WriteOut(" - Update MEUL....\r");
+    if (!ZOKT_MEUL_Update()) return YOZ_ME_LastError();
+    WriteOut(" - Update success for MEUL.\n");
+    return eEID_NO_ERROR;
+}
+
+// The support check, then the data must be there.
+static ENUM_ERR_ID Begin(YOZ_MEUL_DATA& d, CallBackFn_T progress) {
+    if (!YOZ_SysRom_CheckMESupport()) return YOZ_ME_LastError();
+    if (d.Buff == nullptr || d.Size == 0) return eEID_ANALYZE_ME_DATA;
+    s_Data = &d;
+    s_Progress = progress;
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_MEUL_Update(YOZ_MEUL_DATA& d, CallBackFn_T progress) {
+    ENUM_ERR_ID status = Begin(d, progress);
+    if (status != eEID_NO_ERROR) return status;
+    return YOZ_ME_RunSession(ZOKT_MEUL_Init, d.Size, PushAndUpdate, true);
+}
+
+ENUM_ERR_ID YOZ_MEUL_Capsule(YOZ_MEUL_DATA& d, UINT8 (*form)(UINT32 size), CallBackFn_T progress) {
+    ENUM_ERR_ID status = Begin(d, progress);
+    if (status == eEID_NO_ERROR) status = YOZ_ME_RunSession(form, d.Size, Push, false);
+    if (status != eEID_NO_ERROR) return status;
+    FLASH_ConfigFlashSessionBlock(FLASH_OP_CAPSULE, FLASH_BLOCK_MAIN, nullptr, d.Size);
+    return eEID_NO_ERROR;
+}
+
+bool YOZ_MEUL_CapsuleRuns(const TKX_QUEUE_ITEM& item) {
+    return YOZ_ModeTakesPart(item.ModeMask) && YOZ_GetCapsuleMode() && !YOZ_GetRecoveryMode();
+}

@@ -1,0 +1,365 @@
+// The ME update-library modules end to end, both widths: "/MEUL:" with an
+// ME file (the firmware writes the file into the ME area), its ME-only
+// capsule form with "/CAPSULE" and the BIOS-and-ME capsule form "/MEUL"
+// with "/CAPSULE" (the ME data handed to the firmware, the main BIOS added
+// to the session the "/CAPSULE" module sends). Exact output, exit status,
+// flash.bin, the ME requests of the trace and the firmware's capsule record.
+#include <string>
+#include <vector>
+#include "E2eHarness.h"
+#include "FlashLines.h"
+#include "SampleMachine.h"
+#include "UsageListing.h"
+
+namespace {
+
+using romimg::Bytes;
+
+const uint32_t kMeulAddr = 0x1000;
+const uint32_t kMeFileSize = 0x2800;
+const std::string kPowerOff = "WARNING : System must power-off to have the changes take effect!\n";
+const std::string kUpdated = " - Update MEUL....\r - Update success for MEUL.\n";
+const std::string kC1 = "c1 - Error: BIOS return error, when trying to re-flash ME Firmware data.\n";
+const char kShutDownQuestion[] = " System is going to shut down, are you ready? (Y/N)...";
+const std::string kNoSecureFlash = "15 - Error: Secure Flash function is not supported on this platform.\n";
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// The push progress of `size` bytes in 4 KiB pages: each page's offset with
+// the share counted up to its end; "done" when every page was taken, the
+// line left open after `pages` pages otherwise.
+std::string Progress(uint32_t size, uint32_t pages = ~0u) {
+    const std::string text = " Input the ME Local data into the BIOS ..... ";
+    std::string out;
+    uint32_t shown = 0;
+    for (uint32_t at = 0; at < size && shown < pages; at += 0x1000, ++shown) {
+        uint32_t end = size - at < 0x1000 ? size : at + 0x1000;
+        char line[64];
+        snprintf(line, sizeof(line), "0x%08X (%u%%) \r", at, static_cast<unsigned>(end * 100ull / size));
+        out += text + line;
+    }
+    return shown * 0x1000ull >= size ? out + text + "done                \n" : out;
+}
+
+// The ME requests of the run but the registration's (version query, region
+// table) and the support checks (sub-functions 0 and 3), short: "sub=0x04
+// done=1" or, for region requests, "req=... first=... size=... [write=...]
+// status=..." without the data sum.
+std::vector<std::string> MeSession(const e2e::Machine& m) {
+    std::vector<std::string> out;
+    for (const std::string& line : e2e::TraceOfKind(m, "smi")) {
+        if (line.find(" zokt=0x55 ") == std::string::npos) continue;
+        const std::string l = line.substr(line.find(" sub=") + 1);
+        const std::string sub = l.substr(0, 8);
+        if (sub == "sub=0x0b" || sub == "sub=0x09" || sub == "sub=0x00" || sub == "sub=0x03") continue;
+        size_t req = l.find(" req=");
+        if (req == std::string::npos) {
+            out.push_back(l.substr(0, 8) + l.substr(l.find(" done="), 7));
+            continue;
+        }
+        std::string fields = l.substr(req + 1, l.find(" done=") - req - 1);
+        size_t sum = fields.find(" sum=");
+        if (sum != std::string::npos) fields.erase(sum, 11);
+        out.push_back(fields);
+    }
+    return out;
+}
+
+// Sub-functions of every ME request of the run.
+std::vector<std::string> MeSubs(const e2e::Machine& m) {
+    std::vector<std::string> out;
+    for (const std::string& l : e2e::TraceOfKind(m, "smi")) {
+        size_t at = l.find(" zokt=0x55 ");
+        if (at != std::string::npos) out.push_back(l.substr(l.find(" sub=") + 1, 8));
+    }
+    return out;
+}
+
+std::string Alloc(uint32_t pages) {
+    char line[96];
+    snprintf(line, sizeof(line), "req=0x01 region=0xff first=0x%08x size=0x00000000 status=0x0000", pages);
+    return line;
+}
+std::string Page(uint32_t size, int status = 0) {
+    char line[96];
+    snprintf(line, sizeof(line), "req=0x02 region=0xff first=0x00001000 size=0x%08x status=0x%04x", size, status);
+    return line;
+}
+std::string Capsule(int code, uint32_t size, int status = 0) {
+    char line[96];
+    snprintf(line, sizeof(line), "req=0x%02x region=0xff first=0x%08x size=0x00000000 status=0x%04x", code, size,
+             status);
+    return line;
+}
+const std::string kFree = "req=0x10 region=0xff first=0x00000000 size=0x00000000 status=0x0000";
+const std::string kStart = "sub=0x04 done=1";
+const std::string kEnd = "sub=0x05 done=1";
+
+class Meul : public E2eWidth {
+protected:
+    romimg::SampleUpdate u = romimg::MakeSampleUpdate();
+    Bytes meFile = romimg::Pattern(kMeFileSize, 0x3E);
+
+    e2e::Machine Machine(const std::vector<std::string>& sets = {}) {
+        std::vector<std::string> all = {"me_runtime_base=0x1000", "me_bios_base=0x20000"};
+        all.insert(all.end(), sets.begin(), sets.end());
+        e2e::Machine m = e2e::MakeSampleMachine(u, all);
+        romimg::WriteBytes(m.File("me.bin"), meFile);
+        romimg::WriteBytes(m.File("rom.bin"), u.image.bytes);
+        return m;
+    }
+    e2e::RunResult Run(const e2e::Machine& m, const std::vector<std::string>& args, const std::string& keys = "") {
+        return e2e::RunProgram(Width(), m, args, keys);
+    }
+    std::string Flash(const e2e::Machine& m) { return e2e::ReadFile(m.File("flash.bin")); }
+    std::string System() const { return Str(u.system.bytes); }
+    static size_t Count(const e2e::Machine& m, const std::string& needle) {
+        size_t n = 0;
+        for (const std::string& l : e2e::TraceLines(m)) n += l.find(needle) != std::string::npos;
+        return n;
+    }
+    static void ExpectNoBlockRequest(const e2e::Machine& m, const std::string& what) {
+        for (const char* cmd : {"cmd=0x21", "cmd=0x22", "cmd=0x23"}) EXPECT_EQ(Count(m, cmd), 0u) << what << " " << cmd;
+    }
+};
+
+// ---- "/MEUL:" ----
+
+TEST_P(Meul, TheFirmwareWritesTheFileIntoTheMeArea) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/MEUL:me.bin"}, std::vector<std::string>{"rom.bin", "/meul:me.bin"}}) {
+        const std::string what = args[0];
+        e2e::Machine m = Machine();
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.out, e2e::PlainBanner() + Progress(kMeFileSize) + kUpdated + kPowerOff) << what;
+        EXPECT_EQ(r.status, 0) << what;
+        EXPECT_EQ(MeSession(m), (std::vector<std::string>{
+                                    kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800),
+                                    "req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002800 "
+                                    "status=0x0000",
+                                    kFree, kEnd}))
+            << what;
+        std::string want = System();
+        want.replace(kMeulAddr, kMeFileSize, Str(meFile));
+        EXPECT_TRUE(Flash(m) == want) << what << ": the file at the ME area, the rest unchanged";
+        ExpectNoBlockRequest(m, what);
+    }
+}
+
+// Each refusal: its last lines, exit status, the ME requests after the
+// support check; flash.bin stays as it was.
+struct Refusal {
+    const char* what;
+    std::vector<std::string> sets;
+    std::string tail;  // output after the banner
+    int status;
+    std::vector<std::string> session;
+    bool written = false;  // the update was carried out before the refusal
+};
+
+TEST_P(Meul, RefusalsFreeTheSessionEndTheUpdateAndWriteNothing) {
+    const std::string update = "req=0x20 region=0xff first=0x00000000 size=0x00000000 status=0x0001";
+    const std::vector<Refusal> rows = {
+        {"update refused", {"me_region_fail=0x20"}, Progress(kMeFileSize) + " - Update MEUL....\r" + kC1, 0xC1,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), update, kFree, kEnd}},
+        {"first page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + kC1, 0xC1,
+         {kStart, Alloc(3), Page(0x1000, 1), kFree, kEnd}},
+        {"update past the BIOS region", {"me_meul_addr=0x1F000"}, Progress(kMeFileSize) + " - Update MEUL....\r" + kC1,
+         0xC1, {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), update, kFree, kEnd}},
+        {"session refused", {"me_region_fail=0x01"}, kC1, 0xC1,
+         {kStart, "req=0x01 region=0xff first=0x00000003 size=0x00000000 status=0x0001", kEnd}},
+        {"start refused", {"me_fail_sub=4"}, "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
+         {"sub=0x04 done=0"}},
+        {"end refused", {"me_fail_sub=5"},
+         Progress(kMeFileSize) + kUpdated + "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800),
+          "req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002800 status=0x0000", kFree,
+          "sub=0x05 done=0"},
+         true},
+    };
+    for (const Refusal& row : rows) {
+        e2e::Machine m = Machine(row.sets);
+        e2e::RunResult r = Run(m, {"/MEUL:me.bin"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + row.tail) << row.what;
+        EXPECT_EQ(r.status, row.status) << row.what;
+        EXPECT_EQ(MeSession(m), row.session) << row.what;
+        EXPECT_EQ(Flash(m) == System(), !row.written) << row.what;
+    }
+}
+
+TEST_P(Meul, FileFaultsComeBeforeAnyMeRequest) {
+    const std::vector<std::string> registration = {"sub=0x0b", "sub=0x09"};
+    struct Row {
+        std::string word;
+        std::string line;
+        int status;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"/MEUL:missing.bin", "30 - Error: Problem opening file for reading.\n", 0x30},
+             {"/MEUL:empty.bin", "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n", 0xA0},
+             {"/MEUL:.", "30 - Error: Problem opening file for reading.\n", 0x30},
+         }) {
+        e2e::Machine fresh = Machine();
+        e2e::WriteFile(fresh.File("empty.bin"), "");
+        e2e::RunResult r = Run(fresh, {row.word});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + row.line) << row.word;
+        EXPECT_EQ(r.status, row.status) << row.word;
+        EXPECT_EQ(MeSubs(fresh), registration) << row.word;
+        EXPECT_TRUE(Flash(fresh) == System()) << row.word;
+    }
+}
+
+// The word stops the parse: later words must have been claimed already. A
+// bare "/MEUL:" and a name that would not fit are refused; the name is not cut.
+TEST_P(Meul, CommandLine) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/MEUL:me.bin", "/Q"});
+    EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), "/Q"));
+    EXPECT_EQ(r.status, 1);
+    r = Run(m, {"rom.bin", "/MEUL:"});
+    EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), "/MEUL:"));
+    EXPECT_EQ(r.status, 1);
+
+    const std::string longName(256, 'm');
+    e2e::Machine named = Machine();
+    e2e::WriteFile(named.File(longName.substr(0, 255)), Str(meFile));
+    r = Run(named, {"/MEUL:" + longName});
+    EXPECT_EQ(r.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(MeSubs(named).size(), 2u) << "the registration's only";
+    r = Run(named, {"/MEUL:" + longName.substr(0, 255)});
+    EXPECT_EQ(r.status, 0) << "255 characters fit";
+    EXPECT_TRUE(Flash(named).substr(kMeulAddr, kMeFileSize) == Str(meFile));
+}
+
+TEST_P(Meul, HelpLines) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"/?"});
+    EXPECT_EQ(r.out, e2e::UsageListing(Width()));
+    EXPECT_NE(e2e::WithoutPagerPauses(r.out)
+                  .find("|       /DPC - Don't Check Orvex 4 and Orvex 5 platform.                    |\n"
+                        "|     /MEUL: - Program ME Entire Firmware Block, which supports             |\n"
+                        "|              Production.BIN and PreProduction.BIN files.                  |\n"),
+              std::string::npos);
+}
+
+// "/MEUL" without "/CAPSULE" is claimed and does nothing; it counts as a
+// command, so the ROM file named with it is not flashed by default.
+TEST_P(Meul, BiosAndMeWordAloneFlashesNothing) {
+    e2e::Machine m = Machine();
+    e2e::RunResult r = Run(m, {"rom.bin", "/MEUL"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Flash(m) == System());
+    EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+    EXPECT_EQ(Count(m, " req="), 0u);
+}
+
+// ---- Capsule forms ----
+
+class MeulCapsule : public Meul {
+protected:
+    e2e::Machine SecureMachine(const std::vector<std::string>& sets = {}) {
+        std::vector<std::string> all = {"secure_flash=1", "sf_policy1=0x02"};
+        all.insert(all.end(), sets.begin(), sets.end());
+        return Machine(all);
+    }
+    static std::vector<std::string> Sessions(const e2e::Machine& m) {
+        std::vector<std::string> out;
+        for (const std::string& l : e2e::TraceLines(m)) {
+            size_t at = l.find(" sub=0x08 op=");
+            if (at != std::string::npos) out.push_back(l.substr(at + 1, l.find(" status=", at) - at - 1));
+        }
+        return out;
+    }
+    static std::string CapsuleRecord(const e2e::Machine& m) { return e2e::ReadFile(m.File("state/me_capsule")); }
+};
+
+TEST_P(MeulCapsule, MeFileGoesAsAnMeOnlyCapsule) {
+    e2e::Machine m = SecureMachine();
+    e2e::RunResult r = Run(m, {"/MEUL:me.bin", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + Progress(kMeFileSize) + e2e::FlashRead() + kShutDownQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(MeSession(m), (std::vector<std::string>{kStart, Capsule(3, kMeFileSize), Page(0x1000), Page(0x1000),
+                                                      Page(0x800)}))
+        << "no update, no release, no end: the firmware applies the capsule later";
+    EXPECT_EQ(Sessions(m), std::vector<std::string>{"sub=0x08 op=0x02 areas=0x00000002 name=\"\" size=0x00002800"});
+    EXPECT_EQ(CapsuleRecord(m), "only-me 0x2800");
+    EXPECT_TRUE(e2e::ReadFile(m.File("state/me_push.bin")) == Str(meFile));
+    EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
+    EXPECT_TRUE(Flash(m) == System());
+    EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+
+    // "/CAPSULE" first works the same; the plain "/MEUL:" module stays off.
+    e2e::Machine before = SecureMachine();
+    r = Run(before, {"/CAPSULE", "/MEUL:me.bin"}, "n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(CapsuleRecord(before), "only-me 0x2800");
+    EXPECT_EQ(Count(before, "req=0x20"), 0u);
+}
+
+TEST_P(MeulCapsule, ImageMePartGoesAsABiosAndMeCapsule) {
+    romimg::Rom image = u.image;
+    romimg::VolumeSpec meVolume;
+    meVolume.files = {romimg::MeFile(0x1800)};
+    const romimg::VolumeAt& me = image.AppendVolume(meVolume);
+    const std::string mePart = Str(image.bytes).substr(me.offset, me.length);
+    e2e::Machine m = SecureMachine();
+    romimg::WriteBytes(m.File("me.rom"), image.bytes);
+    e2e::RunResult r = Run(m, {"me.rom", "/MEUL", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + Progress(me.length) + kShutDownQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> want = {kStart, Capsule(5, me.length)};
+    for (uint32_t at = 0; at < me.length; at += 0x1000) want.push_back(Page(me.length - at < 0x1000 ? me.length - at : 0x1000));
+    EXPECT_EQ(MeSession(m), want);
+    char session[96], record[32];
+    snprintf(session, sizeof(session), "sub=0x08 op=0x02 areas=0x00000002 name=\"\" size=0x%08x", me.length);
+    snprintf(record, sizeof(record), "bios-me 0x%x", me.length);
+    EXPECT_EQ(Sessions(m), std::vector<std::string>{session});
+    EXPECT_EQ(CapsuleRecord(m), record);
+    EXPECT_TRUE(e2e::ReadFile(m.File("state/me_push.bin")) == mePart) << "the image's ME part is pushed";
+    EXPECT_TRUE(Flash(m) == System());
+    EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+}
+
+// A refusal ends the update (freeing a session that was opened) before the
+// "/CAPSULE" module sends anything or asks; without secure flash the
+// "/CAPSULE" module ends the run.
+TEST_P(MeulCapsule, RefusalsSendNoSession) {
+    const std::vector<Refusal> rows = {
+        {"capsule request refused", {"me_region_fail=0x03"}, kC1, 0xC1,
+         {kStart, Capsule(3, kMeFileSize, 1), kEnd}},
+        {"page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + kC1, 0xC1,
+         {kStart, Capsule(3, kMeFileSize), Page(0x1000, 1), kFree, kEnd}},
+        {"start refused", {"me_fail_sub=4"}, "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
+         {"sub=0x04 done=0"}},
+    };
+    for (const Refusal& row : rows) {
+        e2e::Machine m = SecureMachine(row.sets);
+        e2e::RunResult r = Run(m, {"/MEUL:me.bin", "/CAPSULE"}, "y");
+        EXPECT_EQ(r.out, e2e::PlainBanner() + row.tail) << row.what;
+        EXPECT_EQ(r.status, row.status) << row.what;
+        EXPECT_EQ(MeSession(m), row.session) << row.what;
+        EXPECT_TRUE(Sessions(m).empty()) << row.what;
+        EXPECT_EQ(CapsuleRecord(m), "") << row.what;
+        EXPECT_TRUE(e2e::TraceOfKind(m, "shell").empty()) << row.what;
+    }
+
+    e2e::Machine plain = Machine();
+    e2e::RunResult r = Run(plain, {"/MEUL:me.bin", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + Progress(kMeFileSize) + e2e::FlashRead() + kNoSecureFlash);
+    EXPECT_EQ(r.status, 0x15);
+    EXPECT_TRUE(Sessions(plain).empty());
+    EXPECT_TRUE(Flash(plain) == System());
+
+    e2e::Machine missing = SecureMachine();
+    r = Run(missing, {"/MEUL:missing.bin", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + "30 - Error: Problem opening file for reading.\n");
+    EXPECT_EQ(r.status, 0x30);
+    EXPECT_EQ(MeSubs(missing), (std::vector<std::string>{"sub=0x0b", "sub=0x09"}));
+}
+
+YOZ_E2E_BOTH_WIDTHS(Meul);
+YOZ_E2E_BOTH_WIDTHS(MeulCapsule);
+
+}  // namespace
