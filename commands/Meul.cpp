@@ -4,7 +4,6 @@
 // runs and no flash is read: the firmware does the writing.
 #include "YozMeulStages.h"
 #include "YozRegionStages.h"
-#include "YozSwitchMode.h"
 #include "ZoktMe.h"
 
 static TKX_QUEUE_ITEM meulQueueItem;
@@ -31,12 +30,9 @@ static void MeulHelp(UINT8 pass) {
     YOZ_OptionHelp(meulQueueItem, pass, "/MEUL:", "", kLines, 2);
 }
 
+// Stops the parse when enabled.
 ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList& items) {
-    meulQueueItem =
-        TKX_QUEUE_ITEM{eMID_MEUL, MeulParse, MeulExecute, MeulHelp, nullptr, 0, 1, 0x8000, YOZ_MODE_NORMAL, 0};
-    items.push_back(&meulQueueItem);
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.OpenFileFunc = MEUL_OpenRomFileFunc;
-    s_Slots.ZOKTFunc = MEUL_ZOKTFunc;
+    YOZ_MEUL_Register(items, meulQueueItem, eMID_MEUL, MeulParse, MeulExecute, MeulHelp, 1, s_Slots,
+                      MEUL_OpenRomFileFunc, MEUL_ZOKTFunc);
     return eEID_NO_ERROR;
 }

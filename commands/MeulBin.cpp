@@ -5,7 +5,6 @@
 // capsule mode.
 #include "YozMeulStages.h"
 #include "YozRegionStages.h"
-#include "YozSwitchMode.h"
 #include "ZoktMe.h"
 
 static TKX_QUEUE_ITEM MEBINULQueueItem;
@@ -25,17 +24,11 @@ static ENUM_ERR_ID MebinulParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return YOZ_MEUL_ParseFileWord(self, args, MEBINUL_BinFile, true);
 }
 
-static ENUM_ERR_ID MebinulExecute(TKXQueueItemList&) {
-    if (!YOZ_MEUL_CapsuleRuns(MEBINULQueueItem)) return eEID_NO_ERROR;
-    return YOZ_RunStages(s_Slots, "O P F Z ZF");
-}
+static ENUM_ERR_ID MebinulExecute(TKXQueueItemList&) { return YOZ_MEUL_RunCapsuleStages(MEBINULQueueItem, s_Slots); }
 
+// No help line.
 ENUM_ERR_ID RegisterMEBINULQueueItem(TKXQueueItemList& items) {
-    MEBINULQueueItem =
-        TKX_QUEUE_ITEM{eMID_MEBINUL, MebinulParse, MebinulExecute, nullptr, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
-    items.push_back(&MEBINULQueueItem);
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.OpenFileFunc = MEBINUL_OpenRomFileFunc;
-    s_Slots.ZOKTFunc = MEBINUL_Capsule_ZOKTFunc;
+    YOZ_MEUL_Register(items, MEBINULQueueItem, eMID_MEBINUL, MebinulParse, MebinulExecute, nullptr, 0, s_Slots,
+                      MEBINUL_OpenRomFileFunc, MEBINUL_Capsule_ZOKTFunc);
     return eEID_NO_ERROR;
 }

@@ -49,17 +49,11 @@ static ENUM_ERR_ID MebulParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-static ENUM_ERR_ID MebulExecute(TKXQueueItemList&) {
-    if (!YOZ_MEUL_CapsuleRuns(MEBULQueueItem)) return eEID_NO_ERROR;
-    return YOZ_RunStages(s_Slots, "O P F Z ZF");
-}
+static ENUM_ERR_ID MebulExecute(TKXQueueItemList&) { return YOZ_MEUL_RunCapsuleStages(MEBULQueueItem, s_Slots); }
 
+// No help line.
 ENUM_ERR_ID RegisterMEBULQueueItem(TKXQueueItemList& items) {
-    MEBULQueueItem =
-        TKX_QUEUE_ITEM{eMID_MEBUL, MebulParse, MebulExecute, nullptr, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
-    items.push_back(&MEBULQueueItem);
-    s_Slots = YOZ_STAGE_SLOTS{};
-    s_Slots.OpenFileFunc = MEBUL_OpenRomFileFunc;
-    s_Slots.ZOKTFunc = MEBUL_Capsule_ZOKTFunc;
+    YOZ_MEUL_Register(items, MEBULQueueItem, eMID_MEBUL, MebulParse, MebulExecute, nullptr, 0, s_Slots,
+                      MEBUL_OpenRomFileFunc, MEBUL_Capsule_ZOKTFunc);
     return eEID_NO_ERROR;
 }

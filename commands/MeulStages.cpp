@@ -106,6 +106,19 @@ ENUM_ERR_ID YOZ_MEUL_Capsule(YOZ_MEUL_DATA& d, UINT8 (*form)(UINT32 size), CallB
     return eEID_NO_ERROR;
 }
 
-bool YOZ_MEUL_CapsuleRuns(const TKX_QUEUE_ITEM& item) {
-    return YOZ_ModeTakesPart(item.ModeMask) && YOZ_GetCapsuleMode() && !YOZ_GetRecoveryMode();
+// ---- Module pattern ----
+
+ENUM_ERR_ID YOZ_MEUL_RunCapsuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots) {
+    if (!YOZ_ModeTakesPart(item.ModeMask) || !YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    return YOZ_RunStages(slots, "O P F Z ZF");
+}
+
+void YOZ_MEUL_Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ENUM_MODULE_ID id,
+                       ParsingCommandFunctionT parse, ExecutionActionFunctionT execute, CommandHelpT help,
+                       UINT8 stopParse, YOZ_STAGE_SLOTS& slots, YOZ_StageFunc openFile, YOZ_StageFunc zoktFunc) {
+    item = TKX_QUEUE_ITEM{id, parse, execute, help, nullptr, 0, stopParse, 0x8000, YOZ_MODE_NORMAL, 0};
+    items.push_back(&item);
+    slots = YOZ_STAGE_SLOTS{};
+    slots.OpenFileFunc = openFile;
+    slots.ZOKTFunc = zoktFunc;
 }

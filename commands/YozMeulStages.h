@@ -5,6 +5,7 @@
 #pragma once
 #include "HuxCore.h"
 #include "SmiTransport.h"
+#include "YozRegionStages.h"
 
 // The ME data of one module and its progress count.
 struct YOZ_MEUL_DATA {
@@ -40,6 +41,13 @@ ENUM_ERR_ID YOZ_MEUL_Update(YOZ_MEUL_DATA& d, CallBackFn_T progress);
 // the session; a refusal ends both and returns its error.
 ENUM_ERR_ID YOZ_MEUL_Capsule(YOZ_MEUL_DATA& d, UINT8 (*form)(UINT32 size), CallBackFn_T progress);
 
-// A capsule form acts only in capsule mode (not in recovery mode) and in
-// its module's mode.
-bool YOZ_MEUL_CapsuleRuns(const TKX_QUEUE_ITEM& item);
+// Execute of a capsule form: the stages in module order ("O P F Z ZF"),
+// only in capsule mode (not in recovery mode) and in the module's mode.
+ENUM_ERR_ID YOZ_MEUL_RunCapsuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots);
+
+// Registration of an update-library module: its item (disabled, mode mask
+// 1, order key 0x8000, no on-error function) is appended and its slots
+// hold the two stages it installs. No command-table entry, no check record.
+void YOZ_MEUL_Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, ENUM_MODULE_ID id,
+                       ParsingCommandFunctionT parse, ExecutionActionFunctionT execute, CommandHelpT help,
+                       UINT8 stopParse, YOZ_STAGE_SLOTS& slots, YOZ_StageFunc openFile, YOZ_StageFunc zoktFunc);
