@@ -195,11 +195,13 @@ UINT16 WriteRegion(EmuZoktRequest& request, UINT8 id) {
 
 // Carries out an update-library update: the pushed data are written into
 // flash.bin at me_meul_addr. Status 0x1 (nothing written) without pushed
-// data, for a capsule push, or when the data would pass the BIOS region's
-// base (lying above the address) or the flash's end.
+// data, before every page the session was opened for came, for a capsule
+// push, or when the data would pass the BIOS region's base (lying above
+// the address) or the flash's end.
 UINT16 WriteMeul(EmuZoktRequest& request) {
     std::string push = EmuState_Get("me_push.bin", "");
     if (!EmuState_Get("me_capsule", "").empty()) return 0x1;
+    if (EmuState_GetNum("me_push_taken", 0) < EmuState_GetNum("me_push_pages", 0)) return 0x1;
     UINT64 address = EmuMachine_GetNum("me_meul_addr", EmuMachine_GetNum("me_runtime_base", 0));
     UINT64 biosBase = EmuMachine_GetNum("me_bios_base", 0);
     UINT64 end = address + push.size();
@@ -232,10 +234,12 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
         // ALLOC_SMM: `first` pages.
         if (!refused) NewPush(first, "");
     } else if (code == 0x03 || code == 0x05) {
-        // TRAN_ONLY_ME, TRAN_BIOS_ME: a capsule push of `first` bytes.
+        // TRAN_ONLY_ME, TRAN_BIOS_ME: a capsule push of `first` bytes; an
+        // empty capsule is refused.
         char capsule[40];
         snprintf(capsule, sizeof(capsule), "%s 0x%x", code == 0x03 ? "only-me" : "bios-me", first);
-        if (!refused) NewPush((static_cast<UINT64>(first) + 0xFFF) / 0x1000, capsule);
+        if (first == 0) status = 0x1;
+        else if (!refused) NewPush((static_cast<UINT64>(first) + 0xFFF) / 0x1000, capsule);
     } else if (code == 0x10) {
         // FREE_SMM: the session and whatever it held are gone.
         if (!refused) NewPush(0, "");

@@ -320,6 +320,18 @@ TEST_P(MeulCapsule, ImageMePartGoesAsABiosAndMeCapsule) {
     EXPECT_TRUE(e2e::ReadFile(m.File("state/me_push.bin")) == mePart) << "the image's ME part is pushed";
     EXPECT_TRUE(Flash(m) == System());
     EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+
+    // Without an ME volume the ME part is the whole image, BIOS and ME
+    // together, and goes whole.
+    e2e::Machine whole = SecureMachine();
+    const uint32_t size = static_cast<uint32_t>(u.image.bytes.size());
+    r = Run(whole, {"rom.bin", "/MEUL", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + Progress(size) + kShutDownQuestion + "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    snprintf(record, sizeof(record), "bios-me 0x%x", size);
+    EXPECT_EQ(CapsuleRecord(whole), record);
+    EXPECT_TRUE(e2e::ReadFile(whole.File("state/me_push.bin")) == Str(u.image.bytes));
+    EXPECT_TRUE(Flash(whole) == System());
 }
 
 // A refusal ends the update (freeing a session that was opened) before the
@@ -357,6 +369,25 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
     EXPECT_EQ(r.out, e2e::PlainBanner() + "30 - Error: Problem opening file for reading.\n");
     EXPECT_EQ(r.status, 0x30);
     EXPECT_EQ(MeSubs(missing), (std::vector<std::string>{"sub=0x0b", "sub=0x09"}));
+}
+
+// In recovery mode none of the three acts: no ME request after the
+// registration's, nothing added to the session the mode module sends.
+TEST_P(MeulCapsule, RecoveryModeLeavesTheMeAlone) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/MEUL:me.bin", "/CAPSULE", "/RECOVERY"},
+          std::vector<std::string>{"rom.bin", "/MEUL", "/CAPSULE", "/RECOVERY"}}) {
+        const std::string what = args[0];
+        e2e::Machine m = SecureMachine();
+        e2e::RunResult r = Run(m, args, "n");
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead()) << what;
+        EXPECT_EQ(r.status, 0) << what;
+        EXPECT_TRUE(MeSession(m).empty()) << what;
+        EXPECT_EQ(Sessions(m), std::vector<std::string>{"sub=0x08 op=0xff areas=0x00000000 name=\"\" size=0x00000000"})
+            << what;
+        EXPECT_EQ(CapsuleRecord(m), "") << what;
+        EXPECT_TRUE(Flash(m) == System()) << what;
+    }
 }
 
 YOZ_E2E_BOTH_WIDTHS(Meul);

@@ -333,6 +333,13 @@ TEST_F(ZoktMe, UpdateLibrarySessionLimitsAndCapsuleRecord) {
     Machine({"me_runtime_base=0x1000", "me_bios_base=0x20000"});
     ASSERT_EQ(ZOKT_MEUL_Init(0x1000), 1);
     EXPECT_EQ(ZOKT_MEUL_Update(), 0) << "nothing pushed";
+    ASSERT_EQ(ZOKT_MEUL_Init(0x2800), 1);
+    ASSERT_EQ(ZOKT_MEUL_PushData(data.data(), 0x2000, nullptr), 1);
+    EXPECT_EQ(ZOKT_MEUL_Update(), 0) << "two of the three pages the session was opened for";
+    EXPECT_EQ(Flash(0x1000, 0x2000), std::string(data.begin(), data.begin() + 0x2000)) << "as the first update left it";
+    EXPECT_EQ(ZOKT_MEUL_OnlyME_Use_Capsule_Update(0), 0) << "an empty capsule";
+    EXPECT_EQ(ZOKT_MEUL_BIOS_ME_Use_Capsule_Update(0), 0) << "an empty capsule";
+    EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_capsule")), "");
     ASSERT_EQ(ZOKT_MEUL_OnlyME_Use_Capsule_Update(0x1800), 1);
     EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_capsule")), "only-me 0x1800");
     EXPECT_EQ(ZOKT_MEUL_PushData(data.data(), 0x2000, nullptr), 1) << "0x1800 bytes make two pages";
