@@ -27,7 +27,8 @@ std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // The push progress of `size` bytes in 4 KiB pages: each page's offset with
 // the share counted up to its end; "done" when every page was taken, the
-// line left open after `pages` pages otherwise.
+// line left open after `pages` pages otherwise (an error line then starts
+// on a fresh one).
 std::string Progress(uint32_t size, uint32_t pages = ~0u) {
     const std::string text = " Input the ME Local data into the BIOS ..... ";
     std::string out;
@@ -160,11 +161,11 @@ struct Refusal {
 TEST_P(Meul, RefusalsFreeTheSessionEndTheUpdateAndWriteNothing) {
     const std::string update = "req=0x20 region=0xff first=0x00000000 size=0x00000000 status=0x0001";
     const std::vector<Refusal> rows = {
-        {"update refused", {"me_region_fail=0x20"}, Progress(kMeFileSize) + " - Update MEUL....\r" + kC1, 0xC1,
+        {"update refused", {"me_region_fail=0x20"}, Progress(kMeFileSize) + " - Update MEUL....\r\n" + kC1, 0xC1,
          {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), update, kFree, kEnd}},
-        {"first page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + kC1, 0xC1,
+        {"first page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + "\n" + kC1, 0xC1,
          {kStart, Alloc(3), Page(0x1000, 1), kFree, kEnd}},
-        {"update past the BIOS region", {"me_meul_addr=0x1F000"}, Progress(kMeFileSize) + " - Update MEUL....\r" + kC1,
+        {"update past the BIOS region", {"me_meul_addr=0x1F000"}, Progress(kMeFileSize) + " - Update MEUL....\r\n" + kC1,
          0xC1, {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), update, kFree, kEnd}},
         {"session refused", {"me_region_fail=0x01"}, kC1, 0xC1,
          {kStart, "req=0x01 region=0xff first=0x00000003 size=0x00000000 status=0x0001", kEnd}},
@@ -341,7 +342,7 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
     const std::vector<Refusal> rows = {
         {"capsule request refused", {"me_region_fail=0x03"}, kC1, 0xC1,
          {kStart, Capsule(3, kMeFileSize, 1), kEnd}},
-        {"page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + kC1, 0xC1,
+        {"page refused", {"me_region_fail=0x02"}, Progress(kMeFileSize, 1) + "\n" + kC1, 0xC1,
          {kStart, Capsule(3, kMeFileSize), Page(0x1000, 1), kFree, kEnd}},
         {"start refused", {"me_fail_sub=4"}, "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
          {"sub=0x04 done=0"}},
