@@ -32,7 +32,9 @@ ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_
         MemSet(d.FileName, 0, sizeof(d.FileName));
         TKX_BoundedCopy(d.FileName, name, sizeof(d.FileName) - 1);
         args[i]->claimed = 1;
-        args[1]->claimed = 1;
+        // Word 1 goes with it only when it names a file: a mistyped name
+        // before the option is an unknown word, not silently dropped.
+        YOZ_ClaimFileWord(args, i);
         named = true;
     }
     item->Enabled = named && capsule == capsuleForm ? 1 : 0;

@@ -16,7 +16,8 @@ struct YOZ_MEUL_DATA {
 };
 
 // Parse of the "/MEUL:" word: each word "/MEUL:" (any case) followed by a
-// file name gives the name and is claimed with word 1. Without
+// file name gives the name and is claimed, with word 1 when that names a
+// file. Without
 // `capsuleForm` the module is enabled when no "/CAPSULE" is on the command
 // line, with it only when one is ("/CAPSULE" itself is left to its own
 // module). 1 for a name of 256 characters or more. Nothing outside the

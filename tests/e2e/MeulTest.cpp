@@ -220,6 +220,15 @@ TEST_P(Meul, CommandLine) {
     r = Run(m, {"rom.bin", "/MEUL:"});
     EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), "/MEUL:"));
     EXPECT_EQ(r.status, 1);
+    // Word 1 is taken along only when it names a file.
+    for (const char* first : {"/X", "typo.rom"}) {
+        e2e::Machine fresh = Machine();
+        r = Run(fresh, {first, "/MEUL:me.bin"});
+        EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), first)) << first;
+        EXPECT_EQ(r.status, 1) << first;
+        EXPECT_EQ(MeSubs(fresh).size(), 2u) << first << ": the registration's only";
+        EXPECT_TRUE(Flash(fresh) == System()) << first;
+    }
 
     const std::string longName(256, 'm');
     e2e::Machine named = Machine();
