@@ -126,6 +126,9 @@ ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const ch
     for (unsigned long i = 1; i < args.size(); ++i) {
         const char* value = IdentifyArgPrefix(args[i]->text, prefix);
         if (value == nullptr || *value == '\0') continue;
+        // Word 1 names the hole's file: never the option itself (a file at
+        // the root named after it) or the embedded image.
+        if (!YOZ_OperatorFileWord(args, i)) return eEID_COMMAND_LINE;
         if (YOZ_ClaimOptionWord(item, args, i) != eEID_NO_ERROR) return eEID_COMMAND_LINE;
         // A mistyped GUID ends the parse: no hole is written or saved.
         if (YOZ_Conv_StrtoGUID(value, guid) != eEID_NO_ERROR) return eEID_COMMAND_LINE;

@@ -13,6 +13,7 @@
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozWorkCopy.h"
+#include "YozZozRecords.h"
 
 static YOZ_StageFunc SlotOf(const YOZ_STAGE_SLOTS& s, const char* token, size_t length) {
     if (length == 2 && strncmp(token, "ZF", 2) == 0) return s.ZOKTFunc;
@@ -92,6 +93,10 @@ bool YOZ_ClaimFileWord(TKXArgvList& args, unsigned long i) {
     if (args.size() < 2 || (i != 1 && !YOZ_RomFile_IsFileWord(args[1]->text))) return false;
     args[1]->claimed = 1;
     return true;
+}
+
+bool YOZ_OperatorFileWord(TKXArgvList& args, unsigned long i) {
+    return args.size() > 2 && i != 1 && !YOZ_ZOZ_ImageNameBeforeOptions(args);
 }
 
 static bool DigitOrEnd(char c) { return c == '\0' || (c >= '0' && c <= '9'); }

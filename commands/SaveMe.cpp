@@ -8,6 +8,7 @@
 #include "TKXString.h"
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
+#include "YozRegionStages.h"
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
@@ -59,8 +60,9 @@ static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     for (unsigned long i = 1; s_SaveMeWord[0] != '\0' && i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, s_SaveMeWord, 1) != 1) continue;
-        // Word 1 names the output file, never the option itself.
-        if (args.size() <= 2 || i == 1) return eEID_COMMAND_LINE;
+        // Word 1 names the output file, never the option itself or the
+        // embedded image.
+        if (!YOZ_OperatorFileWord(args, i)) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         args[i]->claimed = 1;
         args[1]->claimed = 1;

@@ -8,6 +8,7 @@
 #include "TKXString.h"
 #include "YozFlash.h"
 #include "YozOptionStore.h"
+#include "YozRegionStages.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
 
@@ -41,8 +42,9 @@ static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     for (unsigned long i = 1; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, "/O", 1) != 1) continue;
         // Word 1 names the output file: the option itself in its place
-        // ("/O out.bin") would make "/O" the file name.
-        if (args.size() <= 2 || i == 1) return eEID_COMMAND_LINE;
+        // ("/O out.bin") would make "/O" the file name, the embedded
+        // image's name "UCPIMG".
+        if (!YOZ_OperatorFileWord(args, i)) return eEID_COMMAND_LINE;
         self->Enabled = 1;
         for (unsigned long k = 1; k < args.size(); ++k) args[k]->claimed = 1;
         RomFileName = args[1]->text;

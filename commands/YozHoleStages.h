@@ -31,7 +31,8 @@ UINT8* YOZ_Hole_DoItList();
 
 // Parse of "/HOLE:" and "/HOLEOUT:" (prefix, then a GUID): claims the word
 // and word 1 (the file word, also kept in `fileWord` when given); the last
-// GUID given counts. 0x01 when no file word is given or the GUID is not
-// 32 hex digits.
+// GUID given counts. 0x01 when the operator named no file in word 1 (none
+// given, the option itself, or the embedded image's name) or the GUID is
+// not 32 hex digits.
 ENUM_ERR_ID YOZ_Hole_GuidParse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* prefix, EFI_GUID* guid,
                                char** fileWord);

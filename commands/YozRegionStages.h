@@ -58,6 +58,11 @@ ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOT
 // or "UCPIMG"), so that a mistyped file name is reported as an unknown word.
 // True when word 1 was claimed.
 bool YOZ_ClaimFileWord(TKXArgvList& args, unsigned long i);
+// For an option at index i that reads or writes the file named by word 1
+// ("/O", "/HOLEOUT:", "/HOLE:"): true when the operator named one, i.e.
+// word 1 is neither the option itself nor the embedded image's name that
+// the trailer put before options typed alone.
+bool YOZ_OperatorFileWord(TKXArgvList& args, unsigned long i);
 // The number of a "/K" or "/L" number word, from the text after the
 // prefix: -1 when the word is not one (each of the first two characters is
 // a digit or the end), -2 when more than three characters follow; else the

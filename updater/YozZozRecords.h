@@ -57,9 +57,11 @@ UINT8 YOZ_ZOZ_GetData(const char* signature, UINT8*& data, UINT32& size);
 void YOZ_ZOZ_LoadVerString();
 void YOZ_ZOZ_LoadROMFileImage(UINT8*& image, UINT32& size);
 void YOZ_ZOZ_LoadRunCmdString(TKXArgvList& args);
-// The number of words the run was given, without the embedded image's name
-// that the trailer put at word 1: an information command typed alone stays
-// alone beside the embedded image.
+// 1 when word 1 is the embedded image's name that the trailer put before
+// the options typed alone: no word the operator gave.
+UINT8 YOZ_ZOZ_ImageNameBeforeOptions(TKXArgvList& args);
+// The number of words the run was given, without that name: an information
+// command typed alone stays alone beside the embedded image.
 UINT32 YOZ_ZOZ_GivenWordCount(TKXArgvList& args);
 
 // Enters a command under its module id (ids of 106 and more are ignored).

@@ -121,10 +121,12 @@ void YOZ_ZOZ_LoadRunCmdString(TKXArgvList& args) {
     }
 }
 
+UINT8 YOZ_ZOZ_ImageNameBeforeOptions(TKXArgvList& args) {
+    return args.size() >= 2 && args[1]->fromTrailer && CompareString(args[1]->text, kEmbeddedImageName) == 0 ? 1 : 0;
+}
+
 UINT32 YOZ_ZOZ_GivenWordCount(TKXArgvList& args) {
-    UINT32 count = static_cast<UINT32>(args.size());
-    if (count >= 2 && args[1]->fromTrailer && CompareString(args[1]->text, kEmbeddedImageName) == 0) --count;
-    return count;
+    return static_cast<UINT32>(args.size()) - YOZ_ZOZ_ImageNameBeforeOptions(args);
 }
 
 void YOZ_ZOZ_Init() {

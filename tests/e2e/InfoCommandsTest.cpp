@@ -2,6 +2,7 @@
 // the running flash's, "/D" runs the pre-flash checks on an image and
 // reports them; none of them erases or writes a block.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
@@ -128,6 +129,27 @@ TEST_P(InfoCommands, InformationCommandsBesideAnEmbeddedImageFlashNothing) {
         EXPECT_EQ(r.status, 0) << c.command;
         EXPECT_EQ(Writes(m), 0u) << c.command;
         EXPECT_EQ(e2e::ReadFile(m.File("flash.bin")), Str(u.system.bytes)) << c.command;
+    }
+}
+
+TEST_P(InfoCommands, SaveCommandsBesideAnEmbeddedImageNeedTheOperatorsFileName) {
+    // The image's name that the trailer puts before options typed alone is
+    // no file of the operator's: "/O out.bin" would save the flash into
+    // "UCPIMG", "/HOLE:" take the hole's data from it.
+    const std::string guid = "05CA01FC0FC111DC901100173153EBA8";
+    for (const std::vector<std::string>& typed :
+         {std::vector<std::string>{"/O", "out.bin"}, {"/O"}, {"/HOLEOUT:" + guid}, {"/HOLEOUT:" + guid, "out.bin"},
+          {"/HOLE:" + guid}}) {
+        e2e::Machine m = Machine(u.system.bytes);
+        std::string exe = e2e::EmbeddedImageProgram(Width(), u.image.bytes);
+        ASSERT_FALSE(exe.empty());
+        e2e::RunResult r = e2e::RunExecutable(Width(), exe, m, typed);
+        EXPECT_EQ(r.status, 1) << typed[0];
+        EXPECT_EQ(r.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n") << typed[0];
+        struct stat st;
+        EXPECT_NE(stat(m.File("UCPIMG").c_str(), &st), 0) << typed[0];
+        EXPECT_NE(stat(m.File("out.bin").c_str(), &st), 0) << typed[0];
+        EXPECT_EQ(Writes(m), 0u) << typed[0];
     }
 }
 
