@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <map>
 #include <string>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -187,6 +188,22 @@ struct Work {
 
 // ---- the floor: the byte moves of the update ----
 
+// A part-sized buffer as the leanest update would take it.
+struct Buffer {
+    uint8_t* data = nullptr;
+    size_t size = 0;
+    explicit Buffer(size_t n) : size(n) {
+        void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return;
+        madvise(p, n, MADV_HUGEPAGE);
+        data = static_cast<uint8_t*>(p);
+    }
+    ~Buffer() {
+        if (data != nullptr) munmap(data, size);
+    }
+    uint8_t& operator[](size_t i) { return data[i]; }
+};
+
 // Reads the image file, then reads the flash (the part's file), erases,
 // writes and verifies it in 64 KiB pieces.
 Run ByteMoves(const std::string& imagePath, const std::string& flashPath) {
@@ -201,8 +218,11 @@ Run ByteMoves(const std::string& imagePath, const std::string& flashPath) {
         return r;
     }
     size_t size = static_cast<size_t>(st.st_size);
-    std::vector<uint8_t> image(size), copy(size), piece(kBlock), erased(kBlock, 0xFF);
-    bool ok = fread(image.data(), 1, size, f) == size;
+    // The two part-sized buffers on huge pages and not zero-filled first:
+    // the least their first touch costs.
+    Buffer image(size), copy(size);
+    std::vector<uint8_t> piece(kBlock), erased(kBlock, 0xFF);
+    bool ok = image.data != nullptr && copy.data != nullptr && fread(&image[0], 1, size, f) == size;
     fclose(f);
     for (size_t at = 0; ok && at < size; at += kBlock)  // read the flash
         ok = pread(fd, &copy[at], kBlock, static_cast<off_t>(at)) == kBlock;
