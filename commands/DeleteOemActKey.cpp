@@ -18,13 +18,16 @@ CHECK_FUNC_ITEM* PtrDeleteOAKCheckFunc = nullptr;
 static YOZ_STAGE_SLOTS s_Slots;
 UINT8 OAD_bRunOAKNotify = 0;
 
-// A ROM file in use replaces the system copy (the flash is written from it).
+static ENUM_ERR_ID OAD_CheckRomFunc(INT16 sizeStatus) { return YOZ_Oak_SizeCheck(DeleteOAKCheckFunc, sizeStatus); }
+
+// A ROM file in use replaces the system copy (the flash is written from it);
+// only a whole image does.
 static ENUM_ERR_ID TakeRomImage() {
     if (!YOZ_RomFile_GetFileEnable()) return eEID_NO_ERROR;
     UINT8* image = YOZ_RomFile_GetBuffer();
     if (image == nullptr || YOZ_pFlashBuff == nullptr) return eEID_MEM_ALLOC;
-    memset(YOZ_pFlashBuff, 0, gRomSize);
-    memcpy(YOZ_pFlashBuff, image, YOZ_OpenFileSize < gRomSize ? YOZ_OpenFileSize : gRomSize);
+    if (YOZ_OpenFileSize != gRomSize) return eEID_WRONG_ROM_FILE_SIZE;
+    memcpy(YOZ_pFlashBuff, image, gRomSize);
     return eEID_NO_ERROR;
 }
 
@@ -33,17 +36,17 @@ static ENUM_ERR_ID OAD_NCBFlashFunc() {
 }
 
 static ENUM_ERR_ID OAD_SingFlashFunc() {
-    // With a ROM file no key item exists: the boot blocks of the image,
-    // whose key was cleared, are flashed (through the firmware's session
-    // under secure flash).
-    if (YOZ_RomFile_GetFileEnable()) {
-        if (YOZ_GetSecureFlashStatus()) {
-            ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pFlashBuff);
-            if (status != eEID_NO_ERROR) return status;
-        }
-        return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
+    // With a ROM file the boot blocks of the image, whose key was cleared,
+    // are flashed (through the firmware's session under secure flash).
+    // Without one the blocks that hold the record are rewritten from the
+    // system copy, or under secure flash the key area alone.
+    bool romFile = YOZ_RomFile_GetFileEnable() != 0;
+    if (YOZ_GetSecureFlashStatus()) {
+        if (!romFile) return YOZ_Oak_ItemsStage(YOZ_pFlashBuff, gRomSize, &OAD_bRunOAKNotify);
+        ENUM_ERR_ID status = YOZ_Oak_SecureStart(YOZ_pFlashBuff);
+        if (status != eEID_NO_ERROR) return status;
     }
-    return YOZ_Oak_ItemsStage(YOZ_pFlashBuff, gRomSize, &OAD_bRunOAKNotify);
+    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_BOOT, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
 }
 
 static ENUM_ERR_ID OAD_ProcSingleOAKFlashBuffFunc() {
@@ -58,6 +61,11 @@ static ENUM_ERR_ID OAD_ProcSingleOAKFlashBuffFunc() {
     if (status == eEID_NO_ERROR) status = TakeRomImage();
     if (status != eEID_NO_ERROR) return status;
     gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
+    if (!YOZ_RomFile_GetFileEnable()) {
+        // Only the blocks that hold the record, its key cleared.
+        memset(YOZ_pFlashMap, 0, gpFlashInfo->BlockCount);
+        gOADF_AllBlockSize = OAK_MarkKeyBlocks(YOZ_pFlashMap, YOZ_pFlashBuff);
+    }
     return eEID_NO_ERROR;
 }
 
@@ -105,6 +113,7 @@ static ENUM_ERR_ID OadParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         args[1]->claimed = 1;
         if (YOZ_pFileName == nullptr) YOZ_pFileName = args[1]->text;
     }
+    YOZ_Oak_ImageChecks(DeleteOAKCheckFunc, self->Enabled && YOZ_pFileName != nullptr);
     YOZ_SetDeleteOAKeyCmdIsEnable(&self->Enabled);
     return eEID_NO_ERROR;
 }
@@ -137,7 +146,7 @@ ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList& items) {
                                               0x8002, YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF, 0};
     items.push_back(&deleteoemactkeyQueueItem);
     YOZ_ZOZ_RegisterModule(eMID_DELETEOEMACTKEY, "/OAD");
-    DeleteOAKCheckFunc = CHECK_FUNC_ITEM{nullptr, nullptr, 0, 0, 0, 0, 0, 0, &deleteoemactkeyQueueItem.Enabled};
+    DeleteOAKCheckFunc = CHECK_FUNC_ITEM{OAD_CheckRomFunc, nullptr, 0, 0, 0, 0, 0, 0, &deleteoemactkeyQueueItem.Enabled};
     PtrDeleteOAKCheckFunc = &DeleteOAKCheckFunc;
     ResetState();
     return eEID_NO_ERROR;

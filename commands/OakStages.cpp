@@ -3,6 +3,7 @@
 #include "SecureFlash.h"
 #include "TKXPhysMem.h"
 #include "YozFlash.h"
+#include "YozHoleProc.h"
 #include "YozGlobal.h"
 #include "YozOakStages.h"
 #include "YozOptionStore.h"
@@ -37,9 +38,21 @@ ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8
 }
 
 ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran) {
+    // The key went into the blocks (its file keeps a data sum), which this
+    // stage cannot write: nothing may be reported as written.
+    if (YOZ_FlashItemList.empty()) return YOZ_ERR_NOT_WRITE_ONCE;
     ENUM_ERR_ID result = YOZ_FlashItemList_Run(buffer, YOZ_FLASH_MSG_OA, total);
     if (result == eEID_NO_ERROR) *ran = 1;
     return result;
+}
+
+void YOZ_Oak_ImageChecks(CHECK_FUNC_ITEM& record, bool romFile) {
+    UINT8 wanted = romFile ? 1 : 0;
+    record.needsFile = record.needsFileProcessing = record.needsFfsChecksum = record.needsRomIdCheck = wanted;
+}
+
+ENUM_ERR_ID YOZ_Oak_SizeCheck(const CHECK_FUNC_ITEM& record, INT16 sizeStatus) {
+    return record.needsFile == 0 ? eEID_NO_ERROR : YOZ_RegionOpen_SizeCheck(sizeStatus);
 }
 
 ENUM_ERR_ID YOZ_Oak_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order, UINT8* ran,

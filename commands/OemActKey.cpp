@@ -29,9 +29,7 @@ UINT8 OAK_bOABlockFlag = 0, OAK_bSingBinFileFlag = 0, OAK_bRunOAKNotify = 0;
 
 static const UINT8 kSmiOaNotify = 0xDF, kSmiOa31Notify = 0xEE;
 
-static ENUM_ERR_ID OAK_CheckRomFunc(INT16 sizeStatus) {
-    return sizeStatus == 0 || sizeStatus == -2 ? eEID_NO_ERROR : eEID_WRONG_ROM_FILE_SIZE;
-}
+static ENUM_ERR_ID OAK_CheckRomFunc(INT16 sizeStatus) { return YOZ_Oak_SizeCheck(OAKCheckFunc, sizeStatus); }
 
 // ---- Common steps of the processing stages ----
 
@@ -44,14 +42,19 @@ static ENUM_ERR_ID ReadKey() {
 
 static UINT32 KeyAddress() { return YOZ_SysRom_HaveOAKeyBlock() ? YOZ_SysRom_GetOAKeyStartAddress(0) : 0; }
 
-// The firmware's verdict on the key; a firmware without the check lets it pass.
+// The firmware's verdict on the key; a firmware without the check lets it
+// pass. Every refusal ends the command: with the error line, or silently
+// (with the firmware's own error id when it gave one) once the firmware has
+// shown its own text.
 static ENUM_ERR_ID FirmwareCheck() {
     if (ZOKT_OAKeyCheck(gOAKF_pBinFile, KeyAddress(), gOAKF_BinFileSize)) return eEID_NO_ERROR;
-    if (ZOKT_OAKeyCheck_GetLastErrorID() == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) return eEID_NO_ERROR;
+    ENUM_ERR_ID refusal = ZOKT_OAKeyCheck_GetLastErrorID();
+    if (refusal == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) return eEID_NO_ERROR;
+    if (!ZOKT_OAKeyOEM_NoErrorPrint()) return refusal;
     ErrorOut = YOZ_OEM_ErrorPrintf;
-    if (!ZOKT_OAKeyOEM_NoErrorPrint()) return ZOKT_OAKeyCheck_GetLastErrorID();
-    if (ZOKT_OAKeyOEM_UseOEMErrorID()) return static_cast<ENUM_ERR_ID>(ZOKT_OAKeyOEM_ErrorID());
-    return eEID_NO_ERROR;
+    if (ZOKT_OAKeyOEM_UseOEMErrorID() && ZOKT_OAKeyOEM_ErrorID() != 0)
+        return static_cast<ENUM_ERR_ID>(ZOKT_OAKeyOEM_ErrorID());
+    return refusal;
 }
 
 static ENUM_ERR_ID FirstSteps() {
@@ -72,15 +75,20 @@ static ENUM_ERR_ID FidKeySteps(UINT8* image, UINT32 size, bool systemCopy) {
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
     bool updated = false;
+    // Without a record to take the key nothing is flashed.
     if (YOZ_SysRom_GetVer4Fid(system) == nullptr) {
         WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");
-    } else if (YOZ_RomFile_FindImageFidOffset(image) != 0) {
+        return eEID_OAK_NO_SUPPORT_ERROR;
+    }
+    if (YOZ_RomFile_FindImageFidOffset(image) != 0) {
         YOZ_RomFile_CheckSum(image, size);
         ENUM_ERR_ID status = OAK_Proc_UpdateOemActKey(system, image, gOAKF_pBinFile, gOAKF_BinFileSize);
         if (status != eEID_NO_ERROR) return status;
         updated = true;
     } else if (systemCopy) {
+        // In eMMC 2x2 mode the copy holds only the OA volumes.
         WriteOut(" - Warning: System FID table error, Activation Key update canceled.\n");
+        return eEID_OAK_NO_SUPPORT_ERROR;
     } else if (!YOZ_RomFile_CheckOAKey()) {
         return eEID_UPDATE_CANCEL_BY_USER;
     }
@@ -88,8 +96,7 @@ static ENUM_ERR_ID FidKeySteps(UINT8* image, UINT32 size, bool systemCopy) {
     if (status != eEID_NO_ERROR) return status;
     gOAKF_AllBlockSize = OAK_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
     // A key outside the boot block goes with the blocks that hold it.
-    if (updated)
-        gOAKF_AllBlockSize += OAK_MarkBlocksOf(YOZ_pFlashMap, gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA, gOAKF_BinFileSize);
+    if (updated) gOAKF_AllBlockSize += OAK_MarkKeyBlocks(YOZ_pFlashMap, image);
     if (YOZ_bCAFFlag) {
         YOZ_SetFlashMsg(YOZ_FLASH_MSG_BOOT, gOAKF_AllBlockSize);
         gOAKF_AllBlockSize = OAK_Proc_MakeCAFDoItList(image, YOZ_pFlashMap, gOAKF_AllBlockSize);
@@ -147,12 +154,14 @@ static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid,
     UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0), size = YOZ_SysRom_GetOAKeyBlockSize(0);
     if (gOAKF_BinFileSize > size) return eEID_OAK_FILE_SIZE_ERROR;
     if (buffer == nullptr || !YOZ_RangeInside(start, size, bufferSize)) return eEID_OAK_REGION_ERROR;
+    // The old key is as long as the system's "$FID" record says; without a
+    // length there, the block's own key area counts.
     UINT32 oldLength = YOZ_OA_KEY_AREA;
     if (readsFid) {
         UINT8* system = YOZ_SysRom_GetBuffer();
         if (system == nullptr) return eEID_MEM_ALLOC;
         UINT8* fid = YOZ_SysRom_GetVer4Fid(system);
-        oldLength = fid != nullptr ? RomScan_Get32(fid + YOZ_FID_KEY_LENGTH) : 0;
+        if (fid != nullptr && RomScan_Get32(fid + YOZ_FID_KEY_LENGTH) != 0) oldLength = RomScan_Get32(fid + YOZ_FID_KEY_LENGTH);
     }
     if (oldLength > size) oldLength = size;  // read only inside the block
     UINT8* checked = readsFid && buffer == YOZ_pOpenFileBuff ? YOZ_SysRom_GetBuffer() : buffer;
@@ -224,6 +233,7 @@ static ENUM_ERR_ID OakParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         self->Enabled = 1;
         args[i]->claimed = 1;
     }
+    YOZ_Oak_ImageChecks(OAKCheckFunc, self->Enabled && YOZ_pFileName != nullptr);
     YOZ_SetOAKeyCmdIsEnable(&self->Enabled);
     return eEID_NO_ERROR;
 }

@@ -130,7 +130,7 @@ ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType)
     ENUM_ERR_ID carry = RP_CheckCarryOver(blockType);
     if (carry != eEID_NO_ERROR) return carry;
     if (r.AsksOAKey && !YOZ_RomFile_CheckOAKey()) return eEID_UPDATE_CANCEL_BY_USER;
-    return eEID_NO_ERROR;
+    return RP_CheckOAKeyCarry(blockType);
 }
 
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r) {
@@ -181,14 +181,12 @@ ENUM_ERR_ID YOZ_RegionFlash_AllocMap() {
     return YOZ_pFlashMap != nullptr ? eEID_NO_ERROR : eEID_MEM_ALLOC;
 }
 
+// Whether the flash half carries the system's OEM activation key (kept in
+// its "$FID" record) into the image; an operator who forced the update at
+// the OA-key warning has given it up.
 static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
-    switch (rule) {
-    case YOZ_OAKEY_MAIN:
-        return YOZ_GetSecureFlashStatus() && !YOZ_SysRom_HaveOAKeyBlock() && YOZ_SysRom_CheckOAKeyInRom();
-    case YOZ_OAKEY_BOOT: return !YOZ_SysRom_HaveOAKeyBlock() && YOZ_SysRom_CheckOAKeyInRom();
-    case YOZ_OAKEY_BOOT2: return YOZ_SysRom_CheckOAKeyInRom() != 0;
-    }
-    return false;
+    if (!YOZ_SysRom_CheckOAKeyInRom() || YOZ_GetOAKeyForced()) return false;
+    return rule == YOZ_OAKEY_BOOT2 || !YOZ_SysRom_HaveOAKeyBlock();
 }
 
 ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
@@ -196,9 +194,11 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     UINT8* image = YOZ_RomFile_GetBuffer();
     if (system == nullptr || image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
     ENUM_ERR_ID result = RP_CheckCarryOver(r.BlockType);
+    if (result == eEID_NO_ERROR) result = RP_CheckOAKeyCarry(r.BlockType);
     if (result != eEID_NO_ERROR) return result;
-    // A system key that cannot be carried would be lost by the flash.
-    if (CarriesOAKey(r.OAKeyRule) && !RP_UpdateOemActKey(system, YOZ_pOpenFileBuff)) return eEID_OAK_REGION_ERROR;
+    // Into the whole image, which a secure-flash upload carries; where the
+    // key lies in this region's blocks the check above made sure it fits.
+    if (CarriesOAKey(r.OAKeyRule)) RP_UpdateOemActKey(system, YOZ_pOpenFileBuff);
 
     // The image merged with what the flash keeps; the image itself where it
     // covers the ROM (its merged ranges are put back after the flash).

@@ -1,5 +1,6 @@
 // Stages shared by the OEM activation key modules ("/A" and "/OAD").
 #pragma once
+#include "YozGlobal.h"
 #include "YozOakProc.h"
 #include "YozRegionStages.h"
 
@@ -13,7 +14,14 @@ ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
 // sets *ran when the engine ran.
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);
 // Flash-item run over `buffer` (OA-block messages); sets *ran on success.
+// An empty item list fails with 0x4A.
 ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran);
+// A ROM file beside "/A" or "/OAD" is flashed from: its check record then
+// asks the global check for the file and its size, checksum and ROM-ID
+// checks; without one it asks for nothing.
+void YOZ_Oak_ImageChecks(CHECK_FUNC_ITEM& record, bool romFile);
+// The record's size check: a ROM file in use must be as large as the flash (3).
+ENUM_ERR_ID YOZ_Oak_SizeCheck(const CHECK_FUNC_ITEM& record, INT16 sizeStatus);
 // Execute of "/A" and "/OAD": nothing in capsule or recovery mode; the
 // stages in `order`; after a flash stage ran (*ran), every queue item of
 // the follow-up module id is enabled.

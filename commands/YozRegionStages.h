@@ -70,8 +70,9 @@ bool YOZ_OperatorFileWord(TKXArgvList& args, unsigned long i);
 int YOZ_RegionNumberWord(const char* number);
 ENUM_ERR_ID YOZ_RegionOpen_Execute(const YOZ_REGION_OPEN& r);
 // The block check of a region of `blockType`: secure-flash image, hole
-// layout, what the region's blocks hold (RP_CheckCarryOver) and, for the
-// boot block, the operator's word on the system's OA key.
+// layout, what the region's blocks hold (RP_CheckCarryOver), for the boot
+// block the operator's word on the system's OA key, then whether that key
+// can go with the image (RP_CheckOAKeyCarry).
 ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType);
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r);
 ENUM_ERR_ID YOZ_RegionOpen_SizeCheck(INT16 sizeStatus);
@@ -86,11 +87,12 @@ void YOZ_RegionOpen_Help(const YOZ_REGION_OPEN& r, UINT8 pass, const char* word,
 void YOZ_OptionHelp(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* suffix,
                     const char* const* lines, UINT32 count);
 
-// When the flash half carries the system's OEM activation key into the image.
+// When the flash half carries the system's OEM activation key (kept in its
+// "$FID" record) into the image.
 enum YOZ_OAKEY_RULE : UINT8 {
-    YOZ_OAKEY_MAIN,    // secure flash, no OA-key block, a key in the ROM
-    YOZ_OAKEY_BOOT,    // no OA-key block, a key in the ROM
-    YOZ_OAKEY_BOOT2,   // a key in the ROM
+    YOZ_OAKEY_MAIN,    // the system has no OA-key block
+    YOZ_OAKEY_BOOT,    // the system has no OA-key block
+    YOZ_OAKEY_BOOT2,   // with or without an OA-key block
 };
 
 // The flash half of a region command.

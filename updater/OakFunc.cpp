@@ -25,7 +25,7 @@ static UINT8 s_OAKUnarmed = 0, s_OADUnarmed = 0;
 const YOZ_REGION_PROC YOZ_OAKProc = {&gOAKF_AllBlockSize, &s_OAKUnarmed, &gOAKF_FvType, 0, 1, 0};
 const YOZ_REGION_PROC YOZ_OADProc = {&gOADF_AllBlockSize, &s_OADUnarmed, &gOADF_FvType, 0, 0, 0};
 
-static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13, kFfsHeader = 0x18;
+static const UINT32 kFfsAttributes = 0x13, kFfsHeader = 0x18;
 static const UINT8 kFfsChecksumAttribute = 0x40;
 
 void OAK_FuncVar_Init() {
@@ -57,6 +57,20 @@ UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size) {
         added += b.BlockSize;
     }
     return added;
+}
+
+// The FFS file at `header` holds the record at fidAt and its key of n bytes.
+static bool HoldsKey(const UINT8* image, UINT32 limit, UINT32 header, UINT32 fidAt, UINT32 n) {
+    if (header == 0 || header >= fidAt || !YOZ_RangeInside(header, kFfsHeader, limit)) return false;
+    UINT64 fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 0x14);
+    return static_cast<UINT64>(fidAt) + YOZ_FID_KEY_DATA + n <= fileEnd;
+}
+
+// The file holds the key and carries a data checksum: a key put there with
+// YOZ_RomFile_PutFileData keeps the file valid.
+static bool FileSum(const UINT8* image, UINT32 limit, UINT32 header, UINT32 fidAt, UINT32 n) {
+    if (image == nullptr || !HoldsKey(image, limit, header, fidAt, n)) return false;
+    return (image[header + kFfsAttributes] & kFfsChecksumAttribute) != 0;
 }
 
 static bool BlankKey(const UINT8* key, UINT32 length) {
@@ -118,26 +132,20 @@ ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8
     gOAKF_FidFileOffset = fileAt;
     gOAKF_FidSystemOffset = sysAt;
     UINT8* sysKey = systemImage + sysAt + YOZ_FID_KEY_DATA;
-    UINT8* fileKey = fileImage + fileAt + YOZ_FID_KEY_DATA;
     // The old key is read only inside the system's key area.
     ENUM_ERR_ID old = OAK_Proc_CheckOldOAData(sysKey, keyLength < n ? keyLength : n);
     if (old != eEID_NO_ERROR) return old;
     // The key must fit the image's key area and the system's.
     if (imageLength < keyLength || n < keyLength) return eEID_OAK_FILE_SIZE_ERROR;
 
-    bool fileSum = header != 0 && header < fileAt && YOZ_RangeInside(header, kFfsHeader, fileLimit) &&
-                   (fileImage[header + kFfsAttributes] & kFfsChecksumAttribute) != 0;
-    if (!fileSum) {
+    UINT32 m = n < imageLength ? n : imageLength;
+    if (!FileSum(fileImage, fileLimit, header, fileAt, m)) {
         ENUM_ERR_ID added = AddKeyItem(systemImage, n);
         if (added != eEID_NO_ERROR) return added;
     }
-    UINT32 m = n < imageLength ? n : imageLength;
     memset(sysKey, 0, m);
     if (keyLength != 0) memcpy(sysKey, keyFile, keyLength);
-    UINT8 a = YOZ_CalCheckSum8(fileKey, m);
-    UINT8 b = YOZ_CalCheckSum8(sysKey, m);
-    memmove(fileKey, sysKey, m);
-    if (fileSum) fileImage[header + kFfsFileSum] = static_cast<UINT8>(fileImage[header + kFfsFileSum] + a - b);
+    YOZ_RomFile_PutFileData(fileImage, fileLimit, header, fileAt + YOZ_FID_KEY_DATA, sysKey, m);
     return eEID_NO_ERROR;
 }
 
@@ -148,19 +156,37 @@ ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {
     UINT32 n = 0;
     if (!FidKey(systemImage, gRomSize, sysAt, &n)) return eEID_OAK_REGION_ERROR;
     gOADF_FidSystemOffset = sysAt;
-    UINT8* image = YOZ_RomFile_GetBuffer();
-    UINT32 imageAt = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
-    if (!YOZ_RomFile_GetFileEnable()) {
+    // Without a ROM file, secure flash writes the key area alone (once);
+    // otherwise the blocks that hold the record are rewritten.
+    if (!YOZ_RomFile_GetFileEnable() && YOZ_GetSecureFlashStatus()) {
         ENUM_ERR_ID added = AddKeyItem(systemImage, n);
         if (added != eEID_NO_ERROR) return added;
     }
-    UINT8* sysKey = systemImage + sysAt + YOZ_FID_KEY_DATA;
-    ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(sysKey, keyLength < n ? keyLength : n);
+    ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(systemImage + sysAt + YOZ_FID_KEY_DATA, keyLength < n ? keyLength : n);
     if (old != eEID_NO_ERROR) return old;
     if (n != keyLength) return eEID_OAK_KEY_LENGTH_ERROR;
-    memset(sysKey, 0xFF, n);
-    // The image's key area is written only where it lies in the image.
-    if (image != nullptr && imageAt != 0 && YOZ_RangeInside(imageAt + YOZ_FID_KEY_DATA, n, RomScan_Limit(image)))
-        memmove(image + imageAt + YOZ_FID_KEY_DATA, sysKey, n);
+    UINT8* cleared = AllocMem(n);
+    if (cleared == nullptr) return eEID_MEM_ALLOC;
+    memset(cleared, 0xFF, n);
+    YOZ_RomFile_PutFileData(systemImage, gRomSize, RomScan_FidFileOffset(systemImage, gRomSize), sysAt + YOZ_FID_KEY_DATA,
+                            cleared, n);
+    // The image's key area is written only where its record holds one.
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    UINT32 imageAt = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
+    UINT32 imageLength = 0;
+    if (imageAt != 0 && FidKey(image, RomScan_Limit(image), imageAt, &imageLength))
+        YOZ_RomFile_PutFileData(image, RomScan_Limit(image), YOZ_RomFile_GetCheckSumOffset(),
+                                imageAt + YOZ_FID_KEY_DATA, cleared, imageLength < n ? imageLength : n);
+    FreeMem(cleared);
     return eEID_NO_ERROR;
+}
+
+UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image) {
+    UINT32 limit = RomScan_Limit(image);
+    UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
+    UINT32 n = 0;
+    if (at == 0 || !FidKey(image, limit, at, &n)) return 0;
+    UINT32 header = RomScan_FidFileOffset(image, limit);
+    UINT32 from = HoldsKey(image, limit, header, at, n) ? header : at;
+    return OAK_MarkBlocksOf(map, from, at + YOZ_FID_KEY_DATA + n - from);
 }

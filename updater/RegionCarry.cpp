@@ -5,6 +5,8 @@
 // any erase.
 #include <cstring>
 #include "RomInfo.h"
+#include "RomScan.h"
+#include "YozOakProc.h"
 #include "YozOptionStore.h"
 #include "YozRegionProc.h"
 #include "YozRomFile.h"
@@ -14,19 +16,7 @@ namespace {
 
 const UINT32 kSlpKeyOffset = 0x1C;  // SLP key data after the FFS and section headers
 
-// Bytes of [offset, offset + size) that lie in blocks of the type.
-UINT64 BytesInType(UINT32 offset, UINT32 size, UINT8 type) {
-    if (gpFlashInfo == nullptr) return 0;
-    UINT64 from = offset, to = static_cast<UINT64>(offset) + size, inside = 0;
-    for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
-        const sBlockInfo& b = gpFlashInfo->Blocks[i];
-        if (b.Type != type) continue;
-        UINT64 start = b.StartAddress, end = start + b.BlockSize;
-        UINT64 low = from > start ? from : start, high = to < end ? to : end;
-        if (high > low) inside += high - low;
-    }
-    return inside;
-}
+UINT64 (*const BytesInType)(UINT32, UINT32, UINT8) = RP_BytesInType;
 
 bool Touches(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) != 0; }
 bool Within(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) == r.Size; }
@@ -85,6 +75,19 @@ ENUM_ERR_ID CheckSlp(UINT8 type, const UINT8* system) {
 
 }  // namespace
 
+UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type) {
+    if (gpFlashInfo == nullptr) return 0;
+    UINT64 from = offset, to = static_cast<UINT64>(offset) + size, inside = 0;
+    for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (b.Type != type) continue;
+        UINT64 start = b.StartAddress, end = start + b.BlockSize;
+        UINT64 low = from > start ? from : start, high = to < end ? to : end;
+        if (high > low) inside += high - low;
+    }
+    return inside;
+}
+
 INT32 RP_PairOf(const EFI_GUID& guid, const _ROMHOLEREC* list, UINT32 n) {
     INT32 found = RP_PAIR_NONE;
     for (UINT32 i = 0; i < n; ++i) {
@@ -114,4 +117,20 @@ ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) {
         if (holes != eEID_NO_ERROR) return holes;
     }
     return CheckSlp(type, YOZ_SysRom_GetBuffer());
+}
+
+ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type) {
+    if (YOZ_SysRom_HaveOAKeyBlock() || YOZ_GetOAKeyForced()) return eEID_NO_ERROR;
+    const UINT8* fid = YOZ_SysRom_GetVer4Fid(YOZ_SysRom_GetBuffer());
+    if (fid == nullptr) return eEID_NO_ERROR;
+    UINT32 length = RomScan_Get32(fid + YOZ_FID_KEY_LENGTH);
+    UINT64 span = static_cast<UINT64>(YOZ_FID_KEY_DATA) + length;
+    if (length == 0 || BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), type) == 0) return eEID_NO_ERROR;
+    // The image's version-4 record, with room for the key, in those blocks.
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    UINT32 limit = RomScan_Limit(image);
+    UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
+    if (at == 0 || RomScan_FidRecordSize(image + at, limit - at) == 0) return eEID_OAK_REGION_ERROR;
+    if (RomScan_Get32(image + at + YOZ_FID_KEY_LENGTH) < length) return eEID_OAK_REGION_ERROR;
+    return BytesInType(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
 }

@@ -85,5 +85,10 @@ UINT8 YOZ_RomFile_CheckOAKey() {
     WriteOut("This Image file doesn't match current System design!\n");
     WriteOut("Force update it will destroy the System's Activation Key.\n");
     WriteOut("We do not recommend flashing your BIOS.\n");
-    return YOZ_PromptForceUpdate() == 1 ? 0 : 1;
+    // Only a "Y" the operator typed gives the key up; quiet mode and the
+    // default answer go on without that.
+    bool typed = !YOZ_GetQuietCmdIsEnable() && !YOZ_GetDefAnsCmdIsEnable();
+    if (YOZ_PromptForceUpdate() == 1) return 0;
+    if (typed) YOZ_SetOAKeyForced(1);
+    return 1;
 }

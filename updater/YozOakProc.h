@@ -32,10 +32,15 @@ UINT32 OAD_Proc_MakeTypeDoItList(UINT8* map, char type);
 ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength);
 // 0 when the key bytes are blank (no key yet), else 0xBF (equal to the key file) or 0xB6.
 ENUM_ERR_ID OAK_Proc_CheckOldOAData(UINT8* key, UINT32 length);
-// Clears the system's key to 0xFF (and the image's, at its "$FID" offset).
+// Clears the system's key to 0xFF (and the image's, at its "$FID" offset),
+// each FFS file keeping its data sum; without a ROM file under secure flash
+// the key area is also added as a write-once flash item.
 ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength);
 // 0xB7 when the key bytes are blank, else 0.
 ENUM_ERR_ID OAD_Proc_CheckOldOAData(UINT8* key, UINT32 length);
 // Adds to the do-it list every block that holds [address, address + size) and
 // is not marked yet; returns the bytes added.
 UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size);
+// The same for the blocks that hold the key of the version-4 "$FID" record
+// of `image`, from its FFS file header on when that header holds it.
+UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image);

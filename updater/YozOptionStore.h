@@ -64,7 +64,8 @@
     X(YOZ_SetPFATMode, YOZ_GetPFATMode, YOZ_bPFATMode, 0)                                        \
     X(YOZ_SetPFATMode_RomIsBIOSGuardRom, YOZ_GetPFATMode_RomIsBIOSGuardRom, YOZ_bPFATRomIsBG, 0) \
     X(YOZ_Set_JumpBatteryCheckStatus, YOZ_Get_JumpBatteryCheckStatus, YOZ_bJumpBatteryCheck, 0)  \
-    X(YOZ_Set_AllowHideCommandStatus, YOZ_Get_AllowHideCommandStatus, YOZ_bAllowHideCommand, 0)
+    X(YOZ_Set_AllowHideCommandStatus, YOZ_Get_AllowHideCommandStatus, YOZ_bAllowHideCommand, 0)  \
+    X(YOZ_SetOAKeyForced, YOZ_GetOAKeyForced, YOZ_bOAKeyForced, 0)
 
 #define YOZ_DECLARE_COMMAND_FLAG(Setter, Getter) \
     void Setter(UINT8* enabled);                 \

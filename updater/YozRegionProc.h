@@ -53,6 +53,14 @@ UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record);
 // carried; holes are not checked under a changed layout, SLP files not when
 // their keeping is switched off.
 ENUM_ERR_ID RP_CheckCarryOver(UINT8 type);
+// Before any erase of the blocks of `type`: a system without an OA block
+// keeps its OEM activation key in its version-4 "$FID" record; when those
+// blocks hold the key, the image's version-4 record must have room for it
+// and lie in them too, else 0xB8. Not once the operator has given the key
+// up at the OA-key warning.
+ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type);
+// Bytes of [offset, offset + size) that lie in blocks of the type.
+UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type);
 
 // The operations every processor of the family carries.
 #define YOZ_REGION_PROC_COMMON_NAMES(P)                                                              \

@@ -64,14 +64,18 @@ protected:
         return n;
     }
     // The image with the system's protected files put back.
-    Bytes Expected() {
-        Bytes e = u.image.bytes;
-        for (const romimg::FileAt& f : {u.hole0, u.hole1, u.slpKey})
-            std::copy(u.system.bytes.begin() + f.offset, u.system.bytes.begin() + f.offset + f.size,
-                      e.begin() + f.offset);
-        return e;
-    }
+    Bytes Expected() { return romimg::KeptImage(u); }
     static Bytes Range(const Bytes& b, uint32_t at, uint32_t size) { return Bytes(b.begin() + at, b.begin() + at + size); }
+    // The sample's protected files with the firmware-ID file in the main
+    // volume or in the boot volume.
+    static romimg::Rom WithFid(const romimg::FidSpec& fid, bool inBoot, uint32_t seed) {
+        romimg::SampleSpec spec;
+        spec.mainFiles = {romimg::PlainFile(seed, 0x300),  romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60),
+                          romimg::SlpKeyFile(0x80),        romimg::SlpMarkerFile(0x20),  romimg::PlainFile(seed + 1, 0x120)};
+        spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+        (inBoot ? spec.bootFiles : spec.mainFiles).push_back(romimg::FidFile(fid));
+        return romimg::SampleRom(spec);
+    }
 };
 
 TEST_P(MainBios, FileNameAloneFlashesTheMainBlocksAndKeepsHolesAndSlpKey) {
@@ -168,6 +172,7 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     e2e::Machine m = Machine();
     romimg::FidSpec fid;
     fid.projectId = "OTHER001";
+    fid.oaKey = Bytes(16, 0xFF);
     Bytes other = SystemWith(fid, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60)).bytes;
     e2e::RunResult r = Run(m, {Image(m, other)});
     EXPECT_EQ(r.out, Head() + kChecksums + "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n");
@@ -181,25 +186,61 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     EXPECT_EQ(Count(m, "cmd=0x22"), 12u);
 }
 
-TEST_P(MainBios, SystemOaKeyThatCannotBeKeptStopsTheBootBlockBeforeAnyErase) {
-    // The boot block carries the system's OA key into the image; a key that
-    // does not fit would be lost by the flash.
-    romimg::FidSpec fid;
-    fid.oaKey = romimg::Pattern(32, 0x0C);
-    romimg::Rom system = SystemWith(fid, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60));
-    e2e::Machine m = MachineOf(system.bytes);
-    e2e::RunResult r = Run(m, {Image(m, u.image.bytes), "/B"});
-    EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n");
-    EXPECT_EQ(r.status, 0xB8);
-    // An image without a key area: the operator is asked and declines.
-    romimg::FidSpec old;
-    old.version = 3;
-    Bytes keyless = SystemWith(old, romimg::RomHoleFile(0, 0x40), romimg::RomHoleFile(1, 0x60)).bytes;
-    e2e::RunResult declined = e2e::RunProgram(Width(), m, {Image(m, keyless), "/B", "/X"}, "n\n");
-    EXPECT_EQ(declined.status, 0x0C) << declined.out;
-    EXPECT_NE(declined.out.find("Force update it will destroy the System's Activation Key.\n"), std::string::npos);
-    EXPECT_EQ(Count(m, "cmd=0x22"), 0u);
-    EXPECT_EQ(Flash(m), system.bytes);
+// The system's OEM activation key goes with the image when a block the run
+// flashes holds its "$FID" record; a key that cannot go with it stops the
+// run before any erase, unless the operator typed "Y" at the OA-key warning.
+TEST_P(MainBios, SystemOaKeyGoesWithTheBlocksThatHoldIt) {
+    const std::string warning =
+        "WARNING !\nThis Image file doesn't match current System design!\n"
+        "Force update it will destroy the System's Activation Key.\nWe do not recommend flashing your BIOS.\n"
+        "  Press \"Y\" to force update BIOS.\n  Press \"N\" to quit flash.\n- Please select one of the options:";
+    const std::string kB8 = "b8 - Error: OA key region incorrect\n";
+    const Bytes key = romimg::Pattern(16, 0x0E);
+    romimg::FidSpec noArea, shortArea, area;
+    noArea.version = 3;
+    shortArea.oaKey = Bytes(8, 0xFF);
+    area.oaKey = Bytes(16, 0xFF);
+    const struct {
+        const char* what;
+        bool systemKeyInBoot;
+        romimg::FidSpec image;
+        bool imageFidInBoot;
+        std::vector<std::string> options;
+        std::string input;
+        int status;
+        std::string tail;  // after the checksum line
+    } cases[] = {
+        {"image without a key area", false, noArea, false, {}, "", 0xB8, kB8},
+        {"shorter key area", false, shortArea, false, {}, "", 0xB8, kB8},
+        {"record outside the main blocks", false, area, true, {}, "", 0xB8, kB8},
+        {"boot key kept", true, area, true, {"/B"}, "", 0, BootPasses()},
+        {"operator declines", true, noArea, true, {"/B"}, "n\n", 0x0C,
+         warning + "n\nc - Error: BIOS update cancelled by user.\n"},
+        {"operator forces", true, noArea, true, {"/B"}, "y\n", 0, warning + "y\n" + BootPasses()},
+        {"default answer is no force", true, noArea, true, {"/B", "/Q"}, "", 0xB8, ""},
+    };
+    for (const auto& c : cases) {
+        romimg::FidSpec own;
+        own.oaKey = key;
+        romimg::Rom system = WithFid(own, c.systemKeyInBoot, 1);
+        romimg::Rom image = WithFid(c.image, c.imageFidInBoot, 21);
+        e2e::Machine m = MachineOf(system.bytes);
+        std::vector<std::string> args = {Image(m, image.bytes)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        e2e::RunResult r = e2e::RunProgram(Width(), m, args, c.input);
+        EXPECT_EQ(r.status, c.status) << c.what << r.out;
+        if (c.options.size() < 2) {
+            EXPECT_EQ(r.out, Head() + kChecksums + c.tail) << c.what;
+        }
+        Bytes expected = system.bytes;
+        if (c.status == 0) {
+            std::copy(image.bytes.begin() + romimg::kSampleBoot, image.bytes.end(), expected.begin() + romimg::kSampleBoot);
+            if (c.image.version == 4) romimg::PutFidKey(image, expected, key);
+        } else {
+            EXPECT_EQ(Count(m, "cmd=0x22"), 0u) << c.what;
+        }
+        EXPECT_EQ(Flash(m), expected) << c.what;
+    }
 }
 
 TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks) {

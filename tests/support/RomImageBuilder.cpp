@@ -1,5 +1,6 @@
 // Test-image builder (see the header). Written from the formats alone.
 #include "RomImageBuilder.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -457,6 +458,31 @@ std::vector<BlockRun> NcbRunBlocks(uint32_t runs) {
     out.push_back({blocks - (runs - 1), kNcbRunBlock, 0x80 + runs - 1});
     out.push_back({2, 0x10000, 0});
     return out;
+}
+
+Rom FidSample(const FidSampleSpec& s) {
+    SampleSpec spec;
+    spec.mainFiles = {PlainFile(1, 0x300)};
+    spec.bootFiles = {PlainFile(3, 0x80)};
+    if (s.fid) {
+        FidSpec fid;
+        fid.oaKey = s.key;
+        fid.version = s.version;
+        fid.projectId = s.projectId;
+        FileSpec file = FidFile(fid);
+        file.attributes = s.attributes;
+        (s.inMain ? spec.mainFiles : spec.bootFiles).push_back(file);
+    }
+    return SampleRom(spec);
+}
+
+// The record follows the file header (24), the section header (4) and the
+// section GUID (16).
+uint32_t FidKeyOffset(const Rom& r) { return r.File(kFidFile).offset + 44 + 71; }
+
+void PutFidKey(const Rom& r, Bytes& bytes, const Bytes& key) {
+    std::copy(key.begin(), key.end(), bytes.begin() + FidKeyOffset(r));
+    RefreshFile(bytes, r.File(kFidFile).offset);
 }
 
 // ---- Repairs and mutators ----

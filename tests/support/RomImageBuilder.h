@@ -194,6 +194,24 @@ std::vector<BlockRun> NcbSampleBlocks();
 const uint32_t kNcbRunBlock = 0x2000;
 std::vector<BlockRun> NcbRunBlocks(uint32_t runs);
 
+// The sample with an OEM activation key in a version-4 "$FID" record: an
+// ordinary file in each volume and the firmware-ID file in the boot volume,
+// or in the main volume; without `fid` no firmware-ID file at all.
+struct FidSampleSpec {
+    Bytes key = Bytes(0x31, 0xFF);   // the record's key area (its length is the key length)
+    bool fid = true;
+    uint8_t version = 4;             // below 4: a record without a key area
+    bool inMain = false;
+    uint8_t attributes = 0x40;       // of the firmware-ID file: 0 has no data checksum
+    std::string projectId = "PRJ00001";
+};
+Rom FidSample(const FidSampleSpec& s);
+// Offset of the key bytes of the firmware-ID file in `r`.
+uint32_t FidKeyOffset(const Rom& r);
+// Puts key bytes into the record of `r` (bytes of the same layout) and
+// refreshes the file's sums.
+void PutFidKey(const Rom& r, Bytes& bytes, const Bytes& key);
+
 // Recomputes header and data sums of the file at `at` (after a deliberate
 // change elsewhere in it), and the header sum of the volume at `at`.
 void RefreshFile(Bytes& img, uint32_t at, uint8_t revision = 2);

@@ -78,8 +78,9 @@ SampleUpdate MakeSampleUpdate() { return MakeSampleUpdate(ProtectedLayout(), Pro
 
 SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image) {
     SampleUpdate u;
-    u.system = Build(1, Pattern(16, 0x0A), system);
-    u.image = Build(21, Pattern(16, 0x0B), image);
+    u.system = Build(1, Pattern(16, 0x0C), system);
+    u.image = Build(21, Pattern(16, 0x0A), image);
+    u.fid = u.system.File(kFidFile);
     // Machine data: every ROM hole and the SLP key (the marker keeps the factory bytes).
     for (uint32_t n = 0; n < 16; ++n)
         if (u.system.Has(RomHoleGuid(n))) OwnBody(u.system, u.system.File(RomHoleGuid(n)), 0x51 + n);
@@ -101,5 +102,7 @@ Bytes ImageWithSystemFiles(const SampleUpdate& u, const std::vector<Guid>& names
     }
     return out;
 }
+
+std::vector<Guid> KeptFiles() { return {RomHoleGuid(0), RomHoleGuid(1), kSlpKey, kFidFile}; }
 
 }  // namespace romimg

@@ -1,5 +1,6 @@
 // A main-BIOS update as a machine sees it: the system's flash (older main
-// code, its own ROM holes, SLP key and OEM activation key) and a newer
+// code, its own ROM holes, SLP key and OEM activation key, the latter in a
+// "$FID" record of the main volume) and a newer
 // image whose protected files hold the factory defaults. By default both
 // sides have one layout; the protected-file layout of each side can be
 // changed on its own (a hole left out, moved, resized, SLP files in the
@@ -29,14 +30,18 @@ struct SampleUpdate {
     Rom system{kSampleSize};
     Rom image{kSampleSize};
     FileAt hole0{}, hole1{}, slpKey{};  // in the system (zero when it has none)
+    FileAt fid{};                       // the system's firmware-ID file
 };
 // Two ROM holes share one main block; the SLP key and marker follow. The
-// system's holes and SLP key hold its own bytes.
+// system's holes, SLP key and OEM activation key hold its own bytes.
 SampleUpdate MakeSampleUpdate();
 SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image);
 // The image with the system's bytes of the named files, each at the
 // image's place of it (the sizes must agree): what a flash that carries them
 // leaves.
 Bytes ImageWithSystemFiles(const SampleUpdate& u, const std::vector<Guid>& names);
+// The files a main update keeps: both ROM holes, the SLP key and the
+// firmware-ID file (whose only difference is the OEM activation key).
+std::vector<Guid> KeptFiles();
 
 }  // namespace romimg

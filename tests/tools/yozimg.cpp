@@ -16,7 +16,8 @@ static int Usage() {
             "  size=N                 image size (first item; default 0x100000)\n"
             "  vol=OFFSET,LENGTH[,ffs3][,rev1]  open a volume; the file items below go into it\n"
             "  file=SEED,SIZE         an ordinary file with SIZE body bytes\n"
-            "  fid=PROJECT[,v3][,key=N]  firmware-ID file (record version 4 unless v3)\n"
+            "  fid=PROJECT[,v3][,key=N][,blank=N][,nosum]  firmware-ID file (record version 4 unless v3;\n"
+            "                         a key of N pattern or N blank bytes; nosum: no data checksum)\n"
             "  hole=N[,SIZE]          ROM hole N (0-15)\n"
             "  slpkey[=SIZE] slpmarker[=SIZE] oa31[=SIZE] dmi[=SIZE] roml[=SIZE] capfile[=LENGTH]\n"
             "  descriptor             flash descriptor signature at 0x10 (a single binary)\n"
@@ -148,12 +149,17 @@ int main(int argc, char** argv) {
         } else if (key == "fid" && !value.empty()) {
             FidSpec f;
             f.projectId = parts[0];
+            uint8_t attributes = 0x40;
             for (size_t k = 1; k < parts.size(); ++k) {
                 if (parts[k] == "v3") f.version = 3;
+                else if (parts[k] == "nosum") attributes = 0;
                 else if (parts[k].compare(0, 4, "key=") == 0) f.oaKey = Pattern(Num(parts[k].substr(4)), 0x0A);
+                else if (parts[k].compare(0, 6, "blank=") == 0) f.oaKey = Bytes(Num(parts[k].substr(6)), 0xFF);
                 else return Usage();
             }
-            addFile(FidFile(f));
+            FileSpec file = FidFile(f);
+            file.attributes = attributes;
+            addFile(file);
         } else if (key == "hole" && !value.empty()) {
             addFile(RomHoleFile(static_cast<uint32_t>(Num(parts[0])), parts.size() > 1 ? Num(parts[1]) : 64));
         } else if (key == "slpkey") {

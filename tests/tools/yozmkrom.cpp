@@ -30,8 +30,9 @@ static int Check(const std::string& path) {
         fprintf(stderr, "yozmkrom: %s is not a %u-byte flash\n", path.c_str(), kSampleSize);
         return 2;
     }
+    FileAt key{u.fid.name, FidKeyOffset(u.system), 16};
     struct Kept { const char* what; FileAt at; } kept[] = {
-        {"ROM hole 0", u.hole0}, {"ROM hole 1", u.hole1}, {"SLP key", u.slpKey}};
+        {"ROM hole 0", u.hole0}, {"ROM hole 1", u.hole1}, {"SLP key", u.slpKey}, {"OA key", key}};
     bool ok = true;
     for (const Kept& k : kept) {
         bool system = Same(flash, u.system.bytes, k.at.offset, k.at.size);
@@ -40,10 +41,7 @@ static int Check(const std::string& path) {
         ok = ok && system;
     }
     // The rest of the main region is the new image's.
-    Bytes expected = u.image.bytes;
-    for (const Kept& k : kept)
-        std::copy(u.system.bytes.begin() + k.at.offset, u.system.bytes.begin() + k.at.offset + k.at.size,
-                  expected.begin() + k.at.offset);
+    Bytes expected = KeptImage(u);
     bool main = Same(flash, expected, kSampleMain, kSampleMainLength);
     bool boot = Same(flash, u.system.bytes, kSampleBoot, kSampleBootLength);
     printf("main block: %s\n", main ? "the new image's code" : "NOT the new image");
