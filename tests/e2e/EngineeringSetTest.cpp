@@ -248,7 +248,7 @@ TEST_P(EngineeringSet, NpslpWritesTheImagesSlpKey) {
     }
     // An image without SLP files: a plain run stops before any erase, since
     // the system's key would be lost; "npslp" writes the image as it is
-    // (the ROM holes still carried).
+    // (the ROM holes and the OEM activation key still carried).
     u = romimg::MakeSampleUpdate(romimg::ProtectedLayout(),
                                  romimg::ProtectedLayout().Drop(romimg::kSlpKey).Drop(romimg::kSlpMarker));
     Machine refused = Make({});
@@ -260,7 +260,7 @@ TEST_P(EngineeringSet, NpslpWritesTheImagesSlpKey) {
     RunResult r = RunProgram(Width(), m, {"new.rom", "/EGMnpslp"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, Head() + MainPasses());
-    Bytes expected = romimg::ImageWithSystemFiles(u, {romimg::RomHoleGuid(0), romimg::RomHoleGuid(1)});
+    Bytes expected = romimg::ImageWithSystemFiles(u, {romimg::RomHoleGuid(0), romimg::RomHoleGuid(1), romimg::kFidFile});
     EXPECT_EQ(Range(ReadFile(m.File("flash.bin")), romimg::kSampleMain, romimg::kSampleMainLength),
               Bytes(expected.begin() + romimg::kSampleMain,
                     expected.begin() + romimg::kSampleMain + romimg::kSampleMainLength));

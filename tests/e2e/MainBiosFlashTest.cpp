@@ -64,7 +64,7 @@ protected:
         return n;
     }
     // The image with the system's protected files put back.
-    Bytes Expected() { return romimg::KeptImage(u); }
+    Bytes Expected() { return romimg::ImageWithSystemFiles(u, romimg::KeptFiles()); }
     static Bytes Range(const Bytes& b, uint32_t at, uint32_t size) { return Bytes(b.begin() + at, b.begin() + at + size); }
     // The sample's protected files with the firmware-ID file in the main
     // volume or in the boot volume.
@@ -318,7 +318,7 @@ TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
     using romimg::ProtectedLayout;
     using romimg::RomHoleFile;
     const romimg::Guid h0 = romimg::RomHoleGuid(0), h1 = romimg::RomHoleGuid(1), h2 = romimg::RomHoleGuid(2);
-    const romimg::Guid key = romimg::kSlpKey, marker = romimg::kSlpMarker;
+    const romimg::Guid key = romimg::kSlpKey, marker = romimg::kSlpMarker, fid = romimg::kFidFile;
     const ProtectedLayout plain, bootHole = ProtectedLayout().AddBoot(0, RomHoleFile(2, 0x40));
     void (*const none)(romimg::Rom&) = nullptr;
     struct Row {
@@ -335,11 +335,11 @@ TEST_P(MainBios, ProtectedFilesArePairedByGuidOrTheRunStopsBeforeAnyErase) {
         {"boot hole after a new one", bootHole, ProtectedLayout(bootHole).AddBoot(0, RomHoleFile(3, 0x30)), "/B",
          none, 0, {h2}},
         {"main only, boot holes differ", bootHole, ProtectedLayout(plain).AddBoot(0, RomHoleFile(3, 0x40)), "/P",
-         none, 0, {h0, h1, key, marker}},
+         none, 0, {h0, h1, key, marker, fid}},
         {"boot hole the image lacks", bootHole, ProtectedLayout(plain).AddBoot(0, RomHoleFile(3, 0x40)), "/B",
          none, 0xBB, {}},
         {"SLP files in the other order", plain, ProtectedLayout(plain).Swap(key, marker), nullptr, none, 0,
-         {h0, h1, key, marker}},
+         {h0, h1, key, marker, fid}},
         {"SLP key file of another size", plain, ProtectedLayout(plain).Resize(key, 0xA0), nullptr, none, 0x14, {}},
         {"no SLP files in the image", plain, ProtectedLayout(plain).Drop(key).Drop(marker), nullptr, none, 0x14, {}},
         {"file-system GUID damaged", plain, plain, nullptr, [](romimg::Rom& r) { romimg::mut::VolumeFsGuid(r, 0); },

@@ -41,7 +41,7 @@ static int Check(const std::string& path) {
         ok = ok && system;
     }
     // The rest of the main region is the new image's.
-    Bytes expected = KeptImage(u);
+    Bytes expected = ImageWithSystemFiles(u, KeptFiles());
     bool main = Same(flash, expected, kSampleMain, kSampleMainLength);
     bool boot = Same(flash, u.system.bytes, kSampleBoot, kSampleBootLength);
     printf("main block: %s\n", main ? "the new image's code" : "NOT the new image");
