@@ -60,12 +60,19 @@ static ENUM_ERR_ID OAD_ProcSingleOAKFlashBuffFunc() {
     status = OAD_Proc_UpdateOemActKey(YOZ_pFlashBuff, YOZ_OA_KEY_AREA);
     if (status == eEID_NO_ERROR) status = TakeRomImage();
     if (status != eEID_NO_ERROR) return status;
-    gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
-    if (!YOZ_RomFile_GetFileEnable()) {
-        // Only the blocks that hold the record, its key cleared.
+    // Without a ROM file only the blocks that hold the record, its key
+    // cleared; with one the boot blocks of the image and, as "/A" writes
+    // them, the blocks of the image's record.
+    if (YOZ_RomFile_GetFileEnable()) {
+        gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
+    } else {
         memset(YOZ_pFlashMap, 0, gpFlashInfo->BlockCount);
-        gOADF_AllBlockSize = OAK_MarkKeyBlocks(YOZ_pFlashMap, YOZ_pFlashBuff);
+        gOADF_AllBlockSize = 0;
     }
+    gOADF_AllBlockSize += OAK_MarkKeyBlocks(YOZ_pFlashMap, YOZ_pFlashBuff);
+    // A key left outside what is rewritten would stay on the flash.
+    if (!OAK_BlocksMarked(YOZ_pFlashMap, gOADF_FidSystemOffset + YOZ_FID_KEY_DATA, YOZ_OA_KEY_AREA))
+        return eEID_OAK_REGION_ERROR;
     return eEID_NO_ERROR;
 }
 

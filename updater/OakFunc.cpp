@@ -59,6 +59,20 @@ UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size) {
     return added;
 }
 
+UINT8 OAK_BlocksMarked(const UINT8* map, UINT32 address, UINT32 size) {
+    if (map == nullptr || gpFlashInfo == nullptr || size == 0) return 0;
+    UINT64 from = address, to = from + size, covered = 0;
+    for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        UINT64 start = b.StartAddress, end = start + b.BlockSize;
+        UINT64 low = from > start ? from : start, high = to < end ? to : end;
+        if (high <= low) continue;
+        if (map[i] == 0) return 0;
+        covered += high - low;
+    }
+    return covered == size ? 1 : 0;
+}
+
 // The FFS file at `header` holds the record at fidAt and its key of n bytes.
 static bool HoldsKey(const UINT8* image, UINT32 limit, UINT32 header, UINT32 fidAt, UINT32 n) {
     if (header == 0 || header >= fidAt || !YOZ_RangeInside(header, kFfsHeader, limit)) return false;

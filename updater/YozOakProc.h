@@ -41,6 +41,10 @@ ENUM_ERR_ID OAD_Proc_CheckOldOAData(UINT8* key, UINT32 length);
 // Adds to the do-it list every block that holds [address, address + size) and
 // is not marked yet; returns the bytes added.
 UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size);
-// The same for the blocks that hold the key of the version-4 "$FID" record
-// of `image`, from its FFS file header on when that header holds it.
+// 1 when every byte of [address, address + size) lies in a block of the
+// flash that the do-it list marks.
+UINT8 OAK_BlocksMarked(const UINT8* map, UINT32 address, UINT32 size);
+// Marks, as OAK_MarkBlocksOf does, the blocks that hold the key of the
+// version-4 "$FID" record of `image`, from its FFS file header on when that
+// header holds it.
 UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image);

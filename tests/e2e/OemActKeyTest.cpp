@@ -369,6 +369,45 @@ TEST_P(OemActKey, SlashOadClearsTheKeyOfTheRecordInItsBlock) {
     }
 }
 
+// "/OAD" with a ROM file flashes the image's boot blocks and the blocks of
+// its record, its key cleared; a system key that those blocks do not hold
+// would stay on the flash: the run stops before any erase.
+TEST_P(OemActKey, SlashOadWithARomFileRewritesTheBlocksOfTheRecord) {
+    const struct {
+        const char* what;
+        bool imageInMain;
+        int status;
+    } cases[] = {
+        {"both records in the main volume", true, 0},
+        {"the image's record in the boot volume", false, 0xB8},
+    };
+    for (const auto& c : cases) {
+        romimg::FidSampleSpec spec;
+        spec.key = romimg::Pattern(kKeyArea, 7);
+        spec.inMain = true;
+        romimg::Rom system = romimg::FidSample(spec);
+        spec.key = romimg::Pattern(kKeyArea, 9);
+        spec.inMain = c.imageInMain;
+        romimg::Rom image = romimg::FidSample(spec);
+        e2e::Machine m = Machine(system.bytes, romimg::SampleBlocks(), {"flash_nor=1"});
+        romimg::WriteBytes(m.File("new.rom"), image.bytes);
+        e2e::RunResult r = Run(m, {m.File("new.rom"), "/OAD"});
+        EXPECT_EQ(r.status, c.status) << c.what;
+        if (c.status != 0) {
+            EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n") << c.what;
+            Untouched(m, system.bytes, c.what);
+            continue;
+        }
+        uint32_t block = KeyAt(system) & ~0xFFFFu;
+        EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("Boot", {block, romimg::kSampleBoot, romimg::kSampleBoot + 0x10000}))
+            << c.what;
+        Bytes expected = system.bytes;
+        romimg::PutFidKey(system, expected, Bytes(kKeyArea, 0xFF));
+        EXPECT_EQ(Flash(m), expected) << c.what;
+        EXPECT_EQ(Smi(m, "cmd=0x22"), 3u) << c.what;
+    }
+}
+
 // An OA block whose key length the "$FID" record does not give (a length of
 // 0, or no record) is checked over its own key area before it is written.
 TEST_P(OemActKey, SlashAChecksAnOaBlockKeyWithoutALengthInTheRecord) {
