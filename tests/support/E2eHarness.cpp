@@ -133,6 +133,7 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
     int st = 0;
     waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     return r;
 }
 

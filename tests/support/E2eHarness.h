@@ -17,6 +17,7 @@ struct RunResult {
     std::string out;   // standard output
     std::string err;   // standard error
     int status = -1;   // exit status, or 128 + signal
+    int signal = 0;    // the signal that ended the process, 0 when it exited
 };
 
 // A fresh directory for one test, removed when the test process ends

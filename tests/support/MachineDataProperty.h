@@ -1,0 +1,51 @@
+// The machine-data property of an update run, checked from the pair's two
+// images and the flash afterwards, without the program's code:
+// - a run that fails leaves the flash as it was, unless the flash engine
+//   failed after a partial write and the output says so;
+// - a run that succeeds keeps every ROM hole, SLP file and OEM activation
+//   key of the system that its options keep (found by GUID wherever the
+//   image puts it), writes volumes that are sound and pass the program's
+//   own "/D" check, changes no byte outside the regions its options name,
+//   and writes those regions as the image has them, the kept data apart;
+// - a pair that matches in structure is not refused where the update can
+//   be done.
+#pragma once
+#include <string>
+#include <vector>
+#include "RomImageBuilder.h"
+#include "StructurePair.h"
+
+namespace propcheck {
+
+// What a command line asks for.
+struct Options {
+    bool P = false, B = false, N = false, K = false, L = false, caf = false, X = false;
+    bool secure = false;   // the machine's firmware does secure flash
+};
+// From the words after the program name ("new.rom", "/B", "/caf", ...).
+Options FromWords(const std::vector<std::string>& words, bool secure);
+
+// What a run left behind.
+struct Outcome {
+    int status = -1;
+    int signal = 0;                 // the signal that ended the run, if one did
+    std::string out;
+    romimg::Bytes flash;            // after the run
+    bool verified = false;          // "/D" ran on a copy of that flash
+    int verifyStatus = -1;
+    std::string verifyOut;
+    romimg::Bytes flashAfterVerify;
+};
+
+// "/D" is asked for when the run succeeded and changed the flash.
+bool NeedsVerify(const pairgen::Pair& p, const Outcome& o);
+
+struct Verdict {
+    std::string klass;    // empty: the property holds
+    std::string detail;
+    bool Holds() const { return klass.empty(); }
+};
+
+Verdict Check(const pairgen::Pair& p, const Options& o, const Outcome& run);
+
+}  // namespace propcheck
