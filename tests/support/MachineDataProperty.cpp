@@ -384,12 +384,12 @@ Verdict Check(const pairgen::Pair& p, const Options& o, const Outcome& run) {
     if (run.signal != 0) return Verdict{"crash", "signal " + std::to_string(run.signal)};
     if (run.flash.size() != sys.size()) return Verdict{"flash size changed", Hex(static_cast<uint32_t>(run.flash.size()))};
     if (run.status != 0) {
-        if (run.flash == sys || EngineFailureReported(run)) {
-            if (MustSucceed(p, o)) return Verdict{"refused a pair that matches in structure", "status " + Hex(static_cast<uint32_t>(run.status))};
-            return Verdict{};
-        }
-        return Verdict{"changed the flash and failed", "status " + Hex(static_cast<uint32_t>(run.status)) + "; " +
-                                                           FirstDifference(run.flash, sys, nullptr, 0)};
+        std::string status = "status " + Hex(static_cast<uint32_t>(run.status));
+        if (EngineFailureReported(run)) return Verdict{};
+        if (run.flash != sys)
+            return Verdict{"changed the flash and failed", status + "; " + FirstDifference(run.flash, sys, nullptr, 0)};
+        if (MustSucceed(p, o)) return Verdict{"refused a pair that matches in structure", status};
+        return Verdict{};
     }
 
     Expectation e = Expect(p, o);

@@ -458,11 +458,20 @@ Pair MakePair(uint32_t seed) {
         ++n;
     }
     p.slpData = sysData.slpData;
+    p.holes = static_cast<uint32_t>(Holes(sys).size());
+    p.fidInMain = Find(sys.vol[kMainVol], kFidFile) >= 0;
     p.oaKey = key;
     p.system = BuildRom(l, sys, sysData);
     p.image = BuildRom(l, img, imgData);
     if (damage) Damage(rng, p);
     return p;
+}
+
+bool Pair::Changes(const char* word) const {
+    for (const std::string& c : changes) {
+        if (c.find(word) != std::string::npos) return true;
+    }
+    return false;
 }
 
 std::string Pair::Describe() const {

@@ -49,6 +49,8 @@ struct Pair {
     int mainVolume = 0, bootVolume = 1;   // indexes in Rom::volumes, the same on both sides
     bool oaBlock = false;
     uint32_t ncbRuns = 0;
+    uint32_t holes = 0;     // the system's ROM holes
+    bool fidInMain = false; // the system's "$FID" lies in the main volume
     bool slpData = false;   // the system's SLP files hold data
     bool oaKey = false;     // the system holds an OEM activation key (record or OA block)
     // What the image changes against the system, in words; empty when the
@@ -60,6 +62,8 @@ struct Pair {
     uint32_t damageType = 0;
 
     std::string BlockText() const { return romimg::BlockSpec(runs); }
+    // Whether one of the changes mentions `word`.
+    bool Changes(const char* word) const;
     // A readable account of both sides, for failure reports.
     std::string Describe() const;
 };
