@@ -508,10 +508,6 @@ namespace mut {
 
 void VolumeHeaderSum(Rom& r, int vol) { r.bytes.at(r.volumes.at(vol).offset + 50) ^= 0x01; }
 
-void VolumeFsGuid(Rom& r, int vol) { r.bytes.at(r.volumes.at(vol).offset + 16 + 5) ^= 0x04; }
-
-void VolumeSignature(Rom& r, int vol) { r.bytes.at(r.volumes.at(vol).offset + 40 + 1) ^= 0x02; }
-
 void FileHeaderSum(Rom& r, const FileAt& f) { r.bytes.at(f.offset + 16) ^= 0x01; }
 
 void FileDataSum(Rom& r, const FileAt& f) {

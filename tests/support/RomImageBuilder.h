@@ -223,8 +223,6 @@ const uint32_t kDescriptorAt = 0x10;
 // One-fault mutators.
 namespace mut {
 void VolumeHeaderSum(Rom& r, int vol);
-void VolumeFsGuid(Rom& r, int vol);                   // one bit of the file-system GUID, header sum stale
-void VolumeSignature(Rom& r, int vol);                // one bit of "_FVH", header sum stale
 void FileHeaderSum(Rom& r, const FileAt& f);
 void FileDataSum(Rom& r, const FileAt& f);            // one body byte changed, sums kept stale
 void FileNoSumMark(Rom& r, const FileAt& f, uint8_t mark);
