@@ -61,6 +61,10 @@ ENUM_ERR_ID RP_CheckCarryOver(UINT8 type);
 ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type);
 // Bytes of [offset, offset + size) that lie in blocks of the type.
 UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type);
+// Before a flash of the region of the type (with the other regions the run's
+// options name): 0x99 when every "$FID" record of the flash lies in blocks
+// the run writes and the image holds none in them.
+ENUM_ERR_ID RP_CheckFirmwareIdKept(UINT8 type);
 
 // The operations every processor of the family carries.
 #define YOZ_REGION_PROC_COMMON_NAMES(P)                                                              \

@@ -101,34 +101,13 @@ struct Held {
     bool (*covers)(const pairgen::Pair&, const propcheck::Options&);
 };
 
-bool HoleChangeOrDamage(const pairgen::Pair& p, const propcheck::Options&) {
-    return p.Changes("hole") || !p.damage.empty();
-}
-
 const Held kHeldBack[] = {
-    {"issue 29 item 4: holes and non-critical runs above 16", nullptr,
-     [](const pairgen::Pair& p, const propcheck::Options&) { return p.holes + p.ncbRuns > 16; }},
-    {"issue 29 item 2: SLP files paired by index and size", "lost the SLP key",
-     [](const pairgen::Pair& p, const propcheck::Options&) { return p.Changes("SLP"); }},
-    {"issue 29 item 2: SLP files paired by index and size", "lost the SLP marker",
-     [](const pairgen::Pair& p, const propcheck::Options&) { return p.Changes("SLP"); }},
     {"issue 29 item 3: the OA key of a \"$FID\" in the main region", "lost the OA key",
      [](const pairgen::Pair& p, const propcheck::Options&) { return p.fidInMain; }},
-    {"issue 20 item 1, issue 29 item 1: hole lists paired by index", "lost the ROM hole", HoleChangeOrDamage},
-    {"issue 20 item 1, issue 29 item 1: hole lists paired by index", "succeeded where the machine's data cannot be kept",
-     HoleChangeOrDamage},
-    {"issue 20 item 1 (damaged volume headers), issue 29 item 1 (old holes pasted over files)", "wrote an unsound volume",
-     HoleChangeOrDamage},
-    {"issue 20 item 1: the holes of a damaged volume left out by \"/L\"", "wrote something else than the image",
-     [](const pairgen::Pair& p, const propcheck::Options& o) { return o.L && !o.secure && !p.damage.empty(); }},
-    {"issue 20 item 2: secure \"/L\" ignores the region modules it runs", "wrote something else than the image",
+    {"issue 29 item 3: the OA-key refusal comes after the boot block is written", "changed the flash and failed",
+     [](const pairgen::Pair& p, const propcheck::Options& o) { return o.B && o.P && p.oaKey && !p.oaBlock; }},
+    {"issue 20 item 2: secure \"/L\" ignores the region modules it runs", nullptr,
      [](const pairgen::Pair&, const propcheck::Options& o) { return o.L && o.secure; }},
-    {"issue 29 items 1 and 3: the main region refuses after the boot block is written", "changed the flash and failed",
-     [](const pairgen::Pair& p, const propcheck::Options& o) {
-         return o.B && o.P && (!p.changes.empty() || !p.damage.empty());
-     }},
-    {"prop: an update that leaves the flash without a firmware ID", "the flash written fails \"/D\"",
-     [](const pairgen::Pair& p, const propcheck::Options&) { return p.Changes("keeps its $FID"); }},
 };
 
 // The held-back entry that covers a failure, or null.
