@@ -128,10 +128,11 @@ ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType)
     if (!YOZ_GetLayOutChang() && systemHoles == 0 && imageHoles != 0) return eEID_INVALID_HOLE_LAYOUT;
     // Nothing is erased before what the region's blocks hold is known to survive.
     ENUM_ERR_ID carry = RP_CheckCarryOver(blockType);
-    if (carry == eEID_NO_ERROR) carry = RP_CheckFirmwareIdKept(blockType);
     if (carry != eEID_NO_ERROR) return carry;
     if (r.AsksOAKey && !YOZ_RomFile_CheckOAKey()) return eEID_UPDATE_CANCEL_BY_USER;
-    return RP_CheckOAKeyCarry(blockType);
+    carry = RP_CheckOAKeyCarry(blockType);
+    // A key given up at the warning still leaves the flash its firmware ID.
+    return carry != eEID_NO_ERROR ? carry : RP_CheckFirmwareIdKept(blockType);
 }
 
 ENUM_ERR_ID YOZ_RegionOpen_Arm(const YOZ_REGION_OPEN& r) {
