@@ -74,12 +74,16 @@ ENUM_ERR_ID LoadUaf(int argc, char** argv) {
     ENUM_ERR_ID status = QueryFileHub(path, &data, size);
     FreeMem(path);
     if (status != eEID_NO_ERROR) return status;
-    if (FindUaf(data, size) == 0) return eEID_NO_ERROR;
+    IndexUaf(data, size);
+    return eEID_NO_ERROR;
+}
+
+void IndexUaf(UINT8* data, UINT32 size) {
+    if (FindUaf(data, size) == 0) return;
     UINT8* header = reinterpret_cast<UINT8*>(TKXUafDataList[0]);
     if (header + UAF_HEADER_SIZE < data + size) {
         EnumAllUafData(data, reinterpret_cast<_TKX_UAF_DATA*>(header + UAF_HEADER_SIZE), size);
     }
-    return eEID_NO_ERROR;
 }
 
 UINT8* GetUafDataBySign(const char* signature, _TKX_UAF_DATA** record) {

@@ -11,11 +11,6 @@
 static TKX_QUEUE_ITEM InitBiosInfoQueueItem;
 
 static const UINT32 kBiosAreaSize = 0x10000;
-// Where the block size stands in the answer: inside the first entry, which
-// the short form puts at 8 and the other forms at 0x10.
-static const UINT32 kShortFormBlockSize = 0x0C;
-static const UINT32 kBlockSizeOffset = 0x14;
-
 static ENUM_ERR_ID ParsingCommandFunction(TKXArgvList&, TKX_QUEUE_ITEM*) { return eEID_NO_ERROR; }
 
 static void CommandHelp(UINT8) {}
@@ -26,18 +21,7 @@ static ENUM_ERR_ID ExecutionActionFunction(TKXQueueItemList&) {
     sROMInfo* answer = nullptr;
     result = GetFlashInfo(&answer);
     if (result != eEID_NO_ERROR) return result;
-
-    UINT32 at = answer->Version <= ROM_INFO_SHORT_FORM_MAX ? kShortFormBlockSize : kBlockSizeOffset;
-    MemCpy(&gFlashBlockSize, gpIntrBuf + at, sizeof(gFlashBlockSize));
-    // Every chunk of a block request travels in the interface buffer.
-    if (gFlashBlockSize == 0 || gFlashBlockSize > FUNCTION_BLOCK_MAX_DATA) return eEID_GET_BLOCK_SIZE;
-
-    GetSystemFlashChipID(gpIntrBuf, INTERFACE_BUFFER_SIZE);
-    GetSystemROMIDLength(gpIntrBuf, INTERFACE_BUFFER_SIZE);
-    result = CopyBiosInfoToAnotherBuffer(answer);
-    if (result != eEID_NO_ERROR) return result;
-    gRomSize = CalculateRomSize();
-    return eEID_NO_ERROR;
+    return TakeFlashInfoAnswer(answer);
 }
 
 ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList& items) {

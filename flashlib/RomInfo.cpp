@@ -15,6 +15,10 @@ UINT8 g_OnBoardRomIsOrvexV = 0;
 static const UINT32 kEntrySize = sizeof(sBlockInfo);
 static const UINT32 kFlashChipNameOffset = 8;
 static const UINT32 kFlashChipNameSize = 48;
+// Where the block size stands in the answer: inside the first entry, which
+// the short form puts at 8 and the other forms at 0x10.
+static const UINT32 kShortFormBlockSize = 0x0C;
+static const UINT32 kBlockSizeOffset = 0x14;
 
 // Before hooks, shadow step, SMI 0x25, after hooks.
 static void SendRomInfoRequest() {
@@ -161,6 +165,21 @@ void GetSystemROMIDLength(UINT8* buffer, UINT32 length) {
     UINT32 at = static_cast<UINT32>(match - buffer);
     g_OnBoardROMProjectIDLength = buffer[at + 4];
     if (at + 5 < length) g_OnBoardRomIsOrvexV = buffer[at + 5] == 'V' ? 1 : 0;
+}
+
+ENUM_ERR_ID TakeFlashInfoAnswer(sROMInfo* answer) {
+    UINT8* raw = reinterpret_cast<UINT8*>(answer);
+    UINT32 at = answer->Version <= ROM_INFO_SHORT_FORM_MAX ? kShortFormBlockSize : kBlockSizeOffset;
+    MemCpy(&gFlashBlockSize, raw + at, sizeof(gFlashBlockSize));
+    // Every chunk of a block request travels in the interface buffer.
+    if (gFlashBlockSize == 0 || gFlashBlockSize > FUNCTION_BLOCK_MAX_DATA) return eEID_GET_BLOCK_SIZE;
+
+    GetSystemFlashChipID(raw, INTERFACE_BUFFER_SIZE);
+    GetSystemROMIDLength(raw, INTERFACE_BUFFER_SIZE);
+    ENUM_ERR_ID result = CopyBiosInfoToAnotherBuffer(answer);
+    if (result != eEID_NO_ERROR) return result;
+    gRomSize = CalculateRomSize();
+    return eEID_NO_ERROR;
 }
 
 UINT8 GetRomIsLarge() { return bOnBoardRomIsLarge; }

@@ -85,6 +85,10 @@ ENUM_ERR_ID CopyBiosInfoToAnotherBuffer(sROMInfo* answer);
 // / block size entries.
 void RomInfoEx2RomInfo(sROMInfoEX* answer, sBlockInfo* entries);
 UINT32 CalculateRomSize();
+// Takes the answer of GetFlashInfo (INTERFACE_BUFFER_SIZE bytes): the block
+// size, the "$FPS" and "$BPT" records, the copy of the block table and the
+// ROM size.
+ENUM_ERR_ID TakeFlashInfoAnswer(sROMInfo* answer);
 // The "$FPS" and "$BPT" records of the answer.
 void GetSystemFlashChipID(UINT8* buffer, UINT32 length);
 void GetSystemROMIDLength(UINT8* buffer, UINT32 length);

@@ -136,6 +136,8 @@ UINT32 ZOKT_MER_ME_DUMP(UINT8* out, UINT32 address, UINT32 size, CallBackFn_T cb
 
 // Single-binary analysis of the ROM file.
 UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size);
+// Forgets the file and its analysis.
+void ZOKT_ME_ForgetFile();
 UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8** bios, UINT32& size);
 UINT8 ZOKT_ME_BufferISSingleBin();
 // The ME data size the analysis found (sum of the non-BIOS regions, or the runtime length).
@@ -145,6 +147,9 @@ UINT32 ZOKT_ME_GetMEBufferSize();
 ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 request, UINT32 first,
                                UINT32 second, UINT8& callAgain);
 UINT8 ZOKT_MER_Load();
+// Takes the region table from the firmware's answer in `buffer` (the
+// interface buffer): 1 when the firmware gave one.
+UINT8 ZOKT_MER_TakeTable(const UINT8* buffer);
 UINT16 ZOKT_MER_GetTotalCmdNum();
 const char* ZOKT_MER_GetCmdString(UINT32 n);  // at most 4 characters, terminated
 const char* ZOKT_MER_GetCmdHelp(UINT32 n);    // at most 63 characters, terminated

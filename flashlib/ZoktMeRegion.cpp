@@ -85,8 +85,12 @@ UINT8 ZOKT_MER_Load() {
     MemCpy(gpIntrBuf, request, 0x800);
     FreeMem(request);
     Zokt_SMI_26();
-    const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
-    const ZOKT_MER_TABLE_RECORD* table = reinterpret_cast<const ZOKT_MER_TABLE_RECORD*>(gpIntrBuf + ZOKT_RECORD_OFFSET);
+    return ZOKT_MER_TakeTable(gpIntrBuf);
+}
+
+UINT8 ZOKT_MER_TakeTable(const UINT8* buffer) {
+    const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(buffer);
+    const ZOKT_MER_TABLE_RECORD* table = reinterpret_cast<const ZOKT_MER_TABLE_RECORD*>(buffer + ZOKT_RECORD_OFFSET);
     if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0 || table->ReturnStatus == 0) {
         g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
         return 0;

@@ -15,9 +15,6 @@ static UINT8 g_ME_LastKind = 0;  // 0 erase, 1 write
 static UINT32 g_ME_LastAddress = 0;
 static UINT32 g_ME_LastSize = 0;
 
-// Forgets the file and the analysis (ZoktMeImage.cpp).
-void ZOKT_ME_ForgetFile();
-
 static ZOKT_STRUCT_V2* Answer() { return reinterpret_cast<ZOKT_STRUCT_V2*>(gpIntrBuf); }
 
 UINT8* ZOKT_ME_BuildRequest(UINT8* request, UINT16 recordSize) {

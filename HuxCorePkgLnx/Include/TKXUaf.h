@@ -37,6 +37,9 @@ extern TKXList<_TKX_UAF_DATA*> TKXUafDataList;
 // Reads the program's own file through the file hub and indexes its
 // container. No container is no error (empty list).
 ENUM_ERR_ID LoadUaf(int argc, char** argv);
+// Appends the container of the data (the program's file) and its records
+// to the list.
+void IndexUaf(UINT8* data, UINT32 size);
 // A new buffer (FreeMem) with the full path of the running program, from
 // "/proc/self/exe"; null when memory runs out.
 char* GetCurrentFilePath(int argc, char* argv0);

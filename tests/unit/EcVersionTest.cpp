@@ -49,8 +49,10 @@ TEST(EcVersion, AreasAndWordsOutsideTheirBuffersAreRefusedBeforeAnyRead) {
         {Header(0x00, kEc, 0x10001, 0xFFFF, 1), kFlashSize, eEID_NO_ERROR, ""},               // no compare, no read
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.header.AreaStart << "+" << row.header.AreaSize << " @"
-                                        << row.header.VersionOffset << " image " << row.imageSize);
+        UINT32 areaStart = row.header.AreaStart, areaSize = row.header.AreaSize;
+        UINT16 versionOffset = row.header.VersionOffset;
+        SCOPED_TRACE(testing::Message() << std::hex << areaStart << "+" << areaSize << " @" << versionOffset
+                                        << " image " << row.imageSize);
         unit::FlashRig rig(flash, "1x64K:nvram,1x64K:ec,2x64K:main");
         ASSERT_TRUE(rig.Ok()) << rig.Error();
         std::string copy = image;

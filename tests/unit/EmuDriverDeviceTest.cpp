@@ -114,12 +114,14 @@ TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
     p.Edi = 1;
     p.Eax = 0xDEAD;  // not read on input
     ASSERT_EQ(OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &p), 0);
-    EXPECT_EQ(p.Eax, 0x42u);
-    EXPECT_EQ(p.Edx, 0x80u);
-    EXPECT_EQ(p.Ebx, 0x1234u);
-    EXPECT_EQ(p.Ecx, 7u);
-    EXPECT_EQ(p.Esi, 0x11000u);
-    EXPECT_EQ(p.Edi, 1u);
+    // Packed fields are copied out before the checks bind them.
+    unsigned long eax = p.Eax, edx = p.Edx, ebx = p.Ebx, ecx = p.Ecx, esi = p.Esi, edi = p.Edi;
+    EXPECT_EQ(eax, 0x42u);
+    EXPECT_EQ(edx, 0x80u);
+    EXPECT_EQ(ebx, 0x1234u);
+    EXPECT_EQ(ecx, 7u);
+    EXPECT_EQ(esi, 0x11000u);
+    EXPECT_EQ(edi, 1u);
     std::vector<std::string> t = Trace();
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[t.size() - 2], "ioctl req=0x4166 port=0x80 value=0x42");

@@ -54,7 +54,8 @@ TEST_F(HoleProc, TwoHolesInOneBlockMarkItOnceAndAChosenMissingHoleMarksNothing) 
 
 TEST_F(HoleProc, StrictMergePairsEveryImageHole) {
     EXPECT_EQ(RHF_Proc_MergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList), 1);
-    EXPECT_EQ(YOZ_SysRHRECList[1].FileOffset, u.hole1.offset);
+    UINT32 placed = YOZ_SysRHRECList[1].FileOffset;
+    EXPECT_EQ(placed, u.hole1.offset);
     // An image hole the system lacks has no place to go.
     YOZ_SysRHRECList[1] = _ROMHOLEREC{};
     YOZ_SysRHCnt = 1;
@@ -67,8 +68,9 @@ TEST_F(HoleProc, StrictMergePairsEveryImageHole) {
 TEST_F(HoleProc, SecureMergeReadsTheImageWhereItHoldsTheHole) {
     YOZ_RomFileRHRECList[1].RomOffset += 0x100;  // moved in the image
     EXPECT_EQ(RHF_Proc_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList), eEID_NO_ERROR);
-    EXPECT_EQ(YOZ_SysRHRECList[0].FileOffset, u.hole0.offset);
-    EXPECT_EQ(YOZ_SysRHRECList[1].FileOffset, u.hole1.offset + 0x100);
+    UINT32 placed0 = YOZ_SysRHRECList[0].FileOffset, placed1 = YOZ_SysRHRECList[1].FileOffset;
+    EXPECT_EQ(placed0, u.hole0.offset);
+    EXPECT_EQ(placed1, u.hole1.offset + 0x100);
     YOZ_RomFileRHRECList[0].Size = 0x30;
     EXPECT_EQ(RHN_Proc_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList), eEID_INVALID_HOLE_LAYOUT);
 }

@@ -27,7 +27,10 @@ TEST(MeRegistration, CommandTextsAndCheckRecords) {
         const UINT8 wanted[6] = {1, 1, 1, 1, 1, 1};
         EXPECT_EQ(memcmp(&record->needsFile, wanted, sizeof(wanted)), 0);
     }
-    EXPECT_EQ(PtrMEFCheckFunc->enabled, &items[1]->Enabled);
-    EXPECT_EQ(PtrMEUFCheckFunc->enabled, &items[2]->Enabled);
+    // The packed records' pointers are copied out before the checks bind them.
+    UINT8* mefEnabled = PtrMEFCheckFunc->enabled;
+    UINT8* meufEnabled = PtrMEUFCheckFunc->enabled;
+    EXPECT_EQ(mefEnabled, &items[1]->Enabled);
+    EXPECT_EQ(meufEnabled, &items[2]->Enabled);
     items.clear();
 }

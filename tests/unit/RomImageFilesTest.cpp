@@ -35,13 +35,13 @@ TEST_F(ImageModel, HolesSlpAndDmiRecordsInOrderWithOffsetsAndSizes) {
     for (int i = 0; i < 3; ++i) {
         const FileAt& f = r.File(expect[i]);
         EXPECT_EQ(memcmp(&YOZ_RomFileRHRECList[i].Guid, expect[i].b, 16), 0) << i;
-        EXPECT_EQ(YOZ_RomFileRHRECList[i].RomOffset, f.offset) << i;
-        EXPECT_EQ(YOZ_RomFileRHRECList[i].Size, f.size) << i;
-        EXPECT_EQ(YOZ_RomFileRHRECList[i].Type, 1u) << i;
+        EXPECT_EQ(UINT32{YOZ_RomFileRHRECList[i].RomOffset}, f.offset) << i;
+        EXPECT_EQ(UINT32{YOZ_RomFileRHRECList[i].Size}, f.size) << i;
+        EXPECT_EQ(UINT32{YOZ_RomFileRHRECList[i].Type}, 1u) << i;
     }
-    EXPECT_EQ(YOZ_RomFileSLPRHRECList[0].RomOffset, r.File(kSlpMarker).offset);
-    EXPECT_EQ(YOZ_RomFileSLPRHRECList[1].RomOffset, r.File(kSlpKey).offset);
-    EXPECT_EQ(YOZ_RomFileSLPRHRECList[1].Type, 2u);
+    EXPECT_EQ(UINT32{YOZ_RomFileSLPRHRECList[0].RomOffset}, r.File(kSlpMarker).offset);
+    EXPECT_EQ(UINT32{YOZ_RomFileSLPRHRECList[1].RomOffset}, r.File(kSlpKey).offset);
+    EXPECT_EQ(UINT32{YOZ_RomFileSLPRHRECList[1].Type}, 2u);
     EXPECT_EQ(YOZ_RomFile_HaveSLP20(), 1);
     ASSERT_EQ(YOZ_RomFile_GetDMINumber(), 2u);
     EXPECT_EQ(YOZ_RomFile_GetDMIRomOffset(0), r.File(kDmiFile, 0).offset);
@@ -75,9 +75,9 @@ TEST_F(ImageModel, SixteenHolesPassTheSeventeenthFailsWithoutOverflow) {
     EXPECT_EQ(YOZ_RomFile_SearchNCB(r17.bytes.data()), 0);
     EXPECT_EQ(YOZ_RomFile_GetRomHoleNumber(), 17);
     // The list keeps its 16 records; the SLP list its first two.
-    EXPECT_EQ(YOZ_RomFileRHRECList[15].RomOffset, r17.File(RomHoleGuid(15)).offset);
-    EXPECT_EQ(YOZ_RomFileSLPRHRECList[0].RomOffset, r17.File(kSlpKey, 0).offset);
-    EXPECT_EQ(YOZ_RomFileSLPRHRECList[1].RomOffset, r17.File(kSlpMarker).offset);
+    EXPECT_EQ(UINT32{YOZ_RomFileRHRECList[15].RomOffset}, r17.File(RomHoleGuid(15)).offset);
+    EXPECT_EQ(UINT32{YOZ_RomFileSLPRHRECList[0].RomOffset}, r17.File(kSlpKey, 0).offset);
+    EXPECT_EQ(UINT32{YOZ_RomFileSLPRHRECList[1].RomOffset}, r17.File(kSlpMarker).offset);
     (void)guard;
 }
 

@@ -88,8 +88,8 @@ TEST_F(SmbProc, WholeAreaGoesIntoTheImageWithItsHeaderInBothHeaderForms) {
         uint32_t at = AreaAt(image);
         Bytes before = image.bytes;
         ASSERT_EQ(SMB_Proc_StoreDmiData(Sys(), &dmi), 1);
-        EXPECT_EQ(dmi.Offset, AreaAt(system));
-        EXPECT_EQ(dmi.Size, l + 8);
+        EXPECT_EQ(UINT32{dmi.Offset}, AreaAt(system));
+        EXPECT_EQ(UINT32{dmi.Size}, l + 8);
         EXPECT_EQ(Saved(), area);
         ASSERT_EQ(SMB_Proc_ReStoreDmiData(image.bytes.data(), &dmi), 1);
         EXPECT_EQ(ImageRange(at, l + 8), area);
@@ -118,7 +118,7 @@ TEST_F(SmbProc, ChosenTypesComeInListOrderOnceEachThenFF) {
         Bytes expected = Area({all[3], all[0], all[2]}, longHeaders);
         romimg::Put32(expected, 4, l);
         expected.resize(l + 8, 0xFF);
-        EXPECT_EQ(dmi.Size, l + 8);
+        EXPECT_EQ(UINT32{dmi.Size}, l + 8);
         EXPECT_EQ(Saved(), expected);
 
         Bytes imageHeader = ImageRange(at, 8);

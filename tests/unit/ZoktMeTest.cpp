@@ -92,10 +92,10 @@ TEST_F(ZoktMe, InformationAndSupportChecks) {
     ASSERT_EQ(ZOKT_ME_GetMEInfo(&info), 1);
     EXPECT_EQ(info->ReturnStatus, 1);
     EXPECT_EQ(info->SubFunction, eMFD_ME_INIT);
-    EXPECT_EQ(info->RuntimeBase, 0x1000u);
-    EXPECT_EQ(info->RuntimeLength, 0x7000u);
-    EXPECT_EQ(info->BiosRegionBase, 0x8000u);
-    EXPECT_EQ(info->BiosRegionLength, 0xf8000u);
+    EXPECT_EQ(UINT32{info->RuntimeBase}, 0x1000u);
+    EXPECT_EQ(UINT32{info->RuntimeLength}, 0x7000u);
+    EXPECT_EQ(UINT32{info->BiosRegionBase}, 0x8000u);
+    EXPECT_EQ(UINT32{info->BiosRegionLength}, 0xf8000u);
     EXPECT_EQ(MeTrace(), (std::vector<std::string>{"ver=0x0210 sub=0x00 size=0x001e done=0 rs=0x0001",
                                                    "ver=0x0210 sub=0x03 size=0x001e done=1 rs=0x0001"}));
     EXPECT_EQ(ZOKT_ME_Full_FlashStart(), 1);
@@ -460,7 +460,7 @@ TEST_F(ZoktMe, DebugFormsPrintTheAnswers) {
               "  BiosRegionBase   : 0x00008000\n  BiosRegionLength : 0x000F8000\n");
     ZOKT_TC_55_MEUD_STRUCT* info = nullptr;
     ASSERT_EQ(ZOKT_ME_GetMEInfo(&info), 1);
-    EXPECT_EQ(info->RuntimeLength, 0x7000u);
+    EXPECT_EQ(UINT32{info->RuntimeLength}, 0x7000u);
 }
 
 }  // namespace

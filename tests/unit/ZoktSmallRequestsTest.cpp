@@ -52,13 +52,15 @@ TEST_F(Mfg, WordsAreLookedUpByIdAndAlwaysTerminated) {
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(9), nullptr) << "an empty word is no option";
     // The firmware filled all 16 bytes: the copy keeps 15 and a terminator.
     EXPECT_EQ(Str(ZOKT_YOZMFG_GetCmdString(12)), "/ABCDEFGHIJKLMN");
-    EXPECT_EQ(gZOKT_YOZMFG.Count, 5);
-    EXPECT_EQ(gZOKT_YOZMFG.pTable, buf + 0x16 + 0x10) << "the record names the table copied from";
+    UINT16 count = gZOKT_YOZMFG.Count;
+    UINT8* table = gZOKT_YOZMFG.pTable;
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(table, buf + 0x16 + 0x10) << "the record names the table copied from";
     EXPECT_EQ(std::string(pMFGCmdList[1].Help), "Delete trailer");
 
     ZOKT_YOZMFG_Release();
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(1), nullptr);
-    EXPECT_EQ(gZOKT_YOZMFG.Count, 0);
+    EXPECT_EQ(UINT16{gZOKT_YOZMFG.Count}, 0);
 }
 
 TEST_F(Mfg, EmptyAndOversizedTables) {

@@ -1,0 +1,261 @@
+// Writes the seed corpora of the fuzz targets, made by the test builders:
+// yoz_fuzz_seeds DIR writes DIR/<target>/<seed>. The layouts follow the fuzz
+// targets' 64 KiB flash (FuzzKit.h); the seeds stay small so that the
+// fuzzers mutate quickly.
+#include <sys/stat.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "FuzzKit.h"
+#include "RomCompressor.h"
+#include "RomImageBuilder.h"
+#include "UafBuilder.h"
+
+using namespace romimg;
+
+static std::string g_dir;
+
+static void Seed(const std::string& target, const std::string& name, const Bytes& bytes) {
+    std::string dir = g_dir + "/" + target;
+    mkdir(dir.c_str(), 0755);
+    WriteBytes(dir + "/" + name, bytes);
+}
+static void Seed(const std::string& target, const std::string& name, const std::string& bytes) {
+    Seed(target, name, Bytes(bytes.begin(), bytes.end()));
+}
+
+static std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+static void DecompressSeeds() {
+    std::string text = "firmware volume firmware volume firmware file ";
+    for (int i = 0; i < 6; ++i) text += text.substr(0, 40 + i);
+    std::string pattern = Str(Pattern(3000, 7));
+    romz::Options literals;
+    literals.matches = false;
+    romz::Options smallBlocks;
+    smallBlocks.blockSymbols = 64;
+    Seed("FuzzDecompress", "text", romz::Compress(text));
+    Seed("FuzzDecompress", "pattern", romz::Compress(pattern));
+    Seed("FuzzDecompress", "literals", romz::Compress(text, literals));
+    Seed("FuzzDecompress", "blocks", romz::Compress(text + pattern, smallBlocks));
+    Seed("FuzzDecompress", "zeros", romz::Compress(std::string(5000, '\0')));
+    Seed("FuzzDecompress", "one", romz::Compress("A"));
+}
+
+static void TrailerSeeds() {
+    // A stand-in for the program's file: the container follows it.
+    std::string program = "\x7f" "ELF" + std::string(60, '\0') + "@UAF" + std::string(12, '\x01');
+    std::string dis = uaf::DisTable({uaf::DisEntry("B", 1, 1), uaf::DisEntry("p", 0, 0), uaf::DisEntry("N", 1, 0),
+                                     uaf::DisEntry("programall", 1, 2)},
+                                    4);
+    Seed("FuzzTrailer", "plain",
+         uaf::Append(program, uaf::Container({uaf::Record("@VER", "OEM 1.02"), uaf::Record("@CMD", "/P /B  /N"),
+                                              uaf::Record("@DIS", dis)})));
+    Seed("FuzzTrailer", "compressed",
+         uaf::Append(program, uaf::Container({uaf::Record("@VER", "OEM 2.00 build", true),
+                                              uaf::Record("@ROM", Str(Pattern(2000, 3)), true),
+                                              uaf::Record("@CMD", "new.rom /P", true), uaf::Record("@DIS", dis, true)})));
+    Seed("FuzzTrailer", "damaged",
+         uaf::Append(program, uaf::Container({uaf::RawRecord("@VER", 0x30, 0x10, 0x20, std::string(0x18, 'v')),
+                                              uaf::RawRecord("@CMD", 0x10, 4, 4, "/P /")})));
+}
+
+static void RomInfoSeeds() {
+    // 16-byte head: 16 blocks of 4 KiB, with the flash part text and ROM-ID length.
+    Bytes head(0x200, 0);
+    Put32(head, 0, 0x11000);
+    head[5] = 0x0C;
+    Put16(head, 6, 16);
+    uint32_t at = 0x10, address = 0;
+    for (const BlockRun& r : fuzzkit::FlashBlocks()) {
+        for (uint32_t i = 0; i < r.count; ++i, at += 9, address += r.size) {
+            Put32(head, at, address);
+            Put32(head, at + 4, r.size);
+            head[at + 8] = static_cast<uint8_t>(r.type);
+        }
+    }
+    Bytes text = Text("$FPS\x01\x02\x03\x04" "FLASH PART 25Q64");
+    std::copy(text.begin(), text.end(), head.begin() + 0x120);
+    Bytes bpt = Text("$BPT\x08V");
+    std::copy(bpt.begin(), bpt.end(), head.begin() + 0x160);
+    Seed("FuzzRomInfo", "head16", head);
+    // Short form: entries from 8.
+    Bytes shortForm(0x100, 0);
+    shortForm[5] = 0x01;
+    Put16(shortForm, 6, 4);
+    for (uint32_t i = 0; i < 4; ++i) {
+        Put32(shortForm, 8 + i * 9, i * 0x4000);
+        Put32(shortForm, 12 + i * 9, 0x4000);
+        shortForm[16 + i * 9] = static_cast<uint8_t>(i == 3 ? 0 : 1);
+    }
+    Seed("FuzzRomInfo", "short", shortForm);
+    // Large form: regions cut into 64 KiB blocks.
+    Bytes large(0x100, 0);
+    large[5] = 0x0E;
+    Put16(large, 6, 3);
+    Put32(large, 0x10, 0x400000);
+    Put32(large, 0x14, 0x10000);
+    const uint32_t regions[3][3] = {{0, 0x20000, 2}, {0x20000, 0x3C0000, 1}, {0x3E0000, 0x20000, 0}};
+    for (uint32_t i = 0; i < 3; ++i) {
+        Put32(large, 0x1A + i * 9, regions[i][0]);
+        Put32(large, 0x1E + i * 9, regions[i][1]);
+        large[0x22 + i * 9] = static_cast<uint8_t>(regions[i][2]);
+    }
+    Seed("FuzzRomInfo", "large", large);
+}
+
+// The flash image of the fuzz layout: a main volume with the identity,
+// protected, layout and capsule files, a boot volume with a hole.
+static Rom FlashImage(bool withEc) {
+    Rom r(fuzzkit::kFlashSize);
+    VolumeSpec main;
+    main.length = fuzzkit::kMainLength;
+    main.files = {FidFile(FidSpec{}), RomHoleFile(0, 0x40), SlpKeyFile(0x30), SlpMarkerFile(0x10),
+                  DmiAreaFile({{1, Bytes(16, 1)}, {2, Bytes(8, 2)}}), LayoutFile(Pattern(0x20, 5)),
+                  PlainFile(9, 0x80)};
+    r.AddVolume(fuzzkit::kMainAt, main);
+    VolumeSpec boot;
+    boot.ffs3 = true;
+    boot.length = fuzzkit::kBootLength;
+    boot.files = {RomHoleFile(1, 0x20), PlainFile(10, 0x100)};
+    r.AddVolume(fuzzkit::kBootAt, boot);
+    r.Fill(fuzzkit::kNcb0At, 0x1000, 11);
+    if (withEc) {
+        EcSpec ec;
+        PutEcHeader(r.bytes, 0x100, ec);
+    }
+    return r;
+}
+
+static void ImageSeeds() {
+    Rom plain = FlashImage(false);
+    Seed("FuzzRomImage", "image", plain.bytes);
+    Seed("FuzzSysRom", "flash", plain.bytes);
+    Rom ec = FlashImage(true);
+    Seed("FuzzRomImage", "ec", ec.bytes);
+    Seed("FuzzRomImage", "signed", SignedCapsule(plain.bytes, 0x40));
+
+    Rom capsule(fuzzkit::kFlashSize);
+    VolumeSpec main;
+    main.length = fuzzkit::kMainLength;
+    main.files = {FidFile(FidSpec{}), CapsuleFile(0x40), Oa31File(0x40)};
+    capsule.AddVolume(fuzzkit::kMainAt, main);
+    Seed("FuzzRomImage", "capsule-file", capsule.bytes);
+
+    Bytes oa = fuzzkit::KeyedFlash(Pattern(0x31, 4));
+    Seed("FuzzSysRom", "oa-key", oa);
+    Seed("FuzzRomImage", "oa-key", oa);
+
+    // The key target: flags, key length, key file, then an image or a flash.
+    Bytes key = Pattern(0x31, 8);
+    for (uint8_t flags : {0, 1}) {
+        Bytes input = {flags, static_cast<uint8_t>(key.size())};
+        input.insert(input.end(), key.begin(), key.end());
+        Bytes rest = fuzzkit::KeyedFlash(Bytes(0x31, flags ? 0xFF : 0x00));
+        input.insert(input.end(), rest.begin(), rest.end());
+        Seed("FuzzOemKey", flags ? "key-flash" : "key-image", input);
+    }
+    Bytes shortKey = {0, 4, 1, 2, 3, 4};
+    Bytes rest = fuzzkit::KeyedFlash(Bytes(0x31, 0xFF));
+    shortKey.insert(shortKey.end(), rest.begin(), rest.end());
+    Seed("FuzzOemKey", "short-key", shortKey);
+
+    Rom single(fuzzkit::kFlashSize);
+    single.PutDescriptor();
+    VolumeSpec singleMain;
+    singleMain.length = fuzzkit::kMainLength;
+    singleMain.files = {FidFile(FidSpec{})};
+    single.AddVolume(fuzzkit::kMainAt, singleMain);
+    VolumeSpec meVolume;
+    meVolume.length = 0x2000;
+    meVolume.files = {MeFile(0x100)};
+    single.AppendVolume(meVolume);
+    Seed("FuzzRomImage", "single-binary", single.bytes);
+
+    Seed("FuzzRomImage", "ec-file", EcImage(EcSpec{}));
+    EcSpec flagged;
+    flagged.flag = 1;
+    flagged.size = 0x800;
+    Seed("FuzzRomImage", "ec-file-flag", EcImage(flagged));
+    Bytes ecb(0x400, 0);
+    Bytes head = Text("$ECB");
+    std::copy(head.begin(), head.end(), ecb.begin() + 0x80);
+    ecb[0x84] = 0x20;
+    Put16(ecb, 0x80 + 25, 0x200);
+    Bytes message = Text("Battery low");
+    std::copy(message.begin(), message.end(), ecb.begin() + 0x200);
+    Seed("FuzzSysRom", "ecb", ecb);
+}
+
+// The ME target's input: flags, the 18-byte ME information, the length and
+// bytes of the region-table answer, then the file.
+static Bytes MeInput(uint8_t flags, uint32_t runtime, uint32_t biosBase, uint32_t biosLength,
+                     const std::vector<std::vector<uint32_t>>& regions, const Bytes& file) {
+    Bytes info(18, 0);
+    info[0] = 1;
+    Put32(info, 2, 0);
+    Put32(info, 6, runtime);
+    Put32(info, 10, biosBase);
+    Put32(info, 14, biosLength);
+    Bytes table(0x16 + 4 + 78 * regions.size(), 0);
+    Put32(table, 0, 0x544B4F5A);
+    Put16(table, 0x0C, 1);
+    table[0x16] = 1;
+    Put16(table, 0x18, static_cast<uint16_t>(regions.size()));
+    for (size_t i = 0; i < regions.size(); ++i) {
+        size_t at = 0x1A + 78 * i;
+        Bytes name = Text(regions[i][2] == 5 ? "BIOS" : "ME");
+        std::copy(name.begin(), name.end(), table.begin() + at);
+        Put32(table, at + 68, regions[i][0]);
+        Put32(table, at + 72, regions[i][1]);
+        table[at + 76] = static_cast<uint8_t>(regions[i][2]);
+    }
+    Bytes out = {flags};
+    out.insert(out.end(), info.begin(), info.end());
+    out.push_back(static_cast<uint8_t>(table.size()));
+    out.push_back(static_cast<uint8_t>(table.size() >> 8));
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(), file.begin(), file.end());
+    return out;
+}
+
+static void MeSeeds() {
+    // A single binary: descriptor, ME data, then the BIOS part with its firmware ID.
+    Rom single(0x8000);
+    single.PutDescriptor();
+    single.Fill(0x1000, 0x3000, 21);
+    VolumeSpec bios;
+    bios.length = 0x4000;
+    bios.files = {FidFile(FidSpec{})};
+    single.AddVolume(0x4000, bios);
+    Seed("FuzzMeImage", "regions", MeInput(1, 0x4000, 0x4000, 0x4000, {{0, 0x1000, 3}, {0x1000, 0x3000, 2},
+                                                                         {0x4000, 0x4000, 5}}, single.bytes));
+    Seed("FuzzMeImage", "runtime", MeInput(0, 0x4000, 0x4000, 0x4000, {}, single.bytes));
+    // An image whose ME lies in a volume of its own, after the BIOS.
+    Rom withVolume(0x4000);
+    VolumeSpec biosVolume;
+    biosVolume.length = 0x4000;
+    withVolume.AddVolume(0, biosVolume);
+    VolumeSpec me;
+    me.length = 0x1000;
+    me.files = {MeFile(0x80)};
+    withVolume.AppendVolume(me);
+    Seed("FuzzMeImage", "me-volume", MeInput(0, 0x1000, 0, 0x4000, {}, withVolume.bytes));
+    // No descriptor: the file is the ME data alone.
+    Seed("FuzzMeImage", "me-data", MeInput(0, 0x800, 0, 0, {}, Pattern(0x800, 22)));
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: yoz_fuzz_seeds DIR\n");
+        return 2;
+    }
+    g_dir = argv[1];
+    mkdir(g_dir.c_str(), 0755);
+    DecompressSeeds();
+    TrailerSeeds();
+    RomInfoSeeds();
+    ImageSeeds();
+    MeSeeds();
+    return 0;
+}
