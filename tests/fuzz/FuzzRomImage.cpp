@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (YOZ_RomFile_ResetCAPFileHead(&rom, &romSize)) {
             if (rom != YOZ_pReSourceBuff || romSize != YOZ_ReSourceSize) abort();
         }
-        if (YOZ_RomFile_CheckCapHeader(rom)) YOZ_RomFile_GetNoSecureHeadRom(&rom, &romSize);
+        if (YOZ_RomFile_CheckCapHeader(rom, romSize)) YOZ_RomFile_GetNoSecureHeadRom(&rom, &romSize);
     }
     FLASH_SetSecureFlashSupported(0);
 

@@ -245,6 +245,19 @@ static void MeSeeds() {
     Seed("FuzzMeImage", "me-data", MeInput(0, 0x800, 0, 0, {}, Pattern(0x800, 22)));
 }
 
+static void CommandLineSeeds() {
+    const char* lines[] = {
+        "new.rom /P /B /N /K /X",
+        "new.rom /CMD:\"0x55 12\" /OEMCMD:7F /SMIDelay:20 /R2 /R17 /SP",
+        "/ME /MEUF new.rom /PW:pw.txt /A:key.bin /OAD /CAF /NOCKRID /Q",
+        "new.rom /CAPSULE /RECOVERY:esp /REBOOT /SHUTDOWN /RETRY:3 /ECUF /E",
+        "/O save.rom /? /HELP /SAVEME:me.bin /DISPLAYROMID /DISPLAYSYSID",
+        "new.rom /CLNEVNLOG /DPC /JBC /NOCHECK /MFG /PATTERN /L /ROMLAYOUT",
+    };
+    int n = 0;
+    for (const char* line : lines) Seed("FuzzCommandLine", "line" + std::to_string(n++), std::string(line));
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: yoz_fuzz_seeds DIR\n");
@@ -257,5 +270,6 @@ int main(int argc, char** argv) {
     RomInfoSeeds();
     ImageSeeds();
     MeSeeds();
+    CommandLineSeeds();
     return 0;
 }
