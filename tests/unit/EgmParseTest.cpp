@@ -46,7 +46,7 @@ protected:
         words.clear();
         words.push_back(TKX_ARGV_ITEM{const_cast<char*>("yozmfglnx"), 0, 0});
         for (const char* w : line) words.push_back(TKX_ARGV_ITEM{const_cast<char*>(w), 0, 0});
-        args.init();
+        args.clear();
         for (TKX_ARGV_ITEM& w : words) args.push_back(&w);
         for (unsigned long i = 0; i < items.size(); ++i)
             ASSERT_EQ(items[i]->ParsingCommandFunction(args, items[i]), eEID_NO_ERROR);
