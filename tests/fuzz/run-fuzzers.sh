@@ -15,8 +15,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/yoz-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$build/tests/fuzz/yoz_fuzz_seeds" "$work/seeds"
 
-jobs=$(( $(nproc) / 2 ))
-[ "$jobs" -ge 1 ] || jobs=1
+# One target a core: each fuzzer runs in one thread.
+jobs=$(nproc)
 run() {
   local name=$1 corpus=$work/corpus/$1 out=$work/out/$1
   mkdir -p "$corpus" "$out"
