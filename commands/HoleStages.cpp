@@ -65,22 +65,51 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
     return result;
 }
 
-// The volume's own modules first, unless its option was given (then they ran
-// already); the first of them that fails ends the stage with its result.
-// Then the session for the volume.
-static ENUM_ERR_ID SecureVolume(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy, UINT8 given,
-                                UINT32 openId, UINT32 flashId, UINT8 policyByte, FLASH_BLOCK_TYPE area) {
-    if (!given && m.Items != nullptr && *m.Items != nullptr) {
-        TKXQueueItemList& items = **m.Items;
-        for (unsigned long i = 0; i < items.size(); ++i) {
-            TKX_QUEUE_ITEM* item = items[i];
-            if (item->ModuleId != openId && item->ModuleId != flashId) continue;
-            ENUM_ERR_ID status = item->ExecutionActionFunction(items);
-            if (status != eEID_NO_ERROR) return status;
-        }
+// Runs the volume's modules of one id (its open module checks the volume
+// and arms its flash module; the flash module writes it), unless the
+// volume's option was given (then they ran already); the first of them that
+// fails ends the step with its result.
+static ENUM_ERR_ID VolumeModules(const YOZ_HOLE_MODULE& m, UINT8 given, UINT32 moduleId) {
+    if (given || m.Items == nullptr || *m.Items == nullptr) return eEID_NO_ERROR;
+    TKXQueueItemList& items = **m.Items;
+    for (unsigned long i = 0; i < items.size(); ++i) {
+        TKX_QUEUE_ITEM* item = items[i];
+        if (item->ModuleId != moduleId) continue;
+        ENUM_ERR_ID status = item->ExecutionActionFunction(items);
+        if (status != eEID_NO_ERROR) return status;
     }
-    if (!(policy.Policy[policyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
-    FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, area, nullptr, YOZ_SecureFileSize);
+    return eEID_NO_ERROR;
+}
+
+// The volumes that hold marked blocks, boot block first.
+struct SecureVolume {
+    UINT8* Enable;
+    UINT8 (*Given)();
+    UINT32 OpenId, FlashId;
+    UINT8 PolicyByte;
+    FLASH_BLOCK_TYPE Area;
+};
+
+// Every volume is checked (its open module, the firmware's policy for it)
+// before the first is written: a volume refused then leaves the flash as it
+// was, not half updated. Then each volume is flashed and its session set up.
+static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy) {
+    const SecureVolume volumes[] = {
+        {m.BootEnable, YOZ_GetBCmdIsEnable, eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH, 1, FLASH_BLOCK_BOOT},
+        {m.MainEnable, YOZ_GetPCmdIsEnable, eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH, 0, FLASH_BLOCK_MAIN},
+    };
+    for (const SecureVolume& v : volumes) {
+        if (!*v.Enable) continue;
+        ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.OpenId);
+        if (status != eEID_NO_ERROR) return status;
+        if (!(policy.Policy[v.PolicyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
+    }
+    for (const SecureVolume& v : volumes) {
+        if (!*v.Enable) continue;
+        ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.FlashId);
+        if (status != eEID_NO_ERROR) return status;
+        FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, v.Area, nullptr, YOZ_SecureFileSize);
+    }
     return eEID_NO_ERROR;
 }
 
@@ -92,13 +121,7 @@ ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m) {
     UINT8* saved = AllocMem(blocks != 0 ? blocks : 1);
     if (saved == nullptr) return eEID_MEM_ALLOC;
     if (YOZ_pFlashMap != nullptr) memcpy(saved, YOZ_pFlashMap, blocks);
-    ENUM_ERR_ID result = eEID_NO_ERROR;
-    if (*m.BootEnable)
-        result = SecureVolume(m, policy, YOZ_GetBCmdIsEnable(), eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH, 1,
-                              FLASH_BLOCK_BOOT);
-    if (result == eEID_NO_ERROR && *m.MainEnable)
-        result = SecureVolume(m, policy, YOZ_GetPCmdIsEnable(), eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH, 0,
-                              FLASH_BLOCK_MAIN);
+    ENUM_ERR_ID result = SecureVolumes(m, policy);
     // The volume modules rebuilt the list for their regions: the holes' marks come back.
     if (YOZ_pFlashMap != nullptr) memcpy(YOZ_pFlashMap, saved, blocks);
     FreeMem(saved);

@@ -118,6 +118,32 @@ TEST_P(RomHole, SecureSlashLFailsWithTheMainBiosModulesError) {
     }
 }
 
+TEST_P(RomHole, SecureSlashLChecksEveryVolumeBeforeWritingAny) {
+    // Holes in both volumes; the image's SLP key file has another size, so
+    // the main volume cannot keep the system's key: the run stops before the
+    // boot block (whose turn comes first) is erased.
+    using romimg::ProtectedLayout;
+    const ProtectedLayout bootHole = ProtectedLayout().AddBoot(0, romimg::RomHoleFile(2, 0x40));
+    romimg::SampleUpdate update =
+        romimg::MakeSampleUpdate(bootHole, ProtectedLayout(bootHole).Resize(romimg::kSlpKey, 0xA0));
+    const std::vector<std::vector<std::string>> lines = {{"/L"}, {"/L", "/caf"}, {"/L0", "/L2"}};
+    for (const std::vector<std::string>& options : lines) {
+        std::string name;
+        for (const std::string& o : options) name += o + " ";
+        SCOPED_TRACE(name);
+        e2e::Machine m = Machine(update.system.bytes, {"secure_flash=1"});
+        std::vector<std::string> args = {Put(m, "new.cap", romimg::SignedCapsule(update.image.bytes, 0x40))};
+        args.insert(args.end(), options.begin(), options.end());
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.out, Head() + " Secure Flash enabled, recalculate ROM size with signature... Enable.\n" +
+                             kChecksums +
+                             "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n");
+        EXPECT_EQ(r.status, 0x14);
+        EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u) << "no erase, no write";
+        EXPECT_TRUE(Flash(m) == update.system.bytes);
+    }
+}
+
 TEST_P(RomHole, MistypedGuidIsACommandLineErrorBeforeAnyFileOrFlashChange) {
     e2e::Machine m = Machine(u.system.bytes);
     Bytes data = romimg::Pattern(u.hole1.size - 24, 0x77);
