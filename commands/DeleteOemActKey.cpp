@@ -31,6 +31,13 @@ static ENUM_ERR_ID TakeRomImage() {
     return eEID_NO_ERROR;
 }
 
+// The ROM image's blocks to be rewritten keep the system's holes and SLP
+// key (the system copy itself holds them).
+static ENUM_ERR_ID CarryIntoRomImage() {
+    if (!YOZ_RomFile_GetFileEnable()) return eEID_NO_ERROR;
+    return YOZ_Oak_CarrySystemData(&YOZ_OADProc, YOZ_pFlashBuff, gRomSize);
+}
+
 static ENUM_ERR_ID OAD_NCBFlashFunc() {
     return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
 }
@@ -73,7 +80,7 @@ static ENUM_ERR_ID OAD_ProcSingleOAKFlashBuffFunc() {
     // A key left outside what is rewritten would stay on the flash.
     if (!OAK_BlocksMarked(YOZ_pFlashMap, gOADF_FidSystemOffset + YOZ_FID_KEY_DATA, YOZ_OA_KEY_AREA))
         return eEID_OAK_REGION_ERROR;
-    return eEID_NO_ERROR;
+    return CarryIntoRomImage();
 }
 
 static ENUM_ERR_ID OAD_ProcNCBOAKFlashBuffFunc() {
@@ -89,7 +96,7 @@ static ENUM_ERR_ID OAD_ProcNCBOAKFlashBuffFunc() {
     memset(YOZ_pFlashBuff + start, 0xFF, area);
     gOADF_AllBlockSize = OAD_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_OA));
     s_Slots.FlashFunc = OAD_NCBFlashFunc;
-    return eEID_NO_ERROR;
+    return CarryIntoRomImage();
 }
 
 static ENUM_ERR_ID OAD_CheckBlockFunc() {

@@ -29,6 +29,16 @@ ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image) {
     return YOZ_SecureFlash_Start(1, FLASH_BLOCK_BOOT);
 }
 
+ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UINT32 size) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr || buffer == nullptr || YOZ_pFlashMap == nullptr) return eEID_MEM_ALLOC;
+    YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
+    ENUM_ERR_ID carry = RP_CheckCarryOverMarked(YOZ_pFlashMap);
+    if (carry != eEID_NO_ERROR) return carry;
+    RP_CarrySystemData(p, buffer, system, size);
+    return eEID_NO_ERROR;
+}
+
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran) {
     if (buffer == nullptr) return eEID_MEM_ALLOC;
     YOZ_SetFlashMsg(msgSet, total);

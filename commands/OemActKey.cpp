@@ -97,6 +97,10 @@ static ENUM_ERR_ID FidKeySteps(UINT8* image, UINT32 size, bool systemCopy) {
     gOAKF_AllBlockSize = OAK_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_BOOT));
     // A key outside the boot block goes with the blocks that hold it.
     if (updated) gOAKF_AllBlockSize += OAK_MarkKeyBlocks(YOZ_pFlashMap, image);
+    if (!systemCopy) {
+        status = YOZ_Oak_CarrySystemData(&YOZ_OAKProc, image, size);
+        if (status != eEID_NO_ERROR) return status;
+    }
     if (YOZ_bCAFFlag) {
         YOZ_SetFlashMsg(YOZ_FLASH_MSG_BOOT, gOAKF_AllBlockSize);
         gOAKF_AllBlockSize = OAK_Proc_MakeCAFDoItList(image, YOZ_pFlashMap, gOAKF_AllBlockSize);
@@ -175,7 +179,9 @@ static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid,
 }
 
 static ENUM_ERR_ID OAK_ProcNCBOAKFlashBuffFunc() {
-    return OABlockSteps(YOZ_pOpenFileBuff, YOZ_OpenFileSize, true, OAK_NCBFlashFunc);
+    ENUM_ERR_ID status = OABlockSteps(YOZ_pOpenFileBuff, YOZ_OpenFileSize, true, OAK_NCBFlashFunc);
+    if (status != eEID_NO_ERROR) return status;
+    return YOZ_Oak_CarrySystemData(&YOZ_OAKProc, YOZ_pOpenFileBuff, YOZ_OpenFileSize);
 }
 static ENUM_ERR_ID OAK_ProcSingNCBOAKFlashBuffFunc() {
     return OABlockSteps(YOZ_pFlashBuff, gRomSize, true, OAK_SingNCBFlashFunc);

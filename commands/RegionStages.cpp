@@ -208,9 +208,7 @@ ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
     if (work == nullptr) return eEID_MEM_ALLOC;
 
     // The system's SLP files and holes, each at the image's place of its GUID.
-    if (!YOZ_GetNPSLPMode() && !RP_CheckSLPDataisNull(system)) RP_Preserve_SLPData(work, system);
-    if (!YOZ_GetLayOutChang() && RP_MergeRHList(r.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
-        RP_FileLoadOldRHToFlashBuff(r.Proc, work, system, YOZ_OpenFileSize, YOZ_SysRHRECList);
+    RP_CarrySystemData(r.Proc, work, system, YOZ_OpenFileSize);
     *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
     RP_RomFileData2SysBuff(system, work, r.BlockType);
     if (YOZ_GetSecureFlashStatus()) {

@@ -10,6 +10,11 @@ ENUM_ERR_ID YOZ_Oak_LoadSystemCopy();
 // The runtime secure-flash session of the boot-block area for `image`
 // (gRomSize bytes, capsule header restored).
 ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
+// A ROM file's blocks that the do-it list marks keep what the system holds
+// in them, as a region flash does: each system ROM hole and SLP key there
+// goes into `buffer` (the image, `size` bytes) at the image's place of its
+// GUID, or the stage stops before any erase (0xBB, 0x14).
+ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UINT32 size);
 // Block-map run of the marked blocks over `buffer` with the message set;
 // sets *ran when the engine ran.
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);

@@ -16,77 +16,92 @@ namespace {
 
 const UINT32 kSlpKeyOffset = 0x1C;  // SLP key data after the FFS and section headers
 
-UINT64 (*const BytesInType)(UINT32, UINT32, UINT8) = RP_BytesInType;
+// The blocks a flash writes: those of one type, or (with a do-it list)
+// those the list marks.
+struct Written {
+    UINT8 Type;
+    const UINT8* Map;
+};
 
-bool Touches(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) != 0; }
-bool Within(const _ROMHOLEREC& r, UINT8 type) { return BytesInType(r.RomOffset, r.Size, type) == r.Size; }
-
-// A pair can be carried when both files have one size and lie wholly in
-// the blocks of the type.
-bool Carriable(const _ROMHOLEREC& system, const _ROMHOLEREC& image, UINT8 type) {
-    return system.Size == image.Size && Within(system, type) && Within(image, type);
-}
-
-// The holes: a system hole in the blocks of the type needs its image hole;
-// an image hole in them that the system holds too needs its system hole.
-ENUM_ERR_ID CheckHoles(UINT8 type) {
-    UINT32 systemCount = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
-    UINT32 imageCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
-    for (UINT32 i = 0; i < systemCount; ++i) {
-        const _ROMHOLEREC& s = YOZ_SysRHRECList[i];
-        if (s.Size == 0 || !Touches(s, type)) continue;
-        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileRHRECList, imageCount);
-        if (k == RP_PAIR_NONE) return eEID_INVALID_HOLE_LAYOUT;
-        if (k == RP_PAIR_SEVERAL || RP_PairOf(s.Guid, YOZ_SysRHRECList, systemCount) == RP_PAIR_SEVERAL ||
-            !Carriable(s, YOZ_RomFileRHRECList[k], type))
-            return eEID_NOT_MATCH_NCB;
-    }
-    // More holes than the list holds: the ones past it cannot be paired.
-    bool listed = YOZ_RomFile_GetRomHoleNumber() <= YOZ_MAX_ROMHOLE;
-    for (UINT32 k = 0; k < imageCount; ++k) {
-        const _ROMHOLEREC& f = YOZ_RomFileRHRECList[k];
-        if (f.Size == 0 || !Touches(f, type)) continue;
-        if (!listed) return eEID_NOT_MATCH_NCB;
-        INT32 i = RP_PairOf(f.Guid, YOZ_SysRHRECList, systemCount);
-        if (i == RP_PAIR_NONE) continue;  // a new hole: the image's data
-        if (i == RP_PAIR_SEVERAL || RP_PairOf(f.Guid, YOZ_RomFileRHRECList, imageCount) == RP_PAIR_SEVERAL ||
-            !Carriable(YOZ_SysRHRECList[i], f, type))
-            return eEID_NOT_MATCH_NCB;
-    }
-    return eEID_NO_ERROR;
-}
-
-// The SLP files that hold key data: each needs the image's file of its GUID.
-ENUM_ERR_ID CheckSlp(UINT8 type, const UINT8* system) {
-    if (YOZ_GetNPSLPMode()) return eEID_NO_ERROR;
-    if (YOZ_SysSLPCnt > YOZ_MAX_SLP || YOZ_RomFileSLPCnt > YOZ_MAX_SLP) return eEID_NOT_MATCH_NCB;
-    for (UINT32 i = 0; i < YOZ_SysSLPCnt; ++i) {
-        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
-        if (RP_SlpKeyBlank(system, s)) continue;
-        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileSLPRHRECList, YOZ_RomFileSLPCnt);
-        bool touches = Touches(s, type) || (k >= 0 && Touches(YOZ_RomFileSLPRHRECList[k], type));
-        if (!touches) continue;
-        if (k < 0 || RP_PairOf(s.Guid, YOZ_SysSLPRHRECList, YOZ_SysSLPCnt) == RP_PAIR_SEVERAL ||
-            !Carriable(s, YOZ_RomFileSLPRHRECList[k], type))
-            return eEID_NOT_MATCH_NCB;
-    }
-    return eEID_NO_ERROR;
-}
-
-}  // namespace
-
-UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type) {
+UINT64 BytesIn(UINT32 offset, UINT32 size, const Written& w) {
     if (gpFlashInfo == nullptr) return 0;
     UINT64 from = offset, to = static_cast<UINT64>(offset) + size, inside = 0;
     for (UINT32 i = 0; i < gpFlashInfo->BlockCount; ++i) {
         const sBlockInfo& b = gpFlashInfo->Blocks[i];
-        if (b.Type != type) continue;
+        if (w.Map != nullptr ? w.Map[i] == 0 : b.Type != w.Type) continue;
         UINT64 start = b.StartAddress, end = start + b.BlockSize;
         UINT64 low = from > start ? from : start, high = to < end ? to : end;
         if (high > low) inside += high - low;
     }
     return inside;
 }
+
+bool Touches(const _ROMHOLEREC& r, const Written& w) { return BytesIn(r.RomOffset, r.Size, w) != 0; }
+bool Within(const _ROMHOLEREC& r, const Written& w) { return BytesIn(r.RomOffset, r.Size, w) == r.Size; }
+
+// A pair can be carried when both files have one size and lie wholly in
+// the blocks written.
+bool Carriable(const _ROMHOLEREC& system, const _ROMHOLEREC& image, const Written& w) {
+    return system.Size == image.Size && Within(system, w) && Within(image, w);
+}
+
+// The holes: a system hole in the blocks written needs its image hole; an
+// image hole in them that the system holds too needs its system hole.
+ENUM_ERR_ID CheckHoles(const Written& w) {
+    UINT32 systemCount = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    UINT32 imageCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
+    for (UINT32 i = 0; i < systemCount; ++i) {
+        const _ROMHOLEREC& s = YOZ_SysRHRECList[i];
+        if (s.Size == 0 || !Touches(s, w)) continue;
+        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileRHRECList, imageCount);
+        if (k == RP_PAIR_NONE) return eEID_INVALID_HOLE_LAYOUT;
+        if (k == RP_PAIR_SEVERAL || RP_PairOf(s.Guid, YOZ_SysRHRECList, systemCount) == RP_PAIR_SEVERAL ||
+            !Carriable(s, YOZ_RomFileRHRECList[k], w))
+            return eEID_NOT_MATCH_NCB;
+    }
+    // More holes than the list holds: the ones past it cannot be paired.
+    bool listed = YOZ_RomFile_GetRomHoleNumber() <= YOZ_MAX_ROMHOLE;
+    for (UINT32 k = 0; k < imageCount; ++k) {
+        const _ROMHOLEREC& f = YOZ_RomFileRHRECList[k];
+        if (f.Size == 0 || !Touches(f, w)) continue;
+        if (!listed) return eEID_NOT_MATCH_NCB;
+        INT32 i = RP_PairOf(f.Guid, YOZ_SysRHRECList, systemCount);
+        if (i == RP_PAIR_NONE) continue;  // a new hole: the image's data
+        if (i == RP_PAIR_SEVERAL || RP_PairOf(f.Guid, YOZ_RomFileRHRECList, imageCount) == RP_PAIR_SEVERAL ||
+            !Carriable(YOZ_SysRHRECList[i], f, w))
+            return eEID_NOT_MATCH_NCB;
+    }
+    return eEID_NO_ERROR;
+}
+
+// The SLP files that hold key data: each needs the image's file of its GUID.
+ENUM_ERR_ID CheckSlp(const Written& w, const UINT8* system) {
+    if (YOZ_GetNPSLPMode()) return eEID_NO_ERROR;
+    if (YOZ_SysSLPCnt > YOZ_MAX_SLP || YOZ_RomFileSLPCnt > YOZ_MAX_SLP) return eEID_NOT_MATCH_NCB;
+    for (UINT32 i = 0; i < YOZ_SysSLPCnt; ++i) {
+        const _ROMHOLEREC& s = YOZ_SysSLPRHRECList[i];
+        if (RP_SlpKeyBlank(system, s)) continue;
+        INT32 k = RP_PairOf(s.Guid, YOZ_RomFileSLPRHRECList, YOZ_RomFileSLPCnt);
+        bool touches = Touches(s, w) || (k >= 0 && Touches(YOZ_RomFileSLPRHRECList[k], w));
+        if (!touches) continue;
+        if (k < 0 || RP_PairOf(s.Guid, YOZ_SysSLPRHRECList, YOZ_SysSLPCnt) == RP_PAIR_SEVERAL ||
+            !Carriable(s, YOZ_RomFileSLPRHRECList[k], w))
+            return eEID_NOT_MATCH_NCB;
+    }
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID CheckCarry(const Written& w) {
+    if (!YOZ_GetLayOutChang()) {
+        ENUM_ERR_ID holes = CheckHoles(w);
+        if (holes != eEID_NO_ERROR) return holes;
+    }
+    return CheckSlp(w, YOZ_SysRom_GetBuffer());
+}
+
+}  // namespace
+
+UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type) { return BytesIn(offset, size, Written{type, nullptr}); }
 
 INT32 RP_PairOf(const EFI_GUID& guid, const _ROMHOLEREC* list, UINT32 n) {
     INT32 found = RP_PAIR_NONE;
@@ -111,12 +126,16 @@ UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record) {
     return allFF || all00 ? 1 : 0;
 }
 
-ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) {
-    if (!YOZ_GetLayOutChang()) {
-        ENUM_ERR_ID holes = CheckHoles(type);
-        if (holes != eEID_NO_ERROR) return holes;
-    }
-    return CheckSlp(type, YOZ_SysRom_GetBuffer());
+ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) { return CheckCarry(Written{type, nullptr}); }
+
+ENUM_ERR_ID RP_CheckCarryOverMarked(const UINT8* map) {
+    return map != nullptr ? CheckCarry(Written{0, map}) : eEID_MEM_ALLOC;
+}
+
+void RP_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* work, UINT8* system, UINT32 size) {
+    if (!YOZ_GetNPSLPMode() && !RP_CheckSLPDataisNull(system)) RP_Preserve_SLPData(work, system);
+    if (!YOZ_GetLayOutChang() && RP_MergeRHList(p, YOZ_SysRHRECList, YOZ_RomFileRHRECList))
+        RP_FileLoadOldRHToFlashBuff(p, work, system, size, YOZ_SysRHRECList);
 }
 
 ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type) {
@@ -125,12 +144,12 @@ ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type) {
     if (fid == nullptr) return eEID_NO_ERROR;
     UINT32 length = RomScan_Get32(fid + YOZ_FID_KEY_LENGTH);
     UINT64 span = static_cast<UINT64>(YOZ_FID_KEY_DATA) + length;
-    if (length == 0 || BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), type) == 0) return eEID_NO_ERROR;
+    if (length == 0 || RP_BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), type) == 0) return eEID_NO_ERROR;
     // The image's version-4 record, with room for the key, in those blocks.
     UINT8* image = YOZ_RomFile_GetBuffer();
     UINT32 limit = RomScan_Limit(image);
     UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
     if (at == 0 || RomScan_FidRecordSize(image + at, limit - at) == 0) return eEID_OAK_REGION_ERROR;
     if (RomScan_Get32(image + at + YOZ_FID_KEY_LENGTH) < length) return eEID_OAK_REGION_ERROR;
-    return BytesInType(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
+    return RP_BytesInType(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
 }

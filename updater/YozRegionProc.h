@@ -53,6 +53,15 @@ UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record);
 // carried; holes are not checked under a changed layout, SLP files not when
 // their keeping is switched off.
 ENUM_ERR_ID RP_CheckCarryOver(UINT8 type);
+// The same check over the blocks a do-it list marks (one byte per block of
+// the flash), for a flash that writes other blocks than one type's.
+ENUM_ERR_ID RP_CheckCarryOverMarked(const UINT8* map);
+// Carries the system's data into `work` (a ROM-size buffer holding the
+// image, `size` bytes of it): each SLP file with key data and each paired
+// ROM hole of `system`, at the image's place of its GUID (holes not under a
+// changed layout, SLP files not when their keeping is switched off). The
+// carry check above has stopped the run where something would be lost.
+void RP_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* work, UINT8* system, UINT32 size);
 // Before any erase of the blocks of `type`: a system without an OA block
 // keeps its OEM activation key in its version-4 "$FID" record; when those
 // blocks hold the key, the image's version-4 record must have room for it

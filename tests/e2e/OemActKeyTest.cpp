@@ -2,11 +2,13 @@
 // writes the key into the system's "$FID" record (boot block) and tells the
 // firmware; "/OAD" erases the key of an OA block; every other byte stays.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
 #include "FlashLines.h"
 #include "RomImageBuilder.h"
+#include "SampleUpdate.h"
 #include "UsageListing.h"
 
 namespace {
@@ -405,6 +407,66 @@ TEST_P(OemActKey, SlashOadWithARomFileRewritesTheBlocksOfTheRecord) {
         romimg::PutFidKey(system, expected, Bytes(kKeyArea, 0xFF));
         EXPECT_EQ(Flash(m), expected) << c.what;
         EXPECT_EQ(Smi(m, "cmd=0x22"), 3u) << c.what;
+    }
+}
+
+// "/A" and "/OAD" with a ROM file rewrite the image's boot blocks and the
+// block of its record: the system's ROM holes and SLP key in those blocks go
+// with them, each at the image's place of its GUID, or the run stops before
+// any erase.
+TEST_P(OemActKey, RomFileBlocksKeepTheSystemsHolesAndSlpKey) {
+    using romimg::ProtectedLayout;
+    const romimg::Guid h0 = romimg::RomHoleGuid(0), h1 = romimg::RomHoleGuid(1), slp = romimg::kSlpKey;
+    const ProtectedLayout plain, boot = ProtectedLayout().MoveToBoot(h1).MoveToBoot(slp);
+    const Bytes key = romimg::Pattern(kKeyArea, 0x3C);
+    const struct {
+        const char* what;
+        bool erase;  // "/OAD", else "/A" with the key
+        ProtectedLayout system, image;
+        int status;
+    } cases[] = {
+        {"/A, holes and SLP key in the record's block", false, plain, plain, 0},
+        {"/A, a hole and the SLP key in the boot block", false, boot, boot, 0},
+        {"/OAD, holes and SLP key in the record's block", true, plain, plain, 0},
+        {"/OAD, a hole and the SLP key in the boot block", true, boot, boot, 0},
+        {"/A, the image lacks a hole", false, plain, ProtectedLayout(plain).Drop(h1), 0xBB},
+        {"/OAD, the image's SLP key file has another size", true, boot, ProtectedLayout(boot).Resize(slp, 0xA0),
+         0x14},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        romimg::SampleUpdate u = romimg::MakeSampleUpdate(c.system, c.image, kKeyArea);
+        // "/A" writes into an empty key area; "/OAD" clears the system's key.
+        if (!c.erase) romimg::PutFidKey(u.system, u.system.bytes, Bytes(kKeyArea, 0xFF));
+        e2e::Machine m = Machine(u.system.bytes, romimg::SampleBlocks(), {"flash_nor=1"});
+        romimg::WriteBytes(m.File("new.rom"), u.image.bytes);
+        romimg::WriteBytes(m.File("key.bin"), key);
+        e2e::RunResult r = Run(m, {m.File("new.rom"), c.erase ? "/OAD" : "/A" + m.File("key.bin")});
+        EXPECT_EQ(r.status, c.status) << r.out;
+        if (c.status != 0) {
+            EXPECT_EQ(r.out, Head() + kChecksums +
+                                 (c.status == 0xBB
+                                      ? "bb - Error: Rom image layout detected Rom Hole is redesigned.\n"
+                                      : "14 - Error: Non-critical blocks in ROM image file do not match those in "
+                                        "the system.\n"));
+            Untouched(m, u.system.bytes, c.what);
+            continue;
+        }
+        const uint32_t block = u.fid.offset & ~0xFFFFu;
+        EXPECT_EQ(r.out, Head() + kChecksums +
+                             e2e::Passes("Boot", {block, romimg::kSampleBoot, romimg::kSampleBoot + 0x10000}));
+        Bytes carried = romimg::ImageWithSystemFiles(u, {h0, h1, slp});
+        romimg::PutFidKey(u.image, carried, c.erase ? Bytes(kKeyArea, 0xFF) : key);
+        Bytes expected = u.system.bytes;
+        for (uint32_t at : {block, romimg::kSampleBoot, romimg::kSampleBoot + 0x10000})
+            std::copy(carried.begin() + at, carried.begin() + at + 0x10000, expected.begin() + at);
+        EXPECT_TRUE(Flash(m) == expected);
+        const Bytes flash = Flash(m);
+        for (const romimg::Guid& g : {h0, h1, slp}) {
+            const romimg::FileAt from = u.system.File(g), to = u.image.File(g);
+            EXPECT_TRUE(std::equal(flash.begin() + to.offset, flash.begin() + to.offset + to.size,
+                                   u.system.bytes.begin() + from.offset));
+        }
     }
 }
 

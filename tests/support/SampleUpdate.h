@@ -35,7 +35,8 @@ struct SampleUpdate {
 // Two ROM holes share one main block; the SLP key and marker follow. The
 // system's holes, SLP key and OEM activation key hold its own bytes.
 SampleUpdate MakeSampleUpdate();
-SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image);
+// `keyLength`: the length of both "$FID" records' OEM activation key areas.
+SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image, size_t keyLength = 16);
 // The image with the system's bytes of the named files, each at the
 // image's place of it (the sizes must agree): what a flash that carries them
 // leaves.
