@@ -3,18 +3,13 @@
 #include <initializer_list>
 #include "RomScan.h"
 #include "TKXPhysMem.h"
+#include "YozOptionStore.h"
 #include "YozRomFile.h"
 
 #define FV_SCAN_WINDOW 0x10000u
 #define FV_SIGNATURE_OFFSET 40
 #define FV_MIN_HEADER 0x38u
 #define FFS_HEADER_SIZE 24u
-
-static UINT8 Sum8(const UINT8* p, UINT32 n) {
-    UINT32 s = 0;
-    for (UINT32 i = 0; i < n; ++i) s += p[i];
-    return static_cast<UINT8>(s);
-}
 
 static bool IsFfsVolume(const UINT8* v) {
     return memcmp(v + 16, kGuidFfs2, 16) == 0 || memcmp(v + 16, kGuidFfs3, 16) == 0;
@@ -31,7 +26,7 @@ static bool CheckFile(const UINT8* f, UINT32 fileRoom, UINT32 size, UINT32 tail)
     if ((s & 0xFF) != 0) return false;
     UINT8 attributes = f[19];
     if (attributes & 0x40) {
-        if (static_cast<UINT8>(f[17] + Sum8(f + FFS_HEADER_SIZE, size - FFS_HEADER_SIZE - tail)) != 0) return false;
+        if (static_cast<UINT8>(f[17] + YOZ_CalCheckSum8(f + FFS_HEADER_SIZE, size - FFS_HEADER_SIZE - tail)) != 0) return false;
     } else if (f[17] != 0x5A && f[17] != 0xAA) {
         return false;
     }
@@ -156,7 +151,7 @@ UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 
         UINT64 fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 20);
         fileSum = at >= header + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= fileEnd;
     }
-    UINT8 before = Sum8(image + at, n), after = Sum8(data, n);
+    UINT8 before = YOZ_CalCheckSum8(image + at, n), after = YOZ_CalCheckSum8(data, n);
     memmove(image + at, data, n);
     if (fileSum) image[header + 17] = static_cast<UINT8>(image[header + 17] + before - after);
     return 1;

@@ -3,13 +3,18 @@
 // trace.log) stay open from their first use until the machine is reloaded,
 // and the state files are read once and written through: every answer is on
 // disk when the request returns, so a run killed midway leaves every request
-// answered before in the machine's files.
+// answered before in the machine's files. Physical memory is reached through
+// shared mappings of root/dev/mem, as the program reaches it (writes land in
+// the file's pages at once); a range the file does not hold, or a file that
+// cannot be mapped, is read and written through the file instead.
 #include "EmuMachine.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +27,7 @@ static bool s_Loaded = false;
 struct EmuOpenFile {
     int Fd = -1;
     bool Writable = false;
+    UINT64 Size = 0;  // as it was opened: no request changes a machine file's size
 };
 static EmuOpenFile s_Flash, s_Memory;
 static int s_TraceFd = -1;
@@ -33,14 +39,31 @@ struct EmuStateFile {
 };
 static std::map<std::string, EmuStateFile> s_State;
 
+// Windows of physical memory mapped so far: whole 1 MiB pieces of
+// root/dev/mem, kept until the machine is reloaded (a run touches a few).
+struct EmuPhysWindow {
+    UINT64 Start = 0;
+    UINT64 Length = 0;
+    UINT8* Bytes = nullptr;
+};
+static std::vector<EmuPhysWindow> s_Windows;
+static const UINT64 kWindowAlign = 0x100000;
+static const size_t kMostWindows = 64;
+
 static void CloseFile(EmuOpenFile& file) {
     if (file.Fd >= 0) close(file.Fd);
     file = EmuOpenFile();
 }
 
+static void UnmapWindows() {
+    for (const EmuPhysWindow& w : s_Windows) munmap(w.Bytes, static_cast<size_t>(w.Length));
+    s_Windows.clear();
+}
+
 // Forgets every open file and cached state: the next request opens and
 // reads the machine's files again.
 static void ForgetFiles() {
+    UnmapWindows();
     CloseFile(s_Flash);
     CloseFile(s_Memory);
     if (s_TraceFd >= 0) close(s_TraceFd);
@@ -186,6 +209,9 @@ static bool Open(EmuOpenFile& file, const std::string& path) {
     file.Fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     file.Writable = file.Fd >= 0;
     if (file.Fd < 0) file.Fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (file.Fd >= 0 && fstat(file.Fd, &st) != 0) CloseFile(file);
+    if (file.Fd >= 0) file.Size = static_cast<UINT64>(st.st_size);
     return file.Fd >= 0;
 }
 
@@ -197,24 +223,46 @@ static bool FileIo(EmuOpenFile& file, const std::string& path, bool writing, UIN
     return n == static_cast<ssize_t>(size);
 }
 
+// The bytes of physical memory [address, address + size) in a shared
+// mapping of root/dev/mem, or null where the file does not hold the whole
+// range or cannot be mapped for writing.
+static UINT8* PhysBytes(UINT64 address, UINT32 size) {
+    if (!Open(s_Memory, EmuMachine_Root("/dev/mem")) || !s_Memory.Writable || size == 0) return nullptr;
+    UINT64 end = address + size;
+    if (end > s_Memory.Size) return nullptr;
+    for (const EmuPhysWindow& w : s_Windows) {
+        if (w.Start <= address && end <= w.Start + w.Length) return w.Bytes + (address - w.Start);
+    }
+    if (s_Windows.size() >= kMostWindows) UnmapWindows();
+    UINT64 start = address & ~(kWindowAlign - 1);
+    UINT64 stop = (end + kWindowAlign - 1) & ~(kWindowAlign - 1);
+    if (stop > s_Memory.Size) stop = end;
+    void* p = mmap(nullptr, static_cast<size_t>(stop - start), PROT_READ | PROT_WRITE, MAP_SHARED, s_Memory.Fd,
+                   static_cast<off_t>(start));
+    if (p == MAP_FAILED) return nullptr;
+    s_Windows.push_back(EmuPhysWindow{start, stop - start, static_cast<UINT8*>(p)});
+    return static_cast<UINT8*>(p) + (address - start);
+}
+
 bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size) {
     if (address + size > 0x100000000ULL) return false;
-    return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), false, address, buffer, size);
+    const UINT8* bytes = PhysBytes(address, size);
+    if (bytes == nullptr) return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), false, address, buffer, size);
+    memcpy(buffer, bytes, size);
+    return true;
 }
 
 bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size) {
     if (address + size > 0x100000000ULL) return false;
-    return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), true, address, const_cast<void*>(buffer), size);
+    UINT8* bytes = PhysBytes(address, size);
+    if (bytes == nullptr) return FileIo(s_Memory, EmuMachine_Root("/dev/mem"), true, address, const_cast<void*>(buffer), size);
+    memcpy(bytes, buffer, size);
+    return true;
 }
 
 UINT32 EmuFlash_Size() {
-    struct stat st;
-    if (s_Flash.Fd >= 0) {
-        if (fstat(s_Flash.Fd, &st) != 0) return 0;
-    } else if (stat(EmuMachine_File("flash.bin").c_str(), &st) != 0) {
-        return 0;
-    }
-    return static_cast<UINT32>(st.st_size);
+    if (s_Flash.Fd < 0 && !Open(s_Flash, EmuMachine_File("flash.bin"))) return 0;
+    return static_cast<UINT32>(s_Flash.Size);
 }
 
 bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size) {
@@ -227,13 +275,25 @@ bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size) {
     return FileIo(s_Flash, EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
 }
 
+// old &= given, a machine word at a time.
+static void AndInto(UINT8* __restrict old, const UINT8* __restrict given, UINT32 size) {
+    UINT32 i = 0;
+    for (; i + 8 <= size; i += 8) {
+        UINT64 a, b;
+        memcpy(&a, old + i, 8);
+        memcpy(&b, given + i, 8);
+        a &= b;
+        memcpy(old + i, &a, 8);
+    }
+    for (; i < size; ++i) old[i] &= given[i];
+}
+
 bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size) {
     if (EmuMachine_GetNum("flash_nor", 1) == 0) return EmuFlash_Write(offset, buffer, size);
     static std::vector<UINT8> bytes;  // one buffer for a run's writes
     bytes.resize(size);
     if (!EmuFlash_Read(offset, bytes.data(), size)) return false;
-    const UINT8* given = static_cast<const UINT8*>(buffer);
-    for (UINT32 i = 0; i < size; ++i) bytes[i] &= given[i];
+    AndInto(bytes.data(), static_cast<const UINT8*>(buffer), size);
     return EmuFlash_Write(offset, bytes.data(), size);
 }
 
@@ -242,6 +302,9 @@ bool EmuFlash_CopyToPhys(UINT32 offset, UINT64 address, UINT32 size) {
     if (!Open(s_Flash, EmuMachine_File("flash.bin")) || !Open(s_Memory, EmuMachine_Root("/dev/mem")) ||
         !s_Memory.Writable)
         return false;
+    // Straight from the flash file into the mapped memory: one copy.
+    UINT8* bytes = PhysBytes(address, size);
+    if (bytes != nullptr) return pread(s_Flash.Fd, bytes, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
     // Inside the kernel, one copy; where the files cannot be copied so (other
     // file systems, an older kernel), through a buffer.
     loff_t from = offset, to = static_cast<loff_t>(address);

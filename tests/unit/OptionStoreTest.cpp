@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
+#include <vector>
 #include "CaptureOut.h"
 #include "RomInfo.h"
 #include "YozOptionStore.h"
@@ -61,6 +62,26 @@ TEST(OptionStore, ValueFlagsKeepTheirValueAndTheGenerationFlagsStartAtOne) {
     EXPECT_EQ(YOZ_GetEMMC_2x2_Mode(), 1);
     YOZ_SetOrvexCheck(1);
     YOZ_SetEMMC_2x2_Mode(0);
+}
+
+// The byte sum of long and odd-sized runs, at every alignment, against the
+// sum counted byte by byte: all-0xFF runs fill the word lanes to their
+// limit, a run past 1 KiB crosses a lane fold, odd ends take the tail path.
+TEST(Helpers, ByteSumOfLongRuns) {
+    std::vector<UINT8> bytes(0x3000);
+    UINT32 seed = 7;
+    for (UINT8& b : bytes) b = static_cast<UINT8>((seed = seed * 1103515245u + 12345u) >> 16);
+    std::vector<UINT8> ones(0x3000, 0xFF);
+    for (const std::vector<UINT8>* data : {&bytes, &ones}) {
+        for (UINT32 start : {0u, 1u, 3u, 7u}) {
+            for (UINT32 length : {7u, 8u, 9u, 1023u, 1024u, 1025u, 1031u, 0x2000u, 0x2FF0u}) {
+                unsigned counted = 0;
+                for (UINT32 i = 0; i < length; ++i) counted += (*data)[start + i];
+                EXPECT_EQ(YOZ_CalCheckSum8(data->data() + start, length), static_cast<UINT8>(counted))
+                    << "start " << start << " length " << length << " ff " << (data == &ones);
+            }
+        }
+    }
 }
 
 TEST(Helpers, Checksums) {
