@@ -29,8 +29,9 @@ UINT8 FindUaf(UINT8* data, UINT32 size) {
     if (data == nullptr || size < 4 + 16) return 0;
     // A 16-aligned "@UAF" can occur inside the program's code too: only one
     // whose length ends exactly at the end of the file is the container.
+    const UINT32 kSignature = ReadLE32(reinterpret_cast<const UINT8*>("@UAF"));
     for (UINT64 offset = (static_cast<UINT64>(size) - 4) & ~15ULL; offset >= 16; offset -= 16) {
-        if (memcmp(data + offset, "@UAF", 4) != 0) continue;
+        if (ReadLE32(data + offset) != kSignature) continue;
         if (size - offset < 8) continue;
         UINT64 length = ReadLE32(data + offset + 4);
         if (length < UAF_HEADER_SIZE || offset + length != size) continue;

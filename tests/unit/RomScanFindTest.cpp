@@ -52,6 +52,37 @@ TEST(RomScanFind, FirstMatchAtOrAfterTheStart) {
     EXPECT_EQ(Expected(dollars, 5, "$FID"), 0x3F000u) << "the long case has its match where it was put";
 }
 
+// Sixteen places are compared at once by the pattern's first and last bytes:
+// a match at every place around those sixteen-byte steps and at the very
+// end, patterns whose ends recur in the data (candidates that are no match,
+// enough of them to exhaust the miss budget), and a two-byte pattern.
+TEST(RomScanFind, EveryPlaceAroundTheSixteenByteSteps) {
+    const std::string guid("\xEF\x1D\x8B\x9F\x2B\xB6\xF3\x45\x82\x82\xBF\xD7\xEA\x19\x80\x1B", 16);
+    std::vector<UINT8> noise(0x400);
+    UINT32 seed = 11;
+    for (UINT8& b : noise) b = static_cast<UINT8>((seed = seed * 1103515245u + 12345u) >> 16);
+    for (const std::string& pattern : {guid, std::string("$FID"), std::string("\xEF\x1B", 2)}) {
+        for (UINT32 at = 0; at + pattern.size() <= noise.size(); at += (at < 0x60 || at > 0x3A0) ? 1 : 13) {
+            std::vector<UINT8> data = noise;
+            std::copy(pattern.begin(), pattern.end(), data.begin() + at);
+            for (UINT32 from : {0u, 1u, at}) {
+                if (from > at) continue;
+                EXPECT_EQ(RomScan_Find(data.data(), static_cast<UINT32>(data.size()), from, pattern.data(),
+                                       static_cast<UINT32>(pattern.size())),
+                          Expected(data, from, pattern))
+                    << "pattern of " << pattern.size() << " at " << at << " from " << from;
+            }
+        }
+    }
+    // Ends that match everywhere: "aba" in data of "a", the match near the
+    // end, far past the miss budget.
+    std::vector<UINT8> ends(0x30000, 'a');
+    ends[ends.size() - 0x10] = 'b';
+    const std::string aba("aba");
+    EXPECT_EQ(RomScan_Find(ends.data(), static_cast<UINT32>(ends.size()), 0, "aba", 3), Expected(ends, 0, aba));
+    EXPECT_EQ(Expected(ends, 0, aba), ends.size() - 0x11);
+}
+
 TEST(RomScanFind, RefusesWhatCannotMatch) {
     std::vector<UINT8> data = Bytes("$FID$FID");
     EXPECT_EQ(RomScan_Find(nullptr, 8, 0, "$FID", 4), ROMSCAN_NONE);
