@@ -244,6 +244,11 @@ static UINT8* PhysBytes(UINT64 address, UINT32 size) {
     return static_cast<UINT8*>(p) + (address - start);
 }
 
+const UINT8* EmuPhys_Bytes(UINT64 address, UINT32 size) {
+    if (address + size > 0x100000000ULL) return nullptr;
+    return PhysBytes(address, size);
+}
+
 bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size) {
     if (address + size > 0x100000000ULL) return false;
     const UINT8* bytes = PhysBytes(address, size);

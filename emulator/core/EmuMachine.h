@@ -33,6 +33,10 @@ void EmuTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Physical memory of the machine (root/dev/mem, a sparse 4 GiB file).
 bool EmuPhys_Read(UINT64 address, void* buffer, UINT32 size);
 bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size);
+// The bytes in place (a shared mapping of the file, valid until the machine
+// is reloaded or the next call), or null where they cannot be mapped: then
+// EmuPhys_Read reaches them.
+const UINT8* EmuPhys_Bytes(UINT64 address, UINT32 size);
 
 // The flash part (flash.bin).
 UINT32 EmuFlash_Size();

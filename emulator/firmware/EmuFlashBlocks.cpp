@@ -102,9 +102,13 @@ static void BlockRequest(EmuSmiRequest& request, const char* kind, Work work) {
             WriteStatus(ebx, status);
         }
     }
-    request.TraceExtra += Hex("addr", block.FlashAddress, 8) + Hex("size", block.Size, 8) +
-                         Hex("status", ReadStatus(ebx), 2) + fault.Text + (refused.empty() ? "" : Refused(refused)) +
-                         asf;
+    char fields[64];
+    snprintf(fields, sizeof(fields), " addr=0x%08x size=0x%08x status=0x%02x", block.FlashAddress, block.Size,
+             ReadStatus(ebx));
+    request.TraceExtra += fields;
+    request.TraceExtra += fault.Text;
+    if (!refused.empty()) request.TraceExtra += Refused(refused);
+    request.TraceExtra += asf;
 }
 
 void EmuSmi_FlashRead(EmuSmiRequest& request) {
@@ -123,14 +127,27 @@ void EmuSmi_FlashRead(EmuSmiRequest& request) {
 void EmuSmi_FlashWrite(EmuSmiRequest& request) {
     BlockRequest(request, "write", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string& refused) -> UINT8 {
         if (!RangeInFlash(block) || !DataFits(block)) return kFailed;
-        std::vector<UINT8>& data = Scratch(s_Data, block.Size);
-        if (!EmuPhys_Read(block.DataAddress, data.data(), block.Size)) return kFailed;
-        refused = EmuSecureFlash_CheckWrite(block.FlashAddress, data);
+        // The program's bytes where they lie; a copy where they cannot be
+        // mapped or a fault rule corrupts them.
+        const UINT8* given = EmuPhys_Bytes(block.DataAddress, block.Size);
+        if (given == nullptr || fault.Action == kEmuFaultCorrupt) {
+            std::vector<UINT8>& data = Scratch(s_Data, block.Size);
+            if (!EmuPhys_Read(block.DataAddress, data.data(), block.Size)) return kFailed;
+            Corrupt(data, block.FlashAddress, fault);
+            given = data.data();
+        }
+        refused = EmuSecureFlash_CheckWrite(block.FlashAddress, given, block.Size);
         if (!refused.empty()) return kFailed;
-        Corrupt(data, block.FlashAddress, fault);
-        if (!EmuFlash_Program(block.FlashAddress, data.data(), block.Size)) return kFailed;
+        if (!EmuFlash_Program(block.FlashAddress, given, block.Size)) return kFailed;
         return kDone;
     });
+}
+
+// Erased bytes, as many as the largest erase so far asked for.
+static const UINT8* ErasedBytes(size_t size) {
+    static std::vector<UINT8> erased;
+    if (erased.size() < size) erased.assign(size, 0xFF);
+    return erased.data();
 }
 
 void EmuSmi_FlashErase(EmuSmiRequest& request) {
@@ -146,12 +163,16 @@ void EmuSmi_FlashErase(EmuSmiRequest& request) {
             if (b.Start < to && to <= end) to = end;
         }
         if (to > EmuFlash_Size()) to = EmuFlash_Size();
-        std::vector<UINT8>& erased = Scratch(s_Data, static_cast<size_t>(to - from));
-        std::fill(erased.begin(), erased.end(), 0xFF);
+        size_t length = static_cast<size_t>(to - from);
+        const UINT8* erased = ErasedBytes(length);
         // A corrupted erase leaves one byte programmed.
-        if (fault.Action == kEmuFaultCorrupt) erased[fault.CorruptAddress >= from && fault.CorruptAddress < to
-                                                          ? fault.CorruptAddress - from : 0] = 0x00;
-        if (!EmuFlash_Write(static_cast<UINT32>(from), erased.data(), static_cast<UINT32>(to - from))) return kFailed;
+        if (fault.Action == kEmuFaultCorrupt) {
+            std::vector<UINT8>& bytes = Scratch(s_Data, length);
+            std::fill(bytes.begin(), bytes.end(), 0xFF);
+            bytes[fault.CorruptAddress >= from && fault.CorruptAddress < to ? fault.CorruptAddress - from : 0] = 0x00;
+            erased = bytes.data();
+        }
+        if (!EmuFlash_Write(static_cast<UINT32>(from), erased, static_cast<UINT32>(length))) return kFailed;
         return kDone;
     });
 }

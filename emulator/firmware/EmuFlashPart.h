@@ -34,7 +34,7 @@ bool EmuFlashPart_IsOpen();
 // flash address through. Empty when it does; else the reason of the
 // refusal (the write differs from the uploaded image within an open
 // runtime session).
-std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UINT8>& data);
+std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const UINT8* data, UINT32 size);
 
 // The handlers.
 void EmuSmi_FlashOpen(EmuSmiRequest& request);

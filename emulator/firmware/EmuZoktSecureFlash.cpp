@@ -133,8 +133,8 @@ bool EmuZokt_SecureFlash(EmuZoktRequest& request) {
     return true;
 }
 
-std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UINT8>& data) {
-    if (EmuState_GetNum(kRuntimeState, 0) == 0 || data.empty()) return "";
+std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const UINT8* data, UINT32 size) {
+    if (EmuState_GetNum(kRuntimeState, 0) == 0 || size == 0) return "";
     UINT64 imageSize = 0;
     if (!ReadUploaded(0, nullptr, 0, imageSize)) return "not-uploaded";
     // An upload smaller than the flash part is a file of block data only
@@ -142,8 +142,9 @@ std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const std::vector<UIN
     // blocks from the system copy that holds its data): it names no flash
     // addresses, so there is nothing to compare the write with.
     if (imageSize < EmuFlash_Size()) return "";
-    std::vector<UINT8> uploaded(data.size());
-    if (!ReadUploaded(flashAddress, uploaded.data(), uploaded.size(), imageSize) || uploaded != data) {
+    std::vector<UINT8> uploaded(size);
+    if (!ReadUploaded(flashAddress, uploaded.data(), uploaded.size(), imageSize) ||
+        memcmp(uploaded.data(), data, size) != 0) {
         return "not-uploaded";
     }
     return "";

@@ -7,6 +7,7 @@
 #include "EmuFlashSettings.h"
 
 const EmuInitStep EmuInitSteps[] = {
+    EmuInit_PresentMemory,
     EmuAcpi_Layout,
     EmuAsf_Layout,
     EmuInit_NmiWatchdog,

@@ -8,3 +8,4 @@ typedef bool (*EmuInitStep)(std::string& error);
 extern const EmuInitStep EmuInitSteps[];  // ended by nullptr
 
 bool EmuInit_NmiWatchdog(std::string& error);
+bool EmuInit_PresentMemory(std::string& error);
