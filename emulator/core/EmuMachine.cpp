@@ -50,6 +50,12 @@ static std::vector<EmuPhysWindow> s_Windows;
 static const UINT64 kWindowAlign = 0x100000;
 static const size_t kMostWindows = 64;
 
+// Pages of flash.bin that this process erased and has not written since: a
+// write that lands wholly on them needs no read of the old bytes (ANDed into
+// erased bytes, the new bytes are the result).
+static std::vector<UINT8> s_ErasedPages;
+static const UINT32 kFlashPage = 0x1000;
+
 static void CloseFile(EmuOpenFile& file) {
     if (file.Fd >= 0) close(file.Fd);
     file = EmuOpenFile();
@@ -64,6 +70,7 @@ static void UnmapWindows() {
 // reads the machine's files again.
 static void ForgetFiles() {
     UnmapWindows();
+    s_ErasedPages.clear();
     CloseFile(s_Flash);
     CloseFile(s_Memory);
     if (s_TraceFd >= 0) close(s_TraceFd);
@@ -275,9 +282,39 @@ bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size) {
     return FileIo(s_Flash, EmuMachine_File("flash.bin"), false, offset, buffer, size);
 }
 
+// Marks the pages wholly inside [offset, offset + size) erased, or clears
+// every page the range touches.
+static void MarkPages(UINT32 offset, UINT32 size, bool erased) {
+    if (size == 0) return;
+    UINT64 end = static_cast<UINT64>(offset) + size;
+    UINT64 first = erased ? (offset + kFlashPage - 1) / kFlashPage : offset / kFlashPage;
+    UINT64 last = erased ? end / kFlashPage : (end + kFlashPage - 1) / kFlashPage;  // one past
+    if (erased && s_ErasedPages.size() < last) s_ErasedPages.resize(static_cast<size_t>(last), 0);
+    for (UINT64 page = first; page < last && page < s_ErasedPages.size(); ++page)
+        s_ErasedPages[static_cast<size_t>(page)] = erased ? 1 : 0;
+}
+
+static bool PagesErased(UINT32 offset, UINT32 size) {
+    if (size == 0) return false;
+    UINT64 end = static_cast<UINT64>(offset) + size;
+    for (UINT64 page = offset / kFlashPage; page * kFlashPage < end; ++page) {
+        if (page >= s_ErasedPages.size() || s_ErasedPages[static_cast<size_t>(page)] == 0) return false;
+    }
+    return true;
+}
+
 bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size) {
     if (static_cast<UINT64>(offset) + size > EmuFlash_Size()) return false;
+    MarkPages(offset, size, false);
     return FileIo(s_Flash, EmuMachine_File("flash.bin"), true, offset, const_cast<void*>(buffer), size);
+}
+
+bool EmuFlash_Erase(UINT32 offset, UINT32 size) {
+    static std::vector<UINT8> erased;  // as many 0xFF bytes as the largest erase so far
+    if (erased.size() < size) erased.assign(size, 0xFF);
+    if (!EmuFlash_Write(offset, erased.data(), size)) return false;
+    MarkPages(offset, size, true);
+    return true;
 }
 
 // old &= given, a machine word at a time.
@@ -294,7 +331,7 @@ static void AndInto(UINT8* __restrict old, const UINT8* __restrict given, UINT32
 }
 
 bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size) {
-    if (EmuMachine_GetNum("flash_nor", 1) == 0) return EmuFlash_Write(offset, buffer, size);
+    if (EmuMachine_GetNum("flash_nor", 1) == 0 || PagesErased(offset, size)) return EmuFlash_Write(offset, buffer, size);
     static std::vector<UINT8> bytes;  // one buffer for a run's writes
     bytes.resize(size);
     if (!EmuFlash_Read(offset, bytes.data(), size)) return false;

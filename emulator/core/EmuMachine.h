@@ -42,6 +42,8 @@ const UINT8* EmuPhys_Bytes(UINT64 address, UINT32 size);
 UINT32 EmuFlash_Size();
 bool EmuFlash_Read(UINT32 offset, void* buffer, UINT32 size);
 bool EmuFlash_Write(UINT32 offset, const void* buffer, UINT32 size);
+// Sets the bytes to 0xFF, as an erase does.
+bool EmuFlash_Erase(UINT32 offset, UINT32 size);
 // Programs flash as NOR flash does: the bytes are ANDed into the old
 // contents, only an erase sets bits (flash_nor=0: stored as given).
 bool EmuFlash_Program(UINT32 offset, const void* buffer, UINT32 size);

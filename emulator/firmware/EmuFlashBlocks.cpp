@@ -143,13 +143,6 @@ void EmuSmi_FlashWrite(EmuSmiRequest& request) {
     });
 }
 
-// Erased bytes, as many as the largest erase so far asked for.
-static const UINT8* ErasedBytes(size_t size) {
-    static std::vector<UINT8> erased;
-    if (erased.size() < size) erased.assign(size, 0xFF);
-    return erased.data();
-}
-
 void EmuSmi_FlashErase(EmuSmiRequest& request) {
     BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
         if (!RangeInFlash(block)) return kFailed;
@@ -163,16 +156,13 @@ void EmuSmi_FlashErase(EmuSmiRequest& request) {
             if (b.Start < to && to <= end) to = end;
         }
         if (to > EmuFlash_Size()) to = EmuFlash_Size();
-        size_t length = static_cast<size_t>(to - from);
-        const UINT8* erased = ErasedBytes(length);
+        UINT32 length = static_cast<UINT32>(to - from);
+        if (fault.Action != kEmuFaultCorrupt) return EmuFlash_Erase(static_cast<UINT32>(from), length) ? kDone : kFailed;
         // A corrupted erase leaves one byte programmed.
-        if (fault.Action == kEmuFaultCorrupt) {
-            std::vector<UINT8>& bytes = Scratch(s_Data, length);
-            std::fill(bytes.begin(), bytes.end(), 0xFF);
-            bytes[fault.CorruptAddress >= from && fault.CorruptAddress < to ? fault.CorruptAddress - from : 0] = 0x00;
-            erased = bytes.data();
-        }
-        if (!EmuFlash_Write(static_cast<UINT32>(from), erased, static_cast<UINT32>(length))) return kFailed;
+        std::vector<UINT8>& bytes = Scratch(s_Data, length);
+        std::fill(bytes.begin(), bytes.end(), 0xFF);
+        bytes[fault.CorruptAddress >= from && fault.CorruptAddress < to ? fault.CorruptAddress - from : 0] = 0x00;
+        if (!EmuFlash_Write(static_cast<UINT32>(from), bytes.data(), length)) return kFailed;
         return kDone;
     });
 }

@@ -75,4 +75,52 @@ TEST(EmuMachineFiles, TheAsfAreaIsReadOnlyOnAMachineThatHasOne) {
     }
 }
 
+// NOR programming over erased pages: a write into pages the run erased
+// stores its bytes; every later write, a write into pages erased only in
+// part, a write over a plain write, and a write after the machine is
+// reloaded still AND into the old bytes.
+TEST(EmuMachineFiles, WritesAndIntoTheOldBytesUnlessThePagesAreErased) {
+    struct Step {
+        char op;  // 'e' erase, 'w' plain write, 'p' program, 'r' reload
+        UINT32 at, size;
+        char byte;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        UINT32 at;
+        std::string expect;
+    } cases[] = {
+        {"erased page takes the bytes", {{'e', 0x1000, 0x1000, 0}, {'p', 0x1000, 0x10, 0x35}}, 0x1000, std::string(0x10, 0x35)},
+        {"second write ANDs", {{'e', 0x1000, 0x1000, 0}, {'p', 0x1000, 0x10, 0x35}, {'p', 0x1000, 0x10, 0x53}},
+         0x1000, std::string(0x10, 0x35 & 0x53)},
+        {"other bytes of a written page AND", {{'e', 0x1000, 0x1000, 0}, {'p', 0x1000, 0x10, 0x35}, {'p', 0x1010, 0x10, 0x53}},
+         0x1010, std::string(0x10, 0x53)},
+        {"erase of part of a page", {{'w', 0x2000, 0x1000, 0x0F}, {'e', 0x2000, 0x800, 0}, {'p', 0x2800, 0x10, 0x3C}},
+         0x2800, std::string(0x10, 0x0F & 0x3C)},
+        {"erase from the middle of a page", {{'w', 0x1000, 0x2000, 0x0F}, {'e', 0x1800, 0x1800, 0}, {'p', 0x1000, 0x10, 0x3C}},
+         0x1000, std::string(0x10, 0x0F & 0x3C)},
+        {"write across an erased and a written page", {{'w', 0x1000, 0x2000, 0x0F}, {'e', 0x1000, 0x1000, 0}, {'p', 0x1FF8, 0x10, 0x3C}},
+         0x1FF8, std::string(8, 0x3C) + std::string(8, 0x0F & 0x3C)},
+        {"plain write over an erased page", {{'e', 0x1000, 0x1000, 0}, {'w', 0x1000, 0x10, 0x0F}, {'p', 0x1000, 0x10, 0x3C}},
+         0x1000, std::string(0x10, 0x0F & 0x3C)},
+        {"reload forgets the erase", {{'e', 0x1000, 0x1000, 0}, {'r', 0, 0, 0}, {'w', 0x1000, 0x10, 0x0F}, {'p', 0x1000, 0x10, 0x3C}},
+         0x1000, std::string(0x10, 0x0F & 0x3C)},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(unitmachine::Reset());
+        e2e::WriteFile(unitmachine::File("flash.bin"), std::string(0x4000, '\x55'));
+        for (const Step& s : c.steps) {
+            std::string bytes(s.size, s.byte);
+            bool done = true;
+            if (s.op == 'e') done = EmuFlash_Erase(s.at, s.size);
+            if (s.op == 'w') done = EmuFlash_Write(s.at, bytes.data(), s.size);
+            if (s.op == 'p') done = EmuFlash_Program(s.at, bytes.data(), s.size);
+            if (s.op == 'r') EmuMachine_Reload();
+            ASSERT_TRUE(done) << c.name << " " << s.op;
+        }
+        EXPECT_EQ(e2e::ReadFile(unitmachine::File("flash.bin")).substr(c.at, c.expect.size()), c.expect) << c.name;
+    }
+}
+
 }  // namespace
