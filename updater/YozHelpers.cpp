@@ -7,14 +7,28 @@
 #include "RomScan.h"
 #include "YozOptionStore.h"
 
-// Eight bytes at a time: each word's bytes are added into four 16-bit lanes
-// (two bytes a lane, at most 510 a word), folded before a lane can
-// overflow.
+#if defined(__SSE2__)
+typedef UINT8 YozByteLanes __attribute__((vector_size(16)));
+#endif
+
+// Only the sum modulo 256 counts. Where the processor adds sixteen bytes at
+// once, sixteen byte lanes each keep their own sum modulo 256 and are added
+// at the end; elsewhere eight bytes at a time go into four 16-bit lanes (two
+// bytes a lane, at most 510 a word), folded before a lane can overflow.
 UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length) {
     if (data == nullptr) return 0;
+    UINT32 sum = 0, i = 0;
+#if defined(__SSE2__)
+    YozByteLanes lanes = {};
+    for (; length - i >= 16; i += 16) {
+        YozByteLanes bytes;
+        memcpy(&bytes, data + i, 16);
+        lanes += bytes;
+    }
+    for (int lane = 0; lane < 16; ++lane) sum += lanes[lane];
+#else
     const UINT64 kLow = 0x00FF00FF00FF00FFull;
     const UINT32 kWordsPerFold = 128;  // 128 * 510 < 65536
-    UINT32 sum = 0, i = 0;
     while (length - i >= 8) {
         UINT64 lanes = 0;
         for (UINT32 n = 0; n < kWordsPerFold && length - i >= 8; ++n, i += 8) {
@@ -24,6 +38,7 @@ UINT8 YOZ_CalCheckSum8(const UINT8* data, UINT32 length) {
         }
         for (int lane = 0; lane < 4; ++lane) sum += static_cast<UINT32>(lanes >> (16 * lane)) & 0xFFFF;
     }
+#endif
     for (; i < length; ++i) sum += data[i];
     return static_cast<UINT8>(sum);
 }
