@@ -22,13 +22,32 @@ static bool BlockEntry(UINT32 i, UINT32* start, UINT32* size) {
     return *size != 0 && static_cast<UINT64>(*start) + *size <= gRomSize;
 }
 
+// The copy of the block being written or verified: one buffer for a step's
+// blocks, grown to the largest of them.
+struct BlockCopy {
+    UINT8* Bytes = nullptr;
+    UINT32 Capacity = 0;
+};
+
+// Fills the copy with the block's bytes; false when memory runs out.
+static bool CopyBlock(BlockCopy& copy, const UINT8* buffer, UINT32 start, UINT32 size) {
+    if (copy.Capacity < size) {
+        FreeMem(copy.Bytes);
+        copy.Capacity = 0;
+        copy.Bytes = AllocMem(size);
+        if (copy.Bytes == nullptr) return false;
+        copy.Capacity = size;
+    }
+    MemCpy(copy.Bytes, buffer + start, size);
+    return true;
+}
+
 // One marked block: its tries of the step. Returns 0 or the step's error.
-static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT32 size) {
+static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT32 size, BlockCopy& blockCopy) {
     UINT8* copy = nullptr;
     if (step != kStepErase) {
-        copy = AllocMem(size);
-        if (copy == nullptr) return eEID_MEM_ALLOC;
-        MemCpy(copy, buffer + start, size);
+        if (!CopyBlock(blockCopy, buffer, start, size)) return eEID_MEM_ALLOC;
+        copy = blockCopy.Bytes;
     }
     for (UINT32 attempt = 0; attempt < YOZ_FlashReTryCnt; ++attempt) {
         // Only the first try moves the progress line.
@@ -51,12 +70,8 @@ static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT
             }
             break;
         }
-        if (done != 0) {
-            FreeMem(copy);
-            return eEID_NO_ERROR;
-        }
+        if (done != 0) return eEID_NO_ERROR;
     }
-    FreeMem(copy);
     return kStepError[step];
 }
 
@@ -65,16 +80,20 @@ static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT
 static ENUM_ERR_ID RunStep(YozBlockStep step, UINT8* buffer) {
     if (buffer == nullptr) return eEID_MEM_ALLOC;
     UINT16 count = BlockCount();
+    BlockCopy copy;
     for (UINT16 i = 0; i < count; ++i) {
         if (YOZ_pFlashMap == nullptr) continue;
         if (YOZ_FlashDelayBlockCnt != 0) DelayIsRun = i % YOZ_FlashDelayBlockCnt == 0 ? 1 : 0;
         if (YOZ_pFlashMap[i] == 0) continue;
         UINT32 start = 0;
         UINT32 size = 0;
-        if (!BlockEntry(i, &start, &size)) return kStepError[step];
-        ENUM_ERR_ID result = RunBlock(step, buffer, start, size);
-        if (result != eEID_NO_ERROR) return result;
+        ENUM_ERR_ID result = BlockEntry(i, &start, &size) ? RunBlock(step, buffer, start, size, copy) : kStepError[step];
+        if (result != eEID_NO_ERROR) {
+            FreeMem(copy.Bytes);
+            return result;
+        }
     }
+    FreeMem(copy.Bytes);
     kStepCallBack[step](YOZ_PROGRESS_CLOSE, 0, 0);
     YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
     return eEID_NO_ERROR;

@@ -60,6 +60,18 @@ std::string ChunkedLines(const std::string& text) {
 }
 std::string EraseLines() { return Line(kErase, 0x1000, 80) + Line(kErase, 0x5000, 100) + kErase + kDone; }
 
+// Blocks of growing and shrinking sizes in one run (4K, 16K, 4K, 4K): each
+// is written and verified from its own bytes.
+TEST_F(FlashEngineEmu, BlocksOfEverySizeAreWrittenFromTheirOwnBytes) {
+    FlashRig rig(oldFlash, kLayout);
+    ASSERT_TRUE(rig.Ok()) << rig.Error();
+    for (UINT8& m : map) m = 1;
+    CapturedOut out;
+    ASSERT_EQ(Run(), eEID_NO_ERROR);
+    EXPECT_EQ(rig.Flash(), newImage);
+    EXPECT_EQ(rig.SmiSequence().substr(0, 12), "22 22 22 22 ");
+}
+
 TEST_F(FlashEngineEmu, CleanRunWritesOnlyTheMarkedBlocks) {
     FlashRig rig(oldFlash, kLayout);
     ASSERT_TRUE(rig.Ok()) << rig.Error();
