@@ -21,4 +21,4 @@ PATH=$PATH:/usr/sbin
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target UpdateVsPeerBench yozmfglnx_emu yozemu >/dev/null
-"$build/benchmarks/UpdateVsPeerBench" --runs=3 "$@"
+"$build/benchmarks/UpdateVsPeerBench" --runs=7 "$@"
