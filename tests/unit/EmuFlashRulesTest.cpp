@@ -121,6 +121,9 @@ class EmuSecureWrites : public ::testing::Test {
 protected:
     const std::string flash = Pattern(0x4000, 3);
     std::string image = Pattern(0x4000, 21);
+    // The secure-flash module leaves the run marked secure: later tests of
+    // the same process start without it.
+    void TearDown() override { FLASH_SetSecureFlashSupported(0); }
     void OpenSession(UINT32 size) {
         TKXQueueItemList items;
         items.init();
