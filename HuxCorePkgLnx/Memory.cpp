@@ -10,6 +10,22 @@
 
 static const size_t kHugePage = 2u << 20;
 
+// Under the address sanitizer every buffer stays on its heap, where an access
+// past the end is caught.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define YOZ_HEAP_ONLY 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define YOZ_HEAP_ONLY 1
+#endif
+#if defined(YOZ_HEAP_ONLY)
+static const bool kMapRomSized = false;
+#else
+static const bool kMapRomSized = true;
+#endif
+
 // The buffers mapped on their own, until freed.
 struct MappedBuffer {
     UINT8* Start;
@@ -39,7 +55,7 @@ static UINT8* MapAligned(UINT32 size) {
 }
 
 UINT8* AllocMem(UINT32 size) {
-    if (size >= 2 * kHugePage) {
+    if (kMapRomSized && size >= 2 * kHugePage) {
         UINT8* mapped = MapAligned(size);
         if (mapped != nullptr) return mapped;
     }
