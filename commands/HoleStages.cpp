@@ -29,6 +29,13 @@ ENUM_ERR_ID YOZ_Hole_WriteOnceStage(UINT32 total) {
     return YOZ_FlashItemList_Run(YOZ_SysRom_GetBuffer(), YOZ_FLASH_MSG_ROMHOLE, total);
 }
 
+// The do-it list of the (chosen) holes and its total; a chosen hole the
+// image lacks leaves nothing to write.
+static ENUM_ERR_ID MarkHoles(UINT8* map, UINT8* chosen, UINT32* total) {
+    *total = chosen == nullptr ? RHF_Proc_MakeDoItList(map) : RHN_Proc_MakeDoItList(map, chosen);
+    return chosen != nullptr && *total == 0 ? eEID_ROMHOLE_NOT_EXIST : eEID_NO_ERROR;
+}
+
 ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
     UINT8* map = YOZ_Hole_DoItList();
     if (map == nullptr) return eEID_MEM_ALLOC;
@@ -48,8 +55,8 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
         ENUM_ERR_ID copied =
             RHP_FileRHToFlashBuff(system, YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize, YOZ_SysRHRECList, chosen);
         if (copied != eEID_NO_ERROR) return copied;
-        total = chosen == nullptr ? RHF_Proc_MakeDoItList(map) : RHN_Proc_MakeDoItList(map, chosen);
-        if (chosen != nullptr && total == 0) return eEID_ROMHOLE_NOT_EXIST;
+        ENUM_ERR_ID marked = MarkHoles(map, chosen, &total);
+        if (marked != eEID_NO_ERROR) return marked;
     } else {
         result = eEID_NOT_MATCH_NCB;
     }
@@ -88,29 +95,79 @@ struct SecureVolume {
     UINT32 OpenId, FlashId;
     UINT8 PolicyByte;
     FLASH_BLOCK_TYPE Area;
+    UINT8* Armed;  // set by the open module: the flash module writes the volume when it runs
 };
+static const UINT32 kVolumes = 2;
+
+static void MakeVolumes(const YOZ_HOLE_MODULE& m, SecureVolume* volumes) {
+    volumes[0] = {m.BootEnable, YOZ_GetBCmdIsEnable, eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH,
+                  1,            FLASH_BLOCK_BOOT,    YOZ_BBProc.FlashEnable};
+    volumes[1] = {m.MainEnable, YOZ_GetPCmdIsEnable, eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH,
+                  0,            FLASH_BLOCK_MAIN,    YOZ_MBProc.FlashEnable};
+}
 
 // Every volume is checked (its open module, the firmware's policy for it)
 // before the first is written: a volume refused then leaves the flash as it
-// was, not half updated. Then each volume is flashed and its session set up.
-static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy) {
-    const SecureVolume volumes[] = {
-        {m.BootEnable, YOZ_GetBCmdIsEnable, eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH, 1, FLASH_BLOCK_BOOT},
-        {m.MainEnable, YOZ_GetPCmdIsEnable, eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH, 0, FLASH_BLOCK_MAIN},
-    };
-    for (const SecureVolume& v : volumes) {
+// was, not half updated. A check made `ahead` (before the run's first region
+// is written) disarms the volume's flash module again, so that it still runs
+// in the hole stage's turn; that turn arms it without asking again.
+static ENUM_ERR_ID CheckVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy, bool ahead) {
+    SecureVolume volumes[kVolumes];
+    MakeVolumes(m, volumes);
+    for (UINT32 i = 0; i < kVolumes; ++i) {
+        const SecureVolume& v = volumes[i];
         if (!*v.Enable) continue;
-        ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.OpenId);
-        if (status != eEID_NO_ERROR) return status;
+        if (m.Ahead != nullptr && m.Ahead->Volume[i]) {
+            *v.Armed = 1;
+        } else {
+            ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.OpenId);
+            if (status != eEID_NO_ERROR) return status;
+            if (ahead && m.Ahead != nullptr && !v.Given()) {
+                m.Ahead->Volume[i] = 1;
+                *v.Armed = 0;
+            }
+        }
         if (!(policy.Policy[v.PolicyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
     }
+    return eEID_NO_ERROR;
+}
+
+// Then each volume is flashed and its session set up.
+static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy) {
+    ENUM_ERR_ID status = CheckVolumes(m, policy, false);
+    if (status != eEID_NO_ERROR) return status;
+    SecureVolume volumes[kVolumes];
+    MakeVolumes(m, volumes);
     for (const SecureVolume& v : volumes) {
         if (!*v.Enable) continue;
-        ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.FlashId);
+        status = VolumeModules(m, v.Given(), v.FlashId);
         if (status != eEID_NO_ERROR) return status;
         FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, v.Area, nullptr, YOZ_SecureFileSize);
     }
     return eEID_NO_ERROR;
+}
+
+bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item) {
+    if (m.Ahead == nullptr || m.Ahead->Done || !item.Enabled || !YOZ_GetSecureFlashStatus()) return false;
+    m.Ahead->Done = 1;
+    return YOZ_ModuleRuns(item) && m.Items != nullptr && *m.Items != nullptr;
+}
+
+ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
+    ENUM_ERR_ID result = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
+    if (result != eEID_NO_ERROR) return result;
+    // The volumes, marked as the hole stage marks them; its own list stays as it is.
+    UINT32 blocks = BlockCount();
+    UINT8* map = AllocMem(blocks != 0 ? blocks : 1);
+    if (map == nullptr) return eEID_MEM_ALLOC;
+    UINT32 total = 0;
+    result = MarkHoles(map, chosen, &total);
+    FreeMem(map);
+    if (result != eEID_NO_ERROR) return result;
+    FLASH_POLICY_INFO_BLOCK policy;
+    memset(&policy, 0, sizeof(policy));
+    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
+    return CheckVolumes(m, policy, true);
 }
 
 ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m) {

@@ -14,8 +14,9 @@ static TKX_QUEUE_ITEM RHFullFlashQueueItem;
 static YOZ_STAGE_SLOTS s_Slots;
 static TKXQueueItemList* pModuleItemList = nullptr;
 static ENUM_ERR_ID RHFO_SecureFlashFunc();
-static const YOZ_HOLE_MODULE kModule = {&YOZ_RHFProc, &s_Slots, &pModuleItemList, &gRHFF_FV_BootEnable,
-                                        &gRHFF_FV_MainEnable, RHFO_SecureFlashFunc};
+static YOZ_HOLE_AHEAD s_Ahead;
+static const YOZ_HOLE_MODULE kModule = {&YOZ_RHFProc,         &s_Slots,  &pModuleItemList, &gRHFF_FV_BootEnable,
+                                        &gRHFF_FV_MainEnable, RHFO_SecureFlashFunc, &s_Ahead};
 
 static CHECK_FUNC_ITEM RHFullCheckFunc;
 CHECK_FUNC_ITEM* PtrRHFullCheckFunc = nullptr;
@@ -46,6 +47,7 @@ static ENUM_ERR_ID RHFO_SecureFlashFunc() { return YOZ_Hole_SecureFlash(kModule)
 static ENUM_ERR_ID RHFullFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     RHF_FuncVar_Init();
+    s_Ahead = YOZ_HOLE_AHEAD{};
     self->Enabled = 0;
     for (unsigned long i = 1; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, "/L", 1) != 1) continue;
@@ -58,10 +60,16 @@ static ENUM_ERR_ID RHFullFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID RHFullFlashExecute(TKXQueueItemList& items) {
+    s_Ahead.Done = 1;
     if (!YOZ_ModeTakesPart(RHFullFlashQueueItem.ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
     pModuleItemList = &items;
     return YOZ_RunStages(s_Slots, YOZ_ORDER_OPEN);
+}
+
+ENUM_ERR_ID YOZ_RHFull_SecureCheckAhead() {
+    return YOZ_Hole_AheadDue(kModule, RHFullFlashQueueItem) ? YOZ_Hole_SecureCheckAhead(kModule, nullptr)
+                                                            : eEID_NO_ERROR;
 }
 
 static void RHFullFlashHelp(UINT8 pass) {
@@ -73,6 +81,7 @@ ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList& items) {
     RHFullFlashQueueItem = TKX_QUEUE_ITEM{eMID_RHFULLFLASH, RHFullFlashParse, RHFullFlashExecute, RHFullFlashHelp,
                                           nullptr, 0, 0, 0x7FFF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
     items.push_back(&RHFullFlashQueueItem);
+    pModuleItemList = &items;
     YOZ_ZOZ_RegisterModule(eMID_RHFULLFLASH, "/L");
     RHFullCheckFunc = CHECK_FUNC_ITEM{RHFO_CheckRomFunc, RHFO_CheckBlockFunc, 1, 1, 1, 1, 1, 1,
                                       &RHFullFlashQueueItem.Enabled};

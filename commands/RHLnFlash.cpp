@@ -16,8 +16,9 @@ static TKX_QUEUE_ITEM RHLnFlashQueueItem;
 static YOZ_STAGE_SLOTS s_Slots;
 static TKXQueueItemList* pModuleItemList = nullptr;
 static ENUM_ERR_ID RHNF_SecureFlashFunc();
-static const YOZ_HOLE_MODULE kModule = {&YOZ_RHNProc, &s_Slots, &pModuleItemList, &gRHN_FV_BootEnable,
-                                        &gRHN_FV_MainEnable, RHNF_SecureFlashFunc};
+static YOZ_HOLE_AHEAD s_Ahead;
+static const YOZ_HOLE_MODULE kModule = {&YOZ_RHNProc,        &s_Slots,  &pModuleItemList, &gRHN_FV_BootEnable,
+                                        &gRHN_FV_MainEnable, RHNF_SecureFlashFunc, &s_Ahead};
 
 static CHECK_FUNC_ITEM RHLnCheckFunc;
 CHECK_FUNC_ITEM* PtrRHLnCheckFunc = nullptr;
@@ -88,6 +89,7 @@ static ENUM_ERR_ID RHNF_SecureFlashFunc() { return YOZ_Hole_SecureFlash(kModule)
 
 static ENUM_ERR_ID RHLnFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     RHN_FuncVar_Init();
+    s_Ahead = YOZ_HOLE_AHEAD{};
     self->Enabled = 0;
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     memset(gRHN_InputLnList, 0, sizeof(gRHN_InputLnList));
@@ -108,11 +110,20 @@ static ENUM_ERR_ID RHLnFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID RHLnFlashExecute(TKXQueueItemList& items) {
+    s_Ahead.Done = 1;
     if (!YOZ_ModeTakesPart(RHLnFlashQueueItem.ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
     pModuleItemList = &items;
     if (!RHNF_BitDataToLnValue(gRHN_InputLnList)) return eEID_NO_ERROR;
     return YOZ_RunStages(s_Slots, YOZ_ORDER_FLASH);
+}
+
+// The holes are the firmware's choice, as in the module's turn; a single
+// hole's file (bin-file mode) is written without the volume modules.
+ENUM_ERR_ID YOZ_RHLn_SecureCheckAhead() {
+    if (!YOZ_Hole_AheadDue(kModule, RHLnFlashQueueItem) || gRHN_UseBinFile) return eEID_NO_ERROR;
+    if (!RHNF_BitDataToLnValue(gRHN_InputLnList)) return eEID_NO_ERROR;
+    return YOZ_Hole_SecureCheckAhead(kModule, gRHN_InputLnList);
 }
 
 static void RHLnFlashHelp(UINT8 pass) {
@@ -124,6 +135,7 @@ ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList& items) {
     RHLnFlashQueueItem = TKX_QUEUE_ITEM{eMID_RHLNFLASH, RHLnFlashParse, RHLnFlashExecute, RHLnFlashHelp, nullptr,
                                         0, 0, 0x7FFF, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 1};
     items.push_back(&RHLnFlashQueueItem);
+    pModuleItemList = &items;
     YOZ_ZOZ_RegisterModule(eMID_RHLNFLASH, "/L");
     RHLnCheckFunc = CHECK_FUNC_ITEM{RHLN_CheckRomFunc, RHLN_CheckBlockFunc, 1, 1, 1, 1, 1, 1,
                                     &RHLnFlashQueueItem.Enabled};

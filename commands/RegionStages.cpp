@@ -7,6 +7,7 @@
 #include "TKXString.h"
 #include "YozFlash.h"
 #include "YozGlobal.h"
+#include "YozHoleStages.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
 #include "YozRomFile.h"
@@ -172,7 +173,10 @@ ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r) {
     if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
     if (*r.Proc->FlashEnable == 0) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    ENUM_ERR_ID result = YOZ_RunStages(*r.Slots, YOZ_ORDER_FLASH);
+    // A later "/L" or "/L<n>" has its volumes checked before this region is written.
+    ENUM_ERR_ID result = YOZ_RHFull_SecureCheckAhead();
+    if (result == eEID_NO_ERROR) result = YOZ_RHLn_SecureCheckAhead();
+    if (result == eEID_NO_ERROR) result = YOZ_RunStages(*r.Slots, YOZ_ORDER_FLASH);
     *r.Proc->FlashEnable = 0;
     return result;
 }

@@ -10,6 +10,14 @@ ENUM_ERR_ID YOZ_Hole_FlashStage(UINT32 total);
 // size, erase, write, verify).
 ENUM_ERR_ID YOZ_Hole_WriteOnceStage(UINT32 total);
 
+// State of a hole module's check ahead of the run's first region flash:
+// over (made, or the module's turn came), and per volume (boot, main)
+// whether its open module ran in it.
+struct YOZ_HOLE_AHEAD {
+    UINT8 Done;
+    UINT8 Volume[2];
+};
+
 // The all-holes and holes-by-number modules.
 struct YOZ_HOLE_MODULE {
     const YOZ_REGION_PROC* Proc;
@@ -18,6 +26,7 @@ struct YOZ_HOLE_MODULE {
     UINT8* BootEnable;             // a marked block lies in the boot-block volume
     UINT8* MainEnable;             // ... in the main volume
     YOZ_StageFunc SecureFlashFunc;
+    YOZ_HOLE_AHEAD* Ahead;         // its check ahead of the run's first region flash
 };
 // Process stage over a whole image: merge, copy of the (chosen) holes into
 // the system ROM copy, do-it list; the secure switch or the compare pass.
@@ -26,6 +35,19 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen);
 // Secure stage: the boot-block and main-BIOS modules process and flash the
 // volumes that hold marked blocks; then the image is uploaded.
 ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m);
+// Under secure flash, before the run's first region is written: what would
+// refuse the hole stage's volumes later (the merge, chosen holes the image
+// lacks, each volume's open module unless its option was given, the
+// firmware's policy), so that a refusal leaves the flash untouched. The
+// volumes checked here are not checked again in the secure stage.
+ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen);
+// Whether the module's check ahead is to be made now (once, under secure
+// flash, for an enabled module whose turn has not come); marks it over.
+bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item);
+// "/L" and "/L<n>": YOZ_Hole_SecureCheckAhead for the holes their turn will
+// write; each region flash module calls them before it writes.
+ENUM_ERR_ID YOZ_RHFull_SecureCheckAhead();
+ENUM_ERR_ID YOZ_RHLn_SecureCheckAhead();
 // The do-it list, allocated on first use (null without memory).
 UINT8* YOZ_Hole_DoItList();
 
