@@ -121,12 +121,15 @@ TEST_P(RomHole, SecureSlashLFailsWithTheMainBiosModulesError) {
 TEST_P(RomHole, SecureSlashLChecksEveryVolumeBeforeWritingAny) {
     // Holes in both volumes; the image's SLP key file has another size, so
     // the main volume cannot keep the system's key: the run stops before the
-    // boot block (whose turn comes first) is erased.
+    // boot block (whose turn comes first) is erased. With "/B" or "/N" the
+    // main volume is checked before that region is written, in the same words.
     using romimg::ProtectedLayout;
     const ProtectedLayout bootHole = ProtectedLayout().AddBoot(0, romimg::RomHoleFile(2, 0x40));
     romimg::SampleUpdate update =
         romimg::MakeSampleUpdate(bootHole, ProtectedLayout(bootHole).Resize(romimg::kSlpKey, 0xA0));
-    const std::vector<std::vector<std::string>> lines = {{"/L"}, {"/L", "/caf"}, {"/L0", "/L2"}};
+    const std::vector<std::vector<std::string>> lines = {
+        {"/L"},       {"/L", "/caf"},      {"/L0", "/L2"},      {"/B", "/L"},
+        {"/N", "/L"}, {"/N", "/L", "/caf"}, {"/B", "/L0", "/L2"}, {"/N", "/L0", "/L2"}};
     for (const std::vector<std::string>& options : lines) {
         std::string name;
         for (const std::string& o : options) name += o + " ";
