@@ -147,6 +147,38 @@ TEST_P(RomHole, SecureSlashLChecksEveryVolumeBeforeWritingAny) {
     }
 }
 
+TEST_P(RomHole, SecureSlashLAfterAnotherRegionWritesTheHolesVolumeOnceInItsTurn) {
+    // The main volume, checked before the other region is written, is still
+    // written after it in the hole stage's turn, and only once.
+    const struct {
+        std::vector<std::string> options;
+        std::string region;
+        uint32_t at, length;
+    } cases[] = {
+        {{"/B", "/L"}, "Boot Block", romimg::kSampleBoot, romimg::kSampleBootLength},
+        {{"/B", "/L1"}, "Boot Block", romimg::kSampleBoot, romimg::kSampleBootLength},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[0] + " " + c.options[1]);
+        e2e::Machine m = Machine(u.system.bytes, {"secure_flash=1"});
+        std::vector<std::string> args = {Put(m, "new.cap", romimg::SignedCapsule(u.image.bytes, 0x40))};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        e2e::RunResult r = Run(m, args);
+        ASSERT_EQ(r.status, 0) << r.out;
+        const size_t region = r.out.find(" Erasing " + c.region), main = r.out.find(" Erasing Main Block"),
+                     holes = r.out.find(" Erasing RomHole Block");
+        ASSERT_NE(holes, std::string::npos) << r.out;
+        EXPECT_LT(region, main) << r.out;
+        EXPECT_LT(main, holes) << r.out;
+        const std::string mainDone = " Erasing Main Block .......... done";
+        EXPECT_EQ(r.out.find(mainDone, r.out.find(mainDone) + 1), std::string::npos) << r.out;
+        const Bytes flash = Flash(m);
+        EXPECT_EQ(Smi(m, "cmd=0x22", "addr=0x00020000"), 1u) << "the holes' block, erased once";
+        EXPECT_TRUE(Range(flash, c.at, c.length) == Range(u.image.bytes, c.at, c.length)) << "the region is the image's";
+        EXPECT_TRUE(Range(flash, u.hole1.offset, u.hole1.size) == Range(u.image.bytes, u.hole1.offset, u.hole1.size));
+    }
+}
+
 TEST_P(RomHole, MistypedGuidIsACommandLineErrorBeforeAnyFileOrFlashChange) {
     e2e::Machine m = Machine(u.system.bytes);
     Bytes data = romimg::Pattern(u.hole1.size - 24, 0x77);
