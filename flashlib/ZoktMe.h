@@ -195,3 +195,9 @@ extern ZOKT_MER_BLK_DATA_INFO* g_MER_BlkDataInfo;
 // Builds an ME request in `request` with the record size written directly
 // (the terminator behind it); returns the record.
 UINT8* ZOKT_ME_BuildRequest(UINT8* request, UINT16 recordSize);
+// A new zero-filled request of `requestSize` bytes built as above, *record
+// its record; null when memory runs out.
+UINT8* ZOKT_ME_NewRequest(UINT32 requestSize, UINT16 recordSize, UINT8** record);
+// Zeroes the first `clear` bytes of the interface buffer, copies the request
+// in, frees it and raises the request.
+void ZOKT_ME_SendRequest(UINT8* request, UINT32 requestSize, UINT32 clear);

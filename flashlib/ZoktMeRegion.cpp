@@ -73,18 +73,14 @@ ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 r
 
 UINT8 ZOKT_MER_Load() {
     if (gpIntrBuf == nullptr) return 0;
-    UINT8* request = AllocMem(0x800);
+    UINT8* record = nullptr;
+    UINT8* request = ZOKT_ME_NewRequest(0x800, ME_TABLE_RECORD_SIZE, &record);
     if (request == nullptr) {
         g_ME_LastError = eEID_MEM_ALLOC;
         return 0;
     }
-    MemSet(request, 0, 0x800);
-    UINT8* record = ZOKT_ME_BuildRequest(request, ME_TABLE_RECORD_SIZE);
     record[1] = eMFD_REGION_TABLE;
-    MemSet(gpIntrBuf, 0, ME_CLEAR_SIZE);
-    MemCpy(gpIntrBuf, request, 0x800);
-    FreeMem(request);
-    Zokt_SMI_26();
+    ZOKT_ME_SendRequest(request, 0x800, ME_CLEAR_SIZE);
     return ZOKT_MER_TakeTable(gpIntrBuf);
 }
 

@@ -28,6 +28,21 @@ UINT8* ZOKT_ME_BuildRequest(UINT8* request, UINT16 recordSize) {
     return request + ZOKT_RECORD_OFFSET;
 }
 
+UINT8* ZOKT_ME_NewRequest(UINT32 requestSize, UINT16 recordSize, UINT8** record) {
+    UINT8* request = AllocMem(requestSize);
+    if (request == nullptr) return nullptr;
+    MemSet(request, 0, requestSize);
+    *record = ZOKT_ME_BuildRequest(request, recordSize);
+    return request;
+}
+
+void ZOKT_ME_SendRequest(UINT8* request, UINT32 requestSize, UINT32 clear) {
+    if (clear != 0) MemSet(gpIntrBuf, 0, clear);
+    MemCpy(gpIntrBuf, request, requestSize);
+    FreeMem(request);
+    Zokt_SMI_26();
+}
+
 static bool Done() {
     return (Answer()->dwRetuenStatus & ZOKT_RS_SUPPORT) != 0 && gpIntrBuf[ZOKT_RECORD_OFFSET] == 1;
 }
@@ -37,11 +52,10 @@ static bool Done() {
 static ENUM_ERR_ID SendMe(ENUM_ME_FLASH_ID id, UINT32 address, UINT32 size, bool withFields) {
     Zokt_GetVer();
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
-    UINT8* request = AllocMem(ZOKT_REQUEST_SIZE);
-    if (request == nullptr) return eEID_MEM_ALLOC;
-    MemSet(request, 0, ZOKT_REQUEST_SIZE);
     UINT16 recordSize = Zokt_RecordSize(ZOKT_EXT_TC_MEUD);
-    UINT8* record = ZOKT_ME_BuildRequest(request, recordSize);
+    UINT8* record = nullptr;
+    UINT8* request = ZOKT_ME_NewRequest(ZOKT_REQUEST_SIZE, recordSize, &record);
+    if (request == nullptr) return eEID_MEM_ALLOC;
     record[1] = id;
     if (withFields && recordSize == sizeof(ZOKT_TC_55_MEUD_EX_STRUCT)) {
         ZOKT_TC_55_MEUD_EX_STRUCT* ex = reinterpret_cast<ZOKT_TC_55_MEUD_EX_STRUCT*>(record);
@@ -49,9 +63,7 @@ static ENUM_ERR_ID SendMe(ENUM_ME_FLASH_ID id, UINT32 address, UINT32 size, bool
         ex->FlashAddress = address;
         ex->Size = size;
     }
-    MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
-    FreeMem(request);
-    Zokt_SMI_26();
+    ZOKT_ME_SendRequest(request, ZOKT_REQUEST_SIZE, 0);
     if (Done()) return eEID_NO_ERROR;
     return id <= eMFD_IGN_END ? eEID_ME_IGN_STOP : eEID_ME_STOP;
 }
@@ -127,22 +139,18 @@ UINT8 ZOKT_ME_Ignition_FlashEnd() { return End(eMFD_IGN_END); }
 
 UINT8 ZOKT_ME_VersionCheck() {
     if (gpIntrBuf == nullptr) return 0;
-    UINT8* request = AllocMem(0x800);
+    UINT8* record = nullptr;
+    UINT8* request = ZOKT_ME_NewRequest(0x800, ME_VERSION_RECORD_SIZE, &record);
     if (request == nullptr) {
         g_ME_LastError = eEID_MEM_ALLOC;
         return 0;
     }
-    MemSet(request, 0, 0x800);
-    UINT8* record = ZOKT_ME_BuildRequest(request, ME_VERSION_RECORD_SIZE);
     record[0] = 0xFF;
     record[1] = eMFD_VERSION;
     record[5] = 5;
     record[6] = 9;
     record[7] = 3;
-    MemSet(gpIntrBuf, 0, ME_CLEAR_SIZE);
-    MemCpy(gpIntrBuf, request, 0x800);
-    FreeMem(request);
-    Zokt_SMI_26();
+    ZOKT_ME_SendRequest(request, 0x800, ME_CLEAR_SIZE);
     if ((Answer()->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) {
         g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
         return 0;
