@@ -51,6 +51,22 @@ bool RHP_AddHoleItem(const _ROMHOLEREC& hole) {
     return true;
 }
 
+// Whether the region that holds `offset` was flashed from the image in
+// this run: the boot block by "/B", the main BIOS by "/P". Under secure
+// flash the volumes are written by their own modules, from the image.
+static bool FlashedFromImage(UINT32 offset) {
+    if (YOZ_GetSecureFlashStatus()) return YOZ_GetBCmdIsEnable() || YOZ_GetPCmdIsEnable();
+    UINT32 blocks = gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0;
+    for (UINT32 b = 0; b < blocks; ++b) {
+        const sBlockInfo& block = gpFlashInfo->Blocks[b];
+        if (offset < block.StartAddress || offset - block.StartAddress >= block.BlockSize) continue;
+        if (block.Type == YOZ_BLOCK_BOOT) return YOZ_GetBCmdIsEnable() != 0;
+        if (block.Type == YOZ_BLOCK_MAIN) return YOZ_GetPCmdIsEnable() != 0;
+        return false;
+    }
+    return false;
+}
+
 ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system,
                                   const UINT8* chosen) {
     if (destination == nullptr || source == nullptr) return eEID_MEM_MGR_INIT;
@@ -59,9 +75,10 @@ ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size
         if (chosen != nullptr && !chosen[i]) continue;
         const _ROMHOLEREC& h = system[i];
         if (h.Size == 0) continue;  // no hole of the system at this place
-        // A region flashed in this run already holds the image's layout.
+        // A region flashed in this run already holds the image's layout; one
+        // that was not keeps the system's, and the hole its old place.
         UINT32 target = h.RomOffset;
-        if (h.FileOffset != h.RomOffset && (YOZ_GetBCmdIsEnable() || YOZ_GetPCmdIsEnable())) target = h.FileOffset;
+        if (h.FileOffset != h.RomOffset && FlashedFromImage(h.RomOffset)) target = h.FileOffset;
         if (!YOZ_RangeInside(h.FileOffset, h.Size, size) || !YOZ_RangeInside(target, h.Size, gRomSize) ||
             !YOZ_RangeInside(h.RomOffset, h.Size, gRomSize))
             return eEID_NOT_MATCH_HOLE;

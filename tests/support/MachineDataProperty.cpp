@@ -1,6 +1,7 @@
 // The machine-data property (see the header). The volumes and files are
 // read here on their own terms; nothing of the program is called.
 #include "MachineDataProperty.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -23,9 +24,12 @@ Options FromWords(const std::vector<std::string>& words, bool secure) {
         else if (w == "/L") o.L = true;
         else if (w == "/CAF") o.caf = true;
         else if (w == "/X") o.X = true;
+        else if (w.size() > 2 && w.size() <= 4 && w.compare(0, 2, "/L") == 0 &&
+                 w.find_first_not_of("0123456789", 2) == std::string::npos && std::stoi(w.substr(2)) < 16)
+            o.Ln = static_cast<uint16_t>(o.Ln | 1u << std::stoi(w.substr(2)));
     }
     // A ROM file with no region option updates the main BIOS.
-    if (!o.B && !o.N && !o.K && !o.L) o.P = true;
+    if (!o.B && !o.N && !o.K && !o.L && o.Ln == 0) o.P = true;
     return o;
 }
 
@@ -139,6 +143,38 @@ bool IsHole(const Guid& g, uint32_t* n) {
     return false;
 }
 
+// The system's holes in the program's numbering for "/L" with a number:
+// those of the main volume first, then those of the boot block, each in
+// file order.
+std::vector<const FileAt*> NumberedHoles(const pairgen::Pair& p) {
+    std::vector<const FileAt*> out;
+    for (uint32_t type : {pairgen::kMain, pairgen::kBoot}) {
+        for (const romimg::VolumeAt& v : p.system.volumes) {
+            if (TypeAt(p, v.offset) != type) continue;
+            for (const FileAt& f : v.files) {
+                if (IsHole(f.name, nullptr)) out.push_back(&f);
+            }
+        }
+    }
+    return out;
+}
+
+// The holes that "/L" with numbers replaces (offsets in the system).
+std::vector<const FileAt*> ChosenHoles(const pairgen::Pair& p, const Options& o) {
+    std::vector<const FileAt*> all = NumberedHoles(p), out;
+    for (size_t n = 0; n < all.size() && n < 16; ++n) {
+        if ((o.Ln >> n) & 1) out.push_back(all[n]);
+    }
+    return out;
+}
+
+bool Chosen(const std::vector<const FileAt*>& chosen, uint32_t offset) {
+    for (const FileAt* f : chosen) {
+        if (f->offset == offset) return true;
+    }
+    return false;
+}
+
 std::vector<Kept> KeptItems(const pairgen::Pair& p, bool holes) {
     std::vector<Kept> out;
     const Bytes& s = p.system.bytes;
@@ -225,6 +261,13 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
     e.named.assign(sys.size(), 0);
     bool holesKept = !o.L;
     e.kept = KeptItems(p, holesKept);
+    // "/L" with numbers replaces the chosen holes and keeps the others.
+    const std::vector<const FileAt*> chosen = ChosenHoles(p, o);
+    std::vector<Kept> kept;
+    for (const Kept& k : e.kept) {
+        if (!Chosen(chosen, k.offset)) kept.push_back(k);
+    }
+    e.kept = kept;
 
     // "/L" without secure flash puts the image's holes into the system's
     // places and touches nothing else.
@@ -256,6 +299,13 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
                 }
             }
         }
+    }
+    // The chosen holes: under secure flash their regions are written whole;
+    // otherwise the image's hole goes into the system's place (below).
+    std::vector<uint8_t> regionWrites = writes;
+    for (const FileAt* f : chosen) {
+        Name(e, f->offset, f->size);
+        if (o.secure) writes[TypeAt(p, f->offset)] = 1;
     }
     for (const pairgen::Block& b : p.blocks) {
         if (!writes[b.type]) continue;
@@ -292,6 +342,14 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
             e.cannotKeep.push_back(k.name + ": the image's file is " + Hex(c->size) + " bytes, the system's " + Hex(k.size));
         } else {
             std::copy(sys.begin() + k.offset, sys.begin() + k.offset + k.size, e.bytes.begin() + c->offset);
+        }
+    }
+    for (const FileAt* f : chosen) {
+        if (o.secure || regionWrites[TypeAt(p, f->offset)]) continue;
+        const FileAt* c = ImageFile(p, f->name);
+        if (c != nullptr && c->size == f->size) std::copy(img.begin() + c->offset, img.begin() + c->offset + c->size, e.bytes.begin() + f->offset);
+        for (const romimg::VolumeAt& v : p.system.volumes) {
+            if (f->offset >= v.offset && f->offset < v.offset + v.length) e.volumes.push_back(Span{v.offset, v.length});
         }
     }
     return e;
@@ -374,6 +432,8 @@ bool MustSucceed(const pairgen::Pair& p, const Options& o) {
     if (holes + p.ncbRuns > 16) return false;
     if (o.K && p.ncbRuns == 0) return false;
     if (o.L && holes == 0) return false;
+    // A number past the system's holes marks nothing: "/L" with it ends with 0x0B.
+    if (o.Ln >> std::min<uint32_t>(holes, 16) != 0) return false;
     return true;
 }
 

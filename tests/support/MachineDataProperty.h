@@ -10,6 +10,7 @@
 // - a pair that matches in structure is not refused where the update can
 //   be done.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 #include "RomImageBuilder.h"
@@ -20,6 +21,7 @@ namespace propcheck {
 // What a command line asks for.
 struct Options {
     bool P = false, B = false, N = false, K = false, L = false, caf = false, X = false;
+    uint16_t Ln = 0;       // "/L" followed by a number: bit n for hole n of the system's list
     bool secure = false;   // the machine's firmware does secure flash
 };
 // From the words after the program name ("new.rom", "/B", "/caf", ...).
