@@ -213,6 +213,35 @@ TEST_P(RomHole, SlashLWithANumberTakesTheChosenHolesFromTheImage) {
     EXPECT_EQ(Flash(other), With(u.system.bytes, u.image.bytes, {u.hole0}));
 }
 
+TEST_P(RomHole, SlashLWithANumberNextToBKeepsTheChosenHoleInPlaceWhenTheImageMovesIt) {
+    // The image has a file more before hole 1: the main volume, which "/B"
+    // does not write, keeps the system's layout, so hole 1 takes the image's
+    // bytes at its old place and nothing after it moves.
+    const romimg::ProtectedLayout plain;
+    romimg::SampleUpdate moved =
+        romimg::MakeSampleUpdate(plain, romimg::ProtectedLayout(plain).AddMain(1, romimg::PlainFile(9, 0x30)));
+    const romimg::FileAt* from = nullptr;
+    for (const romimg::VolumeAt& v : moved.image.volumes) {
+        for (const romimg::FileAt& f : v.files) {
+            if (f.name == romimg::RomHoleGuid(1)) from = &f;
+        }
+    }
+    ASSERT_NE(from, nullptr);
+    ASSERT_NE(from->offset, moved.hole1.offset);
+    ASSERT_EQ(from->size, moved.hole1.size);
+    e2e::Machine m = Machine(moved.system.bytes);
+    e2e::RunResult r = Run(m, {Put(m, "new.rom", moved.image.bytes), "/B", "/L1"});
+    EXPECT_EQ(r.out, Head() + kChecksums + e2e::Passes("Boot", {romimg::kSampleBoot, romimg::kSampleBoot + 0x10000}) +
+                         HoleBlockPasses());
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes expected = moved.system.bytes;
+    std::copy(moved.image.bytes.begin() + romimg::kSampleBoot,
+              moved.image.bytes.begin() + romimg::kSampleBoot + romimg::kSampleBootLength, expected.begin() + romimg::kSampleBoot);
+    std::copy(moved.image.bytes.begin() + from->offset, moved.image.bytes.begin() + from->offset + from->size,
+              expected.begin() + moved.hole1.offset);
+    EXPECT_EQ(Flash(m), expected);
+}
+
 TEST_P(RomHole, SlashLWithANumberWritesAHoleFileIntoTheChosenBlankHole) {
     romimg::Rom system = BlankHoleSystem();
     e2e::Machine m = Machine(system.bytes);

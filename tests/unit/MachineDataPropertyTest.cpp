@@ -224,4 +224,39 @@ TEST(MachineDataProperty, HolesAreReplacedByL_AndDamageOrAMissingHoleMustStopThe
     EXPECT_EQ(ClassOf(m, {"new.rom"}, Done(m, m.system.bytes, 0xBB)), "") << m.Describe();
 }
 
+TEST(MachineDataProperty, SlashLWithANumberReplacesTheChosenHoleOfTheSystemsNumbering) {
+    // The system's holes are numbered main volume first, then boot block.
+    pairgen::Pair p = FirstPair([](const pairgen::Pair& q) {
+        size_t main = 0;
+        for (const romimg::FileAt& f : q.system.volumes[static_cast<size_t>(q.mainVolume)].files) {
+            for (uint32_t n = 0; n < 16; ++n) main += f.name == romimg::RomHoleGuid(n);
+        }
+        return q.changes.empty() && q.damage.empty() && q.ncbRuns < 8 && main == 1 && HasHole(q.system, q.bootVolume);
+    });
+    const romimg::FileAt* first = nullptr;   // hole 1 of the numbering: the boot block's first hole
+    for (const romimg::FileAt& f : p.system.volumes[static_cast<size_t>(p.bootVolume)].files) {
+        for (uint32_t n = 0; n < 16 && first == nullptr; ++n) {
+            if (f.name == romimg::RomHoleGuid(n)) first = &f;
+        }
+    }
+    ASSERT_NE(first, nullptr);
+    Bytes one = p.system.bytes;
+    std::copy(p.image.bytes.begin() + first->offset, p.image.bytes.begin() + first->offset + first->size, one.begin() + first->offset);
+    ASSERT_NE(one, p.system.bytes);
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/l1"}, Done(p, one)), "") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L0"}, Done(p, one)), "changed bytes outside the regions named") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, p.system.bytes)), "wrote something else than the image")
+        << p.Describe();
+    // A number past the system's holes marks nothing: the run may refuse.
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L15"}, Done(p, p.system.bytes, 0x0B)), "") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, p.system.bytes, 0x0B)), "refused a pair that matches in structure")
+        << p.Describe();
+
+    // Words that are no hole number choose nothing; a number alone names no region.
+    propcheck::Options o = propcheck::FromWords({"new.rom", "/L1", "/l15", "/L16", "/L1X", "/L"}, false);
+    EXPECT_EQ(o.Ln, 0x8002);
+    EXPECT_TRUE(o.L);
+    EXPECT_FALSE(o.P);
+}
+
 }  // namespace
