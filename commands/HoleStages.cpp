@@ -148,12 +148,29 @@ static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_IN
 }
 
 bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item) {
-    if (m.Ahead == nullptr || m.Ahead->Done || !item.Enabled || !YOZ_GetSecureFlashStatus()) return false;
+    if (m.Ahead == nullptr || m.Ahead->Done || !item.Enabled) return false;
     m.Ahead->Done = 1;
     return YOZ_ModuleRuns(item) && m.Items != nullptr && *m.Items != nullptr;
 }
 
+// Without secure flash the hole stage writes the holes itself: its merge
+// and, for chosen holes, its marking are made on a copy of the system's
+// hole list, so that the stage later starts from the list as it is.
+static ENUM_ERR_ID PlainCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
+    _ROMHOLEREC list[YOZ_MAX_ROMHOLE];
+    memcpy(list, YOZ_SysRHRECList, sizeof(list));
+    if (!RP_MergeRHList(m.Proc, list, YOZ_RomFileRHRECList)) return eEID_NOT_MATCH_NCB;
+    if (chosen == nullptr) return eEID_NO_ERROR;
+    UINT32 blocks = BlockCount();
+    UINT8* map = AllocMem(blocks != 0 ? blocks : 1);
+    if (map == nullptr) return eEID_MEM_ALLOC;
+    UINT32 total = RHP_MakeDoItList(map, list, YOZ_MAX_ROMHOLE, chosen, YOZ_RomFileRHRECList, nullptr, nullptr);
+    FreeMem(map);
+    return total == 0 ? eEID_ROMHOLE_NOT_EXIST : eEID_NO_ERROR;
+}
+
 ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
+    if (!YOZ_GetSecureFlashStatus()) return PlainCheckAhead(m, chosen);
     ENUM_ERR_ID result = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
     if (result != eEID_NO_ERROR) return result;
     // The volumes, marked as the hole stage marks them; its own list stays as it is.

@@ -35,14 +35,14 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen);
 // Secure stage: the boot-block and main-BIOS modules process and flash the
 // volumes that hold marked blocks; then the image is uploaded.
 ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m);
-// Under secure flash, before the run's first region is written: what would
-// refuse the hole stage's volumes later (the merge, chosen holes the image
-// lacks, each volume's open module unless its option was given, the
+// Before the run's first region is written: what would refuse the hole
+// stage later (the merge, chosen holes the image lacks; under secure flash
+// also each volume's open module unless its option was given and the
 // firmware's policy), so that a refusal leaves the flash untouched. The
 // volumes checked here are not checked again in the secure stage.
 ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen);
-// Whether the module's check ahead is to be made now (once, under secure
-// flash, for an enabled module whose turn has not come); marks it over.
+// Whether the module's check ahead is to be made now (once, for an enabled
+// module whose turn has not come); marks it over.
 bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item);
 // "/L" and "/L<n>": YOZ_Hole_SecureCheckAhead for the holes their turn will
 // write; each region flash module calls them before it writes.

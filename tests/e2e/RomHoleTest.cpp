@@ -147,6 +147,45 @@ TEST_P(RomHole, SecureSlashLChecksEveryVolumeBeforeWritingAny) {
     }
 }
 
+TEST_P(RomHole, SlashLChecksItsHolesBeforeAnotherRegionIsWritten) {
+    // Without secure flash too: the image's holes 0 and 1 trade places (and
+    // sizes), so the holes' merge refuses; a system with one hole has no
+    // hole 1. Either refusal comes before the NVRAM or the boot block is
+    // erased.
+    using romimg::ProtectedLayout;
+    const ProtectedLayout plain;
+    romimg::SampleUpdate swapped =
+        romimg::MakeSampleUpdate(plain, ProtectedLayout(plain).Swap(romimg::RomHoleGuid(0), romimg::RomHoleGuid(1)));
+    const ProtectedLayout oneHole = ProtectedLayout(plain).Drop(romimg::RomHoleGuid(1));
+    romimg::SampleUpdate single = romimg::MakeSampleUpdate(oneHole, oneHole);
+    const std::string mismatch = "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n";
+    const std::string none = "b - Error: Rom Hole not exist.\n";
+    const struct {
+        const romimg::SampleUpdate* update;
+        std::vector<std::string> options;
+        std::string error;
+        int status;
+    } cases[] = {
+        {&swapped, {"/N", "/L"}, mismatch, 0x14},
+        {&swapped, {"/B", "/L0"}, mismatch, 0x14},
+        {&single, {"/N", "/L1"}, none, 0x0B},
+        {&single, {"/B", "/L1", "/caf"}, none, 0x0B},
+    };
+    for (const auto& c : cases) {
+        std::string name;
+        for (const std::string& o : c.options) name += o + " ";
+        SCOPED_TRACE(name);
+        e2e::Machine m = Machine(c.update->system.bytes);
+        std::vector<std::string> args = {Put(m, "new.rom", c.update->image.bytes)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.out, Head() + kChecksums + c.error);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u) << "no erase, no write";
+        EXPECT_TRUE(Flash(m) == c.update->system.bytes);
+    }
+}
+
 TEST_P(RomHole, SecureSlashLAfterAnotherRegionWritesTheHolesVolumeOnceInItsTurn) {
     // The main volume, checked before the other region is written, is still
     // written after it in the hole stage's turn, and only once.
