@@ -261,36 +261,20 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
     e.named.assign(sys.size(), 0);
     bool holesKept = !o.L;
     e.kept = KeptItems(p, holesKept);
-    // "/L" with numbers replaces the chosen holes and keeps the others.
-    const std::vector<const FileAt*> chosen = ChosenHoles(p, o);
+    // "/L" with numbers replaces the chosen holes and keeps the others;
+    // "/L" without secure flash replaces every hole in its place.
+    const std::vector<const FileAt*> chosen = o.L && !o.secure ? NumberedHoles(p) : ChosenHoles(p, o);
     std::vector<Kept> kept;
     for (const Kept& k : e.kept) {
         if (!Chosen(chosen, k.offset)) kept.push_back(k);
     }
     e.kept = kept;
 
-    // "/L" without secure flash puts the image's holes into the system's
-    // places and touches nothing else.
-    if (o.L && !o.secure) {
-        for (const romimg::VolumeAt& v : p.system.volumes) {
-            bool any = false;
-            for (const FileAt& f : v.files) {
-                if (!IsHole(f.name, nullptr)) continue;
-                any = true;
-                Name(e, f.offset, f.size);
-                const FileAt* c = ImageFile(p, f.name);
-                if (c != nullptr && c->size == f.size) std::copy(img.begin() + c->offset, img.begin() + c->offset + c->size, e.bytes.begin() + f.offset);
-            }
-            if (any) e.volumes.push_back(Span{v.offset, v.length});
-        }
-        return e;
-    }
-
     // Region options (and "/L" under secure flash, which writes the regions
     // that hold holes) take whole blocks from the image.
     std::vector<uint8_t> writes(0x100, 0);
     for (uint32_t t = 0; t < 0x100; ++t) writes[t] = WritesType(o, t);
-    if (o.L) {
+    if (o.L && o.secure) {
         for (const romimg::VolumeAt& v : p.system.volumes) {
             for (const FileAt& f : v.files) {
                 if (IsHole(f.name, nullptr)) {

@@ -245,6 +245,25 @@ TEST(MachineDataProperty, SlashLWithANumberReplacesTheChosenHoleOfTheSystemsNumb
     ASSERT_NE(one, p.system.bytes);
     EXPECT_EQ(ClassOf(p, {"new.rom", "/l1"}, Done(p, one)), "") << p.Describe();
     EXPECT_EQ(ClassOf(p, {"new.rom", "/L0"}, Done(p, one)), "changed bytes outside the regions named") << p.Describe();
+    // With a region option beside "/L" or "/L1", that region comes from the image as well.
+    Bytes nvram = one;
+    for (const pairgen::Block& b : p.blocks) {
+        if (b.type == pairgen::kNvram) std::copy(p.image.bytes.begin() + b.start, p.image.bytes.begin() + b.start + b.size, nvram.begin() + b.start);
+    }
+    ASSERT_NE(nvram, one);
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/N", "/L1"}, Done(p, nvram)), "") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, nvram)), "changed bytes outside the regions named") << p.Describe();
+    Bytes every = nvram;
+    for (const romimg::VolumeAt& v : p.system.volumes) {
+        for (const romimg::FileAt& f : v.files) {
+            for (uint32_t n = 0; n < 16; ++n) {
+                if (f.name == romimg::RomHoleGuid(n))
+                    std::copy(p.image.bytes.begin() + f.offset, p.image.bytes.begin() + f.offset + f.size, every.begin() + f.offset);
+            }
+        }
+    }
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/N", "/L"}, Done(p, every)), "") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L"}, Done(p, every)), "changed bytes outside the regions named") << p.Describe();
     EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, p.system.bytes)), "wrote something else than the image")
         << p.Describe();
     // A number past the system's holes marks nothing: the run may refuse.
