@@ -28,8 +28,6 @@ FILE* TKX_OpenRegularFile(const char* path) {
     return stream;
 }
 
-FILE* TKX_CreateFile(const char* path) { return OsSeam_CreateFile(path); }
-
 UINT8 TKX_DeleteFile(const char* path) { return unlink(path) == 0 ? 1 : 0; }
 
 // A regular file opened for writing is synced so that a saved ROM is on the

@@ -44,15 +44,15 @@ UINT8 GetESPCopyPending() { return ESP_SrcBuffer != nullptr ? 1 : 0; }
 
 UINT8 RunESPCopy() {
     if (CopyFilePath[0] == '\0' || ESP_SrcBuffer == nullptr) return 0;
-    FILE* out = TKX_CreateFile(CopyFilePath);
+    FILE* out = TKX_CreateNewFile(CopyFilePath);
     if (out == nullptr) return 0;
-    UINT32 written = TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer);
-    // A full partition often shows only here, when the last bytes are flushed.
-    ENUM_ERR_ID closed = TKX_CloseFile(out);
-    if (written != ESP_SrcBuffSize || closed != eEID_NO_ERROR) {
-        TKX_DeleteFile(CopyFilePath);
+    // A full partition often shows only when the last bytes are flushed; the
+    // partition's old copy stays until the new one is whole.
+    if (TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer) != ESP_SrcBuffSize) {
+        TKX_DiscardNewFile(out);
         return 0;
     }
+    if (TKX_CommitNewFile(out) != eEID_NO_ERROR) return 0;
     ESP_SrcBuffer = nullptr;
     ESP_SrcBuffSize = 0;
     return 1;

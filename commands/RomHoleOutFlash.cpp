@@ -41,10 +41,10 @@ static ENUM_ERR_ID RHO_ProcFlashBuffFunc() {
     if (gRHO_lpInputRomHoleREC == nullptr) return eEID_NOT_MATCH_NCB;
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
-    gRHO_pFilePtr = TKX_CreateFile(s_OutFileName);
+    gRHO_pFilePtr = TKX_CreateNewFile(s_OutFileName);
     if (gRHO_pFilePtr == nullptr) return eEID_OPEN_OUT_FILE;
     ENUM_ERR_ID result = RHO_Proc_RomHoleWriteToFile(gRHO_pFilePtr, system, gRHO_lpInputRomHoleREC);
-    gRHO_pFilePtr = nullptr;  // closed by the writer
+    gRHO_pFilePtr = nullptr;  // committed or discarded by the writer
     return result;
 }
 

@@ -86,12 +86,16 @@ static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
         if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
         if (answer == YOZ_FILE_NEW) WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
     }
-    FILE* out = TKX_CreateFile(RomFileName);
+    FILE* out = TKX_CreateNewFile(RomFileName);
     if (out == nullptr) return eEID_OPEN_OUT_FILE;
     s_ReadDone = 0;
     ENUM_ERR_ID status = ReadArea(out, start);
-    ENUM_ERR_ID closed = TKX_CloseFile(out);
-    return status != eEID_NO_ERROR ? status : closed;
+    // Only the whole area takes the name; after a failure it keeps what it held.
+    if (status != eEID_NO_ERROR) {
+        TKX_DiscardNewFile(out);
+        return status;
+    }
+    return TKX_CommitNewFile(out);
 }
 
 static void SaveMeHelp(UINT8) { YOZ_ModeTakesPart(SaveMEToFileQueueItem.ModeMask); }

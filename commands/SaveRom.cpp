@@ -82,14 +82,17 @@ static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
     if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
     if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
     WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
-    FILE* out = TKX_CreateFile(RomFileName);
+    FILE* out = TKX_CreateNewFile(RomFileName);
     if (out == nullptr) return eEID_OPEN_OUT_FILE;
     YOZ_FlashWay = YOZ_FLASH_WAY_ADDRESS;
     ENUM_ERR_ID status = SaveBlocks(out);
     YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
-    // The file is closed on every path; what was written so far stays.
-    ENUM_ERR_ID closed = TKX_CloseFile(out);
-    return status != eEID_NO_ERROR ? status : closed;
+    // Only a whole ROM takes the name; after a failure it keeps what it held.
+    if (status != eEID_NO_ERROR) {
+        TKX_DiscardNewFile(out);
+        return status;
+    }
+    return TKX_CommitNewFile(out);
 }
 
 static void SaveRomHelp(UINT8 pass) {

@@ -21,19 +21,19 @@ _ROMHOLEREC* RHO_Proc_CompOtherRHREC(EFI_GUID* guid, _ROMHOLEREC* list, int n) {
 ENUM_ERR_ID RHO_Proc_RomHoleWriteToFile(FILE* file, UINT8* image, _ROMHOLEREC* record) {
     UINT32 size = 0;
     if (image == nullptr || !RHP_PayloadRoom(record, YOZ_FFS_HEADER_SIZE, &size)) {
-        TKX_CloseFile(file);
+        TKX_DiscardNewFile(file);
         return eEID_NOT_MATCH_NCB;
     }
     UINT8* data = image + record->RomOffset + YOZ_FFS_HEADER_SIZE;
     for (UINT32 done = 0; done < size;) {
         UINT32 piece = size - done < kPiece ? size - done : kPiece;
         if (TKX_WriteFile(file, done, piece, data + done) != piece) {
-            TKX_CloseFile(file);
+            TKX_DiscardNewFile(file);
             return eEID_WRITE_FILE;
         }
         done += piece;
     }
     YOZ_CallBack_Save(YOZ_PROGRESS_CLOSE, 0, 0);
     // A write the close finds failed (a full disk) is reported too.
-    return TKX_CloseFile(file);
+    return TKX_CommitNewFile(file);
 }

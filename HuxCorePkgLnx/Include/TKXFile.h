@@ -10,8 +10,19 @@ FILE* TKX_OpenFile(const char* path, UINT32 mode);
 // Opens a regular file "rb" without blocking on its way: a FIFO, device or
 // directory is refused (null) before anything waits for it.
 FILE* TKX_OpenRegularFile(const char* path);
-// Opens "w+b" (creates or truncates).
-FILE* TKX_CreateFile(const char* path);
+// Files the program writes (saved ROM, ME area, ROM hole, recovery copy) are
+// made new beside their name: a file of the owner only, created exclusively
+// in the name's directory without following a link, which takes the name only
+// once it is complete. Null when `path` names something other than a regular
+// file (a link, a directory, a device) or the new file cannot be made. Every
+// stream it returns ends in TKX_CommitNewFile or TKX_DiscardNewFile.
+FILE* TKX_CreateNewFile(const char* path);
+// Flushes, syncs and closes the new file, then renames it over its name.
+// eEID_WRITE_FILE when any of that fails: the new file is removed and the
+// name keeps what it held.
+ENUM_ERR_ID TKX_CommitNewFile(FILE* stream);
+// Closes and removes the new file: the name keeps what it held.
+void TKX_DiscardNewFile(FILE* stream);
 // Removes a file; never a directory. 1 when it was removed.
 UINT8 TKX_DeleteFile(const char* path);
 // The mount point of the EFI system partition ("/boot/efi", as the OS seam

@@ -1,6 +1,7 @@
 // The real OS seam of the shipped executables: port instructions, real
 // system calls and the real shell. System paths are used as they are.
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -67,7 +68,13 @@ UINT64 OsSeam_FsType(const char* path) {
     return static_cast<UINT32>(sfs.f_type);
 }
 
-FILE* OsSeam_CreateFile(const char* path) { return fopen(path, "w+b"); }
+FILE* OsSeam_CreateFile(const char* path) {
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE* stream = fdopen(fd, "w+b");
+    if (stream == nullptr) close(fd);
+    return stream;
+}
 
 int OsSeam_System(const char* command) { return system(command); }
 FILE* OsSeam_Popen(const char* command, const char* mode) { return popen(command, mode); }

@@ -80,7 +80,7 @@ bool EmuEsp_CreateFullFile(const char* path, FILE*& file) {
     std::string prefix = Directory() + "/";
     if (Kind() != "full" || std::string(path).compare(0, prefix.size(), prefix) != 0) return false;
     file = nullptr;
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return true;
     cookie_io_functions_t io = {FullRead, FullWrite, FullSeek, FullClose};
     int* cookie = new int(fd);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -130,7 +131,11 @@ UINT64 OsSeam_FsType(const char* path) {
 FILE* OsSeam_CreateFile(const char* path) {
     FILE* onFullPartition = nullptr;
     if (EmuEsp_CreateFullFile(path, onFullPartition)) return onFullPartition;
-    return fopen(path, "w+b");
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE* stream = fdopen(fd, "w+b");
+    if (stream == nullptr) close(fd);
+    return stream;
 }
 
 static const char* SkipBlanks(const char* command) {

@@ -1,11 +1,16 @@
 // The stream wrappers and the file hub on real files of a scratch directory.
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "E2eHarness.h"
+#include "EmuEsp.h"
 #include "HuxCoreHooks.h"
 #include "TKXFile.h"
+#include "UnitMachine.h"
 
 namespace {
 
@@ -129,7 +134,7 @@ TEST_F(FileHub, FilesThatDoNotFitIn32BitsAre31) {
 TEST(FileStreams, ModesOffsetsAndSizes) {
     std::string dir = ScratchDir();
     std::string path = dir + "/out.bin";
-    FILE* f = TKX_CreateFile(path.c_str());
+    FILE* f = TKX_CreateNewFile(path.c_str());
     ASSERT_NE(f, nullptr);
     UINT8 block[4] = {'A', 'B', 'C', 'D'};
     EXPECT_EQ(TKX_WriteFile(f, 8, 4, block), 4u);
@@ -138,7 +143,7 @@ TEST(FileStreams, ModesOffsetsAndSizes) {
     EXPECT_EQ(TKX_ReadFile(f, 6, 16, back), 6u) << "reads up to the end";
     EXPECT_EQ(back[0], 0);
     EXPECT_EQ(back[2], 'A');
-    EXPECT_EQ(TKX_CloseFile(f), eEID_NO_ERROR);
+    EXPECT_EQ(TKX_CommitNewFile(f), eEID_NO_ERROR);
 
     f = TKX_OpenFile(path.c_str(), 2);  // r+b keeps the contents
     ASSERT_NE(f, nullptr);
@@ -159,6 +164,61 @@ TEST(FileStreams, ModesOffsetsAndSizes) {
     EXPECT_EQ(TKX_OpenFile((dir + "/none").c_str(), 0), nullptr);
 }
 
+// A file the program writes is made new, owner-only, and takes its name only
+// when committed; what is not a regular file is never written through.
+TEST(FileStreams, NewFilesTakeTheirNameOnlyWhenWhole) {
+    std::string dir = ScratchDir();
+    std::string path = dir + "/saved.bin";
+    std::string other = dir + "/elsewhere";
+    auto contents = [](const std::string& p) { return access(p.c_str(), F_OK) == 0 ? e2e::ReadFile(p) : "-"; };
+    struct Row {
+        const char* held;  // "-" nothing, "old" a file, "link" a dangling link, "linked" a link to a file, "dir"
+        bool commit;
+        std::string after;  // the name's contents afterwards; "refused" when nothing is made
+    } rows[] = {
+        {"-", true, "new"},     {"-", false, "-"},         {"old", true, "new"},       {"old", false, "old"},
+        {"link", true, "refused"}, {"linked", true, "refused"}, {"dir", true, "refused"},
+    };
+    for (const Row& row : rows) {
+        std::string held = row.held;
+        ASSERT_EQ(system(("rm -rf '" + path + "' '" + other + "'").c_str()), 0);
+        if (held == "old") e2e::WriteFile(path, "old");
+        if (held == "linked") e2e::WriteFile(other, "other");
+        if (held == "link" || held == "linked") {
+            ASSERT_EQ(symlink(other.c_str(), path.c_str()), 0);
+        }
+        if (held == "dir") {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        }
+        struct stat before = {};
+        lstat(path.c_str(), &before);
+        FILE* f = TKX_CreateNewFile(path.c_str());
+        if (row.after == "refused") {
+            EXPECT_EQ(f, nullptr) << held;
+            EXPECT_EQ(contents(other), held == "linked" ? "other" : "-") << held << ": nothing written through";
+            continue;
+        }
+        ASSERT_NE(f, nullptr) << held;
+        UINT8 bytes[3] = {'n', 'e', 'w'};
+        EXPECT_EQ(TKX_WriteFile(f, 0, 3, bytes), 3u);
+        EXPECT_EQ(contents(path), held) << "the name keeps what it held until the commit";
+        if (row.commit) {
+            EXPECT_EQ(TKX_CommitNewFile(f), eEID_NO_ERROR) << held;
+        } else {
+            TKX_DiscardNewFile(f);
+        }
+        EXPECT_EQ(contents(path), row.after) << held << " " << row.commit;
+        struct stat st = {};
+        if (row.after == "new" && lstat(path.c_str(), &st) == 0) {
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << held;
+            EXPECT_NE(st.st_ino, before.st_ino) << held;
+        }
+        auto entries = std::filesystem::directory_iterator(dir);
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), row.after == "-" ? 0 : 1) << held << ": no file left behind";
+    }
+    EXPECT_EQ(TKX_CommitNewFile(nullptr), eEID_WRITE_FILE);
+}
+
 TEST(FileStreams, AFullDiskIsReportedWhenClosing) {
     // /dev/full takes writes into the stream's buffer and fails them when
     // flushed: the failure must not be lost.
@@ -168,6 +228,24 @@ TEST(FileStreams, AFullDiskIsReportedWhenClosing) {
     EXPECT_EQ(TKX_WriteFile(f, 0, sizeof(block), block), sizeof(block));
     EXPECT_EQ(TKX_CloseFile(f), eEID_WRITE_FILE);
     EXPECT_EQ(TKX_CloseFile(nullptr), eEID_WRITE_FILE);
+
+    // A new file on a full partition, failing in its writes or only in its
+    // close: the commit fails, the old file stays and the new one is removed.
+    ASSERT_TRUE(unitmachine::Reset({"esp=full"}));
+    std::string dir = unitmachine::Root("/boot/efi");
+    ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+    std::string path = dir + "/saved.bin";
+    std::vector<UINT8> bytes(EMU_ESP_FULL_SPACE * 2, 0x5A);
+    for (UINT32 size : {EMU_ESP_FULL_SPACE * 2, EMU_ESP_FULL_SPACE + 0x58}) {
+        e2e::WriteFile(path, "old");
+        f = TKX_CreateNewFile(path.c_str());
+        ASSERT_NE(f, nullptr);
+        bool written = TKX_WriteFile(f, 0, size, bytes.data()) == size;
+        EXPECT_EQ(written ? TKX_CommitNewFile(f) : (TKX_DiscardNewFile(f), eEID_WRITE_FILE), eEID_WRITE_FILE) << size;
+        EXPECT_EQ(e2e::ReadFile(path), "old") << size;
+        auto entries = std::filesystem::directory_iterator(dir);
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << size << ": the new file is removed";
+    }
 }
 
 }  // namespace

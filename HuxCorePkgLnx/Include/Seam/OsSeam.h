@@ -34,9 +34,11 @@ int OsSeam_Close(int fd);
 // File-system type (statfs f_type) of a directory, or 0 when it cannot be read.
 UINT64 OsSeam_FsType(const char* path);
 
-// Files the program writes: creates or truncates `path` and opens it for
-// update ("w+b"); null when that fails. The test build makes the files it
-// creates on a full emulated partition fail their writes as a full disk does.
+// Files the program writes: creates `path` new (exclusively, not through a
+// link, owner-only, closed on exec) and opens it for update; null, with
+// errno set, when that fails (EEXIST when the name is taken). The test build
+// makes the files it creates on a full emulated partition fail their writes
+// as a full disk does.
 FILE* OsSeam_CreateFile(const char* path);
 
 // Shell.
