@@ -18,6 +18,7 @@ static void BootBlock2FlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterBootBlock2FlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_BOOTBLOCK2FLASH, BootBlock2FlashParse, BootBlock2FlashExecute, BootBlock2FlashHelp, nullptr, 0, 0, 0x8000, 0x01, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.ProcessFunc = BB2F_ProcMainFvFlashBuffFunc;
     s_Slots.FlashFunc = BB2F_FlashFunc;

@@ -18,6 +18,7 @@ static void BootBlockFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterBootBlockFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_BOOTBLOCKFLASH, BootBlockFlashParse, BootBlockFlashExecute, BootBlockFlashHelp, nullptr, 0, 0, 0x8000, 0x09, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.ProcessFunc = BBF_ProcMainFvFlashBuffFunc;
     s_Slots.FlashFunc = BBF_FlashFunc;

@@ -104,6 +104,28 @@ static ENUM_ERR_ID OAD_CheckBlockFunc() {
     return eEID_NO_ERROR;
 }
 
+// What the processing stage would refuse, asked in the run's pre-flash
+// walk without changing anything: the key to delete, and what the blocks a
+// ROM file rewrites keep. In eMMC 2x2 mode the key is read in the turn.
+static ENUM_ERR_ID OadPreFlash(const void*) {
+    if (!YOZ_ModuleRuns(deleteoemactkeyQueueItem) || YOZ_GetEMMC_2x2_Mode()) return eEID_NO_ERROR;
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_SysRom_HaveOAKeyBlock()) {
+        UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0);
+        UINT32 area = YOZ_SysRom_GetOAKeyBlockSize(0) < YOZ_OA_KEY_AREA ? YOZ_SysRom_GetOAKeyBlockSize(0) : YOZ_OA_KEY_AREA;
+        if (!YOZ_RangeInside(start, area, gRomSize)) return eEID_OAK_REGION_ERROR;
+        return OAD_Proc_CheckOldOAData(system + start, area);
+    }
+    if (YOZ_SysRom_GetVer4Fid(system) == nullptr) {
+        WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");
+        return eEID_OAK_NO_SUPPORT_ERROR;
+    }
+    ENUM_ERR_ID status = OAD_Proc_CheckDelete(system, YOZ_OA_KEY_AREA);
+    if (status != eEID_NO_ERROR || !YOZ_RomFile_GetFileEnable()) return status;
+    return YOZ_Oak_KeyBlocksKept(YOZ_RomFile_GetBuffer());
+}
+
 static void ResetState() {
     OAD_bRunOAKNotify = 0;
     OAD_FuncVar_Init();
@@ -133,6 +155,10 @@ static ENUM_ERR_ID OadParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID OadExecute(TKXQueueItemList& items) {
+    if (YOZ_ModuleRuns(deleteoemactkeyQueueItem)) {
+        ENUM_ERR_ID checked = YOZ_PreFlash_Run();
+        if (checked != eEID_NO_ERROR) return checked;
+    }
     return YOZ_Oak_Execute(deleteoemactkeyQueueItem, s_Slots, "L A Z P F ZF", &OAD_bRunOAKNotify, items,
                            eMID_DELETEOAKNOTIFY);
 }
@@ -163,6 +189,7 @@ ENUM_ERR_ID RegisterdeleteoemactkeyQueueItem(TKXQueueItemList& items) {
     DeleteOAKCheckFunc = CHECK_FUNC_ITEM{OAD_CheckRomFunc, nullptr, 0, 0, 0, 0, 0, 0, &deleteoemactkeyQueueItem.Enabled};
     PtrDeleteOAKCheckFunc = &DeleteOAKCheckFunc;
     ResetState();
+    YOZ_PreFlash_Join(&deleteoemactkeyQueueItem.Enabled, OadPreFlash, nullptr);
     return eEID_NO_ERROR;
 }
 

@@ -39,37 +39,28 @@ static ENUM_ERR_ID MarkHoles(UINT8* map, UINT8* chosen, UINT32* total) {
 ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
     UINT8* map = YOZ_Hole_DoItList();
     if (map == nullptr) return eEID_MEM_ALLOC;
-    UINT8 secure = YOZ_GetSecureFlashStatus();
-    bool matched = true;
-    if (secure) {
-        ENUM_ERR_ID merged = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
-        if (merged != eEID_NO_ERROR) return merged;
-    } else {
-        matched = RP_MergeRHList(m.Proc, YOZ_SysRHRECList, YOZ_RomFileRHRECList) != 0;
-    }
-    ENUM_ERR_ID result = eEID_NO_ERROR;
     UINT32& total = *m.Proc->AllBlockSize;
+    if (YOZ_GetSecureFlashStatus()) {
+        // The volumes that hold the holes are written from the image by
+        // their region modules: nothing of the image goes into the system copy.
+        ENUM_ERR_ID merged = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
+        if (merged == eEID_NO_ERROR) merged = MarkHoles(map, chosen, &total);
+        if (merged == eEID_NO_ERROR) m.Slots->FlashFunc = m.SecureFlashFunc;
+        return merged;
+    }
+    UINT8 write[YOZ_MAX_ROMHOLE];
+    ENUM_ERR_ID result = RHP_PairHoles(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen, write);
+    if (result != eEID_NO_ERROR) return result;
     UINT8* system = YOZ_SysRom_GetBuffer();
-    if (matched) {
-        if (system == nullptr) return eEID_MEM_ALLOC;
-        ENUM_ERR_ID copied =
-            RHP_FileRHToFlashBuff(system, YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize, YOZ_SysRHRECList, chosen);
-        if (copied != eEID_NO_ERROR) return copied;
-        ENUM_ERR_ID marked = MarkHoles(map, chosen, &total);
-        if (marked != eEID_NO_ERROR) return marked;
-    } else {
-        result = eEID_NOT_MATCH_NCB;
-    }
-    if (secure) {
-        m.Slots->FlashFunc = m.SecureFlashFunc;
-    } else if (YOZ_bCAFFlag) {
-        // The by-number form compares the image; the image and the system
-        // copy agree on every byte of a marked block the hole does not hold.
-        UINT8* compared = chosen == nullptr ? system : YOZ_RomFile_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    result = RHP_FileRHToFlashBuff(system, YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize, YOZ_SysRHRECList, write);
+    if (result != eEID_NO_ERROR) return result;
+    total = RHP_MakeDoItList(map, YOZ_SysRHRECList, YOZ_MAX_ROMHOLE, write, nullptr, nullptr, nullptr);
+    if (YOZ_bCAFFlag) {
         YOZ_SetFlashMsg(chosen == nullptr ? YOZ_FLASH_MSG_ROMHOLE : YOZ_FLASH_MSG_NCB, total);
-        total = RP_MakeCAFDoItList(m.Proc, compared, map, total);
+        total = RP_MakeCAFDoItList(m.Proc, system, map, total);
     }
-    return result;
+    return eEID_NO_ERROR;
 }
 
 // Runs the volume's modules of one id (its open module checks the volume
@@ -96,45 +87,51 @@ struct SecureVolume {
     UINT8 PolicyByte;
     FLASH_BLOCK_TYPE Area;
     UINT8* Armed;  // set by the open module: the flash module writes the volume when it runs
+    const YOZ_REGION_PROC* Proc;
+    YOZ_OAKEY_RULE OAKeyRule;
 };
 static const UINT32 kVolumes = 2;
 
 static void MakeVolumes(const YOZ_HOLE_MODULE& m, SecureVolume* volumes) {
     volumes[0] = {m.BootEnable, YOZ_GetBCmdIsEnable, eMID_BOOTBLOCKOPEN, eMID_BOOTBLOCKFLASH,
-                  1,            FLASH_BLOCK_BOOT,    YOZ_BBProc.FlashEnable};
+                  1,            FLASH_BLOCK_BOOT,    YOZ_BBProc.FlashEnable, &YOZ_BBProc, YOZ_OAKEY_BOOT};
     volumes[1] = {m.MainEnable, YOZ_GetPCmdIsEnable, eMID_MAINBIOSOPEN, eMID_MAINBIOSFLASH,
-                  0,            FLASH_BLOCK_MAIN,    YOZ_MBProc.FlashEnable};
+                  0,            FLASH_BLOCK_MAIN,    YOZ_MBProc.FlashEnable, &YOZ_MBProc, YOZ_OAKEY_MAIN};
 }
 
 // Every volume is checked (its open module, the firmware's policy for it)
 // before the first is written: a volume refused then leaves the flash as it
-// was, not half updated. A check made `ahead` (before the run's first region
-// is written) disarms the volume's flash module again, so that it still runs
-// in the hole stage's turn; that turn arms it without asking again.
-static ENUM_ERR_ID CheckVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy, bool ahead) {
+// was, not half updated. A check made `ahead` (in the run's pre-flash walk)
+// disarms the volume's flash module again, so that it still runs in the
+// hole stage's turn, which arms it without asking again; the walk also has
+// the volume's data carried into the image that the run uploads.
+static ENUM_ERR_ID CheckVolumes(const YOZ_HOLE_MODULE& m, bool ahead) {
     SecureVolume volumes[kVolumes];
     MakeVolumes(m, volumes);
     for (UINT32 i = 0; i < kVolumes; ++i) {
         const SecureVolume& v = volumes[i];
         if (!*v.Enable) continue;
-        if (m.Ahead != nullptr && m.Ahead->Volume[i]) {
+        if (m.Ahead->Volume[i]) {
             *v.Armed = 1;
         } else {
             ENUM_ERR_ID status = VolumeModules(m, v.Given(), v.OpenId);
             if (status != eEID_NO_ERROR) return status;
-            if (ahead && m.Ahead != nullptr && !v.Given()) {
+            if (ahead && !v.Given()) {
                 m.Ahead->Volume[i] = 1;
                 *v.Armed = 0;
             }
         }
-        if (!(policy.Policy[v.PolicyByte] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
+        ENUM_ERR_ID status = YOZ_SecureFlash_PolicyAllows(static_cast<UINT8>(1u << v.PolicyByte));
+        if (status == eEID_NO_ERROR && ahead)
+            status = YOZ_RegionFlash_SecureCarry(v.Proc, static_cast<UINT8>(v.Area), v.OAKeyRule, v.PolicyByte);
+        if (status != eEID_NO_ERROR) return status;
     }
     return eEID_NO_ERROR;
 }
 
 // Then each volume is flashed and its session set up.
-static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_INFO_BLOCK& policy) {
-    ENUM_ERR_ID status = CheckVolumes(m, policy, false);
+static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m) {
+    ENUM_ERR_ID status = CheckVolumes(m, false);
     if (status != eEID_NO_ERROR) return status;
     SecureVolume volumes[kVolumes];
     MakeVolumes(m, volumes);
@@ -147,30 +144,14 @@ static ENUM_ERR_ID SecureVolumes(const YOZ_HOLE_MODULE& m, const FLASH_POLICY_IN
     return eEID_NO_ERROR;
 }
 
-bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item) {
-    if (m.Ahead == nullptr || m.Ahead->Done || !item.Enabled) return false;
-    m.Ahead->Done = 1;
-    return YOZ_ModuleRuns(item) && m.Items != nullptr && *m.Items != nullptr;
-}
-
-// Without secure flash the hole stage writes the holes itself: its merge
-// and, for chosen holes, its marking are made on a copy of the system's
-// hole list, so that the stage later starts from the list as it is.
-static ENUM_ERR_ID PlainCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
-    _ROMHOLEREC list[YOZ_MAX_ROMHOLE];
-    memcpy(list, YOZ_SysRHRECList, sizeof(list));
-    if (!RP_MergeRHList(m.Proc, list, YOZ_RomFileRHRECList)) return eEID_NOT_MATCH_NCB;
-    if (chosen == nullptr) return eEID_NO_ERROR;
-    UINT32 blocks = BlockCount();
-    UINT8* map = AllocMem(blocks != 0 ? blocks : 1);
-    if (map == nullptr) return eEID_MEM_ALLOC;
-    UINT32 total = RHP_MakeDoItList(map, list, YOZ_MAX_ROMHOLE, chosen, YOZ_RomFileRHRECList, nullptr, nullptr);
-    FreeMem(map);
-    return total == 0 ? eEID_ROMHOLE_NOT_EXIST : eEID_NO_ERROR;
-}
-
-ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
-    if (!YOZ_GetSecureFlashStatus()) return PlainCheckAhead(m, chosen);
+ENUM_ERR_ID YOZ_Hole_PreFlash(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
+    if (!YOZ_GetSecureFlashStatus()) {
+        // The hole stage pairs on the system's list as it is: the walk on a copy.
+        _ROMHOLEREC list[YOZ_MAX_ROMHOLE];
+        UINT8 write[YOZ_MAX_ROMHOLE];
+        memcpy(list, YOZ_SysRHRECList, sizeof(list));
+        return RHP_PairHoles(list, YOZ_RomFileRHRECList, chosen, write);
+    }
     ENUM_ERR_ID result = RHP_SecureMergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList, chosen == nullptr);
     if (result != eEID_NO_ERROR) return result;
     // The volumes, marked as the hole stage marks them; its own list stays as it is.
@@ -180,22 +161,16 @@ ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen) {
     UINT32 total = 0;
     result = MarkHoles(map, chosen, &total);
     FreeMem(map);
-    if (result != eEID_NO_ERROR) return result;
-    FLASH_POLICY_INFO_BLOCK policy;
-    memset(&policy, 0, sizeof(policy));
-    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
-    return CheckVolumes(m, policy, true);
+    return result != eEID_NO_ERROR ? result : CheckVolumes(m, true);
 }
 
 ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m) {
-    FLASH_POLICY_INFO_BLOCK policy;
-    memset(&policy, 0, sizeof(policy));
-    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
+    if (!FLASH_IsSecureFlashSupported()) return eEID_SECURE_FLASH_POLICY_GET;
     UINT32 blocks = BlockCount();
     UINT8* saved = AllocMem(blocks != 0 ? blocks : 1);
     if (saved == nullptr) return eEID_MEM_ALLOC;
     if (YOZ_pFlashMap != nullptr) memcpy(saved, YOZ_pFlashMap, blocks);
-    ENUM_ERR_ID result = SecureVolumes(m, policy);
+    ENUM_ERR_ID result = SecureVolumes(m);
     // The volume modules rebuilt the list for their regions: the holes' marks come back.
     if (YOZ_pFlashMap != nullptr) memcpy(YOZ_pFlashMap, saved, blocks);
     FreeMem(saved);

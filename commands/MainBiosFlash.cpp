@@ -19,6 +19,7 @@ static void MainBiosFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterMainBiosFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_MAINBIOSFLASH, MainBiosFlashParse, MainBiosFlashExecute, MainBiosFlashHelp, nullptr, 0, 0, 0x8000, 0x19, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.ProcessFunc = MBF_ProcMainFvFlashBuffFunc;
     s_Slots.FlashFunc = MBF_FlashFunc;

@@ -32,6 +32,7 @@ static void NCBFullFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterNCBFullFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_NCBFULLFLASH, NCBFullFlashParse, NCBFullFlashExecute, NCBFullFlashHelp, nullptr, 0, 0, 0x8000, 0x11, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.ProcessFunc = NBFF_ProcFlashBuffFunc;
     s_Slots.FlashFunc = NBFF_FlashFunc;

@@ -66,6 +66,7 @@ static void NCBKnFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_NCBKNFLASH, NCBKnFlashParse, NCBKnFlashExecute, NCBKnFlashHelp, nullptr, 0, 0, 0x8000, 0x11, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.OpenFileFunc = NBNF_OpenRomFileFunc;
     s_Slots.ProcessFunc = NBNF_ProcFullFlashBuffFunc;

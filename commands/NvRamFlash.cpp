@@ -23,6 +23,7 @@ static void NvRamFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterNvRamFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_NVRAMFLASH, NvRamFlashParse, NvRamFlashExecute, NvRamFlashHelp, nullptr, 0, 0, 0x8000, 0x19, 0};
     items.push_back(&s_Item);
+    YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.ProcessFunc = NVRF_ProcMainFvFlashBuffFunc;
     s_Slots.FlashFunc = NVRF_FlashFunc;

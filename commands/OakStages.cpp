@@ -23,6 +23,9 @@ ENUM_ERR_ID YOZ_Oak_LoadSystemCopy() {
 }
 
 ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image) {
+    // The image with the key is not what an earlier stage of the run
+    // uploaded: its own upload and session.
+    FLASH_RenewUpload();
     YOZ_pSecureFileBuff = image;
     YOZ_SecureFileSize = gRomSize;
     YOZ_RomFile_ResetCAPFileHead(&YOZ_pSecureFileBuff, &YOZ_SecureFileSize);
@@ -37,6 +40,18 @@ ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UIN
     if (carry != eEID_NO_ERROR) return carry;
     RP_CarrySystemData(p, buffer, system, size);
     return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image) {
+    UINT32 blocks = gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0;
+    UINT8* map = AllocMem(blocks != 0 ? blocks : 1);
+    if (map == nullptr) return eEID_MEM_ALLOC;
+    for (UINT32 i = 0; i < blocks; ++i) map[i] = gpFlashInfo->Blocks[i].Type == YOZ_BLOCK_BOOT ? 2 : 0;
+    OAK_MarkKeyBlocks(map, image);
+    YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
+    ENUM_ERR_ID status = RP_CheckCarryOverMarked(map);
+    FreeMem(map);
+    return status;
 }
 
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran) {

@@ -7,6 +7,7 @@
 #include "SecureFlash.h"
 #include "SmiTransport.h"
 #include "TKXFile.h"
+#include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "RomScan.h"
 #include "TKXString.h"
@@ -46,7 +47,10 @@ static UINT32 KeyAddress() { return YOZ_SysRom_HaveOAKeyBlock() ? YOZ_SysRom_Get
 // pass. Every refusal ends the command: with the error line, or silently
 // (with the firmware's own error id when it gave one) once the firmware has
 // shown its own text.
-static ENUM_ERR_ID FirmwareCheck() {
+static UINT8 s_FirmwareAsked = 0;
+static ENUM_ERR_ID s_FirmwareVerdict = eEID_NO_ERROR;
+
+static ENUM_ERR_ID AskFirmware() {
     if (ZOKT_OAKeyCheck(gOAKF_pBinFile, KeyAddress(), gOAKF_BinFileSize)) return eEID_NO_ERROR;
     ENUM_ERR_ID refusal = ZOKT_OAKeyCheck_GetLastErrorID();
     if (refusal == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) return eEID_NO_ERROR;
@@ -55,6 +59,13 @@ static ENUM_ERR_ID FirmwareCheck() {
     if (ZOKT_OAKeyOEM_UseOEMErrorID() && ZOKT_OAKeyOEM_ErrorID() != 0)
         return static_cast<ENUM_ERR_ID>(ZOKT_OAKeyOEM_ErrorID());
     return refusal;
+}
+
+// Asked once a run: in the pre-flash walk, or in the stage's turn.
+static ENUM_ERR_ID FirmwareCheck() {
+    if (!s_FirmwareAsked) s_FirmwareVerdict = AskFirmware();
+    s_FirmwareAsked = 1;
+    return s_FirmwareVerdict;
 }
 
 static ENUM_ERR_ID FirstSteps() {
@@ -149,12 +160,10 @@ static ENUM_ERR_ID OAK_ProcSingleOAKFlashBuffFunc() {
     return FidKeySteps(YOZ_pFlashBuff, gRomSize, true);
 }
 
-// The key into OA block 0 of `buffer`; `readsFid`: the old key length comes
-// from the system's "$FID" record (else the whole key area counts).
-static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid, YOZ_StageFunc flash) {
-    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
-    if (status == eEID_NO_ERROR) status = ReadKey();
-    if (status != eEID_NO_ERROR) return status;
+// The key against OA block 0 of `buffer`: it must fit the block, and the
+// block must hold no key yet; `readsFid`: the old key length comes from the
+// system's "$FID" record (else the whole key area counts).
+static ENUM_ERR_ID OABlockCheck(UINT8* buffer, UINT32 bufferSize, bool readsFid) {
     UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0), size = YOZ_SysRom_GetOAKeyBlockSize(0);
     if (gOAKF_BinFileSize > size) return eEID_OAK_FILE_SIZE_ERROR;
     if (buffer == nullptr || !YOZ_RangeInside(start, size, bufferSize)) return eEID_OAK_REGION_ERROR;
@@ -169,10 +178,17 @@ static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid,
     }
     if (oldLength > size) oldLength = size;  // read only inside the block
     UINT8* checked = readsFid && buffer == YOZ_pOpenFileBuff ? YOZ_SysRom_GetBuffer() : buffer;
-    status = OAK_Proc_CheckOldOAData(checked + start, oldLength);
+    return OAK_Proc_CheckOldOAData(checked + start, oldLength);
+}
+
+// The key into OA block 0 of `buffer`.
+static ENUM_ERR_ID OABlockSteps(UINT8* buffer, UINT32 bufferSize, bool readsFid, YOZ_StageFunc flash) {
+    ENUM_ERR_ID status = YOZ_RegionFlash_AllocMap();
+    if (status == eEID_NO_ERROR) status = ReadKey();
+    if (status == eEID_NO_ERROR) status = OABlockCheck(buffer, bufferSize, readsFid);
     if (status == eEID_NO_ERROR) status = FirmwareCheck();
     if (status != eEID_NO_ERROR) return status;
-    memcpy(buffer + start, gOAKF_pBinFile, gOAKF_BinFileSize);
+    memcpy(buffer + YOZ_SysRom_GetOAKeyStartAddress(0), gOAKF_pBinFile, gOAKF_BinFileSize);
     gOAKF_AllBlockSize = OAK_Proc_MakeTypeDoItList(YOZ_pFlashMap, static_cast<char>(YOZ_BLOCK_OA));
     s_Slots.FlashFunc = flash;
     return eEID_NO_ERROR;
@@ -213,10 +229,36 @@ static ENUM_ERR_ID OAK_OpenRomFileFunc() {
 
 static ENUM_ERR_ID OAK_LoadSysTemBiosFunc() { return OAK_bSingBinFileFlag ? YOZ_Oak_LoadSystemCopy() : eEID_NO_ERROR; }
 
+// ---- Before the run's first erase ----
+
+// What the processing stage would refuse, asked in the run's pre-flash walk
+// without changing anything: the key file, the firmware's verdict, the key
+// against the system's key area and the image's, what the blocks keep. The
+// operator's word on an image without a key record is asked in the turn.
+static ENUM_ERR_ID OakPreFlash(const void*) {
+    if (!YOZ_ModuleRuns(oemactkeyQueueItem)) return eEID_NO_ERROR;
+    ENUM_ERR_ID status = ReadKey();
+    if (status == eEID_NO_ERROR) status = FirmwareCheck();
+    if (status != eEID_NO_ERROR) return status;
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    if (system == nullptr) return eEID_MEM_ALLOC;
+    bool romFile = YOZ_pFileName != nullptr;
+    if (YOZ_SysRom_HaveOAKeyBlock()) return OABlockCheck(system, gRomSize, !YOZ_GetEMMC_2x2_Mode());
+    if (YOZ_SysRom_GetVer4Fid(system) == nullptr) {
+        WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");
+        return eEID_OAK_NO_SUPPORT_ERROR;
+    }
+    UINT8* image = romFile ? YOZ_pOpenFileBuff : system;
+    if (image == nullptr || YOZ_RomFile_FindImageFidOffset(image) == 0) return eEID_NO_ERROR;
+    status = OAK_Proc_CheckUpdate(system, image, gOAKF_pBinFile, gOAKF_BinFileSize);
+    return status == eEID_NO_ERROR && romFile ? YOZ_Oak_KeyBlocksKept(image) : status;
+}
+
 // ---- Module ----
 
 static void ResetState() {
     OAK_bSingBinFileFlag = OAK_bOABlockFlag = OAK_bRunOAKNotify = 0;
+    s_FirmwareAsked = 0;
     OAK_FuncVar_Init();
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.BlockCheckFunc = OAK_CheckBlockFunc;
@@ -245,6 +287,10 @@ static ENUM_ERR_ID OakParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID OakExecute(TKXQueueItemList& items) {
+    if (YOZ_ModuleRuns(oemactkeyQueueItem)) {
+        ENUM_ERR_ID checked = YOZ_PreFlash_Run();
+        if (checked != eEID_NO_ERROR) return checked;
+    }
     return YOZ_Oak_Execute(oemactkeyQueueItem, s_Slots, "B O L Z P F ZF", &OAK_bRunOAKNotify, items, eMID_OAKNOTIFY);
 }
 
@@ -284,6 +330,7 @@ ENUM_ERR_ID RegisteroemactkeyQueueItem(TKXQueueItemList& items) {
     OAKCheckFunc = CHECK_FUNC_ITEM{OAK_CheckRomFunc, nullptr, 0, 0, 0, 0, 0, 0, &oemactkeyQueueItem.Enabled};
     PtrOAKCheckFunc = &OAKCheckFunc;
     ResetState();
+    YOZ_PreFlash_Join(&oemactkeyQueueItem.Enabled, OakPreFlash, nullptr);
     return eEID_NO_ERROR;
 }
 

@@ -60,16 +60,14 @@ static ENUM_ERR_ID RHFullFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID RHFullFlashExecute(TKXQueueItemList& items) {
-    s_Ahead.Done = 1;
-    if (!YOZ_ModeTakesPart(RHFullFlashQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    if (!YOZ_ModuleRuns(RHFullFlashQueueItem)) return eEID_NO_ERROR;
     pModuleItemList = &items;
-    return YOZ_RunStages(s_Slots, YOZ_ORDER_OPEN);
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
+    return result != eEID_NO_ERROR ? result : YOZ_RunStages(s_Slots, YOZ_ORDER_OPEN);
 }
 
-ENUM_ERR_ID YOZ_RHFull_SecureCheckAhead() {
-    return YOZ_Hole_AheadDue(kModule, RHFullFlashQueueItem) ? YOZ_Hole_SecureCheckAhead(kModule, nullptr)
-                                                            : eEID_NO_ERROR;
+static ENUM_ERR_ID RHFullPreFlash(const void*) {
+    return YOZ_ModuleRuns(RHFullFlashQueueItem) ? YOZ_Hole_PreFlash(kModule, nullptr) : eEID_NO_ERROR;
 }
 
 static void RHFullFlashHelp(UINT8 pass) {
@@ -90,5 +88,6 @@ ENUM_ERR_ID RegisterRHFullFlashQueueItem(TKXQueueItemList& items) {
     s_Slots.ProcessFunc = RHFO_ProcFlashBuffFunc;
     s_Slots.FlashFunc = RHFO_FlashFunc;
     RHF_FuncVar_Init();
+    YOZ_PreFlash_Join(&RHFullFlashQueueItem.Enabled, RHFullPreFlash, nullptr);
     return eEID_NO_ERROR;
 }

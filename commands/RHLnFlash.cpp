@@ -110,20 +110,32 @@ static ENUM_ERR_ID RHLnFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID RHLnFlashExecute(TKXQueueItemList& items) {
-    s_Ahead.Done = 1;
-    if (!YOZ_ModeTakesPart(RHLnFlashQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    if (!YOZ_ModuleRuns(RHLnFlashQueueItem)) return eEID_NO_ERROR;
     pModuleItemList = &items;
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
+    if (result != eEID_NO_ERROR) return result;
     if (!RHNF_BitDataToLnValue(gRHN_InputLnList)) return eEID_NO_ERROR;
     return YOZ_RunStages(s_Slots, YOZ_ORDER_FLASH);
 }
 
-// The holes are the firmware's choice, as in the module's turn; a single
-// hole's file (bin-file mode) is written without the volume modules.
-ENUM_ERR_ID YOZ_RHLn_SecureCheckAhead() {
-    if (!YOZ_Hole_AheadDue(kModule, RHLnFlashQueueItem) || gRHN_UseBinFile) return eEID_NO_ERROR;
-    if (!RHNF_BitDataToLnValue(gRHN_InputLnList)) return eEID_NO_ERROR;
-    return YOZ_Hole_SecureCheckAhead(kModule, gRHN_InputLnList);
+// A single hole's file: every chosen hole must be in the system and have
+// room for it.
+static ENUM_ERR_ID SingleFileFits() {
+    UINT32 systemHoles = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    for (UINT32 i = 0; i < YOZ_MAX_ROMHOLE; ++i) {
+        if (!gRHN_InputLnList[i]) continue;
+        UINT32 room = 0;
+        if (i >= systemHoles || YOZ_SysRHRECList[i].Size == 0) return eEID_ROMHOLE_NOT_EXIST;
+        if (!RHP_PayloadRoom(&YOZ_SysRHRECList[i], YOZ_FFS_HEADER_SIZE, &room) || YOZ_OpenFileSize > room)
+            return eEID_NOT_MATCH_HOLE;
+    }
+    return eEID_NO_ERROR;
+}
+
+// The holes are the firmware's choice, as in the module's turn.
+static ENUM_ERR_ID RHLnPreFlash(const void*) {
+    if (!YOZ_ModuleRuns(RHLnFlashQueueItem) || !RHNF_BitDataToLnValue(gRHN_InputLnList)) return eEID_NO_ERROR;
+    return gRHN_UseBinFile ? SingleFileFits() : YOZ_Hole_PreFlash(kModule, gRHN_InputLnList);
 }
 
 static void RHLnFlashHelp(UINT8 pass) {
@@ -147,5 +159,6 @@ ENUM_ERR_ID RegisterRHLnFlashQueueItem(TKXQueueItemList& items) {
     memset(gRHN_InputLnList, 0, sizeof(gRHN_InputLnList));
     YOZ_pInputLnList = gRHN_InputLnList;
     RHN_FuncVar_Init();
+    YOZ_PreFlash_Join(&RHLnFlashQueueItem.Enabled, RHLnPreFlash, nullptr);
     return eEID_NO_ERROR;
 }

@@ -8,6 +8,7 @@
 #include "YozFlash.h"
 #include "YozGlobal.h"
 #include "YozHoleStages.h"
+#include "YozNcbProc.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
 #include "YozRomFile.h"
@@ -173,9 +174,8 @@ ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r) {
     if (!YOZ_ModeTakesPart(r.Item->ModeMask)) return eEID_NO_ERROR;
     if (*r.Proc->FlashEnable == 0) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    // A later "/L" or "/L<n>" has its volumes checked before this region is written.
-    ENUM_ERR_ID result = YOZ_RHFull_SecureCheckAhead();
-    if (result == eEID_NO_ERROR) result = YOZ_RHLn_SecureCheckAhead();
+    // Every module of the run has made its checks before this region is written.
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
     if (result == eEID_NO_ERROR) result = YOZ_RunStages(*r.Slots, YOZ_ORDER_FLASH);
     *r.Proc->FlashEnable = 0;
     return result;
@@ -195,26 +195,66 @@ static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
     return rule == YOZ_OAKEY_BOOT2 || !YOZ_SysRom_HaveOAKeyBlock();
 }
 
-ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
+// The system's data into the image that a secure-flash upload carries:
+// its OEM activation key, where the check made sure it fits, its SLP files
+// and holes, each at the image's place of its GUID.
+static ENUM_ERR_ID CarryIntoImage(const YOZ_REGION_PROC* p, UINT8 type, YOZ_OAKEY_RULE rule, UINT8* work) {
     UINT8* system = YOZ_SysRom_GetBuffer();
-    UINT8* image = YOZ_RomFile_GetBuffer();
-    if (system == nullptr || image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
-    ENUM_ERR_ID result = RP_CheckCarryOver(r.BlockType);
-    if (result == eEID_NO_ERROR) result = RP_CheckOAKeyCarry(r.BlockType);
+    if (system == nullptr || YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;
+    ENUM_ERR_ID result = RP_CheckCarryOver(type);
+    if (result == eEID_NO_ERROR) result = RP_CheckOAKeyCarry(type);
     if (result != eEID_NO_ERROR) return result;
-    // Into the whole image, which a secure-flash upload carries; where the
-    // key lies in this region's blocks the check above made sure it fits.
-    if (CarriesOAKey(r.OAKeyRule)) RP_UpdateOemActKey(system, YOZ_pOpenFileBuff);
+    if (CarriesOAKey(rule)) RP_UpdateOemActKey(system, YOZ_pOpenFileBuff);
+    if (work != nullptr) RP_CarrySystemData(p, work, system, YOZ_OpenFileSize);
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID YOZ_RegionFlash_SecureCarry(const YOZ_REGION_PROC* p, UINT8 type, YOZ_OAKEY_RULE rule, UINT8 policyByte) {
+    UINT8 policyBytes = policyByte == YOZ_NO_POLICY_BYTE ? 0 : static_cast<UINT8>(1u << policyByte);
+    ENUM_ERR_ID status = YOZ_SecureFlash_PolicyAllows(policyBytes);
+    if (status != eEID_NO_ERROR) return status;
+    YOZ_PreFlash_SecureAreas(policyBytes, static_cast<UINT8>(1u << type));
+    if (p == nullptr || YOZ_PreFlash_Carried(type)) return eEID_NO_ERROR;
+    // Read from the system copy before any region of the run is written.
+    status = CarryIntoImage(p, type, rule, YOZ_pOpenFileBuff);
+    if (status == eEID_NO_ERROR) YOZ_PreFlash_SetCarried(type);
+    return status;
+}
+
+// The entry of a region flash module that is armed: under secure flash its
+// area, the firmware's policy for it and, for the boot and main blocks, the
+// system's data carried into the image before the run's one upload.
+static ENUM_ERR_ID RegionPreFlash(const void* context) {
+    const YOZ_REGION_FLASH& r = *static_cast<const YOZ_REGION_FLASH*>(context);
+    if (!YOZ_ModuleRuns(*r.Item) || !YOZ_GetSecureFlashStatus() || r.SecureFlashFunc == nullptr)
+        return eEID_NO_ERROR;
+    bool keeps = r.Proc == &YOZ_MBProc || r.Proc == &YOZ_BBProc || r.Proc == &YOZ_BB2Proc;
+    // The non-critical blocks go in a session of the boot-block area without
+    // a policy bit; one block's data alone (bin-file mode) is no upload.
+    if (r.BlockType == YOZ_FLASH_MSG_NCB) {
+        if (r.Proc == &YOZ_NBNProc && gNBN_UseBinFile) return eEID_NO_ERROR;
+        return YOZ_RegionFlash_SecureCarry(nullptr, FLASH_BLOCK_BOOT, r.OAKeyRule, YOZ_NO_POLICY_BYTE);
+    }
+    return YOZ_RegionFlash_SecureCarry(keeps ? r.Proc : nullptr, r.BlockType, r.OAKeyRule, r.PolicyByte);
+}
+
+void YOZ_RegionFlash_Join(const YOZ_REGION_FLASH& r) { YOZ_PreFlash_Join(r.Proc->FlashEnable, RegionPreFlash, &r); }
+
+ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r) {
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    if (YOZ_SysRom_GetBuffer() == nullptr || image == nullptr || YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR)
+        return eEID_MEM_ALLOC;
+    // Under secure flash the run's walk has carried it before the upload.
+    bool carried = YOZ_GetSecureFlashStatus() && YOZ_PreFlash_Carried(r.BlockType);
+    ENUM_ERR_ID result = carried ? eEID_NO_ERROR : CarryIntoImage(r.Proc, r.BlockType, r.OAKeyRule, nullptr);
+    if (result != eEID_NO_ERROR) return result;
 
     // The image merged with what the flash keeps; the image itself where it
     // covers the ROM (its merged ranges are put back after the flash).
     UINT8* work = YOZ_WorkCopy_Make(image, YOZ_OpenFileSize);
     if (work == nullptr) return eEID_MEM_ALLOC;
-
-    // The system's SLP files and holes, each at the image's place of its GUID.
-    RP_CarrySystemData(r.Proc, work, system, YOZ_OpenFileSize);
+    if (!carried) RP_CarrySystemData(r.Proc, work, YOZ_SysRom_GetBuffer(), YOZ_OpenFileSize);
     *r.Proc->AllBlockSize = RP_MakeTypeDoItList(r.Proc, YOZ_pFlashMap, static_cast<char>(r.BlockType));
-    RP_RomFileData2SysBuff(system, work, r.BlockType);
     if (YOZ_GetSecureFlashStatus()) {
         // The secure flash uploads and flashes the loaded image: it takes the merged data.
         if (work != YOZ_pOpenFileBuff)
@@ -262,27 +302,6 @@ ENUM_ERR_ID YOZ_RegionFlash_Flash(const YOZ_REGION_FLASH& r) {
     ENUM_ERR_ID result = YOZ_Flash_Action(work);
     YOZ_WorkCopy_Done();
     return result;
-}
-
-ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area) {
-    UINT8 policyBytes = policyByte == YOZ_NO_POLICY_BYTE ? 0 : static_cast<UINT8>(1u << policyByte);
-    return YOZ_SecureFlash_Open(policyBytes, static_cast<UINT8>(1u << area));
-}
-
-ENUM_ERR_ID YOZ_SecureFlash_Open(UINT8 policyBytes, UINT8 areas) {
-    FLASH_POLICY_INFO_BLOCK policy;
-    memset(&policy, 0, sizeof(policy));
-    if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
-    for (UINT8 b = 0; b < 2; ++b)
-        if ((policyBytes & (1u << b)) && !(policy.Policy[b] & FLASH_OP_RUNTIME)) return eEID_SECURE_FLASH_POLICY_MATCH;
-    for (UINT8 area = 0; area < 8; ++area)
-        if (areas & (1u << area))
-            FLASH_ConfigFlashSessionBlock(FLASH_OP_RUNTIME, static_cast<FLASH_BLOCK_TYPE>(area), nullptr,
-                                          YOZ_SecureFileSize);
-    if (!FLASH_LoadFwImage(YOZ_pSecureFileBuff, YOZ_SecureFileSize, 0, LoadProgress))
-        return eEID_SECURE_FLASH_LOAD_IMAGE;
-    if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
-    return eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r) {

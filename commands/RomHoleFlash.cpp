@@ -75,7 +75,8 @@ static ENUM_ERR_ID RomHoleFlashParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 static ENUM_ERR_ID RomHoleFlashExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(RomHoleFlashQueueItem.ModeMask)) return eEID_NO_ERROR;
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    ENUM_ERR_ID result = RH_CheckBlockFunc();
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
+    if (result == eEID_NO_ERROR) result = RH_CheckBlockFunc();
     if (result != eEID_NO_ERROR) return result;
     return YOZ_RunStages(s_Slots, "Z P F ZF");
 }

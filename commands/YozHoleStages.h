@@ -10,11 +10,8 @@ ENUM_ERR_ID YOZ_Hole_FlashStage(UINT32 total);
 // size, erase, write, verify).
 ENUM_ERR_ID YOZ_Hole_WriteOnceStage(UINT32 total);
 
-// State of a hole module's check ahead of the run's first region flash:
-// over (made, or the module's turn came), and per volume (boot, main)
-// whether its open module ran in it.
+// Per volume (boot, main): whether the pre-flash walk ran its open module.
 struct YOZ_HOLE_AHEAD {
-    UINT8 Done;
     UINT8 Volume[2];
 };
 
@@ -26,7 +23,7 @@ struct YOZ_HOLE_MODULE {
     UINT8* BootEnable;             // a marked block lies in the boot-block volume
     UINT8* MainEnable;             // ... in the main volume
     YOZ_StageFunc SecureFlashFunc;
-    YOZ_HOLE_AHEAD* Ahead;         // its check ahead of the run's first region flash
+    YOZ_HOLE_AHEAD* Ahead;         // what its pre-flash entry did
 };
 // Process stage over a whole image: merge, copy of the (chosen) holes into
 // the system ROM copy, do-it list; the secure switch or the compare pass.
@@ -35,19 +32,11 @@ ENUM_ERR_ID YOZ_Hole_ProcessImage(const YOZ_HOLE_MODULE& m, UINT8* chosen);
 // Secure stage: the boot-block and main-BIOS modules process and flash the
 // volumes that hold marked blocks; then the image is uploaded.
 ENUM_ERR_ID YOZ_Hole_SecureFlash(const YOZ_HOLE_MODULE& m);
-// Before the run's first region is written: what would refuse the hole
-// stage later (the merge, chosen holes the image lacks; under secure flash
-// also each volume's open module unless its option was given and the
-// firmware's policy), so that a refusal leaves the flash untouched. The
-// volumes checked here are not checked again in the secure stage.
-ENUM_ERR_ID YOZ_Hole_SecureCheckAhead(const YOZ_HOLE_MODULE& m, UINT8* chosen);
-// Whether the module's check ahead is to be made now (once, for an enabled
-// module whose turn has not come); marks it over.
-bool YOZ_Hole_AheadDue(const YOZ_HOLE_MODULE& m, const TKX_QUEUE_ITEM& item);
-// "/L" and "/L<n>": YOZ_Hole_SecureCheckAhead for the holes their turn will
-// write; each region flash module calls them before it writes.
-ENUM_ERR_ID YOZ_RHFull_SecureCheckAhead();
-ENUM_ERR_ID YOZ_RHLn_SecureCheckAhead();
+// The module's pre-flash entry: what would refuse the hole stage later
+// (the pairing, chosen holes the image lacks; under secure flash the merge,
+// each volume's open module unless its option was given and the firmware's
+// policy, and the volume's data carried into the uploaded image).
+ENUM_ERR_ID YOZ_Hole_PreFlash(const YOZ_HOLE_MODULE& m, UINT8* chosen);
 // The do-it list, allocated on first use (null without memory).
 UINT8* YOZ_Hole_DoItList();
 

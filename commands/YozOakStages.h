@@ -8,13 +8,17 @@
 // from flash in eMMC 2x2 mode, else a copy of the whole system ROM.
 ENUM_ERR_ID YOZ_Oak_LoadSystemCopy();
 // The runtime secure-flash session of the boot-block area for `image`
-// (gRomSize bytes, capsule header restored).
+// (gRomSize bytes, capsule header restored), with an upload of its own.
 ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
 // A ROM file's blocks that the do-it list marks keep what the system holds
 // in them, as a region flash does: each system ROM hole and SLP key there
 // goes into `buffer` (the image, `size` bytes) at the image's place of its
 // GUID, or the stage stops before any erase (0xBB, 0x14).
 ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UINT32 size);
+// Before the run's first erase, for a ROM file's key update: the blocks it
+// rewrites (the boot block and those of `image`'s key record) keep what the
+// system holds there (0xBB, 0x14).
+ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image);
 // Block-map run of the marked blocks over `buffer` with the message set;
 // sets *ran when the engine ran.
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);

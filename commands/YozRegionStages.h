@@ -4,6 +4,7 @@
 // buffer and flashes it).
 #pragma once
 #include "HuxCore.h"
+#include "YozPreFlash.h"
 #include "YozRegionProc.h"
 
 typedef ENUM_ERR_ID (*YOZ_StageFunc)();
@@ -106,6 +107,14 @@ struct YOZ_REGION_FLASH {
     YOZ_StageFunc SecureFlashFunc;
 };
 ENUM_ERR_ID YOZ_RegionFlash_Parse(const YOZ_REGION_FLASH& r);
+// The flash module's pre-flash entry (at registration).
+void YOZ_RegionFlash_Join(const YOZ_REGION_FLASH& r);
+// Under secure flash, in the run's pre-flash walk: the firmware's policy
+// must allow the runtime update of `area`'s policy byte (none for
+// YOZ_NO_POLICY_BYTE); the area goes into the run's session. With a
+// processor `p`, the system's data of the region of `type` (0 boot, 1 main
+// block) are carried into the image before its upload, once.
+ENUM_ERR_ID YOZ_RegionFlash_SecureCarry(const YOZ_REGION_PROC* p, UINT8 type, YOZ_OAKEY_RULE rule, UINT8 policyByte);
 ENUM_ERR_ID YOZ_RegionFlash_Execute(const YOZ_REGION_FLASH& r);
 ENUM_ERR_ID YOZ_RegionFlash_Process(const YOZ_REGION_FLASH& r);
 // A region flashed straight from the loaded image: the process stage marks
@@ -122,11 +131,3 @@ ENUM_ERR_ID YOZ_RegionFlash_SecureFlash(const YOZ_REGION_FLASH& r);
 // Under "/caf": selects the progress set with the total, then drops the
 // blocks that equal `buffer` from the do-it list and keeps the total left.
 ENUM_ERR_ID YOZ_RegionFlash_CafPass(const YOZ_REGION_PROC* p, UINT8 msgSet, UINT8* buffer);
-// The runtime secure-flash session of one area: policy (runtime bit of
-// `policyByte`, none tested for YOZ_NO_POLICY_BYTE), session block, upload
-// of the signed image and the start.
-#define YOZ_NO_POLICY_BYTE 0xFF
-ENUM_ERR_ID YOZ_SecureFlash_Start(UINT8 policyByte, UINT8 area);
-// The same over several areas (bit n: area n), each policy byte of
-// `policyBytes` (bit n: byte n) allowing the runtime update.
-ENUM_ERR_ID YOZ_SecureFlash_Open(UINT8 policyBytes, UINT8 areas);

@@ -19,6 +19,11 @@ void FLASH_ResetSecureFlashState() {
     IsFlashSessionOpened = 0;
 }
 
+void FLASH_RenewUpload() {
+    IsRomImageLoaded = 0;
+    IsFlashSessionOpened = 0;
+}
+
 UINT8 FLASH_InitialSecureFlashPolicy() {
     if (ZOKT_GetSupportedPolicy(&FlashPolicyBlock) == 0) return 0;
     MemSet(&FlashSessionBlock, 0, sizeof(FlashSessionBlock));

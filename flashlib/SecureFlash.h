@@ -97,6 +97,9 @@ void ZOKT_SetMethod_BeforeDelayTime(UINT32 units);  // units of 10 us
 void ZOKT_SetMethod_AfterDelayTime(UINT32 units);
 // Clears the supported, loaded and opened flags (at registration).
 void FLASH_ResetSecureFlashState();
+// The next upload and session are sent again: a stage of the run writes
+// other data than the image uploaded so far.
+void FLASH_RenewUpload();
 
 // Upload progress printer handed to FLASH_LoadFwImage: (total, done, running).
 void LoadProgress(UINT32 total, UINT32 done, UINT32 running);

@@ -4,6 +4,7 @@
 #include "UpdaterHooks.h"
 #include "YozFlash.h"
 #include "YozGlobal.h"
+#include "YozPreFlash.h"
 #include "YozModeFilter.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
@@ -52,6 +53,7 @@ static ENUM_ERR_ID GlobalParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
     YOZ_RomFile_Init();
     YOZ_GlobalEndHookFuncList.clear();
     YOZ_RomFile_SetCheckRomID(1);
+    YOZ_PreFlash_Reset();
     for (UINT32 i = 0; i < YOZ_GLOBAL_RESET_SLOTS && YozGlobalParseResetHooks[i] != nullptr; ++i) {
         YozGlobalParseResetHooks[i]();
     }

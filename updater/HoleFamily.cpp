@@ -51,39 +51,51 @@ bool RHP_AddHoleItem(const _ROMHOLEREC& hole) {
     return true;
 }
 
-// Whether the region that holds `offset` was flashed from the image in
-// this run: the boot block by "/B", the main BIOS by "/P". Under secure
-// flash the volumes are written by their own modules, from the image.
-static bool FlashedFromImage(UINT32 offset) {
-    if (YOZ_GetSecureFlashStatus()) return YOZ_GetBCmdIsEnable() || YOZ_GetPCmdIsEnable();
+UINT8 RHP_RegionWritten(UINT32 offset) {
     UINT32 blocks = gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0;
     for (UINT32 b = 0; b < blocks; ++b) {
         const sBlockInfo& block = gpFlashInfo->Blocks[b];
         if (offset < block.StartAddress || offset - block.StartAddress >= block.BlockSize) continue;
-        if (block.Type == YOZ_BLOCK_BOOT) return YOZ_GetBCmdIsEnable() != 0;
-        if (block.Type == YOZ_BLOCK_MAIN) return YOZ_GetPCmdIsEnable() != 0;
-        return false;
+        if (block.Type == YOZ_BLOCK_BOOT) return YOZ_GetBCmdIsEnable() || YOZ_GetB2CmdIsEnable();
+        if (block.Type == YOZ_BLOCK_MAIN) return YOZ_GetPCmdIsEnable();
+        return 0;
     }
-    return false;
+    return 0;
+}
+
+ENUM_ERR_ID RHP_PairHoles(_ROMHOLEREC* system, const _ROMHOLEREC* file, const UINT8* chosen, UINT8* write) {
+    UINT32 systemCount = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    UINT32 fileCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
+    memset(write, 0, YOZ_MAX_ROMHOLE);
+    for (UINT32 i = 0; i < YOZ_MAX_ROMHOLE; ++i) {
+        if (chosen != nullptr && !chosen[i]) continue;
+        if (i >= systemCount || system[i].Size == 0) {
+            if (chosen != nullptr) return eEID_ROMHOLE_NOT_EXIST;
+            continue;
+        }
+        INT32 k = RP_PairOf(system[i].Guid, file, fileCount);
+        if (k == RP_PAIR_SEVERAL || RP_PairOf(system[i].Guid, system, systemCount) == RP_PAIR_SEVERAL)
+            return eEID_EXIST_SAME_HOLE_GUID;
+        if (k == RP_PAIR_NONE) return chosen != nullptr ? eEID_ROMHOLE_NOT_EXIST : eEID_NOT_MATCH_NCB;
+        // The region's own flash writes the image's hole where the image has it.
+        if (RHP_RegionWritten(system[i].RomOffset)) continue;
+        if (file[k].Size != system[i].Size) return eEID_NOT_MATCH_NCB;
+        system[i].FileOffset = file[k].RomOffset;
+        write[i] = 1;
+    }
+    return eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system,
-                                  const UINT8* chosen) {
+                                  const UINT8* write) {
     if (destination == nullptr || source == nullptr) return eEID_MEM_MGR_INIT;
-    UINT32 n = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
-    for (UINT32 i = 0; i < n; ++i) {
-        if (chosen != nullptr && !chosen[i]) continue;
+    for (UINT32 i = 0; i < YOZ_MAX_ROMHOLE; ++i) {
+        if (!write[i]) continue;
         const _ROMHOLEREC& h = system[i];
-        if (h.Size == 0) continue;  // no hole of the system at this place
-        // A region flashed in this run already holds the image's layout; one
-        // that was not keeps the system's, and the hole its old place.
-        UINT32 target = h.RomOffset;
-        if (h.FileOffset != h.RomOffset && FlashedFromImage(h.RomOffset)) target = h.FileOffset;
-        if (!YOZ_RangeInside(h.FileOffset, h.Size, size) || !YOZ_RangeInside(target, h.Size, gRomSize) ||
-            !YOZ_RangeInside(h.RomOffset, h.Size, gRomSize))
+        if (!YOZ_RangeInside(h.FileOffset, h.Size, size) || !YOZ_RangeInside(h.RomOffset, h.Size, gRomSize))
             return eEID_NOT_MATCH_HOLE;
         if (!RHP_AddHoleItem(h)) return eEID_MEM_ALLOC;
-        memmove(destination + target, source + h.FileOffset, h.Size);
+        memmove(destination + h.RomOffset, source + h.FileOffset, h.Size);
     }
     return eEID_NO_ERROR;
 }

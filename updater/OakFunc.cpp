@@ -118,6 +118,8 @@ static bool FidKey(const UINT8* buffer, UINT32 limit, UINT32 at, UINT32* length)
     return true;
 }
 
+static bool KeyItemForced() { return YOZ_GetBCmdIsEnable() && YOZ_GetPCmdIsEnable() && YOZ_GetNCmdIsEnable(); }
+
 // The write-once item of the system's key area, checked against the flash
 // contents the key is written over.
 static ENUM_ERR_ID AddKeyItem(UINT8* systemImage, UINT32 length) {
@@ -128,39 +130,75 @@ static ENUM_ERR_ID AddKeyItem(UINT8* systemImage, UINT32 length) {
     item->WriteOnce = 1;
     item->CafEnabled = YOZ_bCAFFlag;
     YOZ_FlashItemList_Add(item);
-    bool forced = YOZ_GetBCmdIsEnable() && YOZ_GetPCmdIsEnable() && YOZ_GetNCmdIsEnable();
-    if (!forced && !YOZ_FlashItemList_WriteOnce_Check(systemImage)) return YOZ_ERR_NOT_WRITE_ONCE;
+    if (!KeyItemForced() && !YOZ_FlashItemList_WriteOnce_Check(systemImage)) return YOZ_ERR_NOT_WRITE_ONCE;
     return eEID_NO_ERROR;
 }
 
-ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
+// The records of both sides and the checks of a key update; *n and *m:
+// the system's key length and the length written into the image.
+static ENUM_ERR_ID CheckKeyUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength, UINT32* n,
+                                  UINT32* m, bool* itemNeeded) {
     if (systemImage == nullptr || fileImage == nullptr || (keyFile == nullptr && keyLength != 0)) return eEID_MEM_ALLOC;
     if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr) return eEID_OAK_NO_SUPPORT_ERROR;
     UINT32 fileLimit = RomScan_Limit(fileImage);
     UINT32 fileAt = YOZ_RomFile_FindImageFidOffset(fileImage);
-    UINT32 sysAt = gYOZ_FidSystemOffset;
-    UINT32 header = YOZ_RomFile_GetCheckSumOffset();
-    UINT32 n = 0, imageLength = 0;
-    if (fileAt == 0 || !FidKey(systemImage, gRomSize, sysAt, &n) || !FidKey(fileImage, fileLimit, fileAt, &imageLength))
+    UINT32 imageLength = 0;
+    if (fileAt == 0 || !FidKey(systemImage, gRomSize, gYOZ_FidSystemOffset, n) ||
+        !FidKey(fileImage, fileLimit, fileAt, &imageLength))
         return eEID_OAK_REGION_ERROR;
-    gOAKF_FidFileOffset = fileAt;
-    gOAKF_FidSystemOffset = sysAt;
-    UINT8* sysKey = systemImage + sysAt + YOZ_FID_KEY_DATA;
     // The old key is read only inside the system's key area.
-    ENUM_ERR_ID old = OAK_Proc_CheckOldOAData(sysKey, keyLength < n ? keyLength : n);
+    UINT8* sysKey = systemImage + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
+    ENUM_ERR_ID old = OAK_Proc_CheckOldOAData(sysKey, keyLength < *n ? keyLength : *n);
     if (old != eEID_NO_ERROR) return old;
     // The key must fit the image's key area and the system's.
-    if (imageLength < keyLength || n < keyLength) return eEID_OAK_FILE_SIZE_ERROR;
+    if (imageLength < keyLength || *n < keyLength) return eEID_OAK_FILE_SIZE_ERROR;
+    *m = *n < imageLength ? *n : imageLength;
+    *itemNeeded = !FileSum(fileImage, fileLimit, YOZ_RomFile_GetCheckSumOffset(), fileAt, *m);
+    return eEID_NO_ERROR;
+}
 
-    UINT32 m = n < imageLength ? n : imageLength;
-    if (!FileSum(fileImage, fileLimit, header, fileAt, m)) {
+ENUM_ERR_ID OAK_Proc_CheckUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
+    UINT32 n = 0, m = 0;
+    bool itemNeeded = false;
+    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &itemNeeded);
+    if (status != eEID_NO_ERROR || !itemNeeded || KeyItemForced()) return status;
+    _FLASHITEM item;
+    memset(&item, 0, sizeof(item));
+    item.FlashAddr = gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
+    item.ItemSize = n;
+    item.WriteOnce = 1;
+    YOZ_FlashItem_WriteOnce_Check(systemImage, &item);
+    return (item.BlockAligned && item.WholeBlocks) || item.TargetBlank ? eEID_NO_ERROR : YOZ_ERR_NOT_WRITE_ONCE;
+}
+
+ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
+    UINT32 n = 0, m = 0;
+    bool itemNeeded = false;
+    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &itemNeeded);
+    if (status != eEID_NO_ERROR) return status;
+    gOAKF_FidFileOffset = YOZ_RomFile_FindImageFidOffset(fileImage);
+    gOAKF_FidSystemOffset = gYOZ_FidSystemOffset;
+    if (itemNeeded) {
         ENUM_ERR_ID added = AddKeyItem(systemImage, n);
         if (added != eEID_NO_ERROR) return added;
     }
+    UINT8* sysKey = systemImage + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
     memset(sysKey, 0, m);
     if (keyLength != 0) memcpy(sysKey, keyFile, keyLength);
-    YOZ_RomFile_PutFileData(fileImage, fileLimit, header, fileAt + YOZ_FID_KEY_DATA, sysKey, m);
+    YOZ_RomFile_PutFileData(fileImage, RomScan_Limit(fileImage), YOZ_RomFile_GetCheckSumOffset(),
+                            gOAKF_FidFileOffset + YOZ_FID_KEY_DATA, sysKey, m);
     return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID OAD_Proc_CheckDelete(UINT8* systemImage, UINT32 keyLength) {
+    if (systemImage == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr) return eEID_OAK_NO_SUPPORT_ERROR;
+    UINT32 n = 0;
+    if (!FidKey(systemImage, gRomSize, gYOZ_FidSystemOffset, &n)) return eEID_OAK_REGION_ERROR;
+    ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(systemImage + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA,
+                                              keyLength < n ? keyLength : n);
+    if (old != eEID_NO_ERROR) return old;
+    return n != keyLength ? eEID_OAK_KEY_LENGTH_ERROR : eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {

@@ -52,7 +52,7 @@ ENUM_ERR_ID CheckHoles(const Written& w) {
     UINT32 imageCount = YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber());
     for (UINT32 i = 0; i < systemCount; ++i) {
         const _ROMHOLEREC& s = YOZ_SysRHRECList[i];
-        if (s.Size == 0 || !Touches(s, w)) continue;
+        if (s.Size == 0 || RP_HoleReplaced(i) || !Touches(s, w)) continue;
         INT32 k = RP_PairOf(s.Guid, YOZ_RomFileRHRECList, imageCount);
         if (k == RP_PAIR_NONE) return eEID_INVALID_HOLE_LAYOUT;
         if (k == RP_PAIR_SEVERAL || RP_PairOf(s.Guid, YOZ_SysRHRECList, systemCount) == RP_PAIR_SEVERAL ||
@@ -66,7 +66,7 @@ ENUM_ERR_ID CheckHoles(const Written& w) {
         if (f.Size == 0 || !Touches(f, w)) continue;
         if (!listed) return eEID_NOT_MATCH_NCB;
         INT32 i = RP_PairOf(f.Guid, YOZ_SysRHRECList, systemCount);
-        if (i == RP_PAIR_NONE) continue;  // a new hole: the image's data
+        if (i == RP_PAIR_NONE || (i >= 0 && RP_HoleReplaced(static_cast<UINT32>(i)))) continue;  // the image's data
         if (i == RP_PAIR_SEVERAL || RP_PairOf(f.Guid, YOZ_RomFileRHRECList, imageCount) == RP_PAIR_SEVERAL ||
             !Carriable(YOZ_SysRHRECList[i], f, w))
             return eEID_NOT_MATCH_NCB;

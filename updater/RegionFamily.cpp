@@ -153,17 +153,14 @@ UINT8 RP_MergeRHList(const YOZ_REGION_PROC* p, _ROMHOLEREC* system, _ROMHOLEREC*
     return 1;
 }
 
-// Every paired system hole goes to its new place.
+// Every paired system hole goes to its new place, but those the hole
+// options replace with the image's.
 UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC*, UINT8* destination, UINT8* source, UINT32 size,
                                   _ROMHOLEREC* system) {
     if (source == nullptr || destination == nullptr) return 1;
     UINT32 n = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
-    UINT8 secure = YOZ_GetSecureFlashStatus();
     for (UINT32 i = 0; i < n; ++i) {
-        if (secure) {
-            if (YOZ_GetRHFullCmdIsEnable()) break;
-            if (YOZ_pInputLnList != nullptr && YOZ_pInputLnList[i]) continue;
-        }
+        if (RP_HoleReplaced(i)) continue;
         const _ROMHOLEREC& h = system[i];
         if (h.FileOffset == 0) continue;
         if (!Inside(h.RomOffset, h.Size, gRomSize) || !Inside(h.FileOffset, h.Size, size)) continue;
@@ -171,6 +168,11 @@ UINT8 RP_FileLoadOldRHToFlashBuff(const YOZ_REGION_PROC*, UINT8* destination, UI
         memmove(destination + h.FileOffset, source + h.RomOffset, h.Size);
     }
     return 1;
+}
+
+UINT8 RP_HoleReplaced(UINT32 i) {
+    if (YOZ_GetRHFullCmdIsEnable()) return 1;
+    return YOZ_pInputLnList != nullptr && i < YOZ_MAX_ROMHOLE && YOZ_pInputLnList[i] ? 1 : 0;
 }
 
 // 1 when the system has no SLP key data to keep: no SLP record holds any.

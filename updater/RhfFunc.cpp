@@ -24,7 +24,9 @@ ENUM_ERR_ID RHF_Proc_SecureMergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file) {
 }
 
 ENUM_ERR_ID RHF_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system) {
-    return RHP_FileRHToFlashBuff(destination, source, size, system, nullptr);
+    UINT8 every[YOZ_MAX_ROMHOLE] = {0};
+    for (UINT32 i = 0; i < YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber()); ++i) every[i] = 1;
+    return RHP_FileRHToFlashBuff(destination, source, size, system, every);
 }
 
 UINT32 RHF_Proc_MakeDoItList(UINT8* map) {

@@ -34,7 +34,9 @@ ENUM_ERR_ID RHN_Proc_SecureMergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file) {
 
 ENUM_ERR_ID RHN_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system,
                                        UINT8* chosen) {
-    return RHP_FileRHToFlashBuff(destination, source, size, system, chosen);
+    UINT8 write[YOZ_MAX_ROMHOLE] = {0};
+    for (UINT32 i = 0; i < YOZ_HoleCount(YOZ_RomFile_GetRomHoleNumber()); ++i) write[i] = chosen[i];
+    return RHP_FileRHToFlashBuff(destination, source, size, system, write);
 }
 
 ENUM_ERR_ID RHN_Proc_SingleFileToFlashBuff(UINT8* destination, UINT8* file, UINT32 fileSize, _ROMHOLEREC* system,

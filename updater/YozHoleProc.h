@@ -38,10 +38,21 @@ ENUM_ERR_ID RHP_SecureMergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file, UINT8 
 // One write-once flash item over a whole hole (its FFS header is not
 // flashed); false without memory.
 bool RHP_AddHoleItem(const _ROMHOLEREC& hole);
-// Image holes (all, or the chosen ones) into the system ROM copy, one
-// write-once flash item each.
+// 1 when the region (boot block or main block) that holds `offset` is
+// flashed from the image in this run ("/B", the second boot block, "/P").
+UINT8 RHP_RegionWritten(UINT32 offset);
+// Without secure flash: pairs each system hole (the chosen ones, when
+// given) with the image's hole of its GUID and sets write[i] (16 flags)
+// for those the hole stage writes at the system's place, with the image's
+// data (FileOffset: where the image has it). A hole of a region flashed from
+// the image in this run is left to that flash. 0xBC when the system or the
+// image holds the GUID twice; a hole the image lacks gives 0x0B when chosen,
+// else 0x14, as one of another size does.
+ENUM_ERR_ID RHP_PairHoles(_ROMHOLEREC* system, const _ROMHOLEREC* file, const UINT8* chosen, UINT8* write);
+// The holes whose write flag is set into the system ROM copy at their
+// place, from the image at FileOffset, one write-once flash item each.
 ENUM_ERR_ID RHP_FileRHToFlashBuff(UINT8* destination, UINT8* source, UINT32 size, _ROMHOLEREC* system,
-                                  const UINT8* chosen);
+                                  const UINT8* write);
 // Marks (1) the blocks that overlap holes [0, count) of `holes` (chosen ones
 // only, when given); a chosen hole whose record in `sizes` is empty gives 0.
 // Returns the size of the marked blocks.

@@ -30,12 +30,17 @@ UINT32 OAD_Proc_MakeTypeDoItList(UINT8* map, char type);
 // the image's; the image's FFS file sum follows the change, or (without the
 // checksum attribute) a write-once flash item of the key area is added.
 ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength);
+// What OAK_Proc_UpdateOemActKey would refuse with, changing nothing.
+ENUM_ERR_ID OAK_Proc_CheckUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength);
 // 0 when the key bytes are blank (no key yet), else 0xBF (equal to the key file) or 0xB6.
 ENUM_ERR_ID OAK_Proc_CheckOldOAData(UINT8* key, UINT32 length);
 // Clears the system's key to 0xFF (and the image's, at its "$FID" offset),
 // each FFS file keeping its data sum; without a ROM file under secure flash
 // the key area is also added as a write-once flash item.
 ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength);
+// What OAD_Proc_UpdateOemActKey would refuse with over the "$FID" record
+// (0xB5, 0xB8, 0xB7, 0xB3), changing nothing.
+ENUM_ERR_ID OAD_Proc_CheckDelete(UINT8* systemImage, UINT32 keyLength);
 // 0xB7 when the key bytes are blank, else 0.
 ENUM_ERR_ID OAD_Proc_CheckOldOAData(UINT8* key, UINT32 length);
 // Adds to the do-it list every block that holds [address, address + size) and

@@ -37,6 +37,10 @@ UINT8 RP_CheckSLPDataisNull(UINT8* image);
 UINT8 RP_Preserve_SLPData(UINT8* destination, UINT8* source);
 UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage);
 
+// 1 when system hole i is replaced by the image's in this run ("/L", or
+// "/L" with its number): no region flash keeps it.
+UINT8 RP_HoleReplaced(UINT32 i);
+
 // Pairing of the system's protected files with the image's, by GUID.
 #define RP_PAIR_NONE (-1)
 #define RP_PAIR_SEVERAL (-2)

@@ -447,14 +447,14 @@ TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegi
               expected.begin() + fid.offset);
     EXPECT_EQ(Flash(m), expected);
     // The merged data went into the uploaded image; the upload and the
-    // session were sent once, by the first region (the boot block).
+    // session, for both areas, were sent once, before the first erase.
     Bytes uploaded = romimg::CapsuleHeader(0x400);
     uploaded.insert(uploaded.end(), expected.begin(), expected.end());
     std::string sent = e2e::ReadFile(m.File("state/sf_image.bin"));
     EXPECT_TRUE(Bytes(sent.begin(), sent.end()) == uploaded);
     EXPECT_EQ(Count(m, "sub=0x02"), (capsule.size() + 0x87FF) / 0x8800);
     EXPECT_EQ(Count(m, "sub=0x08"), 1u);
-    EXPECT_EQ(Count(m, "sub=0x08 op=0x04 areas=0x00000001 name=\"\" size=0x00100400 status=0x00"), 1u);
+    EXPECT_EQ(Count(m, "sub=0x08 op=0x04 areas=0x00000003 name=\"\" size=0x00100400 status=0x00"), 1u);
     EXPECT_EQ(Count(m, "cmd=0x22"), 14u);
 
     // A policy without runtime update of the boot block stops "/B" before the upload.

@@ -148,14 +148,13 @@ TEST_P(RomHole, SecureSlashLChecksEveryVolumeBeforeWritingAny) {
 }
 
 TEST_P(RomHole, SlashLChecksItsHolesBeforeAnotherRegionIsWritten) {
-    // Without secure flash too: the image's holes 0 and 1 trade places (and
-    // sizes), so the holes' merge refuses; a system with one hole has no
-    // hole 1. Either refusal comes before the NVRAM or the boot block is
-    // erased.
+    // Without secure flash too: the image's hole 0 is larger, so it cannot
+    // go into the system's place; a system with one hole has no hole 1.
+    // Either refusal comes before the NVRAM or the boot block is erased.
     using romimg::ProtectedLayout;
     const ProtectedLayout plain;
-    romimg::SampleUpdate swapped =
-        romimg::MakeSampleUpdate(plain, ProtectedLayout(plain).Swap(romimg::RomHoleGuid(0), romimg::RomHoleGuid(1)));
+    romimg::SampleUpdate resized =
+        romimg::MakeSampleUpdate(plain, ProtectedLayout(plain).Resize(romimg::RomHoleGuid(0), 0x50));
     const ProtectedLayout oneHole = ProtectedLayout(plain).Drop(romimg::RomHoleGuid(1));
     romimg::SampleUpdate single = romimg::MakeSampleUpdate(oneHole, oneHole);
     const std::string mismatch = "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n";
@@ -166,8 +165,8 @@ TEST_P(RomHole, SlashLChecksItsHolesBeforeAnotherRegionIsWritten) {
         std::string error;
         int status;
     } cases[] = {
-        {&swapped, {"/N", "/L"}, mismatch, 0x14},
-        {&swapped, {"/B", "/L0"}, mismatch, 0x14},
+        {&resized, {"/N", "/L"}, mismatch, 0x14},
+        {&resized, {"/B", "/L0"}, mismatch, 0x14},
         {&single, {"/N", "/L1"}, none, 0x0B},
         {&single, {"/B", "/L1", "/caf"}, none, 0x0B},
     };

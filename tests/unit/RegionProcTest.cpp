@@ -194,7 +194,7 @@ TEST(RegionProcHoles, PairedByGuidAndWhereTheOldHoleGoes) {
     romkit::ResetModels();
 }
 
-TEST(RegionProcHoles, UnderSecureFlashSlashLAndHoleNumbersKeepTheImagesData) {
+TEST(RegionProcHoles, SlashLAndHoleNumbersKeepTheImagesDataWithAndWithoutSecureFlash) {
     romkit::SetBlocks(SampleBlocks());
     YOZ_SysRHCnt = YOZ_FileRHCnt = 2;
     for (UINT32 i = 0; i < 2; ++i) {
@@ -206,20 +206,21 @@ TEST(RegionProcHoles, UnderSecureFlashSlashLAndHoleNumbersKeepTheImagesData) {
     UINT8 numbers[16] = {0, 1};  // "/L" with hole number 1
     UINT8 all = 0;
     YOZ_SetRHFullCmdIsEnable(&all);
-    FLASH_SetSecureFlashSupported(1);
     struct Row {
         UINT8 slashL;
         UINT8* numbers;
         bool restored[2];
     } rows[] = {{0, nullptr, {true, true}}, {0, numbers, {true, false}}, {1, nullptr, {false, false}}};
+    for (UINT8 secure : {1, 0})
     for (const Row& row : rows) {
+        FLASH_SetSecureFlashSupported(secure);
         all = row.slashL;
         YOZ_pInputLnList = row.numbers;
         Bytes out(gRomSize, 0xEE), want(gRomSize, 0xEE);
         for (UINT32 i = 0; i < 2; ++i)
             if (row.restored[i]) std::copy_n(system.begin() + 0x30000 + i * 0x1000, 0x40, want.begin() + 0x30000 + i * 0x1000);
         EXPECT_EQ(MB_Proc_FileLoadOldRHToFlashBuff(out.data(), system.data(), gRomSize, YOZ_SysRHRECList), 1);
-        EXPECT_TRUE(out == want) << int(row.slashL) << " " << (row.numbers != nullptr);
+        EXPECT_TRUE(out == want) << int(row.slashL) << " " << (row.numbers != nullptr) << " secure " << int(secure);
     }
     FLASH_SetSecureFlashSupported(0);
     YOZ_pInputLnList = nullptr;
