@@ -45,6 +45,11 @@ static_assert(sizeof(ZOZ_CMD_STATUS) == 24, "status entry is 24 bytes");
 const UINT32 ZOZ_CMD_STATUS_COUNT = 106;
 extern ZOZ_CMD_STATUS ZozCmdStatusList[ZOZ_CMD_STATUS_COUNT];
 
+// The most a record other than the image may hold unpacked: "@VER" and
+// "@CMD" what a command line can use, "@DIS" one entry for each command.
+const UINT32 ZOZ_TEXT_MAX_SIZE = 0x1000;
+const UINT32 ZOZ_DIS_MAX_SIZE = ZOZ_DIS_ENTRIES_OFFSET + ZOZ_CMD_STATUS_COUNT * sizeof(ZOZ_DIS_CMD_DATA);
+
 // Installs the image and command-line loaders.
 void YOZ_ZOZ_Init();
 // Loads "@VER" (its text given back through `version`), "@ROM" into the
@@ -52,7 +57,8 @@ void YOZ_ZOZ_Init();
 void YOZ_ZOZ_Load(TKXArgvList& args, char*& version, UINT8*& image, UINT32& size);
 // A new buffer (FreeMem) with the record's payload, unpacked when stored
 // compressed, with one zero byte after it; `size` is the payload size.
-// 0 when the record is missing, damaged or memory runs out.
+// 0 when the record is missing, damaged, larger than its kind may be
+// (ZOZ_TEXT_MAX_SIZE, ZOZ_DIS_MAX_SIZE) or memory runs out.
 UINT8 YOZ_ZOZ_GetData(const char* signature, UINT8*& data, UINT32& size);
 void YOZ_ZOZ_LoadVerString();
 void YOZ_ZOZ_LoadROMFileImage(UINT8*& image, UINT32& size);

@@ -21,6 +21,14 @@ typedef void (*ZozCmdLoaderT)(TKXArgvList& args);
 static ZozImageLoaderT s_ImageLoader = nullptr;
 static ZozCmdLoaderT s_CmdLoader = nullptr;
 
+// The largest payload a record of this kind is taken with: the image up to
+// what the decoder accepts, the other records as far as they can be used.
+static UINT32 PayloadLimit(const char* signature, bool plain) {
+    if (CompareString(signature, "@ROM") == 0) return plain ? 0xFFFFFFFEu : ROM_UNCOMPRESS_MAX_SIZE;
+    if (CompareString(signature, "@DIS") == 0) return ZOZ_DIS_MAX_SIZE;
+    return ZOZ_TEXT_MAX_SIZE;
+}
+
 UINT8 YOZ_ZOZ_GetData(const char* signature, UINT8*& data, UINT32& size) {
     _TKX_UAF_DATA* record = nullptr;
     UINT8* payload = GetUafDataBySign(signature, &record);
@@ -29,9 +37,9 @@ UINT8 YOZ_ZOZ_GetData(const char* signature, UINT8*& data, UINT32& size) {
     UINT32 stored = record->StoredSize;
     bool plain = stored == unpacked;
     // The record list guarantees the stored bytes lie inside the file; an
-    // unpacked size is only a claim until the decoder produces it.
-    if (!plain && unpacked > ROM_UNCOMPRESS_MAX_SIZE) return 0;
-    if (unpacked == 0xFFFFFFFFu) return 0;
+    // unpacked size is only a claim until the decoder produces it, and a
+    // text claiming megabytes would only be unpacked to be cut.
+    if (unpacked > PayloadLimit(signature, plain)) return 0;
     // One byte more than the payload: texts are used as C strings.
     UINT8* buffer = AllocMem(unpacked + 1);
     if (buffer == nullptr) return 0;

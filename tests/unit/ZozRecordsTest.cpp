@@ -115,6 +115,41 @@ TEST_F(Trailer, GetDataRefusesRecordsThatDoNotUnpackToTheirSize) {
     EXPECT_EQ(data, nullptr);
 }
 
+TEST_F(Trailer, RecordsAboveWhatTheirKindCanUseAreRefused) {
+    // Found by the trailer fuzzer: a compressed "@CMD" claiming 128 MiB,
+    // whose unpacking took seconds for a text cut to 254 characters.
+    const std::string fuzzedCmd = uaf::RawRecord(
+        "@CMD", 0x30, 0x1E, 0x0800000A,
+        std::string("\x00\x0a\x3b\x6a\x48\xf0\x03\x2f\x54\x03\x20\x00\xf4\x57\x67\x8a\x00\x85\xd8\xce\x77\x80\x00\x00",
+                    24));
+    const std::string text(ZOZ_TEXT_MAX_SIZE, 'w');
+    std::vector<std::string> everyCommand(ZOZ_CMD_STATUS_COUNT, DisEntry("p", 1, 1));
+    const std::string table = DisTable(everyCommand, ZOZ_CMD_STATUS_COUNT);
+    ASSERT_EQ(table.size(), ZOZ_DIS_MAX_SIZE);
+    struct Row {
+        const char* what;
+        std::string record;
+        UINT8 taken;
+    } rows[] = {
+        {"compressed command line claiming 128 MiB", fuzzedCmd, 0},
+        {"version text at the limit", uaf::Record("@VER", text), 1},
+        {"version text one byte over", uaf::Record("@VER", text + "w"), 0},
+        {"compressed command line one byte over", uaf::Record("@CMD", text + "w", true), 0},
+        {"compressed enable table for every command", uaf::Record("@DIS", table, true), 1},
+        {"enable table one byte over", uaf::Record("@DIS", table + "x"), 0},
+        {"compressed image far above the text limit", uaf::Record("@ROM", text + text + text, true), 1},
+    };
+    for (const Row& row : rows) {
+        Use({row.record});
+        const std::string signature = row.record.substr(0, 4);
+        UINT8* data = nullptr;
+        UINT32 size = 0;
+        EXPECT_EQ(YOZ_ZOZ_GetData(signature.c_str(), data, size), row.taken) << row.what;
+        EXPECT_EQ(data == nullptr, row.taken == 0) << row.what;
+        FreeMem(data);
+    }
+}
+
 TEST_F(Trailer, VersionTextIsCutTo63CharactersAndEmptyWithoutRecord) {
     char* version = nullptr;
     UINT8* image = nullptr;
