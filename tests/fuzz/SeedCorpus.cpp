@@ -245,6 +245,200 @@ static void MeSeeds() {
     Seed("FuzzMeImage", "me-data", MeInput(0, 0x800, 0, 0, {}, Pattern(0x800, 22)));
 }
 
+// The firmware-answer target's input: the reader, the ZOKT version to
+// start with, then the answers, each written at its offset.
+struct Answers {
+    Bytes bytes;
+    Answers(uint8_t reader, uint16_t version) : bytes{reader, static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8)} {}
+    Answers& At(uint16_t offset, const Bytes& answer) {
+        Bytes head(4);
+        Put16(head, 0, offset);
+        Put16(head, 2, static_cast<uint16_t>(answer.size()));
+        bytes.insert(bytes.end(), head.begin(), head.end());
+        bytes.insert(bytes.end(), answer.begin(), answer.end());
+        return *this;
+    }
+    // A ZOKT answer from its return status on: the status, the request's
+    // extension offset and OS type, an extension header of `type`, then
+    // `after` (the record and what follows it).
+    Answers& ZoktBare(uint16_t status, uint8_t type, uint16_t recordSize, const Bytes& after) {
+        Bytes a(10, 0);
+        Put16(a, 0, status);
+        Put16(a, 2, 0x12);
+        Put16(a, 4, 4);
+        a[6] = type;
+        a[7] = 1;
+        Put16(a, 8, recordSize);
+        a.insert(a.end(), after.begin(), after.end());
+        return At(0x0C, a);
+    }
+    // The record, the terminator, and a text at the running size.
+    Answers& Zokt(uint16_t status, uint8_t type, const Bytes& record, const std::string& text = "") {
+        Bytes a = record;
+        Bytes end(4);
+        Put32(end, 0, 0xFFFF55AAu);
+        a.insert(a.end(), end.begin(), end.end());
+        if (!text.empty()) {
+            Bytes t = Text(text);
+            a.insert(a.end(), t.begin(), t.end());
+            a.push_back(0);
+        }
+        return ZoktBare(status, type, static_cast<uint16_t>(record.size()), a);
+    }
+    Answers& Times(int n, uint16_t status, uint8_t type, const Bytes& record) {
+        for (int i = 0; i < n; ++i) Zokt(status, type, record);
+        return *this;
+    }
+};
+
+static Bytes Record(std::initializer_list<uint8_t> head, size_t size) {
+    Bytes r(head);
+    r.resize(size, 0);
+    return r;
+}
+
+static void FirmwareAnswerSeeds() {
+    const char* t = "FuzzFirmwareAnswers";
+    Answers handshake(0, 0);
+    Bytes greeting(0x16, 0);
+    Put16(greeting, 0, 0x210);
+    Put16(greeting, 2, 0x1A);
+    Put16(greeting, 8, 0x11);
+    Put32(greeting, 0x12, 0xFFFF55AAu);
+    Bytes text = Text("Firmware 1.0");
+    greeting.insert(greeting.end(), text.begin(), text.end());
+    Seed(t, "handshake", handshake.At(4, greeting).bytes);
+
+    Bytes mfg = Record({0, 0x10, 1, 2}, 0x10);
+    for (uint8_t id : {7, 9}) {
+        Bytes entry = Record({id}, 273);
+        Bytes word = Text(id == 7 ? "/DU" : "/GAN");
+        std::copy(word.begin(), word.end(), entry.begin() + 1);
+        mfg.insert(mfg.end(), entry.begin(), entry.end());
+    }
+    Seed(t, "mfg", Answers(1, 0x210).Zokt(1, 0x71, mfg).bytes);
+
+    Bytes query = Record({1, 3}, 14);
+    Put32(query, 2, 0x100);
+    Put32(query, 10, 0x40);
+    Seed(t, "romid", Answers(2, 0x210).Zokt(1, 0x53, query).Zokt(0x11, 0x53, Record({2, 0x10}, 14), "ROM ID ok").bytes);
+
+    Bytes present = Record({6, 0, 1, 1}, 4);
+    Seed(t, "password", Answers(3, 0x210)
+                            .Zokt(0x11, 0x52, present, "Password")
+                            .Zokt(0x11, 0x52, Record({6, 0, 2, 2}, 4), "Accepted")
+                            .Zokt(1, 0x52, present)
+                            .Zokt(1, 0x52, Record({6, 0, 2, 2}, 4))
+                            .bytes);
+
+    Bytes pattern = Record({0x84, 1}, 68);
+    Put16(pattern, 2, 0x20);
+    Bytes file = Pattern(0x4000, 31);
+    std::copy(file.begin() + 0x200, file.begin() + 0x204, pattern.begin() + 4);
+    Seed(t, "pattern", Answers(4, 0x210).Zokt(0x11, 0x5C, pattern, "Pattern").Zokt(1, 0x5C, Record({2, 0}, 68)).bytes);
+
+    // Masks changed, then the K and L entries where the terminator was.
+    Bytes cfg(8 + 16, 0);
+    Put32(cfg, 4, 0x81);
+    Put32(cfg, 8, 0x40000);
+    Put16(cfg, 12, 0x8);
+    Put32(cfg, 16, 0x100000);
+    Put16(cfg, 20, 0x1000);
+    Seed(t, "config", Answers(5, 0x210).ZoktBare(1, 0x51, 8, cfg).bytes);
+
+    Answers ec(6, 0x210);
+    ec.Zokt(1, 0x54, Record({1, 1}, 11)).Times(3, 1, 0x54, Record({2, 1}, 11)).Zokt(1, 0x54, Record({0x40, 1}, 11));
+    ec.Zokt(1, 0x54, Record({4, 1}, 11)).Zokt(1, 0x54, Record({1, 1}, 11));
+    Bytes size = Record({8, 1}, 11);
+    Put32(size, 3, 0x1000);
+    Put32(size, 7, 10);
+    ec.Zokt(0x11, 0x54, size, "EC size").Times(3, 1, 0x54, Record({0x10, 1}, 11));
+    ec.Times(3, 1, 0x54, Record({2, 1}, 11)).Times(3, 1, 0x54, Record({0x20, 1}, 11)).Zokt(1, 0x54, Record({4, 1}, 11));
+    Seed(t, "ec", ec.Zokt(0x11, 0x5B, Record({1, 1}, 2), "Battery ok").bytes);
+
+    Bytes policy = Record({4, 4}, 259);
+    Seed(t, "secure-flash", Answers(7, 0x210).At(0x1C, policy).At(0x2C, {0}).At(0x2C, {0}).At(0x39, {0}).bytes);
+
+    Answers keep(8, 0x210);
+    for (uint8_t f : {1, 2, 8, 4, 0x10}) keep.Zokt(1, 0x56, Bytes{f, 1});
+    keep.Zokt(1, 0x58, Bytes{1, 0, 1, 0});
+    Bytes oa = Record({1, 0, 2, 0}, 20);
+    oa.resize(0x400 - 0x16 + 0x31, 0);
+    // Changed by the firmware: a text, and the new key behind the request.
+    Put32(oa, 20, 0xFFFF55AAu);
+    Bytes changed = Text("Key changed");
+    std::copy(changed.begin(), changed.end(), oa.begin() + 24);
+    Bytes key = Pattern(0x31, 33);
+    std::copy(key.begin(), key.end(), oa.end() - 0x31);
+    Seed(t, "preserve", keep.ZoktBare(0x11, 0x5A, 20, oa).bytes);
+
+    Answers oem(9, 0x210);
+    for (uint8_t code = 1; code <= 8; ++code) oem.Zokt(0x11, 0x57, Record({code, 0, 1}, 12), "OEM command done");
+    Seed(t, "oem", oem.bytes);
+
+    Bytes info = Record({1, 3}, 18);
+    Put32(info, 6, 0x4000);
+    Put32(info, 10, 0x4000);
+    Put32(info, 14, 0xC000);
+    Answers me(10, 0x210);
+    me.Zokt(1, 0x55, Record({1, 0x0B}, 24)).Zokt(1, 0x55, info).Zokt(1, 0x55, info).Zokt(1, 0x55, info);
+    me.Zokt(1, 0x55, Record({1, 4}, 30)).Zokt(1, 0x55, Record({1, 6}, 30)).Times(2, 1, 0x55, Record({1, 7}, 30));
+    Seed(t, "me", me.Zokt(1, 0x55, Record({1, 8}, 30)).Zokt(1, 0x55, Record({1, 5}, 30)).bytes);
+
+    Bytes table = Record({1, 9, 3}, 4);
+    const uint32_t regions[3][3] = {{0, 0x1000, 3}, {0x1000, 0x1000, 2}, {0x2000, 0xE000, 5}};
+    for (const auto& r : regions) {
+        Bytes entry(78, 0);
+        Bytes cmd = Text(r[2] == 5 ? "BIOS" : "ME");
+        std::copy(cmd.begin(), cmd.end(), entry.begin());
+        Bytes help = Text("region");
+        std::copy(help.begin(), help.end(), entry.begin() + 4);
+        Put32(entry, 68, r[0]);
+        Put32(entry, 72, r[1]);
+        entry[76] = static_cast<uint8_t>(r[2]);
+        table.insert(table.end(), entry.begin(), entry.end());
+    }
+    Bytes done = Record({1, 0x0A}, 30);
+    Bytes again = done;
+    again[0x0C] = 2;
+    Answers mer(11, 0x210);
+    mer.Zokt(1, 0x55, info).Zokt(1, 0x55, table).Times(3, 1, 0x55, done).Zokt(1, 0x55, again).Times(2, 1, 0x55, done);
+    Seed(t, "me-regions", mer.Times(8, 1, 0x55, done).bytes);
+
+    // Opened, the 16-byte head form with four 4 KiB blocks, reads, layout taken.
+    Bytes head(0x10 + 4 * 9, 0);
+    Put32(head, 0, 0x11000);
+    head[5] = 0x0C;
+    Put16(head, 6, 4);
+    for (uint32_t i = 0; i < 4; ++i) {
+        Put32(head, 0x10 + i * 9, i * 0x1000);
+        Put32(head, 0x14 + i * 9, 0x1000);
+        head[0x18 + i * 9] = static_cast<uint8_t>(i == 3 ? 0 : 1);
+    }
+    Bytes read = Pattern(0x1001, 34);
+    read[0] = 0;
+    Seed(t, "flash", Answers(12, 0).At(0x10, {0}).At(0, head).At(0x10, read).At(0x10, read).At(0x10, read)
+                         .At(4, {0}).bytes);
+}
+
+static void SmbiosSeeds() {
+    // Types to keep, then the system's and the image's DMI file bodies.
+    auto input = [](const Bytes& types, const Bytes& system, const Bytes& image) {
+        Bytes in = {static_cast<uint8_t>(types.size())};
+        in.insert(in.end(), types.begin(), types.end());
+        in.push_back(static_cast<uint8_t>(system.size()));
+        in.push_back(static_cast<uint8_t>(system.size() >> 8));
+        in.insert(in.end(), system.begin(), system.end());
+        in.insert(in.end(), image.begin(), image.end());
+        return in;
+    };
+    std::vector<SmbiosStruct> system = {{1, Pattern(16, 1)}, {2, Pattern(32, 2)}, {1, Pattern(8, 3)}, {17, Pattern(12, 4)}};
+    std::vector<SmbiosStruct> image = {{1, Pattern(48, 5)}, {2, Pattern(32, 6)}, {4, Pattern(36, 7)}};
+    Seed("FuzzSmbios", "short-headers", input({2, 17, 1}, BsaArea(system), BsaArea(image)));
+    Seed("FuzzSmbios", "long-headers", input({17, 2}, BsaArea(system, true), BsaArea(image, true)));
+    Seed("FuzzSmbios", "image-shorter", input({1}, BsaArea(image), BsaArea(system)));
+}
+
 static void CommandLineSeeds() {
     const char* lines[] = {
         "new.rom /P /B /N /K /X",
@@ -270,6 +464,8 @@ int main(int argc, char** argv) {
     RomInfoSeeds();
     ImageSeeds();
     MeSeeds();
+    FirmwareAnswerSeeds();
+    SmbiosSeeds();
     CommandLineSeeds();
     return 0;
 }
