@@ -21,6 +21,7 @@
 #include "SmiTransport.h"
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
+#include "YozEcProc.h"
 #include "YozHoleProc.h"
 #include "YozSysRom.h"
 #include "ZoktCfgCmd.h"
@@ -215,11 +216,16 @@ void MeRegions() {
     g_MER_BlkDataInfo = nullptr;
 }
 
-// The flash interface, the ROM information of both requests and block reads.
+// The flash interface, the ROM information of both requests, the EC version
+// compare at the offset it gives, and block reads.
 void Flash() {
     EnableFlashIfc();
     sROMInfo* answer = nullptr;
-    if (GetFlashInfo(&answer) == eEID_NO_ERROR) TakeFlashInfoAnswer(answer);
+    if (GetFlashInfo(&answer) == eEID_NO_ERROR && TakeFlashInfoAnswer(answer) == eEID_NO_ERROR) {
+        romimg::Bytes image = kRomFile;
+        UINT8 newer = 0;
+        SECUF_EC_CheckBIOSVer(image.data(), static_cast<UINT32>(image.size()), nullptr, newer);
+    }
     std::vector<UINT8> data(0x2000);
     ReadBlk(0, 0x2000, data.data(), nullptr);
     FLASH_ReadBlockEx(0x1000, 0x1000, data.data(), nullptr);

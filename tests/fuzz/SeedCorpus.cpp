@@ -405,20 +405,25 @@ static void FirmwareAnswerSeeds() {
     mer.Zokt(1, 0x55, info).Zokt(1, 0x55, table).Times(3, 1, 0x55, done).Zokt(1, 0x55, again).Times(2, 1, 0x55, done);
     Seed(t, "me-regions", mer.Times(8, 1, 0x55, done).bytes);
 
-    // Opened, the 16-byte head form with four 4 KiB blocks, reads, layout taken.
+    // Opened; the 16-byte head form with four 4 KiB blocks (main, EC, boot)
+    // and the EC version word at 0x10; the EC area and blocks read; layout taken.
     Bytes head(0x10 + 4 * 9, 0);
     Put32(head, 0, 0x11000);
     head[5] = 0x0C;
     Put16(head, 6, 4);
+    Put32(head, 8, 0x10);
+    Put32(head, 0x0C, 0xFFFF);
     for (uint32_t i = 0; i < 4; ++i) {
         Put32(head, 0x10 + i * 9, i * 0x1000);
         Put32(head, 0x14 + i * 9, 0x1000);
-        head[0x18 + i * 9] = static_cast<uint8_t>(i == 3 ? 0 : 1);
+        head[0x18 + i * 9] = static_cast<uint8_t>(i == 3 ? 0 : i == 2 ? 3 : 1);
     }
     Bytes read = Pattern(0x1001, 34);
     read[0] = 0;
-    Seed(t, "flash", Answers(12, 0).At(0x10, {0}).At(0, head).At(0x10, read).At(0x10, read).At(0x10, read)
-                         .At(4, {0}).bytes);
+    Answers flash(12, 0);
+    flash.At(0x10, {0}).At(0, head);
+    for (int i = 0; i < 4; ++i) flash.At(0x10, read);
+    Seed(t, "flash", flash.At(4, {0}).bytes);
 }
 
 static void SmbiosSeeds() {
