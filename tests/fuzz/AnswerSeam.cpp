@@ -2,6 +2,7 @@
 // (AnswerSeam.h); files, devices, the shell and other ports are not there.
 #include "AnswerSeam.h"
 #include <unistd.h>
+#include <cerrno>
 #include <cstring>
 #include "OsSeam.h"
 
@@ -75,7 +76,10 @@ int OsSeam_Mknod(const char*, unsigned int, unsigned long long) { return -1; }
 int OsSeam_Ioctl(int, unsigned long, void*) { return -1; }
 int OsSeam_Close(int fd) { return close(fd); }
 UINT64 OsSeam_FsType(const char*) { return 0; }
-FILE* OsSeam_CreateFile(const char*) { return nullptr; }
+FILE* OsSeam_CreateFile(const char*) {
+    errno = EACCES;
+    return nullptr;
+}
 int OsSeam_System(const char*) { return -1; }
 FILE* OsSeam_Popen(const char*, const char*) { return nullptr; }
 int OsSeam_Pclose(FILE*) { return -1; }

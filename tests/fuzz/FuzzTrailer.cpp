@@ -29,6 +29,9 @@ static void CheckListed(const UINT8* file, size_t size) {
     }
 }
 
+// Largest compressed embedded image tried.
+static const UINT32 kMaxUnpackedImage = 1u << 20;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     YOZ_ZOZ_Init();
     // A few commands for the enable table to act on.
@@ -45,6 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TKXUafDataList.clear();
     IndexUaf(file.data(), static_cast<UINT32>(size));
     CheckListed(file.data(), size);
+    // An embedded image may unpack to hundreds of MiB: its cost grows with
+    // the size, not its reach into the code (FuzzDecompress takes the decoder).
+    _TKX_UAF_DATA* rom = nullptr;
+    GetUafDataBySign("@ROM", &rom);
+    if (rom != nullptr && rom->StoredSize != rom->UnpackedSize && rom->UnpackedSize > kMaxUnpackedImage) return 0;
 
     static char program[] = "yozmfglnx_64", option[] = "/P", name[] = "new.rom";
     for (int form = 0; form < 2; ++form) {
