@@ -26,6 +26,14 @@ static void Seed(const std::string& target, const std::string& name, const std::
 
 static std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+static void Append(Bytes& out, const Bytes& b) { out.insert(out.end(), b.begin(), b.end()); }
+// Bytes behind their u16 length.
+static void AppendSized(Bytes& out, const Bytes& b) {
+    out.push_back(static_cast<uint8_t>(b.size()));
+    out.push_back(static_cast<uint8_t>(b.size() >> 8));
+    Append(out, b);
+}
+
 static void DecompressSeeds() {
     std::string text = "firmware volume firmware volume firmware file ";
     for (int i = 0; i < 6; ++i) text += text.substr(0, 40 + i);
@@ -211,11 +219,9 @@ static Bytes MeInput(uint8_t flags, uint32_t runtime, uint32_t biosBase, uint32_
         table[at + 76] = static_cast<uint8_t>(regions[i][2]);
     }
     Bytes out = {flags};
-    out.insert(out.end(), info.begin(), info.end());
-    out.push_back(static_cast<uint8_t>(table.size()));
-    out.push_back(static_cast<uint8_t>(table.size() >> 8));
-    out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), file.begin(), file.end());
+    Append(out, info);
+    AppendSized(out, table);
+    Append(out, file);
     return out;
 }
 
@@ -251,11 +257,9 @@ struct Answers {
     Bytes bytes;
     Answers(uint8_t reader, uint16_t version) : bytes{reader, static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8)} {}
     Answers& At(uint16_t offset, const Bytes& answer) {
-        Bytes head(4);
-        Put16(head, 0, offset);
-        Put16(head, 2, static_cast<uint16_t>(answer.size()));
-        bytes.insert(bytes.end(), head.begin(), head.end());
-        bytes.insert(bytes.end(), answer.begin(), answer.end());
+        bytes.push_back(static_cast<uint8_t>(offset));
+        bytes.push_back(static_cast<uint8_t>(offset >> 8));
+        AppendSized(bytes, answer);
         return *this;
     }
     // A ZOKT answer from its return status on: the status, the request's
@@ -269,7 +273,7 @@ struct Answers {
         a[6] = type;
         a[7] = 1;
         Put16(a, 8, recordSize);
-        a.insert(a.end(), after.begin(), after.end());
+        Append(a, after);
         return At(0x0C, a);
     }
     // The record, the terminator, and a text at the running size.
@@ -277,10 +281,10 @@ struct Answers {
         Bytes a = record;
         Bytes end(4);
         Put32(end, 0, 0xFFFF55AAu);
-        a.insert(a.end(), end.begin(), end.end());
+        Append(a, end);
         if (!text.empty()) {
             Bytes t = Text(text);
-            a.insert(a.end(), t.begin(), t.end());
+            Append(a, t);
             a.push_back(0);
         }
         return ZoktBare(status, type, static_cast<uint16_t>(record.size()), a);
@@ -306,7 +310,7 @@ static void FirmwareAnswerSeeds() {
     Put16(greeting, 8, 0x11);
     Put32(greeting, 0x12, 0xFFFF55AAu);
     Bytes text = Text("Firmware 1.0");
-    greeting.insert(greeting.end(), text.begin(), text.end());
+    Append(greeting, text);
     Seed(t, "handshake", handshake.At(4, greeting).bytes);
 
     Bytes mfg = Record({0, 0x10, 1, 2}, 0x10);
@@ -314,7 +318,7 @@ static void FirmwareAnswerSeeds() {
         Bytes entry = Record({id}, 273);
         Bytes word = Text(id == 7 ? "/DU" : "/GAN");
         std::copy(word.begin(), word.end(), entry.begin() + 1);
-        mfg.insert(mfg.end(), entry.begin(), entry.end());
+        Append(mfg, entry);
     }
     Seed(t, "mfg", Answers(1, 0x210).Zokt(1, 0x71, mfg).bytes);
 
@@ -396,7 +400,7 @@ static void FirmwareAnswerSeeds() {
         Put32(entry, 68, r[0]);
         Put32(entry, 72, r[1]);
         entry[76] = static_cast<uint8_t>(r[2]);
-        table.insert(table.end(), entry.begin(), entry.end());
+        Append(table, entry);
     }
     Bytes done = Record({1, 0x0A}, 30);
     Bytes again = done;
@@ -430,11 +434,9 @@ static void SmbiosSeeds() {
     // Types to keep, then the system's and the image's DMI file bodies.
     auto input = [](const Bytes& types, const Bytes& system, const Bytes& image) {
         Bytes in = {static_cast<uint8_t>(types.size())};
-        in.insert(in.end(), types.begin(), types.end());
-        in.push_back(static_cast<uint8_t>(system.size()));
-        in.push_back(static_cast<uint8_t>(system.size() >> 8));
-        in.insert(in.end(), system.begin(), system.end());
-        in.insert(in.end(), image.begin(), image.end());
+        Append(in, types);
+        AppendSized(in, system);
+        Append(in, image);
         return in;
     };
     std::vector<SmbiosStruct> system = {{1, Pattern(16, 1)}, {2, Pattern(32, 2)}, {1, Pattern(8, 3)}, {17, Pattern(12, 4)}};
