@@ -22,7 +22,8 @@ static ZozImageLoaderT s_ImageLoader = nullptr;
 static ZozCmdLoaderT s_CmdLoader = nullptr;
 
 // The largest payload a record of this kind is taken with: the image up to
-// what the decoder accepts, the other records as far as they can be used.
+// what the decoder accepts (plain: what leaves room for the terminator), the
+// other records as far as they can be used.
 static UINT32 PayloadLimit(const char* signature, bool plain) {
     if (CompareString(signature, "@ROM") == 0) return plain ? 0xFFFFFFFEu : ROM_UNCOMPRESS_MAX_SIZE;
     if (CompareString(signature, "@DIS") == 0) return ZOZ_DIS_MAX_SIZE;
