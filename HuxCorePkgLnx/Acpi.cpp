@@ -76,7 +76,7 @@ UINT8 LoadRootTables() {
 // Reads a kernel copy: Length from its header, the table into buffer when it fits.
 UINT32 ReadTableFile(const char* path, _ACPI_HDR* header, void* buffer, UINT32 length) {
     memset(header, 0, sizeof(*header));
-    int fd = open(OsSeam_Path(path).c_str(), O_RDONLY);
+    int fd = open(OsSeam_Path(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     ssize_t got = read(fd, header, sizeof(*header));
     if (got == static_cast<ssize_t>(sizeof(*header)) && buffer != nullptr && header->Length <= length &&
@@ -137,7 +137,7 @@ UINT8* TKX_AcpiMapMem(UINT32 physical, UINT32 length) {
     UINT32 page = static_cast<UINT32>(sysconf(_SC_PAGESIZE));
     UINT32 offset = physical % page;
     // Read-only and without O_SYNC: some kernels refuse table maps otherwise.
-    int fd = open(OsSeam_Path("/dev/mem").c_str(), O_RDONLY);
+    int fd = open(OsSeam_Path("/dev/mem").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     void* p = mmap(nullptr, static_cast<size_t>(length) + offset, PROT_READ, MAP_PRIVATE, fd,
                    static_cast<off_t>(physical - offset));
@@ -164,7 +164,7 @@ UINT8* TKX_GetAcpiTableImpl(UINT8* destination, UINT32 physical, UINT32 length) 
 UINT8 TKX_GetAcpiRsdtXsdtViaEfiTable() {
     if (RsdPtrInit) return 1;
     ClearTableCaches();
-    FILE* f = fopen(OsSeam_Path("/sys/firmware/efi/systab").c_str(), "r");
+    FILE* f = fopen(OsSeam_Path("/sys/firmware/efi/systab").c_str(), "re");
     if (f == nullptr) return 0;
     char line[81];
     UINT64 address = 0;

@@ -1,17 +1,20 @@
 // Build of the kernel driver from the sources this program writes: the
-// "/makedrv" and "/gendrv" early-init options, the build in a private scratch
-// directory against the running kernel's tree, and the "/gendrv" kit.
+// "/makedrv" and "/gendrv" early-init options, the build against the running
+// kernel's tree in a private directory, and the "/gendrv" kit.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "HuxCore.h"
 #include "OsSeam.h"
 #include "TKXDriver.h"
 #include "TKXDriverText.h"
+#include "TKXFile.h"
 #include "TKXPortIo.h"
 #include "TKXShell.h"
 #include "TKXString.h"
@@ -22,14 +25,17 @@ char gendir[128] = ".";
 // Set when the last "/gendrv" request left a complete kit in gendir.
 static UINT8 s_KitWritten = 0;
 
-// The scratch directory of the build under way: made for it alone beside the
-// module file (the Makefiles move the module to "../nuvfldrv_mod"), so that
-// nothing of the operator's is wiped.
-static char s_BuildDir[] = ".temp.XXXXXX";
-static const char kBuildDirTemplate[] = ".temp.XXXXXX";
-
 static const UINT32 kPathMax = 128;
 static const UINT32 kCommandMax = 1024;
+
+// The build's private directory: made for it alone, root's and 0700, in a
+// fixed system directory, so that no other user can put or change anything
+// in it and its name (letters and digits) is safe in any command or Makefile.
+// The sources go to ".temp" inside it; the Makefiles move the module up to
+// "../nuvfldrv_mod", beside them.
+static const char kBuildParent[] = "/tmp";
+static char s_BuildDir[kPathMax * 4] = "";
+static char s_SourceDir[kPathMax * 4 + 8] = "";
 
 static bool IsDirectory(const char* path) {
     DIR* d = opendir(OsSeam_Path(path).c_str());
@@ -43,7 +49,6 @@ static bool IsFile(const char* path) {
     return stat(OsSeam_Path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Local files of the current directory (never rooted).
 static bool LocalExists(const char* path) { return access(path, F_OK) == 0; }
 
 static void RunShell(const char* command) { OsSeam_System(command); }
@@ -78,40 +83,45 @@ UINT8 CheckKernelSource(char* kernelDirectory) {
     return usable;
 }
 
+// A kernel tree's path goes to make and into its recipes as it is: only
+// letters, digits and "._/+-" are taken.
+static bool IsPlainPath(const char* path) {
+    if (path[0] == '\0') return false;
+    for (const char* p = path; *p != '\0'; ++p) {
+        bool plain = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') ||
+                     strchr("._/+-", *p) != nullptr;
+        if (!plain) return false;
+    }
+    return true;
+}
+
+static UINT8 RefuseKernelPath() {
+    WriteOut("\nError: KERNEL= may hold only letters, digits and the characters . _ / + -\n");
+    return 0;
+}
+
 // The kernel a build is made for.
 struct KERNEL_CHOICE {
-    char Release[kPathMax + 1];    // "uname -r" without its newline
+    char Release[kPathMax + 1];    // the running kernel's release
     char Directory[kPathMax + 1];  // tree used for paths
-    char MakeArg[kPathMax + 32];   // quoted "KERNEL=..." word, or empty
+    char MakeArg[kPathMax + 16];   // "KERNEL=<tree>" for make's command line
     UINT8 Kernel24;
 };
-
-static void ReadRelease(char* release) {
-    release[0] = '\0';
-    FILE* p = OsSeam_Popen("uname -r", "r");
-    if (p == nullptr) return;
-    char line[kPathMax + 1];
-    if (fgets(line, sizeof(line), p) != nullptr) TKX_BoundedCopy(release, line, kPathMax);
-    OsSeam_Pclose(p);
-    size_t n = strlen(release);
-    while (n > 0 && (release[n - 1] == '\n' || release[n - 1] == '\r')) release[--n] = '\0';
-}
 
 // Chooses the kernel tree; prints why and returns false when there is none.
 static bool ChooseKernel(const char* kernelArgument, KERNEL_CHOICE& k) {
     MemSet(&k, 0, sizeof(k));
-    ReadRelease(k.Release);
+    TKX_BoundedCopy(k.Release, OsSeam_KernelRelease().c_str(), kPathMax);
     k.Kernel24 = strncmp(k.Release, "2.4", 3) == 0 ? 1 : 0;
     bool usable = false;
     if (kernelArgument != nullptr) {
         // The argument is "KERNEL=<dir> ": the blank is dropped, the directory
-        // serves the paths and the whole word goes to make.
+        // serves the paths and goes to make.
         char word[kPathMax + 16];
         TKX_BoundedCopy(word, kernelArgument, sizeof(word) - 1);
         size_t n = strlen(word);
         if (n > 0) word[n - 1] = '\0';
         TKX_BoundedCopy(k.Directory, word + 7, kPathMax);
-        if (!TKX_ShellQuote(k.MakeArg, sizeof(k.MakeArg), word)) return false;
         usable = IsDirectory(k.Directory) && (k.Kernel24 || CheckKernelSource(k.Directory));
         if (!usable && k.Kernel24) CheckKernelSource(k.Directory);
     } else if (k.Kernel24) {
@@ -126,7 +136,9 @@ static bool ChooseKernel(const char* kernelArgument, KERNEL_CHOICE& k) {
             usable = IsDirectory(k.Directory) && CheckKernelSource(k.Directory);
         }
     }
+    if (usable && !IsPlainPath(k.Directory)) usable = RefuseKernelPath() != 0;
     if (!usable) WriteOut("Error: Cannot locate kernel source.\n");
+    snprintf(k.MakeArg, sizeof(k.MakeArg), "KERNEL=%s", k.Directory);
     return usable;
 }
 
@@ -134,53 +146,76 @@ static bool ChooseKernel(const char* kernelArgument, KERNEL_CHOICE& k) {
 static bool ChooseRemap(const KERNEL_CHOICE& k, NUV_REMAP_KIND& remap) {
     char mmh[kPathMax + 32];
     snprintf(mmh, sizeof(mmh), "%s/include/linux/mm.h", k.Directory);
-    FILE* f = fopen(OsSeam_Path(mmh).c_str(), "rb");
-    if (k.Kernel24) {
-        if (f == nullptr) return false;
-        static char text[1 << 20];
-        size_t n = fread(text, 1, sizeof(text) - 1, f);
-        fclose(f);
-        text[n] = '\0';
-        const char* at = strstr(text, "remap_page_range");
-        int commas = 0;
-        for (const char* p = at; p != nullptr && *p != '\0' && *p != ';'; ++p) commas += *p == ',' ? 1 : 0;
-        remap = commas == 3 ? eNUV_REMAP_PAGE4 : eNUV_REMAP_PAGE5;
-        return true;
-    }
+    FILE* f = fopen(OsSeam_Path(mmh).c_str(), "rbe");
     if (f == nullptr) {
         // Split header trees keep mm.h elsewhere: let the kernel version decide.
         remap = eNUV_REMAP_BY_VERSION;
+        return k.Kernel24 == 0;
+    }
+    static char text[1 << 20];
+    size_t n = fread(text, 1, sizeof(text) - 1, f);
+    fclose(f);
+    text[n] = '\0';
+    if (!k.Kernel24) {
+        remap = strstr(text, "remap_pfn_range") != nullptr ? eNUV_REMAP_PFN : eNUV_REMAP_PAGE5;
         return true;
     }
-    fclose(f);
-    char quoted[kPathMax * 4 + 8];
-    remap = eNUV_REMAP_PAGE5;
-    if (!TKX_ShellQuote(quoted, sizeof(quoted), k.Directory)) return true;
-    char command[kCommandMax];
-    snprintf(command, sizeof(command), "cat %s/include/linux/mm.h | grep remap_pfn_range", quoted);
-    FILE* p = OsSeam_Popen(command, "r");
-    if (p == nullptr) return true;
-    char line[512];
-    while (fgets(line, sizeof(line), p) != nullptr) {
-        if (strstr(line, "remap_pfn_range") != nullptr) remap = eNUV_REMAP_PFN;
-    }
-    OsSeam_Pclose(p);
+    const char* at = strstr(text, "remap_page_range");
+    int commas = 0;
+    for (const char* p = at; p != nullptr && *p != '\0' && *p != ';'; ++p) commas += *p == ',' ? 1 : 0;
+    remap = commas == 3 ? eNUV_REMAP_PAGE4 : eNUV_REMAP_PAGE5;
     return true;
 }
 
 typedef void (*TextWriter)(FILE* f);
 
+// Files of the private directory.
 static void WriteTextFile(const char* path, TextWriter writer) {
-    FILE* f = fopen(path, "w");
+    FILE* f = fopen(path, "we");
     if (f == nullptr) return;
     writer(f);
     fclose(f);
+}
+
+// Files that leave the private directory are made new and renamed into place,
+// as every file the program saves: never written through a link.
+static bool WriteNewTextFile(const char* path, TextWriter writer) {
+    FILE* f = TKX_CreateNewFile(path);
+    if (f == nullptr) return false;
+    writer(f);
+    return TKX_CommitNewFile(f) == eEID_NO_ERROR;
+}
+
+static bool CopyIntoNewFile(const char* from, const char* to) {
+    FILE* in = fopen(from, "rbe");
+    if (in == nullptr) return false;
+    FILE* out = TKX_CreateNewFile(to);
+    bool ok = out != nullptr;
+    UINT8 block[4096];
+    size_t n;
+    while (ok && (n = fread(block, 1, sizeof(block), in)) > 0) ok = fwrite(block, 1, n, out) == n;
+    ok = ok && !ferror(in);
+    fclose(in);
+    if (out == nullptr) return false;
+    if (!ok) {
+        TKX_DiscardNewFile(out);
+        return false;
+    }
+    return TKX_CommitNewFile(out) == eEID_NO_ERROR;
 }
 
 static NUV_DRIVER_TEXT s_Text;
 static void WriteWrapSource(FILE* f) { WriteNuvWrapSource(f, s_Text); }
 static void WriteBuildMakefile(FILE* f) { WriteNuvMakefile(f, s_Text, 0); }
 static void WriteKitMakefile(FILE* f) { WriteNuvMakefile(f, s_Text, 1); }
+
+// Copies a file of the build's sources into the kit.
+static bool KitCopy(const char* name) {
+    char from[sizeof(s_SourceDir) + 32], to[kPathMax + 32];
+    snprintf(from, sizeof(from), "%s/%s", s_SourceDir, name);
+    snprintf(to, sizeof(to), "%s/%s", gendir, name);
+    return CopyIntoNewFile(from, to);
+}
 
 UINT8 GenerateDriverSoueceFile(char* kernelArgument) {
     s_KitWritten = 0;
@@ -191,40 +226,60 @@ UINT8 GenerateDriverSoueceFile(char* kernelArgument) {
     char dir[kPathMax * 4 + 8];
     if (!TKX_ShellQuote(dir, sizeof(dir), gendir)) return 0;
     if (strcmp(gendir, "./") != 0) RunShellF("mkdir -p %s", dir);
-    RunShellF("cp -f %s/nuvwrap.c %s/nuvwrap.c", s_BuildDir, dir);
-    RunShellF("cp -f %s/nuvwrap.h %s/nuvwrap.h", s_BuildDir, dir);
+    bool ok = KitCopy("nuvwrap.c") && KitCopy("nuvwrap.h");
     char path[kPathMax + 32];
     snprintf(path, sizeof(path), "%s/Makefile", gendir);
-    FILE* makefile = fopen(path, "w");
-    if (makefile == nullptr) return 0;
-    const char* object;
     if (s_Text.Kernel24) {
-        RunShellF("cp -f ./%s/nuvfldrv.o %s/nuvfldrv.o", s_BuildDir, dir);
-        WriteKitMakefile(makefile);
-        if (kernelArgument == nullptr) {
-            char kdir[kPathMax * 4 + 8], rel[kPathMax * 4 + 8];
-            if (TKX_ShellQuote(kdir, sizeof(kdir), gendir) && TKX_ShellQuote(rel, sizeof(rel), k.Release)) {
-                RunShellF("cp -f /boot/config-%s %s/.config", rel, kdir);
-            }
+        ok = ok && KitCopy("nuvfldrv.o") && WriteNewTextFile(path, WriteKitMakefile);
+        if (ok && kernelArgument == nullptr) {
+            char config[kPathMax + 32];
+            snprintf(config, sizeof(config), "/boot/config-%s", k.Release);
+            snprintf(path, sizeof(path), "%s/.config", gendir);
+            CopyIntoNewFile(OsSeam_Path(config).c_str(), path);
         }
-        object = "nuvfldrv.o";
     } else {
-        RunShellF("cp -f ./%s/nuvfldrv.o_shipped %s/nuvfldrv.o_shipped", s_BuildDir, dir);
-        WriteKitMakefile(makefile);
+        ok = ok && KitCopy("nuvfldrv.o_shipped") && WriteNewTextFile(path, WriteKitMakefile);
         // Current kbuild wants the command file of every object it links.
         snprintf(path, sizeof(path), "%s/.nuvfldrv.o.cmd", gendir);
-        WriteTextFile(path, WriteNuvShippedCmd);
-        object = "nuvfldrv.o_shipped";
+        ok = ok && WriteNewTextFile(path, WriteNuvShippedCmd);
     }
-    fclose(makefile);
-    snprintf(path, sizeof(path), "%s/%s", gendir, object);
-    s_KitWritten = LocalExists(path) ? 1 : 0;
+    s_KitWritten = ok ? 1 : 0;
     return s_KitWritten;
 }
 
+// The private directory is made in a parent that only root can rearrange:
+// root's, and writable by others only when sticky.
+static bool MakeBuildDirectory() {
+    std::string parent = OsSeam_Path(kBuildParent);
+    struct stat st;
+    if (lstat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_uid != 0 && st.st_uid != geteuid()) ||
+        ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+        return false;
+    }
+    int n = snprintf(s_BuildDir, sizeof(s_BuildDir), "%s/yozdrv.XXXXXX", parent.c_str());
+    if (n <= 0 || static_cast<UINT32>(n) >= sizeof(s_BuildDir) || mkdtemp(s_BuildDir) == nullptr) {
+        s_BuildDir[0] = '\0';
+        return false;
+    }
+    snprintf(s_SourceDir, sizeof(s_SourceDir), "%s/.temp", s_BuildDir);
+    return mkdir(s_SourceDir, 0700) == 0;
+}
+
+const char* TKX_BuiltModuleDirectory() { return s_BuildDir; }
+
+static int RemoveEntry(const char* path, const struct stat*, int kind, struct FTW*) {
+    return kind == FTW_DP ? rmdir(path) : unlink(path);
+}
+
+void TKX_RemoveBuildDirectory() {
+    if (s_BuildDir[0] == '\0') return;
+    nftw(s_BuildDir, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    s_BuildDir[0] = '\0';
+    s_SourceDir[0] = '\0';
+}
+
 int CreateDriverSoueceFile(char* kernelArgument) {
-    RunShell("rm -f nuvfldrv_mod");
-    if (LocalExists("./nuvfldrv_mod")) return 0;
+    TKX_RemoveBuildDirectory();
     KERNEL_CHOICE k;
     if (!ChooseKernel(kernelArgument, k)) return -1;
 
@@ -233,11 +288,8 @@ int CreateDriverSoueceFile(char* kernelArgument) {
     s_Text.RedHat = LocalExists(OsSeam_Path("/etc/redhat-release").c_str()) ? 1 : 0;
     if (!ChooseRemap(k, s_Text.Remap)) return -1;
 
-    // mkdtemp names the directory with letters and digits only: safe in a
-    // command line as it is. Without it nothing is built (the callers look
-    // for the module file).
-    memcpy(s_BuildDir, kBuildDirTemplate, sizeof(s_BuildDir));
-    if (mkdtemp(s_BuildDir) == nullptr) return 0;
+    // Without its private directory nothing is built: the callers find no module.
+    if (!MakeBuildDirectory()) return 0;
     static const struct {
         const char* Name;
         TextWriter Writer;
@@ -245,28 +297,36 @@ int CreateDriverSoueceFile(char* kernelArgument) {
                   {"nuvfldrv.h", WriteNuvCoreHeader}, {"nuvfldrv.c", WriteNuvCoreSource},
                   {"Makefile", WriteBuildMakefile}};
     for (const auto& f : kFiles) {
-        char path[sizeof(s_BuildDir) + 16];
-        snprintf(path, sizeof(path), "%s/%s", s_BuildDir, f.Name);
+        char path[sizeof(s_SourceDir) + 16];
+        snprintf(path, sizeof(path), "%s/%s", s_SourceDir, f.Name);
         WriteTextFile(path, f.Writer);
     }
 
-    char kdir[kPathMax * 4 + 8], rel[kPathMax * 4 + 8];
-    bool quoted = TKX_ShellQuote(kdir, sizeof(kdir), k.Directory) && TKX_ShellQuote(rel, sizeof(rel), k.Release);
-    if (k.Kernel24 && kernelArgument == nullptr && quoted) RunShellF("cp -f /boot/config-%s %s/.config", rel, kdir);
-    if (chdir(s_BuildDir) == 0) {
-        if (k.Kernel24) {
-            if (quoted) RunShellF("make %s clean> /dev/null", kernelArgument == nullptr ? kdir : k.MakeArg);
-        } else {
-            RunShell("make clean > /dev/null");
+    // The tree's path is plain (ChooseKernel), and make takes it on its
+    // command line, where neither the environment nor a "?=" can replace it.
+    if (k.Kernel24 && kernelArgument == nullptr) RunShellF("cp -f /boot/config-%s %s/.config", k.Release, k.Directory);
+    int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home >= 0 && chdir(s_SourceDir) == 0) {
+        if (k.Kernel24) RunShellF("make %s clean> /dev/null", k.MakeArg);
+        else RunShell("make clean > /dev/null");
+        RunShellF("make %s > /dev/null", k.MakeArg);
+        if (fchdir(home) != 0) {
+            close(home);
+            return -1;
         }
-        if (kernelArgument == nullptr) RunShell("make > /dev/null");
-        else RunShellF("make %s > /dev/null", k.MakeArg);
-        if (chdir("../") != 0) return -1;
     }
+    if (home >= 0) close(home);
     GenerateDriverSoueceFile(kernelArgument);
-    RunShellF("rm -rf %s", s_BuildDir);
     Delay(1000000);
     return 0;
+}
+
+// The module of the last build, when one came out (the path is the seam's already).
+static bool BuiltModuleExists(char* path, size_t max) {
+    int n = snprintf(path, max, "%s/nuvfldrv_mod", s_BuildDir);
+    struct stat st;
+    return s_BuildDir[0] != '\0' && n > 0 && static_cast<size_t>(n) < max && lstat(path, &st) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 // Builds for the option word at optionIndex; the word after it may name the
@@ -289,6 +349,11 @@ static ENUM_ERR_ID BuildForOption(TKXArgvList& args, unsigned long optionIndex) 
         char dir[kPathMax + 1];
         if (strlen(next + 7) > kPathMax) return eEID_COMMAND_LINE;
         TKX_BoundedCopy(dir, next + 7, kPathMax);
+        // Refused before anything looks at it or runs.
+        if (!IsPlainPath(dir)) {
+            RefuseKernelPath();
+            return eEID_DRIVER_NOT_KERNEL_SOURCE;
+        }
         if (!CheckKernelSource(dir)) return eEID_DRIVER_NOT_KERNEL_SOURCE;
         char word[kPathMax + 16];
         snprintf(word, sizeof(word), "%s ", next);
@@ -296,16 +361,19 @@ static ENUM_ERR_ID BuildForOption(TKXArgvList& args, unsigned long optionIndex) 
     } else {
         created = CreateDriverSoueceFile(nullptr);
     }
-    if (created == -1) return eEID_DRIVER_NOT_KERNEL_SOURCE;
-    if (generatedrv != 0) {
-        if (LocalExists("./nuvfldrv_mod")) RunShell("rm -f ./nuvfldrv_mod");
-        generatedrv = 0;
+    ENUM_ERR_ID status = eEID_NO_ERROR;
+    char module[sizeof(s_BuildDir) + 16];
+    if (created == -1) {
+        status = eEID_DRIVER_NOT_KERNEL_SOURCE;
+    } else if (generatedrv != 0) {
         // Success only when the kit is really there.
-        return s_KitWritten != 0 ? eEID_NO_ERROR : eEID_DRIVER_LOAD;
+        status = s_KitWritten != 0 ? eEID_NO_ERROR : eEID_DRIVER_LOAD;
+    } else if (!BuiltModuleExists(module, sizeof(module)) || !CopyIntoNewFile(module, "./nuvfldrv_mod.o")) {
+        status = eEID_DRIVER_LOAD;
     }
-    if (!LocalExists("./nuvfldrv_mod")) return eEID_DRIVER_LOAD;
-    RunShell("mv ./nuvfldrv_mod ./nuvfldrv_mod.o");
-    return eEID_NO_ERROR;
+    generatedrv = 0;
+    TKX_RemoveBuildDirectory();
+    return status;
 }
 
 UINT8 BuildNuvflDrv(TKXArgvList& args) { return BuildForOption(args, 1) == eEID_NO_ERROR ? 1 : 0; }

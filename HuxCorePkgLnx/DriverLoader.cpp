@@ -1,7 +1,8 @@
-// Loading of the kernel driver: the prebuilt or freshly built module is
-// inserted, its major number taken from /proc/devices, its node made and
-// opened. The unloader closes the device and removes the node and the module
-// file; the module itself stays loaded until the next run replaces it.
+// Loading of the kernel driver: the prebuilt module of the working directory
+// (only when no other user could have written it) or one built in a private
+// directory is loaded from an open descriptor, its major number taken from
+// /proc/devices, its node made and opened. The unloader closes the device,
+// removes the node and unloads the module, so nothing of it outlives the run.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 #include "OsSeam.h"
 #include "TKXDriver.h"
+#include "TKXPhysMem.h"
 #include "TKXString.h"
 
 int Fd = -1;
@@ -20,11 +22,13 @@ UINT8 DriverInstalled = 0;
 char DrvNode[128] = {0};
 
 static const unsigned int kNodeMode = S_IFCHR | 0600;
+static const char kModuleName[] = "nuvfldrv_mod";
+static const char kPrebuiltName[] = "nuvfldrv_mod.o";
 
 // First line of /proc/devices that names the driver: 1 and its number.
 static UINT8 FindDriverLine(int& major) {
     major = 0;
-    FILE* f = fopen(OsSeam_Path("/proc/devices").c_str(), "r");
+    FILE* f = fopen(OsSeam_Path("/proc/devices").c_str(), "re");
     if (f == nullptr) return 0;
     char line[128];
     UINT8 found = 0;
@@ -42,8 +46,33 @@ static UINT8 FindDriverLine(int& major) {
 UINT8 CheckNUVDevice(int& major, UINT8 verbose) {
     if (FindDriverLine(major)) return 1;
     if (verbose) WriteOut("ERROR : driver \"nuvfldrv\" not found\n");
-    OsSeam_System("rmmod nuvfldrv_mod");
+    OsSeam_UnloadModule(kModuleName);
     return 0;
+}
+
+// Owned by root (or by whoever runs the program) and writable by no one else.
+static bool OwnedAlone(const struct stat& st) {
+    return (st.st_uid == 0 || st.st_uid == geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the module file `name` of `directory` for loading: never through a
+// link, only a regular file that no one but its owner, root, can write, in a
+// directory of the same kind, so that no other user can have put or changed
+// it. -1, after saying why, when it is refused.
+static int OpenTrustedModule(const char* directory, const char* name, const char* shown) {
+    int dir = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st;
+    if (dir < 0 || fstat(dir, &st) != 0 || !OwnedAlone(st)) {
+        if (dir >= 0) close(dir);
+        WriteOut("ERROR : %s is refused: its directory must be owned by root and writable by root alone.\n", shown);
+        return -1;
+    }
+    int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(dir);
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && OwnedAlone(st)) return fd;
+    if (fd >= 0) close(fd);
+    WriteOut("ERROR : %s is refused: it must be a regular file owned by root and writable by root alone.\n", shown);
+    return -1;
 }
 
 static bool IsWritableDirectory(const char* path) {
@@ -71,49 +100,47 @@ static bool MakeNode(int major) {
     return OsSeam_Mknod(OsSeam_Path(DrvNode).c_str(), kNodeMode, makedev(static_cast<unsigned>(major), 0)) == 0;
 }
 
-static bool OpenNode() {
-    Fd = open(OsSeam_Path(DrvNode).c_str(), O_RDWR | O_CLOEXEC);
+// Only the driver's own device is opened: a link or anything else planted at
+// the node's path is refused.
+static bool OpenNode(int major) {
+    Fd = OsSeam_OpenDriverNode(OsSeam_Path(DrvNode).c_str(), major);
     return Fd >= 0;
 }
 
-// Undoes a half-made load: node removed, module removed.
+// Undoes a half-made load: node removed, module unloaded.
 static ENUM_ERR_ID FailLoad() {
     unlink(OsSeam_Path(DrvNode).c_str());
-    OsSeam_System("rmmod nuvfldrv_mod");
+    OsSeam_UnloadModule(kModuleName);
     Fd = -1;
     return eEID_DRIVER_LOAD;
 }
 
-ENUM_ERR_ID FLASH_LoadDriver() {
-    if (access("./nuvfldrv_mod.o", F_OK) == 0) {
-        OsSeam_System("cp -f --preserve=all ./nuvfldrv_mod.o ./nuvfldrv_mod");
-    } else if (CreateDriverSoueceFile(nullptr) == -1) {
-        return eEID_DRIVER_NOT_KERNEL_SOURCE;
-    }
-    if (access("./nuvfldrv_mod", F_OK) != 0) return eEID_DRIVER_LOAD;
-
+// Loads the module open at `module` and opens its device.
+static ENUM_ERR_ID LoadAndOpen(int module) {
     ChooseNodePath();
     int major = 0;
-    // A module left loaded by an earlier run is replaced by this run's.
-    if (FindDriverLine(major)) OsSeam_System("rmmod nuvfldrv_mod > /dev/null");
-    major = 0;
-    if (OpenNode()) return eEID_NO_ERROR;
-    if (FindDriverLine(major) && major != 0 && MakeNode(major) && OpenNode()) return eEID_NO_ERROR;
-
-    OsSeam_System("insmod ./nuvfldrv_mod 2> /dev/null > /dev/null");
+    // A module left loaded by an earlier run is replaced by this run's; one
+    // that stays (in use) is taken as it is when its device opens.
+    if (FindDriverLine(major)) OsSeam_UnloadModule(kModuleName);
+    if (FindDriverLine(major) && major != 0) {
+        if (MakeNode(major) && OpenNode(major)) return eEID_NO_ERROR;
+        unlink(OsSeam_Path(DrvNode).c_str());
+    }
+    if (OsSeam_LoadModule(module) != 0) {
+        int e = errno;
+        WriteOut("ERROR : %X Unable to load driver: %s\n", e, strerror(e));
+        return eEID_DRIVER_LOAD;
+    }
     if (!CheckNUVDevice(major, 1)) {
-        OsSeam_System("insmod nuvfldrv_mod 2> /dev/null > /dev/null");
-        if (!CheckNUVDevice(major, 1)) {
-            WriteOut("ERROR : Unable to load driver.\n");
-            return eEID_DRIVER_LOAD;
-        }
+        WriteOut("ERROR : Unable to load driver.\n");
+        return eEID_DRIVER_LOAD;
     }
     if (!MakeNode(major)) {
         int e = errno;
         WriteOut("ERROR : %X Unable to create node nuvfl : %s\n", e, strerror(e));
         return FailLoad();
     }
-    if (!OpenNode()) {
+    if (!OpenNode(major)) {
         int e = errno;
         WriteOut("ERROR : %X Unable to open driver: %s\n", e, strerror(e));
         return FailLoad();
@@ -121,12 +148,37 @@ ENUM_ERR_ID FLASH_LoadDriver() {
     return eEID_NO_ERROR;
 }
 
+ENUM_ERR_ID FLASH_LoadDriver() {
+    int module = -1;
+    struct stat st;
+    if (lstat(kPrebuiltName, &st) == 0) {
+        module = OpenTrustedModule(".", kPrebuiltName, "./nuvfldrv_mod.o");
+    } else {
+        int built = CreateDriverSoueceFile(nullptr);
+        // The descriptor keeps the module once its private directory is gone.
+        if (built != -1 && TKX_BuiltModuleDirectory()[0] != '\0') {
+            module = OpenTrustedModule(TKX_BuiltModuleDirectory(), kModuleName, kModuleName);
+        }
+        TKX_RemoveBuildDirectory();
+        if (built == -1) return eEID_DRIVER_NOT_KERNEL_SOURCE;
+    }
+    if (module < 0) return eEID_DRIVER_LOAD;
+    ENUM_ERR_ID status = LoadAndOpen(module);
+    close(module);
+    return status;
+}
+
 void FLASH_UnloadDriver() {
     if (Fd == -1) return;
+    // A mapping holds the device open, and the device the module.
+    TKX_UnmapDriverMappings();
     OsSeam_Close(Fd);
     Fd = -1;
     unlink(OsSeam_Path(DrvNode).c_str());
-    unlink("./nuvfldrv_mod");
+    if (OsSeam_UnloadModule(kModuleName) != 0 && errno != ENOENT) {
+        int e = errno;
+        WriteOut("ERROR : %X Unable to unload driver: %s\n", e, strerror(e));
+    }
 }
 
 BOOLEAN TKX_LinuxDriverLoader(TKXArgvList&, UINT32 loadedSoFar) {

@@ -22,7 +22,8 @@ void WriteNuvWrapHeader(FILE* f) {
 /* Marks every wrapper; expands to nothing. */
 #define YOZ_ATTRIBUTE_FUNC
 
-/* Arguments of the wrappers, defined in nuvwrap.c. */
+/* Arguments of the wrappers, defined in nuvwrap.c. The wrapper holds its
+ * lock around every call into the core, so one caller at a time uses them. */
 extern unsigned long ulArg0;
 extern unsigned long ulArg1;
 extern unsigned long ulArg2;
@@ -34,26 +35,34 @@ YOZ_ATTRIBUTE_FUNC void wrap_unregister_chrdev(void);         /* ulArg0 major */
 YOZ_ATTRIBUTE_FUNC void wrap_mem_map_reserve(void);           /* pvArg0 page */
 YOZ_ATTRIBUTE_FUNC void wrap_mem_map_unreserve(void);         /* pvArg0 page */
 YOZ_ATTRIBUTE_FUNC int wrap_remap_page_range(void);           /* pvArg0 vma, ulArg0 start, ulArg1 physical, ulArg2 size */
+YOZ_ATTRIBUTE_FUNC void wrap_track_vma(void);                 /* pvArg0 vma of the buffer at physical ulArg0 */
 YOZ_ATTRIBUTE_FUNC void *wrap_virt_to_page(void);             /* pvArg0 kernel address */
 YOZ_ATTRIBUTE_FUNC unsigned long wrap_virt_to_phys(void);     /* pvArg0 kernel address */
 YOZ_ATTRIBUTE_FUNC void *wrap_kmalloc(void);                  /* ulArg0 bytes, DMA-capable */
 YOZ_ATTRIBUTE_FUNC void wrap_kfree(void);                     /* pvArg0 */
-YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_from_user(void);   /* pvArg0 to, pvArg1 from, ulArg0 bytes */
-YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_to_user(void);     /* pvArg0 to, pvArg1 from, ulArg0 bytes */
 YOZ_ATTRIBUTE_FUNC void wrap_disable_kbd_irq(void);
 YOZ_ATTRIBUTE_FUNC void wrap_enable_kbd_irq(void);
 YOZ_ATTRIBUTE_FUNC unsigned long wrap_page_size(void);
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_phys_limit(void);       /* highest physical address of the CPU */
+YOZ_ATTRIBUTE_FUNC int wrap_range_is_ram(void);               /* ulArg0 physical, ulArg1 bytes: touches System RAM */
+YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void);                 /* -> ulArg0 the FADT's SMI port, ulArg1 the "$ASF" port */
 
-/* The core object's entry points, called by the wrapper. */
+/* The core object's entry points, called by the wrapper under its lock.
+ * Requests work on a copy of their record in kernel memory. */
 #define NUVFLDRV_NAME "nuvfldrv"
 #define NUV_MAP_WRITE  1
 #define NUV_MAP_SHARED 2
+#define NUV_RECORD_MAX 64
 int nuvfldrv_init(void);
 void nuvfldrv_exit(void);
 int nuvfldrv_open(void);
 void nuvfldrv_release(void);
-long nuvfldrv_ioctl(unsigned int cmd, void *arg, int compat);
+unsigned long nuvfldrv_record_size(unsigned int cmd, int compat);
+int nuvfldrv_record_returned(unsigned int cmd);
+long nuvfldrv_ioctl(unsigned int cmd, void *record, int compat);
 int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned long pgoff, unsigned long flags);
+void nuvfldrv_vma_open(unsigned long physical);
+void nuvfldrv_vma_close(unsigned long physical);
 
 #endif
 )",
@@ -84,8 +93,18 @@ void WriteNuvWrapSource(FILE* f, const NUV_DRIVER_TEXT& text) {
 #include <linux/slab.h>
 #include <linux/interrupt.h>
 #include <linux/sched.h>
+#include <linux/ioport.h>
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
 #include <linux/capability.h>
+#endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,16)
+#include <linux/mutex.h>
+#endif
+#ifdef CONFIG_ACPI
+#include <linux/acpi.h>
+#endif
+#ifdef CONFIG_X86
+#include <asm/processor.h>
 #endif
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(4,12,0)
 #include <linux/uaccess.h>
@@ -122,7 +141,21 @@ pgprot_t pgArg0;
 void *pvArg0;
 void *pvArg1;
 
+/* One lock around every call into the core: its table and the argument
+ * globals are shared by every thread and process that holds the device.
+ * User memory is copied outside it, so a page fault never waits under it. */
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,16)
+static DEFINE_MUTEX(nuv_lock);
+#define NUV_LOCK() mutex_lock(&nuv_lock)
+#define NUV_UNLOCK() mutex_unlock(&nuv_lock)
+#else
+static DECLARE_MUTEX(nuv_lock);
+#define NUV_LOCK() down(&nuv_lock)
+#define NUV_UNLOCK() up(&nuv_lock)
+#endif
+
 static struct file_operations nuvfldrv_fops;
+static struct vm_operations_struct nuvfldrv_vm_ops;
 
 YOZ_ATTRIBUTE_FUNC int wrap_register_chrdev(void)
 {
@@ -176,6 +209,14 @@ YOZ_ATTRIBUTE_FUNC int wrap_remap_page_range(void)
 #endif
 }
 
+/* A mapping of a buffer tells the core when it is copied or goes away. */
+YOZ_ATTRIBUTE_FUNC void wrap_track_vma(void)
+{
+    struct vm_area_struct *vma = (struct vm_area_struct *)pvArg0;
+    vma->vm_private_data = (void *)ulArg0;
+    vma->vm_ops = &nuvfldrv_vm_ops;
+}
+
 YOZ_ATTRIBUTE_FUNC void *wrap_virt_to_page(void)
 {
     return virt_to_page(pvArg0);
@@ -188,22 +229,12 @@ YOZ_ATTRIBUTE_FUNC unsigned long wrap_virt_to_phys(void)
 
 YOZ_ATTRIBUTE_FUNC void *wrap_kmalloc(void)
 {
-    return kmalloc(ulArg0, GFP_DMA | GFP_KERNEL);
+    return kmalloc(ulArg0, GFP_DMA | GFP_KERNEL | __GFP_NOWARN);
 }
 
 YOZ_ATTRIBUTE_FUNC void wrap_kfree(void)
 {
     kfree(pvArg0);
-}
-
-YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_from_user(void)
-{
-    return copy_from_user(pvArg0, (const void __user *)pvArg1, ulArg0);
-}
-
-YOZ_ATTRIBUTE_FUNC unsigned long wrap_copy_to_user(void)
-{
-    return copy_to_user((void __user *)pvArg0, pvArg1, ulArg0);
 }
 
 YOZ_ATTRIBUTE_FUNC void wrap_disable_kbd_irq(void)
@@ -221,20 +252,89 @@ YOZ_ATTRIBUTE_FUNC unsigned long wrap_page_size(void)
     return PAGE_SIZE;
 }
 
+YOZ_ATTRIBUTE_FUNC unsigned long wrap_phys_limit(void)
+{
+#if defined(CONFIG_X86) && LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    unsigned int bits = boot_cpu_data.x86_phys_bits;
+#else
+    unsigned int bits = 32;
+#endif
+    if (bits >= sizeof(unsigned long) * 8)
+        return ~0UL;
+    return (1UL << bits) - 1;
+}
+
+YOZ_ATTRIBUTE_FUNC int wrap_range_is_ram(void)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(4,6,0)
+    return region_intersects(ulArg0, ulArg1, IORESOURCE_SYSTEM_RAM, IORES_DESC_NONE) != REGION_DISJOINT;
+#else
+    unsigned long pfn;
+    for (pfn = ulArg0 >> PAGE_SHIFT; pfn <= (ulArg0 + ulArg1 - 1) >> PAGE_SHIFT; pfn++) {
+        if (page_is_ram(pfn))
+            return 1;
+    }
+    return 0;
+#endif
+}
+
+/* The SMI command ports the firmware publishes: the FADT's, and the one of
+ * a "$ASF" record in the BIOS area (u8 header length at +4, u16 port at +12). */
+YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void)
+{
+    unsigned char __iomem *area;
+    unsigned long off;
+    ulArg0 = 0;
+    ulArg1 = 0;
+#if defined(CONFIG_ACPI) && LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
+    ulArg0 = acpi_gbl_FADT.smi_command;
+#endif
+    area = ioremap(0xF0000, 0x10000);
+    if (area == NULL)
+        return;
+    for (off = 0; off + 14 <= 0x10000; off++) {
+        if (readb(area + off) == '$' && readb(area + off + 1) == 'A' && readb(area + off + 2) == 'S' &&
+            readb(area + off + 3) == 'F') {
+            ulArg1 = readb(area + off + 12) | (readb(area + off + 13) << 8);
+            break;
+        }
+    }
+    iounmap(area);
+}
+
+static void wrap_vma_open(struct vm_area_struct *vma)
+{
+    NUV_LOCK();
+    nuvfldrv_vma_open((unsigned long)vma->vm_private_data);
+    NUV_UNLOCK();
+}
+
+static void wrap_vma_close(struct vm_area_struct *vma)
+{
+    NUV_LOCK();
+    nuvfldrv_vma_close((unsigned long)vma->vm_private_data);
+    NUV_UNLOCK();
+}
+
+static struct vm_operations_struct nuvfldrv_vm_ops = {
+    .open = wrap_vma_open,
+    .close = wrap_vma_close,
+};
+
 static int wrap_open(struct inode *inode, struct file *file)
 {
     int rc;
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
     if (!capable(CAP_SYS_RAWIO))
         return -EPERM;
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
     if (!try_module_get(THIS_MODULE))
         return -ENODEV;
 #else
-    if (!capable(CAP_SYS_RAWIO))
-        return -EPERM;
     MOD_INC_USE_COUNT;
 #endif
+    NUV_LOCK();
     rc = nuvfldrv_open();
+    NUV_UNLOCK();
     if (rc != 0) {
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
         module_put(THIS_MODULE);
@@ -247,7 +347,9 @@ static int wrap_open(struct inode *inode, struct file *file)
 
 static int wrap_release(struct inode *inode, struct file *file)
 {
+    NUV_LOCK();
     nuvfldrv_release();
+    NUV_UNLOCK();
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
     module_put(THIS_MODULE);
 #else
@@ -256,34 +358,63 @@ static int wrap_release(struct inode *inode, struct file *file)
     return 0;
 }
 
+/* The record is copied in before the lock and out after it. */
+static long wrap_request(unsigned int cmd, void __user *arg, int compat)
+{
+    unsigned long record[NUV_RECORD_MAX / sizeof(unsigned long)];
+    unsigned long size;
+    long rc;
+    size = nuvfldrv_record_size(cmd, compat);
+    if (size > sizeof(record))
+        return -EINVAL;
+    if (size != 0) {
+        if (arg == NULL)
+            return -EINVAL;
+        if (copy_from_user(record, arg, size) != 0)
+            return -EFAULT;
+    }
+    NUV_LOCK();
+    rc = nuvfldrv_ioctl(cmd, size != 0 ? record : NULL, compat);
+    if (rc == 0 && !nuvfldrv_record_returned(cmd))
+        size = 0;
+    NUV_UNLOCK();
+    if (rc == 0 && size != 0 && copy_to_user(arg, record, size) != 0)
+        rc = -EFAULT;
+    return rc;
+}
+
 #if NUV_HAVE_UNLOCKED_IOCTL
 static long wrap_unlocked_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return nuvfldrv_ioctl(cmd, (void *)arg, 0);
+    return wrap_request(cmd, (void __user *)arg, 0);
 }
 #ifdef CONFIG_COMPAT
 /* A 32-bit process sends the 32-bit record layouts; the core converts them. */
 static long wrap_compat_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return nuvfldrv_ioctl(cmd, (void *)compat_ptr((compat_uptr_t)arg), 1);
+    return wrap_request(cmd, compat_ptr((compat_uptr_t)arg), 1);
 }
 #endif
 #else
 static int wrap_ioctl(struct inode *inode, struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return (int)nuvfldrv_ioctl(cmd, (void *)arg, 0);
+    return (int)wrap_request(cmd, (void __user *)arg, 0);
 }
 #endif
 
 static int wrap_mmap(struct file *file, struct vm_area_struct *vma)
 {
     unsigned long flags = 0;
+    int rc;
     if (vma->vm_flags & VM_WRITE)
         flags |= NUV_MAP_WRITE;
     if (vma->vm_flags & VM_SHARED)
         flags |= NUV_MAP_SHARED;
+    NUV_LOCK();
     pgArg0 = PAGE_SHARED;
-    return nuvfldrv_mmap(vma, vma->vm_start, vma->vm_end, vma->vm_pgoff, flags);
+    rc = nuvfldrv_mmap(vma, vma->vm_start, vma->vm_end, vma->vm_pgoff, flags);
+    NUV_UNLOCK();
+    return rc;
 }
 
 static struct file_operations nuvfldrv_fops = {
@@ -303,12 +434,18 @@ static struct file_operations nuvfldrv_fops = {
 
 static int __init nuvwrap_init(void)
 {
-    return nuvfldrv_init();
+    int rc;
+    NUV_LOCK();
+    rc = nuvfldrv_init();
+    NUV_UNLOCK();
+    return rc;
 }
 
 static void __exit nuvwrap_exit(void)
 {
+    NUV_LOCK();
     nuvfldrv_exit();
+    NUV_UNLOCK();
 }
 
 module_init(nuvwrap_init);
@@ -329,6 +466,7 @@ void WriteNuvCoreHeader(FILE* f) {
 
 #define NUVFLDRV_MAX_BUFFERS 128
 #define NUVFLDRV_MAX_SIZE    (128 * 1024)
+#define NUVFLDRV_MAX_HELD    (512 * 1024)  /* all buffers together */
 
 /* Error numbers, so that the core needs no kernel header. */
 #define NUV_EPERM   1
@@ -390,9 +528,18 @@ void WriteNuvCoreSource(FILE* f) {
     fputs(R"(#include "nuvwrap.h"
 #include "nuvfldrv.h"
 
-static NUVFLDRV_ALLOC nuv_buffers[NUVFLDRV_MAX_BUFFERS];
+/* One buffer of the opener and the mappings of it that exist. */
+typedef struct {
+    NUVFLDRV_ALLOC a;
+    long maps;
+} NUV_BUFFER;
+
+static NUV_BUFFER nuv_buffers[NUVFLDRV_MAX_BUFFERS];
 static int nuv_buffer_count;
+static unsigned long nuv_held;
 static unsigned long nuv_major;
+static unsigned long nuv_smi_port;
+static unsigned long nuv_asf_port;
 static int nuv_opened;
 static int nuv_kb_locked;
 
@@ -417,12 +564,33 @@ static void nuv_mark_pages(NUVFLDRV_ALLOC *b, int reserve)
     }
 }
 
-static void nuv_release_buffer(NUVFLDRV_ALLOC *b)
+static void nuv_release_buffer(NUV_BUFFER *b)
 {
-    nuv_mark_pages(b, 0);
-    pvArg0 = b->kmallocptr;
+    nuv_mark_pages(&b->a, 0);
+    pvArg0 = b->a.kmallocptr;
     wrap_kfree();
+    nuv_held -= b->a.kvirtlen;
     nuv_zero(b, sizeof(*b));
+}
+
+static void nuv_release_all(void)
+{
+    while (nuv_buffer_count > 0) {
+        nuv_buffer_count--;
+        nuv_release_buffer(&nuv_buffers[nuv_buffer_count]);
+    }
+}
+
+/* The buffer that holds all of [physical, physical + size), if any. */
+static NUV_BUFFER *nuv_find_buffer(unsigned long physical, unsigned long size)
+{
+    int i;
+    for (i = 0; i < nuv_buffer_count; i++) {
+        NUVFLDRV_ALLOC *a = &nuv_buffers[i].a;
+        if (physical >= a->kphysadd && size <= a->kvirtlen && physical - a->kphysadd <= a->kvirtlen - size)
+            return &nuv_buffers[i];
+    }
+    return 0;
 }
 
 /* The keyboard line is switched off at most once and on only when off. */
@@ -446,8 +614,12 @@ int nuvfldrv_init(void)
 {
     nuv_zero(nuv_buffers, sizeof(nuv_buffers));
     nuv_buffer_count = 0;
+    nuv_held = 0;
     nuv_opened = 0;
     nuv_kb_locked = 0;
+    wrap_smi_ports();
+    nuv_smi_port = ulArg0;
+    nuv_asf_port = ulArg1;
     if (wrap_register_chrdev() != 0)
         return -NUV_EIO;
     nuv_major = ulArg0;
@@ -456,10 +628,7 @@ int nuvfldrv_init(void)
 
 void nuvfldrv_exit(void)
 {
-    while (nuv_buffer_count > 0) {
-        nuv_buffer_count--;
-        nuv_release_buffer(&nuv_buffers[nuv_buffer_count]);
-    }
+    nuv_release_all();
     nuv_unlock_kb();
     ulArg0 = nuv_major;
     wrap_unregister_chrdev();
@@ -467,15 +636,33 @@ void nuvfldrv_exit(void)
 
 int nuvfldrv_open(void)
 {
-    if (__sync_lock_test_and_set(&nuv_opened, 1))
+    if (nuv_opened)
         return -NUV_EBUSY;
+    nuv_opened = 1;
     return 0;
 }
 
+/* The last reference of the opener is gone, its mappings with it: its
+ * buffers go too. */
 void nuvfldrv_release(void)
 {
+    nuv_release_all();
     nuv_unlock_kb();
-    __sync_lock_release(&nuv_opened);
+    nuv_opened = 0;
+}
+
+void nuvfldrv_vma_open(unsigned long physical)
+{
+    NUV_BUFFER *b = nuv_find_buffer(physical, 1);
+    if (b != 0)
+        b->maps++;
+}
+
+void nuvfldrv_vma_close(unsigned long physical)
+{
+    NUV_BUFFER *b = nuv_find_buffer(physical, 1);
+    if (b != 0 && b->maps > 0)
+        b->maps--;
 }
 
 static long nuv_alloc(NUVFLDRV_ALLOC *req)
@@ -483,7 +670,7 @@ static long nuv_alloc(NUVFLDRV_ALLOC *req)
     unsigned long page = wrap_page_size();
     unsigned long len, area, i;
     unsigned int *words;
-    NUVFLDRV_ALLOC *b;
+    NUV_BUFFER *b;
     void *raw;
 
     if (nuv_buffer_count >= NUVFLDRV_MAX_BUFFERS)
@@ -491,6 +678,8 @@ static long nuv_alloc(NUVFLDRV_ALLOC *req)
     if (req->size <= 0 || req->size > NUVFLDRV_MAX_SIZE)
         return -NUV_EINVAL;
     len = ((unsigned long)req->size + page - 1) & ~(page - 1);
+    if (nuv_held + len > NUVFLDRV_MAX_HELD)
+        return -NUV_ENOMEM;
     ulArg0 = len + 2 * page;
     raw = wrap_kmalloc();
     if (raw == 0)
@@ -501,16 +690,21 @@ static long nuv_alloc(NUVFLDRV_ALLOC *req)
         words[i] = (0xAFD0u << 16) + (unsigned int)i;
 
     b = &nuv_buffers[nuv_buffer_count++];
-    b->size = req->size;
-    b->kmallocptr = raw;
-    b->kvirtlen = len;
-    b->kvirtadd = (void *)area;
-    pvArg0 = b->kvirtadd;
-    b->kphysadd = wrap_virt_to_phys();
-    nuv_mark_pages(b, 1);
+    b->maps = 0;
+    b->a.size = req->size;
+    b->a.kmallocptr = raw;
+    b->a.kvirtlen = len;
+    b->a.kvirtadd = (void *)area;
+    pvArg0 = b->a.kvirtadd;
+    b->a.kphysadd = wrap_virt_to_phys();
+    nuv_mark_pages(&b->a, 1);
+    nuv_held += len;
 
-    req->kvirtadd = b->kvirtadd;
-    req->kphysadd = b->kphysadd;
+    /* The caller learns the physical address only: no kernel address leaves. */
+    req->kvirtlen = len;
+    req->kmallocptr = 0;
+    req->kvirtadd = 0;
+    req->kphysadd = b->a.kphysadd;
     return 0;
 }
 
@@ -518,11 +712,14 @@ static long nuv_free(NUVFLDRV_ALLOC *req)
 {
     int i;
     for (i = 0; i < nuv_buffer_count; i++) {
-        if (nuv_buffers[i].kphysadd == req->kphysadd)
+        if (nuv_buffers[i].a.kphysadd == req->kphysadd)
             break;
     }
     if (i == nuv_buffer_count)
         return 0;
+    /* Its pages stay while a mapping of them does. */
+    if (nuv_buffers[i].maps > 0)
+        return -NUV_EBUSY;
     nuv_release_buffer(&nuv_buffers[i]);
     nuv_buffer_count--;
     if (i != nuv_buffer_count) {
@@ -532,47 +729,40 @@ static long nuv_free(NUVFLDRV_ALLOC *req)
     return 0;
 }
 
-static int nuv_copy_in(void *to, void *from, unsigned long n)
+/* The 32-bit layout is converted in place, in the wrapper's copy. */
+static void nuv_read_alloc(NUVFLDRV_ALLOC *req, void *record, int compat)
 {
-    pvArg0 = to;
-    pvArg1 = from;
-    ulArg0 = n;
-    return wrap_copy_from_user() == 0 ? 0 : -NUV_EFAULT;
-}
-
-static int nuv_copy_out(void *to, void *from, unsigned long n)
-{
-    pvArg0 = to;
-    pvArg1 = from;
-    ulArg0 = n;
-    return wrap_copy_to_user() == 0 ? 0 : -NUV_EFAULT;
-}
-
-static int nuv_read_alloc(NUVFLDRV_ALLOC *req, void *arg, int compat)
-{
-    NUVFLDRV_ALLOC32 r32;
+    NUVFLDRV_ALLOC32 *r32 = (NUVFLDRV_ALLOC32 *)record;
     nuv_zero(req, sizeof(*req));
-    if (!compat)
-        return nuv_copy_in(req, arg, sizeof(*req));
-    if (nuv_copy_in(&r32, arg, sizeof(r32)) != 0)
-        return -NUV_EFAULT;
-    req->size = r32.size;
-    req->kvirtlen = r32.kvirtlen;
-    req->kphysadd = r32.kphysadd;
-    return 0;
+    if (!compat) {
+        *req = *(NUVFLDRV_ALLOC *)record;
+        return;
+    }
+    req->size = r32->size;
+    req->kvirtlen = r32->kvirtlen;
+    req->kphysadd = r32->kphysadd;
 }
 
-static int nuv_write_alloc(NUVFLDRV_ALLOC *req, void *arg, int compat)
+static void nuv_write_alloc(NUVFLDRV_ALLOC *req, void *record, int compat)
 {
-    NUVFLDRV_ALLOC32 r32;
-    if (!compat)
-        return nuv_copy_out(arg, req, sizeof(*req));
-    r32.size = (int)req->size;
-    r32.kvirtlen = (unsigned int)req->kvirtlen;
-    r32.kmallocptr = 0;
-    r32.kvirtadd = (unsigned int)(unsigned long)req->kvirtadd;
-    r32.kphysadd = (unsigned int)req->kphysadd;
-    return nuv_copy_out(arg, &r32, sizeof(r32));
+    NUVFLDRV_ALLOC32 *r32 = (NUVFLDRV_ALLOC32 *)record;
+    if (!compat) {
+        *(NUVFLDRV_ALLOC *)record = *req;
+        return;
+    }
+    r32->size = (int)req->size;
+    r32->kvirtlen = (unsigned int)req->kvirtlen;
+    r32->kmallocptr = 0;
+    r32->kvirtadd = 0;
+    r32->kphysadd = (unsigned int)req->kphysadd;
+}
+
+/* Only the ports the program writes: the SMI command ports the firmware
+ * publishes and the legacy one, CMOS and the reset register. */
+static int nuv_port_allowed(unsigned long port)
+{
+    return (port == nuv_smi_port && port != 0) || (port == nuv_asf_port && port != 0) || port == 0xB2 ||
+           port == 0x70 || port == 0x71 || port == 0xCF9;
 }
 
 static void nuv_port_write(NUVFLDRV_PORTWRITEBYTE *r)
@@ -595,56 +785,65 @@ static void nuv_port_write(NUVFLDRV_PORTWRITEBYTE *r)
     r->Edi = di;
 }
 
-static long nuv_port_request(void *arg, int compat)
+static long nuv_port_request(void *record, int compat)
 {
-    NUVFLDRV_PORTWRITEBYTE r;
-    NUVFLDRV_PORTWRITEBYTE32 r32;
-    if (arg == 0)
-        return -NUV_EINVAL;
+    NUVFLDRV_PORTWRITEBYTE *r = (NUVFLDRV_PORTWRITEBYTE *)record;
+    NUVFLDRV_PORTWRITEBYTE wide;
+    NUVFLDRV_PORTWRITEBYTE32 *r32 = (NUVFLDRV_PORTWRITEBYTE32 *)record;
+    if (!nuv_port_allowed(compat ? r32->Port : r->Port))
+        return -NUV_EPERM;
     if (!compat) {
-        if (nuv_copy_in(&r, arg, sizeof(r)) != 0)
-            return -NUV_EFAULT;
-        nuv_port_write(&r);
-        return nuv_copy_out(arg, &r, sizeof(r));
+        nuv_port_write(r);
+        return 0;
     }
-    if (nuv_copy_in(&r32, arg, sizeof(r32)) != 0)
-        return -NUV_EFAULT;
-    nuv_zero(&r, sizeof(r));
-    r.Port = r32.Port;
-    r.Value = r32.Value;
-    r.Edi = r32.Edi;
-    r.Esi = r32.Esi;
-    r.Ebx = r32.Ebx;
-    r.Ecx = r32.Ecx;
-    nuv_port_write(&r);
-    r32.Eax = (unsigned int)r.Eax;
-    r32.Ebx = (unsigned int)r.Ebx;
-    r32.Ecx = (unsigned int)r.Ecx;
-    r32.Edx = (unsigned int)r.Edx;
-    r32.Esi = (unsigned int)r.Esi;
-    r32.Edi = (unsigned int)r.Edi;
-    return nuv_copy_out(arg, &r32, sizeof(r32));
+    nuv_zero(&wide, sizeof(wide));
+    wide.Port = r32->Port;
+    wide.Value = r32->Value;
+    wide.Edi = r32->Edi;
+    wide.Esi = r32->Esi;
+    wide.Ebx = r32->Ebx;
+    wide.Ecx = r32->Ecx;
+    nuv_port_write(&wide);
+    r32->Eax = (unsigned int)wide.Eax;
+    r32->Ebx = (unsigned int)wide.Ebx;
+    r32->Ecx = (unsigned int)wide.Ecx;
+    r32->Edx = (unsigned int)wide.Edx;
+    r32->Esi = (unsigned int)wide.Esi;
+    r32->Edi = (unsigned int)wide.Edi;
+    return 0;
 }
 
-long nuvfldrv_ioctl(unsigned int cmd, void *arg, int compat)
+unsigned long nuvfldrv_record_size(unsigned int cmd, int compat)
+{
+    switch (cmd) {
+    case CMD_ALLOC:
+    case CMD_FREE:
+        return compat ? sizeof(NUVFLDRV_ALLOC32) : sizeof(NUVFLDRV_ALLOC);
+    case CMD_PORTWRITEBYTE:
+        return compat ? sizeof(NUVFLDRV_PORTWRITEBYTE32) : sizeof(NUVFLDRV_PORTWRITEBYTE);
+    default:
+        return 0;
+    }
+}
+
+int nuvfldrv_record_returned(unsigned int cmd)
+{
+    return cmd == CMD_ALLOC || cmd == CMD_PORTWRITEBYTE;
+}
+
+long nuvfldrv_ioctl(unsigned int cmd, void *record, int compat)
 {
     NUVFLDRV_ALLOC req;
     long rc;
     switch (cmd) {
     case CMD_ALLOC:
-        if (arg == 0)
-            return -NUV_EINVAL;
-        if (nuv_read_alloc(&req, arg, compat) != 0)
-            return -NUV_EFAULT;
+        nuv_read_alloc(&req, record, compat);
         rc = nuv_alloc(&req);
-        if (rc != 0)
-            return rc;
-        return nuv_write_alloc(&req, arg, compat);
+        if (rc == 0)
+            nuv_write_alloc(&req, record, compat);
+        return rc;
     case CMD_FREE:
-        if (arg == 0)
-            return -NUV_EINVAL;
-        if (nuv_read_alloc(&req, arg, compat) != 0)
-            return -NUV_EFAULT;
+        nuv_read_alloc(&req, record, compat);
         return nuv_free(&req);
     case CMD_LOCK_KB:
         nuv_lock_kb();
@@ -653,22 +852,49 @@ long nuvfldrv_ioctl(unsigned int cmd, void *arg, int compat)
         nuv_unlock_kb();
         return 0;
     case CMD_PORTWRITEBYTE:
-        return nuv_port_request(arg, compat);
+        return nuv_port_request(record, compat);
     default:
         return -NUV_ENOTTY;
     }
 }
 
+/* Maps one of the opener's buffers, or physical memory that is not System
+ * RAM and lies within the CPU's physical address width: what /dev/mem gives
+ * under the kernel's own rules, and nothing more. */
 int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned long pgoff, unsigned long flags)
 {
+    unsigned long page = wrap_page_size();
+    unsigned long size = end - start;
+    unsigned long physical;
+    NUV_BUFFER *b;
     if ((flags & NUV_MAP_WRITE) && !(flags & NUV_MAP_SHARED))
         return -NUV_EINVAL;
+    if (size == 0 || pgoff > ~0UL / page)
+        return -NUV_EINVAL;
+    physical = pgoff * page;
+    if (physical > ~0UL - (size - 1))
+        return -NUV_EINVAL;
+    b = nuv_find_buffer(physical, size);
+    if (b == 0) {
+        if (physical + (size - 1) > wrap_phys_limit())
+            return -NUV_EINVAL;
+        ulArg0 = physical;
+        ulArg1 = size;
+        if (wrap_range_is_ram())
+            return -NUV_EPERM;
+    }
     pvArg0 = vma;
     ulArg0 = start;
-    ulArg1 = pgoff * wrap_page_size();
-    ulArg2 = end - start;
+    ulArg1 = physical;
+    ulArg2 = size;
     if (wrap_remap_page_range() != 0)
         return -NUV_ENXIO;
+    if (b != 0) {
+        pvArg0 = vma;
+        ulArg0 = b->a.kphysadd;
+        wrap_track_vma();
+        b->maps++;
+    }
     return 0;
 }
 )",

@@ -66,7 +66,7 @@ static UINT32 GetEfivarfs(UINT8* name, EFI_GUID* guid, UINT8** data, UINT32* siz
     char path[kPathMax];
     if (data == nullptr || size == nullptr) return kFail;
     if (!VariablePath(path, "/sys/firmware/efi/efivars/", name, guid, "")) return kFail;
-    int fd = open(OsSeam_Path(path).c_str(), O_RDONLY);
+    int fd = open(OsSeam_Path(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return kFail;
     struct stat st;
     // The file holds a 4-byte attribute word before the data.
@@ -92,7 +92,7 @@ static UINT32 GetSysfsVars(UINT8* name, EFI_GUID* guid, UINT8** data, UINT32* si
     char path[kPathMax];
     if (data == nullptr || size == nullptr) return kFail;
     if (!VariablePath(path, "/sys/firmware/efi/vars/", name, guid, "/raw_var")) return kFail;
-    FILE* f = fopen(OsSeam_Path(path).c_str(), "rb");
+    FILE* f = fopen(OsSeam_Path(path).c_str(), "rbe");
     if (f == nullptr) return kFail;
     long length = -1;
     if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
@@ -133,7 +133,7 @@ static UINT32 SetEfivarfs(UINT8* name, EFI_GUID* guid, UINT8* data, UINT32 size)
     MemCpy(buffer, &attributes, 4);
     if (size != 0) MemCpy(buffer + 4, data, size);
     UINT32 result = kFail;
-    int fd = open(OsSeam_Path(path).c_str(), O_WRONLY | O_CREAT, 0600);
+    int fd = open(OsSeam_Path(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
         if (ftruncate(fd, static_cast<off_t>(size) + 4) == 0 &&
             write(fd, buffer, size + 4) == static_cast<ssize_t>(size + 4)) {
@@ -150,7 +150,7 @@ static UINT32 SetSysfsVars(UINT8* name, EFI_GUID* guid, UINT8* data, UINT32 size
     if (!VariablePath(rawPath, "/sys/firmware/efi/vars/", name, guid, "/raw_var")) return kFail;
     if (size > sizeof(EFI_SYSFS_VARIABLE::Data) || (size != 0 && data == nullptr)) return kFail;
     std::string raw = OsSeam_Path(rawPath);
-    FILE* probe = fopen(raw.c_str(), "rb");
+    FILE* probe = fopen(raw.c_str(), "rbe");
     bool exists = probe != nullptr;
     if (probe != nullptr) fclose(probe);
 
@@ -164,7 +164,7 @@ static UINT32 SetSysfsVars(UINT8* name, EFI_GUID* guid, UINT8* data, UINT32 size
     record->Attributes = EFI_VARIABLE_ATTRIBUTES;
 
     UINT32 result = kFail;
-    FILE* f = fopen(exists ? raw.c_str() : OsSeam_Path("/sys/firmware/efi/vars/new_var").c_str(), "wb");
+    FILE* f = fopen(exists ? raw.c_str() : OsSeam_Path("/sys/firmware/efi/vars/new_var").c_str(), "wbe");
     if (f != nullptr) {
         // sysfs reports a refused record when the buffered data is written out.
         bool written = fwrite(record, sizeof(EFI_SYSFS_VARIABLE), 1, f) == 1;

@@ -6,9 +6,9 @@
 #include "TKXFile.h"
 
 FILE* TKX_OpenFile(const char* path, UINT32 mode) {
-    const char* how = "rb";
-    if (mode == 1) how = "wb";
-    if (mode == 2) how = "r+b";
+    const char* how = "rbe";
+    if (mode == 1) how = "wbe";
+    if (mode == 2) how = "r+be";
     return fopen(path, how);
 }
 

@@ -8,6 +8,7 @@
 #include "OsSeam.h"
 #include "TKXDriver.h"
 #include "TKXOutput.h"
+#include "TKXSignal.h"
 
 WriteOutT WriteOut = nullptr;
 ErrorOutT ErrorOut = nullptr;
@@ -99,6 +100,7 @@ void ParseUserInput() {
 
 void ExecuteEnabledModules() {
     for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
+        TKX_LeaveOnEndSignal();
         TKX_QUEUE_ITEM* item = QueueItemList[i];
         if (item->ExecutionActionFunction != nullptr && item->Enabled == 1) {
             g_LastErrorCode = item->ExecutionActionFunction(QueueItemList);
@@ -131,6 +133,7 @@ void TerminateWithoutExecution(char* word) {
 
 void HuxRunModules() {
     ParseUserInput();
+    TKX_LeaveOnEndSignal();
     if (g_LastErrorCode != eEID_NO_ERROR) TerminateWithoutExecution(nullptr);
     if (ArgvItemList.size() <= 1) TerminateWithoutExecution(nullptr);
     for (unsigned long i = 1; i < ArgvItemList.size(); ++i) {
@@ -166,6 +169,7 @@ void HuxExitProcess(UINT32 status) {
 }
 
 void PlatformFinalize(TKXArgvList& args) {
+    TKX_ShutdownStarted();
     if (g_LastErrorCode != eEID_NO_ERROR) {
         g_LastErrorCode = ErrorOut(static_cast<ENUM_ERR_ID>(g_LastErrorCode));
     }

@@ -9,7 +9,7 @@ namespace {
 const char kWatchdogPath[] = "/proc/sys/kernel/nmi_watchdog";
 
 bool WatchdogReadable() {
-    FILE* f = fopen(OsSeam_Path(kWatchdogPath).c_str(), "r");
+    FILE* f = fopen(OsSeam_Path(kWatchdogPath).c_str(), "re");
     if (f == nullptr) return false;
     fclose(f);
     return true;
@@ -19,7 +19,7 @@ bool WatchdogReadable() {
 void OsSetNMI_WatchdogStoreValue() {
     if (!WatchdogReadable()) return;
     g_nmi_watchdog_value = 0;
-    FILE* f = fopen(OsSeam_Path(kWatchdogPath).c_str(), "r+");
+    FILE* f = fopen(OsSeam_Path(kWatchdogPath).c_str(), "r+e");
     if (f != nullptr) {
         int c = fgetc(f);
         if (c >= '0' && c <= '9') g_nmi_watchdog_value = c - '0';

@@ -55,6 +55,26 @@ void ClearMemoryBlockList() {
     MemoryBlockList.clear();
 }
 
+// The mappings made through the driver's device, page-aligned, until unmapped.
+TKXList<_TKX_MEMORY_BLOCK_INFO*> DriverMappingList;
+
+void* MapShared(size_t length, off_t offset, int fd) {
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+    if (p == MAP_FAILED) return nullptr;
+    if (fd == Fd) DriverMappingList.push_back(new _TKX_MEMORY_BLOCK_INFO{static_cast<UINT8*>(p), static_cast<UINT8*>(p) + length});
+    return p;
+}
+
+void Unmap(UINT8* start, size_t length) {
+    munmap(start, length);
+    for (unsigned long i = 0; i < DriverMappingList.size(); ++i) {
+        if (DriverMappingList[i]->start != start) continue;
+        delete DriverMappingList[i];
+        DriverMappingList.remove(i);
+        break;
+    }
+}
+
 UINT32 PageSize() { return static_cast<UINT32>(sysconf(_SC_PAGESIZE)); }
 
 UINT32 PageOffset(const void* pointer) {
@@ -125,17 +145,24 @@ UINT8* MapPhyMem(UINT32 physical, UINT32 length) {
     int fd = Fd != -1 ? Fd : FdMem;
     if (fd == -1) return nullptr;
     UINT32 offset = physical % PageSize();
-    void* p = mmap(nullptr, static_cast<size_t>(length) + offset, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-                   static_cast<off_t>(physical - offset));
-    if (p == MAP_FAILED) return nullptr;
+    void* p = MapShared(static_cast<size_t>(length) + offset, static_cast<off_t>(physical - offset), fd);
+    if (p == nullptr) return nullptr;
     return static_cast<UINT8*>(p) + offset;
 }
 
 UINT8 UnMapPhyMem(UINT8* pointer, UINT32 length) {
     if (pointer == nullptr) return 1;
     UINT32 offset = PageOffset(pointer);
-    munmap(pointer - offset, static_cast<size_t>(length) + offset);
+    Unmap(pointer - offset, static_cast<size_t>(length) + offset);
     return 1;
+}
+
+void TKX_UnmapDriverMappings() {
+    for (unsigned long i = 0; i < DriverMappingList.size(); ++i) {
+        munmap(DriverMappingList[i]->start, static_cast<size_t>(DriverMappingList[i]->end - DriverMappingList[i]->start));
+        delete DriverMappingList[i];
+    }
+    DriverMappingList.clear();
 }
 
 UINT8 AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress) {
@@ -185,8 +212,8 @@ UINT8 _AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress) {
     NUVFLDRV_ALLOC request{};
     request.size = static_cast<long>(size);
     if (TKX_DriverRequest(CMD_ALLOC, &request) != 0) return 0;
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, Fd, static_cast<off_t>(request.kphysadd));
-    if (p == MAP_FAILED) return 0;
+    void* p = MapShared(size, static_cast<off_t>(request.kphysadd), Fd);
+    if (p == nullptr) return 0;
     VirtualAddr = static_cast<UINT8*>(p);
     *physical = static_cast<UINT32>(request.kphysadd);
     *virtualAddress = VirtualAddr;
@@ -195,7 +222,7 @@ UINT8 _AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress) {
 
 UINT8 _FreePhyMem(UINT32 physical, UINT32 size) {
     if (VirtualAddr == nullptr) return 1;
-    munmap(VirtualAddr, size);
+    Unmap(VirtualAddr, size);
     NUVFLDRV_ALLOC request{};
     request.size = static_cast<long>(size);
     request.kphysadd = physical;
@@ -265,7 +292,7 @@ void CleanMemMgr() {
 }
 
 BOOLEAN InitMemMgr() {
-    FdMem = open(OsSeam_Path("/dev/mem").c_str(), O_RDWR | O_SYNC);
+    FdMem = open(OsSeam_Path("/dev/mem").c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
     if (FdMem == -1) return 0;
     if (!TKX_PhysicalMemoryLibInit()) return 0;
     CleanMemMgrHook = CleanMemMgr;

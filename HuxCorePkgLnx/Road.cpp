@@ -2,9 +2,11 @@
 #include "HuxCore.h"
 #include "HuxPlatform.h"
 #include "OsSeam.h"
+#include "TKXSignal.h"
 
 void HuxRunRoad(int argc, char** argv, void (*beforeModuleInit)()) {
     OsSeam_Start();
+    TKX_InstallEndSignals();
     InitializeLibs();
     HuxGlobalVariableInit();
     PutArgvIntoList(ArgvItemList, argc, argv);
@@ -12,16 +14,19 @@ void HuxRunRoad(int argc, char** argv, void (*beforeModuleInit)()) {
     UINT8 IfConti = 1;
     HuxEarlyInit(ArgvItemList, IfConti);
     if (IfConti == 0) PlatformFinalize(ArgvItemList);
+    TKX_LeaveOnEndSignal();
 
     g_LastErrorCode = LoadUaf(argc, argv);
     if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
 
     g_LastErrorCode = PlatformInitialize(ArgvItemList);
     if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
+    TKX_LeaveOnEndSignal();
 
     if (beforeModuleInit != nullptr) beforeModuleInit();
     g_LastErrorCode = HuxModuleInit(QueueItemList);
     if (g_LastErrorCode != eEID_NO_ERROR) PlatformFinalize(ArgvItemList);
+    TKX_LeaveOnEndSignal();
 
     if (HuxGuiInit(argc, argv, ArgvItemList, QueueItemList)) PlatformFinalize(ArgvItemList);
 

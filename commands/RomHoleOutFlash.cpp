@@ -28,6 +28,7 @@ static ENUM_ERR_ID RHO_ProcFlashBuffFunc();
 static ENUM_ERR_ID RHO_OpenRomFileFunc() {
     UINT8 answer = YOZ_PromptReplaceFile(s_OutFileName);
     if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
+    if (answer == YOZ_FILE_REFUSED) return eEID_OPEN_OUT_FILE;
     if (answer == YOZ_FILE_KEEP) s_Slots.ProcessFunc = nullptr;
     if (answer == YOZ_FILE_NEW) WriteOut(" Saving current Rom Hole into file: %s\n", s_OutFileName);
     return eEID_NO_ERROR;

@@ -80,6 +80,7 @@ static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
     UINT8 answer = YOZ_PromptReplaceFile(RomFileName);
     if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
+    if (answer == YOZ_FILE_REFUSED) return eEID_OPEN_OUT_FILE;
     if (answer == YOZ_FILE_KEEP) return eEID_NO_ERROR;
     WriteOut(" Saving current BIOS into file: %s\n", RomFileName);
     FILE* out = TKX_CreateNewFile(RomFileName);

@@ -4,6 +4,7 @@
 #include "HuxCoreHooks.h"
 #include "RomInfo.h"
 #include "TKXPortIo.h"
+#include "TKXSignal.h"
 #include "TKXString.h"
 
 static const UINT8 kStatusUntouched = 0xFF;
@@ -33,14 +34,22 @@ ENUM_ERR_ID EnableFlashIfc() {
     FunctionBlock* block = PrepareFunctionBlock();
     if (block == nullptr) return eEID_FLASH_INTERFACE_OPEN;
     block->Status = 0;
+    // From here to the close an operator's signal waits: a flash is written
+    // whole and its interface closed before the run can stop.
+    TKX_HoldSignals();
     FlashLibBeforeOperation(SMI_CMD_ENABLE_FLASH, 0, 0, nullptr, nullptr);
     SMI_EnableFlash();
     ENUM_ERR_ID result = FlashLibAfterOperation(SMI_CMD_ENABLE_FLASH, 0, 0, nullptr, nullptr);
+    ENUM_ERR_ID refused = eEID_NO_ERROR;
     switch (block->Status) {
-    case 1: return eEID_FLASH_INTERFACE_OPEN;
-    case 2: return eEID_POWER_NOT_CONNECTED;
-    case 3: return eEID_FLASH_NOT_ALLOWED;
+    case 1: refused = eEID_FLASH_INTERFACE_OPEN; break;
+    case 2: refused = eEID_POWER_NOT_CONNECTED; break;
+    case 3: refused = eEID_FLASH_NOT_ALLOWED; break;
     default: break;
+    }
+    if (refused != eEID_NO_ERROR) {
+        TKX_ReleaseSignals();
+        return refused;
     }
     SmiFlashEnabled = 1;
     return result;
@@ -54,6 +63,7 @@ void CleanFlashIfc() {
         FlashLibAfterOperation(SMI_CMD_DISABLE_FLASH, 0, 0, nullptr, nullptr);
     }
     SmiFlashEnabled = 0;
+    TKX_ReleaseSignals();
 }
 
 UINT8 CallOemSmi(UINT8 command) {

@@ -103,11 +103,14 @@ UINT8 YOZ_PromptFOrEOrA(const char* text);
 // 1 when the last Yes/No or F/E/A prompt met the end of input (its answer
 // was then the cancelling one).
 UINT8 YOZ_PromptInputEnded();
-// Output file: YOZ_FILE_NEW when it does not exist; else the operator is
-// asked whether to replace it: YOZ_FILE_REPLACE on Yes, YOZ_FILE_KEEP on
-// No, YOZ_FILE_NO_ANSWER when input ended without an answer (the caller
-// fails with eEID_UPDATE_CANCEL_BY_USER).
-enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP, YOZ_FILE_NO_ANSWER };
+// Output file: YOZ_FILE_NEW when nothing has its name; YOZ_FILE_REFUSED,
+// after saying so, when something other than a regular file has it (a link,
+// a directory, a device: nothing is written through or over it; the caller
+// fails with eEID_OPEN_OUT_FILE); else the operator is asked whether to
+// replace the file: YOZ_FILE_REPLACE on Yes, YOZ_FILE_KEEP on No,
+// YOZ_FILE_NO_ANSWER when input ended without an answer (the caller fails
+// with eEID_UPDATE_CANCEL_BY_USER).
+enum : UINT8 { YOZ_FILE_NEW, YOZ_FILE_REPLACE, YOZ_FILE_KEEP, YOZ_FILE_NO_ANSWER, YOZ_FILE_REFUSED };
 UINT8 YOZ_PromptReplaceFile(const char* name);
 // The two force-or-quit lines and "- Please select one of the options:";
 // the Yes/No answer (0 Yes: force the update).

@@ -2,8 +2,8 @@
 // a time (getch); when input ends, the prompts take the answer that cancels
 // and the pager goes on.
 #include <cstdio>
+#include <sys/stat.h>
 #include "HuxCore.h"
-#include "TKXFile.h"
 #include "TKXPortIo.h"
 #include "YozOptionStore.h"
 
@@ -50,9 +50,13 @@ UINT8 YOZ_PromptYesOrNo(const char* text) {
 }
 
 UINT8 YOZ_PromptReplaceFile(const char* name) {
-    FILE* existing = TKX_OpenFile(name, 0);
-    if (existing == nullptr) return YOZ_FILE_NEW;
-    TKX_CloseFile(existing);
+    // The name itself, not what a link points to.
+    struct stat st;
+    if (lstat(name, &st) != 0) return YOZ_FILE_NEW;
+    if (!S_ISREG(st.st_mode)) {
+        WriteOut(" %s is not a regular file: nothing is saved into it.\n", name);
+        return YOZ_FILE_REFUSED;
+    }
     char question[512];
     snprintf(question, sizeof(question),
              " %s already exists.\n Would you like to repalce the exist file(Y) or exit(N)?...", name);

@@ -96,6 +96,13 @@ extern char gendir[128];
 void TKX_LinuxMakeDrv(TKXArgvList& args, UINT8& IfConti);
 void TKX_LinuxGenDrv(TKXArgvList& args, UINT8& IfConti);
 UINT8 BuildNuvflDrv(TKXArgvList& args);
+// Builds in a private directory of its own (root's, 0700, under /tmp);
+// -1 when there is no usable kernel tree. A module that came out is the file
+// "nuvfldrv_mod" of TKX_BuiltModuleDirectory() until TKX_RemoveBuildDirectory.
 int CreateDriverSoueceFile(char* kernelArgument);
+// The private directory of the last build, as the OS seam resolves it; empty
+// when there is none.
+const char* TKX_BuiltModuleDirectory();
+void TKX_RemoveBuildDirectory();
 UINT8 GenerateDriverSoueceFile(char* kernelArgument);
 UINT8 CheckKernelSource(char* kernelDirectory);

@@ -10,6 +10,11 @@ UINT8 UnMapPhyMem(UINT8* pointer, UINT32 length);
 UINT8 AllocPhyMem(UINT32 size, UINT32* physical, UINT8** virtualAddress);
 UINT8 FreePhyMem(UINT32 physical, UINT32 size);
 void CleanMemMgr();
+// Unmaps whatever is still mapped through the driver's device (the pool of
+// the driver or the mailbox, areas nobody unmapped): the driver's unloader
+// runs it before closing, as a mapping keeps the device, and the device the
+// module, in use. Pointers into those areas are dead afterwards.
+void TKX_UnmapDriverMappings();
 
 // General zero-filled heap buffers.
 UINT8* AllocMem(UINT32 size);

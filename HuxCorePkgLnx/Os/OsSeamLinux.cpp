@@ -1,14 +1,18 @@
 // The real OS seam of the shipped executables: port instructions, real
 // system calls and the real shell. System paths are used as they are.
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/utsname.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #include "OsSeam.h"
+#include "ShellChild.h"
 
 void OsSeam_Start() {}
 
@@ -53,8 +57,31 @@ void OsSeam_DelayUs(UINT32 us) { usleep(us); }
 std::string OsSeam_Path(const char* systemPath) { return systemPath; }
 std::string OsSeam_ShellText(const char* command) { return command; }
 
+std::string OsSeam_KernelRelease() {
+    struct utsname names;
+    return uname(&names) == 0 ? names.release : "";
+}
+
+int OsSeam_LoadModule(int fd) { return static_cast<int>(syscall(SYS_finit_module, fd, "", 0)); }
+
+int OsSeam_UnloadModule(const char* name) {
+    return static_cast<int>(syscall(SYS_delete_module, name, O_NONBLOCK));
+}
+
 int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev) {
     return mknod(path, mode, static_cast<dev_t>(dev));
+}
+
+int OsSeam_OpenDriverNode(const char* path, int driverMajor) {
+    int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || static_cast<int>(major(st.st_rdev)) != driverMajor) {
+        close(fd);
+        errno = ENODEV;
+        return -1;
+    }
+    return fd;
 }
 
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
@@ -76,6 +103,7 @@ FILE* OsSeam_CreateFile(const char* path) {
     return stream;
 }
 
-int OsSeam_System(const char* command) { return system(command); }
-FILE* OsSeam_Popen(const char* command, const char* mode) { return popen(command, mode); }
-int OsSeam_Pclose(FILE* f) { return pclose(f); }
+// A child gets no port access: the privilege level is inherited across exec.
+static void DropIoPrivilege() { iopl(0); }
+
+int OsSeam_System(const char* command) { return ShellChild_Run(command, DropIoPrivilege); }

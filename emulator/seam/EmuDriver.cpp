@@ -4,6 +4,7 @@
 #include "EmuDriver.h"
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -11,12 +12,14 @@
 #include <vector>
 #include "EmuKernel.h"
 #include "EmuMachine.h"
+#include "EmuSmi.h"
 #include "OsSeam.h"
 
 static const UINT32 kNativeWidth = sizeof(void*) * 8;
 static const UINT64 kDmaLimit = 0x1000000;  // buffers lie below 16 MiB
 static const UINT32 kMaxBuffers = 128;
 static const INT64 kMaxSize = 128 * 1024;
+static const UINT64 kMaxHeld = 512 * 1024;  // all buffers together
 
 // ---- record layouts -------------------------------------------------------
 
@@ -72,7 +75,12 @@ void EmuDriver_EncodePortWrite(const EmuDrvPortWrite& r, UINT32 width, UINT8* b)
     for (UINT32 i = 0; i < 7; ++i) PutWord(b + 3 + i * w, w, regs[i]);
 }
 
-// ---- shell commands ---------------------------------------------------------
+static int Fail(int error) {
+    errno = error;
+    return -1;
+}
+
+// ---- shell commands and the module ------------------------------------------
 
 // Words of a command, quotes removed; redirections and what follows dropped.
 static std::vector<std::string> Words(const char* command) {
@@ -106,16 +114,6 @@ static std::vector<std::string> Words(const char* command) {
     return words;
 }
 
-static bool ReadLocal(const std::string& path, std::string& data) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) data.append(buf, n);
-    fclose(f);
-    return true;
-}
-
 static bool WriteLocal(const std::string& path, const std::string& data) {
     FILE* f = fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
@@ -123,42 +121,40 @@ static bool WriteLocal(const std::string& path, const std::string& data) {
     return fclose(f) == 0;
 }
 
-static int Insmod(const std::vector<std::string>& w) {
-    std::string file = w.size() > 1 ? w[1] : "";
-    std::string data;
+// The kernel reads the module from the descriptor it is given; a module
+// already loaded, a refused one or a file that is no ELF object is not loaded.
+int EmuDriver_LoadModule(int fd) {
+    char head[4] = {0};
     const char* result = "loaded";
-    int status = 0;
+    int error = 0;
     if (EmuKernel_ModuleLoaded()) {
         result = "busy";
-        status = 1;
-    } else if (!ReadLocal(file, data)) {
-        result = "nofile";
-        status = 1;
+        error = EEXIST;
+    } else if (pread(fd, head, sizeof(head), 0) != static_cast<ssize_t>(sizeof(head)) ||
+               memcmp(head, "\x7f" "ELF", 4) != 0) {
+        result = "badformat";
+        error = ENOEXEC;
     } else if (EmuMachine_GetNum("insmod_fails", 0) != 0) {
         result = "refused";
-        status = 1;
-    } else if (data.compare(0, 4, "\x7f" "ELF") != 0) {
-        result = "badformat";
-        status = 1;
+        error = EPERM;
     }
-    if (status == 0) {
-        EmuKernel_SetModuleLoaded(true);
-        EmuTrace("module insmod file=\"%s\" result=%s major=0x%x", file.c_str(), result, EmuKernel_DriverMajor());
-    } else {
-        EmuTrace("module insmod file=\"%s\" result=%s", file.c_str(), result);
+    if (error != 0) {
+        EmuTrace("module load result=%s", result);
+        return Fail(error);
     }
-    return status;
+    EmuKernel_SetModuleLoaded(true);
+    EmuTrace("module load result=loaded major=0x%x", EmuKernel_DriverMajor());
+    return 0;
 }
 
-static int Rmmod(const std::vector<std::string>& w) {
-    std::string name = w.size() > 1 ? w[1] : "";
-    bool present = name == "nuvfldrv_mod" && EmuKernel_ModuleLoaded();
+int EmuDriver_UnloadModule(const char* name) {
+    bool present = strcmp(name, "nuvfldrv_mod") == 0 && EmuKernel_ModuleLoaded();
     if (present) {
         if (EmuState_GetNum("driver_kb_locked", 0) != 0) EmuTrace("ioctl release kb=on");
         EmuKernel_SetModuleLoaded(false);
     }
-    EmuTrace("module rmmod name=\"%s\" result=%s", name.c_str(), present ? "removed" : "absent");
-    return present ? 0 : 1;
+    EmuTrace("module unload name=\"%s\" result=%s", name, present ? "removed" : "absent");
+    return present ? 0 : Fail(ENOENT);
 }
 
 static std::string BuildDirectory() { return EmuMachine_Root(("/lib/modules/" + EmuKernel_Release() + "/build").c_str()); }
@@ -197,32 +193,9 @@ static int FakeMake(const std::vector<std::string>& w) {
 
 bool EmuDriver_System(const char* command, int& status) {
     std::vector<std::string> w = Words(OsSeam_ShellText(command).c_str());
-    if (w.empty()) return false;
-    if (w[0] == "insmod") status = Insmod(w);
-    else if (w[0] == "rmmod") status = Rmmod(w);
-    else if (w[0] == "make" && EmuMachine_Get("driver_build", "real") == "fake") status = FakeMake(w);
-    else return false;
+    if (w.empty() || w[0] != "make" || EmuMachine_Get("driver_build", "real") != "fake") return false;
+    status = FakeMake(w);
     return true;
-}
-
-std::string EmuDriver_RealMakeText(const char* command) {
-    std::vector<std::string> w = Words(command);
-    std::string text = command;
-    if (w.empty() || w[0] != "make" || text.find("KERNEL=") != std::string::npos) return text;
-    size_t at = text.find("make") + 4;
-    return text.substr(0, at) + " 'KERNEL=" + BuildDirectory() + "'" + text.substr(at);
-}
-
-FILE* EmuDriver_Popen(const char* command, const char* mode) {
-    std::vector<std::string> w = Words(command);
-    if (w.empty() || w[0] != "uname") return nullptr;
-    std::string answer = w.size() > 1 && w[1] == "-m" ? "x86_64" : EmuKernel_Release();
-    std::string quoted;
-    for (char c : answer) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return popen(("printf '%s\\n' '" + quoted + "'").c_str(), mode);
 }
 
 // ---- the device -------------------------------------------------------------
@@ -239,7 +212,9 @@ int EmuDriver_Mknod(const char* path, unsigned int mode, unsigned long long dev)
         return -1;
     }
     bool driverNode = S_ISCHR(mode) && EmuKernel_ModuleLoaded() && major(static_cast<dev_t>(dev)) == EmuKernel_DriverMajor();
-    if (driverNode) return symlink(EmuMachine_Root("/dev/mem").c_str(), path);
+    // A second name of the physical memory file: opened without following
+    // links, as the program opens its node.
+    if (driverNode) return link(EmuMachine_Root("/dev/mem").c_str(), path);
     // Any other node opens but answers no request.
     FILE* f = fopen(path, "w");
     if (f == nullptr) return -1;
@@ -252,6 +227,16 @@ static bool IsDriverDevice(int fd) {
     if (!EmuKernel_ModuleLoaded() || fstat(fd, &a) != 0) return false;
     if (stat(EmuMachine_Root("/dev/mem").c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int EmuDriver_OpenNode(const char* path) {
+    int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return -1;
+    if (!IsDriverDevice(fd)) {
+        close(fd);
+        return Fail(ENODEV);
+    }
+    return fd;
 }
 
 struct Buffer {
@@ -273,11 +258,26 @@ static void SaveBuffers(const std::vector<Buffer>& list) {
     EmuState_Set("driver_buffers", out.str());
 }
 
-static UINT64 KernelAddress(UINT64 phys) { return (kNativeWidth == 64 ? 0xFFFF888000000000ULL : 0xC0000000ULL) + phys; }
-
-static int Fail(int error) {
-    errno = error;
-    return -1;
+// Whether the process maps any byte of [phys, phys + len) of physical memory
+// (its mappings of the memory file, through the node or otherwise).
+static bool IsMapped(UINT64 phys, UINT64 len) {
+    struct stat mem;
+    FILE* maps = fopen("/proc/self/maps", "re");
+    if (maps == nullptr || stat(EmuMachine_Root("/dev/mem").c_str(), &mem) != 0) {
+        if (maps != nullptr) fclose(maps);
+        return false;
+    }
+    bool mapped = false;
+    char line[4096];
+    while (!mapped && fgets(line, sizeof(line), maps) != nullptr) {
+        unsigned long long start, end, offset, inode;
+        unsigned int devMajor, devMinor;
+        if (sscanf(line, "%llx-%llx %*s %llx %x:%x %llu", &start, &end, &offset, &devMajor, &devMinor, &inode) != 6) continue;
+        bool memFile = inode == mem.st_ino && devMajor == major(mem.st_dev) && devMinor == minor(mem.st_dev);
+        mapped = memFile && offset < phys + len && phys < offset + (end - start);
+    }
+    fclose(maps);
+    return mapped;
 }
 
 static int Alloc(void* arg) {
@@ -294,10 +294,13 @@ static int Alloc(void* arg) {
     }
     UINT64 len = (static_cast<UINT64>(r.size) + 0xFFF) & ~0xFFFULL;
     UINT64 phys = EmuMachine_GetNum("driver_alloc_base", 0x800000);
+    UINT64 held = len;
     for (const Buffer& b : list) {
         if (b.phys + b.len + 0x2000 > phys) phys = b.phys + b.len + 0x2000;
+        held += b.len;
     }
-    if (static_cast<UINT64>(r.size) > EmuMachine_GetNum("driver_alloc_limit", kMaxSize) || phys + len > kDmaLimit) {
+    if (static_cast<UINT64>(r.size) > EmuMachine_GetNum("driver_alloc_limit", kMaxSize) || phys + len > kDmaLimit ||
+        held > kMaxHeld) {
         EmuTrace("ioctl req=0x4160 size=0x%llx result=enomem", static_cast<unsigned long long>(r.size));
         return Fail(ENOMEM);
     }
@@ -306,7 +309,8 @@ static int Alloc(void* arg) {
     EmuPhys_Write(phys, words.data(), static_cast<UINT32>(len));
     list.push_back({phys, len});
     SaveBuffers(list);
-    r.kvirtadd = KernelAddress(phys);
+    // No kernel address leaves the driver.
+    r.kvirtadd = 0;
     r.kphysadd = phys;
     EmuDriver_EncodeAlloc(r, kNativeWidth, bytes);
     EmuTrace("ioctl req=0x4160 size=0x%llx phys=0x%08llx result=ok", static_cast<unsigned long long>(r.size),
@@ -323,12 +327,16 @@ static int Free(void* arg) {
     std::vector<Buffer> list = LoadBuffers();
     const char* result = "unknown";
     for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i].phys == r.kphysadd) {
-            list[i] = list.back();
-            list.pop_back();
-            result = "freed";
-            break;
+        if (list[i].phys != r.kphysadd) continue;
+        // Its pages stay while a mapping of them does.
+        if (IsMapped(list[i].phys, list[i].len)) {
+            EmuTrace("ioctl req=0x4161 phys=0x%08llx result=ebusy", static_cast<unsigned long long>(r.kphysadd));
+            return Fail(EBUSY);
         }
+        list[i] = list.back();
+        list.pop_back();
+        result = "freed";
+        break;
     }
     SaveBuffers(list);
     EmuTrace("ioctl req=0x4161 phys=0x%08llx result=%s", static_cast<unsigned long long>(r.kphysadd), result);
@@ -355,6 +363,13 @@ static int PortWrite(void* arg) {
     }
     UINT8* bytes = static_cast<UINT8*>(arg);
     EmuDrvPortWrite r = EmuDriver_DecodePortWrite(bytes, kNativeWidth);
+    // Only the ports the program writes: the SMI command ports, the legacy
+    // one, CMOS and the reset register.
+    bool allowed = EmuSmi_IsSmiPort(r.Port) || r.Port == 0xB2 || r.Port == 0x70 || r.Port == 0x71 || r.Port == 0xCF9;
+    if (!allowed) {
+        EmuTrace("ioctl req=0x4166 port=0x%x value=0x%02x result=eperm", r.Port, r.Value);
+        return Fail(EPERM);
+    }
     EmuTrace("ioctl req=0x4166 port=0x%x value=0x%02x", r.Port, r.Value);
     TKX_GeneralPurposeRegisterBuffer regs = {};
     regs.Edi = static_cast<UINT32>(r.Edi);
@@ -394,10 +409,13 @@ int EmuDriver_Ioctl(int fd, unsigned long request, void* arg) {
     }
 }
 
+// The release frees every buffer of the opener and unlocks the keyboard.
 void EmuDriver_Close(int fd) {
     if (IsDriverDevice(fd)) {
         bool locked = EmuState_GetNum("driver_kb_locked", 0) != 0;
         if (locked) EmuState_SetNum("driver_kb_locked", 0);
-        EmuTrace("ioctl release kb=%s", locked ? "on" : "unchanged");
+        bool held = !LoadBuffers().empty();
+        SaveBuffers({});
+        EmuTrace("ioctl release kb=%s%s", locked ? "on" : "unchanged", held ? " freed" : "");
     }
 }

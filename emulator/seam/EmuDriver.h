@@ -26,15 +26,18 @@ void EmuDriver_EncodeAlloc(const EmuDrvAlloc& record, UINT32 width, UINT8* bytes
 EmuDrvPortWrite EmuDriver_DecodePortWrite(const UINT8* bytes, UINT32 width);
 void EmuDriver_EncodePortWrite(const EmuDrvPortWrite& record, UINT32 width, UINT8* bytes);
 
-// Shell commands the emulated kernel answers (insmod, rmmod, and make when
-// the build is emulated); false when the command is not one of them.
+// The emulated make when the machine's build is emulated; false for any
+// other command (or a real build).
 bool EmuDriver_System(const char* command, int& status);
-// "uname" answered from the machine; nullptr when the command is not uname.
-FILE* EmuDriver_Popen(const char* command, const char* mode);
-// Rewrites a real make command to build against the machine's kernel tree.
-std::string EmuDriver_RealMakeText(const char* command);
+// The module read from a descriptor (finit_module) and removed by name
+// (delete_module): 0, or -1 with errno set.
+int EmuDriver_LoadModule(int fd);
+int EmuDriver_UnloadModule(const char* name);
 
 int EmuDriver_Mknod(const char* path, unsigned int mode, unsigned long long dev);
+// The driver's node opened as the program opens it; ENODEV for anything
+// that is not the driver's device.
+int EmuDriver_OpenNode(const char* path);
 int EmuDriver_Ioctl(int fd, unsigned long request, void* arg);
 // Release of the device when its descriptor is closed.
 void EmuDriver_Close(int fd);

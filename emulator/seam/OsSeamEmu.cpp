@@ -1,9 +1,10 @@
 // The emulator's OS seam: the test build's program runs against the machine
 // named by YOZ_EMU_MACHINE. Port writes are traced (SMI ports go to the
-// emulated firmware), system paths resolve under the machine's root/, shell
-// commands are traced and run with their paths rooted, except host-wide ones and
-// the commands the emulated kernel answers (insmod, rmmod, uname, and make
-// when the machine's driver build is emulated).
+// emulated firmware), system paths resolve under the machine's root/, the
+// emulated kernel loads and unloads the module, shell commands are traced and
+// run with their paths rooted (as the shipped program runs them: fixed PATH,
+// minimal environment), except host-wide ones and make when the machine's
+// driver build is emulated.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,9 @@
 #include "EmuMachine.h"
 #include "EmuPorts.h"
 #include "EmuSmi.h"
+#include "EmuKernel.h"
 #include "OsSeam.h"
+#include "ShellChild.h"
 
 static UINT64 s_VirtualClockUs = 0;
 
@@ -100,9 +103,15 @@ std::string OsSeam_ShellText(const char* command) {
     return out;
 }
 
+std::string OsSeam_KernelRelease() { return EmuKernel_Release(); }
+int OsSeam_LoadModule(int fd) { return EmuDriver_LoadModule(fd); }
+int OsSeam_UnloadModule(const char* name) { return EmuDriver_UnloadModule(name); }
+
 int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev) {
     return EmuDriver_Mknod(path, mode, dev);
 }
+
+int OsSeam_OpenDriverNode(const char* path, int) { return EmuDriver_OpenNode(path); }
 
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg) { return EmuDriver_Ioctl(fd, request, arg); }
 
@@ -157,17 +166,5 @@ int OsSeam_System(const char* command) {
     if (IsHostWideCommand(command)) return 0;
     int status = 0;
     if (EmuDriver_System(command, status)) return status << 8;
-    fflush(nullptr);
-    return system(OsSeam_ShellText(EmuDriver_RealMakeText(command).c_str()).c_str());
+    return ShellChild_Run(OsSeam_ShellText(command).c_str(), nullptr);
 }
-
-FILE* OsSeam_Popen(const char* command, const char* mode) {
-    EmuTrace("shell \"%s\"", command);
-    if (IsHostWideCommand(command)) return popen("true", mode);
-    FILE* answered = EmuDriver_Popen(command, mode);
-    if (answered != nullptr) return answered;
-    fflush(nullptr);
-    return popen(OsSeam_ShellText(command).c_str(), mode);
-}
-
-int OsSeam_Pclose(FILE* f) { return pclose(f); }

@@ -1,5 +1,5 @@
 // Lays out the emulated kernel (its /proc/devices, a module left loaded, the
-// tree under /lib/modules) and the firmware's variable interfaces.
+// tree under /lib/modules, /tmp) and the firmware's variable interfaces.
 #include "EmuDriverInit.h"
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +32,12 @@ static const char kMmH[] =
 
 bool EmuInit_KernelTree(std::string& error) {
     EmuKernel_SetModuleLoaded(EmuMachine_GetNum("stale_driver", 0) != 0);
+    // The system's /tmp, where a build makes its private directory.
+    std::string tmp = EmuMachine_Root("/tmp");
+    if (!MakeDirs(tmp) || chmod(tmp.c_str(), 01777) != 0) {
+        error = "cannot make " + tmp;
+        return false;
+    }
     std::string tree = EmuMachine_Get("kernel_tree", "none");
     std::string base = EmuMachine_Root(("/lib/modules/" + EmuKernel_Release()).c_str());
     bool ok = true;

@@ -5,6 +5,7 @@
 #include "EmuEcb.h"
 #include "EmuEsp.h"
 #include "EmuFlashSettings.h"
+#include "EmuSignalRule.h"
 
 const EmuInitStep EmuInitSteps[] = {
     EmuInit_PresentMemory,
@@ -13,6 +14,7 @@ const EmuInitStep EmuInitSteps[] = {
     EmuInit_NmiWatchdog,
     EmuEcb_Layout,
     EmuFlashSettings_Check,
+    EmuSignalRule_Check,
     EmuInit_KernelTree,
     EmuInit_EfiVars,
     EmuEsp_Layout,

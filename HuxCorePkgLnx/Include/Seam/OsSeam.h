@@ -26,8 +26,20 @@ std::string OsSeam_Path(const char* systemPath);
 // Rewrites the system paths inside shell command text.
 std::string OsSeam_ShellText(const char* command);
 
-// Driver device.
+// Kernel and driver device.
+// The running kernel's release (uname(2)); empty when it cannot be read.
+std::string OsSeam_KernelRelease();
+// Loads the kernel module whose file is open at `fd` (finit_module): 0, or
+// -1 with errno set. Nothing is run to do it.
+int OsSeam_LoadModule(int fd);
+// Unloads the module `name` without waiting for its users (delete_module):
+// 0, or -1 with errno set (EWOULDBLOCK while it is in use, ENOENT when absent).
+int OsSeam_UnloadModule(const char* name);
 int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev);
+// Opens the driver's node read-write, closed on exec and never through a
+// link, and makes sure it is the character device of `driverMajor`: the
+// descriptor, or -1 with errno set (ENODEV for anything else at the path).
+int OsSeam_OpenDriverNode(const char* path, int driverMajor);
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg);
 // Closes a descriptor (the driver's release runs for its device).
 int OsSeam_Close(int fd);
@@ -41,10 +53,10 @@ UINT64 OsSeam_FsType(const char* path);
 // as a full disk does.
 FILE* OsSeam_CreateFile(const char* path);
 
-// Shell.
+// Shell: "/bin/sh -c command" in a child with the fixed PATH and minimal
+// environment of ShellChild.h, no I/O privilege and no blocked signal; the
+// wait status (as system()), or -1 when no child could be started.
 int OsSeam_System(const char* command);
-FILE* OsSeam_Popen(const char* command, const char* mode);
-int OsSeam_Pclose(FILE* f);
 
 // Called first thing in main: the test build checks its machine here.
 void OsSeam_Start();

@@ -1,0 +1,24 @@
+// The signals an operator ends a run with (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT) and the stop signal SIGTSTP. While the flash interface is open
+// they are held back, so that the flash is never left half-written with its
+// interface open; outside that window an ending signal leaves the run through
+// the shutdown path (status 0x0C unless the run failed already).
+#pragma once
+#include "HuxTypes.h"
+
+// At the start of the road: the ending signals are caught (one the program
+// was started with ignored, as under nohup, stays ignored).
+void TKX_InstallEndSignals();
+// The flash interface opens: the five signals are held back.
+void TKX_HoldSignals();
+// The flash interface is closed: what was held is delivered now, and an
+// ending signal leaves the run.
+void TKX_ReleaseSignals();
+// 1 once an ending signal arrived.
+UINT8 TKX_EndSignalArrived();
+// Leaves through the shutdown path when an ending signal arrived and the
+// signals are not held; returns otherwise. The road, the passes and the key
+// input call it where they can stop.
+void TKX_LeaveOnEndSignal();
+// The shutdown path has begun: no signal starts it again.
+void TKX_ShutdownStarted();
