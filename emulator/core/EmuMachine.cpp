@@ -251,6 +251,13 @@ static UINT8* PhysBytes(UINT64 address, UINT32 size) {
     return static_cast<UINT8*>(p) + (address - start);
 }
 
+bool EmuPhys_IsOwnWindow(const void* start) {
+    for (const EmuPhysWindow& w : s_Windows) {
+        if (w.Bytes == start) return true;
+    }
+    return false;
+}
+
 const UINT8* EmuPhys_Bytes(UINT64 address, UINT32 size) {
     if (address + size > 0x100000000ULL) return nullptr;
     return PhysBytes(address, size);

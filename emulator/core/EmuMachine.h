@@ -37,6 +37,9 @@ bool EmuPhys_Write(UINT64 address, const void* buffer, UINT32 size);
 // is reloaded or the next call), or null where they cannot be mapped: then
 // EmuPhys_Read reaches them.
 const UINT8* EmuPhys_Bytes(UINT64 address, UINT32 size);
+// True when `start` begins one of the emulator's own windows of physical
+// memory (not a mapping the program made).
+bool EmuPhys_IsOwnWindow(const void* start);
 
 // The flash part (flash.bin).
 UINT32 EmuFlash_Size();

@@ -258,8 +258,9 @@ static void SaveBuffers(const std::vector<Buffer>& list) {
     EmuState_Set("driver_buffers", out.str());
 }
 
-// Whether the process maps any byte of [phys, phys + len) of physical memory
-// (its mappings of the memory file, through the node or otherwise).
+// Whether the program maps any byte of [phys, phys + len) of physical memory
+// (its mappings of the memory file, through the node or otherwise; the
+// emulator's own windows do not count).
 static bool IsMapped(UINT64 phys, UINT64 len) {
     struct stat mem;
     FILE* maps = fopen("/proc/self/maps", "re");
@@ -273,7 +274,8 @@ static bool IsMapped(UINT64 phys, UINT64 len) {
         unsigned long long start, end, offset, inode;
         unsigned int devMajor, devMinor;
         if (sscanf(line, "%llx-%llx %*s %llx %x:%x %llu", &start, &end, &offset, &devMajor, &devMinor, &inode) != 6) continue;
-        bool memFile = inode == mem.st_ino && devMajor == major(mem.st_dev) && devMinor == minor(mem.st_dev);
+        bool memFile = inode == mem.st_ino && devMajor == major(mem.st_dev) && devMinor == minor(mem.st_dev) &&
+                       !EmuPhys_IsOwnWindow(reinterpret_cast<void*>(static_cast<uintptr_t>(start)));
         mapped = memFile && offset < phys + len && phys < offset + (end - start);
     }
     fclose(maps);

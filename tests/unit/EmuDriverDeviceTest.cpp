@@ -1,6 +1,8 @@
 // The emulated driver's device in-process: the node maps emulated physical
 // memory, buffers below 16 MiB with the driver's fill pattern, the argument
-// checks, the balanced keyboard lock and the port write with registers.
+// and size checks, no freeing while mapped, the balanced keyboard lock, the
+// release that frees, and the port write with registers to the program's
+// ports only.
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstring>
@@ -45,15 +47,21 @@ struct EmuDevice : ::testing::Test {
 TEST_F(EmuDevice, AllocatedBufferIsFilledAndMappedThroughTheNode) {
     NUVFLDRV_ALLOC a = {};
     a.size = 0x1800;
+    a.kvirtadd = &a;
     ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), 0);
     EXPECT_EQ(a.kphysadd, 0x900000u);
-    EXPECT_NE(a.kvirtadd, nullptr);
+    EXPECT_EQ(a.kvirtadd, nullptr) << "no kernel address leaves the driver";
     void* p = mmap(nullptr, 0x2000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off_t>(a.kphysadd));
     ASSERT_NE(p, MAP_FAILED);
     const UINT32* words = static_cast<const UINT32*>(p);
     EXPECT_EQ(words[0], 0xAFD00000u);
     EXPECT_EQ(words[0x7FF], 0xAFD007FFu) << "the whole rounded-up length is filled";
     static_cast<UINT8*>(p)[5] = 0x5A;
+    NUVFLDRV_ALLOC mapped = {};
+    mapped.kphysadd = 0x900000;
+    errno = 0;
+    EXPECT_EQ(OsSeam_Ioctl(fd, CMD_FREE, &mapped), -1) << "its pages stay while they are mapped";
+    EXPECT_EQ(errno, EBUSY);
     munmap(p, 0x2000);
     EXPECT_EQ(GetPhys(0x900005, 1), "\x5a");
 
@@ -67,10 +75,11 @@ TEST_F(EmuDevice, AllocatedBufferIsFilledAndMappedThroughTheNode) {
     f.kphysadd = 0x123000;
     EXPECT_EQ(OsSeam_Ioctl(fd, CMD_FREE, &f), 0) << "an unknown address is ignored";
     std::vector<std::string> lines = Ioctls();
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "ioctl req=0x4160 size=0x1800 phys=0x00900000 result=ok");
-    EXPECT_EQ(lines[2], "ioctl req=0x4161 phys=0x00900000 result=freed");
-    EXPECT_EQ(lines[3], "ioctl req=0x4161 phys=0x00123000 result=unknown");
+    EXPECT_EQ(lines[1], "ioctl req=0x4161 phys=0x00900000 result=ebusy");
+    EXPECT_EQ(lines[3], "ioctl req=0x4161 phys=0x00900000 result=freed");
+    EXPECT_EQ(lines[4], "ioctl req=0x4161 phys=0x00123000 result=unknown");
 }
 
 TEST_F(EmuDevice, SizesOutsideOneTo128KibAndUnknownRequestsAreRefused) {
@@ -80,6 +89,14 @@ TEST_F(EmuDevice, SizesOutsideOneTo128KibAndUnknownRequestsAreRefused) {
         errno = 0;
         EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), -1) << size;
         EXPECT_EQ(errno, EINVAL) << size;
+    }
+    // All buffers together stay within 512 KiB.
+    for (int i = 0; i < 5; ++i) {
+        NUVFLDRV_ALLOC a = {};
+        a.size = 0x20000;
+        errno = 0;
+        EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), i < 4 ? 0 : -1) << i;
+        if (i == 4) EXPECT_EQ(errno, ENOMEM);
     }
     errno = 0;
     EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, nullptr), -1);
@@ -106,7 +123,7 @@ TEST_F(EmuDevice, KeyboardLockStaysBalancedAndReleaseUnlocks) {
 
 TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
     NUVFLDRV_PORTWRITEBYTE p = {};
-    p.Port = 0x80;
+    p.Port = 0x70;
     p.Value = 0x42;
     p.Ebx = 0x1234;
     p.Ecx = 7;
@@ -117,30 +134,52 @@ TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
     // Packed fields are copied out before the checks bind them.
     unsigned long eax = p.Eax, edx = p.Edx, ebx = p.Ebx, ecx = p.Ecx, esi = p.Esi, edi = p.Edi;
     EXPECT_EQ(eax, 0x42u);
-    EXPECT_EQ(edx, 0x80u);
+    EXPECT_EQ(edx, 0x70u);
     EXPECT_EQ(ebx, 0x1234u);
     EXPECT_EQ(ecx, 7u);
     EXPECT_EQ(esi, 0x11000u);
     EXPECT_EQ(edi, 1u);
     std::vector<std::string> t = Trace();
     ASSERT_GE(t.size(), 2u);
-    EXPECT_EQ(t[t.size() - 2], "ioctl req=0x4166 port=0x80 value=0x42");
-    EXPECT_EQ(t.back(), "port out=0x80 value=0x42");
+    EXPECT_EQ(t[t.size() - 2], "ioctl req=0x4166 port=0x70 value=0x42");
+    EXPECT_EQ(t.back(), "port out=0x70 value=0x42");
+
+    // Any port the program does not write is refused, registers untouched.
+    for (UINT16 port : {0x80, 0x3F8, 0xCF8}) {
+        NUVFLDRV_PORTWRITEBYTE other = {};
+        other.Port = port;
+        other.Value = 0x11;
+        errno = 0;
+        EXPECT_EQ(OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &other), -1) << port;
+        EXPECT_EQ(errno, EPERM) << port;
+        unsigned long untouched = other.Eax;
+        EXPECT_EQ(untouched, 0u);
+        EXPECT_NE(Trace().back().find("result=eperm"), std::string::npos) << port;
+    }
 }
 
-TEST_F(EmuDevice, RemovingTheModuleFreesBuffersAndUnlocks) {
+TEST_F(EmuDevice, ReleaseAndRemovingTheModuleFreeBuffersAndUnlock) {
     NUVFLDRV_ALLOC a = {};
     a.size = 0x1000;
     ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), 0);
+    OsSeam_Close(fd);
+    fd = open(Root("/dev/nuvfl").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(EmuState_Get("driver_buffers", "x"), "") << "the release frees the opener's buffers";
+    EXPECT_EQ(Trace().back(), "ioctl release kb=unchanged freed");
+
+    ASSERT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), 0);
     ASSERT_EQ(OsSeam_Ioctl(fd, CMD_LOCK_KB, nullptr), 0);
-    EXPECT_EQ(OsSeam_System("rmmod nuvfldrv_mod"), 0);
+    EXPECT_EQ(OsSeam_UnloadModule("nuvfldrv_mod"), 0);
     EXPECT_FALSE(EmuKernel_ModuleLoaded());
     EXPECT_EQ(EmuState_Get("driver_buffers", "x"), "");
     EXPECT_EQ(OsSeam_Ioctl(fd, CMD_UNLOCK_KB, nullptr), -1) << "the device is gone with its module";
-    EXPECT_EQ(OsSeam_System("rmmod nuvfldrv_mod") >> 8, 1);
+    errno = 0;
+    EXPECT_EQ(OsSeam_UnloadModule("nuvfldrv_mod"), -1);
+    EXPECT_EQ(errno, ENOENT);
     std::vector<std::string> t = Trace();
-    EXPECT_NE(std::find(t.begin(), t.end(), "module rmmod name=\"nuvfldrv_mod\" result=removed"), t.end());
-    EXPECT_EQ(t.back(), "module rmmod name=\"nuvfldrv_mod\" result=absent");
+    EXPECT_NE(std::find(t.begin(), t.end(), "module unload name=\"nuvfldrv_mod\" result=removed"), t.end());
+    EXPECT_EQ(t.back(), "module unload name=\"nuvfldrv_mod\" result=absent");
 }
 
 }  // namespace
