@@ -254,6 +254,41 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
     EXPECT_EQ(Count(m, "cmd=0x23"), 0u);
 }
 
+// An operator's signal (SIGTERM, a hang-up, Ctrl-C) that arrives while the
+// flash interface is open waits until the flash is written and the interface
+// closed; then, or when it arrives outside that window, the run leaves
+// through its shutdown path. The flash is unchanged or wholly written.
+TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClosed) {
+    const std::string kCancelled = "c - Error: BIOS update cancelled by user.\n";
+    const struct {
+        const char* rule;
+        bool written;
+    } rows[] = {
+        {"0x7f:TERM", false},    // the memory hole asked for at start-up
+        {"0x22#2:TERM", true},   // the second erase
+        {"0x23#5:HUP", true},    // a write
+        {"0x21#20:INT", true},   // a verify read
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.rule);
+        e2e::Machine m = Machine({std::string("signal_smi=") + row.rule});
+        e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
+        EXPECT_EQ(r.status, 0x0C);
+        EXPECT_EQ(r.signal, 0);
+        // Before the parse pass no banner is out yet.
+        EXPECT_EQ(r.out, row.written ? Head() + kChecksums + MainPasses() + kCancelled : kCancelled);
+        Bytes flash = Flash(m);
+        const Bytes& main = row.written ? Expected() : u.system.bytes;
+        EXPECT_EQ(Range(flash, romimg::kSampleMain, romimg::kSampleMainLength),
+                  Range(main, romimg::kSampleMain, romimg::kSampleMainLength));
+        EXPECT_EQ(Count(m, "cmd=0x20"), Count(m, "cmd=0x24"));
+        std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
+        ASSERT_FALSE(smi.empty());
+        if (row.written) EXPECT_NE(smi.back().find("cmd=0x24"), std::string::npos) << "closed last: " << smi.back();
+        else EXPECT_EQ(Count(m, "cmd=0x20"), 0u);
+    }
+}
+
 TEST_P(MainBios, ErrorLinesFollowAnEndedProgressLine) {
     // A failure in the middle of a progress line: the error line starts on a
     // line of its own instead of overprinting the progress.

@@ -464,6 +464,11 @@ TEST_P(SaveMe, AreaIsReadIntoTheFile) {
     EXPECT_EQ(CountOf(me, "sub=0x08 size=0x001e addr=0x00002000 size=0x00000800 done=1"), 1u);
 }
 
+TEST_P(SaveMe, SavedFileIsNewAndOwnerOnlyAndNeverALink) {
+    Machine m = MakeMfg();
+    ExpectSavedFileRules(m.dir, [&](const std::string& name) { return Run(m, {name, "/OME"}, "y"); });
+}
+
 TEST_P(SaveMe, NoMeSupportLeavesTheFileAlone) {
     Machine m = MakeMfg({"me_full=0"});
     WriteFile(m.File("me.bin"), "old");

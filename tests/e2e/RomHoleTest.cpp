@@ -358,6 +358,12 @@ TEST_P(RomHole, HoleOutSavesTheHolePayloadAndAsksBeforeReplacing) {
     EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
 }
 
+TEST_P(RomHole, HoleOutFileIsNewAndOwnerOnlyAndNeverALink) {
+    e2e::Machine m = Machine(u.system.bytes);
+    std::string guid = GuidArg(romimg::RomHoleGuid(1));
+    e2e::ExpectSavedFileRules(m.dir, [&](const std::string& name) { return Run(m, {name, "/HOLEOUT:" + guid}, "y"); });
+}
+
 TEST_P(RomHole, HoleWritesAFileIntoABlankHole) {
     romimg::Rom system = BlankHoleSystem();
     e2e::Machine m = Machine(system.bytes);

@@ -247,6 +247,11 @@ TEST_P(SaveRom, OptionInPlaceOfTheFileOrInputEndedSavesNothing) {
     for (const std::string& l : TraceOfKind(m, "smi")) EXPECT_EQ(l.find("cmd=0x21"), std::string::npos) << l;
 }
 
+TEST_P(SaveRom, SavedFileIsNewAndOwnerOnlyAndNeverALink) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    ExpectSavedFileRules(m.dir, [&](const std::string& name) { return RunProgram(Width(), m, {name, "/O"}, "y"); });
+}
+
 TEST_P(SaveRom, QuietKeepsTheExitStatusOfAFailure) {
     Machine m = MakeMachine(Flash(), "2x64K:main");
     RunResult r = RunProgram(Width(), m, {m.File("nodir/saved.bin"), "/O", "/Q"});

@@ -243,3 +243,51 @@ RunResult RunExecutable(int width, const std::string& exe, const Machine& m, con
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+void ExpectSavedFileRules(const std::string& dir, const std::function<RunResult(const std::string&)>& save) {
+    const std::string name = dir + "/saved-rules.bin";
+    const std::string target = dir + "/saved-rules.target";
+    for (const char* held : {"another user's file", "dangling link", "link to a file"}) {
+        SCOPED_TRACE(held);
+        std::string what = held;
+        unlink(name.c_str());
+        unlink(target.c_str());
+        if (what == "another user's file") {
+            WriteFile(name, "old");
+            chmod(name.c_str(), 0666);
+            if (geteuid() == 0) EXPECT_EQ(chown(name.c_str(), 65534, 65534), 0);
+        } else {
+            if (what == "link to a file") WriteFile(target, "keep");
+            ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
+        }
+        struct stat before = {};
+        lstat(name.c_str(), &before);
+        RunResult r = save(name);
+        struct stat after = {};
+        ASSERT_EQ(lstat(name.c_str(), &after), 0);
+        if (what == "another user's file") {
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_NE(after.st_ino, before.st_ino) << "a new file takes the name";
+            EXPECT_EQ(after.st_mode & 07777, 0600u);
+            EXPECT_EQ(after.st_uid, geteuid());
+            EXPECT_NE(ReadFile(name), "old");
+            continue;
+        }
+        const std::string refused = " " + name + " is not a regular file: nothing is saved into it.\n" +
+                                    "32 - Error: Problem opening file to write.\n";
+        EXPECT_EQ(r.status, 0x32);
+        EXPECT_TRUE(r.out.size() >= refused.size() && r.out.compare(r.out.size() - refused.size(), refused.size(),
+                                                                    refused) == 0)
+            << r.out;
+        EXPECT_TRUE(S_ISLNK(after.st_mode)) << "the link stays as it was";
+        struct stat st = {};
+        if (what == "dangling link") EXPECT_NE(lstat(target.c_str(), &st), 0) << "nothing is made through it";
+        else EXPECT_EQ(ReadFile(target), "keep");
+    }
+    unlink(name.c_str());
+    unlink(target.c_str());
+}
+
+}  // namespace e2e

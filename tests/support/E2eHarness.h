@@ -2,6 +2,7 @@
 // builds of the program in them as separate processes, as an operator would.
 #pragma once
 #include <gtest/gtest.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,14 @@ RunResult RunExecutable(int width, const std::string& exe, const Machine& m, con
 RunResult RunExecutableEnv(int width, const std::string& exe, const std::vector<std::string>& args,
                            const std::vector<std::string>& env, const std::string& input = "",
                            const std::string& cwd = "");
+
+// The rules of every file the program saves, checked for one save command:
+// `save` runs it for a file name (answering "y" to the replace question).
+// Another user's file open to all is replaced by a new file (another inode)
+// of the owner only; a link by that name, dangling or not, is refused with
+// its line and 0x32, and nothing is written through it. The files are made
+// in `dir`.
+void ExpectSavedFileRules(const std::string& dir, const std::function<RunResult(const std::string&)>& save);
 
 }  // namespace e2e
 
