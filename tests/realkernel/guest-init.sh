@@ -43,8 +43,15 @@ run() {  # marker, width, arguments...
     tr -d '\r' < /tmp/out | sed 's/^<Press any key to continue>//' | grep -v -e '^|' -e '^+' -e '^ *$'
     cat /tmp/cmdlog
     echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded, $(grep -c '^nuvfldrv_mod ' /proc/modules) in /proc/modules"
-    echo "node: $(ls /dev/nuvfl /work/nuvfl 2>/dev/null | wc -l)"
-    echo "files: $(ls -A /work | tr '\n' ' ')"
+    echo "node: $(ls /dev/nuvfl "$PWD/nuvfl" 2>/dev/null | wc -l)"
+    echo "files: $(ls -A "$PWD" | tr '\n' ' ')"
+}
+
+# Puts the module in directory $1 as owner $2 (root or nobody).
+plant() {
+    rm -f "$1/nuvfldrv_mod.o"
+    cp /nuvfldrv_mod.o "$1/"
+    chown "$2" "$1/nuvfldrv_mod.o"
 }
 
 # The firmware leaves the console mid-line: start on a fresh one.
@@ -83,6 +90,64 @@ sboff|sbon)
         rm -f /work/nuvfldrv_mod.o /work/nuvfldrv_mod
         run 163 32 /x
     fi
+    ;;
+user)
+    # An unprivileged user (65534) beside root, on two CPUs.
+    # The program's node while it waits at its first pager pause: root's,
+    # 0600, refused to the user and to a second opener.
+    cp /nuvfldrv_mod.o /work/
+    mkfifo /tmp/keys
+    echo "-- yozmfglnx_64 /x, held at its first pause"
+    mark 161
+    /yozmfglnx_64 /x < /tmp/keys > /tmp/out 2>&1 &
+    pid=$!
+    exec 3> /tmp/keys
+    tenths=0
+    while [ ! -e /dev/nuvfl ] && [ "$tenths" -lt 150 ]; do sleep 0.1; tenths=$((tenths + 1)); done
+    echo "node: $(stat -c '%a %u %F' /dev/nuvfl 2>&1)"
+    /yozprobe_64 as-nobody /yozprobe_64 open /dev/nuvfl
+    /yozprobe_64 open /dev/nuvfl
+    exec 3>&-
+    wait $pid
+    echo "status=$? module: $(grep -c ' nuvfldrv$' /proc/devices) loaded, node: $(ls /dev/nuvfl 2>/dev/null | wc -l)"
+    rm -f /work/nuvfldrv_mod.o
+    # In a 1777 directory: the user's object, the user's link to root's
+    # object, and an object the user holds open for writing are refused.
+    mkdir -p /pub && chmod 1777 /pub && cd /pub
+    plant /pub 65534:65534
+    run 162 64 /x
+    rm -f /pub/nuvfldrv_mod.o
+    /yozprobe_64 as-nobody /bin/busybox ln -s /nuvfldrv_mod.o /pub/nuvfldrv_mod.o
+    run 163 32 /x
+    plant /pub 65534:65534
+    /yozprobe_64 as-nobody /bin/dash -c 'exec 3>>/pub/nuvfldrv_mod.o; exec sleep 60' &
+    holder=$!
+    run 164 64 /x
+    kill $holder
+    # In root's own directory: the user's object is refused, and root's
+    # while a descriptor writes to it the kernel refuses to load.
+    mkdir -p /own && cd /own
+    plant /own 65534:65534
+    run 165 32 /x
+    plant /own 0:0
+    exec 4>> /own/nuvfldrv_mod.o
+    run 166 64 /x
+    exec 4>&-
+    rm -f /own/nuvfldrv_mod.o
+    cd /work
+    # The driver itself, loaded by hand: its buffers, mappings and ports on
+    # both widths, then threads and processes sharing one descriptor.
+    insmod /nuvfldrv_mod.o
+    mknod /dev/nuvfl c "$(awk '/ nuvfldrv$/ {print $1}' /proc/devices)" 0
+    chmod 600 /dev/nuvfl
+    for width in 64 32; do
+        echo "-- yozprobe_$width"
+        /yozprobe_$width driver /dev/nuvfl
+        /yozprobe_$width stress /dev/nuvfl 2
+    done
+    rm -f /dev/nuvfl
+    rmmod nuvfldrv_mod
+    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"
     ;;
 esac
 mark 175

@@ -12,6 +12,10 @@
 #   sbon   OVMF with the Secure Boot variables on: without a prebuilt module
 #          the run stops at once with 0x71 (no port write, no shell command);
 #          with it the kernel in lockdown refuses the unsigned module
+#   user   SeaBIOS on two CPUs, an unprivileged user beside root: the node
+#          while a run holds it, prebuilt objects another user planted,
+#          linked or holds open refused, and the driver's limits (buffers,
+#          mappings, ports) and locking probed on both widths by yozprobe
 # QEMU's firmware answers none of the program's firmware requests, so every
 # run ends the same way. Checked per run: exit status, output, the shell
 # commands the program ran, module/node/file state afterwards; per guest: the
@@ -42,7 +46,7 @@ done
 kernel=/boot/vmlinuz-$release
 [ -r "$kernel" ] || missing "$kernel is not readable (run as root)"
 efivarfs_ko=/lib/modules/$release/kernel/fs/efivarfs/efivarfs.ko
-for tool in qemu-system-x86_64 busybox cpio gzip file dash; do
+for tool in qemu-system-x86_64 busybox cpio gzip file dash gcc; do
     command -v "$tool" >/dev/null || missing "missing $tool"
 done
 file -L "$(command -v busybox)" | grep -q -E 'statically linked|static-pie linked' || missing "busybox must be the static one (busybox-static)"
@@ -54,10 +58,10 @@ ovmf_vars_off=$ovmf/OVMF_VARS_4M.fd
 ovmf_vars_on=$ovmf/OVMF_VARS_4M.ms.fd
 [ -e "$ovmf_code" ] || ovmf_code=$ovmf/OVMF_CODE_4M.ms.fd
 [ -e "$ovmf_code" ] && [ -e "$ovmf_vars_off" ] || missing "no Secure-Boot-capable OVMF in $ovmf: install ovmf"
-guests="bios sboff sbon"
+guests="bios sboff sbon user"
 if [ ! -e "$ovmf_vars_on" ]; then
     echo "note: no $ovmf_vars_on, the Secure Boot on boot is left out"
-    guests="bios sboff"
+    guests="bios sboff user"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/yoz-realkernel-XXXXXX")
@@ -72,7 +76,7 @@ root="$work/root"
 mkdir -p "$root"/{bin,dev,proc,sys,work,tmp}
 cp "$(command -v busybox)" "$root/bin/busybox"
 for applet in mount mkdir ls cat rm mv echo sync grep poweroff insmod rmmod dmesg uname sleep mknod tr dd \
-              hexdump od printf head sed wc; do
+              hexdump od printf head sed wc stat mkfifo chmod chown ln kill awk; do
     ln -s busybox "$root/bin/$applet"
 done
 cp "$(command -v dash)" "$root/bin/dash"
@@ -89,6 +93,11 @@ SH
 chmod +x "$root/bin/sh"
 cp "$program64" "$root/yozmfglnx_64"
 cp "$program32" "$root/yozmfglnx_32"
+# The driver probe of the user guest, static for both widths.
+for width in 64 32; do
+    gcc -static -O2 -pthread -D_FILE_OFFSET_BITS=64 -m$width -o "$root/yozprobe_$width" "$here/yozprobe.c" 2> "$work/probe.err" ||
+        missing "cannot build the $width-bit driver probe (gcc-multilib): $(cat "$work/probe.err")"
+done
 [ -e "$efivarfs_ko" ] && cp "$efivarfs_ko" "$root/efivarfs.ko"
 cp "$here/guest-init.sh" "$root/init"
 chmod +x "$root/init"
@@ -96,7 +105,7 @@ chmod +x "$root/init"
 
 # 2. The guests. Port 0xB2 writes show in QEMU's trace of the APM ports; the
 # guest marks each run by writing its number to port 0xB3 first.
-boot() {  # name, initrd, extra qemu arguments...
+boot() {  # name, initrd, extra qemu arguments (last -smp wins)...
     local name=$1 initrd=$2
     shift 2
     local status=0
@@ -132,6 +141,7 @@ cp "$work/host/nuvfldrv_mod.o" "$work/module/"
 (cd "$work/module" && echo nuvfldrv_mod.o | cpio -o -H newc --quiet) | gzip -1 > "$work/module.gz"
 cat "$work/base.gz" "$work/module.gz" > "$work/with-module.gz"
 boot bios "$work/with-module.gz" -machine pc & pids+=($!)
+boot user "$work/with-module.gz" -machine pc -smp 2 & pids+=($!)
 if [ -e "$ovmf_vars_on" ]; then
     # shellcheck disable=SC2046
     boot sbon "$work/with-module.gz" $(uefi "$ovmf_vars_on" on) & pids+=($!)
