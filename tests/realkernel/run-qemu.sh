@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Real-kernel tier: the shipped executables on Debian's kernel under
 # qemu-system-x86_64 (TCG). The driver is built on the host by the program's
-# own "/makedrv" against that kernel's headers; three guests then boot in
+# own "/makedrv" against that kernel's headers; four guests then boot in
 # parallel from one busybox initramfs and run the program for real:
 #   bios   SeaBIOS, no EFI: the 64-bit build twice and the 32-bit build once
-#          with the prebuilt module (iopl, port 0xB2, /dev/mem, insmod, the
-#          node, the ioctl and mmap protocol, the compat requests of the
-#          32-bit build, the unloader)
+#          with the prebuilt module (iopl, port 0xB2, /dev/mem, the module
+#          loaded from its descriptor, the node, the ioctl and mmap protocol,
+#          the compat requests of the 32-bit build, the unloader)
 #   sboff  OVMF with Secure Boot off: "SecureBoot" read through efivarfs says
 #          off, so without a prebuilt module the run tries to build one
 #   sbon   OVMF with the Secure Boot variables on: without a prebuilt module
@@ -23,7 +23,8 @@
 # without warnings.
 #
 # Needs (Debian): linux-image-amd64 linux-headers-amd64 qemu-system-x86
-# busybox-static cpio ovmf, and root where /boot/vmlinuz-* is root-only.
+# busybox-static cpio ovmf gcc-multilib, and root where /boot/vmlinuz-* is
+# root-only.
 # Usage: tests/realkernel/run-qemu.sh [BUILD_DIR]   (default: build)
 # Exit status: 0 passed, 1 a check failed, 2 something needed is missing.
 set -euo pipefail
@@ -69,19 +70,17 @@ echo "kernel $release, work directory $work"
 start=$SECONDS
 
 # 1. The initramfs, shared by every guest: busybox, dash as the shell behind a
-# wrapper that logs every command the program hands to it (busybox's own
-# shell would run its cp applet, which lacks "--preserve=all"), GNU cp, both
-# deliverables, efivarfs and the guest script.
+# wrapper that logs every command the program hands to it, both
+# deliverables, the driver probe of both widths, efivarfs and the guest script.
 root="$work/root"
 mkdir -p "$root"/{bin,dev,proc,sys,work,tmp}
 cp "$(command -v busybox)" "$root/bin/busybox"
-for applet in mount mkdir ls cat rm mv echo sync grep poweroff insmod rmmod dmesg uname sleep mknod tr dd \
+for applet in mount mkdir ls cat cp rm mv echo sync grep poweroff insmod rmmod dmesg uname sleep mknod tr dd \
               hexdump od printf head sed wc stat mkfifo chmod chown ln kill awk; do
     ln -s busybox "$root/bin/$applet"
 done
 cp "$(command -v dash)" "$root/bin/dash"
-cp "$(command -v cp)" "$root/bin/cp"
-for lib in $( (ldd "$(command -v cp)"; ldd "$(command -v dash)") | grep -o '/[^ :]*' | sort -u); do
+for lib in $(ldd "$(command -v dash)" | grep -o '/[^ :]*' | sort -u); do
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
 done
