@@ -123,7 +123,7 @@ static ENUM_ERR_ID OadPreFlash(const void*) {
     }
     ENUM_ERR_ID status = OAD_Proc_CheckDelete(system, YOZ_OA_KEY_AREA);
     if (status != eEID_NO_ERROR || !YOZ_RomFile_GetFileEnable()) return status;
-    return YOZ_Oak_KeyBlocksKept(YOZ_RomFile_GetBuffer());
+    return YOZ_Oak_KeyBlocksKept(YOZ_RomFile_GetBuffer(), true);
 }
 
 static void ResetState() {

@@ -1,5 +1,6 @@
 // Stages shared by the OEM activation key modules.
 #include <cstring>
+#include "RomScan.h"
 #include "SecureFlash.h"
 #include "TKXPhysMem.h"
 #include "YozFlash.h"
@@ -42,14 +43,57 @@ ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UIN
     return eEID_NO_ERROR;
 }
 
-ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image) {
+// The span of the firmware-ID file of `rom` (`size` bytes); empty without one.
+static void FidFileSpan(const UINT8* rom, UINT32 size, UINT32* from, UINT32* to) {
+    *from = *to = 0;
+    UINT32 header = rom != nullptr ? RomScan_FidFileOffset(rom, size) : 0;
+    if (header == 0 || !YOZ_RangeInside(header, 0x18, size)) return;
+    *from = header;
+    *to = header + RomScan_Get24(rom + header + 0x14);
+}
+
+static bool Protected(UINT32 at, const _ROMHOLEREC* list, UINT32 n) {
+    for (UINT32 i = 0; i < n; ++i)
+        if (list[i].Size != 0 && at >= list[i].RomOffset && at - list[i].RomOffset < list[i].Size) return true;
+    return false;
+}
+
+// A block outside the boot block that the key update takes from the image
+// must hold what the system holds there, but for the firmware-ID files and
+// the protected files the carry looks after: else the volume would be half
+// the image's, half the system's.
+static bool BlockMatchesSystem(const sBlockInfo& b, const UINT8* image, const UINT8* system) {
+    UINT32 a0, a1, b0, b1;
+    FidFileSpan(image, gRomSize, &a0, &a1);
+    FidFileSpan(system, gRomSize, &b0, &b1);
+    for (UINT32 at = b.StartAddress; at - b.StartAddress < b.BlockSize && at < gRomSize; ++at) {
+        if (image[at] == system[at] || (at >= a0 && at < a1) || (at >= b0 && at < b1)) continue;
+        if (Protected(at, YOZ_SysRHRECList, YOZ_MAX_ROMHOLE) || Protected(at, YOZ_RomFileRHRECList, YOZ_MAX_ROMHOLE) ||
+            Protected(at, YOZ_SysSLPRHRECList, YOZ_MAX_SLP) || Protected(at, YOZ_RomFileSLPRHRECList, YOZ_MAX_SLP))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image, bool systemKey) {
+    UINT8* system = YOZ_SysRom_GetBuffer();
     UINT32 blocks = gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0;
+    if (system == nullptr || image == nullptr || YOZ_OpenFileSize < gRomSize) return eEID_MEM_ALLOC;
     UINT8* map = AllocMem(blocks != 0 ? blocks : 1);
     if (map == nullptr) return eEID_MEM_ALLOC;
     for (UINT32 i = 0; i < blocks; ++i) map[i] = gpFlashInfo->Blocks[i].Type == YOZ_BLOCK_BOOT ? 2 : 0;
     OAK_MarkKeyBlocks(map, image);
     YOZ_RomFile_SearchNCB(YOZ_RomFile_GetBuffer());
     ENUM_ERR_ID status = RP_CheckCarryOverMarked(map);
+    // A key left outside what is rewritten would stay on the flash.
+    if (status == eEID_NO_ERROR && systemKey && !OAK_BlocksMarked(map, gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA, YOZ_OA_KEY_AREA))
+        status = eEID_OAK_REGION_ERROR;
+    for (UINT32 i = 0; i < blocks && status == eEID_NO_ERROR; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        bool whole = (b.Type == YOZ_BLOCK_MAIN && YOZ_GetPCmdIsEnable()) || b.Type == YOZ_BLOCK_BOOT;
+        if (map[i] != 0 && !whole && !BlockMatchesSystem(b, image, system)) status = eEID_OAK_REGION_ERROR;
+    }
     FreeMem(map);
     return status;
 }

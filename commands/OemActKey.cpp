@@ -251,7 +251,7 @@ static ENUM_ERR_ID OakPreFlash(const void*) {
     UINT8* image = romFile ? YOZ_pOpenFileBuff : system;
     if (image == nullptr || YOZ_RomFile_FindImageFidOffset(image) == 0) return eEID_NO_ERROR;
     status = OAK_Proc_CheckUpdate(system, image, gOAKF_pBinFile, gOAKF_BinFileSize);
-    return status == eEID_NO_ERROR && romFile ? YOZ_Oak_KeyBlocksKept(image) : status;
+    return status == eEID_NO_ERROR && romFile ? YOZ_Oak_KeyBlocksKept(image, false) : status;
 }
 
 // ---- Module ----

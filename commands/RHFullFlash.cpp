@@ -37,6 +37,7 @@ static ENUM_ERR_ID RHFO_CheckBlockFunc() {
         if (!wholeBios && !layoutPlatform) return eEID_INVALID_HOLE_LAYOUT;
     }
     if (systemHoles > YOZ_MAX_ROMHOLE || imageHoles > YOZ_MAX_ROMHOLE) return eEID_INVALID_HOLE;
+    if (static_cast<UINT32>(imageHoles) + YOZ_SysNCBCnt > YOZ_MAX_ROMHOLE) return eEID_NON_CRITICAL_BLOCK;
     return eEID_NO_ERROR;
 }
 

@@ -128,6 +128,8 @@ ENUM_ERR_ID YOZ_RegionOpen_BlockCheck(const YOZ_REGION_OPEN& r, UINT8 blockType)
     UINT8 imageHoles = YOZ_RomFile_GetRomHoleNumber();
     if (YOZ_GetRHFullCmdIsEnable()) YOZ_SetLayOutChang(1);
     if (!YOZ_GetLayOutChang() && systemHoles == 0 && imageHoles != 0) return eEID_INVALID_HOLE_LAYOUT;
+    // Holes and non-critical runs share 16 places: no run could read the flash afterwards.
+    if (static_cast<UINT32>(imageHoles) + YOZ_SysNCBCnt > YOZ_MAX_ROMHOLE) return eEID_NON_CRITICAL_BLOCK;
     // Nothing is erased before what the region's blocks hold is known to survive.
     ENUM_ERR_ID carry = RP_CheckCarryOver(blockType);
     if (carry != eEID_NO_ERROR) return carry;

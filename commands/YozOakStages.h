@@ -17,8 +17,10 @@ ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);
 ENUM_ERR_ID YOZ_Oak_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* buffer, UINT32 size);
 // Before the run's first erase, for a ROM file's key update: the blocks it
 // rewrites (the boot block and those of `image`'s key record) keep what the
-// system holds there (0xBB, 0x14).
-ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image);
+// system holds there (0xBB, 0x14); with `systemKey`, they hold the system's
+// key area; and a block of another region that the run does not write
+// whole holds the system's bytes but for the protected files (0xB8).
+ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image, bool systemKey);
 // Block-map run of the marked blocks over `buffer` with the message set;
 // sets *ran when the engine ran.
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);

@@ -138,18 +138,55 @@ void RP_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* work, UINT8* system, UI
         RP_FileLoadOldRHToFlashBuff(p, work, system, size, YOZ_SysRHRECList);
 }
 
+UINT8 RP_RunWritesType(UINT8 type, UINT8 region) {
+    if (type == region) return 1;
+    if (type == YOZ_BLOCK_BOOT && (YOZ_GetBCmdIsEnable() == 1 || YOZ_GetB2CmdIsEnable() == 1)) return 1;
+    if (type == YOZ_BLOCK_MAIN && YOZ_GetPCmdIsEnable() == 1) return 1;
+    if (type == YOZ_BLOCK_NVRAM && YOZ_GetNCmdIsEnable() == 1) return 1;
+    // Under secure flash "/L" and "/L" with numbers write the regions of their holes.
+    bool all = YOZ_GetRHFullCmdIsEnable() == 1, chosen = YOZ_GetRHLnCmdIsEnable() == 1;
+    if (!YOZ_GetSecureFlashStatus() || !(all || chosen) || (type != YOZ_BLOCK_BOOT && type != YOZ_BLOCK_MAIN)) return 0;
+    UINT32 n = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
+    for (UINT32 i = 0; i < n; ++i) {
+        const _ROMHOLEREC& h = YOZ_SysRHRECList[i];
+        if (h.Size == 0 || (!all && (YOZ_pInputLnList == nullptr || !YOZ_pInputLnList[i]))) continue;
+        if (RP_BytesInType(h.RomOffset, h.Size, type) != 0) return 1;
+    }
+    return 0;
+}
+
+// Bytes of [offset, offset + size) in the blocks the run writes.
+static UINT64 BytesWritten(UINT32 offset, UINT32 size, UINT8 region) {
+    UINT64 inside = 0;
+    static const UINT8 kTypes[] = {YOZ_BLOCK_BOOT, YOZ_BLOCK_MAIN, YOZ_BLOCK_NVRAM};
+    for (UINT8 t : kTypes)
+        if (RP_RunWritesType(t, region)) inside += RP_BytesInType(offset, size, t);
+    return inside;
+}
+
 ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type) {
     if (YOZ_SysRom_HaveOAKeyBlock() || YOZ_GetOAKeyForced()) return eEID_NO_ERROR;
-    const UINT8* fid = YOZ_SysRom_GetVer4Fid(YOZ_SysRom_GetBuffer());
+    UINT8* system = YOZ_SysRom_GetBuffer();
+    const UINT8* fid = YOZ_SysRom_GetVer4Fid(system);
     if (fid == nullptr) return eEID_NO_ERROR;
     UINT32 length = RomScan_Get32(fid + YOZ_FID_KEY_LENGTH);
     UINT64 span = static_cast<UINT64>(YOZ_FID_KEY_DATA) + length;
-    if (length == 0 || RP_BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), type) == 0) return eEID_NO_ERROR;
-    // The image's version-4 record, with room for the key, in those blocks.
+    if (length == 0 || !YOZ_RangeInside(gYOZ_FidSystemOffset, static_cast<UINT32>(span), gRomSize)) return eEID_NO_ERROR;
+    // A key area that holds no key has nothing to carry.
+    if (OAK_Proc_CheckOldOAData(system + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA, length) == eEID_NO_ERROR)
+        return eEID_NO_ERROR;
     UINT8* image = YOZ_RomFile_GetBuffer();
     UINT32 limit = RomScan_Limit(image);
     UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
-    if (at == 0 || RomScan_FidRecordSize(image + at, limit - at) == 0) return eEID_OAK_REGION_ERROR;
-    if (RomScan_Get32(image + at + YOZ_FID_KEY_LENGTH) < length) return eEID_OAK_REGION_ERROR;
-    return RP_BytesInType(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
+    bool imageRecord = at != 0 && RomScan_FidRecordSize(image + at, limit - at) != 0;
+    bool systemInType = RP_BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), type) != 0;
+    // After the run the record that counts is the one in the boot block: an
+    // image record written there replaces the system's, kept elsewhere.
+    bool imageCounts = imageRecord && RP_BytesInType(at, static_cast<UINT32>(span), type) != 0 &&
+                       RP_BytesInType(at, static_cast<UINT32>(span), YOZ_BLOCK_BOOT) != 0 &&
+                       RP_BytesInType(gYOZ_FidSystemOffset, static_cast<UINT32>(span), YOZ_BLOCK_BOOT) == 0;
+    if (!systemInType && !imageCounts) return eEID_NO_ERROR;
+    // The image's version-4 record, with room for the key, in the blocks the run writes.
+    if (!imageRecord || RomScan_Get32(image + at + YOZ_FID_KEY_LENGTH) < length) return eEID_OAK_REGION_ERROR;
+    return BytesWritten(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
 }

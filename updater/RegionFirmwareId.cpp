@@ -25,14 +25,7 @@ UINT32 TypeAt(UINT32 offset) {
     return 0x100;
 }
 
-// The region's own blocks and those of the region options given.
-bool Written(UINT32 type, UINT8 region) {
-    if (type == region) return true;
-    if (type == YOZ_BLOCK_BOOT) return YOZ_GetBCmdIsEnable() == 1 || YOZ_GetB2CmdIsEnable() == 1;
-    if (type == YOZ_BLOCK_MAIN) return YOZ_GetPCmdIsEnable() == 1;
-    if (type == YOZ_BLOCK_NVRAM) return YOZ_GetNCmdIsEnable() == 1;
-    return false;
-}
+bool Written(UINT32 type, UINT8 region) { return type < 0x100 && RP_RunWritesType(static_cast<UINT8>(type), region); }
 
 // A "$FID" record of the image (firmware-ID file, its section, the record) in written blocks.
 bool ImageBringsOne(UINT8 region) {

@@ -68,10 +68,15 @@ ENUM_ERR_ID RP_CheckCarryOverMarked(const UINT8* map);
 void RP_CarrySystemData(const YOZ_REGION_PROC* p, UINT8* work, UINT8* system, UINT32 size);
 // Before any erase of the blocks of `type`: a system without an OA block
 // keeps its OEM activation key in its version-4 "$FID" record; when those
-// blocks hold the key, the image's version-4 record must have room for it
-// and lie in them too, else 0xB8. Not once the operator has given the key
+// blocks hold a key, or an image record there will count after the run (the
+// boot block's, the system's lying elsewhere), the image's version-4 record
+// must have room for it and lie in blocks the run writes, else 0xB8. Not once the operator has given the key
 // up at the OA-key warning.
 ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type);
+// 1 when the run writes the blocks of `type` from the image: the region
+// being flashed (`region`), those of the region options given and, under
+// secure flash, those that hold the holes "/L" or "/L" with numbers write.
+UINT8 RP_RunWritesType(UINT8 type, UINT8 region);
 // Bytes of [offset, offset + size) that lie in blocks of the type.
 UINT64 RP_BytesInType(UINT32 offset, UINT32 size, UINT8 type);
 // Before a flash of the region of the type (with the other regions the run's

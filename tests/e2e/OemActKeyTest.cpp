@@ -433,9 +433,22 @@ TEST_P(OemActKey, RomFileBlocksKeepTheSystemsHolesAndSlpKey) {
         {"/OAD, the image's SLP key file has another size", true, boot, ProtectedLayout(boot).Resize(slp, 0xA0),
          0x14},
     };
+    // Other code in the record's main block than the system's would leave the volume half the image's.
+    {
+        romimg::SampleUpdate u = romimg::MakeSampleUpdate(plain, plain, kKeyArea);
+        romimg::PutFidKey(u.system, u.system.bytes, Bytes(kKeyArea, 0xFF));
+        e2e::Machine m = Machine(u.system.bytes, romimg::SampleBlocks(), {"flash_nor=1"});
+        romimg::WriteBytes(m.File("new.rom"), u.image.bytes);
+        romimg::WriteBytes(m.File("key.bin"), key);
+        e2e::RunResult r = Run(m, {m.File("new.rom"), "/B", "/A" + m.File("key.bin")});
+        EXPECT_EQ(r.out, Head() + kChecksums + "b8 - Error: OA key region incorrect\n");
+        Untouched(m, u.system.bytes, "/B /A, other code beside the image's record");
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        romimg::SampleUpdate u = romimg::MakeSampleUpdate(c.system, c.image, kKeyArea);
+        // The image's code is the system's: a block of the main volume taken
+        // from it leaves the volume whole.
+        romimg::SampleUpdate u = romimg::MakeSampleUpdate(c.system, c.image, kKeyArea, 1);
         // "/A" writes into an empty key area; "/OAD" clears the system's key.
         if (!c.erase) romimg::PutFidKey(u.system, u.system.bytes, Bytes(kKeyArea, 0xFF));
         e2e::Machine m = Machine(u.system.bytes, romimg::SampleBlocks(), {"flash_nor=1"});

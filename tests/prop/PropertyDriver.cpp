@@ -50,6 +50,15 @@ const std::vector<std::vector<std::string>>& CommandLines() {
         {"new.rom", "/B", "/X"},
         {"new.rom", "/B", "/P", "/N", "/X"},
         {"new.rom", "/P", "/caf", "/X"},
+        {"new.rom", "/B", "/L"},
+        {"new.rom", "/P", "/L"},
+        {"new.rom", "/N", "/L"},
+        {"new.rom", "/L", "/K"},
+        {"new.rom", "/B", "/L0"},
+        {"new.rom", "/P", "/L1"},
+        {"new.rom", "/B", "/Akey.bin"},
+        {"new.rom", "/B", "/OAD"},
+        {"hole.bin", propcheck::HoleWord(0), "/L1"},
     };
     return kLines;
 }
@@ -171,13 +180,16 @@ Result RunOne(const pairgen::Pair& p, const RunSpec& r, bool keep, bool verbose)
     } else {
         Bytes file = r.secure ? romimg::SignedCapsule(p.image.bytes, (p.seed & 1) != 0 ? 0x400 : 0x40) : p.image.bytes;
         romimg::WriteBytes(m.File("new.rom"), file);
+        romimg::WriteBytes(m.File("key.bin"), propcheck::KeyFile());
+        romimg::WriteBytes(m.File("hole.bin"), propcheck::HoleFile());
         e2e::RunResult run = e2e::RunProgram(r.width, m, r.words);
         propcheck::Outcome o;
         o.status = run.status;
         o.signal = run.signal;
         o.out = run.out;
         o.flash = ReadBytes(m.File("flash.bin"));
-        if (propcheck::NeedsVerify(p, o)) {
+        propcheck::Options options = propcheck::FromWords(r.words, r.secure);
+        if (propcheck::NeedsVerify(p, options, o)) {
             romimg::WriteBytes(m.File("check.rom"), o.flash);
             e2e::RunResult v = e2e::RunProgram(r.width, m, {"check.rom", "/D"});
             o.verified = true;
@@ -187,7 +199,7 @@ Result RunOne(const pairgen::Pair& p, const RunSpec& r, bool keep, bool verbose)
         }
         res.status = o.status;
         res.changed = o.flash != p.system.bytes;
-        res.verdict = propcheck::Check(p, propcheck::FromWords(r.words, r.secure), o);
+        res.verdict = propcheck::Check(p, options, o);
         if (verbose) {
             printf("%s", p.Describe().c_str());
             printf("--- output (status %d)\n%s", run.status, Tidy(run.out).c_str());

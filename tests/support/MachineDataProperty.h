@@ -1,14 +1,15 @@
 // The machine-data property of an update run, checked from the pair's two
 // images and the flash afterwards, without the program's code:
-// - a run that fails leaves the flash as it was, unless the flash engine
-//   failed after a partial write and the output says so;
+// - a run that fails leaves the flash as it was (the machines inject no
+//   faults);
 // - a run that succeeds keeps every ROM hole, SLP file and OEM activation
 //   key of the system that its options keep (found by GUID wherever the
 //   image puts it), writes volumes that are sound and pass the program's
 //   own "/D" check, changes no byte outside the regions its options name,
 //   and writes those regions as the image has them, the kept data apart;
-// - a pair that matches in structure is not refused where the update can
-//   be done.
+// - a run is not refused where nothing the options keep would be lost, the
+//   image is sound and of the same platform (or "/X" is given), and no
+//   rule of the update stands against it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -22,8 +23,17 @@ namespace propcheck {
 struct Options {
     bool P = false, B = false, N = false, K = false, L = false, caf = false, X = false;
     uint16_t Ln = 0;       // "/L" followed by a number: bit n for hole n of the system's list
+    bool A = false;        // "/A" with KeyFile() beside the machine
+    bool OAD = false;      // "/OAD"
+    int hole = -1;         // "/HOLE:" with the GUID of ROM hole n; word 1 is then HoleFile()
+    bool romFile = true;   // word 1 is the image
     bool secure = false;   // the machine's firmware does secure flash
 };
+// The key file of "/A" and the hole file of "/HOLE:", as the driver writes them.
+const romimg::Bytes& KeyFile();
+const romimg::Bytes& HoleFile();
+// The word of "/HOLE:" for ROM hole n (its GUID in 32 hex digits).
+std::string HoleWord(uint32_t n);
 // From the words after the program name ("new.rom", "/B", "/caf", ...).
 Options FromWords(const std::vector<std::string>& words, bool secure);
 
@@ -39,8 +49,9 @@ struct Outcome {
     romimg::Bytes flashAfterVerify;
 };
 
-// "/D" is asked for when the run succeeded and changed the flash.
-bool NeedsVerify(const pairgen::Pair& p, const Outcome& o);
+// "/D" is asked for when the run succeeded and changed the flash (not for a
+// hole file's bytes, which go in as the file has them).
+bool NeedsVerify(const pairgen::Pair& p, const Options& opt, const Outcome& o);
 
 struct Verdict {
     std::string klass;    // empty: the property holds

@@ -76,10 +76,11 @@ static void OwnBody(Rom& r, const FileAt& f, uint32_t seed) {
 
 SampleUpdate MakeSampleUpdate() { return MakeSampleUpdate(ProtectedLayout(), ProtectedLayout()); }
 
-SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image, size_t keyLength) {
+SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image, size_t keyLength,
+                              uint32_t imageCodeSeed) {
     SampleUpdate u;
     u.system = Build(1, Pattern(keyLength, 0x0C), system);
-    u.image = Build(21, Pattern(keyLength, 0x0A), image);
+    u.image = Build(imageCodeSeed, Pattern(keyLength, 0x0A), image);
     u.fid = u.system.File(kFidFile);
     // Machine data: every ROM hole and the SLP key (the marker keeps the factory bytes).
     for (uint32_t n = 0; n < 16; ++n)

@@ -36,7 +36,9 @@ struct SampleUpdate {
 // system's holes, SLP key and OEM activation key hold its own bytes.
 SampleUpdate MakeSampleUpdate();
 // `keyLength`: the length of both "$FID" records' OEM activation key areas.
-SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image, size_t keyLength = 16);
+// `imageCodeSeed`: the image's code files (the system's are of seed 1).
+SampleUpdate MakeSampleUpdate(const ProtectedLayout& system, const ProtectedLayout& image, size_t keyLength = 16,
+                              uint32_t imageCodeSeed = 21);
 // The image with the system's bytes of the named files, each at the
 // image's place of it (the sizes must agree): what a flash that carries them
 // leaves.

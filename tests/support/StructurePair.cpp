@@ -457,6 +457,24 @@ Pair MakePair(uint32_t seed) {
         if (!what.empty()) p.changes.push_back(what);
         ++n;
     }
+    // A ROM hole or SLP key file twice, on either side; drawn from a stream
+    // of its own, so that the other seeds keep their pairs.
+    Rng twice(seed ^ 0xD0B1E5EEDull);
+    if (twice.Percent(8)) {
+        bool onSystem = twice.Percent(50);
+        Plan& plan = onSystem ? sys : img;
+        std::vector<HoleAt> holes = Holes(plan);
+        int key = Find(plan.vol[kMainVol], kSlpKeyFile);
+        bool slpFile = key >= 0 && (holes.empty() || twice.Percent(30));
+        if (slpFile || !holes.empty()) {
+            HoleAt h = slpFile ? HoleAt{kMainVol, static_cast<size_t>(key)}
+                               : holes[twice.Below(static_cast<uint32_t>(holes.size()))];
+            Entry e = plan.vol[h.vol][h.index];
+            int v = twice.Percent(70) ? kMainVol : kBootVol;
+            plan.vol[v].insert(plan.vol[v].begin() + static_cast<long>(InnerPlace(twice, plan.vol[v])), e);
+            p.changes.push_back(std::string(onSystem ? "the system" : "the image") + " holds " + EntryName(e) + " twice");
+        }
+    }
     p.slpData = sysData.slpData;
     p.holes = static_cast<uint32_t>(Holes(sys).size());
     p.fidInMain = Find(sys.vol[kMainVol], kFidFile) >= 0;

@@ -1,8 +1,9 @@
 // Pairs of a system flash and a new image made from one seed, differing in
 // structure the way real updates do: ROM holes added, removed, reordered,
 // resized or moved behind inserted files; SLP key and marker files swapped,
-// resized or gone; the "$FID" record (with or without an OEM activation key,
-// with or without the file checksum attribute) in the boot or the main
+// resized or gone; a ROM hole or the SLP key twice on either side; the
+// "$FID" record (with or without an OEM activation key, with or without the
+// file checksum attribute) in the boot or the main
 // volume; an OEM activation block or none; 0 to 18 non-critical runs; one
 // damaged volume or file header in the image; blocks of 4, 16 or 64 KiB.
 // Both sides are built by the test-image builder; the system holds the

@@ -74,7 +74,7 @@ propcheck::Outcome Done(const pairgen::Pair& p, const Bytes& flash, int status =
     o.status = status;
     o.out = out;
     o.flash = flash;
-    if (propcheck::NeedsVerify(p, o)) {
+    if (propcheck::NeedsVerify(p, propcheck::Options{}, o)) {
         o.verified = true;
         o.verifyStatus = 0;
         o.verifyOut = " - ROM File verification status ..... ok\n";
@@ -105,7 +105,8 @@ TEST(StructurePairs, TheSeedsGiveEveryChangeLayoutAndDamage) {
     std::set<std::string> seen;
     const char* const kChanges[] = {"adds hole",     "lacks hole",   "swap places",          "resized from",
                                     "moved behind",  "comes before", "has no SLP files",     "keeps its $FID",
-                                    "key area",      "checksum attribute", "code file", "another platform"};
+                                    "key area",      "checksum attribute", "code file", "another platform",
+                                    "system holds", "image holds"};
     const char* const kDamage[] = {"file-system GUID", "\"_FVH\"", "header checksum of the file", "data checksum",
                                    "volume's header checksum"};
     for (uint32_t seed = 1; seed <= 400; ++seed) {
@@ -149,6 +150,8 @@ TEST(MachineDataProperty, HoldsForASoundUpdateAndNamesEachWayOfLosingData) {
     uint32_t freeByte = main.offset + main.length - 16;
     Bytes outside = sound, other = sound, noKey = SoundMainUpdate(p, &romimg::kFidFile);
     outside[nvram->start + 5] ^= 0x20;
+    Bytes erased = p.system.bytes;
+    std::fill(erased.begin() + nvram->start, erased.begin() + nvram->start + nvram->size, 0xFF);
     other[freeByte] = 0x00;
 
     struct Row {
@@ -174,13 +177,35 @@ TEST(MachineDataProperty, HoldsForASoundUpdateAndNamesEachWayOfLosingData) {
         {"free space not as the image has it", {"new.rom"}, Done(p, other), "wrote something else than the image"},
         {"the flash fails /D", {"new.rom"}, failsVerify, "the flash written fails \"/D\""},
         {"refused with nothing written", {"new.rom"}, Done(p, p.system.bytes, 0x14),
-         "refused a pair that matches in structure"},
+         "refused a pair that can be kept"},
         {"refused after a write", {"new.rom"}, Done(p, sound, 0x14), "changed the flash and failed"},
-        {"engine failure reported", {"new.rom"}, Done(p, sound, 0x44, "44 - Error: Problem writting flash.\n"), ""},
-        {"engine failure not reported", {"new.rom"}, Done(p, sound, 0x44), "changed the flash and failed"},
+        // The machines inject no faults: a failing engine is no excuse for a flash changed.
+        {"engine failure reported", {"new.rom"}, Done(p, sound, 0x44, "44 - Error: Problem writting flash.\n"),
+         "changed the flash and failed"},
+        {"engine failure, a block left erased", {"new.rom"}, Done(p, erased, 0x44, "44 - Error: Problem writting flash.\n"),
+         "changed the flash and failed"},
+        {"engine failure, the flash unchanged", {"new.rom", "/N"}, Done(p, p.system.bytes, 0x44), ""},
         {"crash", {"new.rom"}, crashed, "crash"},
     };
     for (const Row& r : rows) EXPECT_EQ(ClassOf(p, r.words, r.outcome), r.klass) << r.what;
+}
+
+TEST(MachineDataProperty, AnotherPlatformsImageUnderXPassesWithTheRomIdDifferenceOfD) {
+    pairgen::Pair p = FirstPair([](const pairgen::Pair& q) {
+        return q.changes.size() == 1 && q.Changes("another platform") && q.damage.empty() && !q.oaKey && !q.slpData &&
+               q.holes == 0 && q.ncbRuns < 8;
+    });
+    Bytes flash = p.system.bytes;
+    for (const pairgen::Block& b : p.blocks) {
+        if (b.type == pairgen::kMain) std::copy(p.image.bytes.begin() + b.start, p.image.bytes.begin() + b.start + b.size, flash.begin() + b.start);
+    }
+    propcheck::Outcome o = Done(p, flash);
+    o.verifyStatus = 4;
+    o.verifyOut = "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n";
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/X"}, o), "") << p.Describe();
+    EXPECT_EQ(ClassOf(p, {"new.rom"}, o), "the flash written fails \"/D\"") << p.Describe();
+    // Refused without "/X", nothing lost: another platform's image may be refused.
+    EXPECT_EQ(ClassOf(p, {"new.rom"}, Done(p, p.system.bytes, 4)), "") << p.Describe();
 }
 
 TEST(MachineDataProperty, HolesAreReplacedByL_AndDamageOrAMissingHoleMustStopTheRun) {
@@ -268,7 +293,7 @@ TEST(MachineDataProperty, SlashLWithANumberReplacesTheChosenHoleOfTheSystemsNumb
         << p.Describe();
     // A number past the system's holes marks nothing: the run may refuse.
     EXPECT_EQ(ClassOf(p, {"new.rom", "/L15"}, Done(p, p.system.bytes, 0x0B)), "") << p.Describe();
-    EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, p.system.bytes, 0x0B)), "refused a pair that matches in structure")
+    EXPECT_EQ(ClassOf(p, {"new.rom", "/L1"}, Done(p, p.system.bytes, 0x0B)), "refused a pair that can be kept")
         << p.Describe();
 
     // Words that are no hole number choose nothing; a number alone names no region.
