@@ -125,6 +125,29 @@ UINT32 YOZ_FvWalk_FindProtected(const UINT8* rom, UINT32 romLimit, UINT32 start,
     return written;
 }
 
+UINT32 YOZ_FvWalk_ProtectedPastRange(const UINT8* rom, UINT32 romLimit, UINT32 start, UINT32 length) {
+    if (rom == nullptr || start >= romLimit) return 0;
+    UINT32 end = (length > romLimit - start) ? romLimit : start + length;
+    UINT32 protectedFiles = 0;
+    for (UINT32 from = start; from < end;) {
+        UINT32 sig = RomScan_Find(rom, end + 3 < romLimit ? end + 3 : romLimit, from, "_FVH", 4);
+        if (sig == ROMSCAN_NONE || sig >= end + FV_SIGNATURE_OFFSET) break;
+        from = sig + 4;
+        if (sig - start < FV_SIGNATURE_OFFSET || romLimit - (sig - FV_SIGNATURE_OFFSET) < 64) continue;
+        UINT32 v = sig - FV_SIGNATURE_OFFSET;
+        if (Sum16(rom + v, 32) != 0 || RomScan_Get32(rom + v + 36) != 0) continue;
+        UINT32 fvLength = RomScan_Get32(rom + v + 32);
+        if (fvLength <= end - v || fvLength > romLimit - v) continue;
+        // A volume of the range that runs past it: its files, walked whole.
+        _ROMHOLEREC found[YOZ_MAX_ROMHOLE];
+        UINT32 counts[2] = {0, 0};
+        YOZ_FvWalk_FindProtected(rom, romLimit, v, fvLength, found, YOZ_MAX_ROMHOLE, counts, nullptr, 0);
+        protectedFiles += counts[0] + counts[1];
+        from = end;
+    }
+    return protectedFiles;
+}
+
 UINT8 YOZ_SysRom_GetRomHole(UINT8* rom, UINT32 start, UINT32 length, _ROMHOLEREC* records) {
     TKXRomHoleList* dmi = (rom != nullptr && rom == YOZ_pSystembuff) ? &gYOZ_SysRom_DMIGuidList
                                                                      : &gYOZ_RomFile_DMIGuidList;

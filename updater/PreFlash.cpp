@@ -1,9 +1,16 @@
 // The walk of the pre-flash entries and the run's secure-flash upload.
 #include <cstring>
+#include <initializer_list>
+#include "FlashBlock.h"
+#include "RomInfo.h"
+#include "RomScan.h"
 #include "SecureFlash.h"
+#include "TKXPhysMem.h"
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
 #include "YozPreFlash.h"
+#include "YozRegionProc.h"
+#include "YozSysRom.h"
 
 namespace {
 
@@ -20,6 +27,54 @@ UINT32 s_Count = 0;
 
 UINT8 s_Done = 0;
 UINT8 s_PolicyBytes = 0, s_Areas = 0, s_Carried = 0;
+
+const UINT32 kReadPiece = 0x10000;
+
+// A piece of the flash copy as a second read, or where that differs a
+// third, has it; a read that answered done with other bytes would carry
+// them into the image as the machine's data, or hide a file of it.
+bool PieceAgrees(UINT32 offset, UINT32 size, UINT8* scratch) {
+    for (int read = 0; read < 2; ++read) {
+        if (FLASH_ReadBlockEx(offset, size, scratch, nullptr) != eEID_NO_ERROR) return false;
+        if (memcmp(scratch, YOZ_pSystembuff + offset, size) == 0) return true;
+    }
+    return false;
+}
+
+ENUM_ERR_ID CheckRange(UINT32 offset, UINT32 size, UINT8* scratch) {
+    if (size == 0 || !YOZ_RangeInside(offset, size, gRomSize)) return eEID_NO_ERROR;
+    for (UINT32 done = 0; done < size;) {
+        UINT32 piece = size - done < kReadPiece ? size - done : kReadPiece;
+        if (!PieceAgrees(offset + done, piece, scratch)) return eEID_READ_FLASH;
+        done += piece;
+    }
+    return eEID_NO_ERROR;
+}
+
+// Read again before the first erase: the boot and main blocks the run
+// writes (where the protected files are found) and every file it keeps.
+ENUM_ERR_ID CheckKeptFiles() {
+    if (!YOZ_SysRomLoadOK || YOZ_pSystembuff == nullptr) return eEID_NO_ERROR;
+    UINT8* scratch = AllocMem(kReadPiece);
+    if (scratch == nullptr) return eEID_MEM_ALLOC;
+    ENUM_ERR_ID status = eEID_NO_ERROR;
+    for (UINT8 type : {YOZ_BLOCK_BOOT, YOZ_BLOCK_MAIN}) {
+        UINT16 index = 0;
+        UINT32 start = 0, size = 0;
+        while (status == eEID_NO_ERROR && RP_RunWritesType(type, 0xFF) && YOZ_SysRom_GetFVRang(type, &start, &size, &index)) {
+            status = CheckRange(start, size, scratch);
+            ++index;
+        }
+    }
+    for (const _ROMHOLEREC& r : YOZ_SysRHRECList)
+        if (status == eEID_NO_ERROR) status = CheckRange(r.RomOffset, r.Size, scratch);
+    for (const _ROMHOLEREC& r : YOZ_SysSLPRHRECList)
+        if (status == eEID_NO_ERROR) status = CheckRange(r.RomOffset, r.Size, scratch);
+    if (status == eEID_NO_ERROR && YOZ_pFIDVer4 != nullptr)
+        status = CheckRange(gYOZ_FidSystemOffset, RomScan_Get16(YOZ_pFIDVer4 + 5), scratch);
+    FreeMem(scratch);
+    return status;
+}
 
 }  // namespace
 
@@ -44,6 +99,8 @@ ENUM_ERR_ID YOZ_PreFlash_Run() {
         ENUM_ERR_ID status = s_Entries[i].Check(s_Entries[i].Context);
         if (status != eEID_NO_ERROR) return status;
     }
+    ENUM_ERR_ID kept = CheckKeptFiles();
+    if (kept != eEID_NO_ERROR) return kept;
     // One upload covers every area the run writes through the firmware.
     if (s_Areas == 0 || !YOZ_GetSecureFlashStatus()) return eEID_NO_ERROR;
     return YOZ_SecureFlash_Open(s_PolicyBytes, s_Areas);

@@ -126,7 +126,25 @@ UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record) {
     return allFF || all00 ? 1 : 0;
 }
 
-ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) { return CheckCarry(Written{type, nullptr}); }
+// A volume that starts in a run of the type and runs past it is not walked
+// for its protected files: one that holds any, on either side, stops the run.
+static ENUM_ERR_ID CheckVolumesInRuns(UINT8 type) {
+    const UINT8* sides[] = {YOZ_SysRom_GetBuffer(), YOZ_RomFile_GetBuffer()};
+    for (const UINT8* rom : sides) {
+        UINT16 index = 0;
+        UINT32 start = 0, size = 0;
+        while (rom != nullptr && YOZ_SysRom_GetFVRang(type, &start, &size, &index)) {
+            if (YOZ_FvWalk_ProtectedPastRange(rom, RomScan_Limit(rom), start, size) != 0) return eEID_INVALID_HOLE_LAYOUT;
+            ++index;
+        }
+    }
+    return eEID_NO_ERROR;
+}
+
+ENUM_ERR_ID RP_CheckCarryOver(UINT8 type) {
+    ENUM_ERR_ID status = CheckVolumesInRuns(type);
+    return status != eEID_NO_ERROR ? status : CheckCarry(Written{type, nullptr});
+}
 
 ENUM_ERR_ID RP_CheckCarryOverMarked(const UINT8* map) {
     return map != nullptr ? CheckCarry(Written{0, map}) : eEID_MEM_ALLOC;

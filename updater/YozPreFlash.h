@@ -17,8 +17,11 @@ void YOZ_PreFlash_Join(const UINT8* active, YOZ_PreFlashCheck check, const void*
 // A new run: the walk is still to be made (the global item's parse).
 void YOZ_PreFlash_Reset();
 // The walk, once per run: every entry whose module is active, in order; the
-// first refusal is the result. Then, under secure flash with areas named,
-// the upload and the session (0x16, 0x17, 0x1D, 0x18). Later calls: 0.
+// first refusal is the result. Then the boot and main blocks the run writes
+// and the files it keeps (ROM holes, SLP files, the "$FID" record) are read
+// again: where the flash copy differs from that read and from a third, 0x42. Then, under secure flash with
+// areas named, the upload and the session (0x16, 0x17, 0x1D, 0x18). Later
+// calls: 0.
 ENUM_ERR_ID YOZ_PreFlash_Run();
 // 1 once the walk has been made.
 UINT8 YOZ_PreFlash_Done();

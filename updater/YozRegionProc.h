@@ -53,8 +53,9 @@ UINT8 RP_SlpKeyBlank(const UINT8* image, const _ROMHOLEREC& record);
 // Before any erase of the blocks of `type`: every system ROM hole and SLP
 // file with key data that lies in them (or whose image file does) must find
 // the image's file of its GUID, once, of its size, and both in those
-// blocks. 0xBB when the image lacks such a hole, 0x14 when a file cannot be
-// carried; holes are not checked under a changed layout, SLP files not when
+// blocks. 0xBB when the image lacks such a hole, or when a volume that
+// starts in those blocks runs past them and holds protected files (it is
+// not walked); 0x14 when a file cannot be carried; holes are not checked under a changed layout, SLP files not when
 // their keeping is switched off.
 ENUM_ERR_ID RP_CheckCarryOver(UINT8 type);
 // The same check over the blocks a do-it list marks (one byte per block of

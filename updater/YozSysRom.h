@@ -147,6 +147,9 @@ UINT8 YOZ_SysRom_FV_FFS_OA31KEYGUID(const UINT8* fileHeader);
 // `capacity` records, counts every hole and SLP file in found[0] and found[1]
 // (when given), appends DMI
 // records to dmiList (when given) and sets the OA3.1 flag when `systemWalk`.
+// ROM holes and SLP files in the volumes that start in [start, start +
+// length) and run past it (the walker above skips them).
+UINT32 YOZ_FvWalk_ProtectedPastRange(const UINT8* rom, UINT32 romLimit, UINT32 start, UINT32 length);
 UINT32 YOZ_FvWalk_FindProtected(const UINT8* rom, UINT32 romLimit, UINT32 start, UINT32 length,
                                 _ROMHOLEREC* records, UINT32 capacity, UINT32* found, TKXRomHoleList* dmiList,
                                 UINT8 systemWalk);
