@@ -55,6 +55,11 @@ ENUM_ERR_ID CheckRange(UINT32 offset, UINT32 size, UINT8* scratch) {
 // writes (where the protected files are found) and every file it keeps.
 ENUM_ERR_ID CheckKeptFiles() {
     if (!YOZ_SysRomLoadOK || YOZ_pSystembuff == nullptr) return eEID_NO_ERROR;
+    // Only the boot and main blocks, the holes and the key carry the system's data.
+    bool carries = RP_RunWritesType(YOZ_BLOCK_BOOT, 0xFF) || RP_RunWritesType(YOZ_BLOCK_MAIN, 0xFF) ||
+                   YOZ_GetRHFullCmdIsEnable() == 1 || YOZ_GetRHLnCmdIsEnable() == 1 || YOZ_GetHOLECmdIsEnable() == 1 ||
+                   YOZ_GetOAKeyCmdIsEnable() == 1 || YOZ_GetODeleteAKeyCmdIsEnable() == 1;
+    if (!carries) return eEID_NO_ERROR;
     UINT8* scratch = AllocMem(kReadPiece);
     if (scratch == nullptr) return eEID_MEM_ALLOC;
     ENUM_ERR_ID status = eEID_NO_ERROR;

@@ -4,6 +4,7 @@
 // (tests/support/MachineDataProperty.h) after every run.
 //
 //   yoz_prop --ci [--slice K/N]             the fixed CI set (slice K of N)
+//   yoz_prop --rows                         the named fault rows, both widths
 //   yoz_prop --seeds N [--first S] [--per-seed K] [--jobs J] [--w32 PERCENT]
 //            [--no-hold] [--quiet-held]
 //   yoz_prop --seed S [--width 32] [--secure] [--keep] WORD...
@@ -61,6 +62,33 @@ const std::vector<std::vector<std::string>>& CommandLines() {
         {"hole.bin", propcheck::HoleWord(0), "/L1"},
     };
     return kLines;
+}
+
+// Runs that once lost machine data or refused after a write, each named
+// for what it checks; "--rows" runs each on both widths.
+struct FaultRow {
+    const char* name;
+    uint32_t seed;
+    bool secure;
+    std::vector<std::string> words;
+};
+
+const std::vector<FaultRow>& FaultRows() {
+    static const std::vector<FaultRow> kRows = {
+        {"/B /L keeps the image's main holes out of the unwritten main volume", 36, false, {"new.rom", "/B", "/L"}},
+        {"/B /L writes no byte of the main volume but its holes", 1, false, {"new.rom", "/B", "/L"}},
+        {"/P /L keeps the image's boot holes out of the unwritten boot block", 31, false, {"new.rom", "/P", "/L"}},
+        {"secure /N /L: one upload covers the hole stage's volumes", 3, true, {"new.rom", "/N", "/L"}},
+        {"secure /L /K: one upload covers the hole stage's volumes", 3, true, {"new.rom", "/L", "/K"}},
+        {"/B /A checks the key before the boot block is written", 1, false, {"new.rom", "/B", "/Amachine.ini"}},
+        {"/B /OAD checks the key before the boot block is written", 1, false, {"new.rom", "/B", "/OAD"}},
+        {"/HOLE: waits for the checks of /L1", 17, false, {"machine.ini", "/HOLE:996AA1E01E8C4F36B519A170A206FC14", "/L1"}},
+        {"secure /B /L reads the system's data from the system copy", 253, true, {"new.rom", "/B", "/L"}},
+        {"/B keeps the OA key when the image moves $FID into the boot volume", 854, false, {"new.rom", "/B", "/caf"}},
+        {"an image whose holes and the non-critical runs exceed 16 is refused", 956, false, {"new.rom"}},
+        {"/P /L1 writes the chosen hole where the image has it", 396, false, {"new.rom", "/P", "/L1"}},
+    };
+    return kRows;
 }
 
 struct RunSpec {
@@ -344,11 +372,36 @@ int RunMany(const std::string& self, uint32_t first, uint32_t count, uint32_t pe
     return bad != 0 ? 2 : t.failed != 0 ? 1 : 0;
 }
 
+// The fault rows on both widths; the closing line counts them.
+int RunRows(const std::string& self) {
+    uint32_t passed = 0, failed = 0;
+    for (const FaultRow& row : FaultRows()) {
+        pairgen::Pair pair = pairgen::MakePair(row.seed);
+        for (int width : {64, 32}) {
+            RunSpec r;
+            r.seed = row.seed;
+            r.width = width;
+            r.secure = row.secure;
+            r.words = row.words;
+            Result res = RunOne(pair, r, false, false);
+            if (res.verdict.Holds()) {
+                ++passed;
+                continue;
+            }
+            ++failed;
+            printf("FAILED %s (%d-bit)\n%s    # %s: %s\n", row.name, width, Repro(self, r).c_str(),
+                   res.verdict.klass.c_str(), res.verdict.detail.c_str());
+        }
+    }
+    printf("%u passed, %u failed\n", passed, failed);
+    return failed != 0 ? 1 : 0;
+}
+
 uint32_t Number(const char* s) { return static_cast<uint32_t>(strtoul(s, nullptr, 0)); }
 
 int Usage() {
     fprintf(stderr,
-            "usage: yoz_prop --ci [--slice K/N]\n"
+            "usage: yoz_prop --ci [--slice K/N] | --rows\n"
             "       yoz_prop --seeds N [--first S] [--per-seed K] [--jobs J] [--w32 PERCENT] [--no-hold] [--quiet-held]\n"
             "       yoz_prop --seed S [--width 32] [--secure] [--keep] WORD...\n"
             "       yoz_prop --describe S\n");
@@ -366,13 +419,15 @@ int main(int argc, char** argv) {
     if (a.empty()) return Usage();
     uint32_t first = 1, count = 0, perSeed = 4, jobs = 1, w32 = 0, slice = 0, slices = 1, seed = 0;
     int width = 64;
-    bool ci = false, single = false, secure = false, keep = false, hold = true, quietHeld = false;
+    bool ci = false, rows = false, single = false, secure = false, keep = false, hold = true, quietHeld = false;
     std::vector<std::string> words;
     for (size_t i = 0; i < a.size(); ++i) {
         const std::string& o = a[i];
         bool more = i + 1 < a.size();
         if (o == "--ci") {
             ci = true;
+        } else if (o == "--rows") {
+            rows = true;
         } else if (o == "--slice" && more) {
             const std::string& v = a[++i];
             size_t slash = v.find('/');
@@ -412,6 +467,7 @@ int main(int argc, char** argv) {
             words.push_back(o);
         }
     }
+    if (rows) return RunRows(self);
     if (ci) return RunMany(self, kCiFirst, kCiSeeds, kCiPerSeed, kCiW32, 1, slice, slices, hold, quietHeld);
     if (single) {
         if (words.empty()) return Usage();
