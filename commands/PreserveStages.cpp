@@ -1,5 +1,6 @@
 // Parse, check record and image side shared by the preservation modules.
 #include "TKXString.h"
+#include "YozOptionStore.h"
 #include "YozPreserveStages.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
@@ -8,6 +9,7 @@
 
 _DMIDATA gSMB_DmiData = {nullptr, SMB_DMI_EMPTY, 0, 0};
 _DMIDATA gSMBN_DmiData = {nullptr, SMB_DMI_EMPTY, 0, 0};
+static UINT8 s_CapsuleNoticeShown = 0;
 
 // The item of the entries in normal and FTF mode.
 static void Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const YOZ_PRESERVE_ENTRIES& e, UINT16 orderKey,
@@ -45,6 +47,7 @@ YOZ_STAGE_SLOTS YOZ_Preserve_Slots(YOZ_StageFunc zoktCheck, YOZ_StageFunc proces
 ENUM_ERR_ID YOZ_Preserve_Parse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word, YOZ_STAGE_SLOTS& slots,
                                const YOZ_STAGE_SLOTS& registered) {
     item->Enabled = 0;
+    s_CapsuleNoticeShown = 0;
     if (!YOZ_ModeTakesPart(item->ModeMask)) return eEID_NO_ERROR;
     slots = registered;
     for (unsigned long i = 1; i < args.size(); ++i) {
@@ -60,11 +63,24 @@ ENUM_ERR_ID YOZ_Preserve_RestoreParse(TKX_QUEUE_ITEM* item) {
     return eEID_NO_ERROR;
 }
 
+// The block types the run writes from the image: the boot block ("/B" or
+// the second boot-block word) and the main block ("/P").
+static UINT32 WrittenBlocks() {
+    UINT32 blocks = 0;
+    if (YOZ_GetBCmdIsEnable() || YOZ_GetB2CmdIsEnable()) blocks |= 1u << YOZ_BLOCK_BOOT;
+    if (YOZ_GetPCmdIsEnable()) blocks |= 1u << YOZ_BLOCK_MAIN;
+    return blocks;
+}
+
 ENUM_ERR_ID YOZ_Preserve_ImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store, YOZ_DmiStoreFunc restore) {
-    if (YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
+    // A run that writes neither block leaves the system's area where it is.
+    UINT32 blocks = WrittenBlocks();
+    if (blocks == 0) return eEID_NO_ERROR;
+    if (restore != nullptr && YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
-    if (!store(system, dmi)) {
+    // Saved once a run: by the pre-flash check, or here when it did not run.
+    if (dmi->pData == nullptr && !store(system, dmi)) {
         // Nothing saved: no area is no error, but one that is there is
         // not given up without a word.
         switch (SMB_Proc_FindArea(system, 0, nullptr, nullptr)) {
@@ -73,5 +89,22 @@ ENUM_ERR_ID YOZ_Preserve_ImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store, YOZ_Dm
         default: return eEID_MEM_ALLOC;
         }
     }
-    return restore(YOZ_pOpenFileBuff, dmi) ? eEID_NO_ERROR : eEID_DMI_DATA_STORE_ERROR;
+    if (dmi->State != SMB_DMI_STORED) return eEID_NO_ERROR;
+    SMB_Proc_SetTargetBlocks(blocks);
+    UINT8 done = restore != nullptr ? restore(YOZ_pOpenFileBuff, dmi) : SMB_Proc_DmiDataFits(YOZ_pOpenFileBuff, dmi);
+    SMB_Proc_SetTargetBlocks(SMB_ANY_BLOCK);
+    return done ? eEID_NO_ERROR : eEID_DMI_DATA_STORE_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Preserve_CheckImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store) {
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    return YOZ_Preserve_ImageSide(dmi, store, nullptr);
+}
+
+UINT8 YOZ_Preserve_SkipInCapsuleMode() {
+    if (!YOZ_GetCapsuleMode() && !YOZ_GetRecoveryMode()) return 0;
+    if (!s_CapsuleNoticeShown)
+        WriteOut(" - Warning: The signed image is sent as it is, nothing is preserved by the program.\n");
+    s_CapsuleNoticeShown = 1;
+    return 1;
 }

@@ -52,7 +52,7 @@ static ENUM_ERR_ID SetupStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 
 static ENUM_ERR_ID SetupStoreExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SetupStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    if (YOZ_Preserve_SkipInCapsuleMode()) return eEID_NO_ERROR;
     return YOZ_RunStages(s_Slots, "Z P F ZF");
 }
 

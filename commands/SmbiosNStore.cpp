@@ -14,10 +14,18 @@ static YOZ_STAGE_SLOTS s_Slots;
 TKXList<unsigned char> gSMBN_InputRnList;
 
 static ENUM_ERR_ID SMBN_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
-static ENUM_ERR_ID SMBN_CheckBlockFunc() { return eEID_NO_ERROR; }
 
 static UINT8 StoreListedTypes(UINT8* systemImage, _DMIDATA* dmi) {
     return SMBN_Proc_StoreDmiNData(systemImage, gSMBN_InputRnList, dmi);
+}
+
+// "/R" keeps every structure already: the chosen ones would only cut its
+// area down.
+static bool WholeAreaKept() { return PtrSMBCheckFunc != nullptr && *PtrSMBCheckFunc->enabled == 1; }
+
+// The image side is tried before anything is stored or erased.
+static ENUM_ERR_ID SMBN_CheckBlockFunc() {
+    return WholeAreaKept() ? eEID_NO_ERROR : YOZ_Preserve_CheckImageSide(&gSMBN_DmiData, StoreListedTypes);
 }
 
 static ENUM_ERR_ID SMBN_ProcMainFvFlashBuffFunc() {
@@ -53,13 +61,10 @@ static ENUM_ERR_ID SMBIOSNStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-// "/R" keeps every structure already: the chosen ones would only cut its
-// area down. In capsule or recovery mode the signed file is left as it is.
-static ENUM_ERR_ID SMBIOSNStoreExecute(TKXQueueItemList& items) {
+// In capsule or recovery mode the signed file is left as it is.
+static ENUM_ERR_ID SMBIOSNStoreExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SMBIOSNStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    for (unsigned long i = 0; i < items.size(); ++i)
-        if (items[i]->ModuleId == eMID_SMBIOSSTORE && items[i]->Enabled == 1) return eEID_NO_ERROR;
+    if (YOZ_Preserve_SkipInCapsuleMode() || WholeAreaKept()) return eEID_NO_ERROR;
     return YOZ_RunStages(s_Slots, "P F");
 }
 

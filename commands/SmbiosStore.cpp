@@ -17,7 +17,8 @@ static YOZ_STAGE_SLOTS s_ReSlots;
 UINT8 gSMB_MainBlockFlag = 0, gSMB_BootBlockFlag = 0, gSMB_NVRamBlockFlag = 0;
 
 static ENUM_ERR_ID SMB_CheckRomFunc(INT16 sizeStatus) { return YOZ_RegionOpen_SizeCheck(sizeStatus); }
-static ENUM_ERR_ID SMB_CheckBlockFunc() { return eEID_NO_ERROR; }
+// The image side is tried before anything is stored or erased.
+static ENUM_ERR_ID SMB_CheckBlockFunc() { return YOZ_Preserve_CheckImageSide(&gSMB_DmiData, SMB_Proc_StoreDmiData); }
 
 static ENUM_ERR_ID SMB_ProcMainFvFlashBuffFunc() {
     return YOZ_Preserve_ImageSide(&gSMB_DmiData, SMB_Proc_StoreDmiData, SMB_Proc_ReStoreDmiData);
@@ -28,12 +29,16 @@ static ENUM_ERR_ID SMB_FlashFunc() {
     return eEID_NO_ERROR;
 }
 
-// Firmware that cannot keep SMBIOS variables has none in NVRAM to lose.
+// Before the NVRAM is erased the firmware keeps its SMBIOS variables: a store
+// refused or not answered ends the run. Only firmware that answers that it
+// has no such support is gone on with, after a word: it keeps nothing.
 static ENUM_ERR_ID SMB_ZOKTFunc() {
-    if (!ZOKT_VarPreserve_DMIVarStore()) {
-        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
-        return status == eEID_SETUP_NOT_SUPPORT ? eEID_NO_ERROR : status;
+    if (!ZOKT_VarPreserve_Support()) {
+        if (!ZOKT_VarPreserve_Unsupported()) return ZOKT_VarPreserve_GetLastErrorID();
+        WriteOut(" - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n");
+        return eEID_NO_ERROR;
     }
+    if (!ZOKT_VarPreserve_DMIVarStore()) return ZOKT_VarPreserve_GetLastErrorID();
     gSMBF_FlashEnable = 1;
     gSMBF_ZOKTFlash = 1;
     return eEID_NO_ERROR;
@@ -73,7 +78,7 @@ static ENUM_ERR_ID SMBIOSStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 // it is left as it is.
 static ENUM_ERR_ID SMBIOSStoreExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SMBIOSStoreQueueItem.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    if (YOZ_Preserve_SkipInCapsuleMode()) return eEID_NO_ERROR;
     gSMB_MainBlockFlag = YOZ_GetPCmdIsEnable();
     gSMB_BootBlockFlag = YOZ_GetBCmdIsEnable();
     gSMB_NVRamBlockFlag = YOZ_GetNCmdIsEnable();

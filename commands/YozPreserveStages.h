@@ -32,9 +32,9 @@ ENUM_ERR_ID YOZ_Preserve_RegisterRestore(TKXQueueItemList& items, TKX_QUEUE_ITEM
 // Slots with the firmware check, processing and flash stages.
 YOZ_STAGE_SLOTS YOZ_Preserve_Slots(YOZ_StageFunc zoktCheck, YOZ_StageFunc process, YOZ_StageFunc flash);
 // Parse of "/SP" and "/R": the item is cleared and its slots set back to
-// `registered`; every word from index 1 equal to `word` (any case) enables
-// the item and is claimed with word 1, the ROM file; 1 when the command
-// line holds no ROM file word.
+// `registered` (the capsule-mode notice is owed again); every word from
+// index 1 equal to `word` (any case) enables the item and is claimed with
+// word 1, the ROM file; 1 when the command line holds no ROM file word.
 ENUM_ERR_ID YOZ_Preserve_Parse(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word, YOZ_STAGE_SLOTS& slots,
                                const YOZ_STAGE_SLOTS& registered);
 // Parse of a restore item: enabled in every run that its mode admits.
@@ -42,7 +42,16 @@ ENUM_ERR_ID YOZ_Preserve_RestoreParse(TKX_QUEUE_ITEM* item);
 
 typedef UINT8 (*YOZ_DmiStoreFunc)(UINT8* systemImage, _DMIDATA* dmi);
 // The image side of "/R" and "/R<n>": the system's area saved by `store`
-// goes into the ROM image by `restore`. A system without an area is no
-// error; one whose area cannot be read whole, or an image that cannot take
-// it, gives 0xD4; memory 0x22.
+// (once a run) goes by `restore` into the image's area in the blocks the run
+// writes ("/B", "/P"); a run that writes neither leaves it alone. A system
+// without an area is no error; one whose area cannot be read whole, or an
+// image that cannot take it, gives 0xD4; memory 0x22. With `restore` null
+// only whether it would succeed.
 ENUM_ERR_ID YOZ_Preserve_ImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store, YOZ_DmiStoreFunc restore);
+// The same without writing, for the pre-flash check (block check of the
+// check record): a refusal comes before anything is stored or erased.
+// Nothing in capsule or recovery mode.
+ENUM_ERR_ID YOZ_Preserve_CheckImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store);
+// In capsule or recovery mode the store modules leave the signed file as it
+// is: 1 then, after one line of notice for the run.
+UINT8 YOZ_Preserve_SkipInCapsuleMode();

@@ -5,8 +5,11 @@
 #include "ZoktOneRecord.h"
 
 static ENUM_ERR_ID gVarPreserveError = eEID_NO_ERROR;
+// The record status of the last answered request; 0 when none was answered.
+static UINT8 gVarPreserveAnswer = 0;
 
 ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
+    gVarPreserveAnswer = 0;
     if (Zokt_GetVer() == 0 || gpIntrBuf == nullptr) return eEID_SETUP_NOT_SUPPORT;
     UINT8* request = AllocMem(ZOKT_REQUEST_SIZE);
     if (request == nullptr) return eEID_MEM_ALLOC;
@@ -19,7 +22,8 @@ ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
     Zokt_SMI_26();
 
     if ((Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) == 0) return eEID_SETUP_NOT_SUPPORT;
-    switch (gpIntrBuf[ZOKT_RECORD_OFFSET + offsetof(ZOKT_SETUP_STRUCT, Status)]) {
+    gVarPreserveAnswer = gpIntrBuf[ZOKT_RECORD_OFFSET + offsetof(ZOKT_SETUP_STRUCT, Status)];
+    switch (gVarPreserveAnswer) {
         case 0x01: return eEID_NO_ERROR;
         case 0x04: return eEID_SETUP_STORE_ERROR;
         case 0x08: return eEID_SETUP_RESTORE_ERROR;
@@ -41,3 +45,4 @@ UINT8 ZOKT_VarPreserve_SetupVarReStore() { return Preserve(ZOKT_TC_SETUP_RESTORE
 UINT8 ZOKT_VarPreserve_DMIVarStore() { return Preserve(ZOKT_TC_DMI_STORE); }
 UINT8 ZOKT_VarPreserve_DMIVarReStore() { return Preserve(ZOKT_TC_DMI_RESTORE); }
 ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID() { return gVarPreserveError; }
+UINT8 ZOKT_VarPreserve_Unsupported() { return gVarPreserveAnswer == ZOKT_RS_SETUP_UNSUPPORTED ? 1 : 0; }

@@ -10,6 +10,8 @@
 #define ZOKT_TC_SETUP_RESTORE 0x04
 #define ZOKT_TC_DMI_STORE 0x08
 #define ZOKT_TC_DMI_RESTORE 0x10
+// Record status of an answer that says the firmware has no such support.
+#define ZOKT_RS_SETUP_UNSUPPORTED 0x02
 
 #pragma pack(push, 1)
 struct ZOKT_SETUP_STRUCT {
@@ -30,3 +32,6 @@ UINT8 ZOKT_VarPreserve_SetupVarReStore();
 UINT8 ZOKT_VarPreserve_DMIVarStore();
 UINT8 ZOKT_VarPreserve_DMIVarReStore();
 ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID();
+// 1 when the last request was answered, and the answer says the firmware has
+// no such support (0 also when it was not answered at all).
+UINT8 ZOKT_VarPreserve_Unsupported();

@@ -23,21 +23,19 @@ void SMB_Proc_FreeDmiData(_DMIDATA* dmi) {
     *dmi = _DMIDATA{nullptr, SMB_DMI_EMPTY, 0, 0};
 }
 
-// The last DMI file of the ROM's list: its header offset and size.
-static bool LastDmiFile(UINT8 fromImage, UINT32* start, UINT32* size) {
-    UINT32 n = fromImage ? YOZ_RomFile_GetDMINumber() : YOZ_SysRom_GetDMINumber();
-    if (n == 0) return false;
-    *start = fromImage ? YOZ_RomFile_GetDMIRomOffset(n - 1) : YOZ_SysRom_GetDMIRomOffset(n - 1);
-    *size = fromImage ? YOZ_RomFile_GetDMISize(n - 1) : YOZ_SysRom_GetDMISize(n - 1);
-    return true;
+static UINT32 s_TargetBlocks = SMB_ANY_BLOCK;
+
+void SMB_Proc_SetTargetBlocks(UINT32 typeMask) { s_TargetBlocks = typeMask; }
+
+// DMI file i of the ROM's list (main-block files before boot-block files):
+// its header offset and size.
+static void DmiFile(UINT8 fromImage, UINT32 i, UINT32* start, UINT32* size) {
+    *start = fromImage ? YOZ_RomFile_GetDMIRomOffset(i) : YOZ_SysRom_GetDMIRomOffset(i);
+    *size = fromImage ? YOZ_RomFile_GetDMISize(i) : YOZ_SysRom_GetDMISize(i);
 }
 
-// The area with the header of its DMI file (for the image's checksum).
-static SMB_AREA_STATE FindArea(UINT8* rom, UINT8 fromImage, UINT32* offset, UINT32* length, UINT32* file) {
-    if (rom == nullptr) return SMB_AREA_NONE;
-    if (fromImage) YOZ_RomFile_SearchNCB(rom);
-    UINT32 start = 0, size = 0;
-    if (!LastDmiFile(fromImage, &start, &size)) return SMB_AREA_NONE;
+// The area in the DMI file at `start` of `size` bytes: its offset and L.
+static SMB_AREA_STATE AreaInFile(UINT8* rom, UINT32 start, UINT32 size, UINT32* offset, UINT32* length) {
     UINT32 limit = RomScan_Limit(rom);
     if (start >= limit) return SMB_AREA_NONE;
     UINT32 end = size > limit - start ? limit : start + size;
@@ -45,16 +43,57 @@ static SMB_AREA_STATE FindArea(UINT8* rom, UINT8 fromImage, UINT32* offset, UINT
     if (end - start < kFfsHeader) return SMB_AREA_NONE;
     UINT32 at = RomScan_Find(rom, end, start + kFfsHeader, kBsaSignature, 4);
     if (at == ROMSCAN_NONE) return SMB_AREA_NONE;
-    *file = start;
     *offset = at;
     if (end - at < SMB_AREA_HEADER) return SMB_AREA_BAD;
     *length = RomScan_Get32(rom + at + 4);
     return *length <= end - at - SMB_AREA_HEADER ? SMB_AREA_FOUND : SMB_AREA_BAD;
 }
 
+// The file lies in flash blocks of the target types only.
+static bool InTargetBlocks(UINT32 start, UINT32 size) {
+    if (s_TargetBlocks == SMB_ANY_BLOCK) return true;
+    UINT64 end = static_cast<UINT64>(start) + size;
+    bool covered = false;
+    for (UINT32 r = 0; r < YOZ_SysRom_GetRgNumber(); ++r) {
+        UINT64 from = YOZ_SysRom_GetBlockStartAddress(r);
+        if (from >= end || start >= from + YOZ_SysRom_GetBlockSize(r)) continue;
+        UINT8 type = YOZ_SysRom_GetBlockType(r);
+        if (type >= 32 || (s_TargetBlocks & (1u << type)) == 0) return false;
+        covered = true;
+    }
+    return covered;
+}
+
+// The image area a restore fills: of the DMI files in the target blocks, the
+// one whose area lies where the system's lies, else the last with an area.
+static SMB_AREA_STATE TargetArea(UINT8* image, const _DMIDATA* dmi, UINT32* offset, UINT32* length,
+                                 UINT32* file) {
+    YOZ_RomFile_SearchNCB(image);
+    SMB_AREA_STATE chosen = SMB_AREA_NONE;
+    for (UINT32 i = YOZ_RomFile_GetDMINumber(); i-- > 0;) {
+        UINT32 start = 0, size = 0, at = 0, l = 0;
+        DmiFile(1, i, &start, &size);
+        if (!InTargetBlocks(start, size)) continue;
+        SMB_AREA_STATE state = AreaInFile(image, start, size, &at, &l);
+        if (state == SMB_AREA_NONE || (chosen != SMB_AREA_NONE && at != dmi->Offset)) continue;
+        chosen = state;
+        *offset = at;
+        *length = l;
+        *file = start;
+        if (at == dmi->Offset) break;
+    }
+    return chosen;
+}
+
+// The area of the last DMI file.
 SMB_AREA_STATE SMB_Proc_FindArea(UINT8* rom, UINT8 fromImage, UINT32* offset, UINT32* length) {
-    UINT32 at = 0, l = 0, file = 0;
-    SMB_AREA_STATE state = FindArea(rom, fromImage, &at, &l, &file);
+    if (rom == nullptr) return SMB_AREA_NONE;
+    if (fromImage) YOZ_RomFile_SearchNCB(rom);
+    UINT32 n = fromImage ? YOZ_RomFile_GetDMINumber() : YOZ_SysRom_GetDMINumber();
+    if (n == 0) return SMB_AREA_NONE;
+    UINT32 file = 0, size = 0, at = 0, l = 0;
+    DmiFile(fromImage, n - 1, &file, &size);
+    SMB_AREA_STATE state = AreaInFile(rom, file, size, &at, &l);
     if (offset != nullptr) *offset = at;
     if (length != nullptr) *length = l;
     return state;
@@ -89,29 +128,57 @@ UINT8 SMB_Proc_StoreDmiData(UINT8* systemImage, _DMIDATA* dmi) {
     return 1;
 }
 
-// Puts the saved bytes from `skip` on over the image's area; the image's
-// area must hold the saved data.
-static UINT8 Restore(UINT8* image, _DMIDATA* dmi, UINT32 skip) {
-    if (image == nullptr || dmi == nullptr || dmi->State == SMB_DMI_EMPTY || dmi->pData == nullptr) return 0;
-    if (dmi->Size < SMB_AREA_HEADER) return 0;
-    UINT32 at = 0, length = 0, file = 0;
-    if (FindArea(image, 1, &at, &length, &file) != SMB_AREA_FOUND) return 0;
-    if (length < dmi->Size - SMB_AREA_HEADER) return 0;
-    return YOZ_RomFile_PutFileData(image, RomScan_Limit(image), file, at + skip, dmi->pData + skip, dmi->Size - skip);
+// The image area a restore of the record fills, when it can take the saved
+// data: its offset, L and DMI file.
+static bool Fits(UINT8* image, const _DMIDATA* dmi, UINT32* at, UINT32* length, UINT32* file) {
+    if (image == nullptr || dmi == nullptr || dmi->State != SMB_DMI_STORED || dmi->pData == nullptr) return false;
+    if (dmi->Size < SMB_AREA_HEADER) return false;
+    if (TargetArea(image, dmi, at, length, file) != SMB_AREA_FOUND) return false;
+    return *length >= dmi->Size - SMB_AREA_HEADER;
 }
 
-UINT8 SMB_Proc_ReStoreDmiData(UINT8* image, _DMIDATA* dmi) { return Restore(image, dmi, 0); }
-UINT8 SMBN_Proc_ReStoreDmiData(UINT8* image, _DMIDATA* dmi) { return Restore(image, dmi, SMB_AREA_HEADER); }
+UINT8 SMB_Proc_DmiDataFits(UINT8* image, const _DMIDATA* dmi) {
+    UINT32 at = 0, length = 0, file = 0;
+    return Fits(image, dmi, &at, &length, &file) ? 1 : 0;
+}
+
+UINT8 SMB_Proc_ReStoreDmiData(UINT8* image, _DMIDATA* dmi) {
+    UINT32 at = 0, length = 0, file = 0;
+    if (!Fits(image, dmi, &at, &length, &file)) return 0;
+    return YOZ_RomFile_PutFileData(image, RomScan_Limit(image), file, at, dmi->pData, dmi->Size);
+}
+
+// The kept structures, then erased bytes up to the image header's L: nothing
+// of the image's own structures stays behind them.
+UINT8 SMBN_Proc_ReStoreDmiData(UINT8* image, _DMIDATA* dmi) {
+    UINT32 at = 0, length = 0, file = 0;
+    if (!Fits(image, dmi, &at, &length, &file)) return 0;
+    if (length == 0) return 1;
+    UINT8* data = AllocMem(length);
+    if (data == nullptr) return 0;
+    memset(data, 0xFF, length);
+    memcpy(data, dmi->pData + SMB_AREA_HEADER, dmi->Size - SMB_AREA_HEADER);
+    UINT8 done = YOZ_RomFile_PutFileData(image, RomScan_Limit(image), file, at + SMB_AREA_HEADER, data, length);
+    FreeMem(data);
+    return done;
+}
 
 // Appends the structures of one type from data[0, length) to out at *used;
-// false when there is none.
-static bool StoreType(const UINT8* data, UINT32 length, UINT8 type, UINT8* out, UINT32* used) {
-    if (length < 4) return false;
+// false when there is none. A structure that runs past L marks the area
+// damaged.
+static bool StoreType(const UINT8* data, UINT32 length, UINT8 type, UINT8* out, UINT32* used, bool* damaged) {
+    if (length < 4) {
+        if (length != 0) *damaged = true;
+        return false;
+    }
     UINT32 header = (data[3] & 0x80) != 0 ? 9 : 4;
     bool found = false;
     for (UINT32 at = 0; header <= length - at;) {
         UINT32 size = header + (header == 9 ? RomScan_Get16(data + at + 5) : data[at + 2]);
-        if (size > length - at) break;  // runs past L: the walk ends
+        if (size > length - at) {  // runs past L: the walk ends
+            *damaged = true;
+            break;
+        }
         if (data[at] == type) {
             // Each type is stored once, so what is stored never exceeds L.
             memcpy(out + *used, data + at, size);
@@ -129,14 +196,16 @@ UINT8 SMBN_Proc_StoreDmiNData(UINT8* systemImage, TKXList<UINT8>& types, _DMIDAT
     if (copy == nullptr) return 0;
     const UINT8* data = systemImage + dmi->Offset + SMB_AREA_HEADER;
     UINT32 used = 0;
-    bool seen[256] = {false};
+    bool seen[256] = {false}, damaged = false;
     for (unsigned long i = 0; i < types.size(); ++i) {
         UINT8 type = types[i];
         if (seen[type]) continue;
         seen[type] = true;
-        if (!StoreType(data, length, type, copy + SMB_AREA_HEADER, &used))
+        if (!StoreType(data, length, type, copy + SMB_AREA_HEADER, &used, &damaged))
             WriteOut(" - Warning: System doesn't have Type-%d structure to preserve\n", type);
     }
-    dmi->State = SMB_DMI_STORED;
+    // Nothing found in a damaged area says nothing of the system: the
+    // image's area is left as it is.
+    dmi->State = used != 0 || !damaged ? SMB_DMI_STORED : SMB_DMI_EMPTY;
     return 1;
 }

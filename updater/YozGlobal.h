@@ -49,15 +49,15 @@ static_assert(sizeof(CHECK_FUNC_ITEM) == 3 * sizeof(void*) + 6, "check record si
     X(PtrRHOCheckFunc)             \
     X(PtrOAKCheckFunc)             \
     X(PtrDeleteOAKCheckFunc)       \
-    X(PtrOEMSMICheckFunc)
+    X(PtrOEMSMICheckFunc)          \
+    X(PtrSMBNCheckFunc)
 #define YOZ_DECLARE_CHECK_RECORD(Name) extern CHECK_FUNC_ITEM* Name;
 YOZ_CHECK_RECORDS(YOZ_DECLARE_CHECK_RECORD)
 #undef YOZ_DECLARE_CHECK_RECORD
-// Not walked by the check (the chosen-SMBIOS-types module's record).
-extern CHECK_FUNC_ITEM* PtrSMBNCheckFunc;
-
-#define YOZ_CHECK_RECORD_SLOTS 25
-// The record in walk slot i (0 to 24), null when its module has not published one.
+// The chosen-SMBIOS-types record comes last: as with "/R", whether its
+// structures fit the image is checked before anything is stored or written.
+#define YOZ_CHECK_RECORD_SLOTS 26
+// The record in walk slot i (0 to 25), null when its module has not published one.
 CHECK_FUNC_ITEM* YOZ_GlobalCheck_Record(UINT32 slot);
 
 // Run state of the check.

@@ -162,6 +162,16 @@ TEST_P(SetupSmbios, SlashRKeepsTheSystemAreaInTheFlashedImage) {
     EXPECT_TRUE(FileSumHolds(flash, ImageDmi()));
     EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
 
+    // The image also has an area in the boot volume, which the run does not
+    // write: the system's area goes where it lies, in the main volume.
+    romimg::ProtectedLayout twoAreas = WithDmi(AreaFile(ImageStructs(), 9));
+    twoAreas.AddBoot(1, AreaFile({{1, romimg::Pattern(0x3C, 10)}, {2, romimg::Pattern(0x3C, 11)}}, 12));
+    u = romimg::MakeSampleUpdate(WithDmi(AreaFile(SystemStructs(), 8)), twoAreas);
+    Bytes plainTwo = PlainResult();
+    e2e::Machine two = Machine();
+    EXPECT_EQ(Run(two, {"new.rom", "/R"}).status, 0);
+    EXPECT_EQ(Flash(two), WithArea(plainTwo, SystemArea(), ImageArea()));
+
     // A system without a DMI file: a plain run.
     romimg::SampleUpdate none = romimg::MakeSampleUpdate(romimg::ProtectedLayout(), WithDmi(AreaFile(ImageStructs(), 9)));
     e2e::Machine bare = e2e::MakeSampleMachine(none);
@@ -178,15 +188,27 @@ TEST_P(SetupSmbios, AnAreaThatDoesNotFitStopsBeforeAnyErase) {
     romimg::Put32(bent.body, 4, 0x80 + 0x21);
     const std::vector<romimg::FileSpec> images = {romimg::PlainFile(40, 0x40),
                                                   AreaFile({{1, romimg::Pattern(0x40, 5)}}, 9), bent};
+    // With "/SP" too, the firmware is not asked to store its setup either.
     for (const romimg::FileSpec& image : images) {
         u = romimg::MakeSampleUpdate(WithDmi(AreaFile(SystemStructs(), 8)), WithDmi(image));
         e2e::Machine m = Machine();
-        e2e::RunResult r = Run(m, {"new.rom", "/R"});
+        e2e::RunResult r = Run(m, {"new.rom", "/SP", "/R"});
         EXPECT_EQ(r.out, Head() + kChecksums + d4);
         EXPECT_EQ(r.status, 0xD4);
         EXPECT_EQ(Flash(m), u.system.bytes);
         EXPECT_TRUE(Where(m, {"cmd=0x22"}).empty());
+        EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
     }
+    // The system's area lies in the boot volume, the image's in the main
+    // volume: "/B" writes no area that could take it.
+    romimg::ProtectedLayout bootArea;
+    bootArea.AddBoot(1, AreaFile(SystemStructs(), 8));
+    u = romimg::MakeSampleUpdate(bootArea, WithDmi(AreaFile(ImageStructs(), 9)));
+    e2e::Machine moved = Machine();
+    e2e::RunResult rm = Run(moved, {"new.rom", "/B", "/R"});
+    EXPECT_EQ(rm.out, Head() + kChecksums + d4);
+    EXPECT_EQ(rm.status, 0xD4);
+    EXPECT_TRUE(Where(moved, {"cmd=0x22"}).empty());
     // The system's L runs past its file: nothing of it can be kept.
     romimg::FileSpec system = AreaFile(SystemStructs(), 8);
     romimg::Put32(system.body, 4, 0xFFFFFFF8u);
@@ -207,20 +229,40 @@ TEST_P(SetupSmbios, ChosenTypesReplaceTheImageDataUpToTheSystemLength) {
     EXPECT_EQ(r.out, Head() + kChecksums + " - Warning: System doesn't have Type-5 structure to preserve\n" +
                          MainPasses());
     EXPECT_EQ(r.status, 0) << r.err;
+    // The kept structures, then erased bytes up to the image's own length:
+    // nothing of the image's structures is left behind them.
     std::vector<SmbiosStruct> s = SystemStructs();
-    Bytes data = romimg::BsaArea({s[1], s[3]});
-    data.erase(data.begin(), data.begin() + 8);
-    data.resize(0x54, 0xFF);
+    auto kept = [](const std::vector<SmbiosStruct>& structs) {
+        Bytes data = romimg::BsaArea(structs);
+        data.erase(data.begin(), data.begin() + 8);
+        data.resize(0x80, 0xFF);
+        return data;
+    };
     Bytes flash = Flash(m);
     EXPECT_EQ(romimg::Get32(Range(flash, ImageArea(), 8), 4), 0x80u);  // the image's own header
-    EXPECT_EQ(flash, WithArea(plain, data, ImageArea() + 8));
+    EXPECT_EQ(flash, WithArea(plain, kept({s[1], s[3]}), ImageArea() + 8));
     EXPECT_TRUE(FileSumHolds(flash, ImageDmi()));
+    e2e::Machine all = Machine();
+    EXPECT_EQ(Run(all, {"new.rom", "/R1", "/R2", "/R17"}).status, 0);
+    EXPECT_EQ(Flash(all), WithArea(plain, kept({s[0], s[2], s[1], s[3]}), ImageArea() + 8));
 
     // With "/R" the whole area is kept; the chosen types take nothing away.
     e2e::Machine both = Machine();
     e2e::RunResult rb = Run(both, {"new.rom", "/R1", "/R"});
     EXPECT_EQ(rb.status, 0) << rb.out;
     EXPECT_EQ(Flash(both), WithArea(plain, SystemArea(), ImageArea()));
+
+    // A damaged system area (its first structure runs past L) in which none
+    // of the types is found keeps nothing: the image's area stays as it is.
+    romimg::FileSpec damaged = AreaFile(SystemStructs(), 8);
+    romimg::Put32(damaged.body, 4, 0x10);
+    u = romimg::MakeSampleUpdate(WithDmi(damaged), WithDmi(AreaFile(ImageStructs(), 9)));
+    e2e::Machine d = Machine();
+    e2e::RunResult rd = Run(d, {"new.rom", "/R2"});
+    EXPECT_EQ(rd.out, Head() + kChecksums + " - Warning: System doesn't have Type-2 structure to preserve\n" +
+                          MainPasses());
+    EXPECT_EQ(rd.status, 0);
+    EXPECT_EQ(Flash(d), PlainResult());
 }
 
 TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
@@ -239,22 +281,44 @@ TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
     ASSERT_FALSE(closes.empty());
     EXPECT_LT(store[0], erases.front());
     EXPECT_GT(restore[0], closes.back());
-    EXPECT_EQ(Where(m, {"zokt=0x56", "status=0x01"}).size(), 2u);
+    EXPECT_EQ(Where(m, {"zokt=0x56", "status=0x01"}).size(), 3u);  // support, store, restore
     EXPECT_EQ(Flash(m), flashed);
 
-    // Firmware without SMBIOS variables: nothing to keep, the run goes on.
-    e2e::Machine no = Machine({"setup_status_8=2"});
-    e2e::RunResult rn = Run(no, {"new.rom", "/R", "/N"});
-    EXPECT_EQ(rn.out, Head() + kChecksums + e2e::Passes("NVRAM", kNvram));
-    EXPECT_EQ(rn.status, 0);
-    EXPECT_TRUE(Setup(no, "fn=0x10").empty());
-    // The store refused: the NVRAM stays.
-    e2e::Machine refused = Machine({"setup_status_8=0x10"});
-    e2e::RunResult rs = Run(refused, {"new.rom", "/R", "/N"});
-    EXPECT_EQ(rs.out, Head() + kChecksums + "af - Error: Store DMI Data error.\n");
-    EXPECT_EQ(rs.status, 0xAF);
-    EXPECT_EQ(Flash(refused), u.system.bytes);
-    EXPECT_TRUE(Where(refused, {"cmd=0x22"}).empty());
+    // The firmware's answers: each row's exit status and output after the
+    // checksums, and whether the NVRAM was written; no row restores the
+    // variables or restarts.
+    const std::string passes = e2e::Passes("NVRAM", kNvram);
+    const std::string noSupport = "9c - Error: BIOS don't support NVRAM/SETUP preserve funtion.\n";
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        std::vector<std::string> words;
+        int status;
+        std::string out;
+        bool written;
+    };
+    const Row rows[] = {
+        {"no SMBIOS variables to keep", {"setup_status_1=2"}, {}, 0,
+         " - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n" + passes, true},
+        {"store answered as not supported", {"setup_status_8=2"}, {}, 0x9C, noSupport, false},
+        {"requests not answered", {"setup_support=0"}, {}, 0x9C, noSupport, false},
+        {"store refused", {"setup_status_8=0x10"}, {}, 0xAF, "af - Error: Store DMI Data error.\n", false},
+        {"restore refused", {"setup_status_16=0x20"}, {}, 0xB0, passes + "b0 - Error: Restore DMI Data error.\n",
+         true},
+        {"restore refused: no restart", {"setup_status_16=0x20"}, {"/REBOOT"}, 0xB0,
+         passes + "b0 - Error: Restore DMI Data error.\n", true},
+    };
+    for (const Row& row : rows) {
+        e2e::Machine f = Machine(row.sets);
+        std::vector<std::string> words = {"new.rom", "/R", "/N"};
+        words.insert(words.end(), row.words.begin(), row.words.end());
+        e2e::RunResult rf = Run(f, words);
+        EXPECT_EQ(rf.out, Head() + kChecksums + row.out) << row.what;
+        EXPECT_EQ(rf.status, row.status) << row.what;
+        EXPECT_EQ(Flash(f), row.written ? flashed : u.system.bytes) << row.what;
+        EXPECT_TRUE(Where(f, {"zokt=0x56", "fn=0x10", "status=0x01"}).empty()) << row.what;
+        EXPECT_TRUE(Where(f, {"shell"}).empty()) << row.what;
+    }
 }
 
 TEST_P(SetupSmbios, WordsThatAreNoOptionAreLeftUnclaimed) {
@@ -279,6 +343,11 @@ TEST_P(SetupSmbios, CapsuleModeLeavesTheSignedFileAsItIs) {
     romimg::WriteBytes(m.File("rom.cap"), cap);
     e2e::RunResult r = e2e::RunProgram(Width(), m, {"rom.cap", "/P", "/CAPSULE", "/SP", "/R", "/R1"}, "n");
     EXPECT_EQ(r.status, 0) << r.out;
+    // Said once, before the upload.
+    const std::string notice = " - Warning: The signed image is sent as it is, nothing is preserved by the program.\n";
+    size_t at = r.out.find(notice);
+    EXPECT_LT(at, r.out.find(" Loading capsule"));
+    EXPECT_EQ(r.out.find(notice, at + 1), std::string::npos);
     EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
     EXPECT_TRUE(e2e::ReadFile(m.File("state/sf_image.bin")) == std::string(cap.begin(), cap.end()));
     EXPECT_EQ(Flash(m), u.system.bytes);
