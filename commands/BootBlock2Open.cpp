@@ -1,12 +1,11 @@
 // Open half of the second boot-block command, whose option word the
 // firmware supplies in manufacturing mode; it registers no command of its own.
-#include "TKXString.h"
+#include "RunControl.h"
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
 #include "YozSysRom.h"
 #include "YozSwitchMode.h"
-#include "ZoktMfg.h"
 
 static TKX_QUEUE_ITEM s_Item;
 static YOZ_STAGE_SLOTS s_Slots;
@@ -20,16 +19,13 @@ static CHECK_FUNC_ITEM BB2CheckFunc;
 CHECK_FUNC_ITEM* PtrBB2CheckFunc = nullptr;
 
 // The option word, when the firmware supplies one (empty otherwise).
-char gBoot2_HC_IdfStr[16] = {0};
+char gBoot2_HC_IdfStr[YOZ_MFG_WORD_CHARS + 1] = {0};
 
 static ENUM_ERR_ID BootBlock2OpenParse(TKXArgvList& args, TKX_QUEUE_ITEM*) {
     BB2_FuncVar_Init();
     s_Item.Enabled = 0;
     gBoot2_HC_IdfStr[0] = '\0';
-    if (YOZ_GetMFGIsEnable()) {
-        const char* word = ZOKT_YOZMFG_GetCmdString(12);
-        if (word != nullptr) TKX_BoundedCopy(gBoot2_HC_IdfStr, word, sizeof(gBoot2_HC_IdfStr) - 1);
-    }
+    YOZ_TakeMfgWord(12, gBoot2_HC_IdfStr);
     return YOZ_RegionOpen_Parse(kOpen, args, gBoot2_HC_IdfStr);
 }
 

@@ -42,22 +42,24 @@ UINT8 ZOKT_YOZMFG_Support() {
         pMFGCmdList = reinterpret_cast<ZOKT_YOZMFG_CMD*>(AllocMem(tableBytes));
         if (pMFGCmdList == nullptr) return 0;
         MemCpy(pMFGCmdList, table, tableBytes);
-        // Words and help texts fill their fields without a terminator at most.
-        for (UINT32 i = 0; i < answer->Count; ++i) {
-            pMFGCmdList[i].Word[ZOKT_YOZMFG_WORD_SIZE - 1] = '\0';
-            pMFGCmdList[i].Help[ZOKT_YOZMFG_HELP_SIZE - 1] = '\0';
-        }
+        // A help text fills its field without a terminator at most; a word
+        // may use all 16 bytes (it is terminated when it is looked up).
+        for (UINT32 i = 0; i < answer->Count; ++i) pMFGCmdList[i].Help[ZOKT_YOZMFG_HELP_SIZE - 1] = '\0';
     }
     MemCpy(&gZOKT_YOZMFG, answer, sizeof(gZOKT_YOZMFG));
     return 1;
 }
 
 const char* ZOKT_YOZMFG_GetCmdString(UINT8 id) {
+    static char word[ZOKT_YOZMFG_WORD_SIZE + 1];
     if (pMFGCmdList == nullptr) return nullptr;
     for (UINT32 i = 0; i < gZOKT_YOZMFG.Count; ++i) {
         if (pMFGCmdList[i].Id != id) continue;
         // An empty word means the option does not exist.
-        return pMFGCmdList[i].Word[0] != '\0' ? pMFGCmdList[i].Word : nullptr;
+        if (pMFGCmdList[i].Word[0] == '\0') return nullptr;
+        MemSet(word, 0, sizeof(word));
+        MemCpy(word, pMFGCmdList[i].Word, ZOKT_YOZMFG_WORD_SIZE);
+        return word;
     }
     return nullptr;
 }

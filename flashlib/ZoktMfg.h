@@ -35,8 +35,9 @@ static_assert(sizeof(ZOKT_YOZMFG_CMD) == 273 && offsetof(ZOKT_YOZMFG_CMD, Help) 
 
 // Asks the firmware for its table and keeps a copy; 1 in manufacturing mode.
 UINT8 ZOKT_YOZMFG_Support();
-// The option word (16 bytes, always terminated) of the first entry with the
-// id; null without table, without entry, or when the word is empty.
+// The option word of the first entry with the id, all of its up to 16
+// characters, terminated (a copy that the next lookup replaces); null
+// without table, without entry, or when the word is empty.
 const char* ZOKT_YOZMFG_GetCmdString(UINT8 id);
 // Forgets the record and return status and frees the table.
 void ZOKT_YOZMFG_Release();

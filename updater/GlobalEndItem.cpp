@@ -65,18 +65,18 @@ static void ReleaseRunState() {
     ZOKT_YOZMFG_Release();
 }
 
-// Every hook runs; the first failure becomes the run's result, so a failed
-// restore or reset is not reported as success.
+// The hooks run in order until one fails; its failure is the run's result.
+// As in the execute pass, nothing follows a failed step: the restart,
+// power-off or reset after a failed restore is skipped, so the operator sees
+// the error.
 static ENUM_ERR_ID RunEndHooks() {
-    ENUM_ERR_ID first = eEID_NO_ERROR;
-    for (unsigned long i = 0; i < YOZ_GlobalEndHookFuncList.size(); ++i) {
+    ENUM_ERR_ID status = eEID_NO_ERROR;
+    for (unsigned long i = 0; i < YOZ_GlobalEndHookFuncList.size() && status == eEID_NO_ERROR; ++i) {
         YOZ_GlobalEndHookFunc hook = YOZ_GlobalEndHookFuncList[i];
-        if (hook == nullptr) continue;
-        ENUM_ERR_ID status = hook();
-        if (first == eEID_NO_ERROR) first = status;
+        if (hook != nullptr) status = hook();
     }
     YOZ_GlobalEndHookFuncList.clear();
-    return first;
+    return status;
 }
 
 static ENUM_ERR_ID GlobalEndParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {

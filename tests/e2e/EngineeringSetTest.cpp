@@ -128,6 +128,22 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
         {"s24 that cannot restart", {"new.rom", "/EGMs24"}, {"shutdown_status=1"}, 0x91,
          Head() + MainPasses() + restartFailed,
          [](const Machine& m) { EXPECT_EQ(Count(TraceLines(m), "shell \"shutdown -r now\""), 1u); }},
+        {"s24 restarts after the SMBIOS restore", {"new.rom", "/R", "/N", "/EGMs24"}, {}, 0,
+         Head() + Passes("NVRAM", {0, 0x10000}),
+         [](const Machine& m) {
+             std::vector<std::string> trace = TraceLines(m);
+             size_t restore = Find(trace, "fn=0x10 status=0x01");
+             ASSERT_LT(restore, trace.size());
+             EXPECT_LT(restore, Find(trace, "shell "));
+             EXPECT_EQ(trace.back(), "shell \"shutdown -r now\"");
+         }},
+        {"a prefix of all 16 characters", {"new.rom", "/ZBCDEFGHIJKLMNOer"}, {"mfg_table=6|/ZBCDEFGHIJKLMNO|Eng"}, 0,
+         Head() + " EGM Erase Enable.\n" + MainErase(),
+         [](const Machine& m) {
+             std::vector<std::string> smi = TraceOfKind(m, "smi");
+             EXPECT_EQ(Count(smi, "cmd=0x22"), 12u);
+             EXPECT_EQ(Count(smi, "cmd=0x23"), 0u);
+         }},
         {"words that do nothing", {"/EGMhiyoz", "/EGM2x2", "/EGMwhatever"}, {}, 0, PlainBanner() + FlashRead(),
          [&](const Machine& m) {
              EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 0u);

@@ -50,8 +50,8 @@ TEST_F(Mfg, WordsAreLookedUpByIdAndAlwaysTerminated) {
     EXPECT_EQ(Str(ZOKT_YOZMFG_GetCmdString(7)), "/DU") << "the first entry of an id wins";
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(3), nullptr);
     EXPECT_EQ(ZOKT_YOZMFG_GetCmdString(9), nullptr) << "an empty word is no option";
-    // The firmware filled all 16 bytes: the copy keeps 15 and a terminator.
-    EXPECT_EQ(Str(ZOKT_YOZMFG_GetCmdString(12)), "/ABCDEFGHIJKLMN");
+    // The firmware filled all 16 bytes: all 16 are kept, with a terminator.
+    EXPECT_EQ(Str(ZOKT_YOZMFG_GetCmdString(12)), "/ABCDEFGHIJKLMNO");
     UINT16 count = gZOKT_YOZMFG.Count;
     UINT8* table = gZOKT_YOZMFG.pTable;
     EXPECT_EQ(count, 5);
