@@ -42,10 +42,14 @@ static bool SyncIfWritten(FILE* stream) {
     return fsync(fd) == 0;
 }
 
+ENUM_ERR_ID TKX_FlushFile(FILE* stream) {
+    if (stream == nullptr) return eEID_WRITE_FILE;
+    return fflush(stream) == 0 && SyncIfWritten(stream) ? eEID_NO_ERROR : eEID_WRITE_FILE;
+}
+
 ENUM_ERR_ID TKX_CloseFile(FILE* stream) {
     if (stream == nullptr) return eEID_WRITE_FILE;
-    bool ok = fflush(stream) == 0;
-    if (ok) ok = SyncIfWritten(stream);
+    bool ok = TKX_FlushFile(stream) == eEID_NO_ERROR;
     if (fclose(stream) != 0) ok = false;
     return ok ? eEID_NO_ERROR : eEID_WRITE_FILE;
 }

@@ -10,6 +10,8 @@ static char EspDirectory[256];
 static UINT8 bCpyFiletoESP = 0;
 static UINT8* ESP_SrcBuffer = nullptr;
 static UINT32 ESP_SrcBuffSize = 0;
+// The copy written whole beside its name, until it takes the name or goes.
+static FILE* s_NewCopy = nullptr;
 
 void InitCopyRecoveryFile() {
     MemSet(CopyFilePath, 0, sizeof(CopyFilePath));
@@ -43,19 +45,30 @@ void SetESPCopy(const char* name, UINT8* data, UINT32 size) {
 UINT8 GetESPCopyPending() { return ESP_SrcBuffer != nullptr ? 1 : 0; }
 
 UINT8 RunESPCopy() {
-    if (CopyFilePath[0] == '\0' || ESP_SrcBuffer == nullptr) return 0;
+    if (CopyFilePath[0] == '\0' || ESP_SrcBuffer == nullptr || s_NewCopy != nullptr) return 0;
     FILE* out = TKX_CreateNewFile(CopyFilePath);
     if (out == nullptr) return 0;
-    // A full partition often shows only when the last bytes are flushed; the
-    // partition's old copy stays until the new one is whole.
-    if (TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer) != ESP_SrcBuffSize) {
+    // A full partition often shows only when the last bytes are flushed.
+    if (TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer) != ESP_SrcBuffSize ||
+        TKX_FlushFile(out) != eEID_NO_ERROR) {
         TKX_DiscardNewFile(out);
         return 0;
     }
-    if (TKX_CommitNewFile(out) != eEID_NO_ERROR) return 0;
+    s_NewCopy = out;
     ESP_SrcBuffer = nullptr;
     ESP_SrcBuffSize = 0;
     return 1;
+}
+
+UINT8 CommitESPCopy() {
+    FILE* out = s_NewCopy;
+    s_NewCopy = nullptr;
+    return out == nullptr || TKX_CommitNewFile(out) == eEID_NO_ERROR ? 1 : 0;
+}
+
+void DiscardESPCopy() {
+    if (s_NewCopy != nullptr) TKX_DiscardNewFile(s_NewCopy);
+    s_NewCopy = nullptr;
 }
 
 void ReleaseESPDriver() {}

@@ -21,10 +21,16 @@ char* GetESPDriverName();
 void SetESPCopy(const char* name, UINT8* data, UINT32 size);
 // 1 while data handed to SetESPCopy has not been written yet.
 UINT8 GetESPCopyPending();
-// Writes the data whole, replacing a file of that name, and closes it: 1 when
-// every byte reached the partition. On failure a file it created is removed
-// again (a part of an image must not stand as the recovery file) and 0 is
-// returned. After success the copy is no longer pending.
+// Writes the data whole into a new file beside the destination and flushes
+// it to the partition: 1 when every byte reached it. The destination keeps
+// what it held until CommitESPCopy; on failure the new file is removed again
+// (a part of an image must not stand as the recovery file) and 0 is
+// returned. After success the data is no longer pending.
 UINT8 RunESPCopy();
+// The written copy takes the destination's name (a file of that name is
+// replaced): 1 when it did, or when no copy was waiting.
+UINT8 CommitESPCopy();
+// The written copy is removed: the destination keeps what it held.
+void DiscardESPCopy();
 // Nothing to release on Linux.
 void ReleaseESPDriver();

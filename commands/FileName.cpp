@@ -1,9 +1,11 @@
 // The file-name module: notices that the first word names a ROM file and,
 // when no region or action command was given, enables the main-BIOS pair so
-// that a file name alone flashes the main BIOS.
+// that a file name alone flashes the main BIOS (and, in capsule or recovery
+// mode, hands the main block to the firmware).
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
 #include "YozRomFile.h"
+#include "YozSecFlash.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
 
@@ -65,6 +67,7 @@ static ENUM_ERR_ID FileNameExecute(TKXQueueItemList& items) {
     if (open != nullptr) open->Enabled = 1;
     if (flash != nullptr) flash->Enabled = 1;
     if (open != nullptr) YOZ_SetPCmdIsEnable(&open->Enabled);
+    YOZ_SecFlash_TakeMainBlock(YOZ_pFileName);
     return YOZ_RunStages(s_Slots, YOZ_ORDER_FLASH);
 }
 

@@ -88,22 +88,38 @@ static ENUM_ERR_ID ModeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-// The copy is whole and closed before any session names it; a failed copy
-// leaves no file and sends no session.
-static ENUM_ERR_ID WriteRecoveryCopy() {
-    if (!GetCopyToESPStatus() || !GetESPCopyPending()) return eEID_NO_ERROR;
-    UINT8 copied = RunESPCopy();
+// The recovery copy is whole on the partition, beside its name, before any
+// session names it; it takes the name only once the firmware accepted the
+// session, so a failed copy or a refused session leaves the partition as it
+// was. A mode word with no region word to carry (or one the mode does not
+// carry, such as "/K") describes no update: it is refused before the session.
+static ENUM_ERR_ID OpenSession() {
+    if (FLASH_GetCurrentFlashOpType() == FLASH_OP_NONE) {
+        WriteOut(" - Nothing to update: the command line names nothing for capsule or recovery mode.\n");
+        return eEID_INVALID_USER_OPTION;
+    }
+    bool copy = GetCopyToESPStatus() && GetESPCopyPending();
+    if (copy && !RunESPCopy()) {
+        ReleaseESPDriver();
+        return kEspCopyFailed;
+    }
+    if (FLASH_SetFlashMethod() != 0) {
+        DiscardESPCopy();
+        ReleaseESPDriver();
+        return eEID_SECURE_FLASH_SESSION_START;
+    }
+    if (!copy) return eEID_NO_ERROR;
+    UINT8 committed = CommitESPCopy();
     ReleaseESPDriver();
-    return copied ? eEID_NO_ERROR : kEspCopyFailed;
+    return committed ? eEID_NO_ERROR : kEspCopyFailed;
 }
 
 static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {
     if (!YOZ_ModeTakesPart(m.Item->ModeMask)) return eEID_NO_ERROR;
     if (!FLASH_IsSecureFlashSupported())
         return YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode() ? eEID_SECURE_FLASH_SUPPORT : eEID_NO_ERROR;
-    ENUM_ERR_ID status = WriteRecoveryCopy();
+    ENUM_ERR_ID status = OpenSession();
     if (status != eEID_NO_ERROR) return status;
-    if (FLASH_SetFlashMethod() != 0) return eEID_SECURE_FLASH_SESSION_START;
     if (FLASH_GetCurrentFlashOpType() != m.OpType) return eEID_NO_ERROR;
     if (YOZ_PromptYesOrNo(m.Question) != 0) return eEID_NO_ERROR;
     CleanFlashIfc();

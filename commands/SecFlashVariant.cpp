@@ -60,7 +60,15 @@ void YOZ_SecFlash_TakeFile(YOZ_SECFLASH_FILE& file, const char* word, UINT8 base
 const char* YOZ_SecFlash_SessionName(const YOZ_SECFLASH_FILE& file) {
     const char* name = file.RomFileBaseEnable ? file.RomFileBaseName : file.RomFileName;
     if (name == nullptr) return nullptr;
-    return StringLength(name) < sizeof(FUNC_FLASH_SESSION_BLOCK::Name) ? name : nullptr;
+    return StringLength(name) <= sizeof(FUNC_FLASH_SESSION_BLOCK::Name) ? name : nullptr;
+}
+
+void YOZ_SecFlash_TakeMainBlock(const char* word) {
+    for (const YOZ_SECFLASH_VARIANT& v : YOZ_SecFlashVariants) {
+        if (v.Area != FLASH_BLOCK_MAIN) continue;
+        v.Item->Enabled = 1;
+        YOZ_SecFlash_TakeFile(*v.File, word, v.OpType == FLASH_OP_RECOVERY);
+    }
 }
 
 static const YOZ_SECFLASH_VARIANT* VariantOf(const TKX_QUEUE_ITEM* item) {
@@ -107,7 +115,11 @@ static ENUM_ERR_ID RecoverySession(const YOZ_SECFLASH_VARIANT& v) {
         return eEID_NO_ERROR;
     }
     const char* name = YOZ_SecFlash_SessionName(*v.File);
-    if (name == nullptr) return eEID_INVALID_USER_OPTION;
+    if (name == nullptr) {
+        WriteOut(" - Recovery file name longer than %u characters: %s\n",
+                 static_cast<unsigned>(sizeof(FUNC_FLASH_SESSION_BLOCK::Name)), v.File->RomFileName);
+        return eEID_INVALID_USER_OPTION;
+    }
     FLASH_ConfigFlashSessionBlock(FLASH_OP_RECOVERY, v.Area, name, size);
     return eEID_NO_ERROR;
 }

@@ -19,9 +19,13 @@ struct YOZ_SECFLASH_FILE {
 void YOZ_SecFlash_TakeFile(YOZ_SECFLASH_FILE& file, const char* word, UINT8 baseName);
 // The name a recovery session hands the firmware: the base name when it was
 // taken, else the word as given. Null when it would not fit the session's
-// 16-byte name field with its terminator (the firmware would look for a
-// file of another name).
+// 16-byte name field (a name of 16 characters fills it without terminator;
+// a longer one would name another file).
 const char* YOZ_SecFlash_SessionName(const YOZ_SECFLASH_FILE& file);
+// The default road in capsule and recovery mode: a ROM file with no region
+// word updates the main block, as it does outside them. Enables the main-BIOS
+// variants of both modes with `word` as their ROM file.
+void YOZ_SecFlash_TakeMainBlock(const char* word);
 
 // One region variant: a region word in one mode.
 struct YOZ_SECFLASH_VARIANT {

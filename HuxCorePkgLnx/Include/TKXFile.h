@@ -30,6 +30,10 @@ UINT8 TKX_DeleteFile(const char* path);
 // 0 when it is absent, on another file system (an empty mount point of an
 // unmounted partition) or its path does not fit `max` bytes.
 UINT8 TKX_GetEspDirectory(char* out, UINT32 max);
+// Flushes a stream open for writing and syncs a regular file to its disk,
+// leaving it open: eEID_WRITE_FILE when that fails (a full disk shows up
+// here at the latest).
+ENUM_ERR_ID TKX_FlushFile(FILE* stream);
 // Flushes, syncs a regular file that was open for writing to its disk, and
 // closes. eEID_WRITE_FILE when any of that fails (a full disk shows up here,
 // not in TKX_WriteFile, whose bytes may still sit in the stream's buffer).

@@ -52,12 +52,13 @@ ssize_t FullWrite(void* cookie, const char* buffer, size_t size) {
     int fd = *static_cast<int*>(cookie);
     off_t at = lseek(fd, 0, SEEK_CUR);
     if (at < 0) return -1;
-    if (at >= static_cast<off_t>(EMU_ESP_FULL_SPACE)) {
+    UINT64 space = EmuMachine_GetNum("esp_space", EMU_ESP_FULL_SPACE);
+    if (static_cast<UINT64>(at) >= space) {
         errno = ENOSPC;
         return -1;
     }
-    size_t room = EMU_ESP_FULL_SPACE - static_cast<size_t>(at);
-    return write(fd, buffer, size < room ? size : room);
+    UINT64 room = space - static_cast<UINT64>(at);
+    return write(fd, buffer, size < room ? size : static_cast<size_t>(room));
 }
 
 int FullSeek(void* cookie, off64_t* offset, int whence) {

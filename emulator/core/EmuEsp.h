@@ -18,5 +18,6 @@ bool EmuEsp_FsType(const char* path, UINT64& type);
 // (null when it cannot be created), whose writes fail with ENOSPC once the
 // space left is used. False for every other path.
 bool EmuEsp_CreateFullFile(const char* path, FILE*& file);
-// Bytes a full partition still takes.
+// Bytes a full partition still takes, unless the setting `esp_space` gives
+// another number.
 const UINT32 EMU_ESP_FULL_SPACE = 0x8000;

@@ -3,6 +3,10 @@
 // and the session block (8) kept in state/sf_session.bin. The payload starts
 // at 0x1C; its status byte tells the program the outcome.
 //
+// A session block with no operation or no area is refused, and so is a
+// capsule (2) or recovery (1) session after an upload that does not start
+// with the signed capsule header.
+//
 // The firmware writes only what it verified: a session block with the
 // runtime operation (4), accepted after an upload, opens a runtime session
 // (state/sf_runtime); from then on every block write (0x23) must carry the
@@ -76,17 +80,41 @@ void Piece(EmuZoktRequest& request) {
     EmuZokt_TraceAdd(request, " status=0x%02x", status);
 }
 
+// The upload starts with the signed capsule header.
+bool UploadIsSigned() {
+    FILE* f = fopen(EmuState_File("sf_image.bin").c_str(), "rb");
+    if (f == nullptr) return false;
+    UINT8 head[sizeof(kCapsuleGuid)];
+    bool ok = fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, kCapsuleGuid, sizeof(head)) == 0;
+    fclose(f);
+    return ok;
+}
+
+// What the firmware refuses in a session block, or null: no operation or
+// no area, and a capsule or recovery session over an upload that is no
+// signed capsule (the firmware checks the header before it takes it).
+const char* SessionRefusal(UINT8 operation, UINT32 areas) {
+    if (operation != 1 && operation != 2 && operation != kRuntimeOperation) return "no-operation";
+    if (areas == 0) return "no-area";
+    if (operation != kRuntimeOperation && EmuState_GetNum(kUploadedState, 0) != 0 && !UploadIsSigned())
+        return "unsigned";
+    return nullptr;
+}
+
 void Session(EmuZoktRequest& request) {
     UINT8* block = request.Buf.data() + kPayload;
-    UINT8 status = static_cast<UINT8>(EmuMachine_GetNum("sf_session_status", 0));
-    request.Put8(kSessionStatus, status);
     UINT32 areas = request.U32(kPayload + 1);
     UINT32 size = request.U32(kPayload + 0x15);
+    const char* refusal = SessionRefusal(block[0], areas);
+    UINT8 status = static_cast<UINT8>(EmuMachine_GetNum("sf_session_status", 0));
+    if (refusal != nullptr && status == 0) status = 1;
+    request.Put8(kSessionStatus, status);
     UINT32 nameLength = 0;
     while (nameLength < 16 && block[5 + nameLength] != 0) ++nameLength;
     EmuZokt_TraceAdd(request, " sub=0x08 op=0x%02x areas=0x%08x name=", block[0], areas);
     request.Trace += EmuZokt_Quote(block + 5, nameLength);
     EmuZokt_TraceAdd(request, " size=0x%08x status=0x%02x", size, status);
+    if (refusal != nullptr) EmuZokt_TraceAdd(request, " refused=%s", refusal);
     FILE* f = fopen(EmuState_File("sf_session.bin").c_str(), "wb");
     if (f != nullptr) {
         fwrite(block, 1, kSessionSize, f);

@@ -12,7 +12,8 @@
 //   policy                FLASH_GetSupportedPolicy
 //   config:OP,AREA,SIZE   FLASH_ConfigFlashSessionBlock without name
 //   name:OP,AREA,TEXT     the same with a file name, size 0
-//   upload:SIZE           FLASH_LoadFwImage of a SIZE-byte pattern with LoadProgress (0x1D on failure)
+//   upload:SIZE[,1]       FLASH_LoadFwImage of a SIZE-byte pattern with LoadProgress (0x1D on failure);
+//                         with 1 the pattern starts with the signed capsule header's GUID
 //   session               FLASH_SetFlashMethod (0x18 on a refusal)
 //   sfmdt:BEFORE,AFTER    the set-method delays
 //   ec:CHIP,SIZE          EC form: enter, write a SIZE-byte pattern, leave
@@ -24,6 +25,7 @@
 // Image byte i is (i * 7 + (i >> 9)) & 0xFF.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 #include "DriverLoop.h"
@@ -31,6 +33,7 @@
 #include "HuxPlatform.h"
 #include "OsSeam.h"
 #include "RomInfo.h"
+#include "RomScan.h"
 #include "SecureFlash.h"
 #include "ZoktFormat.h"
 #include "ZoktEc.h"
@@ -105,6 +108,8 @@ static bool Run(const std::string& word) {
     if (name == "upload") {
         std::vector<UINT8> image(n[0]);
         for (UINT32 i = 0; i < n[0]; ++i) image[i] = static_cast<UINT8>(i * 7 + (i >> 9));
+        if (n.size() > 1 && n[1] == 1 && n[0] >= sizeof(kGuidCapsuleHeader))
+            memcpy(image.data(), kGuidCapsuleHeader, sizeof(kGuidCapsuleHeader));
         fflush(stdout);
         if (FLASH_LoadFwImage(image.data(), n[0], 0, LoadProgress) == 0) {
             return Result("upload", eEID_SECURE_FLASH_LOAD_IMAGE);

@@ -5,6 +5,7 @@
 // the question and leaves no session or file behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <filesystem>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
@@ -98,6 +99,12 @@ TEST_P(CapsuleRecovery, CapsuleUploadsTheSignedFileOnceThenAsksToPowerOff) {
         EXPECT_EQ(Lines(no, "sub=0x08").size(), 1u);
         EXPECT_TRUE(e2e::TraceOfKind(no, "shell").empty());
     }
+    // The ROM file with the mode word alone is the main block, as outside the mode.
+    e2e::Machine alone = Machine({"sf_policy1=0x02"});
+    e2e::RunResult ra = Run(alone, {"rom.cap", "/CAPSULE"}, "n");
+    EXPECT_EQ(ra.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "n\n");
+    EXPECT_EQ(ra.status, 0);
+    EXPECT_EQ(Lines(alone, "sub=0x08"), Lines(m, "sub=0x08"));
     // Quiet: no question, the power-off at once.
     e2e::Machine quiet = Machine({"sf_policy1=0x02"});
     e2e::RunResult rq = Run(quiet, {"rom.cap", "/P", "/CAPSULE", "/Q"});
@@ -159,6 +166,25 @@ TEST_P(CapsuleRecovery, RecoveryNamesTheFileOrItsCopyOnThePartition) {
         EXPECT_TRUE(Lines(c, "sub=0x02").empty());
     }
 
+    // The mode word alone names the main block; a name of 16 characters
+    // fills the session's field.
+    const struct {
+        std::vector<std::string> words;
+        const char* name;
+    } alone[] = {{{"rom.cap", "/RECOVERY"}, "rom.cap"},
+                 {{"rom.cap", "/RECOVERY:esp"}, "RECOVERY.CAP"},
+                 {{"recovery-16.cap0", "/P", "/RECOVERY"}, "recovery-16.cap0"}};
+    for (const auto& row : alone) {
+        e2e::Machine a = Machine({"sf_policy1=0x01"});
+        romimg::WriteBytes(a.File("recovery-16.cap0"), cap);
+        e2e::RunResult rr = Run(a, row.words, "n");
+        EXPECT_EQ(rr.out, Head() + kRebootQuestion + "n\n") << row.name;
+        EXPECT_EQ(rr.status, 0) << row.name;
+        std::vector<std::string> as = Lines(a, "sub=0x08");
+        ASSERT_EQ(as.size(), 1u);
+        EXPECT_NE(as[0].find(Session("0x01", "0x00000002", row.name, kCapSize)), std::string::npos) << as[0];
+    }
+
     // Any other value is plain recovery; a bare "/RECOVERY:" is no option.
     e2e::Machine other = Machine({"sf_policy1=0x01"});
     EXPECT_EQ(Run(other, {"rom.cap", "/P", "/RECOVERY:other"}, "n").status, 0);
@@ -205,8 +231,18 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
          "37 - Error: Fail with problem of copy ROM file to ESP driver.", 0, false},
         {"partition full", {"esp=full"}, {"rom.cap", "/P", "/CAPSULE", "/RECOVERY:esp"}, "", 0x37,
          "37 - Error: Fail with problem of copy ROM file to ESP driver.", 0, false},
-        {"name past the session's field", {}, {"recovery-16.cap0", "/B", "/RECOVERY"}, "", 0x08,
-         "8 - Error: Invalid option", 0, false},
+        {"name past the session's field", {}, {"recovery-17.cap00", "/B", "/RECOVERY"}, "", 0x08,
+         " - Recovery file name longer than 16 characters: recovery-17.cap00\n8 - Error: Invalid option", 0, false},
+        {"mode word with no region it carries", {}, {"rom.cap", "/L", "/CAPSULE"}, "", 0x08,
+         " - Nothing to update: the command line names nothing for capsule or recovery mode.\n"
+         "8 - Error: Invalid option",
+         0, false},
+        {"image without the signed header", {}, {"new.rom", "/P", "/CAPSULE"}, "", 0x18,
+         "18 - Error: Secure Flash Rom Verify fail.", 1, false},
+        {"refused recovery session", {"sf_session_status=1"}, {"rom.cap", "/P", "/RECOVERY:esp"}, "", 0x18,
+         "18 - Error: Secure Flash Rom Verify fail.", 1, false},
+        {"partition full at the last bytes", {"esp=full", "esp_space=0x100200"}, {"rom.cap", "/P", "/RECOVERY:esp"},
+         "", 0x37, "37 - Error: Fail with problem of copy ROM file to ESP driver.", 0, false},
         {"power-off not started", {"shutdown_status=1"}, {"rom.cap", "/P", "/CAPSULE"}, "y", 0x90,
          "90 - Error: Error to shutdown.", 1, true},
         {"restart not started", {"shutdown_status=1"}, {"rom.cap", "/P", "/RECOVERY"}, "y", 0x91,
@@ -214,7 +250,12 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
     };
     for (const Refusal& row : rows) {
         e2e::Machine m = Machine(row.sets);
-        romimg::WriteBytes(m.File("recovery-16.cap0"), cap);
+        romimg::WriteBytes(m.File("recovery-17.cap00"), cap);
+        // A recovery file of an earlier update, where the partition has room for one.
+        std::string esp = m.Root("/boot/efi"), old = esp + "/RECOVERY.CAP";
+        struct stat st;
+        bool kept = stat(esp.c_str(), &st) == 0 && stat(old.c_str(), &st) != 0;
+        if (kept) e2e::WriteFile(old, "earlier update");
         e2e::RunResult r = Run(m, row.args, row.keys);
         EXPECT_EQ(r.status, row.status) << row.what << "\n" << r.out;
         EXPECT_TRUE(Ends(r.out, std::string(row.lastLine) + "\n")) << row.what << "\n" << r.out;
@@ -222,6 +263,11 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
         EXPECT_EQ(r.out.find("are you ready") != std::string::npos, row.asked) << row.what;
         ExpectNoFlashWrite(m);
         EXPECT_TRUE(Flash(m) == System()) << row.what;
+        if (kept) {
+            EXPECT_EQ(e2e::ReadFile(old), "earlier update") << row.what;
+            auto entries = std::filesystem::directory_iterator(esp);
+            EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << row.what << ": nothing else is left";
+        }
         if (row.status == 0x36) {
             EXPECT_EQ(r.out, e2e::UsageListing(Width()) + row.lastLine + "\n") << row.what;
             EXPECT_TRUE(Lines(m, "zokt=0x70").empty()) << row.what;

@@ -2,6 +2,7 @@
 // the BIOS-information and secure-flash modules and the ZOKT calls in an
 // emulated machine, both widths; exact output, exit status and trace.
 #include "E2eHarness.h"
+#include "RomImageBuilder.h"
 
 #ifndef YOZ_ZOKTDRV64
 #define YOZ_ZOKTDRV64 ""
@@ -130,8 +131,8 @@ TEST_P(Zokt, OemTextRequestsCarryTheTextAndShowTheAnswer) {
 TEST_P(Zokt, SecureFlashUploadsOnceAndOpensTheSessionOnce) {
     Machine m = Make({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x06"});
     // The handshake first, as the configuration module's registration sends it.
-    RunResult r = Drive(m, {"ver", "exec", "policy", "config:4,1,0x11000", "config:2,0,0x11000", "upload:0x11000",
-                            "session", "upload:0x11000", "session", "policy"});
+    RunResult r = Drive(m, {"ver", "exec", "policy", "config:4,1,0x11000", "config:2,0,0x11000", "upload:0x11000,1",
+                            "session", "upload:0x11000,1", "session", "policy"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nexec=0x0 secure=1\npolicy=0x04,0x06\nconfig op=0x04\nconfig op=0x02\n" + kLoading +
                          "0x00000000 (0%) \r" + kLoading + "0x00008800 (50%) \r" + kLoading +
@@ -145,7 +146,9 @@ TEST_P(Zokt, SecureFlashUploadsOnceAndOpensTheSessionOnce) {
                   "zokt=0x70 ver=0x0210 sub=0x08 op=0x02 areas=0x00000003 name=\"\" size=0x00011000 status=0x00 "
                   "rs=0x0001"}))
         << "one policy request per run; the requests carry the version the handshake agreed";
-    EXPECT_EQ(ReadFile(m.File("state/sf_image.bin")), Pattern(0x11000));
+    std::string signedImage = Pattern(0x11000);
+    signedImage.replace(0, 16, reinterpret_cast<const char*>(romimg::kCapsuleHeader.b), 16);
+    EXPECT_EQ(ReadFile(m.File("state/sf_image.bin")), signedImage);
     const unsigned char session[34] = {0x02, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                        0,    0,    0, 0, 0, 0x10, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(ReadFile(m.File("state/sf_session.bin")), std::string(reinterpret_cast<const char*>(session), 34));

@@ -11,6 +11,7 @@
 #include "E2eHarness.h"
 #include "EspCopyLnx.h"
 #include "HuxCoreHooks.h"
+#include "RomScan.h"
 #include "TKXFile.h"
 #include "UnitMachine.h"
 #include "YozGlobal.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-TEST(SecFlashName, BaseNameMustLeaveRoomForTheTerminator) {
+TEST(SecFlashName, BaseNameMustFitTheSessionField) {
     struct Row {
         std::string word;
         const char* name;  // null: refused
@@ -30,9 +31,9 @@ TEST(SecFlashName, BaseNameMustLeaveRoomForTheTerminator) {
     const std::vector<Row> rows = {
         {"rom.cap", "rom.cap"},
         {"images/2024/rom.cap", "rom.cap"},
-        {"./123456789012345", "123456789012345"},  // 15 characters and the terminator: the whole field
-        {"/tmp/1234567890123456", nullptr},         // 16: no room for the terminator
-        {"1234567890123456", nullptr},
+        {"./123456789012345", "123456789012345"},   // 15 characters and the terminator
+        {"/tmp/1234567890123456", "1234567890123456"},  // 16 fill the field
+        {"12345678901234567", nullptr},
         {deep, nullptr},                             // no base name taken: the word itself is too long
         {"dir/" + std::string(255, 'n'), nullptr},   // base name fits its buffer, not the session field
     };
@@ -83,6 +84,7 @@ protected:
         g_ZoktVer = 0x210;
         InitializeFileHub();
         InitCopyRecoveryFile();
+        memcpy(&image[0], kGuidCapsuleHeader, sizeof(kGuidCapsuleHeader));  // a signed capsule to the firmware
         romPath = e2e::TempDir("secflash") + "/image.cap";
         e2e::WriteFile(romPath, image);
         items.init();

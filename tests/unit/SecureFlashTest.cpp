@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 #include "HuxCore.h"
 #include "SecureFlash.h"
@@ -177,10 +178,31 @@ TEST_F(SecureFlash, RefusedSessionStaysClosed) {
     EXPECT_EQ(SfTrace().size(), 2u);
 }
 
+TEST_F(SecureFlash, FirmwareRefusesSessionsWithoutASignedUpdate) {
+    // Operation, areas, an unsigned image uploaded first, the refusal ("" accepted).
+    const std::vector<std::tuple<UINT8, UINT32, bool, std::string>> rows = {
+        {FLASH_OP_NONE, 0, false, "no-operation"}, {FLASH_OP_CAPSULE, 0, false, "no-area"},
+        {FLASH_OP_CAPSULE, 2, true, "unsigned"},   {FLASH_OP_RECOVERY, 2, true, "unsigned"},
+        {FLASH_OP_RUNTIME, 2, true, ""},           {FLASH_OP_CAPSULE, 2, false, ""}};
+    for (const auto& [op, areas, unsignedUpload, refusal] : rows) {
+        Start({"secure_flash=1"});
+        std::string image = Image(0x100);
+        if (unsignedUpload) ASSERT_EQ(FLASH_LoadFwImage(reinterpret_cast<UINT8*>(&image[0]), 0x100, 0, nullptr), 1);
+        unitmachine::ClearTrace();
+        FUNC_FLASH_SESSION_BLOCK session{};
+        session.OpType = op;
+        session.AreaBits = areas;
+        EXPECT_EQ(ZOKT_SetFlashMethod(&session), refusal.empty() ? 0 : 1) << refusal;
+        std::string tail = refusal.empty() ? "status=0x00 rs=" : "status=0x01 refused=" + refusal + " rs=";
+        EXPECT_NE(SfTrace().back().find(tail), std::string::npos) << SfTrace().back();
+    }
+}
+
 TEST_F(SecureFlash, SetMethodDelaysAreAnnounced) {
     ZOKT_SetMethod_AfterDelayTime(5);
     FUNC_FLASH_SESSION_BLOCK session{};
     session.OpType = FLASH_OP_RUNTIME;
+    session.AreaBits = 1u << FLASH_BLOCK_MAIN;
     EXPECT_EQ(ZOKT_SetFlashMethod(&session), 0);
     EXPECT_EQ(g_Out, "[EGM_SFMDT] Secure Flash SetMethod SMI After Delay Time:5...\n");
     g_Out.clear();
