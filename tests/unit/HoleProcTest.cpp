@@ -52,6 +52,55 @@ TEST_F(HoleProc, TwoHolesInOneBlockMarkItOnceAndAChosenMissingHoleMarksNothing) 
     EXPECT_EQ(RHN_Proc_MakeDoItList(map, chosen), 0u);
 }
 
+// The plain hole stage pairs each system hole with the image's of its GUID,
+// to be written at the system's place; a hole of a region the run flashes
+// from the image is left to that flash; a GUID held twice, or a hole the
+// image lacks or resized, stops it.
+TEST_F(HoleProc, PlainHoleStagePairsByGuidAndSettlesItsRefusals) {
+    using romimg::ProtectedLayout;
+    const romimg::Guid h0 = romimg::RomHoleGuid(0), h1 = romimg::RomHoleGuid(1);
+    const ProtectedLayout plain;
+    UINT8 no = 0, yes = 1, one[16] = {0, 1};
+    struct Row {
+        const char* what;
+        ProtectedLayout system, image;
+        UINT8* chosen;
+        UINT8* mainWritten;  // "/P"
+        ENUM_ERR_ID status;
+        UINT8 write0, write1;
+    } rows[] = {
+        {"same layout", plain, plain, nullptr, &no, eEID_NO_ERROR, 1, 1},
+        {"the image swaps the holes", plain, ProtectedLayout(plain).Swap(h0, h1), nullptr, &no, eEID_NO_ERROR, 1, 1},
+        {"only the chosen one", plain, plain, one, &no, eEID_NO_ERROR, 0, 1},
+        {"the main blocks are flashed from the image", plain, plain, nullptr, &yes, eEID_NO_ERROR, 0, 0},
+        {"the image lacks a hole", plain, ProtectedLayout(plain).Drop(h0), nullptr, &no, eEID_NOT_MATCH_NCB, 0, 0},
+        {"the image lacks the chosen hole", plain, ProtectedLayout(plain).Drop(h1), one, &no, eEID_ROMHOLE_NOT_EXIST, 0, 0},
+        {"the image resized a hole", plain, ProtectedLayout(plain).Resize(h1, 0x70), nullptr, &no, eEID_NOT_MATCH_NCB, 0, 0},
+        {"the image holds a hole twice", plain, ProtectedLayout(plain).AddMain(0, romimg::RomHoleFile(1, 0x60)), nullptr,
+         &no, eEID_EXIST_SAME_HOLE_GUID, 0, 0},
+        {"the system holds a hole twice", ProtectedLayout(plain).AddMain(0, romimg::RomHoleFile(1, 0x60)), plain,
+         nullptr, &no, eEID_EXIST_SAME_HOLE_GUID, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        romimg::SampleUpdate pair = romimg::MakeSampleUpdate(r.system, r.image);
+        Use(pair.system.bytes, pair.image.bytes);
+        YOZ_SetPCmdIsEnable(r.mainWritten);
+        UINT8 write[16];
+        EXPECT_EQ(RHP_PairHoles(YOZ_SysRHRECList, YOZ_RomFileRHRECList, r.chosen, write), r.status);
+        if (r.status != eEID_NO_ERROR) continue;
+        EXPECT_EQ(write[0], r.write0);
+        EXPECT_EQ(write[1], r.write1);
+        for (UINT32 i = 0; i < 2; ++i) {
+            if (!write[i]) continue;
+            // The source is the image's file of the hole's GUID.
+            UINT32 source = YOZ_SysRHRECList[i].FileOffset;
+            EXPECT_EQ(memcmp(pair.image.bytes.data() + source, &YOZ_SysRHRECList[i].Guid, 16), 0) << i;
+        }
+    }
+    YOZ_SetPCmdIsEnable(nullptr);
+}
+
 TEST_F(HoleProc, StrictMergePairsEveryImageHole) {
     EXPECT_EQ(RHF_Proc_MergeRHList(YOZ_SysRHRECList, YOZ_RomFileRHRECList), 1);
     UINT32 placed = YOZ_SysRHRECList[1].FileOffset;
