@@ -39,7 +39,7 @@ static ENUM_ERR_ID CarryIntoRomImage() {
 }
 
 static ENUM_ERR_ID OAD_NCBFlashFunc() {
-    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
+    return YOZ_Oak_BlockStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOADF_AllBlockSize, &OAD_bRunOAKNotify);
 }
 
 static ENUM_ERR_ID OAD_SingFlashFunc() {

@@ -121,9 +121,9 @@ static ENUM_ERR_ID CheckVolumes(const YOZ_HOLE_MODULE& m, bool ahead) {
                 *v.Armed = 0;
             }
         }
-        ENUM_ERR_ID status = YOZ_SecureFlash_PolicyAllows(static_cast<UINT8>(1u << v.PolicyByte));
-        if (status == eEID_NO_ERROR && ahead)
-            status = YOZ_RegionFlash_SecureCarry(v.Proc, static_cast<UINT8>(v.Area), v.OAKeyRule, v.PolicyByte);
+        ENUM_ERR_ID status =
+            ahead ? YOZ_RegionFlash_SecureCarry(v.Proc, static_cast<UINT8>(v.Area), v.OAKeyRule, v.PolicyByte)
+                  : YOZ_SecureFlash_PolicyAllows(static_cast<UINT8>(1u << v.PolicyByte));
         if (status != eEID_NO_ERROR) return status;
     }
     return eEID_NO_ERROR;

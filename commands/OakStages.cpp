@@ -106,6 +106,15 @@ ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8
     return result;
 }
 
+ENUM_ERR_ID YOZ_Oak_BlockStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran) {
+    if (buffer == nullptr) return eEID_MEM_ALLOC;
+    if (YOZ_GetSecureFlashStatus() && !YOZ_GetEMMC_2x2_Mode()) {
+        ENUM_ERR_ID status = YOZ_Oak_SecureStart(buffer);
+        if (status != eEID_NO_ERROR) return status;
+    }
+    return YOZ_Oak_ActionStage(buffer, msgSet, total, ran);
+}
+
 ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran) {
     // The key went into the blocks (its file keeps a data sum), which this
     // stage cannot write: nothing may be reported as written.

@@ -122,10 +122,10 @@ static ENUM_ERR_ID FidKeySteps(UINT8* image, UINT32 size, bool systemCopy) {
 // ---- Flash stages ----
 
 static ENUM_ERR_ID OAK_NCBFlashFunc() {
-    return YOZ_Oak_ActionStage(YOZ_pOpenFileBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+    return YOZ_Oak_BlockStage(YOZ_pOpenFileBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
 }
 static ENUM_ERR_ID OAK_SingNCBFlashFunc() {
-    return YOZ_Oak_ActionStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
+    return YOZ_Oak_BlockStage(YOZ_pFlashBuff, YOZ_FLASH_MSG_OA, gOAKF_AllBlockSize, &OAK_bRunOAKNotify);
 }
 
 static ENUM_ERR_ID OAK_FlashFunc() {

@@ -197,9 +197,10 @@ static bool CarriesOAKey(YOZ_OAKEY_RULE rule) {
     return rule == YOZ_OAKEY_BOOT2 || !YOZ_SysRom_HaveOAKeyBlock();
 }
 
-// The system's data into the image that a secure-flash upload carries:
-// its OEM activation key, where the check made sure it fits, its SLP files
-// and holes, each at the image's place of its GUID.
+// The checks of what the region keeps, then the system's OEM activation
+// key into the loaded image (where the check made sure it fits) and, with
+// `work`, its SLP files and holes into it, each at the image's place of its
+// GUID.
 static ENUM_ERR_ID CarryIntoImage(const YOZ_REGION_PROC* p, UINT8 type, YOZ_OAKEY_RULE rule, UINT8* work) {
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr || YOZ_pOpenFileBuff == nullptr) return eEID_MEM_ALLOC;

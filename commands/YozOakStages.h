@@ -24,6 +24,10 @@ ENUM_ERR_ID YOZ_Oak_KeyBlocksKept(UINT8* image, bool systemKey);
 // Block-map run of the marked blocks over `buffer` with the message set;
 // sets *ran when the engine ran.
 ENUM_ERR_ID YOZ_Oak_ActionStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);
+// The same for the blocks of the OA block: under secure flash (outside eMMC
+// 2x2 mode) `buffer`, the whole ROM with the key in it, goes up first with
+// a session of its own.
+ENUM_ERR_ID YOZ_Oak_BlockStage(UINT8* buffer, UINT8 msgSet, UINT32 total, UINT8* ran);
 // Flash-item run over `buffer` (OA-block messages); sets *ran on success.
 // An empty item list fails with 0x4A.
 ENUM_ERR_ID YOZ_Oak_ItemsStage(UINT8* buffer, UINT32 total, UINT8* ran);

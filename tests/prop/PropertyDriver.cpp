@@ -81,6 +81,7 @@ const std::vector<FaultRow>& FaultRows() {
         {"secure /N /L: one upload covers the hole stage's volumes", 3, true, {"new.rom", "/N", "/L"}},
         {"secure /L /K: one upload covers the hole stage's volumes", 3, true, {"new.rom", "/L", "/K"}},
         {"/B /A checks the key before the boot block is written", 1, false, {"new.rom", "/B", "/Amachine.ini"}},
+        {"secure /B /A writes the OA block with an upload of its own", 1010, true, {"new.rom", "/B", "/Akey.bin"}},
         {"/B /OAD checks the key before the boot block is written", 1, false, {"new.rom", "/B", "/OAD"}},
         {"/HOLE: waits for the checks of /L1", 17, false, {"machine.ini", "/HOLE:996AA1E01E8C4F36B519A170A206FC14", "/L1"}},
         {"secure /B /L reads the system's data from the system copy", 253, true, {"new.rom", "/B", "/L"}},
