@@ -5,7 +5,7 @@
 
 static const char* const kFaultKinds[] = {"open", "read", "erase", "write", "close", "info"};
 
-static std::vector<std::string> Split(const std::string& text, char separator) {
+std::vector<std::string> EmuFaults_Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t pos = 0;
     while (pos <= text.size()) {
@@ -17,7 +17,7 @@ static std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-static bool ParseWhen(const std::string& text, UINT64& from, UINT64& to) {
+bool EmuFaults_ParseWhen(const std::string& text, UINT64& from, UINT64& to) {
     UINT64 a = 0, b = 0;
     size_t dash = text.find('-');
     if (!text.empty() && text.back() == '+') {
@@ -53,7 +53,7 @@ static bool ParseRule(const std::string& text, EmuFaultRule& rule) {
 
     size_t hash = head.find('#');
     if (hash != std::string::npos) {
-        if (!ParseWhen(head.substr(hash + 1), rule.From, rule.To)) return false;
+        if (!EmuFaults_ParseWhen(head.substr(hash + 1), rule.From, rule.To)) return false;
         head = head.substr(0, hash);
     }
     size_t at = head.find('@');
@@ -72,7 +72,7 @@ static bool ParseRule(const std::string& text, EmuFaultRule& rule) {
 
 bool EmuFlashFaults_Parse(const std::string& script, std::vector<EmuFaultRule>& rules, std::string& error) {
     rules.clear();
-    for (const std::string& text : Split(script, ';')) {
+    for (const std::string& text : EmuFaults_Split(script, ';')) {
         EmuFaultRule rule;
         if (!ParseRule(text, rule)) {
             error = "bad fault rule \"" + text + "\" (expected KIND[@ADDRESS][#N|#N+|#N-M]:keep|corrupt|STATUS)";
@@ -118,7 +118,7 @@ static int HexDigit(char c) {
 
 bool EmuInfoPatch_Parse(const std::string& text, std::vector<EmuInfoPatch>& patches, std::string& error) {
     patches.clear();
-    for (const std::string& item : Split(text, ',')) {
+    for (const std::string& item : EmuFaults_Split(text, ',')) {
         EmuInfoPatch patch;
         size_t colon = item.find(':');
         UINT64 offset = 0;

@@ -32,6 +32,12 @@ struct EmuFaultRule {
     std::string ActionText;
 };
 
+// WHEN of a rule: "N" (the Nth occurrence), "N+" (the Nth and all later) or
+// "N-M", counted from 1; false when it is none of these.
+bool EmuFaults_ParseWhen(const std::string& text, UINT64& from, UINT64& to);
+// The rules of a script joined by ';' (empty parts skipped).
+std::vector<std::string> EmuFaults_Split(const std::string& text, char separator);
+
 // Parses the fault script; false with a message on a bad rule.
 bool EmuFlashFaults_Parse(const std::string& script, std::vector<EmuFaultRule>& rules, std::string& error);
 // Counts the request against the machine's rules (counts persist in the

@@ -7,8 +7,9 @@
 // the flash, or a read or write of more data than the interface buffer
 // holds, gets status 1. Erase clears whole blocks of the machine's block
 // table to 0xFF; a write ANDs its bytes into the old contents as NOR
-// programming does (flash_nor=0: stores them as given), and under an open
-// runtime secure-flash session it must carry the uploaded image's bytes.
+// programming does (flash_nor=0: stores them as given). On a secure-flash
+// machine erase and write need an open runtime session, in which a write
+// must carry the uploaded image's bytes.
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -144,8 +145,10 @@ void EmuSmi_FlashWrite(EmuSmiRequest& request) {
 }
 
 void EmuSmi_FlashErase(EmuSmiRequest& request) {
-    BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string&) -> UINT8 {
+    BlockRequest(request, "erase", [](const EmuFunctionBlock& block, const EmuFault& fault, std::string& refused) -> UINT8 {
         if (!RangeInFlash(block)) return kFailed;
+        refused = EmuSecureFlash_CheckErase();
+        if (!refused.empty()) return kFailed;
         if (block.Size == 0) return kDone;
         // Whole blocks: from the start of the block that holds the first byte
         // to the end of the block that holds the last.

@@ -30,10 +30,13 @@ std::string EmuFlashPart_AsfCheck(UINT32 ebx);
 // close (0x24) came since (state/flash_open).
 bool EmuFlashPart_IsOpen();
 
-// Secure flash: whether the firmware lets a block write of `data` at the
-// flash address through. Empty when it does; else the reason of the
-// refusal (the write differs from the uploaded image within an open
-// runtime session).
+// Secure flash: whether the firmware lets a block erase, or a block write
+// of `data` at the flash address, through. Empty when it does; else the
+// reason of the refusal: "no-session" on a secure-flash machine outside an
+// open runtime session (for a write: unless it programs only blank flash,
+// write-once data), "not-uploaded" for a write that differs from the
+// uploaded image within one.
+std::string EmuSecureFlash_CheckErase();
 std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const UINT8* data, UINT32 size);
 
 // The handlers.

@@ -27,6 +27,7 @@ struct EmuZoktRequest {
     UINT16 RunningSize;       // descriptor running size
     UINT16 RecordSize;        // extension-header record size (checked against the type)
     std::string& Trace;       // " key=value" pairs for the smi trace line
+    bool Corrupt = false;     // a fault rule: one data byte of an ME write or read back flipped
 
     UINT8* Record() { return Buf.data() + EMU_ZOKT_RECORD; }
     UINT8 U8(UINT32 offset) const;

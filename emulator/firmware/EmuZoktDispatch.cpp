@@ -4,6 +4,7 @@
 #include <cstring>
 #include "EmuMachine.h"
 #include "EmuZokt.h"
+#include "EmuZoktFaults.h"
 
 namespace {
 
@@ -125,6 +126,28 @@ std::string ValidatePresets(const std::vector<UINT8>& buf) {
     return "";
 }
 
+// The sub-function byte a fault rule names: byte 1 of the ME record, byte
+// 0 of the others.
+UINT8 SubFunction(const std::vector<UINT8>& buf) {
+    return buf[EMU_ZOKT_RECORD + (buf[0x12] == 0x55 ? 1 : 0)];
+}
+
+// A refusal of the fault script: return status "supported" and the rule's
+// status in the record's status field (the first field the program
+// presets), or as the return status for a type without one.
+void AnswerStatus(EmuZoktRequest& request, UINT16 status) {
+    std::vector<Preset> presets = Presets(request.Type, request.Record());
+    if (presets.empty()) {
+        EmuZokt_Answer(request, status);
+        return;
+    }
+    const Preset& field = presets.front();
+    UINT32 at = EMU_ZOKT_RECORD + field.At;
+    if (field.Width == 1) request.Put8(at, static_cast<UINT8>(status));
+    else request.Put16(at, status);
+    EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
+}
+
 std::string ValidateTerminator(const std::vector<UINT8>& buf, UINT16 recordSize) {
     UINT32 end = EMU_ZOKT_RECORD + recordSize;
     if (Get(buf, 0x06, 2) != end + 4) return "running-size";
@@ -214,10 +237,25 @@ void EmuZokt_Smi26(EmuSmiRequest& smi) {
         smi.TraceExtra += " refused=\"" + reason + "\"";
         return;
     }
-    if (EmuZokt_FirmwareVersion() == 0 || entry == nullptr || !entry->Handler(request)) {
+    if (EmuZokt_FirmwareVersion() == 0 || entry == nullptr) {
         smi.TraceExtra += " answer=none";
         return;
     }
+    EmuZoktFault fault = EmuZoktFaults_Check(request.Type, SubFunction(buf));
+    if (fault.Action == kEmuZoktFaultSilent) {
+        smi.TraceExtra += " answer=none" + fault.Text;
+        return;
+    }
+    request.Corrupt = fault.Action == kEmuZoktFaultCorrupt;
+    if (fault.Action == kEmuZoktFaultStatus) {
+        EmuZokt_TraceAdd(request, " sub=0x%02x", SubFunction(buf));
+        AnswerStatus(request, fault.Status);
+    } else if (!entry->Handler(request)) {
+        smi.TraceExtra += " answer=none" + fault.Text;
+        return;
+    }
     EmuZokt_TraceAdd(request, " rs=0x%04x", request.U16(0x0C));
-    EmuPhys_Write(address, buf.data(), EMU_ZOKT_BUFFER_SIZE);
+    smi.TraceExtra += fault.Text;
+    // A lost answer: carried out, but the buffer stays as the program wrote it.
+    if (fault.Action != kEmuZoktFaultLost) EmuPhys_Write(address, buf.data(), EMU_ZOKT_BUFFER_SIZE);
 }

@@ -6,6 +6,11 @@
 // update, and an update-library update, write the pushed data into
 // flash.bin, as the firmware would. A capsule push is only recorded
 // (state/me_capsule): the firmware applies it after the program.
+//
+// An ME update is open from an accepted start (full 4, ignition 1) to an
+// accepted end (5, 2), kept in state/me_update ("full", "ignition") across
+// runs as the firmware keeps it; erase, write, read back and the region and
+// update-library requests are refused outside one.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +93,25 @@ bool FailedSub(UINT8 sub) {
     return false;
 }
 
+const char kUpdateState[] = "me_update";
+
+bool UpdateOpen(EmuZoktRequest& request) {
+    if (!EmuState_Get(kUpdateState, "").empty()) return true;
+    EmuZokt_TraceAdd(request, " update=none");
+    return false;
+}
+
+// Starts and ends of an update, once accepted.
+void TrackUpdate(UINT8 sub) {
+    if (sub == 1 || sub == 4) EmuState_Set(kUpdateState, sub == 1 ? "ignition" : "full");
+    if (sub == 2 || sub == 5) EmuState_Set(kUpdateState, "");
+}
+
+// A corrupting fault rule flips the first byte of the data.
+void CorruptFirst(const EmuZoktRequest& request, UINT8* data, UINT32 size) {
+    if (request.Corrupt && size != 0) data[0] ^= 0xFF;
+}
+
 // Sub-functions 0-8: the information, start/end, erase, write, read back.
 UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     bool ignition = sub <= 2;
@@ -99,11 +123,14 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
         request.Put32(kRec + 0x0A, static_cast<UINT32>(EmuMachine_GetNum("me_bios_base", 0)));
         request.Put32(kRec + 0x0E, static_cast<UINT32>(EmuMachine_GetNum("me_bios_length", EmuFlash_Size())));
     }
-    if (sub <= 5) return 1;
+    if (sub <= 5) {
+        TrackUpdate(sub);
+        return 1;
+    }
     if (request.RecordSize != 30) return 0;  // the short form has no address fields
     UINT32 offset = request.U32(kRec + 0x12), address = request.U32(kRec + 0x16), size = request.U32(kRec + 0x1A);
     EmuZokt_TraceAdd(request, " addr=0x%08x size=0x%08x", address, size);
-    if (!InFlash(address, size)) return 0;
+    if (!UpdateOpen(request) || !InFlash(address, size)) return 0;
     if (sub == 6) {
         if (size > 0x10000 || Protected(address, size)) return 0;
         if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
@@ -111,12 +138,19 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
         return EmuFlash_Write(address, blank.data(), size) ? 1 : 0;
     }
     if (static_cast<UINT64>(offset) + size > request.Buf.size() || offset < 0x400) return 0;
+    UINT8* data = request.Buf.data() + offset;
     if (sub == 7) {
         if (size > 0x1000 || Protected(address, size)) return 0;
         if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
-        return EmuFlash_Program(address, request.Buf.data() + offset, size) ? 1 : 0;
+        std::vector<UINT8> given(data, data + size);
+        CorruptFirst(request, given.data(), size);
+        return EmuFlash_Program(address, given.data(), size) ? 1 : 0;
     }
-    if (sub == 8) return EmuFlash_Read(address, request.Buf.data() + offset, size) ? 1 : 0;
+    if (sub == 8) {
+        if (!EmuFlash_Read(address, data, size)) return 0;
+        CorruptFirst(request, data, size);
+        return 1;
+    }
     return 0;
 }
 
@@ -230,7 +264,9 @@ UINT8 RegionRequest(EmuZoktRequest& request) {
     std::string failing = EmuMachine_Get("me_region_fail", "");
     bool refused = !failing.empty() && Num(failing) == code;
     UINT16 status = 0;
-    if (code == 0x01) {
+    if (!UpdateOpen(request)) {
+        status = 0x1;  // no update started: nothing is taken
+    } else if (code == 0x01) {
         // ALLOC_SMM: `first` pages.
         if (!refused) NewPush(first, "");
     } else if (code == 0x03 || code == 0x05) {

@@ -5,7 +5,8 @@
 //
 // A session block with no operation or no area is refused, and so is a
 // capsule (2) or recovery (1) session after an upload that does not start
-// with the signed capsule header.
+// with the signed capsule header, and one whose operation the policy does
+// not allow.
 //
 // The firmware writes only what it verified: a session block with the
 // runtime operation (4), accepted after an upload, opens a runtime session
@@ -14,6 +15,8 @@
 // address, or it is refused. An upload smaller than the flash part names
 // no flash addresses (a file of block data only) and is not compared. A
 // policy request or a new upload (a piece at offset 0) ends the session.
+// Outside such a session the firmware takes no block erase, and no write
+// but one into blank flash (write-once data).
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -90,14 +93,28 @@ bool UploadIsSigned() {
     return ok;
 }
 
+// The policy allows the session's operation: capsule (2) and recovery (1)
+// by their bit in policy byte 1; the runtime operation (4) by its bit in
+// policy byte 1 for the boot block (area 0) and in byte 0 for the main
+// block, NVRAM and EC (areas 1-3).
+bool PolicyAllows(UINT8 operation, UINT32 areas) {
+    UINT8 p0 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy0", 0x07));
+    UINT8 p1 = static_cast<UINT8>(EmuMachine_GetNum("sf_policy1", 0x07));
+    if (operation != kRuntimeOperation) return (p1 & operation) != 0;
+    if ((areas & 0x1) != 0 && (p1 & operation) == 0) return false;
+    return (areas & 0xE) == 0 || (p0 & operation) != 0;
+}
+
 // What the firmware refuses in a session block, or null: no operation or
-// no area, and a capsule or recovery session over an upload that is no
-// signed capsule (the firmware checks the header before it takes it).
+// no area, a capsule or recovery session over an upload that is no signed
+// capsule (the firmware checks the header before it takes it), and an
+// operation the policy does not allow.
 const char* SessionRefusal(UINT8 operation, UINT32 areas) {
     if (operation != 1 && operation != 2 && operation != kRuntimeOperation) return "no-operation";
     if (areas == 0) return "no-area";
     if (operation != kRuntimeOperation && EmuState_GetNum(kUploadedState, 0) != 0 && !UploadIsSigned())
         return "unsigned";
+    if (!PolicyAllows(operation, areas)) return "policy";
     return nullptr;
 }
 
@@ -161,7 +178,25 @@ bool EmuZokt_SecureFlash(EmuZoktRequest& request) {
     return true;
 }
 
+std::string EmuSecureFlash_CheckErase() {
+    if (EmuMachine_GetNum("secure_flash", 0) == 0 || EmuState_GetNum(kRuntimeState, 0) != 0) return "";
+    return "no-session";
+}
+
+// Outside a session only write-once data goes through: bytes programmed
+// into blank flash (all 0xFF), as the OEM activation key item and a ROM
+// hole written into its blank area are.
+static bool OntoBlank(UINT32 flashAddress, UINT32 size) {
+    std::vector<UINT8> old(size);
+    if (!EmuFlash_Read(flashAddress, old.data(), size)) return false;
+    for (UINT8 b : old)
+        if (b != 0xFF) return false;
+    return true;
+}
+
 std::string EmuSecureFlash_CheckWrite(UINT32 flashAddress, const UINT8* data, UINT32 size) {
+    std::string outside = EmuSecureFlash_CheckErase();
+    if (!outside.empty()) return OntoBlank(flashAddress, size) ? "" : outside;
     if (EmuState_GetNum(kRuntimeState, 0) == 0 || size == 0) return "";
     UINT64 imageSize = 0;
     if (!ReadUploaded(0, nullptr, 0, imageSize)) return "not-uploaded";

@@ -6,6 +6,7 @@
 #include "EmuEsp.h"
 #include "EmuFlashSettings.h"
 #include "EmuSignalRule.h"
+#include "EmuZoktFaults.h"
 
 const EmuInitStep EmuInitSteps[] = {
     EmuInit_PresentMemory,
@@ -15,6 +16,7 @@ const EmuInitStep EmuInitSteps[] = {
     EmuEcb_Layout,
     EmuFlashSettings_Check,
     EmuSignalRule_Check,
+    EmuZoktFaults_CheckSetting,
     EmuInit_KernelTree,
     EmuInit_EfiVars,
     EmuEsp_Layout,

@@ -20,6 +20,7 @@
 //   ecx:SIZE              ECX form: size, enter, erase, write, verify, leave
 //   battery               ZOKT_ECB_Check with its last error
 //   meversion  meinfo     ZOKT_ME_VersionCheck; ZOKT_ME_CheckSupport with the information
+//   mestart  meend        ZOKT_ME_Full_FlashStart; ZOKT_ME_Full_FlashEnd
 //   mewrite:ADDR,SIZE     ZOKT_ME_Erase of the 64 KB around ADDR, ZOKT_ME_Write of the pattern
 //   meread:ADDR,SIZE      ZOKT_MER_ME_DUMP, printing the sum of the bytes read
 // Image byte i is (i * 7 + (i >> 9)) & 0xFF.
@@ -160,6 +161,10 @@ static bool Run(const std::string& word) {
         if (ZOKT_ME_CheckSupport() == 0 || ZOKT_ME_GetMEInfo(&info) == 0) return Result("meinfo", ZOKT_ME_GetLastError());
         printf("meinfo runtime=0x%x,0x%x bios=0x%x,0x%x\n", info->RuntimeBase, info->RuntimeLength,
                info->BiosRegionBase, info->BiosRegionLength);
+        return true;
+    }
+    if (name == "mestart" || name == "meend") {
+        printf("%s=%u\n", name.c_str(), name == "mestart" ? ZOKT_ME_Full_FlashStart() : ZOKT_ME_Full_FlashEnd());
         return true;
     }
     if (name == "mewrite") {

@@ -50,6 +50,8 @@ TEST_P(EcMeRequests, EcImageInPagesWithARefusedPage) {
                                        "sub=0x01 len=0x00000000 chip=0x008a status=0x0001 rs=0x0001",
                                        "sub=0x02 len=0x00001000 pos=0x00000000" + page,
                                        "sub=0x02 len=0x00001000 pos=0x00001000 data=0x7e000400 status=0x0040 rs=0x0001",
+                                       "sub=0x40 len=0x00000000 status=0x0001 rs=0x0001",
+                                       "sub=0x02 len=0x00001000 pos=0x00000000" + page,
                                        "sub=0x02 len=0x00001000 pos=0x00001000" + page,
                                        "sub=0x02 len=0x00000801 pos=0x00002000" + page,
                                        "sub=0x04 len=0x00000000 status=0x0001 rs=0x0001"}));
@@ -74,18 +76,21 @@ TEST_P(EcMeRequests, MeRecordFormsFollowTheVersion) {
     Machine m = Make({"me_runtime_length=0x10000", "me_bios_base=0x10000", "me_bios_length=0x30000"});
     // The version query goes out with the version the handshake agreed, as
     // the ME-region module sends it after the configuration module's handshake.
-    RunResult r = Drive(m, {"ver", "meversion", "meinfo", "mewrite:0x20000,0x1800", "meread:0x21000,0x800"});
+    RunResult r = Drive(m, {"ver", "meversion", "meinfo", "mestart", "mewrite:0x20000,0x1800", "meread:0x21000,0x800",
+                            "meend"});
     unsigned sum = 0;
     for (char c : Pattern(0x1800).substr(0x1000)) sum += static_cast<unsigned char>(c);
     char read[64];
     snprintf(read, sizeof(read), "meread=0x800 sum=0x%x\n", sum);
-    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nmeversion=1 error=0x0\nmeinfo runtime=0x0,0x10000 bios=0x10000,0x30000\nmewrite=0x0\n" +
-                         std::string(read));
+    EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nmeversion=1 error=0x0\nmeinfo runtime=0x0,0x10000 bios=0x10000,0x30000\nmestart=1\nmewrite=0x0\n" +
+                         std::string(read) + "meend=1\n");
+    EXPECT_EQ(ReadFile(m.File("state/me_update")), "") << "the update ended";
     EXPECT_EQ(ReadFile(m.File("flash.bin")).substr(0x20000, 0x1800), Pattern(0x1800));
 
     Machine old = Make({"zokt_version=0x020f"});
-    RunResult o = Drive(old, {"meinfo", "mewrite:0x20000,0x1000"});
-    EXPECT_EQ(o.out, "meinfo runtime=0x0,0x0 bios=0x0,0x40000\nmewrite=0xa1\na1 - Error: BIOS does not support ME Entire Firmware update.\n");
+    RunResult o = Drive(old, {"meinfo", "mestart", "mewrite:0x20000,0x1000"});
+    EXPECT_EQ(o.out, "meinfo runtime=0x0,0x0 bios=0x0,0x40000\nmestart=1\nmewrite=0xa1\na1 - Error: BIOS does not support ME Entire Firmware update.\n");
+    EXPECT_EQ(ReadFile(old.File("state/me_update")), "full") << "an update left open is in the machine's state";
     EXPECT_EQ(ReadFile(old.File("flash.bin")).substr(0x20000, 0x1000), std::string(0x1000, '\xff'));
 }
 

@@ -158,10 +158,40 @@ TEST_F(EmuSecureWrites, OnlyTheUploadedBytesAreWrittenAtTheirAddress) {
     EXPECT_EQ(rig.Flash().substr(0x1000, 0x1000), image.substr(0x1000, 0x1000));
     EXPECT_EQ(rig.Flash().substr(0x2000, 0x1000), std::string(0x1000, '\xFF'));
 
-    // The next run's policy request ends the session.
+    // The next run's policy request ends the session: outside one only
+    // write-once data goes into blank flash; nothing is erased, nothing
+    // programmed over bytes already written.
     FLASH_POLICY_INFO_BLOCK policy;
     ASSERT_EQ(ZOKT_GetSupportedPolicy(&policy), 1);
+    rig.ClearTrace();
     EXPECT_EQ(Write(0x2000, changed), eEID_NO_ERROR);
+    EXPECT_EQ(Write(0x1000, changed), eEID_WRITE_FLASH);
+    EXPECT_EQ(FLASH_EraseBlockEx(0x1000, 0x1000, nullptr), eEID_ERASE_FLASH);
+    EXPECT_EQ(rig.Trace(), (std::vector<std::string>{
+                               Smi("23", " addr=0x00002000 size=0x00001000 status=0x00"),
+                               Smi("23", " addr=0x00001000 size=0x00001000 status=0x01 refused=\"no-session\""),
+                               Smi("22", " addr=0x00001000 size=0x00001000 status=0x01 refused=\"no-session\"")}));
+    EXPECT_EQ(rig.Flash().substr(0x1000, 0x2000), image.substr(0x1000, 0x1000) + changed);
+
+    // A session whose operation the policy does not allow is refused.
+    const struct {
+        const char* policy;
+        UINT8 operation;
+        FLASH_BLOCK_TYPE area;
+    } refusals[] = {{"sf_policy0=0x03", FLASH_OP_RUNTIME, FLASH_BLOCK_NVRAM},
+                    {"sf_policy1=0x03", FLASH_OP_RUNTIME, FLASH_BLOCK_BOOT},
+                    {"sf_policy1=0x05", FLASH_OP_CAPSULE, FLASH_BLOCK_MAIN}};
+    for (const auto& r : refusals) {
+        FlashRig refusing(flash, kLayout, {"secure_flash=1", r.policy});
+        ASSERT_TRUE(refusing.Ok()) << refusing.Error();
+        TKXQueueItemList items;
+        items.init();
+        ASSERT_EQ(RegisterSecureFlashQueueItem(items), eEID_NO_ERROR);
+        ASSERT_EQ(items[0]->ExecutionActionFunction(items), eEID_NO_ERROR);
+        items.clear();
+        FLASH_ConfigFlashSessionBlock(r.operation, r.area, nullptr, 0x4000);
+        EXPECT_EQ(FLASH_SetFlashMethod(), 1) << r.policy;
+    }
 }
 
 TEST_F(EmuSecureWrites, AnUploadSmallerThanTheFlashIsBlockDataAndNotCompared) {

@@ -1,6 +1,7 @@
 // The emulated flash part's fault script and answer patches.
 #include <gtest/gtest.h>
 #include "EmuFlashSettings.h"
+#include "EmuZoktFaults.h"
 
 namespace {
 
@@ -35,6 +36,32 @@ TEST(EmuFaultScript, RulesTakeKindAddressOccurrencesAndAction) {
     }
     EXPECT_TRUE(EmuFlashFaults_Parse("", rules, error));
     EXPECT_TRUE(rules.empty());
+}
+
+TEST(EmuZoktFaultScript, RulesTakeTypeSubFunctionOccurrencesAndAction) {
+    std::vector<EmuZoktFaultRule> rules;
+    std::string error;
+    ASSERT_TRUE(EmuZoktFaults_Parse("0x54/2#2:lost;0x55#3+:none;0x54/0x20#2-22:0x40;0x55/7:corrupt", rules, error))
+        << error;
+    ASSERT_EQ(rules.size(), 4u);
+    EXPECT_EQ(rules[0].Type, 0x54);
+    EXPECT_FALSE(rules[0].AnySub);
+    EXPECT_EQ(rules[0].Sub, 2);
+    EXPECT_EQ(rules[0].From, 2u);
+    EXPECT_EQ(rules[0].To, 2u);
+    EXPECT_EQ(rules[0].Action, kEmuZoktFaultLost);
+    EXPECT_TRUE(rules[1].AnySub);
+    EXPECT_EQ(rules[1].To, ~0ull);
+    EXPECT_EQ(rules[1].Action, kEmuZoktFaultSilent);
+    EXPECT_EQ(rules[2].Action, kEmuZoktFaultStatus);
+    EXPECT_EQ(rules[2].Status, 0x40);
+    EXPECT_EQ(rules[3].Action, kEmuZoktFaultCorrupt);
+
+    for (const char* bad : {"0x54", "0x54:maybe", "0x154:none", "0x54/0x100:none", "0x54#0:lost", "x/2:lost",
+                            "0x54:0x10000", "0x54/2:corrupt", "0x55:corrupt", "0x55/6:corrupt"}) {
+        EXPECT_FALSE(EmuZoktFaults_Parse(bad, rules, error)) << bad;
+        EXPECT_NE(error.find("bad firmware-request fault rule"), std::string::npos);
+    }
 }
 
 TEST(EmuInfoPatches, OffsetsAndHexBytesInsideTheBuffer) {

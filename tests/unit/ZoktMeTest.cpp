@@ -125,10 +125,17 @@ TEST_F(ZoktMe, ShortRecordFormBelowVersion210) {
 
 TEST_F(ZoktMe, EraseWriteAndReadBackWithTheirTrueSizes) {
     std::vector<UINT8> data = Pattern(0x1800, 9);
+    // Only inside an update the firmware has started.
+    std::vector<UINT8> back(0x1000, 0);
+    EXPECT_EQ(ZOKT_ME_Erase(0x10000, 0x10000, nullptr), 0);
+    EXPECT_EQ(ZOKT_MER_ME_DUMP(back.data(), 0x11000, 0x800, nullptr), 0u);
+    for (const std::string& l : MeTrace()) EXPECT_NE(l.find(" update=none done=0"), std::string::npos) << l;
+    ASSERT_EQ(ZOKT_ME_Full_FlashStart(), 1);
+    EXPECT_EQ(e2e::ReadFile(unitmachine::File("state/me_update")), "full");
+    unitmachine::ClearTrace();
     EXPECT_EQ(ZOKT_ME_Erase(0x10000, 0x10000, Progress), 1);
     EXPECT_EQ(ZOKT_ME_Write(0x10000, 0x1800, data.data(), Progress), 1);
     EXPECT_EQ(Flash(0x10000, 0x1800), std::string(data.begin(), data.end())) << "the short tail is written too";
-    std::vector<UINT8> back(0x1000, 0);
     EXPECT_EQ(ZOKT_MER_ME_DUMP(back.data(), 0x11000, 0x800, Progress), 0x800u);
     EXPECT_EQ(memcmp(back.data(), data.data() + 0x1000, 0x800), 0);
     EXPECT_EQ(back[0x800], 0) << "only what was asked is copied";
@@ -215,6 +222,7 @@ TEST_F(ZoktMe, RegionTableFillsTheRecordAndIsBounded) {
 TEST_F(ZoktMe, RegionUpdatePushesPagesAndPollsWithASpinner) {
     Machine({"me_regions=" + Regions(3, 1), "me_call_again=3", "me_push_call_again=1"});
     ASSERT_EQ(ZOKT_MER_Load(), 1);
+    ASSERT_EQ(ZOKT_ME_Full_FlashStart(), 1);
     ASSERT_EQ(ZOKT_MER_Init(), 1);
     UINT32 total = 0x1000 + 0x1001;
     std::vector<UINT8> data = Pattern(total, 0x40);
@@ -257,6 +265,12 @@ TEST_F(ZoktMe, RegionUpdatePushesPagesAndPollsWithASpinner) {
 
 TEST_F(ZoktMe, UpdateLibraryRequestsAndMessages) {
     Machine({"me_region_text=Region 50%s busy"});
+    UINT8 callAgain = 9;
+    EXPECT_EQ(ZOKT_MER_INTERFACE(nullptr, 0, 0xFF, ME_REQUEST_ALLOC_SMM, 3, 0, callAgain), eEID_ME_PROCESS_ERROR)
+        << "no session outside an update the firmware has started";
+    ASSERT_EQ(ZOKT_ME_Full_FlashStart(), 1);
+    unitmachine::ClearTrace();
+    g_Out.clear();
     ASSERT_EQ(ZOKT_MEUL_Init(0x2800), 1);
     EXPECT_EQ(g_Out, " - Region 50%s busy\n");
     std::vector<UINT8> data = Pattern(0x2800, 7);
@@ -275,7 +289,7 @@ TEST_F(ZoktMe, UpdateLibraryRequestsAndMessages) {
     Machine({"me_region_fail=0x20"});
     EXPECT_EQ(ZOKT_MEUL_Update(), 0);
     EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_PROCESS_ERROR);
-    UINT8 callAgain = 9;
+    callAgain = 9;
     EXPECT_EQ(ZOKT_MER_INTERFACE(data.data(), 0x1000, 0xFF, ME_REQUEST_TRANSFER_DATA, 0x1000, 0, callAgain),
               eEID_NO_ERROR);
     EXPECT_EQ(callAgain, 0);
@@ -297,6 +311,7 @@ TEST_F(ZoktMe, UpdateLibrarySessionLimitsAndCapsuleRecord) {
     Machine({"me_runtime_base=0x1000", "me_bios_base=0x20000", "me_call_again=3"});
     std::vector<UINT8> data = Pattern(0x3000, 0x21);
     const std::string erased = Flash(0, kFlashSize);
+    ASSERT_EQ(ZOKT_ME_Full_FlashStart(), 1);
     ASSERT_EQ(ZOKT_MEUL_Init(0x1800), 1);
     EXPECT_EQ(ZOKT_MEUL_PushData(data.data(), 0x3000, Progress), 0) << "a third page is beyond the session";
     EXPECT_EQ(ZOKT_ME_GetLastError(), eEID_ME_PROCESS_ERROR);
