@@ -38,6 +38,14 @@ static ENUM_ERR_ID NSECX_OpenRomFileFunc() {
 typedef ENUM_ERR_ID (*EcxRequest)(UINT32 size, UINT8* data, CallBackFn_T printer);
 static ENUM_ERR_ID EraseRequest(UINT32 size, UINT8*, CallBackFn_T printer) { return ECX_EraseBlk(size, printer); }
 
+// The controller's position is its own: before a request is repeated the
+// retry notice puts it back at the start of the ROM, and a write gets the
+// erase it needs again.
+static void Rewind(EcxRequest request, UINT32 length) {
+    EC_Base_ReTryBlk(0, nullptr, 1);
+    if (request == ECX_WriteBlk) ECX_EraseBlk(length, nullptr);
+}
+
 // One step of the controller's update with its own tries: a failed attempt
 // sends the request once more without progress, a new attempt restarts the
 // progress line; `failure` after the last one.
@@ -45,12 +53,16 @@ static ENUM_ERR_ID EcxStep(EcxRequest request, CallBackFn_T printer, ENUM_ERR_ID
     YOZ_FlashWay = YOZ_FLASH_WAY_ECX;
     ENUM_ERR_ID result = failure;
     for (UINT32 tries = kEcxTries; --tries > 0;) {
-        if (tries != kEcxTries - 1) printer(YOZ_PROGRESS_CLOSE, 0, YOZ_PROGRESS_CLOSE);
+        if (tries != kEcxTries - 1) {
+            printer(YOZ_PROGRESS_CLOSE, 0, YOZ_PROGRESS_CLOSE);
+            Rewind(request, length);
+        }
         if (request(length, data, printer) == eEID_NO_ERROR) {
             printer(YOZ_PROGRESS_CLOSE, 0, 0);
             result = eEID_NO_ERROR;
             break;
         }
+        Rewind(request, length);
         request(length, data, nullptr);
     }
     if (result != eEID_NO_ERROR) printer(YOZ_PROGRESS_CLOSE, YOZ_PROGRESS_CLOSE, YOZ_PROGRESS_CLOSE);

@@ -1,6 +1,8 @@
 // "/ECUF": rewrites the EC block of the flash from the ROM image, as "/E"
 // does, but only when the image's EC firmware is newer than the system's.
-// It has no secure-flash form: the blocks go out with block requests.
+// A firmware that flashes only signed images takes the EC block as "/E"
+// hands it over: inside a runtime session of the EC area, from a signed
+// image.
 #include "HuxCoreHooks.h"
 #include "YozEcProc.h"
 #include "YozEcStages.h"
@@ -17,17 +19,21 @@ static YOZ_STAGE_SLOTS s_Slots;
 UINT32 gSECUF_ECBlockAddr = 0, gSECUF_ECBlockSize = 0;
 UINT8 gSECUF_ECFileIsNewVer = 0;
 
-// Flashed straight from the image: the OEM-key rule of the descriptor plays no part.
+static ENUM_ERR_ID SECUF_SecureFlashFunc();
+// Flashed straight from the image: the OEM-key rule of the descriptor plays
+// no part. Its runtime session is that of "/E": policy byte 0, the EC area.
 static const YOZ_REGION_FLASH kFlash = {&YOZ_SECUFProc, &SECUFlashQueueItem, &s_Slots, YOZ_BLOCK_EC,
-                                        YOZ_OAKEY_BOOT2, YOZ_NO_POLICY_BYTE, nullptr};
+                                        YOZ_OAKEY_BOOT2, 0, SECUF_SecureFlashFunc};
 
 static ENUM_ERR_ID SECUF_CheckBlockFunc() {
     if (!YOZ_SysRom_GetShareECBlockInfo(gSECUF_ECBlockAddr, gSECUF_ECBlockSize)) return YOZ_Ec_NoBlock(s_Slots);
-    return eEID_NO_ERROR;
+    // A platform that flashes only signed images gets no unsigned one.
+    return YOZ_SecureFlashFileCheck();
 }
 
 static ENUM_ERR_ID SECUF_ProcShareEcFlashBuffFunc() { return YOZ_RegionFlash_ProcessImage(kFlash); }
 static ENUM_ERR_ID SECUF_FlashFunc() { return YOZ_RegionFlash_FlashImage(kFlash); }
+static ENUM_ERR_ID SECUF_SecureFlashFunc() { return YOZ_RegionFlash_SecureFlash(kFlash); }
 
 static ENUM_ERR_ID SECUF_OpenRomFileFunc() {
     ENUM_ERR_ID status = YOZ_RomFile_LoadToBuff();

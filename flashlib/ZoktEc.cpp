@@ -112,9 +112,13 @@ ENUM_ERR_ID EC_Base_ReTryBlk(UINT16 chipId, UINT8*, UINT8 ecxForm) {
 }
 ENUM_ERR_ID EC_ReTryBlk(UINT16 chipId, UINT8* data) { return EC_Base_ReTryBlk(chipId, data, 0); }
 
-// Sends size bytes in pieces; a refused piece is sent again unchanged until
-// the failures of this call pass ZOKT_EC_MAX_FAILURES. data may be null
-// (erase): then the pieces carry only their length.
+// Sends size bytes in pieces. EC requests carry no address: the firmware
+// keeps the position. A piece it did not confirm (refused, or taken with
+// its answer lost) is followed by the retry notice, which puts the position
+// back to the start, and the loop starts again from the first piece; the
+// failure after ZOKT_EC_MAX_FAILURES of them in this call ends it with the
+// last error. data may be null (erase): then the pieces carry only their
+// length.
 static ENUM_ERR_ID PieceLoop(UINT8 subFunction, UINT16 chipId, UINT32 size, UINT8* data, UINT32 piece,
                              CallBackFn_T cb, UINT8 ecxForm) {
     gCurProcess = 0;
@@ -125,7 +129,18 @@ static ENUM_ERR_ID PieceLoop(UINT8 subFunction, UINT16 chipId, UINT32 size, UINT
     }
     ENUM_ERR_ID last = eEID_NO_ERROR;
     UINT32 failures = 0;
-    while (gCurProcess < size) {
+    bool rewind = false;
+    while (gCurProcess < size || rewind) {
+        if (rewind) {
+            last = EC_Base_ReTryBlk(chipId, nullptr, ecxForm);
+            if (last == eEID_NO_ERROR) {
+                rewind = false;
+                gCurProcess = 0;
+            } else if (++failures > ZOKT_EC_MAX_FAILURES) {
+                break;
+            }
+            continue;
+        }
         UINT32 length = size - gCurProcess < piece ? size - gCurProcess : piece;
         if (bounce != nullptr) MemCpy(bounce, data + gCurProcess, length);
         ENUM_ERR_ID err = ZOKT_SWSMI_EC(subFunction, length, chipId, bounce, ecxForm);
@@ -135,6 +150,7 @@ static ENUM_ERR_ID PieceLoop(UINT8 subFunction, UINT16 chipId, UINT32 size, UINT
         } else {
             last = err;
             ++failures;
+            rewind = true;
         }
         if (cb != nullptr) cb(gCurProcess, size, length);
         if (failures > ZOKT_EC_MAX_FAILURES) break;

@@ -295,10 +295,32 @@ TEST_P(Ecuf, AnEcImageThatFailsItsChecksOrAWordOutsideItsAreaStopsBeforeAnyErase
     EXPECT_EQ(a3.status, 0xA3);
     EXPECT_EQ(Reads(far), PipelineReads());
 
-    for (const e2e::Machine* machine : {&m, &far}) {
+    // A firmware that flashes only signed images gets no unsigned one.
+    e2e::Machine secure = MachineWith(EcufFlash(w), {"ec_version_offset=0x100", "ec_version_mask=0xffff", "secure_flash=1"});
+    e2e::RunResult u = Run(secure, rom, {"/ECUF"});
+    EXPECT_EQ(u.out, Head() + kChecksums + "1e - Error: Secure Flash function is not supported on this file.\n");
+    EXPECT_EQ(u.status, 0x1E);
+
+    for (const e2e::Machine* machine : {&m, &far, &secure}) {
         EXPECT_EQ(Count(*machine, "cmd=0x22"), 0u);
         EXPECT_EQ(Flash(*machine), EcufFlash(w));
     }
+}
+
+// A signed image goes as "/E" sends it: uploaded, then the EC block written
+// inside a runtime session of the EC area.
+TEST_P(Ecuf, UnderSecureFlashTheNewerEcGoesThroughTheRuntimeSession) {
+    const Words w = {0x0102, 0x0103, 0, 0};
+    Bytes rom = EcufImage(w);
+    Bytes capsule = romimg::SignedCapsule(rom, 0x40);
+    e2e::Machine m = MachineWith(EcufFlash(w), {"ec_version_offset=0x100", "ec_version_mask=0xffff", "secure_flash=1"});
+    e2e::RunResult r = Run(m, capsule, {"/ECUF"});
+    EXPECT_EQ(r.out, Head() + " Secure Flash enabled, recalculate ROM size with signature... Enable.\n" + kChecksums +
+                         EcLines(rom, kEcHeader) + e2e::Upload(static_cast<uint32_t>(capsule.size())) +
+                         e2e::Passes("EC", {kEc}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Flash(m), rom);
+    EXPECT_EQ(Count(m, "sub=0x08 op=0x04 areas=0x00000008"), 1u);
 }
 
 // ---- "/EC" ----
@@ -369,6 +391,16 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
     EXPECT_EQ(e2e::ReadFile(m.File("ec.bin")).substr(0, ec.size()), Str(ec));
     EXPECT_EQ(Flash(m), system);
 
+    // A page the controller took but whose answer was lost: the retry notice
+    // and a new start from the first page, so that no page lands one further on.
+    e2e::Machine lost = Machine({"zokt_faults=0x54/2#2:lost"});
+    e2e::RunResult l = Run(lost, ec, {"/EC"}, "ec.bin");
+    EXPECT_EQ(l.out, Head() + EcLines(ec, 0x100) + Progress(0x1000) + Progress(0x1000) + Progress(0x1000) +
+                         Progress(0x2000) + " Updating EC Block ...... done                \n");
+    EXPECT_EQ(l.status, 0) << l.err;
+    EXPECT_EQ(e2e::ReadFile(lost.File("ec.bin")).substr(0, ec.size()), Str(ec));
+    EXPECT_EQ(CountOf(EcBracket(lost), "sub=0x40 len=0x00000000"), 1u);
+
     // Another chip: refused at the start, the bracket stays.
     e2e::Machine chip = Machine({"ec_chip_id=0x5678"});
     e2e::RunResult c = Run(chip, ec, {"/EC"}, "ec.bin");
@@ -381,14 +413,16 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
 TEST_P(EcImageFlash, APageRefusedEveryTimeEndsAfterFiveAttemptsInFlashMode) {
     e2e::Machine m = Machine({"ec_refuse=0x1000:1000"});
     e2e::RunResult r = Run(m, ec, {"/EC"}, "ec.bin");
-    // Each attempt: the first page, then the second refused 21 times.
+    // Each attempt: the first page and the refused second one, 21 times,
+    // each refusal but the last followed by the retry notice and a new start
+    // from the first page; the attempt's own notice after the last.
     std::string attempts;
-    for (int i = 0; i < 5 * 22; ++i) attempts += Progress(0x1000);
+    for (int i = 0; i < 5 * 42; ++i) attempts += Progress(0x1000);
     EXPECT_EQ(r.out, Head() + EcLines(ec, 0x100) + attempts + "\n44 - Error: Problem writting flash.\n");
     EXPECT_EQ(r.status, 0x44);
     std::vector<std::string> requests = EcBracket(m);
-    EXPECT_EQ(CountOf(requests, "sub=0x02 len=0x00001000"), 5u * 22);
-    EXPECT_EQ(CountOf(requests, "sub=0x40 len=0x00000000"), 5u);
+    EXPECT_EQ(CountOf(requests, "sub=0x02 len=0x00001000"), 5u * 42);
+    EXPECT_EQ(CountOf(requests, "sub=0x40 len=0x00000000"), 5u * 21);
     EXPECT_EQ(CountOf(requests, "sub=0x04 len=0x00000000"), 0u);
     EXPECT_EQ(requests.back(), "close");
     EXPECT_EQ(requests[requests.size() - 2], "open");
@@ -455,6 +489,20 @@ TEST_P(EcFile, TheFileGoesThroughSizeEraseWriteAndVerify) {
     expected.push_back("sub=0x04 len=0x00000000");
     EXPECT_EQ(EcRequests(m), expected);
     EXPECT_EQ(Flash(m), system);
+
+    // A write or verify refused for a while: before every repeat the retry
+    // notice (and for a write the erase) puts the controller back at the
+    // start, so the EC ROM ends as the file.
+    for (const char* fault : {"ec_refuse=0x1000:21", "zokt_faults=0x54/0x20#2-22:0x40"}) {
+        e2e::Machine t = Machine({"mfg=1", kMfgTable, "ec_size_kb=64", "ec_page_size=0x1800", fault});
+        romimg::WriteBytes(t.File("ec64.bin"), file);
+        e2e::RunResult tr = RunEcx(t, "/ECX:ec64.bin");
+        EXPECT_EQ(tr.status, 0) << fault << tr.out;
+        EXPECT_EQ(e2e::ReadFile(t.File("ec.bin")), Str(file)) << fault;
+        EXPECT_EQ(e2e::ReadFile(t.File("state/ec_mode")).substr(0, 3), "0x0") << fault;
+        const std::string tail = EcxPass("Verifying ECX Block .........", 0x10000);
+        EXPECT_EQ(tr.out.substr(tr.out.size() - tail.size()), tail) << fault;
+    }
 
     // An absolute path is read as well.
     e2e::Machine abs = Machine({"mfg=1", kMfgTable, "ec_size_kb=64"});
