@@ -3,6 +3,7 @@
 // bracket.
 #include <cstring>
 #include "FlashBlock.h"
+#include "SecureFlash.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "YozFlash.h"
@@ -58,11 +59,14 @@ UINT32 YOZ_ME_PlanPieces(UINT32 base, UINT32 from, UINT32 to, const sROMInfo* bl
 struct ME_ROUTE {
     UINT8 (*Erase)(UINT32 address, UINT32 size, CallBackFn_T cb);
     UINT8 (*Write)(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
+    UINT8 (*Verify)(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
     UINT8 Way;
 };
-static const ME_ROUTE kMeRoute = {ZOKT_ME_Erase, ZOKT_ME_Write, YOZ_FLASH_WAY_ME};
-static const ME_ROUTE kBlockRoute = {EraseBlk, WriteBlk, YOZ_FLASH_WAY_BLOCK_MAP};
+static const ME_ROUTE kMeRoute = {ZOKT_ME_Erase, ZOKT_ME_Write, ZOKT_ME_Verify, YOZ_FLASH_WAY_ME};
+static const ME_ROUTE kBlockRoute = {EraseBlk, WriteBlk, VerifyBlk, YOZ_FLASH_WAY_BLOCK_MAP};
 static const UINT16 kLastBlockRouteVersion = 0x20F;
+
+bool YOZ_ME_BlockRoute() { return Zokt_GetVer() <= kLastBlockRouteVersion; }
 
 // Each failed attempt is followed by one silent repeat whose result is not
 // looked at (for a write: the piece erased and written again).
@@ -79,6 +83,14 @@ static bool WritePiece(const ME_ROUTE& r, const YOZ_ME_PIECE& p, UINT8* bytes) {
         if (r.Write(p.Address, p.Size, bytes, YOZ_CallBack_Update)) return true;
         r.Erase(p.Address, p.Size, nullptr);
         r.Write(p.Address, p.Size, bytes, nullptr);
+    }
+    return false;
+}
+
+// Read back and compared; a read that fails is tried again.
+static bool VerifyPiece(const ME_ROUTE& r, const YOZ_ME_PIECE& p, UINT8* bytes) {
+    for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS; ++attempt) {
+        if (r.Verify(p.Address, p.Size, bytes, YOZ_CallBack_Verify)) return true;
     }
     return false;
 }
@@ -105,6 +117,11 @@ static ENUM_ERR_ID RunPieces(const ME_ROUTE& r, const YOZ_ME_PIECE* pieces, UINT
         if (!WritePiece(r, pieces[i], bytes)) return eEID_WRITE_FLASH;
     }
     YOZ_CallBack_Update(YOZ_PROGRESS_CLOSE, 0, 0);
+    for (UINT32 i = 0; i < count; ++i) {
+        PieceBytes(pieces[i], from, to, data, system, bytes);
+        if (!VerifyPiece(r, pieces[i], bytes)) return eEID_VERIFY_FLASH;
+    }
+    YOZ_CallBack_Verify(YOZ_PROGRESS_CLOSE, 0, 0);
     return eEID_NO_ERROR;
 }
 
@@ -129,7 +146,7 @@ static void FreeJob(ME_JOB& job) {
 static ENUM_ERR_ID PlanJob(const YOZ_ME_AREA& a, const UINT8* data, UINT32 dataSize, ME_JOB& job) {
     job = ME_JOB{};
     if (data == nullptr || a.From >= a.To || dataSize < a.To) return eEID_ANALYZE_ME_DATA;
-    const bool blockRoute = Zokt_GetVer() <= kLastBlockRouteVersion;
+    const bool blockRoute = YOZ_ME_BlockRoute();
     job.Route = blockRoute ? &kBlockRoute : &kMeRoute;
     if (blockRoute && gpFlashInfo == nullptr) return eEID_ANALYZE_ME_DATA;
     const sROMInfo* blocks = blockRoute ? gpFlashInfo : nullptr;
@@ -152,17 +169,15 @@ static ENUM_ERR_ID PlanJob(const YOZ_ME_AREA& a, const UINT8* data, UINT32 dataS
     return job.Bytes != nullptr ? eEID_NO_ERROR : eEID_MEM_ALLOC;
 }
 
-// Every piece erased, then every piece written; no verify pass follows, its
-// line closes the region.
+// Every piece erased, then every piece written, then every piece read back
+// and compared.
 static ENUM_ERR_ID RunJob(const ME_JOB& job, const YOZ_ME_AREA& a, const UINT8* data) {
     YOZ_SetFlashMsg(YOZ_FLASH_MSG_ME, a.Total);
     YOZ_FlashWay = job.Route->Way;
     ENUM_ERR_ID status = RunPieces(*job.Route, job.Pieces, job.Count, a.From, a.To, data, job.System, job.Bytes);
     YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
-    if (status != eEID_NO_ERROR) return status;
     YOZ_SetFlashMsg(YOZ_FLASH_MSG_ME, 0);
-    YOZ_CallBack_Verify(YOZ_PROGRESS_CLOSE, 0, 0);
-    return eEID_NO_ERROR;
+    return status;
 }
 
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)()) {
@@ -170,8 +185,13 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     ENUM_ERR_ID status = area(&a);
     ME_JOB job{};
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
-    if (status == eEID_NO_ERROR && !start()) status = ZOKT_ME_GetLastError();
-    else if (status == eEID_NO_ERROR) status = RunJob(job, a, YOZ_pMEBuff);
+    if (status == eEID_NO_ERROR && !start()) {
+        status = ZOKT_ME_GetLastError();
+    } else if (status == eEID_NO_ERROR) {
+        status = RunJob(job, a, YOZ_pMEBuff);
+        // A started update is ended whatever happened in it.
+        if (status != eEID_NO_ERROR) end();
+    }
     FreeJob(job);
     if (status != eEID_NO_ERROR) return status;
     if (!end()) return ZOKT_ME_GetLastError();
@@ -204,6 +224,16 @@ ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ER
 }
 
 // ---- Preparation ----
+
+ENUM_ERR_ID YOZ_ME_CheckAhead(bool keepImage, UINT8 (*support)()) {
+    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
+    ENUM_ERR_ID status = YOZ_ME_Prepare(keepImage);
+    if (status != eEID_NO_ERROR) return status;
+    if (!support()) return YOZ_ME_LastError();
+    // A firmware that flashes only signed images takes no plain block writes.
+    if (YOZ_ME_BlockRoute() && FLASH_IsSecureFlashSupported()) return eEID_SECURE_FLASH_SUPPORT_FILE;
+    return eEID_NO_ERROR;
+}
 
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage) {
     if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;

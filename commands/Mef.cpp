@@ -16,10 +16,11 @@ static YOZ_STAGE_SLOTS s_Slots;
 UINT8 b_MEREnable = 0;          // the ME-region module carries out "/ME"
 UINT32 gMEFF_AllBlockSize = 0;  // end of the ME area of the last run
 
-// The ME preparation; nothing to prepare when the region module does the work.
+// The ME preparation and the firmware's support, before any module writes;
+// nothing to check when the region module does the work.
 static ENUM_ERR_ID MEF_CheckBlockFunc() {
     if (b_MEREnable) return eEID_NO_ERROR;
-    return YOZ_ME_Prepare(FLASH_IsSecureFlashSupported() != 0);
+    return YOZ_ME_CheckAhead(FLASH_IsSecureFlashSupported() != 0, ZOKT_ME_CheckSupport);
 }
 
 static ENUM_ERR_ID MEF_ZOKTCheck() {

@@ -109,11 +109,16 @@ static void ResetState() {
     s_Slots.ZOKTFunc = MERF_ZOKTFunc;
 }
 
-// "/" and at most the first four characters of command n's text.
-static void RegionWord(UINT32 n, char word[6]) {
+// "/" and at most the first four characters of command n's text. The BIOS
+// region's command has no word (it is never updated), nor has one without
+// text: then the word is "/" alone and false is returned.
+static bool RegionWord(UINT32 n, char word[6]) {
     const char* text = ZOKT_MER_GetCmdString(n);
     word[0] = '/';
+    word[1] = '\0';
+    if (ZOKT_MER_GetCmdID(n) == ME_BIOS_REGION_ID) return false;
     TKX_BoundedCopy(word + 1, text != nullptr ? text : "", 4);
+    return word[1] != '\0';
 }
 
 static ENUM_ERR_ID MerfParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
@@ -127,8 +132,7 @@ static ENUM_ERR_ID MerfParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     for (unsigned long i = 1; i < args.size(); ++i) {
         for (UINT32 n = 0; n < CmdTotalCnt; ++n) {
             char word[6];
-            RegionWord(n, word);
-            if (word[1] == '\0' || IdentifyArg(args[i]->text, word, 1) != 1) continue;
+            if (!RegionWord(n, word) || IdentifyArg(args[i]->text, word, 1) != 1) continue;
             args[i]->claimed = 1;
             self->Enabled = 1;
             CmdEnable[n] = 1;
@@ -146,15 +150,14 @@ static ENUM_ERR_ID MerfParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 
 static ENUM_ERR_ID MerfExecute(TKXQueueItemList&) { return YOZ_ME_Execute(merfQueueItem, s_Slots, "P F Z ZF"); }
 
-// One line per command but the BIOS region's; a help text of 60 characters
-// or more gets no padding.
+// One line per command with a word; a help text of 60 characters or more
+// gets no padding.
 static void MerfHelp(UINT8 pass) {
     if (!YOZ_ModeTakesPart(merfQueueItem.ModeMask) || pass != 0) return;
     UINT32 lines = 0;
     for (UINT32 n = 0; n < ZOKT_MER_GetTotalCmdNum(); ++n) {
-        if (ZOKT_MER_GetCmdID(n) == ME_BIOS_REGION_ID) continue;
         char word[6];
-        RegionWord(n, word);
+        if (!RegionWord(n, word)) continue;
         StrToUpper(word);
         const char* help = ZOKT_MER_GetCmdHelp(n);
         if (help == nullptr) help = "";

@@ -12,7 +12,8 @@ CHECK_FUNC_ITEM* PtrMEUFCheckFunc = nullptr;
 static YOZ_STAGE_SLOTS s_Slots;
 UINT32 gMEUFF_AllBlockSize = 0;  // length of the ignition area
 
-static ENUM_ERR_ID MEUF_CheckBlockFunc() { return YOZ_ME_Prepare(false); }
+// The ignition support is known before "/ME" or any other module writes.
+static ENUM_ERR_ID MEUF_CheckBlockFunc() { return YOZ_ME_CheckAhead(false, ZOKT_ME_Ignition_CheckSupport); }
 static ENUM_ERR_ID MEUF_CheckFunc() { return eEID_NO_ERROR; }
 
 static ENUM_ERR_ID MEUF_ZOKTCheck() {

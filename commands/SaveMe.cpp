@@ -1,7 +1,10 @@
 // The save-ME command, whose option word the firmware supplies in
 // manufacturing mode: reads the ME area through the firmware's ME read-back
-// requests, in 4 KiB pieces, into the file named by word 1. It stops the
-// parse, so no pre-flash check runs: it asks the firmware about its ME itself.
+// requests (older firmware: the block reads), in 4 KiB pieces, into the file
+// named by word 1, which is replaced only once the whole area is read. It
+// stops the parse, so no pre-flash check runs: it asks the firmware about
+// its ME itself.
+#include "FlashBlock.h"
 #include "RunControl.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
@@ -10,7 +13,6 @@
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
 #include "YozSwitchMode.h"
-#include "YozSysRom.h"
 #include "YozZozRecords.h"
 
 static TKX_QUEUE_ITEM SaveMEToFileQueueItem;
@@ -35,6 +37,13 @@ static void SaveMECallBack(UINT32 size, UINT32, UINT32 result) {
     }
 }
 
+// One piece: through the ME read-back request, or on firmware up to ZOKT
+// version 0x20F (whose short ME record has no address) the block read.
+static bool ReadPiece(UINT8* piece, UINT32 address, UINT32 size) {
+    if (YOZ_ME_BlockRoute()) return FLASH_ReadBlockEx(address, size, piece, SaveMECallBack) == eEID_NO_ERROR;
+    return ZOKT_MER_ME_DUMP(piece, address, size, SaveMECallBack) == size;
+}
+
 // Whole 4 KiB pieces, then the tail as a short last piece; each piece gets
 // five attempts and is written at its offset of the file.
 static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
@@ -44,12 +53,24 @@ static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
     for (UINT32 offset = 0; offset < g_dwMESize && status == eEID_NO_ERROR; offset += kPieceSize) {
         UINT32 size = g_dwMESize - offset < kPieceSize ? g_dwMESize - offset : kPieceSize;
         bool read = false;
-        for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS && !read; ++attempt)
-            read = ZOKT_MER_ME_DUMP(piece, start + offset, size, SaveMECallBack) == size;
+        for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS && !read; ++attempt) read = ReadPiece(piece, start + offset, size);
         if (!read) status = eEID_READ_FLASH;
         else if (TKX_WriteFile(out, offset, size, piece) != size) status = eEID_WRITE_FILE;
     }
     FreeMem(piece);
+    return status;
+}
+
+// The read-back requests are taken inside an update the firmware has
+// started: the ignition update when the firmware offers it, else the entire
+// one; the block route needs none. The update is ended whatever the read
+// gave, and a refused end fails the save.
+static ENUM_ERR_ID ReadInUpdate(FILE* out, UINT32 start, bool ignition) {
+    if (YOZ_ME_BlockRoute()) return ReadArea(out, start);
+    if (!(ignition ? ZOKT_ME_Ignition_FlashStart() : ZOKT_ME_Full_FlashStart())) return YOZ_ME_LastError();
+    ENUM_ERR_ID status = ReadArea(out, start);
+    UINT8 ended = ignition ? ZOKT_ME_Ignition_FlashEnd() : ZOKT_ME_Full_FlashEnd();
+    if (status == eEID_NO_ERROR && !ended) status = YOZ_ME_LastError();
     return status;
 }
 
@@ -75,11 +96,13 @@ static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(SaveMEToFileQueueItem.ModeMask)) return eEID_NO_ERROR;
     // Ignition first, then the entire ME; without either nothing is touched.
-    ZOKT_TC_55_MEUD_STRUCT* info = YOZ_SysRom_CheckMESupport() ? YOZ_ME_Info() : nullptr;
+    bool ignition = ZOKT_ME_Ignition_CheckSupport() != 0;
+    ZOKT_TC_55_MEUD_STRUCT* info = ignition || ZOKT_ME_CheckSupport() ? YOZ_ME_Info() : nullptr;
     if (info == nullptr) return ZOKT_ME_GetLastError() == eEID_ME_IGN_STOP ? eEID_ME_IGN_STOP : eEID_ME_STOP;
     UINT32 start = info->RuntimeBase;
     g_dwMESize = info->RuntimeLength;
-    if (g_dwMESize > 0xFFFFFFFFu - start) return eEID_ANALYZE_ME_DATA;
+    // An empty area or one past the 4 GiB address space is no ME area to save.
+    if (g_dwMESize == 0 || g_dwMESize > 0xFFFFFFFFu - start) return eEID_ANALYZE_ME_DATA;
     if (!YOZ_GUIControl()) {
         UINT8 answer = YOZ_PromptReplaceFile(RomFileName);
         if (answer == YOZ_FILE_NO_ANSWER) return eEID_UPDATE_CANCEL_BY_USER;
@@ -90,7 +113,7 @@ static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
     FILE* out = TKX_CreateNewFile(RomFileName);
     if (out == nullptr) return eEID_OPEN_OUT_FILE;
     s_ReadDone = 0;
-    ENUM_ERR_ID status = ReadArea(out, start);
+    ENUM_ERR_ID status = ReadInUpdate(out, start, ignition);
     // Only the whole area takes the name; after a failure it keeps what it held.
     if (status != eEID_NO_ERROR) {
         TKX_DiscardNewFile(out);

@@ -48,6 +48,16 @@ struct YOZ_ME_AREA {
 // file. Nothing in capsule or recovery mode, where the modules do nothing.
 ENUM_ERR_ID YOZ_ME_Prepare(bool keepImage);
 
+// The check-block function of "/ME" and "/MEUF", run by the pre-flash check
+// before any module writes: the ME preparation, then the firmware's support
+// of the update (`support`: its error when refused), then, on a firmware
+// that flashes only signed images, 0x1E for the block route. Nothing in
+// capsule or recovery mode.
+ENUM_ERR_ID YOZ_ME_CheckAhead(bool keepImage, UINT8 (*support)());
+// ZOKT versions up to 0x20F: the ME area goes through the flash block
+// requests (their short ME record has no address fields).
+bool YOZ_ME_BlockRoute();
+
 // Registration of a flashing ME module whose item the caller has filled:
 // the item is appended, its command-table text (none when null) entered,
 // and its check record (the image-size check, `checkBlock`, every option
@@ -67,11 +77,12 @@ ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& sl
 // before any request); then everything is checked (0xA0 for an empty area,
 // an ME part that does not reach its end or pieces that cannot be planned),
 // `start` begins the update, every piece is erased, then every piece
-// written (ZOKT versions above 0x20F through the ME requests in 64 KiB
-// pieces; older firmware through the block requests, whole blocks written
-// back with the flash copy's bytes outside the area; 0x43 or 0x44 after
-// five failed attempts on a piece) and `end` closes it. A refused start or
-// end returns the ME library's last error; on success the power-off warning.
+// written, then every piece read back and compared (ZOKT versions above
+// 0x20F through the ME requests in 64 KiB pieces; older firmware through
+// the block requests, whole blocks written back with the flash copy's
+// bytes outside the area; 0x43, 0x44 or 0x45 after five failed attempts on
+// a piece) and `end` closes it, after a failure too. A refused start or end
+// returns the ME library's last error; on success the power-off warning.
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)());
 void YOZ_ME_PowerOffWarning();
 

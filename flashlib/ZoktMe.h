@@ -133,6 +133,10 @@ UINT8 ZOKT_ME_Write(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 // Reads size bytes (at most the buffer's room behind 0x400) into out;
 // returns the bytes read, 0 on failure.
 UINT32 ZOKT_MER_ME_DUMP(UINT8* out, UINT32 address, UINT32 size, CallBackFn_T cb);
+// Reads size bytes back in pages, as ZOKT_ME_Write sends them, and compares
+// them with data: 1 when every page was read and equal. The callback gets
+// (page address, gRomSize, page size) after each page read.
+UINT8 ZOKT_ME_Verify(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 
 // Single-binary analysis of the ROM file.
 UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size);

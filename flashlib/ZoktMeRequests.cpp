@@ -202,6 +202,21 @@ UINT32 ZOKT_MER_ME_DUMP(UINT8* out, UINT32 address, UINT32 size, CallBackFn_T cb
     return err == eEID_NO_ERROR ? size : 0;
 }
 
+UINT8 ZOKT_ME_Verify(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb) {
+    if (data == nullptr) return 0;
+    UINT8* page = AllocMem(ME_PAGE_SIZE);
+    if (page == nullptr) return 0;
+    UINT8 same = 1;
+    for (UINT32 done = 0; done < size && same; done += ME_PAGE_SIZE) {
+        UINT32 piece = size - done < ME_PAGE_SIZE ? size - done : ME_PAGE_SIZE;
+        same = ZOKT_MER_ME_DUMP(page, address + done, piece, nullptr) == piece ? 1 : 0;
+        if (same && cb != nullptr) cb(address + done, gRomSize, piece);
+        if (same && MemCmp(page, data + done, piece) != 1) same = 0;
+    }
+    FreeMem(page);
+    return same;
+}
+
 void ZOKT_ME_Release() {
     FreeInfo();
     bMESupport = 0;

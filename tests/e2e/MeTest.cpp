@@ -26,7 +26,6 @@ const char kRegions[] = "me_regions=FDT:Flash descriptor:0x0:0x1000:0:0;OPR:Oper
                         "BIOS:BIOS region:0x20000:0xE0000:5:0";
 const std::string kDataOk = " - ME Data Size checking . ok\n";
 const std::string kSumsOk = " - FFS checksums ......... ok\n";
-const std::string kVerifyDone = " Verifying ME Block .......... done                \n";
 const std::string kPowerOff = "WARNING : System must power-off to have the changes take effect!\n";
 const std::string kA1 = "a1 - Error: BIOS does not support ME Entire Firmware update.\n";
 
@@ -115,10 +114,11 @@ protected:
                                       << ", " << to << ")";
     }
     static std::string Head() { return PlainBanner() + FlashRead(); }
-    // Erase and update lines of the ME-request route over [from, to).
+    // Erase, update and verify lines of the ME-request route over [from, to).
     static std::string MeRoutePasses(const std::vector<std::pair<uint32_t, uint32_t>>& erases, uint32_t from,
                                      uint32_t to, uint32_t total) {
-        return MePass("Erasing", erases, total) + MePass("Updating", Steps(from, to, 0x1000), total) + kVerifyDone;
+        return MePass("Erasing", erases, total) + MePass("Updating", Steps(from, to, 0x1000), total) +
+               MePass("Verifying", Steps(from, to, 0x1000), total);
     }
 };
 
@@ -134,7 +134,7 @@ TEST_P(Me, EntireMeThroughTheMeRequestsKeepsTheDescriptor) {
     std::vector<std::string> update(me.begin() + CountOf(me, "sub=0x0b") + CountOf(me, "sub=0x09") +
                                         CountOf(me, "sub=0x00") + CountOf(me, "sub=0x03"),
                                     me.end());
-    ASSERT_EQ(update.size(), 1u + 2 + 31 + 1);
+    ASSERT_EQ(update.size(), 1u + 2 + 31 + 31 + 1);
     EXPECT_EQ(update[0], "sub=0x04 size=0x001e done=1 rs=0x0001");
     EXPECT_EQ(update[1], "sub=0x06 size=0x001e addr=0x00001000 size=0x0000f000 done=1 rs=0x0001");
     EXPECT_EQ(update[2], "sub=0x06 size=0x001e addr=0x00010000 size=0x00010000 done=1 rs=0x0001");
@@ -143,6 +143,9 @@ TEST_P(Me, EntireMeThroughTheMeRequestsKeepsTheDescriptor) {
         snprintf(line, sizeof(line), "sub=0x07 size=0x001e addr=0x%08x size=0x00001000 done=1 rs=0x0001",
                  0x1000 + i * 0x1000);
         EXPECT_EQ(update[3 + i], line);
+        snprintf(line, sizeof(line), "sub=0x08 size=0x001e addr=0x%08x size=0x00001000 done=1 rs=0x0001",
+                 0x1000 + i * 0x1000);
+        EXPECT_EQ(update[34 + i], line) << "read back";
     }
     EXPECT_EQ(update.back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
     EXPECT_EQ(BlockRequests(m, "0x22") + BlockRequests(m, "0x23"), 0u);
@@ -153,7 +156,7 @@ TEST_P(Me, EntireMeThroughBlockRequestsWritesTheDescriptorBack) {
     RunResult r = Run(m, {"new.rom", "/ME"});
     std::vector<std::pair<uint32_t, uint32_t>> blocks = {{0, 0x10000}, {0x10000, 0x10000}};
     EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + MePass("Erasing", blocks, 0x20000) +
-                         MePass("Updating", blocks, 0x20000) + kVerifyDone + kPowerOff);
+                         MePass("Updating", blocks, 0x20000) + MePass("Verifying", blocks, 0x20000) + kPowerOff);
     EXPECT_EQ(r.status, 0);
     ExpectFlashWith(m, 0x1000, 0x20000);
     std::vector<std::string> me = MeRequests(m);
@@ -218,6 +221,58 @@ TEST_P(Me, EntireMeFailures) {
     std::vector<std::string> me = MeRequests(locked);
     EXPECT_EQ(CountOf(me, "sub=0x06 size=0x001e addr=0x00010000 size=0x00010000 done=0"), 10u);
     EXPECT_EQ(CountOf(me, "sub=0x07"), 0u);
+    EXPECT_EQ(me.back(), "sub=0x05 size=0x001e done=1 rs=0x0001") << "the update is ended after the refusal";
+    EXPECT_EQ(ReadFile(locked.File("state/me_update")), "");
+
+    // A firmware that flashes only signed images takes no plain block
+    // writes: on the block route "/ME" and "/MEUF" stop before any erase.
+    for (const char* option : {"/ME", "/MEUF"}) {
+        Machine secure = Make({"zokt_version=0x020f", "secure_flash=1", "me_ignition=1"});
+        r = Run(secure, {"new.rom", option});
+        EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "1e - Error: Secure Flash function is not supported on this file.\n")
+            << option;
+        EXPECT_EQ(r.status, 0x1E) << option;
+        EXPECT_EQ(BlockRequests(secure, "0x22") + BlockRequests(secure, "0x23"), 0u) << option;
+        EXPECT_EQ(Flash(secure), Str(system.bytes)) << option;
+    }
+
+    // Failures after the update has started: each ends the update and the
+    // run with its error. A write the flash did not take as given is found
+    // by the read back; a refused end is the run's error.
+    const std::string kVerifyError = "45 - Error: Problem verifying flash.\n";
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        std::vector<std::string> options;
+        std::string tail;  // the end of the output
+        int status;
+        std::string end;  // the last ME request
+    } rows[] = {
+        {"a corrupted write, ME requests", {"zokt_faults=0x55/7#17:corrupt"}, {"/ME"}, kVerifyError, 0x45,
+         "sub=0x05 size=0x001e done=1 rs=0x0001"},
+        {"a corrupted write, block requests", {"zokt_version=0x020f", "flash_faults=write@0x10100:corrupt"}, {"/ME"},
+         kVerifyError, 0x45, "sub=0x05 size=0x0012 done=1 rs=0x0001"},
+        {"a corrupted ignition write", {"me_ignition=1", "zokt_faults=0x55/7#3:corrupt"}, {"/MEUF"}, kVerifyError, 0x45,
+         "sub=0x02 size=0x001e done=1 rs=0x0001"},
+        {"entire update: end refused", {"me_fail_sub=5"}, {"/ME"}, kA1, 0xA1,
+         "sub=0x05 size=0x001e done=0 rs=0x0001"},
+        {"ignition update: end refused", {"me_ignition=1", "me_fail_sub=2"}, {"/MEUF"},
+         "a2 - Error: BIOS does not support ME Ignition Firmware update.\n", 0xA2,
+         "sub=0x02 size=0x001e done=0 rs=0x0001"},
+    };
+    for (const Row& row : rows) {
+        Machine failing = Make(row.sets);
+        std::vector<std::string> args = {"new.rom"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        r = Run(failing, args);
+        ASSERT_GE(r.out.size(), row.tail.size()) << row.what << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - row.tail.size()), row.tail) << row.what;
+        EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << row.what << ": no power-off warning";
+        EXPECT_EQ(r.status, row.status) << row.what;
+        me = MeRequests(failing);
+        ASSERT_FALSE(me.empty()) << row.what;
+        EXPECT_EQ(me.back(), row.end) << row.what;
+    }
 }
 
 // A transient refusal: four refused attempts (with their silent repeats)
@@ -233,7 +288,7 @@ TEST_P(Me, FiveAttemptsPerPiece) {
     EXPECT_EQ(r.status, 0x44);
     EXPECT_NE(r.out.find("44 - Error: Problem writting flash.\n"), std::string::npos) << r.out;
     EXPECT_EQ(CountOf(MeRequests(lasting), "sub=0x07 size=0x001e addr=0x00011000 size=0x00001000 done=0"), 10u);
-    EXPECT_EQ(CountOf(MeRequests(lasting), "sub=0x05"), 0u);
+    EXPECT_EQ(CountOf(MeRequests(lasting), "sub=0x05 size=0x001e done=1"), 1u) << "the update is ended";
 }
 
 TEST_P(Me, IgnitionAreaTakesTheImageBytesOfItsAddresses) {
@@ -248,11 +303,16 @@ TEST_P(Me, IgnitionAreaTakesTheImageBytesOfItsAddresses) {
     EXPECT_EQ(CountOf(me, "sub=0x02 size=0x001e done=1"), 1u);
     EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x05"), 0u);
 
-    Machine noIgnition = Make();
-    r = Run(noIgnition, {"new.rom", "/MEUF"});
-    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "a2 - Error: BIOS does not support ME Ignition Firmware update.\n");
-    EXPECT_EQ(r.status, 0xA2);
-    EXPECT_EQ(Flash(noIgnition), Str(system.bytes));
+    // Without ignition support nothing is written, "/ME" next to it included.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"new.rom", "/MEUF"}, std::vector<std::string>{"new.rom", "/ME", "/MEUF"}}) {
+        Machine noIgnition = Make();
+        r = Run(noIgnition, args);
+        EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "a2 - Error: BIOS does not support ME Ignition Firmware update.\n");
+        EXPECT_EQ(r.status, 0xA2);
+        EXPECT_EQ(Flash(noIgnition), Str(system.bytes));
+        EXPECT_EQ(CountOf(MeRequests(noIgnition), "sub=0x04"), 0u) << args.size();
+    }
 }
 
 TEST_P(Me, HelpLinesAndAloneOnTheCommandLine) {
@@ -293,6 +353,24 @@ TEST_P(Me, RegionOptionsInTheUsage) {
     Machine longHelp = Make({"me_regions=GBE:" + std::string(61, 'g') + ":0x0:0x1000:2:0"});
     r = Run(longHelp, {"/?"});
     EXPECT_NE(r.out.find("|       /GBE - " + std::string(61, 'g') + ".|\n"), std::string::npos);
+
+    // Only commands with a word are listed: none without text, none for the
+    // entries a count above those given claims.
+    Machine nameless = Make({"me_regions=:Nameless:0x0:0x1000:0:0;OPR:Operational ME:0x1000:0x1F000:4:0;"
+                             "BIOS:BIOS region:0x20000:0xE0000:5:0",
+                             "me_region_count=5"});
+    r = Run(nameless, {"/?"});
+    listing = WithoutPagerPauses(r.out);
+    EXPECT_NE(listing.find("Block.                            |\n" + opr + meuf), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("/ - "), std::string::npos) << listing;
+
+    // The BIOS region's command has no word: it is an unknown option.
+    Machine bios = Make({kRegions});
+    r = Run(bios, {"new.rom", "/BIOS"});
+    const std::string unknown = "Unknown command or option : /BIOS\n";
+    EXPECT_NE(r.out.find(unknown), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(RegionRequests(bios).empty());
 }
 
 TEST_P(Me, EntireMeThroughTheRegionTable) {
@@ -436,6 +514,8 @@ TEST_P(SaveMe, AreaIsReadIntoTheFile) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(ReadFile(m.File("me.bin")) == Str(system.bytes).substr(0x1000, 0x1F000));
     EXPECT_EQ(CountOf(MeRequests(m), "sub=0x08 size=0x001e"), 31u);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x04 size=0x001e done=1"), 1u) << "read inside an update";
+    EXPECT_EQ(MeRequests(m).back(), "sub=0x05 size=0x001e done=1 rs=0x0001");
 
     // An existing file answered "n" stays as it was.
     WriteFile(m.File("me.bin"), "keep");
@@ -469,16 +549,39 @@ TEST_P(SaveMe, SavedFileIsNewAndOwnerOnlyAndNeverALink) {
     ExpectSavedFileRules(m.dir, [&](const std::string& name) { return Run(m, {name, "/OME"}, "y"); });
 }
 
-TEST_P(SaveMe, NoMeSupportLeavesTheFileAlone) {
-    Machine m = MakeMfg({"me_full=0"});
-    WriteFile(m.File("me.bin"), "old");
-    RunResult r = Run(m, {"me.bin", "/OME"}, "y");
-    EXPECT_EQ(r.out, PlainBanner() + kA1);
-    EXPECT_EQ(r.status, 0xA1);
-    EXPECT_EQ(ReadFile(m.File("me.bin")), "old");
+// The file is replaced only by the whole area: without ME support, after a
+// read that fails, or for an area that is empty, the operator's file stays
+// as it was and no update is left open. Firmware that speaks the short ME
+// record is read through the block requests.
+TEST_P(SaveMe, AnExistingFileIsReplacedOnlyByTheWholeArea) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        std::string tail;
+        int status;
+        bool saved;
+    } rows[] = {
+        {"no ME support", {"me_full=0"}, kA1, 0xA1, false},
+        {"read back refused", {"me_fail_sub=8"},
+         " Reading ME .................. 0x00000000 (0%) \r\n42 - Error: Problem reading flash.\n", 0x42, false},
+        {"an empty area", {"me_runtime_length=0"},
+         "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n", 0xA0, false},
+        {"older firmware: block reads", {"zokt_version=0x020f"}, MeRead(0x1F000), 0, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Machine m = MakeMfg(row.sets);
+        WriteFile(m.File("me.bin"), "old backup");
+        RunResult r = Run(m, {"me.bin", "/OME"}, "y");
+        ASSERT_GE(r.out.size(), row.tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - row.tail.size()), row.tail);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_TRUE(ReadFile(m.File("me.bin")) == (row.saved ? Str(system.bytes).substr(0x1000, 0x1F000) : "old backup"));
+        EXPECT_EQ(ReadFile(m.File("state/me_update")), "") << "no update left open";
+    }
 
     Machine none = MakeMfg({"me_full=0"});
-    r = Run(none, {"new.me", "/OME"});
+    RunResult r = Run(none, {"new.me", "/OME"});
     EXPECT_EQ(r.status, 0xA1);
     EXPECT_NE(access(none.File("new.me").c_str(), F_OK), 0) << "no file is created";
 }
