@@ -1,7 +1,8 @@
 // "/MEUL:" and an ME file name: the firmware's ME update library updates
 // the entire ME firmware from that file (a production or pre-production ME
 // image) at once, in normal mode. It stops the parse, so no pre-flash check
-// runs and no flash is read: the firmware does the writing.
+// runs and no flash is read: the firmware does the writing, once the
+// module has passed the firmware's gates itself.
 #include "YozMeulStages.h"
 #include "YozRegionStages.h"
 #include "ZoktMe.h"
@@ -14,7 +15,7 @@ static void MEUL_CallBack_ME_Update(UINT32 offset, UINT32 total, UINT32 piece) {
     YOZ_MEUL_Progress(MEUL_BinFile, offset, total, piece);
 }
 
-static ENUM_ERR_ID MEUL_OpenRomFileFunc() { return YOZ_MEUL_OpenFile(MEUL_BinFile); }
+static ENUM_ERR_ID MEUL_OpenRomFileFunc() { return YOZ_MEUL_OpenFile(MEUL_BinFile, false); }
 static ENUM_ERR_ID MEUL_ZOKTFunc() { return YOZ_MEUL_Update(MEUL_BinFile, MEUL_CallBack_ME_Update); }
 
 static ENUM_ERR_ID MeulParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {

@@ -21,7 +21,9 @@ static void MEBUL_CallBack_ME_Update(UINT32 offset, UINT32 total, UINT32 piece) 
     YOZ_MEUL_Progress(MEBUL_Data, offset, total, piece);
 }
 
-static ENUM_ERR_ID MEBUL_OpenRomFileFunc() { return eEID_NO_ERROR; }
+// The pre-flash check has passed the firmware's gates (they are not asked
+// again); the capsule policy is left.
+static ENUM_ERR_ID MEBUL_OpenRomFileFunc() { return YOZ_MEUL_Gates(true); }
 
 static ENUM_ERR_ID MEBUL_Capsule_ZOKTFunc() {
     // No image was loaded: the ROM file could not be read.

@@ -6,9 +6,11 @@
 #include "TKXFile.h"
 #include "TKXString.h"
 #include "YozFlash.h"
+#include "YozGlobal.h"
 #include "YozMeStages.h"
 #include "YozMeulStages.h"
 #include "YozOptionStore.h"
+#include "YozSecFlash.h"
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 
@@ -41,9 +43,17 @@ ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_
     return eEID_NO_ERROR;
 }
 
-ENUM_ERR_ID YOZ_MEUL_OpenFile(YOZ_MEUL_DATA& d) {
+ENUM_ERR_ID YOZ_MEUL_Gates(bool capsule) {
+    ENUM_ERR_ID status = YOZ_GlobalCheck_Gates();
+    if (status == eEID_NO_ERROR && capsule) status = YOZ_SecFlash_CheckModePolicy(FLASH_OP_CAPSULE);
+    return status;
+}
+
+ENUM_ERR_ID YOZ_MEUL_OpenFile(YOZ_MEUL_DATA& d, bool capsule) {
     d.Buff = nullptr;
     d.Size = 0;
+    ENUM_ERR_ID gates = YOZ_MEUL_Gates(capsule);
+    if (gates != eEID_NO_ERROR) return gates;
     UINT8* data = nullptr;
     UINT32 size = 0;
     ENUM_ERR_ID status = QueryFileHub(d.FileName, &data, size);

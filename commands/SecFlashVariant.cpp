@@ -124,15 +124,21 @@ static ENUM_ERR_ID RecoverySession(const YOZ_SECFLASH_VARIANT& v) {
     return eEID_NO_ERROR;
 }
 
-static ENUM_ERR_ID VariantExecute(const YOZ_SECFLASH_VARIANT& v) {
-    bool capsule = v.OpType == FLASH_OP_CAPSULE;
-    if (!(capsule ? YOZ_GetCapsuleMode() : YOZ_GetRecoveryMode())) return eEID_NO_ERROR;
+ENUM_ERR_ID YOZ_SecFlash_CheckModePolicy(UINT8 opType) {
     if (!FLASH_IsSecureFlashSupported()) return eEID_SECURE_FLASH_SUPPORT;
     FLASH_POLICY_INFO_BLOCK policy;
     MemSet(&policy, 0, sizeof(policy));
     if (!FLASH_GetSupportedPolicy(&policy)) return eEID_SECURE_FLASH_POLICY_GET;
     // Every area is judged by policy byte 1, the bit of the mode's operation.
-    if ((policy.Policy[1] & v.OpType) == 0) return eEID_SECURE_FLASH_POLICY_MATCH;
+    if ((policy.Policy[1] & opType) == 0) return eEID_SECURE_FLASH_POLICY_MATCH;
+    return eEID_NO_ERROR;
+}
+
+static ENUM_ERR_ID VariantExecute(const YOZ_SECFLASH_VARIANT& v) {
+    bool capsule = v.OpType == FLASH_OP_CAPSULE;
+    if (!(capsule ? YOZ_GetCapsuleMode() : YOZ_GetRecoveryMode())) return eEID_NO_ERROR;
+    ENUM_ERR_ID status = YOZ_SecFlash_CheckModePolicy(v.OpType);
+    if (status != eEID_NO_ERROR) return status;
     return capsule ? CapsuleSession(v) : RecoverySession(v);
 }
 

@@ -23,8 +23,15 @@ struct YOZ_MEUL_DATA {
 // module). 1 for a name of 256 characters or more. Nothing outside the
 // module's mode.
 ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_MEUL_DATA& d, bool capsuleForm);
-// The ME file read whole through the file hub; 0xA0 when it is empty.
-ENUM_ERR_ID YOZ_MEUL_OpenFile(YOZ_MEUL_DATA& d);
+// What must hold before the firmware is asked to start anything: the
+// firmware's gates of the pre-flash check (battery, "$ECB", password; the
+// update-library modules run before it or without it), and for the capsule
+// forms a firmware that takes a capsule (0x15, 0x16, 0x17 as the capsule
+// variants).
+ENUM_ERR_ID YOZ_MEUL_Gates(bool capsule);
+// The gates, then the ME file read whole through the file hub; 0xA0 when it
+// is empty.
+ENUM_ERR_ID YOZ_MEUL_OpenFile(YOZ_MEUL_DATA& d, bool capsule);
 // Progress of a push (offset, total, piece): the offset and the share of
 // the data counted so far; YOZ_PROGRESS_CLOSE ends the line. Nothing for
 // data of size 0.

@@ -27,6 +27,11 @@ const char* YOZ_SecFlash_SessionName(const YOZ_SECFLASH_FILE& file);
 // variants of both modes with `word` as their ROM file.
 void YOZ_SecFlash_TakeMainBlock(const char* word);
 
+// The firmware takes an update of the mode's operation (FLASH_OP_CAPSULE or
+// FLASH_OP_RECOVERY): 0x15 without secure flash, 0x16 without a policy,
+// 0x17 when policy byte 1 lacks the operation's bit.
+ENUM_ERR_ID YOZ_SecFlash_CheckModePolicy(UINT8 opType);
+
 // One region variant: a region word in one mode.
 struct YOZ_SECFLASH_VARIANT {
     ENUM_MODULE_ID ModuleId;

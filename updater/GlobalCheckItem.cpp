@@ -38,6 +38,24 @@ ENUM_ERR_ID GlobalCheck_ZOKT_EC_Battery_Status() {
     return eEID_NO_ERROR;
 }
 
+static UINT8 s_FirmwareStatePassed = 0;
+
+void YOZ_GlobalCheck_ResetGates() { s_FirmwareStatePassed = 0; }
+
+// Steps 1 and 2, once a run.
+static ENUM_ERR_ID FirmwareState() {
+    if (s_FirmwareStatePassed) return eEID_NO_ERROR;
+    ENUM_ERR_ID status = GlobalCheck_ZOKTVersion();
+    if (status == eEID_NO_ERROR && !YOZ_Get_JumpBatteryCheckStatus()) status = GlobalCheck_ZOKT_EC_Battery_Status();
+    s_FirmwareStatePassed = status == eEID_NO_ERROR;
+    return status;
+}
+
+ENUM_ERR_ID YOZ_GlobalCheck_Gates() {
+    ENUM_ERR_ID status = FirmwareState();
+    return status != eEID_NO_ERROR ? status : YOZ_SysRom_CheckPW();
+}
+
 // Active records: published, and their module's enabled byte reads 1.
 static CHECK_FUNC_ITEM* ActiveRecord(UINT32 slot) {
     CHECK_FUNC_ITEM* record = YOZ_GlobalCheck_Record(slot);
@@ -183,13 +201,8 @@ static ENUM_ERR_ID RunRecordChecks() {
 }
 
 ENUM_ERR_ID YOZ_GlobalCheck_Pipeline() {
-    ENUM_ERR_ID status = GlobalCheck_ZOKTVersion();
+    ENUM_ERR_ID status = FirmwareState();
     if (status != eEID_NO_ERROR) return status;
-
-    if (!YOZ_Get_JumpBatteryCheckStatus()) {
-        status = GlobalCheck_ZOKT_EC_Battery_Status();
-        if (status != eEID_NO_ERROR) return status;
-    }
 
     YOZ_SysRom_GetBlockInfo();
     status = RegionsPresent();

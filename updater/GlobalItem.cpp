@@ -50,6 +50,7 @@ static ENUM_ERR_ID GlobalParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
     YOZ_Flash_Var_Init();
     YOZ_SysRom_Var_Init();
+    YOZ_GlobalCheck_ResetGates();
     YOZ_RomFile_Init();
     YOZ_GlobalEndHookFuncList.clear();
     YOZ_RomFile_SetCheckRomID(1);

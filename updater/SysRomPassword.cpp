@@ -47,7 +47,8 @@ static UINT8* FilePassword(UINT16 length) {
 }
 
 ENUM_ERR_ID YOZ_SysRom_CheckPW() {
-    if (Zokt_GetVer() == 0) return eEID_NO_ERROR;
+    // Asked once a run: a module that checks ahead of the pipeline has asked already.
+    if (gYOZ_SysRom_PWPassed || Zokt_GetVer() == 0) return eEID_NO_ERROR;
     WriteOutT saved = WriteOut;
     if (YOZ_GetQuietCmdIsEnable() || YOZ_GetDefAnsCmdIsEnable()) WriteOut = TKXPrintf;
 
@@ -57,6 +58,7 @@ ENUM_ERR_ID YOZ_SysRom_CheckPW() {
     memset(text, 0, sizeof(text));
     if (!CheckPasswdPresent(length, status, text)) {
         WriteOut = saved;
+        gYOZ_SysRom_PWPassed = 1;
         return eEID_NO_ERROR;
     }
     text[PW_TEXT_SIZE - 1] = 0;
@@ -93,5 +95,6 @@ ENUM_ERR_ID YOZ_SysRom_CheckPW() {
         return eEID_PASSWORD_ERROR;
     }
     WriteOut = saved;
+    gYOZ_SysRom_PWPassed = 1;
     return eEID_NO_ERROR;
 }

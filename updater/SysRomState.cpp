@@ -24,6 +24,7 @@ UINT8* YOZ_pEcbHdr = nullptr;
 UINT8 YOZ_SysRom_bECB_Is_Get = 0;
 UINT8* gYOZ_SysRom_PassWord = nullptr;
 UINT32 gYOZ_SysRom_PWFileSize = 0;
+UINT8 gYOZ_SysRom_PWPassed = 0;
 YOZ_ROM_LAYOUT YOZ_SysRomLayout;
 
 void YOZ_SysRom_Regions_Release();
@@ -51,6 +52,7 @@ void YOZ_SysRom_Var_Init() {
     YOZ_SysRom_bECB_Is_Get = 0;
     YOZ_SysRomLoadOK = 0;
     YOZ_SysRom_ErrorID = eEID_NO_ERROR;
+    gYOZ_SysRom_PWPassed = 0;
     YOZ_RomLayout_Clear(&YOZ_SysRomLayout);
 }
 

@@ -84,6 +84,13 @@ extern YOZ_GLOBAL_END_HOOK_LIST YOZ_GlobalEndHookFuncList;
 // Pipeline steps of their own.
 ENUM_ERR_ID GlobalCheck_ZOKTVersion();
 ENUM_ERR_ID GlobalCheck_ZOKT_EC_Battery_Status();
+// The firmware's gates before anything is written, once a run: its greeting
+// and error-out, the "$ECB" status and battery (unless "/jbc" or "/dpc"),
+// and the password dialogue. For modules that reach the firmware before or
+// without the pre-flash pipeline, which then finds them passed.
+ENUM_ERR_ID YOZ_GlobalCheck_Gates();
+// Forgets the gates passed (a new run; the global item's parse).
+void YOZ_GlobalCheck_ResetGates();
 // Splits the ME part off the image (YOZ_pMEBuff; the image shrinks by an ME
 // volume); ME data without a volume is looked for only when `systemHasMe`.
 // *fileHasMe (when given) tells whether such data was found.

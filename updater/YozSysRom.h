@@ -71,6 +71,7 @@ extern UINT8* YOZ_pEcbHdr;
 extern UINT8 YOZ_SysRom_bECB_Is_Get;
 extern UINT8* gYOZ_SysRom_PassWord;
 extern UINT32 gYOZ_SysRom_PWFileSize;
+extern UINT8 gYOZ_SysRom_PWPassed;  // the password dialogue passed in this run
 extern YOZ_ROM_LAYOUT YOZ_SysRomLayout;
 
 // Region accessors (build the lists first).
