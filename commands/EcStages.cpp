@@ -1,5 +1,6 @@
 // Steps shared by the EC modules.
 #include "YozEcStages.h"
+#include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
@@ -43,6 +44,14 @@ ENUM_ERR_ID YOZ_Ec_CheckImage(UINT8* image, UINT32 size, ZOKT_EC_HDR_STRUCT* hea
     UINT8 found = 0;
     if (YOZ_RomFile_CheckECBuffer(image, size, header, &found)) return eEID_NO_ERROR;
     return found ? eEID_EC_FILE_CHKSUM_ERROR : eEID_EC_TABLE_ERROR;
+}
+
+ENUM_ERR_ID YOZ_Ec_PreFlash(const TKX_QUEUE_ITEM& item, YOZ_STAGE_SLOTS& slots, const YOZ_REGION_FLASH* secure) {
+    ENUM_ERR_ID status = YOZ_RunStageAhead(item, slots.ZOKTCheck);
+    if (status == eEID_NO_ERROR) status = YOZ_RunStageAhead(item, slots.OpenFileFunc);
+    if (status != eEID_NO_ERROR || secure == nullptr || !YOZ_ModuleRuns(item) || !YOZ_GetSecureFlashStatus())
+        return status;
+    return YOZ_RegionFlash_SecureCarry(nullptr, secure->BlockType, secure->OAKeyRule, secure->PolicyByte);
 }
 
 void YOZ_Ec_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* line) {

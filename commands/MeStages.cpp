@@ -180,6 +180,15 @@ static ENUM_ERR_ID RunJob(const ME_JOB& job, const YOZ_ME_AREA& a, const UINT8* 
     return status;
 }
 
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a)) {
+    YOZ_ME_AREA a{};
+    ME_JOB job{};
+    ENUM_ERR_ID status = area(&a);
+    if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
+    FreeJob(job);
+    return status;
+}
+
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)()) {
     YOZ_ME_AREA a{};
     ENUM_ERR_ID status = area(&a);
@@ -280,9 +289,7 @@ ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char
 }
 
 ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order) {
-    if (!YOZ_ModeTakesPart(item.ModeMask)) return eEID_NO_ERROR;
-    if (YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode()) return eEID_NO_ERROR;
-    return YOZ_RunStages(slots, order);
+    return YOZ_RunWritingStages(item, slots, order);
 }
 
 void YOZ_ME_PowerOffWarning() {

@@ -46,6 +46,12 @@ static ENUM_ERR_ID MEF_MEArea(YOZ_ME_AREA* a) {
 
 static ENUM_ERR_ID MEF_ZOKTFunc() { return YOZ_ME_Update(MEF_MEArea, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd); }
 
+// The area and its data checked before the run's first erase.
+static ENUM_ERR_ID MefPreFlash(const void*) {
+    if (b_MEREnable || !YOZ_ModuleRuns(mefQueueItem)) return eEID_NO_ERROR;
+    return YOZ_ME_CheckUpdate(MEF_MEArea);
+}
+
 static void ResetState() {
     b_MEREnable = 0;
     gMEFF_AllBlockSize = 0;
@@ -77,5 +83,6 @@ ENUM_ERR_ID RegistermefQueueItem(TKXQueueItemList& items) {
         TKX_QUEUE_ITEM{eMID_MEF, MefParse, MefExecute, MefHelp, nullptr, 0, 0, 0x8000, YOZ_MODE_NORMAL, 0};
     YOZ_ME_Register(items, mefQueueItem, "/ME", MEFCheckFunc, MEF_CheckBlockFunc, PtrMEFCheckFunc);
     ResetState();
+    YOZ_PreFlash_Join(&mefQueueItem.Enabled, MefPreFlash, nullptr);
     return eEID_NO_ERROR;
 }

@@ -38,6 +38,11 @@ static ENUM_ERR_ID MEUF_ZOKTFunc() {
     return YOZ_ME_Update(MEUF_IgnitionArea, ZOKT_ME_Ignition_FlashStart, ZOKT_ME_Ignition_FlashEnd);
 }
 
+// The area and its data checked before the run's first erase.
+static ENUM_ERR_ID MeufPreFlash(const void*) {
+    return YOZ_ModuleRuns(meufQueueItem) ? YOZ_ME_CheckUpdate(MEUF_IgnitionArea) : eEID_NO_ERROR;
+}
+
 static ENUM_ERR_ID MeufParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     gMEUFF_AllBlockSize = 0;
     return YOZ_ME_ParseWord(self, args, "/MEUF", YOZ_SetMEUFCmdIsEnable);
@@ -58,5 +63,6 @@ ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList& items) {
     s_Slots.CheckFunc = MEUF_CheckFunc;
     s_Slots.ZOKTCheck = MEUF_ZOKTCheck;
     s_Slots.ZOKTFunc = MEUF_ZOKTFunc;
+    YOZ_PreFlash_Join(&meufQueueItem.Enabled, MeufPreFlash, nullptr);
     return eEID_NO_ERROR;
 }

@@ -81,12 +81,16 @@ static ENUM_ERR_ID NsecParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 // reopened after every run of the stages, failed or not.
 static ENUM_ERR_ID NsecExecute(TKXQueueItemList&) {
     if (!YOZ_ModuleRuns(NSECFlashQueueItem)) return eEID_NO_ERROR;
-    ENUM_ERR_ID result = YOZ_RunStages(s_Slots, "L Z O P F");
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
+    if (result == eEID_NO_ERROR) result = YOZ_RunStages(s_Slots, "L Z O P F");
     CleanFlashIfc();
     if (result == eEID_NO_ERROR) result = YOZ_RunStages(s_Slots, "ZF");
     EnableFlashIfc();
     return result;
 }
+
+// The "$ECB" status and the EC image checked before the run's first erase.
+static ENUM_ERR_ID NsecPreFlash(const void*) { return YOZ_Ec_PreFlash(NSECFlashQueueItem, s_Slots, nullptr); }
 
 static void NsecHelp(UINT8 pass) {
     YOZ_Ec_Help(NSECFlashQueueItem, pass, "/EC",
@@ -97,5 +101,6 @@ ENUM_ERR_ID RegisterNSECFlashQueueItem(TKXQueueItemList& items) {
     NSECFlashQueueItem = TKX_QUEUE_ITEM{eMID_NSECFLASH, NsecParse, NsecExecute, NsecHelp, nullptr, 0, 0, 0x801F,
                                         YOZ_MODE_NORMAL, 0};
     NSECCheckFunc = CHECK_FUNC_ITEM{YOZ_Ec_NotLargerCheck, nullptr, 1, 0, 0, 0, 0, 0, &NSECFlashQueueItem.Enabled};
+    YOZ_PreFlash_Join(&NSECFlashQueueItem.Enabled, NsecPreFlash, nullptr);
     return YOZ_Ec_Register(items, &NSECFlashQueueItem, "/EC", &NSECCheckFunc, &PtrNSECCheckFunc, ResetState);
 }

@@ -131,8 +131,11 @@ static ENUM_ERR_ID NsecxParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID NsecxExecute(TKXQueueItemList&) {
-    return YOZ_RunModuleStages(nsecxflashQueueItem, s_Slots, "L Z O P F ZF");
+    return YOZ_RunWritingStages(nsecxflashQueueItem, s_Slots, "L Z O P F ZF");
 }
+
+// The EC file read before the run's first erase.
+static ENUM_ERR_ID NsecxPreFlash(const void*) { return YOZ_Ec_PreFlash(nsecxflashQueueItem, s_Slots, nullptr); }
 
 static void NsecxHelp(UINT8) {}
 
@@ -140,5 +143,6 @@ ENUM_ERR_ID RegisternsecxflashQueueItem(TKXQueueItemList& items) {
     nsecxflashQueueItem = TKX_QUEUE_ITEM{eMID_NSECXFLASH, NsecxParse, NsecxExecute, NsecxHelp, nullptr, 0, 0, 0x8000,
                                          YOZ_MODE_NORMAL, 0};
     NESECXCheckFunc = CHECK_FUNC_ITEM{YOZ_Ec_NotLargerCheck, nullptr, 0, 0, 0, 0, 0, 0, &nsecxflashQueueItem.Enabled};
+    YOZ_PreFlash_Join(&nsecxflashQueueItem.Enabled, NsecxPreFlash, nullptr);
     return YOZ_Ec_Register(items, &nsecxflashQueueItem, "/ECX:", &NESECXCheckFunc, &PtrNESECXCheckFunc, ResetState);
 }

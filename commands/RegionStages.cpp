@@ -78,6 +78,19 @@ ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOT
     return YOZ_ModuleRuns(item) ? YOZ_RunStages(slots, order) : eEID_NO_ERROR;
 }
 
+ENUM_ERR_ID YOZ_RunWritingStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order) {
+    if (!YOZ_ModuleRuns(item)) return eEID_NO_ERROR;
+    ENUM_ERR_ID result = YOZ_PreFlash_Run();
+    return result != eEID_NO_ERROR ? result : YOZ_RunStages(slots, order);
+}
+
+ENUM_ERR_ID YOZ_RunStageAhead(const TKX_QUEUE_ITEM& item, YOZ_StageFunc& slot) {
+    YOZ_StageFunc stage = slot;
+    if (!YOZ_ModuleRuns(item) || stage == nullptr) return eEID_NO_ERROR;
+    slot = nullptr;
+    return stage();
+}
+
 ENUM_ERR_ID YOZ_RegionOpen_Claim(const YOZ_REGION_OPEN& r, TKXArgvList& args, unsigned long i) {
     return YOZ_ClaimOptionWord(r.Item, args, i);
 }

@@ -46,7 +46,10 @@ static ENUM_ERR_ID SecParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return YOZ_Ec_ParseWord(self, args, "/E", ResetState, YOZ_SetSECCmdIsEnable);
 }
 
-static ENUM_ERR_ID SecExecute(TKXQueueItemList&) { return YOZ_RunModuleStages(SECFlashQueueItem, s_Slots, YOZ_ORDER_FLASH); }
+static ENUM_ERR_ID SecExecute(TKXQueueItemList&) { return YOZ_RunWritingStages(SECFlashQueueItem, s_Slots, YOZ_ORDER_FLASH); }
+
+// The image checked against the EC block before the run's first erase.
+static ENUM_ERR_ID SecPreFlash(const void*) { return YOZ_Ec_PreFlash(SECFlashQueueItem, s_Slots, &kFlash); }
 
 static void SecHelp(UINT8 pass) {
     YOZ_Ec_Help(SECFlashQueueItem, pass, "/E", "|%*s - Program Embedded Controller Block                            |\n");
@@ -56,5 +59,6 @@ ENUM_ERR_ID RegisterSECFlashQueueItem(TKXQueueItemList& items) {
     SECFlashQueueItem = TKX_QUEUE_ITEM{eMID_SECFLASH, SecParse, SecExecute, SecHelp, nullptr, 0, 0, 0x3FFD,
                                        YOZ_MODE_NORMAL, 0};
     SECCheckFunc = CHECK_FUNC_ITEM{YOZ_RegionOpen_SizeCheck, SEC_CheckBlockFunc, 1, 1, 1, 1, 1, 1, &SECFlashQueueItem.Enabled};
+    YOZ_PreFlash_Join(&SECFlashQueueItem.Enabled, SecPreFlash, nullptr);
     return YOZ_Ec_Register(items, &SECFlashQueueItem, "/E", &SECCheckFunc, &PtrSECCheckFunc, ResetState);
 }

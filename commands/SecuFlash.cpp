@@ -72,8 +72,11 @@ static ENUM_ERR_ID SecufParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID SecufExecute(TKXQueueItemList&) {
-    return YOZ_RunModuleStages(SECUFlashQueueItem, s_Slots, YOZ_ORDER_FLASH);
+    return YOZ_RunWritingStages(SECUFlashQueueItem, s_Slots, YOZ_ORDER_FLASH);
 }
+
+// The image's EC checked and compared before the run's first erase.
+static ENUM_ERR_ID SecufPreFlash(const void*) { return YOZ_Ec_PreFlash(SECUFlashQueueItem, s_Slots, &kFlash); }
 
 static void SecufHelp(UINT8 pass) {
     YOZ_Ec_Help(SECUFlashQueueItem, pass, "/ECUF",
@@ -85,5 +88,6 @@ ENUM_ERR_ID RegisterSECUFlashQueueItem(TKXQueueItemList& items) {
                                         YOZ_MODE_NORMAL, 0};
     ECUFCheckFunc =
         CHECK_FUNC_ITEM{YOZ_RegionOpen_SizeCheck, SECUF_CheckBlockFunc, 1, 1, 1, 1, 1, 1, &SECUFlashQueueItem.Enabled};
+    YOZ_PreFlash_Join(&SECUFlashQueueItem.Enabled, SecufPreFlash, nullptr);
     return YOZ_Ec_Register(items, &SECUFlashQueueItem, "/ECUF", &ECUFCheckFunc, &PtrECUFCheckFunc, ResetState);
 }

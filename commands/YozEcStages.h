@@ -28,5 +28,10 @@ ENUM_ERR_ID YOZ_Ec_ImageCoversBlock(UINT32 start, UINT32 size);
 // header lines are printed): 0 with the header in *header, 0xA4 when the
 // checksum is wrong, 0xAC without a header.
 ENUM_ERR_ID YOZ_Ec_CheckImage(UINT8* image, UINT32 size, ZOKT_EC_HDR_STRUCT* header);
+// The entry of an EC module in the run's pre-flash walk: its checking
+// stages (firmware check, then the file) run ahead, and under secure flash
+// the area of `secure` (its runtime form, when it has one) named for the
+// run's upload, its policy tested.
+ENUM_ERR_ID YOZ_Ec_PreFlash(const TKX_QUEUE_ITEM& item, YOZ_STAGE_SLOTS& slots, const YOZ_REGION_FLASH* secure);
 // One help line of an option, in the options pass.
 void YOZ_Ec_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* line);

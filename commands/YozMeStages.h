@@ -70,9 +70,12 @@ void YOZ_ME_Register(TKXQueueItemList& items, TKX_QUEUE_ITEM& item, const char* 
 ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char* word,
                              void (*setFlag)(UINT8* enabled));
 // Execute of the flashing ME modules: nothing outside their mode, nor in
-// capsule or recovery mode; else the stages in `order`.
+// capsule or recovery mode; else the run's pre-flash walk and the stages in
+// `order`.
 ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
 
+// The checks of YOZ_ME_Update before its start, alone (a pre-flash entry).
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a));
 // One ME update: `area` lays the area out (its error ends the update
 // before any request); then everything is checked (0xA0 for an empty area,
 // an ME part that does not reach its end or pieces that cannot be planned),

@@ -54,6 +54,12 @@ ENUM_ERR_ID YOZ_ParseOptionWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const c
 bool YOZ_ModuleRuns(const TKX_QUEUE_ITEM& item);
 // Execute of such a module: the stages in `order` when it runs.
 ENUM_ERR_ID YOZ_RunModuleStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
+// The same for a module that writes: the run's pre-flash walk first, so
+// that every module of the run has made its checks before this one writes.
+ENUM_ERR_ID YOZ_RunWritingStages(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
+// For a pre-flash entry: a stage of the module that only checks, run now
+// when the module runs and emptied, so that it does not run again.
+ENUM_ERR_ID YOZ_RunStageAhead(const TKX_QUEUE_ITEM& item, YOZ_StageFunc& slot);
 // For an option at index i that works without a ROM file: claims word 1
 // only when it is the option itself or names the ROM file (an existing file
 // or "UCPIMG"), so that a mistyped file name is reported as an unknown word.

@@ -282,6 +282,10 @@ TEST_P(Ecuf, AnEcImageThatFailsItsChecksOrAWordOutsideItsAreaStopsBeforeAnyErase
     EXPECT_EQ(a4.out, Head() + kChecksums + lines.substr(0, lines.rfind(" - EC File")) +
                           "a4 - Error: EC ROM file checksum error.\n");
     EXPECT_EQ(a4.status, 0xA4);
+    // Also next to a region that would be written first.
+    e2e::RunResult withMain = Run(m, wrongSum, {"/P", "/ECUF"});
+    EXPECT_EQ(withMain.out, a4.out);
+    EXPECT_EQ(withMain.status, 0xA4);
 
     Bytes noHeader = image;
     e2e::RunResult ac = Run(m, noHeader, {"/ECUF"});

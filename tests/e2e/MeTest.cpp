@@ -184,12 +184,16 @@ TEST_P(Me, TheAreaIsProgrammedExactly) {
     ExpectFlashWith(late, 0x11000, 0x20000);
 
     Machine empty = Make({"me_runtime_base=0x20000"});
-    r = Run(empty, {"new.rom", "/ME"});
-    EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
-                         "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n");
-    EXPECT_EQ(r.status, 0xA0);
-    EXPECT_EQ(Flash(empty), Str(system.bytes));
-    EXPECT_EQ(CountOf(MeRequests(empty), "sub=0x04"), 0u) << "refused before the update starts";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"new.rom", "/ME"}, std::vector<std::string>{"new.rom", "/P", "/ME"}}) {
+        r = Run(empty, args);
+        EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk +
+                             "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n");
+        EXPECT_EQ(r.status, 0xA0);
+        EXPECT_EQ(Flash(empty), Str(system.bytes));
+        EXPECT_EQ(BlockRequests(empty, "0x22"), 0u) << args.size() << ": nor is the main block erased before";
+        EXPECT_EQ(CountOf(MeRequests(empty), "sub=0x04"), 0u) << "refused before the update starts";
+    }
 }
 
 TEST_P(Me, EntireMeFailures) {
