@@ -184,6 +184,7 @@ void MeWhole() {
     if (ZOKT_ME_Full_FlashStart()) {
         ZOKT_ME_Erase(0x1000, 0x2000, nullptr);
         ZOKT_ME_Write(0x1000, 0x1800, data.data(), nullptr);
+        ZOKT_ME_Verify(0x1000, 0x1800, data.data(), nullptr);
         ZOKT_MER_ME_DUMP(data.data(), 0x1000, 0x1000, nullptr);
         ZOKT_ME_Full_FlashEnd();
     }
