@@ -38,11 +38,21 @@ bool EmuFaults_ParseWhen(const std::string& text, UINT64& from, UINT64& to) {
     return true;
 }
 
-static bool ParseRule(const std::string& text, EmuFaultRule& rule) {
+bool EmuFaults_SplitRule(const std::string& text, std::string& head, std::string& action, UINT64& from, UINT64& to) {
     size_t colon = text.rfind(':');
     if (colon == std::string::npos) return false;
-    std::string head = text.substr(0, colon);
-    rule.ActionText = text.substr(colon + 1);
+    head = text.substr(0, colon);
+    action = text.substr(colon + 1);
+    size_t hash = head.find('#');
+    if (hash == std::string::npos) return true;
+    if (!EmuFaults_ParseWhen(head.substr(hash + 1), from, to)) return false;
+    head = head.substr(0, hash);
+    return true;
+}
+
+static bool ParseRule(const std::string& text, EmuFaultRule& rule) {
+    std::string head;
+    if (!EmuFaults_SplitRule(text, head, rule.ActionText, rule.From, rule.To)) return false;
     UINT64 v = 0;
     if (rule.ActionText == "keep") rule.Action = kEmuFaultKeep;
     else if (rule.ActionText == "corrupt") rule.Action = kEmuFaultCorrupt;
@@ -51,11 +61,6 @@ static bool ParseRule(const std::string& text, EmuFaultRule& rule) {
         rule.Status = static_cast<UINT8>(v);
     } else return false;
 
-    size_t hash = head.find('#');
-    if (hash != std::string::npos) {
-        if (!EmuFaults_ParseWhen(head.substr(hash + 1), rule.From, rule.To)) return false;
-        head = head.substr(0, hash);
-    }
     size_t at = head.find('@');
     if (at != std::string::npos) {
         if (!EmuParseNum(head.substr(at + 1), v) || v > 0xFFFFFFFFull) return false;

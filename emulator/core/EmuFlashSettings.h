@@ -35,8 +35,11 @@ struct EmuFaultRule {
 // WHEN of a rule: "N" (the Nth occurrence), "N+" (the Nth and all later) or
 // "N-M", counted from 1; false when it is none of these.
 bool EmuFaults_ParseWhen(const std::string& text, UINT64& from, UINT64& to);
-// The rules of a script joined by ';' (empty parts skipped).
+// The parts of a text joined by `separator` (empty parts skipped).
 std::vector<std::string> EmuFaults_Split(const std::string& text, char separator);
+// A rule "HEAD[#WHEN]:ACTION" in its parts (from and to stay as they are
+// without WHEN); false without ':' or with a bad WHEN.
+bool EmuFaults_SplitRule(const std::string& text, std::string& head, std::string& action, UINT64& from, UINT64& to);
 
 // Parses the fault script; false with a message on a bad rule.
 bool EmuFlashFaults_Parse(const std::string& script, std::vector<EmuFaultRule>& rules, std::string& error);

@@ -15,10 +15,8 @@ static bool Byte(const std::string& text, UINT8& value) {
 }
 
 static bool ParseRule(const std::string& text, EmuZoktFaultRule& rule) {
-    size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
-    std::string head = text.substr(0, colon);
-    rule.ActionText = text.substr(colon + 1);
+    std::string head;
+    if (!EmuFaults_SplitRule(text, head, rule.ActionText, rule.From, rule.To)) return false;
     UINT64 v = 0;
     if (rule.ActionText == "none") rule.Action = kEmuZoktFaultSilent;
     else if (rule.ActionText == "lost") rule.Action = kEmuZoktFaultLost;
@@ -28,11 +26,6 @@ static bool ParseRule(const std::string& text, EmuZoktFaultRule& rule) {
         rule.Status = static_cast<UINT16>(v);
     } else return false;
 
-    size_t hash = head.find('#');
-    if (hash != std::string::npos) {
-        if (!EmuFaults_ParseWhen(head.substr(hash + 1), rule.From, rule.To)) return false;
-        head = head.substr(0, hash);
-    }
     size_t slash = head.find('/');
     if (slash != std::string::npos) {
         if (!Byte(head.substr(slash + 1), rule.Sub)) return false;
