@@ -142,9 +142,12 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     if (sub == 7) {
         if (size > 0x1000 || Protected(address, size)) return 0;
         if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
-        std::vector<UINT8> given(data, data + size);
-        CorruptFirst(request, given.data(), size);
-        return EmuFlash_Program(address, given.data(), size) ? 1 : 0;
+        std::vector<UINT8> corrupted;
+        if (request.Corrupt) {
+            corrupted.assign(data, data + size);
+            CorruptFirst(request, corrupted.data(), size);
+        }
+        return EmuFlash_Program(address, request.Corrupt ? corrupted.data() : data, size) ? 1 : 0;
     }
     if (sub == 8) {
         if (!EmuFlash_Read(address, data, size)) return 0;
