@@ -72,6 +72,20 @@ std::string OsSeam_Path(const char* systemPath) {
     return systemPath[0] == '/' ? std::string("/nonexistent") + systemPath : systemPath;
 }
 std::string OsSeam_ShellText(const char* command) { return command != nullptr ? command : ""; }
+// No kernel to load a driver into.
+std::string OsSeam_KernelRelease() { return ""; }
+int OsSeam_LoadModule(int) {
+    errno = ENOSYS;
+    return -1;
+}
+int OsSeam_UnloadModule(const char*) {
+    errno = ENOENT;
+    return -1;
+}
+int OsSeam_OpenDriverNode(const char*, int) {
+    errno = ENODEV;
+    return -1;
+}
 int OsSeam_Mknod(const char*, unsigned int, unsigned long long) { return -1; }
 int OsSeam_Ioctl(int, unsigned long, void*) { return -1; }
 int OsSeam_Close(int fd) { return close(fd); }
