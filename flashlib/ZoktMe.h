@@ -128,6 +128,9 @@ UINT8 ZOKT_ME_Full_FlashStart();
 UINT8 ZOKT_ME_Full_FlashEnd();
 UINT8 ZOKT_ME_Ignition_FlashStart();
 UINT8 ZOKT_ME_Ignition_FlashEnd();
+// An update still open (a capsule push the firmware holds for the capsule
+// session): frees its session and ends it. Nothing when none is open.
+void ZOKT_ME_EndOpenUpdate();
 UINT8 ZOKT_ME_Erase(UINT32 address, UINT32 size, CallBackFn_T cb);
 UINT8 ZOKT_ME_Write(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 // Reads size bytes (at most the buffer's room behind 0x400) into out;

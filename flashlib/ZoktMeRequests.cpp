@@ -123,7 +123,18 @@ static UINT8 Simple(ENUM_ME_FLASH_ID id) {
     return err == eEID_NO_ERROR ? 1 : 0;
 }
 
+// The update the firmware holds open from an accepted start to the end
+// request: eMFD_FULL_END, eMFD_IGN_END, or 0 when none is open.
+static UINT8 s_OpenUpdateEnd = 0;
+
+static UINT8 Start(ENUM_ME_FLASH_ID id, ENUM_ME_FLASH_ID end) {
+    UINT8 ok = Simple(id);
+    if (ok) s_OpenUpdateEnd = static_cast<UINT8>(end);
+    return ok;
+}
+
 static UINT8 End(ENUM_ME_FLASH_ID id) {
+    s_OpenUpdateEnd = 0;
     UINT8 ok = Simple(id);
     FreeInfo();
     bMESupport = 0;
@@ -132,10 +143,16 @@ static UINT8 End(ENUM_ME_FLASH_ID id) {
     return ok;
 }
 
-UINT8 ZOKT_ME_Full_FlashStart() { return Simple(eMFD_FULL_START); }
+UINT8 ZOKT_ME_Full_FlashStart() { return Start(eMFD_FULL_START, eMFD_FULL_END); }
 UINT8 ZOKT_ME_Full_FlashEnd() { return End(eMFD_FULL_END); }
-UINT8 ZOKT_ME_Ignition_FlashStart() { return Simple(eMFD_IGN_START); }
+UINT8 ZOKT_ME_Ignition_FlashStart() { return Start(eMFD_IGN_START, eMFD_IGN_END); }
 UINT8 ZOKT_ME_Ignition_FlashEnd() { return End(eMFD_IGN_END); }
+
+void ZOKT_ME_EndOpenUpdate() {
+    if (s_OpenUpdateEnd == 0) return;
+    ZOKT_MER_Release();
+    End(static_cast<ENUM_ME_FLASH_ID>(s_OpenUpdateEnd));
+}
 
 UINT8 ZOKT_ME_VersionCheck() {
     if (gpIntrBuf == nullptr) return 0;

@@ -408,6 +408,27 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
     EXPECT_EQ(MeSubs(missing), (std::vector<std::string>{"sub=0x0b", "sub=0x09"}));
 }
 
+// A failure after the push (the "/CAPSULE" module's session refused) frees
+// the ME session and ends the update: no capsule stays armed for a run that
+// failed.
+TEST_P(MeulCapsule, AFailureAfterThePushEndsTheUpdate) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/MEUL:me.bin", "/CAPSULE"},
+                                                 std::vector<std::string>{"rom.bin", "/MEUL", "/CAPSULE"}}) {
+        e2e::Machine m = SecureMachine({"sf_session_status=1"});
+        e2e::RunResult r = Run(m, args, "y");
+        EXPECT_EQ(r.status, 0x18) << args[0] << r.out;
+        std::vector<std::string> session = MeSession(m);
+        ASSERT_GE(session.size(), 4u) << args[0];
+        EXPECT_EQ(session.front(), kStart) << args[0];
+        EXPECT_EQ(std::vector<std::string>(session.end() - 2, session.end()), (std::vector<std::string>{kFree, kEnd}))
+            << args[0] << ": the pushed session freed, the update ended";
+        EXPECT_EQ(e2e::ReadFile(m.File("state/me_update")), "") << args[0] << ": no update left open";
+        EXPECT_EQ(CapsuleRecord(m), "") << args[0];
+        EXPECT_TRUE(e2e::TraceOfKind(m, "shell").empty()) << args[0];
+        EXPECT_TRUE(Flash(m) == System()) << args[0];
+    }
+}
+
 // In recovery mode none of the three acts: no ME request after the
 // registration's, nothing added to the session, which is then refused before
 // it is sent: nothing was described.
