@@ -58,7 +58,9 @@ void Handshake() {
 
 void Manufacturing() {
     ZOKT_YOZMFG_Support();
-    for (UINT32 id = 0; id < 256; ++id) CheckText(ZOKT_YOZMFG_GetCmdString(static_cast<UINT8>(id)), ZOKT_YOZMFG_WORD_SIZE);
+    // A word keeps all its 16 characters, then its terminator.
+    for (UINT32 id = 0; id < 256; ++id)
+        CheckText(ZOKT_YOZMFG_GetCmdString(static_cast<UINT8>(id)), ZOKT_YOZMFG_WORD_SIZE + 1);
     ZOKT_YOZMFG_Release();
 }
 
