@@ -14,12 +14,8 @@
 
 namespace {
 
-std::string ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base != nullptr ? base : "/tmp") + "/yoz-hub-XXXXXX";
-    if (mkdtemp(&tmpl[0]) == nullptr) ADD_FAILURE() << "mkdtemp";
-    return tmpl;
-}
+// Removed when the test process ends.
+std::string ScratchDir() { return e2e::TempDir("hub"); }
 
 void Put(const std::string& path, const std::string& data) {
     FILE* f = fopen(path.c_str(), "wb");
