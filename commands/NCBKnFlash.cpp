@@ -54,6 +54,12 @@ static ENUM_ERR_ID NBNF_ProcSigleFlashBuffFunc() {
     return YOZ_RegionFlash_CafPass(&YOZ_NBNProc, YOZ_FLASH_MSG_NCB, system);
 }
 
+// Before the run's first erase: a chosen block that the system lacks would
+// be found only after the regions ahead of this one were written.
+static ENUM_ERR_ID NBNF_PreFlash(const void*) {
+    return NBN_Proc_MakeDoItList(nullptr, gNBN_InputKnList) == 0 ? eEID_INVALID_NCB : eEID_NO_ERROR;
+}
+
 static ENUM_ERR_ID NBNF_OpenRomFileFunc() {
     if (gNBN_UseBinFile) s_Slots.ProcessFunc = NBNF_ProcSigleFlashBuffFunc;
     return eEID_NO_ERROR;
@@ -66,6 +72,7 @@ static void NCBKnFlashHelp(UINT8) {}
 ENUM_ERR_ID RegisterNCBKnFlashQueueItem(TKXQueueItemList& items) {
     s_Item = TKX_QUEUE_ITEM{eMID_NCBKNFLASH, NCBKnFlashParse, NCBKnFlashExecute, NCBKnFlashHelp, nullptr, 0, 0, 0x8000, 0x11, 0};
     items.push_back(&s_Item);
+    YOZ_PreFlash_Join(&gNBN_FlashEnable, NBNF_PreFlash, nullptr);
     YOZ_RegionFlash_Join(kFlash);
     s_Slots = YOZ_STAGE_SLOTS{};
     s_Slots.OpenFileFunc = NBNF_OpenRomFileFunc;

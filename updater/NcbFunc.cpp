@@ -72,16 +72,16 @@ UINT8 NBF_Proc_FileNCBToFlashBuff(UINT8* destination, UINT8* source, UINT32 size
     return 1;
 }
 
-UINT32 NBN_Proc_MakeDoItList(UINT8* map, UINT8* chosen) {
+UINT32 NBN_Proc_MakeDoItList(UINT8* map, const UINT8* chosen) {
     UINT32 total = 0;
     for (UINT32 i = 0; i < BlockCount(); ++i) {
         const sBlockInfo& b = gpFlashInfo->Blocks[i];
-        map[i] = 0;
+        if (map != nullptr) map[i] = 0;
         if ((b.Type & YOZ_BLOCK_NCB) == 0) continue;
         UINT32 n = 0;
         while (n < NcbCount() && YOZ_SysRom_GetNCBType(n) != b.Type) ++n;
         if (n == NcbCount() || !chosen[n]) continue;
-        map[i] = 2;
+        if (map != nullptr) map[i] = 2;
         total += b.BlockSize;
     }
     return total;

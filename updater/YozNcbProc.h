@@ -31,7 +31,8 @@ extern UINT8 gNBN_InputKnList[YOZ_MAX_NCB];    // 1: the system's non-critical b
 YOZ_REGION_PROC_COMMON_NAMES(NBN)
 // Marks the blocks of the chosen non-critical blocks (a block belongs to the
 // first one of its type); returns their summed size, 0 when none has a block.
-UINT32 NBN_Proc_MakeDoItList(UINT8* map, UINT8* chosen);
+// A null map: only the size.
+UINT32 NBN_Proc_MakeDoItList(UINT8* map, const UINT8* chosen);
 // Image mode: copies the chosen blocks' data at the same offsets. Bin-file
 // mode: lays the file's bytes into the blocks of the first chosen block, in
 // table order, from file offset 0. 0 when a buffer is missing or a block

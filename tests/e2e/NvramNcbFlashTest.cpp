@@ -164,24 +164,27 @@ TEST_P(NvramNcb, ASmallerFileFillsTheFirstChosenBlockWithoutImageChecks) {
     EXPECT_EQ(Flash(m), expected);
 }
 
-// Holes and non-critical runs share 16 places, and a block file must fit
-// its block: otherwise the run stops before any erase (before the flash is
-// read when the block table alone says so).
-TEST_P(NvramNcb, TooManyRunsOrAnOversizeBlockFileStopBeforeAnyErase) {
+// Holes and non-critical runs share 16 places, a block file must fit its
+// block and a chosen block must be one of the system's: otherwise the run
+// stops before any erase, of a region ahead of the blocks too (before the
+// flash is read when the block table alone says so).
+TEST_P(NvramNcb, TooManyRunsAnOversizeBlockFileOrAMissingBlockStopBeforeAnyErase) {
     const std::string tooMany = "6 - Error: This BIOS version has more Non-Critical blocks than supported.\n";
     struct Row {
         const char* name;
         uint32_t runs;  // 0: the sample's layout
         bool holes;
         Bytes file;     // empty: the image
-        const char* option;
+        std::vector<std::string> options;
         int status;
         std::string out;
     } rows[] = {
-        {"17 runs", 17, false, {}, "/K", 6, e2e::PlainBanner() + tooMany},
-        {"2 holes and 15 runs", 15, true, {}, nullptr, 6, Head() + tooMany},
-        {"block file one byte too large", 0, false, romimg::Pattern(2 * kBlock + 1, 0x78), "/K1", 3,
+        {"17 runs", 17, false, {}, {"/K"}, 6, e2e::PlainBanner() + tooMany},
+        {"2 holes and 15 runs", 15, true, {}, {}, 6, Head() + tooMany},
+        {"block file one byte too large", 0, false, romimg::Pattern(2 * kBlock + 1, 0x78), {"/K1"}, 3,
          Head() + "3 - Error: ROM file size does not match existing BIOS size.\n"},
+        {"NVRAM and block 3 of three", 0, false, {}, {"/N", "/K3"}, 0x13,
+         Head() + kChecksums + "13 - Error: Requested non-critical block not available in ROM file.\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -189,7 +192,7 @@ TEST_P(NvramNcb, TooManyRunsOrAnOversizeBlockFileStopBeforeAnyErase) {
         std::string blocks = romimg::BlockSpec(row.runs != 0 ? romimg::NcbRunBlocks(row.runs) : romimg::NcbSampleBlocks());
         e2e::Machine m = e2e::MakeMachine(Str(from.bytes), blocks);
         std::vector<std::string> args = {row.file.empty() ? File(m, to.bytes) : File(m, row.file, "ncb.bin")};
-        if (row.option != nullptr) args.push_back(row.option);
+        args.insert(args.end(), row.options.begin(), row.options.end());
         e2e::RunResult r = Run(m, args);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);
