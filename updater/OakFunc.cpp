@@ -73,18 +73,10 @@ UINT8 OAK_BlocksMarked(const UINT8* map, UINT32 address, UINT32 size) {
     return covered == size ? 1 : 0;
 }
 
-// The FFS file at `header` holds the record at fidAt and its key of n bytes.
-static bool HoldsKey(const UINT8* image, UINT32 limit, UINT32 header, UINT32 fidAt, UINT32 n) {
-    if (header == 0 || header >= fidAt || !YOZ_RangeInside(header, kFfsHeader, limit)) return false;
-    UINT64 fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 0x14);
-    return static_cast<UINT64>(fidAt) + YOZ_FID_KEY_DATA + n <= fileEnd;
-}
-
-// The file holds the key and carries a data checksum: a key put there with
-// YOZ_RomFile_PutFileData keeps the file valid.
-static bool FileSum(const UINT8* image, UINT32 limit, UINT32 header, UINT32 fidAt, UINT32 n) {
-    if (image == nullptr || !HoldsKey(image, limit, header, fidAt, n)) return false;
-    return (image[header + kFfsAttributes] & kFfsChecksumAttribute) != 0;
+// The FFS file that holds the record at fidAt and its key of n bytes; 0 when
+// it cannot be found.
+static UINT32 KeyFile(const UINT8* image, UINT32 limit, UINT32 fidAt, UINT32 n) {
+    return YOZ_RomFile_FileHolding(image, limit, fidAt, YOZ_FID_KEY_DATA + n);
 }
 
 static bool BlankKey(const UINT8* key, UINT32 length) {
@@ -135,9 +127,11 @@ static ENUM_ERR_ID AddKeyItem(UINT8* systemImage, UINT32 length) {
 }
 
 // The records of both sides and the checks of a key update; *n and *m:
-// the system's key length and the length written into the image.
+// the system's key length and the length written into the image; *header:
+// the image's file that takes the key, which must be found for its sums to
+// follow the key.
 static ENUM_ERR_ID CheckKeyUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength, UINT32* n,
-                                  UINT32* m, bool* itemNeeded) {
+                                  UINT32* m, UINT32* header) {
     if (systemImage == nullptr || fileImage == nullptr || (keyFile == nullptr && keyLength != 0)) return eEID_MEM_ALLOC;
     if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr) return eEID_OAK_NO_SUPPORT_ERROR;
     UINT32 fileLimit = RomScan_Limit(fileImage);
@@ -153,15 +147,19 @@ static ENUM_ERR_ID CheckKeyUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* k
     // The key must fit the image's key area and the system's.
     if (imageLength < keyLength || *n < keyLength) return eEID_OAK_FILE_SIZE_ERROR;
     *m = *n < imageLength ? *n : imageLength;
-    *itemNeeded = !FileSum(fileImage, fileLimit, YOZ_RomFile_GetCheckSumOffset(), fileAt, *m);
-    return eEID_NO_ERROR;
+    *header = KeyFile(fileImage, fileLimit, fileAt, *m);
+    return *header != 0 ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
+}
+
+// A file without a data checksum takes the key as a flash item of its own.
+static bool ItemNeeded(const UINT8* image, UINT32 header) {
+    return (image[header + kFfsAttributes] & kFfsChecksumAttribute) == 0;
 }
 
 ENUM_ERR_ID OAK_Proc_CheckUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
-    UINT32 n = 0, m = 0;
-    bool itemNeeded = false;
-    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &itemNeeded);
-    if (status != eEID_NO_ERROR || !itemNeeded || KeyItemForced()) return status;
+    UINT32 n = 0, m = 0, header = 0;
+    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &header);
+    if (status != eEID_NO_ERROR || !ItemNeeded(fileImage, header) || KeyItemForced()) return status;
     _FLASHITEM item;
     memset(&item, 0, sizeof(item));
     item.FlashAddr = gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
@@ -172,21 +170,19 @@ ENUM_ERR_ID OAK_Proc_CheckUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* ke
 }
 
 ENUM_ERR_ID OAK_Proc_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {
-    UINT32 n = 0, m = 0;
-    bool itemNeeded = false;
-    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &itemNeeded);
+    UINT32 n = 0, m = 0, header = 0;
+    ENUM_ERR_ID status = CheckKeyUpdate(systemImage, fileImage, keyFile, keyLength, &n, &m, &header);
     if (status != eEID_NO_ERROR) return status;
     gOAKF_FidFileOffset = YOZ_RomFile_FindImageFidOffset(fileImage);
     gOAKF_FidSystemOffset = gYOZ_FidSystemOffset;
-    if (itemNeeded) {
+    if (ItemNeeded(fileImage, header)) {
         ENUM_ERR_ID added = AddKeyItem(systemImage, n);
         if (added != eEID_NO_ERROR) return added;
     }
     UINT8* sysKey = systemImage + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA;
     memset(sysKey, 0, m);
     if (keyLength != 0) memcpy(sysKey, keyFile, keyLength);
-    YOZ_RomFile_PutFileData(fileImage, RomScan_Limit(fileImage), YOZ_RomFile_GetCheckSumOffset(),
-                            gOAKF_FidFileOffset + YOZ_FID_KEY_DATA, sysKey, m);
+    YOZ_RomFile_PutFileData(fileImage, RomScan_Limit(fileImage), header, gOAKF_FidFileOffset + YOZ_FID_KEY_DATA, sysKey, m);
     return eEID_NO_ERROR;
 }
 
@@ -198,7 +194,17 @@ ENUM_ERR_ID OAD_Proc_CheckDelete(UINT8* systemImage, UINT32 keyLength) {
     ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(systemImage + gYOZ_FidSystemOffset + YOZ_FID_KEY_DATA,
                                               keyLength < n ? keyLength : n);
     if (old != eEID_NO_ERROR) return old;
-    return n != keyLength ? eEID_OAK_KEY_LENGTH_ERROR : eEID_NO_ERROR;
+    if (n != keyLength) return eEID_OAK_KEY_LENGTH_ERROR;
+    // The files that take the cleared key, the system's and the image's, must be found.
+    if (KeyFile(systemImage, gRomSize, gYOZ_FidSystemOffset, n) == 0) return eEID_OAK_REGION_ERROR;
+    UINT8* image = YOZ_RomFile_GetBuffer();
+    UINT32 limit = RomScan_Limit(image);
+    UINT32 imageAt = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
+    UINT32 imageLength = 0;
+    if (imageAt != 0 && FidKey(image, limit, imageAt, &imageLength) &&
+        KeyFile(image, limit, imageAt, imageLength < n ? imageLength : n) == 0)
+        return eEID_OAK_REGION_ERROR;
+    return eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {
@@ -217,18 +223,21 @@ ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {
     ENUM_ERR_ID old = OAD_Proc_CheckOldOAData(systemImage + sysAt + YOZ_FID_KEY_DATA, keyLength < n ? keyLength : n);
     if (old != eEID_NO_ERROR) return old;
     if (n != keyLength) return eEID_OAK_KEY_LENGTH_ERROR;
+    UINT32 header = KeyFile(systemImage, gRomSize, sysAt, n);
+    if (header == 0) return eEID_OAK_REGION_ERROR;
     UINT8* cleared = AllocMem(n);
     if (cleared == nullptr) return eEID_MEM_ALLOC;
     memset(cleared, 0xFF, n);
-    YOZ_RomFile_PutFileData(systemImage, gRomSize, RomScan_FidFileOffset(systemImage, gRomSize), sysAt + YOZ_FID_KEY_DATA,
-                            cleared, n);
+    YOZ_RomFile_PutFileData(systemImage, gRomSize, header, sysAt + YOZ_FID_KEY_DATA, cleared, n);
     // The image's key area is written only where its record holds one.
     UINT8* image = YOZ_RomFile_GetBuffer();
+    UINT32 limit = RomScan_Limit(image);
     UINT32 imageAt = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
     UINT32 imageLength = 0;
-    if (imageAt != 0 && FidKey(image, RomScan_Limit(image), imageAt, &imageLength))
-        YOZ_RomFile_PutFileData(image, RomScan_Limit(image), YOZ_RomFile_GetCheckSumOffset(),
-                                imageAt + YOZ_FID_KEY_DATA, cleared, imageLength < n ? imageLength : n);
+    if (imageAt != 0 && FidKey(image, limit, imageAt, &imageLength)) {
+        UINT32 m = imageLength < n ? imageLength : n;
+        YOZ_RomFile_PutFileData(image, limit, KeyFile(image, limit, imageAt, m), imageAt + YOZ_FID_KEY_DATA, cleared, m);
+    }
     FreeMem(cleared);
     return eEID_NO_ERROR;
 }
@@ -238,7 +247,7 @@ UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image) {
     UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
     UINT32 n = 0;
     if (at == 0 || !FidKey(image, limit, at, &n)) return 0;
-    UINT32 header = RomScan_FidFileOffset(image, limit);
-    UINT32 from = HoldsKey(image, limit, header, at, n) ? header : at;
+    UINT32 header = KeyFile(image, limit, at, n);
+    UINT32 from = header != 0 ? header : at;
     return OAK_MarkBlocksOf(map, from, at + YOZ_FID_KEY_DATA + n - from);
 }

@@ -206,5 +206,7 @@ ENUM_ERR_ID RP_CheckOAKeyCarry(UINT8 type) {
     if (!systemInType && !imageCounts) return eEID_NO_ERROR;
     // The image's version-4 record, with room for the key, in the blocks the run writes.
     if (!imageRecord || RomScan_Get32(image + at + YOZ_FID_KEY_LENGTH) < length) return eEID_OAK_REGION_ERROR;
+    // The file that takes the key must be found for its sums to follow it.
+    if (YOZ_RomFile_FileHolding(image, limit, at, static_cast<UINT32>(span)) == 0) return eEID_OAK_REGION_ERROR;
     return BytesWritten(at, static_cast<UINT32>(span), type) == span ? eEID_NO_ERROR : eEID_OAK_REGION_ERROR;
 }

@@ -206,7 +206,6 @@ UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage) {
     if (YOZ_SysRom_GetVer4Fid(systemImage) == nullptr || YOZ_RomFile_GetVer4Fid(fileImage) == nullptr) return 0;
     UINT32 fileAt = YOZ_RomFile_FindImageFidOffset(fileImage);
     UINT32 sysAt = gYOZ_FidSystemOffset;
-    UINT32 header = YOZ_RomFile_GetCheckSumOffset();
     if (fileAt == 0 || fileAt >= YOZ_OpenFileSize || sysAt >= gRomSize) return 0;
     UINT32 fileRecord = RomScan_FidRecordSize(fileImage + fileAt, YOZ_OpenFileSize - fileAt);
     UINT32 sysRecord = RomScan_FidRecordSize(systemImage + sysAt, gRomSize - sysAt);
@@ -216,6 +215,8 @@ UINT8 RP_UpdateOemActKey(UINT8* systemImage, UINT8* fileImage) {
     memcpy(&fileLength, fileImage + fileAt + kFidKeyLength, 4);
     if (n > fileLength) return 0;
     if (n > sysRecord - kFidKeyData || n > fileRecord - kFidKeyData) return 0;
+    // The image's file that takes the key keeps its sums (the region's checks found it).
+    UINT32 header = YOZ_RomFile_FileHolding(fileImage, YOZ_OpenFileSize, fileAt, kFidKeyData + n);
     return YOZ_RomFile_PutFileData(fileImage, YOZ_OpenFileSize, header, fileAt + kFidKeyData,
                                    systemImage + sysAt + kFidKeyData, n);
 }

@@ -144,6 +144,54 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
     return 1;
 }
 
+// The volume at v, when its header has the form of an FFS volume (zero
+// vector, file system, lengths inside the buffer); its length, else 0. Its
+// sums are not looked at.
+static UINT32 VolumeForm(const UINT8* image, UINT32 limit, UINT32 v) {
+    if (limit - v < 64 || !ZeroVector(image + v) || !IsFfsVolume(image + v)) return 0;
+    UINT32 headerLength = RomScan_Get16(image + v + 48);
+    UINT64 fvLength = static_cast<UINT64>(RomScan_Get32(image + v + 32)) |
+                      static_cast<UINT64>(RomScan_Get32(image + v + 36)) << 32;
+    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || fvLength < headerLength || fvLength > limit - v)
+        return 0;
+    return static_cast<UINT32>(fvLength);
+}
+
+// The file of the volume at v (fvLength bytes) that holds [at, at + n) in
+// its data, by the volume's own file sizes; 0 when none does.
+static UINT32 FileOfVolume(const UINT8* image, UINT32 v, UINT32 fvLength, UINT32 at, UINT32 n) {
+    const UINT8* h = image + v;
+    UINT8 erasedHeader[FFS_HEADER_SIZE];
+    memset(erasedHeader, (RomScan_Get32(h + 44) & 0x800) ? 0xFF : 0x00, sizeof(erasedHeader));
+    for (UINT32 off = RomScan_Get16(h + 48); off < fvLength && fvLength - off >= FFS_HEADER_SIZE;) {
+        const UINT8* f = h + off;
+        UINT32 fileSize = RomScan_Get24(f + 20);
+        if (memcmp(f, erasedHeader, FFS_HEADER_SIZE) == 0 || fileSize < FFS_HEADER_SIZE || fileSize > fvLength - off)
+            return 0;
+        UINT32 start = v + off;
+        if (at < static_cast<UINT64>(start) + fileSize) {
+            bool holds = at >= start + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= static_cast<UINT64>(start) + fileSize;
+            return holds ? start : 0;
+        }
+        off += (fileSize + 7) & ~7u;
+    }
+    return 0;
+}
+
+UINT32 YOZ_RomFile_FileHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32 n) {
+    if (image == nullptr || at >= limit || n > limit - at) return 0;
+    // The nearest volume before the bytes that reaches past them holds them.
+    for (UINT32 before = at; before > FV_SIGNATURE_OFFSET;) {
+        UINT32 sig = RomScan_FindBack(image, limit, before, "_FVH", 4);
+        if (sig == ROMSCAN_NONE || sig < FV_SIGNATURE_OFFSET) return 0;
+        before = sig;
+        UINT32 v = sig - FV_SIGNATURE_OFFSET;
+        UINT32 fvLength = VolumeForm(image, limit, v);
+        if (fvLength != 0 && static_cast<UINT64>(v) + fvLength > at) return FileOfVolume(image, v, fvLength, at, n);
+    }
+    return 0;
+}
+
 UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 at, const UINT8* data, UINT32 n) {
     if (image == nullptr || (data == nullptr && n != 0) || !YOZ_RangeInside(at, n, limit)) return 0;
     bool fileSum = false;

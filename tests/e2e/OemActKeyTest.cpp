@@ -70,28 +70,50 @@ protected:
 };
 
 TEST_P(OemActKey, SlashAWritesTheKeyIntoTheBootBlockAndNotifiesTheFirmware) {
-    romimg::Rom system = FidSystem();
-    e2e::Machine m = Machine(system.bytes, romimg::SampleBlocks());
-    Bytes key = romimg::Pattern(kKeyArea, 0x3C);
-    romimg::WriteBytes(m.File("key.bin"), key);
-    e2e::RunResult r = Run(m, {"/A" + m.File("key.bin")});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
-                         e2e::Passes("Boot", {romimg::kSampleBoot, romimg::kSampleBoot + 0x10000}));
-    EXPECT_EQ(r.status, 0) << r.err;
-    Bytes expected = system.bytes;
-    std::copy(key.begin(), key.end(), expected.begin() + KeyAt(system));
-    romimg::RefreshFile(expected, system.File(romimg::kFidFile).offset);
-    EXPECT_EQ(Flash(m), expected) << "only the key (and its file's sum) changed";
-    EXPECT_EQ(Smi(m, "zokt=0x5a"), 1u) << "the firmware saw the key before the write";
-    EXPECT_EQ(Smi(m, "cmd=0x22"), 2u) << "the two boot blocks, nothing else";
-    EXPECT_EQ(Smi(m, "cmd=0xdf"), 1u) << "the firmware is told of the new key";
+    // The key's file keeps its sums whatever the state of another volume; a
+    // file that cannot be found (its volume too short to hold it) takes no key.
+    const struct {
+        const char* what;
+        int volume;  // whose header is damaged; -1: none
+        uint64_t length;  // the damaged volume's length; 0: its header sum instead
+        int status;
+    } cases[] = {
+        {"sound volumes", -1, 0, 0},
+        {"main volume damaged", 0, 0, 0},
+        {"boot volume ends before the record", 1, 0x100, 0xB8},
+    };
+    for (const auto& c : cases) {
+        romimg::Rom system = FidSystem();
+        if (c.volume >= 0 && c.length == 0) romimg::mut::VolumeHeaderSum(system, c.volume);
+        if (c.volume >= 0 && c.length != 0) romimg::mut::FvLength(system, c.volume, c.length);
+        e2e::Machine m = Machine(system.bytes, romimg::SampleBlocks());
+        Bytes key = romimg::Pattern(kKeyArea, 0x3C);
+        romimg::WriteBytes(m.File("key.bin"), key);
+        e2e::RunResult r = Run(m, {"/A" + m.File("key.bin")});
+        EXPECT_EQ(r.status, c.status) << c.what << r.out;
+        if (c.status != 0) {
+            EXPECT_EQ(r.out, Head() + "b8 - Error: OA key region incorrect\n") << c.what;
+            Untouched(m, system.bytes, c.what);
+            continue;
+        }
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
+                             e2e::Passes("Boot", {romimg::kSampleBoot, romimg::kSampleBoot + 0x10000}))
+            << c.what;
+        Bytes expected = system.bytes;
+        std::copy(key.begin(), key.end(), expected.begin() + KeyAt(system));
+        romimg::RefreshFile(expected, system.File(romimg::kFidFile).offset);
+        EXPECT_EQ(Flash(m), expected) << c.what << ": only the key (and its file's sum) changed";
+        EXPECT_EQ(Smi(m, "zokt=0x5a"), 1u) << "the firmware saw the key before the write";
+        EXPECT_EQ(Smi(m, "cmd=0x22"), 2u) << "the two boot blocks, nothing else";
+        EXPECT_EQ(Smi(m, "cmd=0xdf"), 1u) << "the firmware is told of the new key";
 
-    // A key is there now: the same file again is refused, nothing is written.
-    e2e::RunResult again = Run(m, {"/A" + m.File("key.bin")});
-    EXPECT_EQ(again.status, 0xBF);
-    EXPECT_NE(again.out.find("Error: OA key is available, and OA Key is the same as BIN file in the system."),
-              std::string::npos);
-    EXPECT_EQ(Flash(m), expected);
+        // A key is there now: the same file again is refused, nothing is written.
+        e2e::RunResult again = Run(m, {"/A" + m.File("key.bin")});
+        EXPECT_EQ(again.status, 0xBF);
+        EXPECT_NE(again.out.find("Error: OA key is available, and OA Key is the same as BIN file in the system."),
+                  std::string::npos);
+        EXPECT_EQ(Flash(m), expected);
+    }
 }
 
 // The key is written over blank flash without an erase of its own: the
