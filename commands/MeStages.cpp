@@ -5,6 +5,7 @@
 #include "FlashBlock.h"
 #include "SecureFlash.h"
 #include "TKXPhysMem.h"
+#include "TKXOutput.h"
 #include "TKXString.h"
 #include "YozFlash.h"
 #include "YozGlobal.h"
@@ -195,7 +196,7 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     ME_JOB job{};
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
     if (status == eEID_NO_ERROR && !start()) {
-        status = ZOKT_ME_GetLastError();
+        status = YOZ_ME_StartFailed();
     } else if (status == eEID_NO_ERROR) {
         status = RunJob(job, a, YOZ_pMEBuff);
         // A started update is ended whatever happened in it.
@@ -203,9 +204,17 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     }
     FreeJob(job);
     if (status != eEID_NO_ERROR) return status;
-    if (!end()) return ZOKT_ME_GetLastError();
+    if (!end()) return YOZ_ME_EndFailed("written");
     YOZ_ME_PowerOffWarning();
     return eEID_NO_ERROR;
+}
+
+bool YOZ_ME_ReadBackEquals(UINT32 address, UINT32 size, UINT8* data) {
+    const ME_ROUTE& r = YOZ_ME_BlockRoute() ? kBlockRoute : kMeRoute;
+    for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS; ++attempt) {
+        if (r.Verify(address, size, data, nullptr)) return true;
+    }
+    return false;
 }
 
 // ---- Sessions ----
@@ -215,11 +224,35 @@ ENUM_ERR_ID YOZ_ME_LastError() {
     return last != eEID_NO_ERROR ? last : eEID_ME_STOP;
 }
 
+ENUM_ERR_ID YOZ_ME_StartFailed() {
+    if (ZOKT_ME_LastUnanswered()) {
+        TKX_EndProgressLine();
+        WriteOut(" - The firmware did not answer the start of the ME update.\n");
+    }
+    return YOZ_ME_LastError();
+}
+
+ENUM_ERR_ID YOZ_ME_EndFailed(const char* done) {
+    TKX_EndProgressLine();
+    WriteOut(" - The ME area was %s, but the firmware %s the end of the ME update.\n", done,
+             ZOKT_ME_LastUnanswered() ? "did not answer" : "refused");
+    return YOZ_ME_LastError();
+}
+
+ENUM_ERR_ID YOZ_ME_DataFailed() {
+    if (ZOKT_ME_LastUnanswered()) {
+        TKX_EndProgressLine();
+        WriteOut(" - The firmware did not answer a page of the ME data.\n");
+    }
+    return YOZ_ME_LastError();
+}
+
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close) {
-    if (!ZOKT_ME_Full_FlashStart()) return YOZ_ME_LastError();
+    if (!ZOKT_ME_Full_FlashStart()) return YOZ_ME_StartFailed();
     if (!open(value)) {
         ENUM_ERR_ID refused = YOZ_ME_LastError();
-        ZOKT_ME_Full_FlashEnd();
+        // A session request whose answer was lost may have been taken.
+        ZOKT_ME_EndOpenUpdate();
         return refused;
     }
     ENUM_ERR_ID status = body();
@@ -227,7 +260,7 @@ ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ER
     ZOKT_MER_Release();
     UINT8 ended = ZOKT_ME_Full_FlashEnd();
     if (status != eEID_NO_ERROR) return status;
-    if (!ended) return YOZ_ME_LastError();
+    if (!ended) return YOZ_ME_EndFailed("written");
     YOZ_ME_PowerOffWarning();
     return eEID_NO_ERROR;
 }

@@ -4,6 +4,7 @@
 // updated in one region session inside an entire-ME update. When the table
 // lists the entire ME (command id 4), "/ME" is carried out here.
 #include <cstring>
+#include "RomInfo.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "YozGlobal.h"
@@ -60,23 +61,52 @@ static ENUM_ERR_ID MERF_FillFtfBuffer() {
     return eEID_NO_ERROR;
 }
 
-// Push, then one update per chosen region (the BIOS region never); the
-// first refusal ends it.
-static ENUM_ERR_ID MERF_UpdateChosen() {
-    if (!ZOKT_MER_PushData(YOZ_pMEBuff, nullptr)) return ZOKT_ME_GetLastError();
+// Where command n's bytes lie in the pushed data: at its start address
+// (the push is the flash from offset 0), or on FTF and APL platforms behind
+// the regions before it. False when the push does not hold them.
+static bool PushedBytes(UINT32 n, bool packed, UINT8** bytes) {
+    UINT64 offset = ZOKT_MER_GetStartAddr(n);
+    if (packed) {
+        offset = 0;
+        for (UINT32 k = 0; k < n; ++k)
+            if (ZOKT_MER_GetCmdID(k) != ME_BIOS_REGION_ID) offset += ZOKT_MER_GetBlockSize(k);
+    }
+    if (offset + ZOKT_MER_GetBlockSize(n) > ZOKT_MER_PushSize() || offset + ZOKT_MER_GetBlockSize(n) > YOZ_MESize)
+        return false;
+    *bytes = YOZ_pMEBuff + offset;
+    return true;
+}
+
+// An updated region is read back where the push holds its bytes and the
+// flash holds the region.
+static ENUM_ERR_ID MERF_ReadBack(UINT32 n, bool packed) {
+    UINT8* bytes = nullptr;
+    UINT32 start = ZOKT_MER_GetStartAddr(n), size = ZOKT_MER_GetBlockSize(n);
+    if (size == 0 || !YOZ_RangeInside(start, size, gRomSize) || !PushedBytes(n, packed, &bytes)) return eEID_NO_ERROR;
+    return YOZ_ME_ReadBackEquals(start, size, bytes) ? eEID_NO_ERROR : eEID_VERIFY_FLASH;
+}
+
+// Push, then one update per chosen region (the BIOS region never), each
+// read back; the first refusal ends it.
+static ENUM_ERR_ID MERF_UpdateRegions(bool packed) {
+    if (!ZOKT_MER_PushData(YOZ_pMEBuff, nullptr)) return YOZ_ME_DataFailed();
     for (UINT32 n = 0; n < CmdTotalCnt; ++n) {
         UINT8 id = ZOKT_MER_GetCmdID(n);
         if (CmdEnable[n] == 0 || id == ME_BIOS_REGION_ID) continue;
         if (!ZOKT_MER_Update(id)) return eEID_ME_IS_PROTECT;
+        ENUM_ERR_ID status = MERF_ReadBack(n, packed);
+        if (status != eEID_NO_ERROR) return status;
     }
     return eEID_NO_ERROR;
 }
+
+static ENUM_ERR_ID MERF_UpdateChosen() { return MERF_UpdateRegions(false); }
 
 static UINT8 MERF_Open(UINT32) { return ZOKT_MER_Init(); }
 
 static ENUM_ERR_ID MERF_FtfSession() {
     ZOKT_MER_FTFMode_Enable();
-    return MERF_UpdateChosen();
+    return MERF_UpdateRegions(true);
 }
 
 static ENUM_ERR_ID MERF_ZOKTFunc() {

@@ -1,6 +1,7 @@
 // Stages shared by the ME update-library modules: the "/MEUL:" word, the ME
 // file, the push progress, the update-library session of "/MEUL:" and the
 // capsule session of the two capsule forms.
+#include "RomInfo.h"
 #include "RunControl.h"
 #include "SecureFlash.h"
 #include "TKXFile.h"
@@ -83,7 +84,17 @@ static CallBackFn_T s_Progress = nullptr;
 
 static ENUM_ERR_ID Push() {
     s_Data->Pushed = 0;
-    return ZOKT_MEUL_PushData(s_Data->Buff, s_Data->Size, s_Progress) ? eEID_NO_ERROR : YOZ_ME_LastError();
+    return ZOKT_MEUL_PushData(s_Data->Buff, s_Data->Size, s_Progress) ? eEID_NO_ERROR : YOZ_ME_DataFailed();
+}
+
+// The file lands at the start of the ME area, which the ME information
+// bounds by the BIOS region's base: where it fits there it is read back.
+static ENUM_ERR_ID ReadBack() {
+    ZOKT_TC_55_MEUD_STRUCT* info = YOZ_ME_Info();
+    if (info == nullptr) return eEID_NO_ERROR;
+    UINT64 end = static_cast<UINT64>(info->RuntimeBase) + s_Data->Size;
+    if (end > info->BiosRegionBase || end > gRomSize) return eEID_NO_ERROR;
+    return YOZ_ME_ReadBackEquals(info->RuntimeBase, s_Data->Size, s_Data->Buff) ? eEID_NO_ERROR : eEID_VERIFY_FLASH;
 }
 
 static ENUM_ERR_ID PushAndUpdate() {
@@ -91,6 +102,8 @@ static ENUM_ERR_ID PushAndUpdate() {
     if (status != eEID_NO_ERROR) return status;
     WriteOut(" - Update MEUL....\r");
     if (!ZOKT_MEUL_Update()) return YOZ_ME_LastError();
+    status = ReadBack();
+    if (status != eEID_NO_ERROR) return status;
     WriteOut(" - Update success for MEUL.\n");
     return eEID_NO_ERROR;
 }

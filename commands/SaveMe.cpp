@@ -67,10 +67,10 @@ static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
 // gave, and a refused end fails the save.
 static ENUM_ERR_ID ReadInUpdate(FILE* out, UINT32 start, bool ignition) {
     if (YOZ_ME_BlockRoute()) return ReadArea(out, start);
-    if (!(ignition ? ZOKT_ME_Ignition_FlashStart() : ZOKT_ME_Full_FlashStart())) return YOZ_ME_LastError();
+    if (!(ignition ? ZOKT_ME_Ignition_FlashStart() : ZOKT_ME_Full_FlashStart())) return YOZ_ME_StartFailed();
     ENUM_ERR_ID status = ReadArea(out, start);
     UINT8 ended = ignition ? ZOKT_ME_Ignition_FlashEnd() : ZOKT_ME_Full_FlashEnd();
-    if (status == eEID_NO_ERROR && !ended) status = YOZ_ME_LastError();
+    if (status == eEID_NO_ERROR && !ended) status = YOZ_ME_EndFailed("read");
     return status;
 }
 

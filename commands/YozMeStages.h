@@ -92,14 +92,25 @@ void YOZ_ME_PowerOffWarning();
 // One region or update-library session inside an entire-ME update: the
 // update is started, the session opened by `open` (with `value`) and
 // `body` run. Once the update has started every failure ends it, a session
-// that was opened being freed first, and the first error is the result (a
-// refused request gives the ME library's last error). With `close` the
+// that was opened (or whose request went unanswered) being freed first, and
+// the first error is the result (a refused request gives the ME library's
+// last error). With `close` the
 // session is freed and the update ended on success too (a refused end: its
 // error), then the power-off warning is printed; without, a successful
 // session stays open for the firmware (a capsule update).
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close);
 // The ME library's last error; 0xA1 when a refusal left none.
 ENUM_ERR_ID YOZ_ME_LastError();
+// The ME library's last error after a failed start, end or data page, with
+// a line where the error's own words would name the wrong failure: a start
+// or page the firmware did not answer, an end refused or unanswered after
+// the area was `done` ("written", "read").
+ENUM_ERR_ID YOZ_ME_StartFailed();
+ENUM_ERR_ID YOZ_ME_EndFailed(const char* done);
+ENUM_ERR_ID YOZ_ME_DataFailed();
+// [address, address + size) read back (through the route of the firmware's
+// ZOKT version, five attempts) equals data.
+bool YOZ_ME_ReadBackEquals(UINT32 address, UINT32 size, UINT8* data);
 // The ME information of the last support check, or null.
 ZOKT_TC_55_MEUD_STRUCT* YOZ_ME_Info();
 

@@ -28,6 +28,7 @@ static UINT32 Pages(UINT32 size) { return static_cast<UINT32>((static_cast<UINT6
 ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 request, UINT32 first,
                                UINT32 second, UINT8& callAgain) {
     callAgain = 0;
+    g_ME_LastUnanswered = 0;
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     // The data and a message behind it must fit the interface buffer.
     if (size > INTERFACE_BUFFER_SIZE - ME_DATA_OFFSET - 0x100) return eEID_ME_PROCESS_ERROR;
@@ -54,13 +55,18 @@ ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 r
     Zokt_SMI_26();
 
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
-    if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) return g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
+    if (!ZOKT_ME_Answered()) {
+        g_ME_LastUnanswered = 1;
+        return g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
+    }
     char text[256];
     if ((answer->dwRetuenStatus & ZOKT_RS_DIS_OEMSTR) != 0 && Zokt_GetAnswerText(gpIntrBuf, text) != 0)
         WriteOut(" - %s\n", text);
     ZOKT_TC_55_MER_STRUCT answered;
     MemCpy(&answered, gpIntrBuf + ZOKT_RECORD_OFFSET, sizeof(answered));
     if (answered.ReturnStatus == 0) return g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
+    // 1 is "done"; any other value is no answer the program can take as one.
+    if (answered.ReturnStatus != 1) return g_ME_LastError = eEID_ME_PROCESS_ERROR;
     if ((answered.Status & ME_STATUS_CALL_AGAIN) != 0) callAgain = 1;
     if ((answered.Status & ME_STATUS_MESSAGE) != 0) {
         const char* message = reinterpret_cast<const char*>(gpIntrBuf + ME_DATA_OFFSET + size);
@@ -131,13 +137,25 @@ const char* ZOKT_MER_GetRegionName(UINT8 regionId) {
     return regionId < sizeof(kNames) / sizeof(kNames[0]) ? kNames[regionId] : "Unknown";
 }
 
+// A session (or capsule push) the firmware may hold: from its request,
+// unless clearly refused, until it is freed.
+static UINT8 s_SessionMayBeOpen = 0;
+// A free that goes unanswered is sent again.
+static const UINT32 kFreeAttempts = 4;
+
 // One request without data; a failure of any kind is kept as the last error.
 static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     UINT8 callAgain = 0;
+    bool opens = request == ME_REQUEST_ALLOC_SMM || request == ME_REQUEST_TRAN_ONLY_ME ||
+                 request == ME_REQUEST_TRAN_BIOS_ME;
+    if (opens) s_SessionMayBeOpen = 1;
     ENUM_ERR_ID err = ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain);
     if (err != eEID_NO_ERROR) g_ME_LastError = err;
+    if (opens && err != eEID_NO_ERROR && !g_ME_LastUnanswered) s_SessionMayBeOpen = 0;
     return err == eEID_NO_ERROR ? 1 : 0;
 }
+
+UINT8 ZOKT_MER_SessionMayBeOpen() { return s_SessionMayBeOpen; }
 
 UINT32 ZOKT_MER_PushSize() {
     UINT32 total = g_MER_BlkDataInfo != nullptr ? g_MER_BlkDataInfo->TotalSize : 0;
@@ -223,7 +241,13 @@ UINT8 ZOKT_MER_Update(UINT8 regionId) {
 
 UINT8 ZOKT_MER_Release() {
     bFTFMode = 0;
-    return Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL, 0);
+    UINT8 freed = 0;
+    for (UINT32 attempt = 0; attempt < kFreeAttempts && !freed; ++attempt) {
+        freed = Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL, 0);
+        if (!g_ME_LastUnanswered) break;
+    }
+    s_SessionMayBeOpen = 0;
+    return freed;
 }
 
 UINT8 ZOKT_MEUL_Init(UINT32 size) {

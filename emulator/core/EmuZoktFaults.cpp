@@ -5,7 +5,8 @@
 #include "EmuMachine.h"
 
 static const UINT8 kMeType = 0x55;
-static const UINT8 kMeWrite = 7, kMeReadBack = 8;
+static const UINT8 kMeWrite = 7, kMeReadBack = 8, kMeRegionRequest = 0x0A;
+static const char kRegionStatus[] = "status=";
 
 static bool Byte(const std::string& text, UINT8& value) {
     UINT64 v = 0;
@@ -21,7 +22,11 @@ static bool ParseRule(const std::string& text, EmuZoktFaultRule& rule) {
     if (rule.ActionText == "none") rule.Action = kEmuZoktFaultSilent;
     else if (rule.ActionText == "lost") rule.Action = kEmuZoktFaultLost;
     else if (rule.ActionText == "corrupt") rule.Action = kEmuZoktFaultCorrupt;
-    else if (EmuParseNum(rule.ActionText, v) && v <= 0xFFFF) {
+    else if (rule.ActionText.compare(0, sizeof(kRegionStatus) - 1, kRegionStatus) == 0) {
+        if (!EmuParseNum(rule.ActionText.substr(sizeof(kRegionStatus) - 1), v) || v > 0xFFFF) return false;
+        rule.Action = kEmuZoktFaultRegionStatus;
+        rule.Status = static_cast<UINT16>(v);
+    } else if (EmuParseNum(rule.ActionText, v) && v <= 0xFFFF) {
         rule.Action = kEmuZoktFaultStatus;
         rule.Status = static_cast<UINT16>(v);
     } else return false;
@@ -36,6 +41,8 @@ static bool ParseRule(const std::string& text, EmuZoktFaultRule& rule) {
     // Only the ME write and read back carry data the firmware could corrupt.
     if (rule.Action == kEmuZoktFaultCorrupt)
         return rule.Type == kMeType && !rule.AnySub && (rule.Sub == kMeWrite || rule.Sub == kMeReadBack);
+    // Only the ME region requests carry a region status.
+    if (rule.Action == kEmuZoktFaultRegionStatus) return rule.Type == kMeType && !rule.AnySub && rule.Sub == kMeRegionRequest;
     return true;
 }
 
@@ -45,7 +52,7 @@ bool EmuZoktFaults_Parse(const std::string& script, std::vector<EmuZoktFaultRule
         EmuZoktFaultRule rule;
         if (!ParseRule(text, rule)) {
             error = "bad firmware-request fault rule \"" + text +
-                    "\" (expected TYPE[/SUB][#N|#N+|#N-M]:none|lost|STATUS, or 0x55/7 and 0x55/8 :corrupt)";
+                    "\" (expected TYPE[/SUB][#N|#N+|#N-M]:none|lost|STATUS, 0x55/7 and 0x55/8 :corrupt, or 0x55/0x0a :status=N)";
             return false;
         }
         rules.push_back(rule);

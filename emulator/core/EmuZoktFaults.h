@@ -1,7 +1,8 @@
 // The fault script of the firmware requests (setting zokt_faults): ZOKT
 // requests of a record type, and of one sub-function, that the firmware
 // leaves unanswered, carries out with its answer lost, refuses with a given
-// status, or (ME writes and read-backs) carries out with a byte corrupted.
+// status, (ME region requests) answers done with a given region status, or
+// (ME writes and read-backs) carries out with a byte corrupted.
 // Shared by the ZOKT dispatcher and yozemu init.
 #pragma once
 #include <string>
@@ -14,6 +15,7 @@ enum EmuZoktFaultAction {
     kEmuZoktFaultLost,     // "lost": carried out, the answer never reaches the buffer
     kEmuZoktFaultStatus,   // a number: not carried out, answered with that status
     kEmuZoktFaultCorrupt,  // "corrupt": carried out with one data byte flipped (ME 7 and 8)
+    kEmuZoktFaultRegionStatus,  // "status=N": ME region requests (0x55/0x0a) answered done with region status N, not carried out
 };
 
 // One rule: TYPE[/SUB][#WHEN]:ACTION.

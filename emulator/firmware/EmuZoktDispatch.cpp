@@ -250,6 +250,12 @@ void EmuZokt_Smi26(EmuSmiRequest& smi) {
     if (fault.Action == kEmuZoktFaultStatus) {
         EmuZokt_TraceAdd(request, " sub=0x%02x", SubFunction(buf));
         AnswerStatus(request, fault.Status);
+    } else if (fault.Action == kEmuZoktFaultRegionStatus) {
+        // Done, and the region request's own status (u16 at +0x0C) set.
+        EmuZokt_TraceAdd(request, " sub=0x%02x", SubFunction(buf));
+        request.Put8(EMU_ZOKT_RECORD, 1);
+        request.Put16(EMU_ZOKT_RECORD + 0x0C, fault.Status);
+        EmuZokt_Answer(request, EMU_ZOKT_RS_SUPPORT);
     } else if (!entry->Handler(request)) {
         smi.TraceExtra += " answer=none" + fault.Text;
         return;

@@ -28,6 +28,8 @@ const std::string kDataOk = " - ME Data Size checking . ok\n";
 const std::string kSumsOk = " - FFS checksums ......... ok\n";
 const std::string kPowerOff = "WARNING : System must power-off to have the changes take effect!\n";
 const std::string kA1 = "a1 - Error: BIOS does not support ME Entire Firmware update.\n";
+const std::string kC1 = "c1 - Error: BIOS return error, when trying to re-flash ME Firmware data.\n";
+const std::string kStartLost = " - The firmware did not answer the start of the ME update.\n";
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -258,8 +260,21 @@ TEST_P(Me, EntireMeFailures) {
          kVerifyError, 0x45, "sub=0x05 size=0x0012 done=1 rs=0x0001"},
         {"a corrupted ignition write", {"me_ignition=1", "zokt_faults=0x55/7#3:corrupt"}, {"/MEUF"}, kVerifyError, 0x45,
          "sub=0x02 size=0x001e done=1 rs=0x0001"},
-        {"entire update: end refused", {"me_fail_sub=5"}, {"/ME"}, kA1, 0xA1,
+        {"entire update: end refused", {"me_fail_sub=5"}, {"/ME"},
+         " - The ME area was written, but the firmware refused the end of the ME update.\n" + kA1, 0xA1,
          "sub=0x05 size=0x001e done=0 rs=0x0001"},
+        {"entire update: start answer lost, ended at clean-up", {"zokt_faults=0x55/4:lost"}, {"/ME"}, kStartLost + kA1,
+         0xA1, "sub=0x05 size=0x001e done=1 rs=0x0001"},
+        {"ignition update: start answer lost, ended at clean-up", {"me_ignition=1", "zokt_faults=0x55/1:lost"},
+         {"/MEUF"}, kStartLost + "a2 - Error: BIOS does not support ME Ignition Firmware update.\n", 0xA2,
+         "sub=0x02 size=0x001e done=1 rs=0x0001"},
+        {"region word: start answer lost, ended at clean-up", {kRegions, "zokt_faults=0x55/4:lost"}, {"/FDT"},
+         kStartLost + kA1, 0xA1, "sub=0x05 size=0x001e done=1 rs=0x0001"},
+        {"region table: answers whose done byte is not 1", {kRegions, "zokt_faults=0x55/0x0a#1+:2"}, {"/ME"}, kC1,
+         0xC1, "sub=0x05 size=0x001e done=1 rs=0x0001"},
+        {"region table: an update the flash does not hold is found by the read back",
+         {kRegions, "zokt_faults=0x55/0x0a#34:status=0"}, {"/ME"}, kVerifyError, 0x45,
+         "sub=0x05 size=0x001e done=1 rs=0x0001"},
         {"ignition update: end refused", {"me_ignition=1", "me_fail_sub=2"}, {"/MEUF"},
          "a2 - Error: BIOS does not support ME Ignition Firmware update.\n", 0xA2,
          "sub=0x02 size=0x001e done=0 rs=0x0001"},
@@ -276,6 +291,9 @@ TEST_P(Me, EntireMeFailures) {
         me = MeRequests(failing);
         ASSERT_FALSE(me.empty()) << row.what;
         EXPECT_EQ(me.back(), row.end) << row.what;
+        // Unless the firmware refuses every end, no update is left open.
+        if (row.end.find(" done=1 ") != std::string::npos)
+            EXPECT_EQ(ReadFile(failing.File("state/me_update")), "") << row.what << ": no update left open";
     }
 }
 
@@ -568,6 +586,7 @@ TEST_P(SaveMe, AnExistingFileIsReplacedOnlyByTheWholeArea) {
         {"no ME support", {"me_full=0"}, kA1, 0xA1, false},
         {"read back refused", {"me_fail_sub=8"},
          " Reading ME .................. 0x00000000 (0%) \r\n42 - Error: Problem reading flash.\n", 0x42, false},
+        {"start answer lost", {"zokt_faults=0x55/4:lost"}, kStartLost + kA1, 0xA1, false},
         {"an empty area", {"me_runtime_length=0"},
          "a0 - Error: Can not analyze the ME Data. ROM file may be corrupted.\n", 0xA0, false},
         {"older firmware: block reads", {"zokt_version=0x020f"}, MeRead(0x1F000), 0, true},

@@ -20,6 +20,8 @@ const uint32_t kMeFileSize = 0x2800;
 const std::string kPowerOff = "WARNING : System must power-off to have the changes take effect!\n";
 const std::string kUpdated = " - Update MEUL....\r - Update success for MEUL.\n";
 const std::string kC1 = "c1 - Error: BIOS return error, when trying to re-flash ME Firmware data.\n";
+const std::string kA1 = "a1 - Error: BIOS does not support ME Entire Firmware update.\n";
+const std::string kStartLost = " - The firmware did not answer the start of the ME update.\n";
 const char kShutDownQuestion[] = " System is going to shut down, are you ready? (Y/N)...";
 const std::string kNothingToUpdate =
     " - Nothing to update: the command line names nothing for capsule or recovery mode.\n";
@@ -56,6 +58,11 @@ std::vector<std::string> MeSession(const e2e::Machine& m) {
         const std::string sub = l.substr(0, 8);
         if (sub == "sub=0x0b" || sub == "sub=0x09" || sub == "sub=0x00" || sub == "sub=0x03") continue;
         size_t req = l.find(" req=");
+        // A request the fault script answered in the handler's place.
+        if (req == std::string::npos && l.find(" done=") == std::string::npos) {
+            out.push_back(sub + l.substr(l.find(" fault=")));
+            continue;
+        }
         if (req == std::string::npos) {
             out.push_back(l.substr(0, 8) + l.substr(l.find(" done="), 7));
             continue;
@@ -97,6 +104,9 @@ std::string Capsule(int code, uint32_t size, int status = 0) {
 const std::string kFree = "req=0x10 region=0xff first=0x00000000 size=0x00000000 status=0x0000";
 const std::string kStart = "sub=0x04 done=1";
 const std::string kEnd = "sub=0x05 done=1";
+const std::string kRead = "sub=0x08 done=1";  // one page of the read back
+const std::string kUpdate =
+    "req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002800 status=0x0000";
 
 class Meul : public E2eWidth {
 protected:
@@ -136,12 +146,9 @@ TEST_P(Meul, TheFirmwareWritesTheFileIntoTheMeArea) {
         e2e::RunResult r = Run(m, args);
         EXPECT_EQ(r.out, e2e::PlainBanner() + Progress(kMeFileSize) + kUpdated + kPowerOff) << what;
         EXPECT_EQ(r.status, 0) << what;
-        EXPECT_EQ(MeSession(m), (std::vector<std::string>{
-                                    kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800),
-                                    "req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002800 "
-                                    "status=0x0000",
-                                    kFree, kEnd}))
-            << what;
+        EXPECT_EQ(MeSession(m), (std::vector<std::string>{kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800),
+                                                          kUpdate, kRead, kRead, kRead, kFree, kEnd}))
+            << what << ": the ME area read back before the session is freed";
         std::string want = System();
         want.replace(kMeulAddr, kMeFileSize, Str(meFile));
         EXPECT_TRUE(Flash(m) == want) << what << ": the file at the ME area, the rest unchanged";
@@ -191,11 +198,21 @@ TEST_P(Meul, RefusalsFreeTheSessionEndTheUpdateAndWriteNothing) {
          {kStart, "req=0x01 region=0xff first=0x00000003 size=0x00000000 status=0x0001", kEnd}},
         {"start refused", {"me_fail_sub=4"}, "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
          {"sub=0x04 done=0"}},
+        {"update answered with a done byte other than 1", {"zokt_faults=0x55/0x0a#5:2"},
+         Progress(kMeFileSize) + " - Update MEUL....\r\n" + kC1, 0xC1,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), "sub=0x0a fault=2", kFree, kEnd}},
+        {"start answer lost: ended at clean-up", {"zokt_faults=0x55/4:lost"}, kStartLost + kA1, 0xA1, {kStart, kEnd}},
+        {"page answer lost", {"zokt_faults=0x55/0x0a#3:lost"},
+         Progress(kMeFileSize, 2) + "\n - The firmware did not answer a page of the ME data.\n" +
+             "c0 - Error: BIOS doesn't support process ME information.\n",
+         0xC0, {kStart, Alloc(3), Page(0x1000), Page(0x1000), kFree, kEnd}},
         {"end refused", {"me_fail_sub=5"},
-         Progress(kMeFileSize) + kUpdated + "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
-         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800),
-          "req=0x20 region=0xff first=0x00000000 size=0x00000000 write=0x00001000,0x00002800 status=0x0000", kFree,
-          "sub=0x05 done=0"},
+         Progress(kMeFileSize) + kUpdated +
+             " - The ME area was written, but the firmware refused the end of the ME update.\n"
+             "a1 - Error: BIOS does not support ME Entire Firmware update.\n",
+         0xA1,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), kUpdate, kRead, kRead, kRead, kFree,
+          "sub=0x05 done=0", "sub=0x05 done=0", "sub=0x05 done=0", "sub=0x05 done=0"},
          true},
     };
     std::vector<Refusal> all = rows;
@@ -379,6 +396,12 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
          {kStart, Capsule(3, kMeFileSize), Page(0x1000, 1), kFree, kEnd}},
         {"start refused", {"me_fail_sub=4"}, "a1 - Error: BIOS does not support ME Entire Firmware update.\n", 0xA1,
          {"sub=0x04 done=0"}},
+        {"start answer lost: ended at clean-up", {"zokt_faults=0x55/4:lost"}, kStartLost + kA1, 0xA1, {kStart, kEnd}},
+        {"BIOS and ME: start answer lost", {"zokt_faults=0x55/4:lost"}, e2e::FlashRead() + kStartLost + kA1, 0xA1,
+         {kStart, kEnd}, false, biosAndMe},
+        {"capsule request answer lost: freed", {"zokt_faults=0x55/0x0a#1:lost"},
+         "c0 - Error: BIOS doesn't support process ME information.\n", 0xC0,
+         {kStart, Capsule(3, kMeFileSize), kFree, kEnd}},
         // Nothing is pushed for a capsule the firmware does not take.
         {"capsule bit missing", {"sf_policy0=0x05", "sf_policy1=0x05"}, kPolicy, 0x17, {}},
         {"BIOS and ME: capsule bit missing", {"sf_policy0=0x05", "sf_policy1=0x05"}, e2e::FlashRead() + kPolicy, 0x17,
@@ -406,6 +429,14 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
     EXPECT_EQ(r.out, e2e::PlainBanner() + "30 - Error: Problem opening file for reading.\n");
     EXPECT_EQ(r.status, 0x30);
     EXPECT_EQ(MeSubs(missing), (std::vector<std::string>{"sub=0x0b", "sub=0x09"}));
+
+    // A free that goes unanswered is sent again.
+    e2e::Machine unanswered = SecureMachine({"zokt_faults=0x55/0x0a#1:lost;0x55/0x0a#2:none"});
+    r = Run(unanswered, {"/MEUL:me.bin", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.status, 0xC0);
+    EXPECT_EQ(Count(unanswered, "answer=none fault=none"), 1u);
+    EXPECT_EQ(Count(unanswered, "req=0x10"), 1u);
+    EXPECT_EQ(CapsuleRecord(unanswered), "") << "no capsule stays armed";
 }
 
 // A failure after the push (the "/CAPSULE" module's session refused) frees
