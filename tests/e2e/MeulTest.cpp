@@ -202,6 +202,10 @@ TEST_P(Meul, RefusalsFreeTheSessionEndTheUpdateAndWriteNothing) {
          Progress(kMeFileSize) + " - Update MEUL....\r\n" + kC1, 0xC1,
          {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), "sub=0x0a fault=2", kFree, kEnd}},
         {"start answer lost: ended at clean-up", {"zokt_faults=0x55/4:lost"}, kStartLost + kA1, 0xA1, {kStart, kEnd}},
+        {"update claimed but not carried out: found by the read back", {"zokt_faults=0x55/0x0a#5:status=0"},
+         Progress(kMeFileSize) + " - Update MEUL....\r\n45 - Error: Problem verifying flash.\n", 0x45,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), "sub=0x0a fault=status=0", kRead, kRead, kRead,
+          kRead, kRead, kFree, kEnd}},
         {"page answer lost", {"zokt_faults=0x55/0x0a#3:lost"},
          Progress(kMeFileSize, 2) + "\n - The firmware did not answer a page of the ME data.\n" +
              "c0 - Error: BIOS doesn't support process ME information.\n",

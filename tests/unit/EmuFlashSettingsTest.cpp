@@ -50,8 +50,11 @@ TEST(EmuZoktFaultScript, RulesTakeTypeSubFunctionOccurrencesAndAction) {
     for (const EmuZoktFaultRule& r : rules) actions.push_back(r.Action);
     EXPECT_EQ(actions, (std::vector<EmuZoktFaultAction>{kEmuZoktFaultLost, kEmuZoktFaultSilent, kEmuZoktFaultStatus,
                                                         kEmuZoktFaultCorrupt}));
+    ASSERT_TRUE(EmuZoktFaults_Parse("0x55/0x0a#5:status=0x1", rules, error));
+    EXPECT_TRUE(rules[0].Action == kEmuZoktFaultRegionStatus && rules[0].Status == 1 && rules[0].From == 5);
     for (const char* bad : {"0x54", "0x54:maybe", "0x154:none", "0x54/0x100:none", "0x54#0:lost", "0x54:0x10000",
-                            "0x54/2:corrupt", "0x55/6:corrupt"})
+                            "0x54/2:corrupt", "0x55/6:corrupt", "0x55:status=1", "0x55/4:status=1", "0x54/2:status=1",
+                            "0x55/0x0a:status=0x10000", "0x55/0x0a:status="})
         EXPECT_FALSE(EmuZoktFaults_Parse(bad, rules, error)) << bad;
 }
 
