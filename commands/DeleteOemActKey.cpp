@@ -111,6 +111,7 @@ static ENUM_ERR_ID OadPreFlash(const void*) {
     if (!YOZ_ModuleRuns(deleteoemactkeyQueueItem) || YOZ_GetEMMC_2x2_Mode()) return eEID_NO_ERROR;
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
+    if (!YOZ_RomFile_GetFileEnable()) YOZ_Oak_KeepCopy(false);
     if (YOZ_SysRom_HaveOAKeyBlock()) {
         UINT32 start = YOZ_SysRom_GetOAKeyStartAddress(0);
         UINT32 area = YOZ_SysRom_GetOAKeyBlockSize(0) < YOZ_OA_KEY_AREA ? YOZ_SysRom_GetOAKeyBlockSize(0) : YOZ_OA_KEY_AREA;

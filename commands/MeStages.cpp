@@ -186,6 +186,13 @@ ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a)) {
     ME_JOB job{};
     ENUM_ERR_ID status = area(&a);
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
+    if (status == eEID_NO_ERROR && job.System != nullptr) {
+        // The bytes of the whole blocks outside the area go back from the flash copy.
+        const YOZ_ME_PIECE& last = job.Pieces[job.Count - 1];
+        UINT64 end = static_cast<UINT64>(last.Address) + last.Size;
+        if (job.Pieces[0].Address < a.From) YOZ_PreFlash_KeepFlash(job.Pieces[0].Address, a.From - job.Pieces[0].Address);
+        if (end > a.To) YOZ_PreFlash_KeepFlash(a.To, static_cast<UINT32>(end - a.To));
+    }
     FreeJob(job);
     return status;
 }

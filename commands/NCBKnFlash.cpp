@@ -55,9 +55,13 @@ static ENUM_ERR_ID NBNF_ProcSigleFlashBuffFunc() {
 }
 
 // Before the run's first erase: a chosen block that the system lacks would
-// be found only after the regions ahead of this one were written.
+// be found only after the regions ahead of this one were written. A file of
+// block data only leaves the chosen blocks the system copy's bytes beyond it.
 static ENUM_ERR_ID NBNF_PreFlash(const void*) {
-    return NBN_Proc_MakeDoItList(nullptr, gNBN_InputKnList) == 0 ? eEID_INVALID_NCB : eEID_NO_ERROR;
+    if (NBN_Proc_MakeDoItList(nullptr, gNBN_InputKnList) == 0) return eEID_INVALID_NCB;
+    for (UINT32 n = 0; gNBN_UseBinFile && n < YOZ_SysRom_GetNCBNumber() && n < YOZ_MAX_NCB; ++n)
+        if (gNBN_InputKnList[n]) YOZ_PreFlash_KeepType(YOZ_SysRom_GetNCBType(n));
+    return eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID NBNF_OpenRomFileFunc() {

@@ -23,6 +23,16 @@ ENUM_ERR_ID YOZ_Oak_LoadSystemCopy() {
     return eEID_NO_ERROR;
 }
 
+void YOZ_Oak_KeepCopy(bool bootBlocks) {
+    if (YOZ_SysRom_HaveOAKeyBlock()) {
+        YOZ_PreFlash_KeepType(YOZ_BLOCK_OA);
+        return;
+    }
+    if (bootBlocks) YOZ_PreFlash_KeepType(YOZ_BLOCK_BOOT);
+    UINT32 from = 0, size = 0;
+    if (OAK_KeySpan(YOZ_SysRom_GetBuffer(), &from, &size)) YOZ_PreFlash_KeepFlash(from, size);
+}
+
 ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image) {
     // The image with the key is not what an earlier stage of the run
     // uploaded: its own upload and session.

@@ -243,6 +243,7 @@ static ENUM_ERR_ID OakPreFlash(const void*) {
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
     bool romFile = YOZ_pFileName != nullptr;
+    if (!romFile) YOZ_Oak_KeepCopy(true);
     if (YOZ_SysRom_HaveOAKeyBlock()) return OABlockCheck(system, gRomSize, !YOZ_GetEMMC_2x2_Mode());
     if (YOZ_SysRom_GetVer4Fid(system) == nullptr) {
         WriteOut(" - Warning: System doesn't have Activation Key, Activation Key update canceled.\n");

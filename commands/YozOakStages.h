@@ -7,6 +7,10 @@
 // The working buffer with the system's contents: the OA-block volumes read
 // from flash in eMMC 2x2 mode, else a copy of the whole system ROM.
 ENUM_ERR_ID YOZ_Oak_LoadSystemCopy();
+// Before the run's first erase, for a stage that writes that copy back: the
+// OA block, or the blocks of the key's file (with `bootBlocks`, the boot
+// blocks too) are named to the pre-flash walk, which reads them again.
+void YOZ_Oak_KeepCopy(bool bootBlocks);
 // The runtime secure-flash session of the boot-block area for `image`
 // (gRomSize bytes, capsule header restored), with an upload of its own.
 ENUM_ERR_ID YOZ_Oak_SecureStart(UINT8* image);

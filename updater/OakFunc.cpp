@@ -242,12 +242,18 @@ ENUM_ERR_ID OAD_Proc_UpdateOemActKey(UINT8* systemImage, UINT32 keyLength) {
     return eEID_NO_ERROR;
 }
 
-UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image) {
+UINT8 OAK_KeySpan(UINT8* image, UINT32* from, UINT32* size) {
     UINT32 limit = RomScan_Limit(image);
     UINT32 at = image != nullptr ? YOZ_RomFile_FindImageFidOffset(image) : 0;
     UINT32 n = 0;
     if (at == 0 || !FidKey(image, limit, at, &n)) return 0;
     UINT32 header = KeyFile(image, limit, at, n);
-    UINT32 from = header != 0 ? header : at;
-    return OAK_MarkBlocksOf(map, from, at + YOZ_FID_KEY_DATA + n - from);
+    *from = header != 0 ? header : at;
+    *size = at + YOZ_FID_KEY_DATA + n - *from;
+    return 1;
+}
+
+UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image) {
+    UINT32 from = 0, size = 0;
+    return OAK_KeySpan(image, &from, &size) ? OAK_MarkBlocksOf(map, from, size) : 0;
 }

@@ -28,7 +28,18 @@ UINT32 s_Count = 0;
 UINT8 s_Done = 0;
 UINT8 s_PolicyBytes = 0, s_Areas = 0, s_Carried = 0;
 
+// The blocks the run writes back, whole or in part, from the flash copy:
+// one byte per block of the table, gathered while the walk runs.
+UINT8* s_Kept = nullptr;
+
 const UINT32 kReadPiece = 0x10000;
+
+UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
+
+void ForgetKept() {
+    FreeMem(s_Kept);
+    s_Kept = nullptr;
+}
 
 // A piece of the flash copy as a second read, or where that differs a
 // third, has it; a read that answered done with other bytes would carry
@@ -51,34 +62,54 @@ ENUM_ERR_ID CheckRange(UINT32 offset, UINT32 size, UINT8* scratch) {
     return eEID_NO_ERROR;
 }
 
-// Read again before the first erase: the boot and main blocks the run
-// writes (where the protected files are found) and every file it keeps.
-ENUM_ERR_ID CheckKeptFiles() {
-    if (!YOZ_SysRomLoadOK || YOZ_pSystembuff == nullptr) return eEID_NO_ERROR;
-    // Only the boot and main blocks, the holes and the key carry the system's data.
+// What the region and key commands keep: the boot and main blocks the run
+// writes (where the protected files are found) and the blocks of every file
+// it keeps (the hole commands write those blocks from the flash copy).
+void KeepSystemFiles() {
     bool carries = RP_RunWritesType(YOZ_BLOCK_BOOT, 0xFF) || RP_RunWritesType(YOZ_BLOCK_MAIN, 0xFF) ||
                    YOZ_GetRHFullCmdIsEnable() == 1 || YOZ_GetRHLnCmdIsEnable() == 1 || YOZ_GetHOLECmdIsEnable() == 1 ||
                    YOZ_GetOAKeyCmdIsEnable() == 1 || YOZ_GetODeleteAKeyCmdIsEnable() == 1;
-    if (!carries) return eEID_NO_ERROR;
+    if (!carries) return;
+    for (UINT8 type : {YOZ_BLOCK_BOOT, YOZ_BLOCK_MAIN})
+        if (RP_RunWritesType(type, 0xFF)) YOZ_PreFlash_KeepType(type);
+    for (const _ROMHOLEREC& r : YOZ_SysRHRECList) YOZ_PreFlash_KeepFlash(r.RomOffset, r.Size);
+    for (const _ROMHOLEREC& r : YOZ_SysSLPRHRECList) YOZ_PreFlash_KeepFlash(r.RomOffset, r.Size);
+    if (YOZ_pFIDVer4 != nullptr) YOZ_PreFlash_KeepFlash(gYOZ_FidSystemOffset, RomScan_Get16(YOZ_pFIDVer4 + 5));
+}
+
+// Read again before the first erase: every block the run keeps bytes of,
+// each run of adjacent blocks at once.
+ENUM_ERR_ID CheckKeptFlash() {
+    if (!YOZ_SysRomLoadOK || YOZ_pSystembuff == nullptr || s_Kept == nullptr) return eEID_NO_ERROR;
+    KeepSystemFiles();
     UINT8* scratch = AllocMem(kReadPiece);
     if (scratch == nullptr) return eEID_MEM_ALLOC;
     ENUM_ERR_ID status = eEID_NO_ERROR;
-    for (UINT8 type : {YOZ_BLOCK_BOOT, YOZ_BLOCK_MAIN}) {
-        UINT16 index = 0;
-        UINT32 start = 0, size = 0;
-        while (status == eEID_NO_ERROR && RP_RunWritesType(type, 0xFF) && YOZ_SysRom_GetFVRang(type, &start, &size, &index)) {
-            status = CheckRange(start, size, scratch);
-            ++index;
+    UINT64 start = 0, end = 0;  // the run of adjacent kept blocks gathered so far
+    for (UINT32 i = 0; i < BlockCount() && status == eEID_NO_ERROR; ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (!s_Kept[i]) continue;
+        if (end > start && b.StartAddress == end) {
+            end += b.BlockSize;
+            continue;
         }
+        if (end > start) status = CheckRange(static_cast<UINT32>(start), static_cast<UINT32>(end - start), scratch);
+        start = b.StartAddress;
+        end = start + b.BlockSize;
     }
-    for (const _ROMHOLEREC& r : YOZ_SysRHRECList)
-        if (status == eEID_NO_ERROR) status = CheckRange(r.RomOffset, r.Size, scratch);
-    for (const _ROMHOLEREC& r : YOZ_SysSLPRHRECList)
-        if (status == eEID_NO_ERROR) status = CheckRange(r.RomOffset, r.Size, scratch);
-    if (status == eEID_NO_ERROR && YOZ_pFIDVer4 != nullptr)
-        status = CheckRange(gYOZ_FidSystemOffset, RomScan_Get16(YOZ_pFIDVer4 + 5), scratch);
+    if (status == eEID_NO_ERROR && end > start)
+        status = CheckRange(static_cast<UINT32>(start), static_cast<UINT32>(end - start), scratch);
     FreeMem(scratch);
     return status;
+}
+
+ENUM_ERR_ID Walk() {
+    for (UINT32 i = 0; i < s_Count; ++i) {
+        if (*s_Entries[i].Active != 1) continue;
+        ENUM_ERR_ID status = s_Entries[i].Check(s_Entries[i].Context);
+        if (status != eEID_NO_ERROR) return status;
+    }
+    return CheckKeptFlash();
 }
 
 }  // namespace
@@ -92,6 +123,7 @@ void YOZ_PreFlash_Join(const UINT8* active, YOZ_PreFlashCheck check, const void*
 void YOZ_PreFlash_Reset() {
     s_Done = 0;
     s_PolicyBytes = s_Areas = s_Carried = 0;
+    ForgetKept();
 }
 
 UINT8 YOZ_PreFlash_Done() { return s_Done; }
@@ -99,16 +131,31 @@ UINT8 YOZ_PreFlash_Done() { return s_Done; }
 ENUM_ERR_ID YOZ_PreFlash_Run() {
     if (s_Done) return eEID_NO_ERROR;
     s_Done = 1;
-    for (UINT32 i = 0; i < s_Count; ++i) {
-        if (*s_Entries[i].Active != 1) continue;
-        ENUM_ERR_ID status = s_Entries[i].Check(s_Entries[i].Context);
-        if (status != eEID_NO_ERROR) return status;
+    if (BlockCount() != 0) {
+        s_Kept = AllocMem(BlockCount());
+        if (s_Kept == nullptr) return eEID_MEM_ALLOC;
     }
-    ENUM_ERR_ID kept = CheckKeptFiles();
-    if (kept != eEID_NO_ERROR) return kept;
+    ENUM_ERR_ID status = Walk();
+    ForgetKept();
+    if (status != eEID_NO_ERROR) return status;
     // One upload covers every area the run writes through the firmware.
     if (s_Areas == 0 || !YOZ_GetSecureFlashStatus()) return eEID_NO_ERROR;
     return YOZ_SecureFlash_Open(s_PolicyBytes, s_Areas);
+}
+
+void YOZ_PreFlash_KeepFlash(UINT32 offset, UINT32 size) {
+    if (s_Kept == nullptr || size == 0) return;
+    UINT64 from = offset, to = from + size;
+    for (UINT32 i = 0; i < BlockCount(); ++i) {
+        const sBlockInfo& b = gpFlashInfo->Blocks[i];
+        if (from < static_cast<UINT64>(b.StartAddress) + b.BlockSize && to > b.StartAddress) s_Kept[i] = 1;
+    }
+}
+
+void YOZ_PreFlash_KeepType(UINT8 type) {
+    if (s_Kept == nullptr) return;
+    for (UINT32 i = 0; i < BlockCount(); ++i)
+        if (gpFlashInfo->Blocks[i].Type == type) s_Kept[i] = 1;
 }
 
 void YOZ_PreFlash_SecureAreas(UINT8 policyBytes, UINT8 areas) {

@@ -49,7 +49,9 @@ UINT32 OAK_MarkBlocksOf(UINT8* map, UINT32 address, UINT32 size);
 // 1 when every byte of [address, address + size) lies in a block of the
 // flash that the do-it list marks.
 UINT8 OAK_BlocksMarked(const UINT8* map, UINT32 address, UINT32 size);
-// Marks, as OAK_MarkBlocksOf does, the blocks that hold the key of the
-// version-4 "$FID" record of `image`, from its FFS file header on when that
-// header holds it.
+// The bytes that take the key of the version-4 "$FID" record of `image`:
+// from the header of the FFS file that holds it (else the record) to the
+// key's end; 0 without such a record.
+UINT8 OAK_KeySpan(UINT8* image, UINT32* from, UINT32* size);
+// Marks, as OAK_MarkBlocksOf does, the blocks of that span.
 UINT32 OAK_MarkKeyBlocks(UINT8* map, UINT8* image);

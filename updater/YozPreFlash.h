@@ -17,14 +17,21 @@ void YOZ_PreFlash_Join(const UINT8* active, YOZ_PreFlashCheck check, const void*
 // A new run: the walk is still to be made (the global item's parse).
 void YOZ_PreFlash_Reset();
 // The walk, once per run: every entry whose module is active, in order; the
-// first refusal is the result. Then the boot and main blocks the run writes
-// and the files it keeps (ROM holes, SLP files, the "$FID" record) are read
-// again: where the flash copy differs from that read and from a third, 0x42. Then, under secure flash with
-// areas named, the upload and the session (0x16, 0x17, 0x1D, 0x18). Later
-// calls: 0.
+// first refusal is the result. Then every block the run keeps bytes of is
+// read again: the blocks the entries named, the boot and main blocks the run
+// writes and the blocks of the files it keeps (ROM holes, SLP files, the
+// "$FID" record); where the flash copy differs from that read and from a
+// third, 0x42. Then, under secure flash with areas named, the upload and the
+// session (0x16, 0x17, 0x1D, 0x18). Later calls: 0.
 ENUM_ERR_ID YOZ_PreFlash_Run();
 // 1 once the walk has been made.
 UINT8 YOZ_PreFlash_Done();
+
+// From an entry: the run writes the bytes [offset, offset + size) of the
+// flash copy back to the flash (in the blocks that hold them), or all blocks
+// of a type; the walk reads those blocks again before the first erase.
+void YOZ_PreFlash_KeepFlash(UINT32 offset, UINT32 size);
+void YOZ_PreFlash_KeepType(UINT8 type);
 
 // Under secure flash, from an entry: the run writes `areas` (bit n: area n)
 // through the firmware, each policy byte of `policyBytes` (bit n: byte n)

@@ -170,6 +170,8 @@ TEST_P(NvramNcb, ASmallerFileFillsTheFirstChosenBlockWithoutImageChecks) {
 // flash is read when the block table alone says so).
 TEST_P(NvramNcb, TooManyRunsAnOversizeBlockFileOrAMissingBlockStopBeforeAnyErase) {
     const std::string tooMany = "6 - Error: This BIOS version has more Non-Critical blocks than supported.\n";
+    const std::string unread = "42 - Error: Problem reading flash.\n";
+    const uint32_t holeBlockHeader = NcbRom(1, true).File(romimg::PlainGuid(1)).offset;
     struct Row {
         const char* name;
         uint32_t runs;  // 0: the sample's layout
@@ -178,6 +180,7 @@ TEST_P(NvramNcb, TooManyRunsAnOversizeBlockFileOrAMissingBlockStopBeforeAnyErase
         std::vector<std::string> options;
         int status;
         std::string out;
+        uint32_t lyingRead = 0;  // an address whose first read gives one wrong byte
     } rows[] = {
         {"17 runs", 17, false, {}, {"/K"}, 6, e2e::PlainBanner() + tooMany},
         {"2 holes and 15 runs", 15, true, {}, {}, 6, Head() + tooMany},
@@ -185,12 +188,18 @@ TEST_P(NvramNcb, TooManyRunsAnOversizeBlockFileOrAMissingBlockStopBeforeAnyErase
          Head() + "3 - Error: ROM file size does not match existing BIOS size.\n"},
         {"NVRAM and block 3 of three", 0, false, {}, {"/N", "/K3"}, 0x13,
          Head() + kChecksums + "13 - Error: Requested non-critical block not available in ROM file.\n"},
+        {"NVRAM and hole 1, a lying read of the hole's block", 0, true, {}, {"/N", "/L1"}, 0x42,
+         Head() + kChecksums + unread, holeBlockHeader},
+        {"a block file, a lying read of the block's rest", 0, false, romimg::Pattern(kBlock + 0x100, 0x78), {"/K1"}, 0x42,
+         Head() + unread, romimg::kNcb1 + kBlock + 0x200},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         romimg::Rom from = NcbRom(1, row.holes), to = NcbRom(21, row.holes);
         std::string blocks = romimg::BlockSpec(row.runs != 0 ? romimg::NcbRunBlocks(row.runs) : romimg::NcbSampleBlocks());
-        e2e::Machine m = e2e::MakeMachine(Str(from.bytes), blocks);
+        std::vector<std::string> sets;
+        if (row.lyingRead != 0) sets.push_back("flash_faults=read@" + std::to_string(row.lyingRead) + "#1:corrupt");
+        e2e::Machine m = e2e::MakeMachine(Str(from.bytes), blocks, sets);
         std::vector<std::string> args = {row.file.empty() ? File(m, to.bytes) : File(m, row.file, "ncb.bin")};
         args.insert(args.end(), row.options.begin(), row.options.end());
         e2e::RunResult r = Run(m, args);

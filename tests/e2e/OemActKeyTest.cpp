@@ -71,28 +71,35 @@ protected:
 
 TEST_P(OemActKey, SlashAWritesTheKeyIntoTheBootBlockAndNotifiesTheFirmware) {
     // The key's file keeps its sums whatever the state of another volume; a
-    // file that cannot be found (its volume too short to hold it) takes no key.
+    // file that cannot be found (its volume too short to hold it) takes no key;
+    // a boot block that reads other bytes each time is not written back.
     const struct {
         const char* what;
         int volume;  // whose header is damaged; -1: none
         uint64_t length;  // the damaged volume's length; 0: its header sum instead
         int status;
+        std::string error;
+        bool bootReadLies = false;  // the first read of the boot volume's code file header gives one wrong byte
     } cases[] = {
-        {"sound volumes", -1, 0, 0},
-        {"main volume damaged", 0, 0, 0},
-        {"boot volume ends before the record", 1, 0x100, 0xB8},
+        {"sound volumes", -1, 0, 0, ""},
+        {"main volume damaged", 0, 0, 0, ""},
+        {"boot volume ends before the record", 1, 0x100, 0xB8, "b8 - Error: OA key region incorrect\n"},
+        {"a lying read of the boot block", -1, 0, 0x42, "42 - Error: Problem reading flash.\n", true},
     };
     for (const auto& c : cases) {
         romimg::Rom system = FidSystem();
         if (c.volume >= 0 && c.length == 0) romimg::mut::VolumeHeaderSum(system, c.volume);
         if (c.volume >= 0 && c.length != 0) romimg::mut::FvLength(system, c.volume, c.length);
-        e2e::Machine m = Machine(system.bytes, romimg::SampleBlocks());
+        std::vector<std::string> sets;
+        if (c.bootReadLies)
+            sets.push_back("flash_faults=read@" + std::to_string(system.File(romimg::PlainGuid(3)).offset) + "#1:corrupt");
+        e2e::Machine m = Machine(system.bytes, romimg::SampleBlocks(), sets);
         Bytes key = romimg::Pattern(kKeyArea, 0x3C);
         romimg::WriteBytes(m.File("key.bin"), key);
         e2e::RunResult r = Run(m, {"/A" + m.File("key.bin")});
         EXPECT_EQ(r.status, c.status) << c.what << r.out;
         if (c.status != 0) {
-            EXPECT_EQ(r.out, Head() + "b8 - Error: OA key region incorrect\n") << c.what;
+            EXPECT_EQ(r.out, Head() + c.error) << c.what;
             Untouched(m, system.bytes, c.what);
             continue;
         }

@@ -159,22 +159,27 @@ TEST_P(RomHole, SlashLChecksItsHolesBeforeAnotherRegionIsWritten) {
     romimg::SampleUpdate single = romimg::MakeSampleUpdate(oneHole, oneHole);
     const std::string mismatch = "14 - Error: Non-critical blocks in ROM image file do not match those in the system.\n";
     const std::string none = "b - Error: Rom Hole not exist.\n";
+    // The hole block's first file header reads wrong once: two more reads tell.
+    const std::string lies = "flash_faults=read@" + std::to_string(u.system.File(romimg::PlainGuid(1)).offset) + "#1:corrupt";
+    const std::string unread = "42 - Error: Problem reading flash.\n";
     const struct {
         const romimg::SampleUpdate* update;
         std::vector<std::string> options;
         std::string error;
         int status;
+        std::string fault;
     } cases[] = {
         {&resized, {"/N", "/L"}, mismatch, 0x14},
         {&resized, {"/B", "/L0"}, mismatch, 0x14},
         {&single, {"/N", "/L1"}, none, 0x0B},
         {&single, {"/B", "/L1", "/caf"}, none, 0x0B},
+        {&u, {"/L"}, unread, 0x42, lies},
     };
     for (const auto& c : cases) {
         std::string name;
         for (const std::string& o : c.options) name += o + " ";
         SCOPED_TRACE(name);
-        e2e::Machine m = Machine(c.update->system.bytes);
+        e2e::Machine m = Machine(c.update->system.bytes, c.fault.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.fault});
         std::vector<std::string> args = {Put(m, "new.rom", c.update->image.bytes)};
         args.insert(args.end(), c.options.begin(), c.options.end());
         e2e::RunResult r = Run(m, args);
