@@ -167,7 +167,7 @@ TEST_P(RomHole, SlashLChecksItsHolesBeforeAnotherRegionIsWritten) {
         std::vector<std::string> options;
         std::string error;
         int status;
-        std::string fault;
+        std::string fault = "";
     } cases[] = {
         {&resized, {"/N", "/L"}, mismatch, 0x14},
         {&resized, {"/B", "/L0"}, mismatch, 0x14},
