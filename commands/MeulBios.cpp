@@ -2,8 +2,8 @@
 // to the firmware as a BIOS-and-ME capsule update, and the main BIOS joins
 // the capsule session that the "/CAPSULE" module sends before it asks to
 // shut the machine down. Runs after the pre-flash check, which found the ME
-// part; acts only in capsule mode. "/MEUL" without "/CAPSULE" does nothing,
-// but it is a command: a ROM file named with it is not flashed by default.
+// part; acts only in capsule mode. "/MEUL" without "/CAPSULE" names nothing
+// to update and is refused as the command line is read.
 #include "TKXString.h"
 #include "YozGlobal.h"
 #include "YozMeulStages.h"
@@ -46,6 +46,11 @@ static ENUM_ERR_ID MebulParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         args[i]->claimed = 1;
         args[1]->claimed = 1;
         s_WordGiven = 1;
+    }
+    // Alone, the word names nothing to update: refused before the firmware is asked anything.
+    if (s_WordGiven && !capsule) {
+        WriteOut(" - \"/MEUL\" needs \"/CAPSULE\", or an ME file after the colon (\"/MEUL:<file>\").\n");
+        return eEID_INVALID_USER_OPTION;
     }
     self->Enabled = s_WordGiven && capsule ? 1 : 0;
     return eEID_NO_ERROR;

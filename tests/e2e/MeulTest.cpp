@@ -296,16 +296,22 @@ TEST_P(Meul, HelpLines) {
               std::string::npos);
 }
 
-// "/MEUL" without "/CAPSULE" is claimed and does nothing; it counts as a
-// command, so the ROM file named with it is not flashed by default.
-TEST_P(Meul, BiosAndMeWordAloneFlashesNothing) {
-    e2e::Machine m = Machine();
-    e2e::RunResult r = Run(m, {"rom.bin", "/MEUL"});
-    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(Flash(m) == System());
-    EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
-    EXPECT_EQ(Count(m, " req="), 0u);
+// "/MEUL" without "/CAPSULE" names nothing to update: refused as the command
+// line is read, before any firmware request but the registration's.
+TEST_P(Meul, BiosAndMeWordAloneIsRefused) {
+    const std::string note = " - \"/MEUL\" needs \"/CAPSULE\", or an ME file after the colon (\"/MEUL:<file>\").\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"rom.bin", "/MEUL"}, std::vector<std::string>{"/MEUL"}}) {
+        e2e::Machine m = Machine();
+        e2e::RunResult r = Run(m, args);
+        std::string want = e2e::UsageListing(Width()) + "8 - Error: Invalid option\n";
+        EXPECT_EQ(r.out, want.insert(e2e::PlainBanner().size(), note)) << args.size();
+        EXPECT_EQ(r.status, 8) << args.size();
+        EXPECT_EQ(MeSubs(m), (std::vector<std::string>{"sub=0x0b", "sub=0x09"})) << args.size();
+        EXPECT_EQ(Count(m, "cmd=0x25"), 0u) << args.size() << ": no ROM information asked";
+        ExpectNoBlockRequest(m, args[0]);
+        EXPECT_TRUE(Flash(m) == System()) << args.size();
+    }
 }
 
 // ---- Capsule forms ----
