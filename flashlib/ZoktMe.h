@@ -154,6 +154,8 @@ UINT8 ZOKT_ME_Verify(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 
 // Single-binary analysis of the ROM file.
 UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size);
+// The first 0x400 bytes of the file hold a flash descriptor; nothing is kept.
+UINT8 ZOKT_ME_HasDescriptor(const UINT8* file, UINT32 size);
 // Forgets the file and its analysis.
 void ZOKT_ME_ForgetFile();
 UINT8 ZOKT_ME_GetBIOSAddrSeting(UINT8** bios, UINT32& size);

@@ -34,6 +34,14 @@ void ZOKT_ME_ForgetFile() {
     g_ME_BufferSize = 0;
 }
 
+UINT8 ZOKT_ME_HasDescriptor(const UINT8* file, UINT32 size) {
+    if (file == nullptr || size < 0x400) return 0;
+    for (UINT32 at = 0; at <= ME_DESCRIPTOR_SEARCH_END; ++at) {
+        if (MemCmp(file + at, kDescriptorSignature, 4) == 1) return 1;
+    }
+    return 0;
+}
+
 UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size) {
     if (file == nullptr || size < 0x400) return 0;
     if (bDataChecked == 0) {
@@ -41,13 +49,9 @@ UINT8 ZOKT_ME_CheckMEData(UINT8* file, UINT32 size) {
         g_ME_FileSize = size;
         bDataChecked = 1;
     }
-    for (UINT32 at = 0; at <= ME_DESCRIPTOR_SEARCH_END; ++at) {
-        if (MemCmp(file + at, kDescriptorSignature, 4) == 1) {
-            bDescriptorFound = 1;
-            return 1;
-        }
-    }
-    return 0;
+    if (!ZOKT_ME_HasDescriptor(file, size)) return 0;
+    bDescriptorFound = 1;
+    return 1;
 }
 
 // The BIOS entry of the firmware's region table, or null.

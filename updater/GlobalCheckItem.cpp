@@ -130,6 +130,20 @@ ENUM_ERR_ID YOZ_GlobalCheck_SplitMePart(UINT8 systemHasMe, UINT8* fileHasMe) {
         YOZ_OpenFileSize = size;
         return eEID_NO_ERROR;
     }
+    // A signed single binary holds its ME part behind the capsule header;
+    // the capsule forms hand the signed file on as it is.
+    UINT8* signedPart = FLASH_IsSecureFlashSupported() && !YOZ_GetCapsuleMode() && !YOZ_GetRecoveryMode()
+                            ? FLASH_ExtractRomImageFromCapsule(image, size)
+                            : nullptr;
+    if (systemHasMe && signedPart != nullptr) {
+        UINT32 signedSize = size - static_cast<UINT32>(signedPart - image);
+        if (ZOKT_ME_HasDescriptor(signedPart, signedSize)) {
+            image = signedPart;
+            size = signedSize;
+            YOZ_pMEBuff = image;
+            YOZ_MESize = size;
+        }
+    }
     if (systemHasMe && YOZ_RomFile_CheckMEData(image, size)) {
         if (fileHasMe != nullptr) *fileHasMe = 1;
         UINT8* bios = image;

@@ -310,6 +310,24 @@ TEST_P(Me, EntireMeFailures) {
     }
 }
 
+// Under secure flash the signed single binary is the file meant for the
+// platform: the ME is updated from the part behind its capsule header.
+TEST_P(Me, SignedImageUpdatesTheMeFromBehindItsHeader) {
+    const std::string signedLine = " Secure Flash enabled, recalculate ROM size with signature... Enable.\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"rom.cap", "/ME"}, std::vector<std::string>{"rom.cap", "/P", "/ME"}}) {
+        Machine m = Make({"secure_flash=1"});
+        romimg::WriteBytes(m.File("rom.cap"), romimg::SignedCapsule(image.bytes, 0x400));
+        RunResult r = Run(m, args);
+        EXPECT_EQ(r.status, 0) << args.size() << r.out;
+        EXPECT_EQ(r.out.substr(0, (Head() + kDataOk + signedLine + kSumsOk).size()), Head() + kDataOk + signedLine + kSumsOk);
+        const std::string me = MeRoutePasses({{0x1000, 0xF000}, {0x10000, 0x10000}}, 0x1000, 0x20000, 0x20000) + kPowerOff;
+        ASSERT_GE(r.out.size(), me.size());
+        EXPECT_EQ(r.out.substr(r.out.size() - me.size()), me) << args.size();
+        ExpectFlashWith(m, 0x1000, 0x20000);
+    }
+}
+
 // A transient refusal: four refused attempts (with their silent repeats)
 // still leave the fifth; one more refusal ends the update.
 TEST_P(Me, FiveAttemptsPerPiece) {
