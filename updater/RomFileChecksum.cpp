@@ -178,29 +178,48 @@ static UINT32 FileOfVolume(const UINT8* image, UINT32 v, UINT32 fvLength, UINT32
     return 0;
 }
 
-UINT32 YOZ_RomFile_FileHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32 n) {
-    if (image == nullptr || at >= limit || n > limit - at) return 0;
-    // The nearest volume before the bytes that reaches past them holds them.
+// The volume that holds `at`: the nearest volume before it whose length
+// reaches past it; its length in *fvLength. ROMSCAN_NONE when none does.
+static UINT32 VolumeHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32* fvLength) {
     for (UINT32 before = at; before > FV_SIGNATURE_OFFSET;) {
         UINT32 sig = RomScan_FindBack(image, limit, before, "_FVH", 4);
-        if (sig == ROMSCAN_NONE || sig < FV_SIGNATURE_OFFSET) return 0;
+        if (sig == ROMSCAN_NONE || sig < FV_SIGNATURE_OFFSET) return ROMSCAN_NONE;
         before = sig;
         UINT32 v = sig - FV_SIGNATURE_OFFSET;
-        UINT32 fvLength = VolumeForm(image, limit, v);
-        if (fvLength != 0 && static_cast<UINT64>(v) + fvLength > at) return FileOfVolume(image, v, fvLength, at, n);
+        *fvLength = VolumeForm(image, limit, v);
+        if (*fvLength != 0 && static_cast<UINT64>(v) + *fvLength > at) return v;
     }
-    return 0;
+    return ROMSCAN_NONE;
+}
+
+UINT32 YOZ_RomFile_FileHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32 n) {
+    if (image == nullptr || at >= limit || n > limit - at) return 0;
+    UINT32 fvLength = 0;
+    UINT32 v = VolumeHolding(image, limit, at, &fvLength);
+    return v != ROMSCAN_NONE ? FileOfVolume(image, v, fvLength, at, n) : 0;
 }
 
 UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 at, const UINT8* data, UINT32 n) {
     if (image == nullptr || (data == nullptr && n != 0) || !YOZ_RangeInside(at, n, limit)) return 0;
     bool fileSum = false;
+    UINT64 fileEnd = 0;
+    UINT32 tail = 0;
     if (YOZ_RangeInside(header, FFS_HEADER_SIZE, limit) && (image[header + 19] & 0x40) != 0) {
-        UINT64 fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 20);
-        fileSum = at >= header + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= fileEnd;
+        fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 20);
+        // A file of a revision-1 volume with attribute 0x01 ends in the complement of its checks.
+        UINT32 fvLength = 0;
+        UINT32 v = (image[header + 19] & 0x01) ? VolumeHolding(image, limit, header, &fvLength) : ROMSCAN_NONE;
+        if (v != ROMSCAN_NONE && image[v + 55] == 1 && fileEnd <= limit) tail = 2;
+        fileSum = at >= header + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n + tail <= fileEnd;
     }
     UINT8 before = YOZ_CalCheckSum8(image + at, n), after = YOZ_CalCheckSum8(data, n);
     memmove(image + at, data, n);
-    if (fileSum) image[header + 17] = static_cast<UINT8>(image[header + 17] + before - after);
+    if (!fileSum) return 1;
+    image[header + 17] = static_cast<UINT8>(image[header + 17] + before - after);
+    if (tail != 0) {
+        UINT16 check = static_cast<UINT16>(~RomScan_Get16(image + header + 16));
+        image[fileEnd - 2] = static_cast<UINT8>(check);
+        image[fileEnd - 1] = static_cast<UINT8>(check >> 8);
+    }
     return 1;
 }

@@ -50,8 +50,9 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size);
 // Puts n bytes at `at` of a buffer of `limit` bytes, inside the FFS file
 // whose header is at `header`: when they lie in the file's data and the
 // file carries a data checksum (attribute 0x40), its checksum byte moves by
-// the change of their sum, so the file stays valid. 0 when the bytes do not
-// lie in the buffer (nothing written).
+// the change of their sum (and a revision-1 volume's file tail follows it),
+// so the file stays valid. 0 when the bytes do not lie in the buffer
+// (nothing written).
 // The header offset of the FFS file that holds [at, at + n) in its data,
 // found by walking the volume that holds those bytes (whatever the state of
 // other volumes, and without looking at sums); 0 when no file does.

@@ -256,6 +256,15 @@ TEST_F(SmbProc, FileDataKeepsItsChecksum) {
     Bytes kept = b;
     EXPECT_EQ(YOZ_RomFile_PutFileData(b.data(), limit, summed.offset, limit - 8, data.data(), 0x10), 0);
     EXPECT_EQ(b, kept);
+    // A file of a revision-1 volume ends in a tail that follows its checksum byte.
+    romimg::FileSpec tailed = romimg::PlainFile(9, 0x40);
+    tailed.attributes = 0x41;
+    s.mainFiles = {tailed};
+    s.mainRevision = 1;
+    romimg::Rom old = romimg::SampleRom(s);
+    const romimg::FileAt& f = old.File(romimg::PlainGuid(9));
+    ASSERT_EQ(YOZ_RomFile_PutFileData(old.bytes.data(), limit, f.offset, f.offset + 0x30, data.data(), 0x10), 1);
+    EXPECT_EQ(YOZ_RomFile_CheckSum(old.bytes.data(), limit), 1);
 }
 
 }  // namespace
