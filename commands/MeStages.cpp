@@ -181,11 +181,50 @@ static ENUM_ERR_ID RunJob(const ME_JOB& job, const YOZ_ME_AREA& a, const UINT8* 
     return status;
 }
 
-ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a)) {
+// The ME module runs the run's pre-flash walk itself: its own erase is the
+// run's first.
+static UINT8 s_MeRunsTheWalk = 0;
+
+// The firmware's consent, asked before another module erases: the update
+// is started, every page of the ME-request route takes a write of 0xFF
+// bytes (which changes no flash byte, while a page the firmware keeps from
+// writing refuses it as it would refuse its erase) and the update is ended.
+static ENUM_ERR_ID Consent(const ME_JOB& job, UINT8 (*start)(), UINT8 (*end)()) {
+    if (!start()) return YOZ_ME_StartFailed();
+    ENUM_ERR_ID status = eEID_NO_ERROR;
+    for (UINT32 i = 0; i < job.Count && status == eEID_NO_ERROR && job.Route == &kMeRoute; ++i) {
+        memset(job.Bytes, 0xFF, job.Pieces[i].Size);
+        bool taken = false;
+        for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS && !taken; ++attempt)
+            taken = job.Route->Write(job.Pieces[i].Address, job.Pieces[i].Size, job.Bytes, nullptr) != 0;
+        if (!taken) {
+            WriteOut(" - The firmware refuses writes to the ME area at 0x%08X: nothing was erased.\n",
+                     static_cast<unsigned>(job.Pieces[i].Address));
+            status = eEID_WRITE_FLASH;
+        }
+    }
+    if (!end() && status == eEID_NO_ERROR) status = YOZ_ME_EndFailed("checked");
+    return status;
+}
+
+ENUM_ERR_ID YOZ_ME_Consent(UINT8 (*support)(), ENUM_ERR_ID (*check)()) {
+    if (s_MeRunsTheWalk) return eEID_NO_ERROR;
+    if (YOZ_ME_Info() == nullptr && !support()) return YOZ_ME_LastError();
+    ENUM_ERR_ID checked = check();
+    if (checked != eEID_NO_ERROR) return checked;
+    ME_JOB none{};
+    return Consent(none, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd);
+}
+
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)(),
+                               UINT8 (*end)()) {
+    // An ME update ended before (another ME module's consent) dropped the information.
+    if (YOZ_ME_Info() == nullptr && !support()) return YOZ_ME_LastError();
     YOZ_ME_AREA a{};
     ME_JOB job{};
     ENUM_ERR_ID status = area(&a);
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
+    if (status == eEID_NO_ERROR && !s_MeRunsTheWalk) status = Consent(job, start, end);
     if (status == eEID_NO_ERROR && job.System != nullptr) {
         // The bytes of the whole blocks outside the area go back from the flash copy.
         const YOZ_ME_PIECE& last = job.Pieces[job.Count - 1];
@@ -329,6 +368,7 @@ ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char
 }
 
 ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order) {
+    if (!YOZ_PreFlash_Done()) s_MeRunsTheWalk = 1;
     return YOZ_RunWritingStages(item, slots, order);
 }
 

@@ -46,10 +46,10 @@ static ENUM_ERR_ID MEF_MEArea(YOZ_ME_AREA* a) {
 
 static ENUM_ERR_ID MEF_ZOKTFunc() { return YOZ_ME_Update(MEF_MEArea, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd); }
 
-// The area and its data checked before the run's first erase.
+// The area, its data and the firmware's consent checked before the run's first erase.
 static ENUM_ERR_ID MefPreFlash(const void*) {
     if (b_MEREnable || !YOZ_ModuleRuns(mefQueueItem)) return eEID_NO_ERROR;
-    return YOZ_ME_CheckUpdate(MEF_MEArea);
+    return YOZ_ME_CheckUpdate(MEF_MEArea, ZOKT_ME_CheckSupport, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd);
 }
 
 static void ResetState() {

@@ -10,6 +10,7 @@
 #include "YozGlobal.h"
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
+#include "YozPreFlash.h"
 #include "YozRomFile.h"
 #include "YozRomRecords.h"
 #include "YozSwitchMode.h"
@@ -130,6 +131,22 @@ static ENUM_ERR_ID MERF_ZOKTFunc() {
     return status;
 }
 
+// A chosen region the table marks locked would be refused its update.
+static ENUM_ERR_ID MERF_ChosenUnlocked() {
+    for (UINT32 n = 0; n < CmdTotalCnt; ++n) {
+        if (CmdEnable[n] != 0 && ZOKT_MER_GetCmdID(n) != ME_BIOS_REGION_ID && ZOKT_MER_GetCmdLock(n) != 0)
+            return eEID_ME_IS_PROTECT;
+    }
+    return eEID_NO_ERROR;
+}
+
+// Before another module's first erase: the chosen regions are not locked
+// and the firmware takes the update.
+static ENUM_ERR_ID MerfPreFlash(const void*) {
+    if (!YOZ_ModuleRuns(merfQueueItem) || CmdEnable == nullptr) return eEID_NO_ERROR;
+    return YOZ_ME_Consent(ZOKT_ME_CheckSupport, MERF_ChosenUnlocked);
+}
+
 static void ResetState() {
     FreeMem(CmdEnable);
     CmdEnable = nullptr;
@@ -204,6 +221,7 @@ ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList& items) {
                                    YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     YOZ_ME_Register(items, merfQueueItem, nullptr, MERFCheckFunc, MERF_CheckBlockFunc, PtrMERFCheckFunc);
     ResetState();
+    YOZ_PreFlash_Join(&merfQueueItem.Enabled, MerfPreFlash, nullptr);
     // The firmware's ME interface version and its region table, asked on every run.
     ZOKT_ME_VersionCheck();
     YOZ_SetMERLoadEnable(ZOKT_MER_Load());

@@ -38,9 +38,11 @@ static ENUM_ERR_ID MEUF_ZOKTFunc() {
     return YOZ_ME_Update(MEUF_IgnitionArea, ZOKT_ME_Ignition_FlashStart, ZOKT_ME_Ignition_FlashEnd);
 }
 
-// The area and its data checked before the run's first erase.
+// The area, its data and the firmware's consent checked before the run's first erase.
 static ENUM_ERR_ID MeufPreFlash(const void*) {
-    return YOZ_ModuleRuns(meufQueueItem) ? YOZ_ME_CheckUpdate(MEUF_IgnitionArea) : eEID_NO_ERROR;
+    if (!YOZ_ModuleRuns(meufQueueItem)) return eEID_NO_ERROR;
+    return YOZ_ME_CheckUpdate(MEUF_IgnitionArea, ZOKT_ME_Ignition_CheckSupport, ZOKT_ME_Ignition_FlashStart,
+                              ZOKT_ME_Ignition_FlashEnd);
 }
 
 static ENUM_ERR_ID MeufParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {

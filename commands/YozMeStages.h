@@ -74,8 +74,18 @@ ENUM_ERR_ID YOZ_ME_ParseWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, const char
 // `order`.
 ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& slots, const char* order);
 
-// The checks of YOZ_ME_Update before its start, alone (a pre-flash entry).
-ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a));
+// The pre-flash entry of an ME update: the checks of YOZ_ME_Update before
+// its start (the ME information asked again through `support` where an
+// earlier update's end dropped it); then, where another module runs the
+// walk and so erases first, the firmware's consent: the update started,
+// every page of the ME-request route given a write of 0xFF bytes (no flash
+// byte changes) and the update ended. A refused start or end gives the ME
+// library's last error, a refused page 0x44; the flash is left as it was.
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)(),
+                               UINT8 (*end)());
+// The consent of an entire-ME update alone (the ME-region module), where
+// another module runs the walk: `check`, then the update started and ended.
+ENUM_ERR_ID YOZ_ME_Consent(UINT8 (*support)(), ENUM_ERR_ID (*check)());
 // One ME update: `area` lays the area out (its error ends the update
 // before any request); then everything is checked (0xA0 for an empty area,
 // an ME part that does not reach its end or pieces that cannot be planned),

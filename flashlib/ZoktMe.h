@@ -176,6 +176,7 @@ const char* ZOKT_MER_GetCmdHelp(UINT32 n);    // at most 63 characters, terminat
 UINT8 ZOKT_MER_GetCmdID(UINT32 n);
 UINT32 ZOKT_MER_GetStartAddr(UINT32 n);
 UINT32 ZOKT_MER_GetBlockSize(UINT32 n);
+UINT8 ZOKT_MER_GetCmdLock(UINT32 n);
 const char* ZOKT_MER_GetRegionName(UINT8 regionId);
 // Bytes a region session takes from the ME data: the larger of the table's
 // non-BIOS total and the runtime length (the table's total alone with the

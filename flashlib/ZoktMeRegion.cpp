@@ -130,6 +130,7 @@ const char* ZOKT_MER_GetCmdHelp(UINT32 n) { return Entry(n) != nullptr ? Entry(n
 UINT8 ZOKT_MER_GetCmdID(UINT32 n) { return Entry(n) != nullptr ? Entry(n)->Id : 0; }
 UINT32 ZOKT_MER_GetStartAddr(UINT32 n) { return Entry(n) != nullptr ? Entry(n)->StartAddress : 0; }
 UINT32 ZOKT_MER_GetBlockSize(UINT32 n) { return Entry(n) != nullptr ? Entry(n)->Size : 0; }
+UINT8 ZOKT_MER_GetCmdLock(UINT32 n) { return Entry(n) != nullptr ? Entry(n)->Lock : 0; }
 
 const char* ZOKT_MER_GetRegionName(UINT8 regionId) {
     static const char* const kNames[] = {"FDT", "PDR",   "GBE",    "MER",   "OPR",  "Unknown", "DER",  "REG7",    "BMC, EC",

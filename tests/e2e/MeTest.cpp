@@ -328,6 +328,50 @@ TEST_P(Me, SignedImageUpdatesTheMeFromBehindItsHeader) {
     }
 }
 
+// Beside other regions the ME update's consent is asked in the pre-flash
+// walk, before the first erase of any region: a refused start, a page the
+// firmware keeps from writing or a locked region leaves the flash as it was.
+TEST_P(Me, TheMeIsAskedBeforeTheFirstEraseOfAnyRegion) {
+    const std::vector<std::string> all = {"new.rom", "/B", "/P", "/N", "/ME"};
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        std::vector<std::string> args;
+        std::string tail;
+        int status;
+    } rows[] = {
+        {"start refused", {"me_fail_sub=4"}, all, kA1, 0xA1},
+        {"a protected page", {"me_protect=0x10000:0x1000"}, all,
+         " - The firmware refuses writes to the ME area at 0x00010000: nothing was erased.\n"
+         "44 - Error: Problem writting flash.\n",
+         0x44},
+        {"region table: start refused", {kRegions, "me_fail_sub=4"}, all, kA1, 0xA1},
+        {"region table: a locked region",
+         {"me_regions=FDT:Flash descriptor:0x0:0x1000:0:1;BIOS:BIOS region:0x20000:0xE0000:5:0"},
+         {"new.rom", "/B", "/FDT"}, "c2 - Error: Region is write-protected\n", 0xC2},
+        {"ignition start refused", {"me_ignition=1", "me_fail_sub=1"}, {"new.rom", "/B", "/MEUF"},
+         "a2 - Error: BIOS does not support ME Ignition Firmware update.\n", 0xA2},
+    };
+    for (const Row& row : rows) {
+        Machine m = Make(row.sets);
+        RunResult r = Run(m, row.args);
+        EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + row.tail) << row.what;
+        EXPECT_EQ(r.status, row.status) << row.what;
+        EXPECT_EQ(BlockRequests(m, "0x22") + BlockRequests(m, "0x23"), 0u) << row.what << ": nothing erased";
+        EXPECT_EQ(CountOf(MeRequests(m), "sub=0x06"), 0u) << row.what;
+        EXPECT_EQ(Flash(m), Str(system.bytes)) << row.what;
+        EXPECT_EQ(ReadFile(m.File("state/me_update")), "") << row.what;
+    }
+
+    // Consented, the regions are written, then the ME in an update of its own.
+    Machine m = Make();
+    RunResult r = Run(m, all);
+    EXPECT_EQ(r.status, 0) << r.out;
+    ExpectFlashWith(m, 0x1000, 0x20000);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x04 size=0x001e done=1"), 2u);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x05 size=0x001e done=1"), 2u);
+}
+
 // A transient refusal: four refused attempts (with their silent repeats)
 // still leave the fifth; one more refusal ends the update.
 TEST_P(Me, FiveAttemptsPerPiece) {
