@@ -45,6 +45,9 @@ YOZ_ATTRIBUTE_FUNC void wrap_enable_kbd_irq(void);
 YOZ_ATTRIBUTE_FUNC unsigned long wrap_page_size(void);
 YOZ_ATTRIBUTE_FUNC unsigned long wrap_phys_limit(void);       /* highest physical address of the CPU */
 YOZ_ATTRIBUTE_FUNC int wrap_range_is_ram(void);               /* ulArg0 physical, ulArg1 bytes: touches System RAM */
+YOZ_ATTRIBUTE_FUNC int wrap_range_is_claimed(void);           /* ulArg0 physical, ulArg1 bytes: a driver claimed a page of it */
+YOZ_ATTRIBUTE_FUNC int wrap_locked_down(void);                /* the kernel's lockdown closes /dev/mem */
+YOZ_ATTRIBUTE_FUNC void wrap_map_prot(void);                  /* pvArg0 vma, ulArg0 1 for firmware or device memory */
 YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void);                 /* -> ulArg0 the FADT's SMI port, ulArg1 the "$ASF" port */
 
 /* The core object's entry points, called by the wrapper under its lock.
@@ -105,6 +108,9 @@ void WriteNuvWrapSource(FILE* f, const NUV_DRIVER_TEXT& text) {
 #endif
 #ifdef CONFIG_X86
 #include <asm/processor.h>
+#endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(5,4,0)
+#include <linux/security.h>
 #endif
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(4,12,0)
 #include <linux/uaccess.h>
@@ -187,6 +193,34 @@ YOZ_ATTRIBUTE_FUNC void wrap_mem_map_unreserve(void)
 #else
     mem_map_unreserve((struct page *)pvArg0);
 #endif
+}
+
+/* The protection /dev/mem gives (into pgArg0): the mapping's own, for the
+ * opener's buffers (kernel memory, cached like the kernel's own view of it);
+ * for firmware and device memory (ulArg0 1) uncached where the descriptor
+ * asks for synchronous writes, and never marked encrypted, as the kernel's
+ * own choice for memory outside System RAM is. The kernel's choice itself
+ * (phys_mem_access_prot) is not exported to modules. */
+YOZ_ATTRIBUTE_FUNC void wrap_map_prot(void)
+{
+    struct vm_area_struct *vma = (struct vm_area_struct *)pvArg0;
+    pgprot_t prot = vma->vm_page_prot;
+    if (ulArg0) {
+#ifdef O_DSYNC
+        unsigned int sync = O_DSYNC;
+#else
+        unsigned int sync = O_SYNC;
+#endif
+#ifdef pgprot_noncached
+        if (vma->vm_file != NULL && (vma->vm_file->f_flags & sync))
+            prot = pgprot_noncached(prot);
+#endif
+#ifdef pgprot_decrypted
+        prot = pgprot_decrypted(prot);
+#endif
+        (void)sync;
+    }
+    pgArg0 = prot;
 }
 
 /* Maps ulArg2 bytes of physical memory from ulArg1 at user address ulArg0
@@ -278,12 +312,58 @@ YOZ_ATTRIBUTE_FUNC int wrap_range_is_ram(void)
 #endif
 }
 
-/* The SMI command ports the firmware publishes: the FADT's, and the one of
- * a "$ASF" record in the BIOS area (u8 header length at +4, u16 port at +12). */
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(5,0,0)
+static int wrap_claim_found(struct resource *res, void *arg)
+{
+    return 1;
+}
+#endif
+
+/* What /dev/mem refuses besides System RAM: a page that a kernel driver has
+ * claimed (busy; under a kernel without strict I/O devmem only one claimed
+ * exclusively), except in the first MiB, which stays open for the BIOS's
+ * areas. The kernel's own check (iomem_is_exclusive) is not exported. */
+YOZ_ATTRIBUTE_FUNC int wrap_range_is_claimed(void)
+{
+    unsigned long start = ulArg0;
+    unsigned long last = ulArg0 + ulArg1 - 1;
+    unsigned long flags = IORESOURCE_MEM | IORESOURCE_BUSY;
+#if !defined(CONFIG_IO_STRICT_DEVMEM) && defined(IORESOURCE_EXCLUSIVE)
+    flags |= IORESOURCE_EXCLUSIVE;
+#endif
+    if (last < 0x100000)
+        return 0;
+    if (start < 0x100000)
+        start = 0x100000;
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(5,0,0)
+    return walk_iomem_res_desc(IORES_DESC_NONE, flags, start, last, NULL, wrap_claim_found) == 1;
+#elif LINUX_VERSION_CODE >= KERNEL_VERSION(4,6,0)
+    return region_intersects(start, last - start + 1, flags, IORES_DESC_NONE) != REGION_DISJOINT;
+#else
+    (void)flags;
+    return 0;
+#endif
+}
+
+YOZ_ATTRIBUTE_FUNC int wrap_locked_down(void)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(5,4,0)
+    return security_locked_down(LOCKDOWN_DEV_MEM) != 0;
+#else
+    return 0;
+#endif
+}
+
+/* The SMI command ports the firmware publishes: the FADT's, and that of the
+ * first "$ASF" record of the BIOS area, as the program finds it, when the
+ * record is whole: its header (u8 length at +4) holds the u16 port at +12,
+ * lies inside the area with the u32 body that follows it, and its bytes sum
+ * to zero. Stray "$ASF" bytes name no port. */
 YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void)
 {
     unsigned char __iomem *area;
-    unsigned long off;
+    unsigned long off, length, i;
+    unsigned char sum;
     ulArg0 = 0;
     ulArg1 = 0;
 #if defined(CONFIG_ACPI) && LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
@@ -293,11 +373,18 @@ YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void)
     if (area == NULL)
         return;
     for (off = 0; off + 14 <= 0x10000; off++) {
-        if (readb(area + off) == '$' && readb(area + off + 1) == 'A' && readb(area + off + 2) == 'S' &&
-            readb(area + off + 3) == 'F') {
-            ulArg1 = readb(area + off + 12) | (readb(area + off + 13) << 8);
-            break;
+        if (readb(area + off) != '$' || readb(area + off + 1) != 'A' || readb(area + off + 2) != 'S' ||
+            readb(area + off + 3) != 'F')
+            continue;
+        length = readb(area + off + 4);
+        if (length >= 14 && off + length + 4 <= 0x10000) {
+            sum = 0;
+            for (i = 0; i < length; i++)
+                sum += readb(area + off + i);
+            if (sum == 0)
+                ulArg1 = readb(area + off + 12) | (readb(area + off + 13) << 8);
         }
+        break;
     }
     iounmap(area);
 }
@@ -358,12 +445,26 @@ static int wrap_release(struct inode *inode, struct file *file)
     return 0;
 }
 
+/* Every request and mapping needs CAP_SYS_RAWIO twice: in the credentials
+ * the device was opened with, and in the caller's now. A descriptor kept
+ * across a drop of privileges, or handed to another process, does nothing. */
+static int wrap_may_rawio(struct file *file)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(3,8,0)
+    if (!file_ns_capable(file, &init_user_ns, CAP_SYS_RAWIO))
+        return 0;
+#endif
+    return capable(CAP_SYS_RAWIO);
+}
+
 /* The record is copied in before the lock and out after it. */
-static long wrap_request(unsigned int cmd, void __user *arg, int compat)
+static long wrap_request(struct file *file, unsigned int cmd, void __user *arg, int compat)
 {
     unsigned long record[NUV_RECORD_MAX / sizeof(unsigned long)];
     unsigned long size;
     long rc;
+    if (!wrap_may_rawio(file))
+        return -EPERM;
     size = nuvfldrv_record_size(cmd, compat);
     if (size > sizeof(record))
         return -EINVAL;
@@ -386,19 +487,19 @@ static long wrap_request(unsigned int cmd, void __user *arg, int compat)
 #if NUV_HAVE_UNLOCKED_IOCTL
 static long wrap_unlocked_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return wrap_request(cmd, (void __user *)arg, 0);
+    return wrap_request(file, cmd, (void __user *)arg, 0);
 }
 #ifdef CONFIG_COMPAT
 /* A 32-bit process sends the 32-bit record layouts; the core converts them. */
 static long wrap_compat_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return wrap_request(cmd, compat_ptr((compat_uptr_t)arg), 1);
+    return wrap_request(file, cmd, compat_ptr((compat_uptr_t)arg), 1);
 }
 #endif
 #else
 static int wrap_ioctl(struct inode *inode, struct file *file, unsigned int cmd, unsigned long arg)
 {
-    return (int)wrap_request(cmd, (void __user *)arg, 0);
+    return (int)wrap_request(file, cmd, (void __user *)arg, 0);
 }
 #endif
 
@@ -406,12 +507,13 @@ static int wrap_mmap(struct file *file, struct vm_area_struct *vma)
 {
     unsigned long flags = 0;
     int rc;
+    if (!wrap_may_rawio(file))
+        return -EPERM;
     if (vma->vm_flags & VM_WRITE)
         flags |= NUV_MAP_WRITE;
     if (vma->vm_flags & VM_SHARED)
         flags |= NUV_MAP_SHARED;
     NUV_LOCK();
-    pgArg0 = PAGE_SHARED;
     rc = nuvfldrv_mmap(vma, vma->vm_start, vma->vm_end, vma->vm_pgoff, flags);
     NUV_UNLOCK();
     return rc;
@@ -757,12 +859,31 @@ static void nuv_write_alloc(NUVFLDRV_ALLOC *req, void *record, int compat)
     r32->kphysadd = (unsigned int)req->kphysadd;
 }
 
-/* Only the ports the program writes: the SMI command ports the firmware
- * publishes and the legacy one, CMOS and the reset register. */
-static int nuv_port_allowed(unsigned long port)
+/* The SMI command port the program uses: the FADT's, else the "$ASF"
+ * record's, else the legacy one. */
+static unsigned long nuv_the_smi_port(void)
 {
+    if (nuv_smi_port != 0)
+        return nuv_smi_port;
+    if (nuv_asf_port != 0)
+        return nuv_asf_port;
+    return 0xB2;
+}
+
+/* Only what the program writes: the SMI command ports the firmware
+ * publishes and the legacy one, CMOS, and at the reset register the soft,
+ * hard and global reset. Under the kernel's lockdown only the SMI command
+ * port the program uses. */
+static int nuv_port_allowed(unsigned long port, unsigned int value)
+{
+    if (port == nuv_the_smi_port())
+        return 1;
+    if (wrap_locked_down())
+        return 0;
+    if (port == 0xCF9)
+        return value == 0x04 || value == 0x06 || value == 0x0E;
     return (port == nuv_smi_port && port != 0) || (port == nuv_asf_port && port != 0) || port == 0xB2 ||
-           port == 0x70 || port == 0x71 || port == 0xCF9;
+           port == 0x70 || port == 0x71;
 }
 
 static void nuv_port_write(NUVFLDRV_PORTWRITEBYTE *r)
@@ -790,7 +911,7 @@ static long nuv_port_request(void *record, int compat)
     NUVFLDRV_PORTWRITEBYTE *r = (NUVFLDRV_PORTWRITEBYTE *)record;
     NUVFLDRV_PORTWRITEBYTE wide;
     NUVFLDRV_PORTWRITEBYTE32 *r32 = (NUVFLDRV_PORTWRITEBYTE32 *)record;
-    if (!nuv_port_allowed(compat ? r32->Port : r->Port))
+    if (compat ? !nuv_port_allowed(r32->Port, r32->Value) : !nuv_port_allowed(r->Port, r->Value))
         return -NUV_EPERM;
     if (!compat) {
         nuv_port_write(r);
@@ -858,9 +979,11 @@ long nuvfldrv_ioctl(unsigned int cmd, void *record, int compat)
     }
 }
 
-/* Maps one of the opener's buffers, or physical memory that is not System
- * RAM and lies within the CPU's physical address width: what /dev/mem gives
- * under the kernel's own rules, and nothing more. */
+/* Maps one of the opener's buffers, or physical memory within the CPU's
+ * physical address width that is neither System RAM nor claimed by a kernel
+ * driver, with the protection /dev/mem gives: what /dev/mem gives under the
+ * kernel's own rules, and nothing more. Under the kernel's lockdown, which
+ * closes /dev/mem, only the opener's buffers. */
 int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned long pgoff, unsigned long flags)
 {
     unsigned long page = wrap_page_size();
@@ -878,11 +1001,16 @@ int nuvfldrv_mmap(void *vma, unsigned long start, unsigned long end, unsigned lo
     if (b == 0) {
         if (physical + (size - 1) > wrap_phys_limit())
             return -NUV_EINVAL;
+        if (wrap_locked_down())
+            return -NUV_EPERM;
         ulArg0 = physical;
         ulArg1 = size;
-        if (wrap_range_is_ram())
+        if (wrap_range_is_ram() || wrap_range_is_claimed())
             return -NUV_EPERM;
     }
+    pvArg0 = vma;
+    ulArg0 = b == 0;
+    wrap_map_prot();
     pvArg0 = vma;
     ulArg0 = start;
     ulArg1 = physical;

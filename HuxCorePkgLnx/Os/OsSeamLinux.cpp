@@ -73,7 +73,9 @@ int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev) {
 }
 
 int OsSeam_OpenDriverNode(const char* path, int driverMajor) {
-    int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // Synchronous as "/dev/mem" is opened: the driver then maps firmware
+    // memory uncached, as "/dev/mem" does.
+    int fd = open(path, O_RDWR | O_SYNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || static_cast<int>(major(st.st_rdev)) != driverMajor) {

@@ -145,6 +145,32 @@ user)
         /yozprobe_$width driver /dev/nuvfl
         /yozprobe_$width stress /dev/nuvfl 2
     done
+    # A descriptor root opened, used after the process dropped to uid 1000:
+    # the driver checks the capability of whoever uses it, not only at open.
+    for width in 64 32; do
+        echo "-- yozprobe_$width dropped"
+        /yozprobe_$width dropped /dev/nuvfl
+    done
+    rm -f /dev/nuvfl
+    rmmod nuvfldrv_mod
+    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"
+    ;;
+lockdown)
+    # The module loaded by hand, then the kernel put into lockdown (which
+    # cannot be lifted, hence a guest of its own; an unsigned module cannot
+    # be loaded under it, so it is raised afterwards): the driver keeps to
+    # it, its own buffers and the SMI port only.
+    insmod /nuvfldrv_mod.o
+    mknod /dev/nuvfl c "$(awk '/ nuvfldrv$/ {print $1}' /proc/devices)" 0
+    chmod 600 /dev/nuvfl
+    mount -t securityfs securityfs /sys/kernel/security
+    mark 161
+    echo integrity > /sys/kernel/security/lockdown
+    echo "lockdown: $(cat /sys/kernel/security/lockdown)"
+    for width in 64 32; do
+        echo "-- yozprobe_$width lockdown"
+        /yozprobe_$width lockdown /dev/nuvfl
+    done
     rm -f /dev/nuvfl
     rmmod nuvfldrv_mod
     echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"

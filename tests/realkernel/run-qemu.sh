@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Real-kernel tier: the shipped executables on Debian's kernel under
 # qemu-system-x86_64 (TCG). The driver is built on the host by the program's
-# own "/makedrv" against that kernel's headers; four guests then boot in
+# own "/makedrv" against that kernel's headers; five guests then boot in
 # parallel from one busybox initramfs and run the program for real:
 #   bios   SeaBIOS, no EFI: the 64-bit build twice and the 32-bit build once
 #          with the prebuilt module (iopl, port 0xB2, /dev/mem, the module
@@ -15,7 +15,10 @@
 #   user   SeaBIOS on two CPUs, an unprivileged user beside root: the node
 #          while a run holds it, prebuilt objects another user planted,
 #          linked or holds open refused, and the driver's limits (buffers,
-#          mappings, ports) and locking probed on both widths by yozprobe
+#          mappings, ports) and locking probed on both widths by yozprobe,
+#          also through a descriptor kept after dropping to uid 1000
+#   lockdown SeaBIOS: the module loaded by hand, then the kernel put into
+#          lockdown: the driver maps only its buffers, writes only the SMI port
 # QEMU's firmware answers none of the program's firmware requests, so every
 # run ends the same way. Checked per run: exit status, output, the shell
 # commands the program ran, module/node/file state afterwards; per guest: the
@@ -59,10 +62,10 @@ ovmf_vars_off=$ovmf/OVMF_VARS_4M.fd
 ovmf_vars_on=$ovmf/OVMF_VARS_4M.ms.fd
 [ -e "$ovmf_code" ] || ovmf_code=$ovmf/OVMF_CODE_4M.ms.fd
 [ -e "$ovmf_code" ] && [ -e "$ovmf_vars_off" ] || missing "no Secure-Boot-capable OVMF in $ovmf: install ovmf"
-guests="bios sboff sbon user"
+guests="bios sboff sbon user lockdown"
 if [ ! -e "$ovmf_vars_on" ]; then
     echo "note: no $ovmf_vars_on, the Secure Boot on boot is left out"
-    guests="bios sboff user"
+    guests="bios sboff user lockdown"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/yoz-realkernel-XXXXXX")
@@ -141,6 +144,7 @@ cp "$work/host/nuvfldrv_mod.o" "$work/module/"
 cat "$work/base.gz" "$work/module.gz" > "$work/with-module.gz"
 boot bios "$work/with-module.gz" -machine pc & pids+=($!)
 boot user "$work/with-module.gz" -machine pc -smp 2 & pids+=($!)
+boot lockdown "$work/with-module.gz" -machine pc & pids+=($!)
 if [ -e "$ovmf_vars_on" ]; then
     # shellcheck disable=SC2046
     boot sbon "$work/with-module.gz" $(uefi "$ovmf_vars_on" on) & pids+=($!)

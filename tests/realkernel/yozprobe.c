@@ -3,6 +3,8 @@
  *   yozprobe as-nobody PROG ARGS...   runs PROG as uid/gid 65534
  *   yozprobe open PATH                 what opening PATH read-write gives
  *   yozprobe driver PATH               the driver's limits: buffers, mappings, ports
+ *   yozprobe dropped PATH              a descriptor opened as root, used after setuid(1000)
+ *   yozprobe lockdown PATH             what the driver still does under the kernel's lockdown
  *   yozprobe stress PATH SECONDS       threads and forked children on one descriptor
  * Each prints one line per check, the same on both widths. */
 #define _GNU_SOURCE
@@ -97,12 +99,66 @@ static int check_driver(const char *path) {
     printf("map System RAM at 16 MiB: %s\n", name_of(map_at(fd, 0x1000000, 0x1000, NULL)));
     printf("map the BIOS area: %s\n", name_of(map_at(fd, 0xF0000, 0x10000, NULL)));
     printf("map beyond the physical address width: %s\n", name_of(map_at(fd, 1ULL << 42, 0x1000, NULL)));
+    printf("map the IOAPIC: %s\n", name_of(map_at(fd, 0xFEC00000, 0x1000, NULL)));
+    printf("map the local APIC: %s\n", name_of(map_at(fd, 0xFEE00000, 0x1000, NULL)));
+    printf("map the page below the IOAPIC: %s\n", name_of(map_at(fd, 0xFEBFF000, 0x1000, NULL)));
+    printf("map it with the IOAPIC page: %s\n", name_of(map_at(fd, 0xFEBFF000, 0x2000, NULL)));
     printf("write port 0x70: %s\n", name_of(port_write(fd, 0x70, 0x0F)));
     printf("write port 0x80: %s\n", name_of(port_write(fd, 0x80, 0x00)));
     printf("write port 0x3f8: %s\n", name_of(port_write(fd, 0x3F8, 0x41)));
+    /* 2 sets the hard-reset bit without starting a reset: harmless where it passes. */
+    printf("write port 0xcf9 with 0x02: %s\n", name_of(port_write(fd, 0xCF9, 0x02)));
     int second = open(path, O_RDWR | O_CLOEXEC);
     printf("second opener: %s\n", second < 0 ? name_of(errno) : "ok");
     if (second >= 0) close(second);
+    close(fd);
+    return 0;
+}
+
+/* A buffer allocated, the buffer (this one, else the one at `buffer`) and
+ * the BIOS area mapped, CMOS written and the keyboard locked: each check on
+ * its own line, prefixed by `when`. Returns the buffer's address. */
+static unsigned long use_device(int fd, const char *when, unsigned long buffer) {
+    struct alloc_record a;
+    memset(&a, 0, sizeof(a));
+    a.size = 0x1000;
+    printf("%s: alloc: %s\n", when, name_of(request(fd, CMD_ALLOC, &a)));
+    if (a.kphysadd != 0) buffer = a.kphysadd;
+    printf("%s: map the buffer: %s\n", when, name_of(map_at(fd, buffer, 0x1000, NULL)));
+    printf("%s: map the BIOS area: %s\n", when, name_of(map_at(fd, 0xF0000, 0x10000, NULL)));
+    printf("%s: write port 0x70: %s\n", when, name_of(port_write(fd, 0x70, 0x0F)));
+    printf("%s: lock the keyboard: %s\n", when, name_of(request(fd, CMD_LOCK_KB, NULL)));
+    request(fd, CMD_UNLOCK_KB, NULL);
+    return buffer;
+}
+
+/* Opened as root; every request and mapping refused once the process has
+ * dropped to uid 1000, though it still holds the descriptor. */
+static int check_dropped(const char *path) {
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        printf("open: %s\n", name_of(errno));
+        return 1;
+    }
+    unsigned long buffer = use_device(fd, "as root", 0);
+    if (setgroups(0, NULL) != 0 || setgid(1000) != 0 || setuid(1000) != 0) {
+        perror("setuid");
+        return 1;
+    }
+    use_device(fd, "after setuid(1000)", buffer);
+    close(fd);
+    return 0;
+}
+
+/* Under lockdown: the opener's own buffers and the SMI command port only. */
+static int check_lockdown(const char *path) {
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        printf("open: %s\n", name_of(errno));
+        return 1;
+    }
+    use_device(fd, "locked down", 0);
+    printf("locked down: write port 0xb2: %s\n", name_of(port_write(fd, 0xB2, 0x7F)));
     close(fd);
     return 0;
 }
@@ -196,7 +252,10 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "driver") == 0) return check_driver(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "dropped") == 0) return check_dropped(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "lockdown") == 0) return check_lockdown(argv[2]);
     if (argc == 4 && strcmp(argv[1], "stress") == 0) return stress(argv[2], atoi(argv[3]));
-    fprintf(stderr, "usage: yozprobe as-nobody PROG ARGS... | open PATH | driver PATH | stress PATH SECONDS\n");
+    fprintf(stderr, "usage: yozprobe as-nobody PROG ARGS... | open PATH | driver PATH | dropped PATH | lockdown PATH |"
+                    " stress PATH SECONDS\n");
     return 2;
 }

@@ -36,8 +36,8 @@ int OsSeam_LoadModule(int fd);
 // 0, or -1 with errno set (EWOULDBLOCK while it is in use, ENOENT when absent).
 int OsSeam_UnloadModule(const char* name);
 int OsSeam_Mknod(const char* path, unsigned int mode, unsigned long long dev);
-// Opens the driver's node read-write, closed on exec and never through a
-// link, and makes sure it is the character device of `driverMajor`: the
+// Opens the driver's node read-write and synchronous, closed on exec and
+// never through a link, and makes sure it is the character device of `driverMajor`: the
 // descriptor, or -1 with errno set (ENODEV for anything else at the path).
 int OsSeam_OpenDriverNode(const char* path, int driverMajor);
 int OsSeam_Ioctl(int fd, unsigned long request, void* arg);
