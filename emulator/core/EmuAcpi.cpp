@@ -1,6 +1,7 @@
 // ACPI tables and "$ASF" of the emulated machine.
 #include "EmuAcpi.h"
 #include <cstdio>
+#include <cstring>
 #include "EmuMachine.h"
 
 void EmuPutU16(std::string& s, size_t offset, UINT16 v) {
@@ -93,7 +94,7 @@ bool EmuAcpi_Layout(std::string& error) {
     }
     std::string fadtBody(fadtLength - 36, '\0');
     EmuPutU32(fadtBody, 40 - 36, static_cast<UINT32>(dsdtAt));
-    EmuPutU32(fadtBody, 48 - 36, static_cast<UINT32>(EmuMachine_GetNum("fadt_smi_cmd", EmuMachine_GetNum("smi_port", 0xB2))));
+    EmuPutU32(fadtBody, 48 - 36, EmuAcpi_FadtSmiPort());
     if (fadtLength >= 148) EmuPutU64(fadtBody, 140 - 36, dsdtAt);
     std::string fadt = EmuAcpi_Table("FACP", 6, fadtBody);
 
@@ -144,13 +145,53 @@ bool EmuAcpi_Layout(std::string& error) {
     return true;
 }
 
+UINT16 EmuAcpi_FadtSmiPort() {
+    if (EmuMachine_GetNum("acpi", 1) == 0) return 0;
+    return static_cast<UINT16>(EmuMachine_GetNum("fadt_smi_cmd", EmuMachine_GetNum("smi_port", 0xB2)));
+}
+
+static const UINT64 kBiosAreaBase = 0xF0000;
+static const UINT32 kBiosAreaSize = 0x10000;
+static const UINT32 kAsfHeaderMin = 14;  // up to and with the u16 port at +12
+
 bool EmuAsf_Layout(std::string& error) {
     if (!EmuMachine_Has("asf_port")) return true;
-    // "$ASF", header length, carried bytes, the SMI port at +12, then the body
+    // "$ASF", header length, the checksum byte (+5) that makes the header's
+    // bytes sum to zero, carried bytes, the SMI port at +12, then the body
     // (the program writes its buffer address at the start of the body).
+    const UINT8 headerLength = 0x10;
     std::string asf(0x20, '\0');
     asf.replace(0, 4, "$ASF");
-    asf[4] = 0x10;
+    asf[4] = static_cast<char>(headerLength);
     EmuPutU16(asf, 12, static_cast<UINT16>(EmuMachine_GetNum("asf_port", 0)));
+    UINT8 sum = 0;
+    for (UINT8 i = 0; i < headerLength; ++i) sum = static_cast<UINT8>(sum + static_cast<UINT8>(asf[i]));
+    asf[5] = static_cast<char>(0x100 - sum);
+    if (EmuMachine_GetNum("asf_checksum", 1) == 0) asf[5] = static_cast<char>(asf[5] + 1);
     return PutPhys(EmuMachine_GetNum("asf_addr", 0xF8000), asf, error);
+}
+
+bool EmuAsf_FindFirst(const UINT8* area, UINT32 size, UINT32& offset) {
+    // Searched by its first byte: the firmware's check runs before every flash request.
+    for (UINT32 at = 0; at + kAsfHeaderMin <= size; ++at) {
+        const void* dollar = memchr(&area[at], '$', size - kAsfHeaderMin + 1 - at);
+        if (dollar == nullptr) return false;
+        at = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area);
+        if (memcmp(&area[at], "$ASF", 4) == 0) {
+            offset = at;
+            return true;
+        }
+    }
+    return false;
+}
+
+UINT16 EmuAsf_DriverPort() {
+    static UINT8 area[kBiosAreaSize];
+    UINT32 at = 0;
+    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, at)) return 0;
+    UINT32 length = area[at + 4];
+    if (length < kAsfHeaderMin || at + length + 4 > kBiosAreaSize) return 0;
+    UINT8 sum = 0;
+    for (UINT32 i = 0; i < length; ++i) sum = static_cast<UINT8>(sum + area[at + i]);
+    return sum == 0 ? static_cast<UINT16>(area[at + 12] | (area[at + 13] << 8)) : 0;
 }

@@ -19,3 +19,13 @@ void EmuPutU64(std::string& s, size_t offset, UINT64 v);
 bool EmuAcpi_Layout(std::string& error);
 // Lays out the "$ASF" record when asf_port is set.
 bool EmuAsf_Layout(std::string& error);
+
+// The FADT's SMI_CMD as the kernel finds it (0: no FADT, or it names none).
+UINT16 EmuAcpi_FadtSmiPort();
+// Offset of the first "$ASF" whose 14 bytes lie in area[0, size), as the
+// program's search finds it; false when there is none.
+bool EmuAsf_FindFirst(const UINT8* area, UINT32 size, UINT32& offset);
+// The port the kernel driver takes from the BIOS area's first "$ASF" record:
+// only from a whole record (header of at least 14 bytes, header and u32 body
+// inside F0000h-FFFFFh, header bytes summing to zero); 0 otherwise.
+UINT16 EmuAsf_DriverPort();

@@ -9,6 +9,8 @@ std::string EmuKernel_Release() { return EmuMachine_Get("release", "6.1.0-emu-am
 
 UINT32 EmuKernel_DriverMajor() { return static_cast<UINT32>(EmuMachine_GetNum("driver_major", 243)); }
 
+bool EmuKernel_LockedDown() { return EmuMachine_GetNum("lockdown", 0) != 0; }
+
 bool EmuKernel_ModuleLoaded() { return EmuState_Get("modules", "") == "nuvfldrv_mod\n"; }
 
 bool EmuKernel_WriteProcDevices() {

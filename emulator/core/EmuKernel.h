@@ -17,5 +17,9 @@ void EmuKernel_SetModuleLoaded(bool loaded);
 // Writes root/proc/devices for the current module state.
 bool EmuKernel_WriteProcDevices();
 
+// Whether the kernel is in lockdown (setting "lockdown"): no iopl, no
+// /dev/mem, no unsigned module.
+bool EmuKernel_LockedDown();
+
 // Content of a module file that the emulated make produces.
 extern const char EmuKernel_FakeModule[];

@@ -4,6 +4,7 @@
 // it was stored just before). Only a machine with an "$ASF" port (setting
 // asf_port) publishes the record; on the others there is nothing to read.
 #include <cstring>
+#include "EmuAcpi.h"
 #include "EmuFlashPart.h"
 #include "EmuMachine.h"
 
@@ -12,21 +13,14 @@ static const UINT32 kBiosAreaSize = 0x10000;
 
 std::string EmuFlashPart_AsfCheck(UINT32 ebx) {
     if (!EmuMachine_Has("asf_port")) return "";
-    // Searched by its first byte: this runs before every flash request.
     static UINT8 area[kBiosAreaSize];
-    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize)) return "";
-    for (UINT32 offset = 0; offset + 0x0E <= kBiosAreaSize; ++offset) {
-        const void* dollar = memchr(&area[offset], '$', kBiosAreaSize - 0x0E + 1 - offset);
-        if (dollar == nullptr) break;
-        offset = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area);
-        if (memcmp(&area[offset], "$ASF", 4) != 0) continue;
-        UINT32 body = offset + area[offset + 4];
-        if (body + 4 > kBiosAreaSize) return " asf=bad";
-        UINT32 stored = 0;
-        memcpy(&stored, &area[body], 4);
-        UINT32 cleared = 0;
-        EmuPhys_Write(kBiosAreaBase + body, &cleared, 4);
-        return stored == ebx ? " asf=ok" : " asf=stale";
-    }
-    return "";
+    UINT32 offset = 0;
+    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, offset)) return "";
+    UINT32 body = offset + area[offset + 4];
+    if (body + 4 > kBiosAreaSize) return " asf=bad";
+    UINT32 stored = 0;
+    memcpy(&stored, &area[body], 4);
+    UINT32 cleared = 0;
+    EmuPhys_Write(kBiosAreaBase + body, &cleared, 4);
+    return stored == ebx ? " asf=ok" : " asf=stale";
 }

@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
+#include "EmuAcpi.h"
 #include "EmuKernel.h"
 #include "EmuMachine.h"
 #include "EmuSmi.h"
@@ -137,6 +138,9 @@ int EmuDriver_LoadModule(int fd) {
     } else if (EmuMachine_GetNum("insmod_fails", 0) != 0) {
         result = "refused";
         error = EPERM;
+    } else if (EmuKernel_LockedDown() && EmuMachine_GetNum("module_signed", 0) == 0) {
+        result = "unsigned";
+        error = EKEYREJECTED;
     }
     if (error != 0) {
         EmuTrace("module load result=%s", result);
@@ -358,6 +362,20 @@ static int KeyboardLock(bool lock) {
     return 0;
 }
 
+// What the driver writes: the SMI command ports the firmware publishes (the
+// FADT's, the port of a whole "$ASF" record) and the legacy one, CMOS, and
+// a soft, hard or global reset at the reset register. Under the kernel's
+// lockdown only the SMI command port the program uses.
+static bool PortAllowed(UINT16 port, UINT8 value) {
+    UINT16 fadt = EmuAcpi_FadtSmiPort();
+    UINT16 asf = EmuAsf_DriverPort();
+    UINT16 smi = fadt != 0 ? fadt : asf != 0 ? asf : 0xB2;
+    if (port == smi) return true;
+    if (EmuKernel_LockedDown()) return false;
+    if (port == 0xCF9) return value == 0x04 || value == 0x06 || value == 0x0E;
+    return (port == fadt && fadt != 0) || (port == asf && asf != 0) || port == 0xB2 || port == 0x70 || port == 0x71;
+}
+
 static int PortWrite(void* arg) {
     if (arg == nullptr) {
         EmuTrace("ioctl req=0x4166 result=einval");
@@ -365,10 +383,7 @@ static int PortWrite(void* arg) {
     }
     UINT8* bytes = static_cast<UINT8*>(arg);
     EmuDrvPortWrite r = EmuDriver_DecodePortWrite(bytes, kNativeWidth);
-    // Only the ports the program writes: the SMI command ports, the legacy
-    // one, CMOS and the reset register.
-    bool allowed = EmuSmi_IsSmiPort(r.Port) || r.Port == 0xB2 || r.Port == 0x70 || r.Port == 0x71 || r.Port == 0xCF9;
-    if (!allowed) {
+    if (!PortAllowed(r.Port, r.Value)) {
         EmuTrace("ioctl req=0x4166 port=0x%x value=0x%02x result=eperm", r.Port, r.Value);
         return Fail(EPERM);
     }

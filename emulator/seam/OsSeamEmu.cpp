@@ -38,7 +38,7 @@ void OsSeam_Start() {
 }
 
 int OsSeam_SetIoPrivilege(int level) {
-    if (level != 0 && EmuMachine_GetNum("iopl_fails", 0) != 0) {
+    if (level != 0 && (EmuMachine_GetNum("iopl_fails", 0) != 0 || EmuKernel_LockedDown())) {
         EmuTrace("iopl level=0x%x result=fail", level);
         return -1;
     }
@@ -77,6 +77,8 @@ void OsSeam_DelayUs(UINT32 us) {
 
 std::string OsSeam_Path(const char* systemPath) {
     if (systemPath == nullptr || systemPath[0] != '/') return systemPath == nullptr ? "" : systemPath;
+    // The kernel in lockdown keeps /dev/mem closed: the program finds none.
+    if (EmuKernel_LockedDown() && strcmp(systemPath, "/dev/mem") == 0) return EmuMachine_Root("/dev/mem (locked down)");
     return EmuMachine_Root(systemPath);
 }
 

@@ -428,6 +428,55 @@ TEST_P(Driver, SecureBootRoutesPortWritesThroughTheDriver) {
     }
 }
 
+// Under Secure Boot the "$ASF" port serves only from a whole record: the
+// driver refuses to write one that stray bytes name, and the firmware is
+// never asked.
+TEST_P(Driver, SecureBootWritesTheAsfPortOnlyFromAWholeRecord) {
+    const std::string width = "efi_vars_width=" + std::to_string(Width());
+    for (const char* sum : {"asf_checksum=1", "asf_checksum=0"}) {
+        SCOPED_TRACE(sum);
+        Machine m = Make({"efi_vars=efivars", width, "secure_boot=1", "fadt_smi_cmd=0", "asf_port=0xb0", sum});
+        std::string work = TempDir("secureboot-asf");
+        WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
+        RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
+        std::vector<std::string> ioctl = TraceOfKind(m, "ioctl");
+        ASSERT_GE(ioctl.size(), 2u) << r.out;
+        bool whole = std::string(sum) == "asf_checksum=1";
+        EXPECT_EQ(ioctl[1], std::string("ioctl req=0x4166 port=0xb0 value=0x26") + (whole ? "" : " result=eperm"));
+        EXPECT_EQ(TraceOfKind(m, "smi").empty(), !whole);
+    }
+}
+
+// A kernel in lockdown refuses the unsigned module; with a signed one the
+// run ends as /dev/mem is refused too, before any port is written.
+TEST_P(Driver, KernelInLockdownEndsTheRunWithTheDriverLoadOrMemoryManagerCode) {
+    const struct {
+        const char* sign;
+        int status;
+        std::string out;
+        std::string load;
+    } rows[] = {
+        {"module_signed=0", 0x10, "ERROR : 81 Unable to load driver: Key was rejected by service\n" + std::string(kLoadError),
+         "module load result=unsigned"},
+        {"module_signed=1", 0x20, "20 - Error: Unable to initialize memory manager.\n",
+         "module load result=loaded major=0xf3"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sign);
+        Machine m = Make({"efi_vars=efivars", "efi_vars_width=" + std::to_string(Width()), "secure_boot=1", "lockdown=1",
+                          row.sign});
+        std::string work = TempDir("lockdown");
+        WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
+        RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(TraceOfKind(m, "module").front(), row.load);
+        EXPECT_TRUE(TraceOfKind(m, "smi").empty());
+        EXPECT_TRUE(TraceOfKind(m, "port").empty());
+        EXPECT_EQ(ReadFile(m.Root("/proc/devices")).find("nuvfldrv"), std::string::npos) << "nothing stays loaded";
+    }
+}
+
 // Under Secure Boot a driver built on the spot cannot be loaded: without a
 // prebuilt object the run stops after the early hooks, before the trailer,
 // the platform and the modules, unless a build word asks for a build.

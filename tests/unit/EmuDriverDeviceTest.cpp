@@ -144,17 +144,74 @@ TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
     EXPECT_EQ(t[t.size() - 2], "ioctl req=0x4166 port=0x70 value=0x42");
     EXPECT_EQ(t.back(), "port out=0x70 value=0x42");
 
-    // Any port the program does not write is refused, registers untouched.
-    for (UINT16 port : {0x80, 0x3F8, 0xCF8}) {
+    // Any port the program does not write is refused, registers untouched;
+    // at the reset register only the resets the program asks for pass.
+    const struct {
+        UINT16 port;
+        UINT8 value;
+        bool allowed;
+    } rows[] = {{0x80, 0x11, false},  {0x3F8, 0x11, false}, {0xCF8, 0x11, false}, {0xCF9, 0x02, false},
+                {0xCF9, 0x08, false}, {0xCF9, 0x04, true},  {0xCF9, 0x06, true},  {0xCF9, 0x0E, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.port) + " " + std::to_string(row.value));
         NUVFLDRV_PORTWRITEBYTE other = {};
-        other.Port = port;
-        other.Value = 0x11;
+        other.Port = row.port;
+        other.Value = row.value;
         errno = 0;
-        EXPECT_EQ(OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &other), -1) << port;
-        EXPECT_EQ(errno, EPERM) << port;
+        EXPECT_EQ(OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &other), row.allowed ? 0 : -1);
+        if (row.allowed) continue;
+        EXPECT_EQ(errno, EPERM);
         unsigned long untouched = other.Eax;
         EXPECT_EQ(untouched, 0u);
-        EXPECT_NE(Trace().back().find("result=eperm"), std::string::npos) << port;
+        EXPECT_NE(Trace().back().find("result=eperm"), std::string::npos);
+    }
+}
+
+// The "$ASF" port counts only from a whole record, the first of the BIOS
+// area; under lockdown only the SMI port the program uses is written.
+TEST_F(EmuDevice, PortsOfTheFirmwareCountOnlyFromWholeRecordsAndLockdownLeavesTheSmiPort) {
+    auto record = [](UINT8 length, int sumOff) {
+        std::string r(0x20, '\0');
+        r.replace(0, 4, "$ASF");
+        r[4] = static_cast<char>(length);
+        r[12] = static_cast<char>(0xB0);
+        UINT8 sum = 0;
+        for (UINT8 i = 0; i < length; ++i) sum = static_cast<UINT8>(sum + static_cast<UINT8>(r[i]));
+        r[5] = static_cast<char>(0x100 - sum + sumOff);
+        return r;
+    };
+    auto writes = [this](UINT16 port) {
+        NUVFLDRV_PORTWRITEBYTE p = {};
+        p.Port = port;
+        p.Value = 0x20;
+        return OsSeam_Ioctl(fd, CMD_PORTWRITEBYTE, &p) == 0;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> sets;
+        UINT64 at;
+        std::string bytes;
+        bool asf, b2, cmos;
+    } rows[] = {
+        {"whole record", {"fadt_smi_cmd=0"}, 0xF8000, record(0x10, 0), true, true, true},
+        {"sum not zero", {"fadt_smi_cmd=0"}, 0xF8000, record(0x10, 1), false, true, true},
+        {"header without the port", {"fadt_smi_cmd=0"}, 0xF8000, record(0x0C, 0), false, true, true},
+        {"body past the area", {"fadt_smi_cmd=0"}, 0xFFFF0, record(0x10, 0), false, true, true},
+        {"a stray \"$ASF\" first", {"fadt_smi_cmd=0"}, 0xF7FF0, "$ASF" + record(0x10, 0), false, true, true},
+        {"locked down, port from the record", {"fadt_smi_cmd=0", "lockdown=1"}, 0xF8000, record(0x10, 0), true,
+         false, false},
+        {"locked down, no record", {"fadt_smi_cmd=0", "lockdown=1"}, 0xF8000, "", false, true, false},
+        {"locked down, port from the FADT", {"fadt_smi_cmd=0xb0", "lockdown=1"}, 0xF8000, record(0x10, 1), true,
+         false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        PutPhys(0xF7FF0, std::string(0x10010, '\0'));
+        if (!row.bytes.empty()) PutPhys(row.at, row.bytes.substr(0, static_cast<size_t>(0x100000 - row.at)));
+        Settings(row.sets);
+        EXPECT_EQ(writes(0xB0), row.asf);
+        EXPECT_EQ(writes(0xB2), row.b2);
+        EXPECT_EQ(writes(0x70), row.cmos);
     }
 }
 
