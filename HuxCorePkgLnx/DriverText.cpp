@@ -100,6 +100,9 @@ void WriteNuvWrapSource(FILE* f, const NUV_DRIVER_TEXT& text) {
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
 #include <linux/capability.h>
 #endif
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(3,8,0)
+#include <linux/user_namespace.h>
+#endif
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,16)
 #include <linux/mutex.h>
 #endif
