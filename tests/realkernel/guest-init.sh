@@ -54,6 +54,18 @@ plant() {
     chown "$2" "$1/nuvfldrv_mod.o"
 }
 
+# The module loaded by hand, its node root's alone; and removed again.
+load_by_hand() {
+    insmod /nuvfldrv_mod.o
+    mknod /dev/nuvfl c "$(awk '/ nuvfldrv$/ {print $1}' /proc/devices)" 0
+    chmod 600 /dev/nuvfl
+}
+unload_by_hand() {
+    rm -f /dev/nuvfl
+    rmmod nuvfldrv_mod
+    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"
+}
+
 # The firmware leaves the console mid-line: start on a fresh one.
 echo
 echo "== begin $yoztier"
@@ -137,9 +149,7 @@ user)
     cd /work
     # The driver itself, loaded by hand: its buffers, mappings and ports on
     # both widths, then threads and processes sharing one descriptor.
-    insmod /nuvfldrv_mod.o
-    mknod /dev/nuvfl c "$(awk '/ nuvfldrv$/ {print $1}' /proc/devices)" 0
-    chmod 600 /dev/nuvfl
+    load_by_hand
     for width in 64 32; do
         echo "-- yozprobe_$width"
         /yozprobe_$width driver /dev/nuvfl
@@ -151,18 +161,14 @@ user)
         echo "-- yozprobe_$width dropped"
         /yozprobe_$width dropped /dev/nuvfl
     done
-    rm -f /dev/nuvfl
-    rmmod nuvfldrv_mod
-    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"
+    unload_by_hand
     ;;
 lockdown)
     # The module loaded by hand, then the kernel put into lockdown (which
     # cannot be lifted, hence a guest of its own; an unsigned module cannot
     # be loaded under it, so it is raised afterwards): the driver keeps to
     # it, its own buffers and the SMI port only.
-    insmod /nuvfldrv_mod.o
-    mknod /dev/nuvfl c "$(awk '/ nuvfldrv$/ {print $1}' /proc/devices)" 0
-    chmod 600 /dev/nuvfl
+    load_by_hand
     mount -t securityfs securityfs /sys/kernel/security
     mark 161
     echo integrity > /sys/kernel/security/lockdown
@@ -171,9 +177,7 @@ lockdown)
         echo "-- yozprobe_$width lockdown"
         /yozprobe_$width lockdown /dev/nuvfl
     done
-    rm -f /dev/nuvfl
-    rmmod nuvfldrv_mod
-    echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded"
+    unload_by_hand
     ;;
 esac
 mark 175
