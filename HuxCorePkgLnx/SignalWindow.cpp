@@ -1,5 +1,7 @@
 // The ending signals: caught into a flag, held back while the flash
 // interface is open, and turned into the shutdown path where the run can stop.
+// A closed pipe never ends the run: SIGPIPE is ignored throughout, so a
+// write to a reader that went away fails (EPIPE) and only that output is lost.
 #include <csignal>
 #include "HuxCore.h"
 #include "TKXSignal.h"
@@ -11,13 +13,17 @@ UINT8 s_Held = 0;
 UINT8 s_ShuttingDown = 0;
 sigset_t s_MaskBeforeHold;
 
-const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal that would end the process and can be caught: the operator's
+// and the timers' and limits' of the environment the program was started in.
+const int kEndSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
+                           SIGUSR1, SIGUSR2, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF};
 
 void OnEndSignal(int signal) { s_EndSignal = signal; }
 
 }  // namespace
 
 void TKX_InstallEndSignals() {
+    signal(SIGPIPE, SIG_IGN);
     struct sigaction caught = {};
     caught.sa_handler = OnEndSignal;
     sigemptyset(&caught.sa_mask);

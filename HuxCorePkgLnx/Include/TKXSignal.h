@@ -1,15 +1,18 @@
-// The signals an operator ends a run with (SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT) and the stop signal SIGTSTP. While the flash interface is open
-// they are held back, so that the flash is never left half-written with its
-// interface open; outside that window an ending signal leaves the run through
-// the shutdown path (status 0x0C unless the run failed already).
+// The signals that would end a run (an operator's SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT; SIGALRM, SIGUSR1/2, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF) and the
+// stop signal SIGTSTP. While the flash interface is open they are held back,
+// so that the flash is never left half-written with its interface open;
+// outside that window an ending signal leaves the run through the shutdown
+// path (status 0x0C unless the run failed already). SIGPIPE is ignored for
+// the whole run: a write to a reader that went away fails instead.
 #pragma once
 #include "HuxTypes.h"
 
-// At the start of the road: the ending signals are caught (one the program
-// was started with ignored, as under nohup, stays ignored).
+// At the start of the road: SIGPIPE is ignored and the ending signals are
+// caught (one the program was started with ignored, as under nohup, stays
+// ignored).
 void TKX_InstallEndSignals();
-// The flash interface opens: the five signals are held back.
+// The flash interface opens: the ending signals and SIGTSTP are held back.
 void TKX_HoldSignals();
 // The flash interface is closed: what was held is delivered now, and an
 // ending signal leaves the run.

@@ -10,7 +10,10 @@ bool EmuSignalRule_Parse(const std::string& text, EmuSignalRule& rule, std::stri
     static const struct {
         const char* Name;
         int Signal;
-    } kSignals[] = {{"TERM", SIGTERM}, {"INT", SIGINT}, {"HUP", SIGHUP}, {"QUIT", SIGQUIT}, {"TSTP", SIGTSTP}};
+    } kSignals[] = {{"TERM", SIGTERM}, {"INT", SIGINT},   {"HUP", SIGHUP},        {"QUIT", SIGQUIT},
+                    {"TSTP", SIGTSTP}, {"ALRM", SIGALRM}, {"USR1", SIGUSR1},      {"USR2", SIGUSR2},
+                    {"XFSZ", SIGXFSZ}, {"XCPU", SIGXCPU}, {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},
+                    {"PIPE", SIGPIPE}};
     char* end = nullptr;
     unsigned long command = strtoul(text.c_str(), &end, 0);
     unsigned long nth = 1;
@@ -25,7 +28,8 @@ bool EmuSignalRule_Parse(const std::string& text, EmuSignalRule& rule, std::stri
             return true;
         }
     }
-    error = "signal_smi must be CMD[#N]:SIG with SIG one of TERM, INT, HUP, QUIT, TSTP";
+    error = "signal_smi must be CMD[#N]:SIG with SIG one of TERM, INT, HUP, QUIT, TSTP, ALRM, USR1, USR2, XFSZ, "
+            "XCPU, VTALRM, PROF, PIPE";
     return false;
 }
 

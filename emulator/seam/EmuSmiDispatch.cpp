@@ -11,6 +11,17 @@ bool EmuSmi_IsSmiPort(UINT16 port) {
     return EmuMachine_Has("asf_port") && port == EmuMachine_GetNum("asf_port", 0);
 }
 
+// Standard output's reader goes away: the output becomes a pipe whose
+// reading end is closed, and the kernel answers the next write with SIGPIPE.
+static void DropOutputReader() {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    close(ends[0]);
+    fflush(stdout);
+    dup2(ends[1], STDOUT_FILENO);
+    close(ends[1]);
+}
+
 // The operator's signal of the setting signal_smi, sent to the program once
 // the firmware has answered the request it names.
 static void SendConfiguredSignal(UINT8 command) {
@@ -20,7 +31,8 @@ static void SendConfiguredSignal(UINT8 command) {
     if (!EmuSignalRule_Parse(EmuMachine_Get("signal_smi", ""), rule, error) || rule.Signal == 0) return;
     if (command != rule.Command || ++seen != rule.Nth) return;
     EmuTrace("signal %s", rule.Name.c_str());
-    kill(getpid(), rule.Signal);
+    if (rule.Signal == SIGPIPE) DropOutputReader();
+    else kill(getpid(), rule.Signal);
 }
 
 void EmuSmi_Dispatch(UINT16 port, UINT8 command, TKX_GeneralPurposeRegisterBuffer& regs) {

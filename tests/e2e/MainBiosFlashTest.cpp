@@ -254,38 +254,72 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
     EXPECT_EQ(Count(m, "cmd=0x23"), 0u);
 }
 
-// An operator's signal (SIGTERM, a hang-up, Ctrl-C) that arrives while the
-// flash interface is open waits until the flash is written and the interface
-// closed; then, or when it arrives outside that window, the run leaves
-// through its shutdown path. The flash is unchanged or wholly written.
+// A signal that would end the run (an operator's SIGTERM, hang-up or Ctrl-C,
+// a timer's or a limit's) that arrives while the flash interface is open
+// waits until the flash is written and the interface closed; then, or when
+// it arrives outside that window, the run leaves through its shutdown path.
+// A stop (Ctrl-Z) waits as long, then the run goes on; a reader of the output
+// that goes away costs only the output. The flash is unchanged or wholly
+// written, and the driver is unloaded.
 TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClosed) {
     const std::string kCancelled = "c - Error: BIOS update cancelled by user.\n";
     const struct {
         const char* rule;
+        bool both;  // "/B /P": two region modules, the signal during the first
         bool written;
+        int status;
     } rows[] = {
-        {"0x7f:TERM", false},    // the memory hole asked for at start-up
-        {"0x22#2:TERM", true},   // the second erase
-        {"0x23#5:HUP", true},    // a write
-        {"0x21#20:INT", true},   // a verify read
+        {"0x7f:TERM", false, false, 0x0C},   // the memory hole asked for at start-up
+        {"0x22#2:TERM", false, true, 0x0C},  // the second erase
+        {"0x23#5:HUP", false, true, 0x0C},   // a write
+        {"0x21#20:INT", false, true, 0x0C},  // a verify read
+        {"0x22#2:TERM", true, true, 0x0C},   // the boot block's second erase, the main blocks after it
+        {"0x22#3:ALRM", false, true, 0x0C},
+        {"0x23#2:USR1", false, true, 0x0C},
+        {"0x21#3:XFSZ", false, true, 0x0C},
+        {"0x22#4:PIPE", false, true, 0},     // the output's reader killed at the fourth erase
+        {"0x22#2:TSTP", true, true, 0},      // Ctrl-Z in the boot block
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.rule);
-        e2e::Machine m = Machine({std::string("signal_smi=") + row.rule});
-        e2e::RunResult r = Run(m, {Image(m, u.image.bytes)});
-        EXPECT_EQ(r.status, 0x0C);
+        SCOPED_TRACE(std::string(row.rule) + (row.both ? " /B /P" : ""));
+        e2e::Machine m = Machine({std::string("signal_smi=") + row.rule, "mem_hole=0"});
+        e2e::WriteFile(m.File("nuvfldrv_mod.o"), "\x7f" "ELF prebuilt module\n");
+        std::vector<std::string> args = {Image(m, u.image.bytes)};
+        if (row.both) args.insert(args.end(), {"/B", "/P"});
+        std::vector<std::string> smiAtStops;
+        Bytes flashAtStop;
+        e2e::RunResult r = e2e::RunProgramWatchingStops(Width(), m, args, [&] {
+            smiAtStops.push_back(e2e::TraceOfKind(m, "smi").back());
+            flashAtStop = Flash(m);
+        });
+        EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.signal, 0);
         // Before the parse pass no banner is out yet.
-        EXPECT_EQ(r.out, row.written ? Head() + kChecksums + MainPasses() + kCancelled : kCancelled);
-        Bytes flash = Flash(m);
-        const Bytes& main = row.written ? Expected() : u.system.bytes;
-        EXPECT_EQ(Range(flash, romimg::kSampleMain, romimg::kSampleMainLength),
-                  Range(main, romimg::kSampleMain, romimg::kSampleMainLength));
+        std::string flashed = Head() + kChecksums + (row.both ? BootPasses() : "") + MainPasses();
+        if (std::string(row.rule).find("PIPE") != std::string::npos) {
+            EXPECT_LT(r.out.size(), flashed.size()) << "written after the reader went: " << r.out;
+            EXPECT_EQ(r.out, flashed.substr(0, r.out.size()));
+        } else {
+            EXPECT_EQ(r.out, !row.written ? kCancelled : flashed + (row.status == 0 ? "" : kCancelled));
+        }
+        Bytes expected = row.written ? Expected() : u.system.bytes;
+        if (!row.both) std::copy(u.system.bytes.begin() + romimg::kSampleBoot, u.system.bytes.end(),
+                                 expected.begin() + romimg::kSampleBoot);
+        EXPECT_EQ(Flash(m), expected);
         EXPECT_EQ(Count(m, "cmd=0x20"), Count(m, "cmd=0x24"));
         std::vector<std::string> smi = e2e::TraceOfKind(m, "smi");
         ASSERT_FALSE(smi.empty());
         if (row.written) EXPECT_NE(smi.back().find("cmd=0x24"), std::string::npos) << "closed last: " << smi.back();
         else EXPECT_EQ(Count(m, "cmd=0x20"), 0u);
+        EXPECT_EQ(e2e::TraceOfKind(m, "module").back(), "module unload name=\"nuvfldrv_mod\" result=removed");
+        // A stop waits for the interface to close, with the flash written.
+        if (std::string(row.rule).find("TSTP") != std::string::npos) {
+            ASSERT_EQ(smiAtStops.size(), 1u);
+            EXPECT_NE(smiAtStops[0].find("cmd=0x24"), std::string::npos) << "stopped at " << smiAtStops[0];
+            EXPECT_EQ(flashAtStop, expected);
+        } else {
+            EXPECT_TRUE(smiAtStops.empty()) << smiAtStops[0];
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // End-to-end harness.
 #include "E2eHarness.h"
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,13 +70,18 @@ void WriteFile(const std::string& path, const std::string& data) {
 
 std::string Filled(size_t size, unsigned char fill) { return std::string(size, static_cast<char>(fill)); }
 
+// With `whenStopped` the child runs in a process group of its own (one with
+// a parent in the session, so a stop signal stops it), and each time it
+// stops `whenStopped` runs before the child is continued.
 static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                       const std::string& input, const std::string& cwd) {
+                       const std::string& input, const std::string& cwd,
+                       const std::function<void()>& whenStopped = nullptr) {
     RunResult r;
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
     pid_t pid = fork();
     if (pid == 0) {
+        if (whenStopped) setpgid(0, 0);
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
@@ -101,6 +107,11 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
     }
     fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
     bool outOpen = true, errOpen = true;
+    bool reaped = false;
+    int st = 0;
+    // A stop shows only to waitpid: while watching, poll wakes up to look.
+    const int kWatchMs = 20, kQuietMs = 600000;
+    int quietMs = 0;
     char buf[65536];
     while (outOpen || errOpen) {
         struct pollfd fds[3];
@@ -109,7 +120,22 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
         if (outOpen) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
         if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
         if (inPipe[1] >= 0) { fds[n] = {inPipe[1], POLLOUT, 0}; inIdx = n++; }
-        if (poll(fds, n, 600000) <= 0) break;
+        int ready = poll(fds, n, whenStopped ? kWatchMs : kQuietMs);
+        if (whenStopped && !reaped) {
+            int now = 0;
+            pid_t changed = waitpid(pid, &now, WNOHANG | WUNTRACED);
+            if (changed == pid && WIFSTOPPED(now)) {
+                whenStopped();
+                kill(pid, SIGCONT);
+            } else if (changed == pid) {
+                reaped = true;
+                st = now;
+            }
+        }
+        if (ready < 0) break;
+        quietMs = ready == 0 ? quietMs + (whenStopped ? kWatchMs : kQuietMs) : 0;
+        if (quietMs >= kQuietMs) break;
+        if (ready == 0) continue;
         if (outIdx >= 0 && fds[outIdx].revents != 0) {
             ssize_t k = read(outPipe[0], buf, sizeof(buf));
             if (k <= 0) outOpen = false; else r.out.append(buf, static_cast<size_t>(k));
@@ -130,8 +156,7 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
     if (inPipe[1] >= 0) close(inPipe[1]);
     close(outPipe[0]);
     close(errPipe[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
+    if (!reaped) waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     r.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     return r;
@@ -184,6 +209,17 @@ RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>
     std::vector<std::string> env = BaseEnv();
     env.push_back("YOZ_EMU_MACHINE=" + m.dir);
     return RunProgramEnv(width, args, env, input, cwd.empty() ? m.dir : cwd);
+}
+
+RunResult RunProgramWatchingStops(int width, const Machine& m, const std::vector<std::string>& args,
+                                  const std::function<void()>& whenStopped) {
+    std::vector<std::string> argv;
+    if (width == 32) argv.push_back(YOZ_QEMU_I386);
+    argv.push_back(ProgramPath(width));
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = BaseEnv();
+    env.push_back("YOZ_EMU_MACHINE=" + m.dir);
+    return Spawn(argv, env, "", m.dir, whenStopped);
 }
 
 RunResult RunTestBuild(int width, const std::string& path64, const std::string& path32, const Machine& m,

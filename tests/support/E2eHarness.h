@@ -43,6 +43,11 @@ RunResult RunProgram(int width, const Machine& m, const std::vector<std::string>
 RunResult RunProgramEnv(int width, const std::vector<std::string>& args, const std::vector<std::string>& env,
                         const std::string& input = "", const std::string& cwd = "");
 
+// Runs the program like RunProgram (no input), and each time it stops (a
+// stop signal it did not hold back) calls `whenStopped`, then continues it.
+RunResult RunProgramWatchingStops(int width, const Machine& m, const std::vector<std::string>& args,
+                                  const std::function<void()>& whenStopped);
+
 // Runs another test build of `width` (path64 or path32, the latter under
 // qemu-i386) in the machine, in the machine directory.
 RunResult RunTestBuild(int width, const std::string& path64, const std::string& path32, const Machine& m,

@@ -1,8 +1,9 @@
 // The one way a child is started, in the shipped executables and in the test
 // build alike: "/bin/sh -c command" with a fixed PATH and nothing else in its
-// environment, no signal blocked and, through `inChild`, nothing of the
-// program's privileges that a seam takes away (the real seam drops the I/O
-// privilege level there). Descriptors the program opens are closed on exec.
+// environment, no signal blocked, SIGPIPE at its default (the program ignores
+// it) and, through `inChild`, nothing of the program's privileges that a seam
+// takes away (the real seam drops the I/O privilege level there). Descriptors
+// the program opens are closed on exec.
 #pragma once
 #include <cerrno>
 #include <csignal>
@@ -26,6 +27,7 @@ inline int ShellChild_Run(const char* command, void (*inChild)()) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
         execve(kShell, argv, environment);
         _exit(127);
     }
