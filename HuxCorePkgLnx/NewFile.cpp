@@ -1,9 +1,12 @@
-// Files the program writes are made new beside their name and renamed over it
-// once complete, so a failed save leaves the operator's old file as it was and
-// nothing is written through a link or into a file another user made.
+// Files the program writes are made new beside their name, under a random
+// name, and renamed over it once complete, so a failed save leaves the
+// operator's old file as it was and nothing is written through a link or
+// into a file another user made.
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "OsSeam.h"
@@ -28,15 +31,39 @@ PendingFile* FindPending(FILE* stream) {
     return nullptr;
 }
 
-// The new file's name: "<dir>/.<name>.<n>" in the target's directory, so the
-// rename stays on one file system. The name part is cut to keep the whole
-// within a file-name component.
-bool TempName(const char* target, unsigned serial, char* out, size_t max) {
+// Random letters and digits for a new file's name, as mkstemp takes them:
+// another user of a shared directory can neither foresee nor fill them.
+void RandomLetters(char* out, size_t count) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned long long s_Stir = 0;
+    unsigned char bytes[32];
+    if (count > sizeof(bytes)) count = sizeof(bytes);
+    if (getrandom(bytes, count, GRND_NONBLOCK) != static_cast<ssize_t>(count)) {
+        // No entropy yet (early boot): the clock, the process and a counter.
+        struct timespec now = {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        unsigned long long x = (static_cast<unsigned long long>(now.tv_sec) << 30) ^
+                               static_cast<unsigned long long>(now.tv_nsec) ^
+                               (static_cast<unsigned long long>(getpid()) << 20) ^ ++s_Stir;
+        for (size_t i = 0; i < count; ++i) {
+            x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+            bytes[i] = static_cast<unsigned char>(x >> 56);
+        }
+    }
+    for (size_t i = 0; i < count; ++i) out[i] = kLetters[bytes[i] % (sizeof(kLetters) - 1)];
+    out[count] = '\0';
+}
+
+// The new file's name: "<dir>/.<name>.<random>" in the target's directory,
+// so the rename stays on one file system. The name part is cut to keep the
+// whole within a file-name component.
+bool TempName(const char* target, char* out, size_t max) {
     const char* slash = strrchr(target, '/');
     const char* base = slash == nullptr ? target : slash + 1;
     int dirLength = slash == nullptr ? 0 : static_cast<int>(slash - target + 1);
-    int length = snprintf(out, max, "%.*s.%.200s.%u.%u", dirLength, target, base,
-                          static_cast<unsigned>(getpid()), serial);
+    char letters[13];
+    RandomLetters(letters, sizeof(letters) - 1);
+    int length = snprintf(out, max, "%.*s.%.200s.%s", dirLength, target, base, letters);
     return length > 0 && static_cast<size_t>(length) < max;
 }
 
@@ -67,8 +94,9 @@ FILE* TKX_CreateNewFile(const char* path) {
     for (PendingFile& p : s_Pending)
         if (p.stream == nullptr) slot = &p;
     if (slot == nullptr) return nullptr;
-    for (unsigned serial = 0; serial < 100; ++serial) {
-        if (!TempName(path, serial, slot->temp, sizeof(slot->temp))) return nullptr;
+    // A name taken by chance is followed by another.
+    for (unsigned tries = 0; tries < 100; ++tries) {
+        if (!TempName(path, slot->temp, sizeof(slot->temp))) return nullptr;
         FILE* stream = OsSeam_CreateFile(slot->temp);
         if (stream != nullptr) {
             slot->stream = stream;

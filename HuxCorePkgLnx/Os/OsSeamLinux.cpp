@@ -12,6 +12,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 #include "OsSeam.h"
+#include "NewFileOpen.h"
 #include "ShellChild.h"
 
 void OsSeam_Start() {}
@@ -97,13 +98,7 @@ UINT64 OsSeam_FsType(const char* path) {
     return static_cast<UINT32>(sfs.f_type);
 }
 
-FILE* OsSeam_CreateFile(const char* path) {
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    FILE* stream = fdopen(fd, "w+b");
-    if (stream == nullptr) close(fd);
-    return stream;
-}
+FILE* OsSeam_CreateFile(const char* path) { return NewFileOpen_Exclusive(path); }
 
 // A child gets no port access: the privilege level is inherited across exec.
 static void DropIoPrivilege() { iopl(0); }

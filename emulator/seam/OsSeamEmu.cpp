@@ -19,6 +19,7 @@
 #include "EmuSmi.h"
 #include "EmuKernel.h"
 #include "OsSeam.h"
+#include "NewFileOpen.h"
 #include "ShellChild.h"
 
 static UINT64 s_VirtualClockUs = 0;
@@ -142,11 +143,7 @@ UINT64 OsSeam_FsType(const char* path) {
 FILE* OsSeam_CreateFile(const char* path) {
     FILE* onFullPartition = nullptr;
     if (EmuEsp_CreateFullFile(path, onFullPartition)) return onFullPartition;
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    FILE* stream = fdopen(fd, "w+b");
-    if (stream == nullptr) close(fd);
-    return stream;
+    return NewFileOpen_Exclusive(path);
 }
 
 static const char* SkipBlanks(const char* command) {

@@ -1,5 +1,6 @@
 // The stream wrappers and the file hub on real files of a scratch directory.
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 #include "E2eHarness.h"
 #include "EmuEsp.h"
 #include "HuxCoreHooks.h"
+#include "NewFileOpen.h"
 #include "TKXFile.h"
 #include "UnitMachine.h"
 
@@ -168,12 +170,14 @@ TEST(FileStreams, NewFilesTakeTheirNameOnlyWhenWhole) {
     std::string other = dir + "/elsewhere";
     auto contents = [](const std::string& p) { return access(p.c_str(), F_OK) == 0 ? e2e::ReadFile(p) : "-"; };
     struct Row {
-        const char* held;  // "-" nothing, "old" a file, "link" a dangling link, "linked" a link to a file, "dir"
+        // "-" nothing, "old" a file, "link" a dangling link, "linked" a link to a file, "dir"; "taken": the
+        // names ".<name>.<pid>.<0..99>" beside it are links another user planted to a file of theirs
+        const char* held;
         bool commit;
         std::string after;  // the name's contents afterwards; "refused" when nothing is made
     } rows[] = {
         {"-", true, "new"},     {"-", false, "-"},         {"old", true, "new"},       {"old", false, "old"},
-        {"link", true, "refused"}, {"linked", true, "refused"}, {"dir", true, "refused"},
+        {"link", true, "refused"}, {"linked", true, "refused"}, {"dir", true, "refused"}, {"taken", true, "new"},
     };
     for (const Row& row : rows) {
         std::string held = row.held;
@@ -186,6 +190,13 @@ TEST(FileStreams, NewFilesTakeTheirNameOnlyWhenWhole) {
         if (held == "dir") {
             ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
         }
+        if (held == "taken") {
+            e2e::WriteFile(other, "other");
+            for (int n = 0; n < 100; ++n) {
+                std::string name = dir + "/.saved.bin." + std::to_string(getpid()) + "." + std::to_string(n);
+                ASSERT_EQ(symlink(other.c_str(), name.c_str()), 0);
+            }
+        }
         struct stat before = {};
         lstat(path.c_str(), &before);
         FILE* f = TKX_CreateNewFile(path.c_str());
@@ -197,7 +208,7 @@ TEST(FileStreams, NewFilesTakeTheirNameOnlyWhenWhole) {
         ASSERT_NE(f, nullptr) << held;
         UINT8 bytes[3] = {'n', 'e', 'w'};
         EXPECT_EQ(TKX_WriteFile(f, 0, 3, bytes), 3u);
-        EXPECT_EQ(contents(path), held) << "the name keeps what it held until the commit";
+        EXPECT_EQ(contents(path), held == "taken" ? "-" : held) << "the name keeps what it held until the commit";
         if (row.commit) {
             EXPECT_EQ(TKX_CommitNewFile(f), eEID_NO_ERROR) << held;
         } else {
@@ -209,10 +220,49 @@ TEST(FileStreams, NewFilesTakeTheirNameOnlyWhenWhole) {
             EXPECT_EQ(st.st_mode & 07777, 0600u) << held;
             EXPECT_NE(st.st_ino, before.st_ino) << held;
         }
+        EXPECT_EQ(contents(other), held == "taken" ? "other" : "-") << held << ": nothing written through";
         auto entries = std::filesystem::directory_iterator(dir);
-        EXPECT_EQ(std::distance(begin(entries), end(entries)), row.after == "-" ? 0 : 1) << held << ": no file left behind";
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), (row.after == "-" ? 0 : 1) + (held == "taken" ? 101 : 0))
+            << held << ": no file left behind";
     }
     EXPECT_EQ(TKX_CommitNewFile(nullptr), eEID_WRITE_FILE);
+}
+
+// The seams' file creation itself (the shipped executables' and the test
+// build's): a name another user holds, by a link or a file, is never opened.
+TEST(FileStreams, SeamCreatesOnlyANewOwnerOnlyFile) {
+    std::string dir = ScratchDir();
+    std::string path = dir + "/saved.bin";
+    std::string other = dir + "/elsewhere";
+    for (const char* held : {"dangling link", "link to a file", "another user's file", "-"}) {
+        std::string what = held;
+        ASSERT_EQ(system(("rm -rf '" + path + "' '" + other + "'").c_str()), 0);
+        if (what == "link to a file") e2e::WriteFile(other, "other");
+        if (what == "dangling link" || what == "link to a file") ASSERT_EQ(symlink(other.c_str(), path.c_str()), 0);
+        if (what == "another user's file") {
+            e2e::WriteFile(path, "theirs");
+            ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+            if (geteuid() == 0) ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+        }
+        errno = 0;
+        FILE* f = NewFileOpen_Exclusive(path.c_str());
+        struct stat st = {};
+        if (what == "-") {
+            ASSERT_NE(f, nullptr);
+            fclose(f);
+            ASSERT_EQ(lstat(path.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_EQ(st.st_uid, geteuid());
+            continue;
+        }
+        EXPECT_EQ(f, nullptr) << what;
+        if (f != nullptr) fclose(f);
+        EXPECT_EQ(errno, EEXIST) << what;
+        EXPECT_EQ(lstat(other.c_str(), &st) == 0 ? e2e::ReadFile(other) : "-", what == "link to a file" ? "other" : "-")
+            << what << ": nothing made or written through the link";
+        if (what == "another user's file") EXPECT_EQ(e2e::ReadFile(path), "theirs");
+    }
 }
 
 TEST(FileStreams, AFullDiskIsReportedWhenClosing) {
