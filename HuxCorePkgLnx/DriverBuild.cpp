@@ -37,6 +37,13 @@ static const char kBuildParent[] = "/tmp";
 static char s_BuildDir[kPathMax * 4] = "";
 static char s_SourceDir[kPathMax * 4 + 8] = "";
 
+// The last build made no module: make's last error lines, kept for the
+// caller to show once the private directory is gone. make's standard error
+// goes to "make.err" there.
+static const UINT32 kErrorLinesShown = 8;
+static UINT8 s_NoModule = 0;
+static char s_BuildErrors[kErrorLinesShown * 164] = "";
+
 static bool IsDirectory(const char* path) {
     DIR* d = opendir(OsSeam_Path(path).c_str());
     if (d == nullptr) return false;
@@ -278,8 +285,81 @@ void TKX_RemoveBuildDirectory() {
     s_SourceDir[0] = '\0';
 }
 
+// The module of the last build, when one came out (the path is the seam's already).
+static bool BuiltModuleExists(char* path, size_t max) {
+    int n = snprintf(path, max, "%s/nuvfldrv_mod", s_BuildDir);
+    struct stat st;
+    return s_BuildDir[0] != '\0' && n > 0 && static_cast<size_t>(n) < max && lstat(path, &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// Keeps the last lines of what make said on its standard error, each one
+// cut to fit and anything unprintable shown as '?'.
+static void KeepBuildErrors() {
+    s_BuildErrors[0] = '\0';
+    char path[sizeof(s_BuildDir) + 16];
+    snprintf(path, sizeof(path), "%s/make.err", s_BuildDir);
+    FILE* f = s_BuildDir[0] != '\0' ? fopen(path, "rbe") : nullptr;
+    if (f == nullptr) return;
+    static char tail[4096];
+    long start = fseek(f, 0, SEEK_END) == 0 ? ftell(f) - static_cast<long>(sizeof(tail) - 1) : 0;
+    if (start < 0) start = 0;
+    fseek(f, start, SEEK_SET);
+    size_t n = fread(tail, 1, sizeof(tail) - 1, f);
+    fclose(f);
+    tail[n] = '\0';
+    // The first line is cut when the file is longer than the tail read.
+    char* text = tail;
+    if (start > 0) text = strchr(tail, '\n') != nullptr ? strchr(tail, '\n') + 1 : tail + n;
+    const char* lines[kErrorLinesShown];
+    UINT32 count = 0;
+    char* state = nullptr;
+    for (char* line = strtok_r(text, "\n", &state); line != nullptr; line = strtok_r(nullptr, "\n", &state)) {
+        if (count == kErrorLinesShown) {
+            memmove(lines, lines + 1, sizeof(lines) - sizeof(lines[0]));
+            --count;
+        }
+        lines[count++] = line;
+    }
+    size_t used = 0;
+    for (UINT32 i = 0; i < count; ++i) {
+        char line[160];
+        size_t k = 0;
+        for (const char* p = lines[i]; *p != '\0' && k < sizeof(line) - 1; ++p) {
+            line[k++] = (*p >= 0x20 && *p < 0x7F) ? *p : '?';
+        }
+        line[k] = '\0';
+        int w = snprintf(s_BuildErrors + used, sizeof(s_BuildErrors) - used, "  %s\n", line);
+        if (w < 0 || static_cast<size_t>(w) >= sizeof(s_BuildErrors) - used) break;
+        used += static_cast<size_t>(w);
+    }
+}
+
+// A build that came this far made a module or says why not.
+static int EndBuild() {
+    char module[sizeof(s_BuildDir) + 16];
+    if (!BuiltModuleExists(module, sizeof(module))) {
+        s_NoModule = 1;
+        KeepBuildErrors();
+    }
+    return 0;
+}
+
+UINT8 TKX_ReportBuildWithoutModule() {
+    if (!s_NoModule) return 0;
+    if (s_BuildErrors[0] == '\0') {
+        WriteOut("ERROR : The driver build produced no module.\n");
+    } else {
+        WriteOut("ERROR : The driver build produced no module. Its last lines:\n");
+        WriteOut("%s", s_BuildErrors);
+    }
+    return 1;
+}
+
 int CreateDriverSoueceFile(char* kernelArgument) {
     TKX_RemoveBuildDirectory();
+    s_NoModule = 0;
+    s_BuildErrors[0] = '\0';
     KERNEL_CHOICE k;
     if (!ChooseKernel(kernelArgument, k)) return -1;
 
@@ -289,7 +369,7 @@ int CreateDriverSoueceFile(char* kernelArgument) {
     if (!ChooseRemap(k, s_Text.Remap)) return -1;
 
     // Without its private directory nothing is built: the callers find no module.
-    if (!MakeBuildDirectory()) return 0;
+    if (!MakeBuildDirectory()) return EndBuild();
     static const struct {
         const char* Name;
         TextWriter Writer;
@@ -309,7 +389,7 @@ int CreateDriverSoueceFile(char* kernelArgument) {
     if (home >= 0 && chdir(s_SourceDir) == 0) {
         if (k.Kernel24) RunShellF("make %s clean> /dev/null", k.MakeArg);
         else RunShell("make clean > /dev/null");
-        RunShellF("make %s > /dev/null", k.MakeArg);
+        RunShellF("make %s > /dev/null 2> ../make.err", k.MakeArg);
         if (fchdir(home) != 0) {
             close(home);
             return -1;
@@ -318,15 +398,7 @@ int CreateDriverSoueceFile(char* kernelArgument) {
     if (home >= 0) close(home);
     GenerateDriverSoueceFile(kernelArgument);
     Delay(1000000);
-    return 0;
-}
-
-// The module of the last build, when one came out (the path is the seam's already).
-static bool BuiltModuleExists(char* path, size_t max) {
-    int n = snprintf(path, max, "%s/nuvfldrv_mod", s_BuildDir);
-    struct stat st;
-    return s_BuildDir[0] != '\0' && n > 0 && static_cast<size_t>(n) < max && lstat(path, &st) == 0 &&
-           S_ISREG(st.st_mode);
+    return EndBuild();
 }
 
 // Builds for the option word at optionIndex; the word after it may name the
@@ -397,6 +469,7 @@ static void DriverBuildHook(TKXArgvList& args, UINT8& IfConti, const char* optio
         } else {
             // The kernel-tree search has said why; anything else ends the line here.
             if (status != eEID_DRIVER_NOT_KERNEL_SOURCE) WriteOut("fail\n");
+            TKX_ReportBuildWithoutModule();
             g_LastErrorCode = status;
         }
         return;

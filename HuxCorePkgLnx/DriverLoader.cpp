@@ -119,9 +119,12 @@ static ENUM_ERR_ID FailLoad() {
 static ENUM_ERR_ID LoadAndOpen(int module) {
     ChooseNodePath();
     int major = 0;
-    // A module left loaded by an earlier run is replaced by this run's; one
-    // that stays (in use) is taken as it is when its device opens.
-    if (FindDriverLine(major)) OsSeam_UnloadModule(kModuleName);
+    // A module left loaded by an earlier run (one that was killed) is
+    // replaced by this run's, and the operator told; one that stays (in use)
+    // is taken as it is when its device opens.
+    if (FindDriverLine(major) && OsSeam_UnloadModule(kModuleName) == 0) {
+        WriteOut("NOTE : Replacing the driver an earlier run left loaded.\n");
+    }
     if (FindDriverLine(major) && major != 0) {
         if (MakeNode(major) && OpenNode(major)) return eEID_NO_ERROR;
         unlink(OsSeam_Path(DrvNode).c_str());
@@ -156,7 +159,7 @@ ENUM_ERR_ID FLASH_LoadDriver() {
     } else {
         int built = CreateDriverSoueceFile(nullptr);
         // The descriptor keeps the module once its private directory is gone.
-        if (built != -1 && TKX_BuiltModuleDirectory()[0] != '\0') {
+        if (built != -1 && !TKX_ReportBuildWithoutModule() && TKX_BuiltModuleDirectory()[0] != '\0') {
             module = OpenTrustedModule(TKX_BuiltModuleDirectory(), kModuleName, kModuleName);
         }
         TKX_RemoveBuildDirectory();

@@ -104,5 +104,8 @@ int CreateDriverSoueceFile(char* kernelArgument);
 // when there is none.
 const char* TKX_BuiltModuleDirectory();
 void TKX_RemoveBuildDirectory();
+// When the last build made no module: says so with the last lines make
+// printed on its standard error, and returns 1; 0 (nothing said) otherwise.
+UINT8 TKX_ReportBuildWithoutModule();
 UINT8 GenerateDriverSoueceFile(char* kernelArgument);
 UINT8 CheckKernelSource(char* kernelDirectory);

@@ -163,9 +163,19 @@ int EmuDriver_UnloadModule(const char* name) {
 
 static std::string BuildDirectory() { return EmuMachine_Root(("/lib/modules/" + EmuKernel_Release() + "/build").c_str()); }
 
+// The file a command sends its standard error to ("2> FILE"), or empty.
+static std::string ErrorRedirect(const std::string& command) {
+    size_t at = command.find("2>");
+    if (at == std::string::npos || (at > 0 && command[at - 1] != ' ')) return "";
+    at = command.find_first_not_of(' ', at + 2);
+    if (at == std::string::npos) return "";
+    return command.substr(at, command.find(' ', at) - at);
+}
+
 // The emulated make: the default target needs the five generated files here
 // and a kernel tree with a Makefile; it leaves the core object and the module.
-static int FakeMake(const std::vector<std::string>& w) {
+// Its error goes where the command sends standard error.
+static int FakeMake(const std::vector<std::string>& w, const std::string& errorFile) {
     std::string kernel = BuildDirectory();
     bool clean = false;
     for (size_t i = 1; i < w.size(); ++i) {
@@ -184,8 +194,10 @@ static int FakeMake(const std::vector<std::string>& w) {
     struct stat st;
     if (missing.empty() && stat((kernel + "/Makefile").c_str(), &st) != 0) missing = kernel + "/Makefile";
     if (missing.empty() && EmuMachine_GetNum("make_fails", 0) != 0) missing = "(make_fails)";
+    FILE* err = errorFile.empty() ? stderr : fopen(errorFile.c_str(), "w");
+    if (!missing.empty() && err != nullptr) fprintf(err, "make: *** No rule to make target '%s'.  Stop.\n", missing.c_str());
+    if (err != nullptr && err != stderr) fclose(err);
     if (!missing.empty()) {
-        fprintf(stderr, "make: *** No rule to make target '%s'.  Stop.\n", missing.c_str());
         EmuTrace("module make target=\"modules\" kernel=\"%s\" result=failed", kernel.c_str());
         return 2;
     }
@@ -196,9 +208,10 @@ static int FakeMake(const std::vector<std::string>& w) {
 }
 
 bool EmuDriver_System(const char* command, int& status) {
-    std::vector<std::string> w = Words(OsSeam_ShellText(command).c_str());
+    std::string text = OsSeam_ShellText(command);
+    std::vector<std::string> w = Words(text.c_str());
     if (w.empty() || w[0] != "make" || EmuMachine_Get("driver_build", "real") != "fake") return false;
-    status = FakeMake(w);
+    status = FakeMake(w, ErrorRedirect(text));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "UsageListing.h"
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,9 @@ const char kOk[] = "ok\n - Program ended normally.\n";
 const char kNoTree[] = "Error: Cannot locate kernel source.\n";
 const char kLoadError[] = "10 - Error: Unable to load driver.\n";
 const char kPrebuilt[] = "\x7f" "ELF prebuilt module\n";
+// A build that made no module says so with what make said last.
+const char kNoModule[] = "ERROR : The driver build produced no module. Its last lines:\n";
+const std::string kMakeFailed = std::string(kNoModule) + "  make: *** No rule to make target '(make_fails)'.  Stop.\n";
 
 // A build word puts the banner above the build's messages.
 std::string Head() { return PlainBanner() + kInit; }
@@ -79,7 +83,8 @@ TEST_P(Driver, MakedrvBuildsTheModuleAndKeepsItAsThePrebuiltObject) {
     EXPECT_EQ(Entries(m.Root("/tmp"), "yozdrv"), std::vector<std::string>{}) << "the private directory is gone";
     // The kernel tree goes to make on its command line; nothing else runs.
     EXPECT_EQ(Shell(m), (std::vector<std::string>{"\"make clean > /dev/null\"",
-                                                  "\"make KERNEL=/lib/modules/6.1.0-emu-amd64/build/ > /dev/null\""}));
+                                                  "\"make KERNEL=/lib/modules/6.1.0-emu-amd64/build/ > /dev/null 2> "
+                                                  "../make.err\""}));
     std::vector<std::string> module = TraceOfKind(m, "module");
     ASSERT_EQ(module.size(), 2u);
     EXPECT_TRUE(TraceOfKind(m, "mknod").empty()) << "the run ends before any driver is loaded";
@@ -108,11 +113,11 @@ TEST_P(Driver, BuildWordsKeepThePrebuiltObjectAndTheOperatorsTempDirectoryAndFai
     } cases[] = {
         {{"kernel_tree=build", "driver_build=fake"}, {"/makedrv"}, 0, Head() + kMake + kOk, true},
         {{"kernel_tree=build", "driver_build=fake", "make_fails=1"}, {"/makedrv"}, 0x10,
-         Head() + kMake + "fail\n" + kLoadError, false},
+         Head() + kMake + "fail\n" + kMakeFailed + kLoadError, false},
         {{}, {"/makedrv"}, 0x0E, Head() + kMake + kNoTree + "e - Error: Kernel source files cannot be found.\n", false},
         {{"kernel_tree=build", "driver_build=fake"}, {"/gendrv"}, 0, Head() + kGen + kOk, false},
         {{"kernel_tree=build", "driver_build=fake", "make_fails=1"}, {"/gendrv"}, 0x10,
-         Head() + kGen + "fail\n" + kLoadError, false},
+         Head() + kGen + "fail\n" + kMakeFailed + kLoadError, false},
         {{}, {"/gendrv"}, 0x0E, Head() + kGen + kNoTree + "e - Error: Kernel source files cannot be found.\n", false},
     };
     for (const auto& c : cases) {
@@ -153,7 +158,7 @@ TEST_P(Driver, KernelWordMustNameAUsableTreeAndSplitHeadersAreAccepted) {
         RunResult r = RunProgram(Width(), m, {"/makedrv", "KERNEL=/lib/modules/6.1.0-emu-amd64/build"}, "", work);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, Head() + kMake + kOk);
-        EXPECT_TRUE(Contains(Shell(m), "\"make KERNEL=/lib/modules/6.1.0-emu-amd64/build > /dev/null\""));
+        EXPECT_TRUE(Contains(Shell(m), "\"make KERNEL=/lib/modules/6.1.0-emu-amd64/build > /dev/null 2> ../make.err\""));
         EXPECT_FALSE(Contains(Shell(m), "mm.h")) << "no mm.h to look into: the kernel version decides";
         std::vector<std::string> make = TraceOfKind(m, "module");
         ASSERT_EQ(make.size(), 2u);
@@ -238,8 +243,9 @@ TEST_P(Driver, PrebuiltObjectAnotherUserCouldWriteIsRefused) {
         const char* what;
         std::string refusal;
     } rows[] = {
-        {"link", kFileRefused}, {"writable by others", kFileRefused}, {"fifo", kFileRefused},
-        {"another user's", kFileRefused}, {"1777 directory", kDirRefused},
+        {"link", kFileRefused}, {"writable by others", kFileRefused}, {"writable by its group", kFileRefused},
+        {"fifo", kFileRefused}, {"another user's", kFileRefused}, {"1777 directory", kDirRefused},
+        {"0775 directory", kDirRefused},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -258,7 +264,9 @@ TEST_P(Driver, PrebuiltObjectAnotherUserCouldWriteIsRefused) {
         }
         if (what == "writable by others") ASSERT_EQ(chmod(object.c_str(), 0666), 0);
         if (what == "another user's") ASSERT_EQ(chown(object.c_str(), 65534, 65534), 0);
+        if (what == "writable by its group") ASSERT_EQ(chmod(object.c_str(), 0664), 0);
         if (what == "1777 directory") ASSERT_EQ(chmod(work.c_str(), 01777), 0);
+        if (what == "0775 directory") ASSERT_EQ(chmod(work.c_str(), 0775), 0);
         RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
         EXPECT_EQ(r.status, 0x10);
         EXPECT_EQ(r.out, row.refusal + kLoadError);
@@ -271,7 +279,8 @@ TEST_P(Driver, PrebuiltObjectAnotherUserCouldWriteIsRefused) {
 // Neither the working directory's name, nor a "KERNEL=" word, nor the
 // environment reaches a shell as code: the build runs in its private
 // directory, refuses a tree path with shell characters, passes the tree on
-// make's command line and gives its children a fixed PATH and environment.
+// make's command line and gives its children a fixed PATH and environment,
+// with SIGPIPE at its default.
 TEST_P(Driver, BuildRunsNothingOfTheOperatorsNamesOrEnvironment) {
     const struct {
         const char* what;
@@ -279,14 +288,16 @@ TEST_P(Driver, BuildRunsNothingOfTheOperatorsNamesOrEnvironment) {
         std::vector<std::string> words;
         bool planted;
         int status;
-        std::string out;
+        std::string out;     // 0x10: the build fails and says what make said last, this among it
+        std::string recipe;  // of the kernel tree's modules target, when not the machine's own
     } rows[] = {
-        {"directory name", "fw$(id>&2)", {"/makedrv"}, false, 0x10, Head() + kMake + "fail\n" + kLoadError},
+        {"directory name", "fw$(id>&2)", {"/makedrv"}, false, 0x10, ""},
         {"KERNEL= word", "fw", {"/makedrv", "KERNEL=/lib/modules/k;id>&2;:"}, false, 0x0E,
          Head() + kMake + "\nError: KERNEL= may hold only letters, digits and the characters . _ / + -\n" +
              "e - Error: Kernel source files cannot be found.\n"},
-        {"PATH and KERNEL in the environment", "fw", {"/makedrv"}, true, 0x10,
-         Head() + kMake + "fail\n" + kLoadError},
+        {"PATH and KERNEL in the environment", "fw", {"/makedrv"}, true, 0x10, ""},
+        {"SIGPIPE", "fw", {"/makedrv"}, false, 0x10, "  yes ended with 141\n",
+         "(yes; echo yes ended with $$? >&2) | true; false"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -298,6 +309,9 @@ TEST_P(Driver, BuildRunsNothingOfTheOperatorsNamesOrEnvironment) {
         std::string tree = m.Root("/lib/modules/k;id>&2;:");
         ASSERT_EQ(system(("mkdir -p '" + tree + "'").c_str()), 0);
         WriteFile(tree + "/Makefile", "modules:\n\techo built\n");
+        if (!row.recipe.empty()) {
+            WriteFile(m.Root("/lib/modules/6.1.0-emu-amd64/build/Makefile"), "modules:\n\t" + row.recipe + "\n");
+        }
         std::string planted = TempDir("planted-bin");
         WriteFile(planted + "/make", "#!/bin/sh\necho planted make >&2\n");
         ASSERT_EQ(chmod((planted + "/make").c_str(), 0755), 0);
@@ -310,9 +324,19 @@ TEST_P(Driver, BuildRunsNothingOfTheOperatorsNamesOrEnvironment) {
         }
         RunResult r = RunProgramEnv(Width(), row.words, env, "", work);
         EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.out, row.out);
-        EXPECT_EQ(r.err.find("uid="), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("planted"), std::string::npos) << r.err;
+        if (row.status == 0x10) {
+            EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+            std::string failed = Head() + kMake + "fail\n" + kNoModule;
+            EXPECT_EQ(r.out.compare(0, failed.size(), failed), 0) << r.out;
+            ASSERT_GE(r.out.size(), failed.size() + strlen(kLoadError));
+            EXPECT_EQ(r.out.substr(r.out.size() - strlen(kLoadError)), kLoadError) << r.out;
+        } else {
+            EXPECT_EQ(r.out, row.out);
+        }
+        for (const std::string& said : {r.out, r.err}) {
+            EXPECT_EQ(said.find("uid="), std::string::npos) << said;
+            EXPECT_EQ(said.find("planted"), std::string::npos) << said;
+        }
         EXPECT_FALSE(Exists(work + "/nuvfldrv_mod.o"));
         EXPECT_TRUE(Entries(m.Root("/tmp"), "yozdrv").empty());
     }
@@ -352,6 +376,9 @@ TEST_P(Driver, ModuleLeftLoadedIsReplacedAndABuildHappensWithoutPrebuiltObject) 
     std::string work = TempDir("stale");
     RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
     EXPECT_EQ(r.status, 1) << r.out;
+    const std::string kReplaced = "NOTE : Replacing the driver an earlier run left loaded.\n";
+    EXPECT_EQ(r.out.compare(0, kReplaced.size() + 1, kReplaced + "+"), 0) << "said once, first: " << r.out;
+    EXPECT_EQ(r.out.find("NOTE", 1), std::string::npos) << r.out;
     std::vector<std::string> module = TraceOfKind(m, "module");
     ASSERT_EQ(module.size(), 5u);
     EXPECT_EQ(module[1], "module make target=\"modules\" kernel=\"" + m.Root("/lib/modules/6.1.0-emu-amd64/build/") +
@@ -363,16 +390,34 @@ TEST_P(Driver, ModuleLeftLoadedIsReplacedAndABuildHappensWithoutPrebuiltObject) 
     EXPECT_TRUE(Entries(m.Root("/tmp"), "yozdrv").empty());
 }
 
-TEST_P(Driver, RefusedModuleEndsWithDriverLoadError) {
-    Machine m = Make({"mem_hole=0", "insmod_fails=1"});
-    std::string work = TempDir("refused");
-    WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
-    RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
-    EXPECT_EQ(r.status, 0x10);
-    EXPECT_EQ(r.out, std::string("ERROR : 1 Unable to load driver: Operation not permitted\n") + kLoadError);
-    EXPECT_TRUE(Shell(m).empty());
-    EXPECT_EQ(TraceOfKind(m, "module"), std::vector<std::string>{"module load result=refused"});
-    EXPECT_TRUE(TraceOfKind(m, "mknod").empty());
+// A module the kernel refuses, or none because the build made none: the run
+// ends with the driver error and says which; nothing is loaded.
+TEST_P(Driver, RefusedOrMissingModuleEndsWithDriverLoadError) {
+    const struct {
+        std::string set;
+        bool prebuilt;
+        std::string out;
+        std::string lastModuleLine;
+    } rows[] = {
+        {"insmod_fails=1", true, "ERROR : 1 Unable to load driver: Operation not permitted\n",
+         "module load result=refused"},
+        {"make_fails=1", false, kMakeFailed, "result=failed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.set);
+        Machine m = Make({"mem_hole=0", "kernel_tree=build", "driver_build=fake", row.set});
+        std::string work = TempDir("refused");
+        if (row.prebuilt) WriteFile(work + "/nuvfldrv_mod.o", kPrebuilt);
+        RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
+        EXPECT_EQ(r.status, 0x10);
+        EXPECT_EQ(r.out, row.out + kLoadError);
+        std::vector<std::string> module = TraceOfKind(m, "module");
+        ASSERT_FALSE(module.empty());
+        EXPECT_NE(module.back().find(row.lastModuleLine), std::string::npos) << module.back();
+        EXPECT_FALSE(Contains(module, "module load result=loaded"));
+        EXPECT_TRUE(TraceOfKind(m, "mknod").empty());
+        EXPECT_TRUE(Entries(m.Root("/tmp"), "yozdrv").empty());
+    }
 }
 
 TEST_P(Driver, NodeThatCannotBeMadeRemovesTheModuleAgain) {
