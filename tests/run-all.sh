@@ -18,8 +18,9 @@ if [ ${#need[@]} -gt 0 ]; then
     echo "tests/run-all.sh: missing ${need[*]}; install them as root (apt-get install ${need[*]}) or run this as root"
     exit 1
   fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  # A package manager started at boot may hold the lock for a while: waited for.
+  bash tests/apt-get-wait.sh update -qq
+  DEBIAN_FRONTEND=noninteractive bash tests/apt-get-wait.sh install -y -qq "${need[@]}"
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
