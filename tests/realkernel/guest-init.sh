@@ -41,10 +41,32 @@ run() {  # marker, width, arguments...
     wait $pid
     echo "status=$?"
     tr -d '\r' < /tmp/out | sed 's/^<Press any key to continue>//' | grep -v -e '^|' -e '^+' -e '^ *$'
+    left
+}
+
+# What a run left behind: the shell commands it ran, the module, the node
+# and the files of the working directory.
+left() {
     cat /tmp/cmdlog
     echo "module: $(grep -c ' nuvfldrv$' /proc/devices) loaded, $(grep -c '^nuvfldrv_mod ' /proc/modules) in /proc/modules"
     echo "node: $(ls /dev/nuvfl "$PWD/nuvfl" 2>/dev/null | wc -l)"
     echo "files: $(ls -A "$PWD" | tr '\n' ' ')"
+}
+
+# Starts run $1 of the 64-bit build with "/x", its keys from the FIFO
+# /tmp/keys and its output into $2, and waits (up to 15 s) until it is at its
+# first pager pause; $pid is the run's.
+held() {  # marker, where the output goes
+    echo "-- yozmfglnx_64 /x, $3"
+    : > /tmp/cmdlog
+    : > /tmp/out
+    [ -p /tmp/keys ] || mkfifo /tmp/keys
+    mark "$1"
+    /yozmfglnx_64 /x < /tmp/keys > "$2" 2>&1 &
+    pid=$!
+    exec 3> /tmp/keys
+    tenths=0
+    while ! grep -q 'Press any key' /tmp/out && [ "$tenths" -lt 150 ]; do sleep 0.1; tenths=$((tenths + 1)); done
 }
 
 # Puts the module in directory $1 as owner $2 (root or nobody).
@@ -81,6 +103,29 @@ bios)
     run 163 32 /x
     run 164 64 /work/save.bin /O
     echo "nmi_watchdog: $(cat /proc/sys/kernel/nmi_watchdog)"
+    # SIGPIPE while the flash interface is open: the reader of the run's
+    # output is killed at its first pager pause, and the key opens the
+    # interface again for the next page. The run goes on without its output,
+    # closes the interface and unloads the driver.
+    mkfifo /tmp/pipe
+    cat /tmp/pipe > /tmp/out &
+    reader=$!
+    held 165 /tmp/pipe "its output's reader killed at its first pause"
+    kill $reader
+    wait $reader
+    exec 3>&-
+    wait $pid
+    echo "status=$?"
+    left
+    # A run killed (SIGKILL) at its first pause leaves its module loaded and
+    # its node; the next run replaces both and says so once.
+    held 166 /tmp/out "killed at its first pause"
+    kill -9 $pid
+    wait $pid 2> /dev/null
+    echo "status=$?"
+    exec 3>&-
+    left
+    run 167 32 /x
     ;;
 sboff|sbon)
     insmod /efivarfs.ko
@@ -145,6 +190,19 @@ user)
     exec 4>> /own/nuvfldrv_mod.o
     run 166 64 /x
     exec 4>&-
+    rm -f /own/nuvfldrv_mod.o
+    # Still in root's directory, refused by the checks of the file itself,
+    # each by its message: root's link to root's object, a FIFO, and root's
+    # object that its group may write.
+    ln -s /nuvfldrv_mod.o /own/nuvfldrv_mod.o
+    run 167 64 /x
+    rm -f /own/nuvfldrv_mod.o
+    mkfifo /own/nuvfldrv_mod.o
+    run 168 32 /x
+    rm -f /own/nuvfldrv_mod.o
+    plant /own 0:0
+    chmod 664 /own/nuvfldrv_mod.o
+    run 169 64 /x
     rm -f /own/nuvfldrv_mod.o
     cd /work
     # The driver itself, loaded by hand: its buffers, mappings and ports on
