@@ -6,7 +6,9 @@
 #   bios   SeaBIOS, no EFI: the 64-bit build twice and the 32-bit build once
 #          with the prebuilt module (iopl, port 0xB2, /dev/mem, the module
 #          loaded from its descriptor, the node, the ioctl and mmap protocol,
-#          the compat requests of the 32-bit build, the unloader)
+#          the compat requests of the 32-bit build, the unloader); a run whose
+#          output's reader dies while the flash interface is open, and one
+#          killed with SIGKILL, whose module the next run replaces
 #   sboff  OVMF with Secure Boot off: "SecureBoot" read through efivarfs says
 #          off, so without a prebuilt module the run tries to build one
 #   sbon   OVMF with the Secure Boot variables on: without a prebuilt module
@@ -14,9 +16,10 @@
 #          with it the kernel in lockdown refuses the unsigned module
 #   user   SeaBIOS on two CPUs, an unprivileged user beside root: the node
 #          while a run holds it, prebuilt objects another user planted,
-#          linked or holds open refused, and the driver's limits (buffers,
-#          mappings, ports) and locking probed on both widths by yozprobe,
-#          also through a descriptor kept after dropping to uid 1000
+#          linked or holds open refused, a link, a FIFO and a group-writable
+#          object refused by the file's own checks, and the driver's limits
+#          (buffers, mappings, ports) and locking probed on both widths by
+#          yozprobe, also through a descriptor kept after dropping to uid 1000
 #   lockdown SeaBIOS: the module loaded by hand, then the kernel put into
 #          lockdown: the driver maps only its buffers, writes only the SMI port
 # QEMU's firmware answers none of the program's firmware requests, so every
