@@ -1,10 +1,13 @@
-// "/O": reads the whole flash, block by block, into a file.
+// "/O": reads the whole flash, block by block, into a file; each block is
+// read twice and saved only as reads that agree.
 #include <cstdio>
-#include <cstdlib>
+#include <initializer_list>
 #include "FlashBlock.h"
 #include "InfoCommands.h"
 #include "RomInfo.h"
+#include "RunControl.h"
 #include "TKXFile.h"
+#include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "YozFlash.h"
 #include "YozOptionStore.h"
@@ -36,9 +39,23 @@ void SaveRomCallBack(UINT32 total, UINT32 done, UINT32 status) {
     }
 }
 
+// Run-control words of modules that parse after "/O", which stops the
+// pass: they change nothing in a save and stay allowed beside it.
+static bool LaterRunControlWord(const char* word) {
+    for (const char* option : {"/jbc", "/REBOOT", "/SHUTDOWN"})
+        if (IdentifyArg(word, option, 1) == 1) return true;
+    return YOZ_MatchPrefixWord(word, 7, "/retry:") != nullptr;
+}
+
+// "/O" stands alone: beside it only the output file, run-control words and
+// the words of modules that parsed before it and only set how the run goes.
+// An update that parsed before it (the whole ROM, an ME update-library file,
+// the ME save) is a command-line error; any other word stays unclaimed and
+// ends the run as an unknown option, before the file is touched.
 static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     self->Enabled = 0;
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
+    UINT8 commandsBefore = YOZ_CommandNum;
     for (unsigned long i = 1; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, "/O", 1) != 1) continue;
         // Word 1 names the output file: the option itself in its place
@@ -46,30 +63,67 @@ static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         // image's name "UCPIMG".
         if (!YOZ_OperatorFileWord(args, i)) return eEID_COMMAND_LINE;
         self->Enabled = 1;
-        for (unsigned long k = 1; k < args.size(); ++k) args[k]->claimed = 1;
+        args[i]->claimed = 1;
+        args[1]->claimed = 1;
         RomFileName = args[1]->text;
         ++YOZ_CommandNum;
     }
     YOZ_SetOCmdIsEnable(&self->Enabled);
+    if (!self->Enabled) return eEID_NO_ERROR;
+    if (commandsBefore != 0 || YOZ_GetGANCmdIsEnable()) return eEID_COMMAND_LINE;
+    for (unsigned long i = 2; i < args.size(); ++i) {
+        const char* word = args[i]->text;
+        if (args[i]->claimed) {
+            if (YOZ_MatchPrefixWord(word, 6, "/MEUL:") != nullptr) return eEID_COMMAND_LINE;
+        } else if (LaterRunControlWord(word)) {
+            args[i]->claimed = 1;
+        }
+    }
     return eEID_NO_ERROR;
+}
+
+// One read of a block, tried up to kReadTries times.
+static bool ReadTried(const sBlockInfo& block, UINT8* out, CallBackFn_T cb) {
+    for (UINT32 tries = 0; tries < kReadTries; ++tries)
+        if (FLASH_ReadBlock(block.StartAddress, block.BlockSize, out, cb) == eEID_NO_ERROR) return true;
+    return false;
+}
+
+// A block as two reads that agree, or as a third read that agrees with one
+// of them: a read that answered done with other bytes never reaches the
+// file. Only the first read moves the progress line.
+static ENUM_ERR_ID ReadAgreed(const sBlockInfo& block, UINT8* first, UINT8* second) {
+    UINT32 size = block.BlockSize;
+    if (!ReadTried(block, first, SaveRomCallBack) || !ReadTried(block, second, nullptr)) return eEID_READ_FLASH;
+    if (MemCmp(first, second, size) == 1) return eEID_NO_ERROR;
+    UINT8* third = AllocMem(size);
+    if (third == nullptr) return eEID_MEM_ALLOC;
+    ENUM_ERR_ID status = eEID_READ_FLASH;
+    if (ReadTried(block, third, nullptr)) {
+        if (MemCmp(third, second, size) == 1) MemCpy(first, second, size);
+        if (MemCmp(third, first, size) == 1) status = eEID_NO_ERROR;
+    }
+    FreeMem(third);
+    if (status != eEID_NO_ERROR) {
+        WriteOut("\n - Three reads of the flash block at 0x%08lX disagree.\n",
+                 static_cast<unsigned long>(block.StartAddress));
+    }
+    return status;
 }
 
 static ENUM_ERR_ID SaveBlocks(FILE* out) {
     UINT32 offset = 0;
     for (UINT16 b = 0; gpFlashInfo != nullptr && b < gpFlashInfo->BlockCount; ++b) {
         const sBlockInfo& block = gpFlashInfo->Blocks[b];
-        UINT8* buffer = static_cast<UINT8*>(malloc(block.BlockSize == 0 ? 1 : block.BlockSize));
-        if (buffer == nullptr) return eEID_MEM_ALLOC;
-        UINT32 tries = 0;
-        while (FLASH_ReadBlock(block.StartAddress, block.BlockSize, buffer, SaveRomCallBack) != eEID_NO_ERROR) {
-            if (++tries == kReadTries) {
-                free(buffer);
-                return eEID_READ_FLASH;
-            }
-        }
-        UINT32 written = TKX_WriteFile(out, offset, block.BlockSize, buffer);
-        free(buffer);
-        if (written != block.BlockSize) return eEID_WRITE_FILE;
+        UINT32 size = block.BlockSize == 0 ? 1 : block.BlockSize;
+        UINT8* buffer = AllocMem(size);
+        UINT8* second = AllocMem(size);
+        ENUM_ERR_ID status = buffer == nullptr || second == nullptr ? eEID_MEM_ALLOC : ReadAgreed(block, buffer, second);
+        if (status == eEID_NO_ERROR && TKX_WriteFile(out, offset, block.BlockSize, buffer) != block.BlockSize)
+            status = eEID_WRITE_FILE;
+        FreeMem(buffer);
+        FreeMem(second);
+        if (status != eEID_NO_ERROR) return status;
         offset += block.BlockSize;
     }
     return eEID_NO_ERROR;

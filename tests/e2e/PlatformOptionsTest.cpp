@@ -45,8 +45,8 @@ TEST_P(PlatformOptions, FirmwareNamedOptionsTakeTheirValues) {
     EXPECT_EQ(CountOf(smi, "smi cmd=0x0f port=0xb2 ebx=0x7e000000 unhandled"), 1u);
     EXPECT_LT(std::find(smi.begin(), smi.end(), "smi cmd=0x0f port=0xb2 ebx=0x7e000000 unhandled") - smi.begin(),
               std::find(smi.begin(), smi.end(), "smi cmd=0x20 port=0xb2 ebx=0x7e000000 status=0x00") - smi.begin());
-    // Every flash request after the option's execute (the reads and the
-    // close) waits 50 µs instead of the default 100 µs.
+    // Every flash request after the option's execute (the save's two reads
+    // of each block and the close) waits 50 µs instead of the default 100 µs.
     std::vector<std::string> trace = TraceLines(m);
     size_t flashRequests = 0;
     for (size_t i = 1; i < trace.size(); ++i) {
@@ -54,7 +54,7 @@ TEST_P(PlatformOptions, FirmwareNamedOptionsTakeTheirValues) {
         ++flashRequests;
         EXPECT_EQ(trace[i - 1], "delay us=0x32") << trace[i];
     }
-    EXPECT_EQ(flashRequests, 5u);
+    EXPECT_EQ(flashRequests, 9u);
     EXPECT_EQ(CountOf(trace, "delay us=0x64"), 0u);
 
     RunResult n = Save(m, {"/tdrdelay:7"});

@@ -260,6 +260,55 @@ TEST_P(SaveRom, QuietKeepsTheExitStatusOfAFailure) {
     EXPECT_EQ(RunProgram(Width(), m, {"/O"}).status, 1);
 }
 
+TEST_P(SaveRom, SaveStandsAloneBesideRunControlWordsOnly) {
+    Machine m = MakeMachine(Flash(), "2x64K:main");
+    const std::string rom = m.File("t.rom"), image = "the new image";
+    for (const std::vector<std::string>& words : {std::vector<std::string>{rom, "/P", "/Q", "/O"},
+                                                  std::vector<std::string>{rom, "/O", "/P", "/ME", "/E", "/N"}}) {
+        WriteFile(rom, image);
+        RunResult r = RunProgram(Width(), m, words, "y");
+        EXPECT_EQ(r.status, 1) << words[1];
+        EXPECT_EQ(r.out, UnknownWordListing(Width(), "/P")) << words[1];
+        EXPECT_EQ(ReadFile(rom), image) << words[1];
+    }
+    // Run-control words before and after it in the module order still save.
+    RunResult r = RunProgram(Width(), m, {rom, "/O", "/jbc", "/REBOOT", "/Q"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(ReadFile(rom), ReadFile(m.File("flash.bin")));
+}
+
+TEST_P(SaveRom, ReadsThatDisagreeNeverReachTheFile) {
+    // One corrupted read is outvoted by the next two.
+    Machine once = MakeMachine(Flash(), "2x64K:main", {"flash_faults=read@0x10010#1:corrupt"});
+    std::string out = once.File("saved.bin");
+    RunResult r = RunProgram(Width(), once, {out, "/O"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, PlainBanner() + " Saving current BIOS into file: " + out + "\n" + Progress());
+    EXPECT_EQ(ReadFile(out), ReadFile(once.File("flash.bin")));
+    // Three reads that all differ: nothing is saved.
+    Machine thrice = MakeMachine(Flash(), "2x64K:main",
+                                 {"flash_faults=read@0x10010#1:corrupt;read@0x10020#2:corrupt;read@0x10030#3:corrupt"});
+    out = thrice.File("saved.bin");
+    WriteFile(out, "old");
+    r = RunProgram(Width(), thrice, {out, "/O"}, "y");
+    EXPECT_EQ(r.status, 0x42);
+    EXPECT_NE(r.out.find(" - Three reads of the flash block at 0x00010000 disagree.\n42 - Error: Problem reading flash.\n"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(out), "old");
+}
+
+TEST_P(SaveRom, FailedSaveKeepsTheOldFileAndLeavesNothingBeside) {
+    Machine m = MakeMachine(Flash(), "2x64K:main", {"flash_faults=read@0x10000:1"});
+    const std::string dir = m.File("out");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const std::string out = dir + "/saved.bin", old = std::string("older\0file\xff", 11);
+    WriteFile(out, old);
+    RunResult r = RunProgram(Width(), m, {out, "/O"}, "y");
+    EXPECT_EQ(r.status, 0x42) << r.out;
+    EXPECT_EQ(ReadFile(out), old);
+    EXPECT_EQ(DirectoryEntries(dir), std::vector<std::string>{"saved.bin"});
+}
+
 YOZ_E2E_BOTH_WIDTHS(SaveRom);
 
 }  // namespace

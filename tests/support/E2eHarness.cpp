@@ -1,5 +1,6 @@
 // End-to-end harness.
 #include "E2eHarness.h"
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -66,6 +67,14 @@ void WriteFile(const std::string& path, const std::string& data) {
     ASSERT_NE(f, nullptr) << path;
     ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
     fclose(f);
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string Filled(size_t size, unsigned char fill) { return std::string(size, static_cast<char>(fill)); }

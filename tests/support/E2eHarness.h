@@ -26,6 +26,8 @@ struct RunResult {
 std::string TempDir(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+// The names in a directory, sorted (none for a directory that cannot be read).
+std::vector<std::string> DirectoryEntries(const std::string& dir);
 
 // Makes a machine whose flash holds `flash`, laid out by `blocks`; returns
 // the machine and fails the test when yozemu refuses.
