@@ -29,24 +29,39 @@ struct BlockCopy {
     UINT32 Capacity = 0;
 };
 
+// Grows the copy to hold `size` bytes; false when memory runs out.
+static bool ReserveCopy(BlockCopy& copy, UINT32 size) {
+    if (copy.Capacity >= size) return true;
+    FreeMem(copy.Bytes);
+    copy.Capacity = 0;
+    copy.Bytes = AllocMem(size);
+    if (copy.Bytes == nullptr) return false;
+    copy.Capacity = size;
+    return true;
+}
+
 // Fills the copy with the block's bytes; false when memory runs out.
 static bool CopyBlock(BlockCopy& copy, const UINT8* buffer, UINT32 start, UINT32 size) {
-    if (copy.Capacity < size) {
-        FreeMem(copy.Bytes);
-        copy.Capacity = 0;
-        copy.Bytes = AllocMem(size);
-        if (copy.Bytes == nullptr) return false;
-        copy.Capacity = size;
-    }
+    if (!ReserveCopy(copy, size)) return false;
     MemCpy(copy.Bytes, buffer + start, size);
     return true;
 }
 
+// An erase-only run ("er" of the engineering set) has no write or verify
+// step that would find a block the erase left unblank: its erase step reads
+// each block back against 0xFF bytes.
+static bool EraseIsLastStep() { return (YOZ_FlashStep & (YOZ_FLASH_STEP_WRITE | YOZ_FLASH_STEP_VERIFY)) == 0; }
+
 // One marked block: its tries of the step. Returns 0 or the step's error.
 static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT32 size, BlockCopy& blockCopy) {
     UINT8* copy = nullptr;
+    bool readBack = step == kStepErase && EraseIsLastStep();
     if (step != kStepErase) {
         if (!CopyBlock(blockCopy, buffer, start, size)) return eEID_MEM_ALLOC;
+        copy = blockCopy.Bytes;
+    } else if (readBack) {
+        if (!ReserveCopy(blockCopy, size)) return eEID_MEM_ALLOC;
+        MemSet(blockCopy.Bytes, 0xFF, size);
         copy = blockCopy.Bytes;
     }
     for (UINT32 attempt = 0; attempt < YOZ_FlashReTryCnt; ++attempt) {
@@ -56,6 +71,8 @@ static ENUM_ERR_ID RunBlock(YozBlockStep step, UINT8* buffer, UINT32 start, UINT
         switch (step) {
         case kStepErase:
             done = EraseBlk(start, size, cb);
+            // A block read back unblank counts as a failed try.
+            if (done != 0 && readBack) done = VerifyBlk(start, size, copy, nullptr);
             if (done == 0) EraseBlk(start, size, nullptr);
             break;
         case kStepWrite:

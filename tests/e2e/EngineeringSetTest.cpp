@@ -84,13 +84,29 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
              std::vector<std::string> smi = TraceOfKind(m, "smi");
              EXPECT_EQ(Count(smi, "cmd=0x22"), 12u);
              EXPECT_EQ(Count(smi, "cmd=0x23"), 0u);
+             // After the first erase, reads only read each erased block back.
              size_t firstErase = Find(smi, "cmd=0x22");
-             EXPECT_EQ(Find(smi, "cmd=0x21", firstErase), smi.size()) << "no read after the first erase";
+             EXPECT_EQ(Count(std::vector<std::string>(smi.begin() + firstErase, smi.end()), "cmd=0x21"), 12u);
              std::string flash = ReadFile(m.File("flash.bin"));
              EXPECT_EQ(Range(flash, romimg::kSampleMain, romimg::kSampleMainLength),
                        Bytes(romimg::kSampleMainLength, 0xFF));
              EXPECT_EQ(Range(flash, romimg::kSampleBoot, romimg::kSampleBootLength),
                        Bytes(u.system.bytes.begin() + romimg::kSampleBoot, u.system.bytes.end()));
+         }},
+        {"er reads an erase that left a byte back and erases again", {"new.rom", "/EGMer"},
+         {"flash_faults=erase#3:corrupt"}, 0, Head() + " EGM Erase Enable.\n" + MainErase(),
+         [&](const Machine& m) {
+             EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 14u) << "the failed try, its repair, the next try";
+             EXPECT_EQ(Range(ReadFile(m.File("flash.bin")), romimg::kSampleMain, romimg::kSampleMainLength),
+                       Bytes(romimg::kSampleMainLength, 0xFF));
+         }},
+        {"er fails where a block never reads back blank", {"new.rom", "/EGMer"},
+         {"flash_faults=erase@0x20010:corrupt"}, 0x43,
+         Head() + " EGM Erase Enable.\n" + MainErase().substr(0, MainErase().find('\r') + 1) +
+             "\n43 - Error: Problem erasing flash.\n",
+         [&](const Machine& m) {
+             EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x22"), 10u) << "five tries, each with its repair";
+             EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x23"), 0u);
          }},
         {"preset:e, prefix in other case", {"new.rom", "/egmPreset:E"}, {}, 0,
          Head() + MainPasses() + "0xE Global Reset.\n",

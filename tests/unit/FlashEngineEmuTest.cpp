@@ -119,7 +119,9 @@ TEST_F(FlashEngineEmu, EraseFailingOnceCostsThreeRequestsAndMovesTheLineOnce) {
     YOZ_FlashStep = YOZ_FLASH_STEP_ERASE;
     ASSERT_EQ(Run(), eEID_NO_ERROR);
     EXPECT_EQ(out.Text(), EraseLines());
-    EXPECT_EQ(rig.SmiSequence(), "22 22 22 22 ");  // fail, repair, success; then block 2
+    // Fail, repair, success and its read-back (four chunks); then block 2 and
+    // its read-back: an erase-only run reads each erased block back.
+    EXPECT_EQ(rig.SmiSequence(), "22 22 22 21 21 21 21 22 21 ");
     EXPECT_EQ(rig.Flash().substr(0x1000, 0x5000), std::string(0x5000, '\xFF'));
 }
 
@@ -236,19 +238,23 @@ TEST_F(FlashEngineEmu, DelayAppliesToBlocksWhoseIndexIsAMultipleOfThePeriod) {
     YOZ_SetFlashMsg(YOZ_FLASH_MSG_MAIN, 0x4000);
     std::string image(0x4000, '\0');
     ASSERT_EQ(YOZ_Flash_Action(reinterpret_cast<UINT8*>(&image[0])), eEID_NO_ERROR);
+    // Each block is erased and read back; blocks 0 and 2 wait before both.
     std::vector<std::string> trace = rig.Trace();
-    ASSERT_EQ(trace.size(), 6u);
+    ASSERT_EQ(trace.size(), 12u);
     EXPECT_EQ(trace[0], "delay us=0x64");
     EXPECT_EQ(trace[1].substr(0, 12), "smi cmd=0x22");
-    EXPECT_EQ(trace[2].substr(0, 12), "smi cmd=0x22");
-    EXPECT_EQ(trace[3], "delay us=0x64");
+    EXPECT_EQ(trace[2], "delay us=0x64");
+    EXPECT_EQ(trace[3].substr(0, 12), "smi cmd=0x21");
+    EXPECT_EQ(trace[4].substr(0, 12), "smi cmd=0x22");
+    EXPECT_EQ(trace[5].substr(0, 12), "smi cmd=0x21");
+    EXPECT_EQ(trace[6], "delay us=0x64");
     EXPECT_EQ(DelayIsRun, 0) << "keeps the last block's value";
     // Without a period every flash SMI waits.
     rig.ClearTrace();
     YOZ_SetFlashDelayBlockCnt(0);
     SetSMI_IFC_DelayIsRun(1);
     ASSERT_EQ(YOZ_Flash_Action(reinterpret_cast<UINT8*>(&image[0])), eEID_NO_ERROR);
-    EXPECT_EQ(rig.Trace().size(), 8u);
+    EXPECT_EQ(rig.Trace().size(), 16u);
 }
 
 TEST_F(FlashEngineEmu, TypeReadPlacesBlocksOfOneTypeAtTheirPositions) {
