@@ -27,6 +27,7 @@ UINT8 EGM_PRESET_ReadValue(char* text) {
 }
 
 static ENUM_ERR_ID PCIReSetFunc() {
+    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     switch (PCIResetValue) {
     case 0x04: WriteOut("0x4 Soft Reset.\n"); break;

@@ -1,7 +1,8 @@
 // Engineering "s24": restarts the machine at the end of the run, as an end
 // hook after the end work before it (the SMBIOS restore), with the flash
 // interface closed first. A restart the shell could not start ends the run
-// with its error.
+// with its error. After the power-off or restart of capsule or recovery
+// mode it does nothing.
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "YozGlobal.h"

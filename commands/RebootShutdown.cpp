@@ -1,7 +1,8 @@
 // "/REBOOT" and "/SHUTDOWN": restart or power off once the run's work is
 // done. Each appends its end hook, which the global end item runs after
 // everything else; with both, the restart hook comes first. In capsule or
-// recovery mode neither acts: that flow restarts the machine itself. A
+// recovery mode neither acts: that flow restarts the machine itself (and
+// once it has, no end hook restarts or powers off the machine again). A
 // restart or power-off the shell could not start is reported, not passed
 // over as success.
 #include "FlashBlock.h"
@@ -19,11 +20,13 @@ static TKX_QUEUE_ITEM s_ShutdownItem;
 static bool CapsuleOrRecovery() { return YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode(); }
 
 ENUM_ERR_ID ReBootFunc() {
+    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     return OsRestart() == 0 ? eEID_NO_ERROR : eEID_REBOOT_FAIL;
 }
 
 static ENUM_ERR_ID ShutDownFunc() {
+    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     return OsShutDown() == 0 ? eEID_NO_ERROR : eEID_SHUTDOWN_FAIL;
 }

@@ -124,7 +124,9 @@ static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {
     if (YOZ_PromptYesOrNo(m.Question) != 0) return eEID_NO_ERROR;
     CleanFlashIfc();
     // The operator said Yes: a machine that stays up is no success.
-    return m.Power() == 0 ? eEID_NO_ERROR : m.PowerFailed;
+    if (m.Power() != 0) return m.PowerFailed;
+    YOZ_SetMachineGoingDown(1);
+    return eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID CapsuleExecute(TKXQueueItemList&) { return ModeExecute(kCapsule); }

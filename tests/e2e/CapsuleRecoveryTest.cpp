@@ -124,6 +124,20 @@ TEST_P(CapsuleRecovery, CapsuleAreasAddUpAndPowerWordsAddNoCommand) {
     EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
     ExpectNoFlashWrite(m);
 
+    // Once the mode has powered the machine off, the engineering restart and
+    // reset do nothing; where the operator keeps it up, they do their part.
+    for (const char* keys : {"y", "n"}) {
+        e2e::Machine egm = Machine({"mfg=1", "mfg_table=6|/EGM|Engineering set"});
+        e2e::RunResult re = Run(egm, {"rom.cap", "/P", "/CAPSULE", "/EGMs24", "/EGMpreset:6"}, keys);
+        EXPECT_EQ(re.status, 0) << re.out;
+        bool off = keys[0] == 'y';
+        EXPECT_TRUE(Ends(re.out, std::string(kShutDownQuestion) + keys + "\n" + (off ? "" : "0x6 Hard Reset.\n")))
+            << re.out;
+        EXPECT_EQ(e2e::TraceOfKind(egm, "shell"),
+                  std::vector<std::string>{off ? "shell \"shutdown -h now\"" : "shell \"shutdown -r now\""});
+        EXPECT_EQ(Lines(egm, "port out=0xcf9").size(), off ? 0u : 1u);
+    }
+
     // A firmware configuration answer that turns capsule mode on makes it
     // capsule mode: the normal main-BIOS modules write nothing.
     e2e::Machine byFirmware = Machine({"cfg_answer=masks", "cfg_enable=0x800000"});
