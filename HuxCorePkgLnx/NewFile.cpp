@@ -84,6 +84,17 @@ void SyncDirectoryOf(const char* path) {
     close(fd);
 }
 
+// A file made new under a random name of its own beside `target`; that name
+// in `temp`. A name taken by chance is followed by another.
+FILE* CreateBeside(const char* target, char* temp, size_t max) {
+    for (unsigned tries = 0; tries < 100; ++tries) {
+        if (!TempName(target, temp, max)) return nullptr;
+        FILE* stream = OsSeam_CreateFile(temp);
+        if (stream != nullptr || errno != EEXIST) return stream;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 FILE* TKX_CreateNewFile(const char* path) {
@@ -94,18 +105,11 @@ FILE* TKX_CreateNewFile(const char* path) {
     for (PendingFile& p : s_Pending)
         if (p.stream == nullptr) slot = &p;
     if (slot == nullptr) return nullptr;
-    // A name taken by chance is followed by another.
-    for (unsigned tries = 0; tries < 100; ++tries) {
-        if (!TempName(path, slot->temp, sizeof(slot->temp))) return nullptr;
-        FILE* stream = OsSeam_CreateFile(slot->temp);
-        if (stream != nullptr) {
-            slot->stream = stream;
-            strcpy(slot->target, path);
-            return stream;
-        }
-        if (errno != EEXIST) return nullptr;
-    }
-    return nullptr;
+    FILE* stream = CreateBeside(path, slot->temp, sizeof(slot->temp));
+    if (stream == nullptr) return nullptr;
+    slot->stream = stream;
+    strcpy(slot->target, path);
+    return stream;
 }
 
 ENUM_ERR_ID TKX_CommitNewFile(FILE* stream) {
@@ -127,4 +131,51 @@ void TKX_DiscardNewFile(FILE* stream) {
     p->stream = nullptr;
     fclose(stream);
     unlink(p->temp);
+}
+
+ENUM_ERR_ID TKX_CommitNewFileKeepingOld(FILE* stream, TKX_REPLACED_FILE* replaced) {
+    PendingFile* p = FindPending(stream);
+    if (p == nullptr || replaced == nullptr) return eEID_WRITE_FILE;
+    p->stream = nullptr;
+    replaced->Pending = 0;
+    replaced->HadOld = 0;
+    strcpy(replaced->Name, p->target);
+    ENUM_ERR_ID status = TKX_CloseFile(stream);
+    // The old file's new name is made like any new file, then taken over.
+    FILE* placeholder = status == eEID_NO_ERROR ? CreateBeside(p->target, replaced->Aside, sizeof(replaced->Aside)) : nullptr;
+    if (placeholder == nullptr) status = eEID_WRITE_FILE;
+    else fclose(placeholder);
+    struct stat st;
+    if (status == eEID_NO_ERROR && lstat(p->target, &st) == 0) {
+        if (!S_ISREG(st.st_mode) || rename(p->target, replaced->Aside) != 0) status = eEID_WRITE_FILE;
+        else replaced->HadOld = 1;
+    }
+    if (placeholder != nullptr && !replaced->HadOld) unlink(replaced->Aside);
+    if (status == eEID_NO_ERROR && rename(p->temp, p->target) != 0) {
+        status = eEID_WRITE_FILE;
+        if (replaced->HadOld) rename(replaced->Aside, p->target);
+        replaced->HadOld = 0;
+    }
+    if (status != eEID_NO_ERROR) {
+        unlink(p->temp);
+        return status;
+    }
+    SyncDirectoryOf(p->target);
+    replaced->Pending = 1;
+    return eEID_NO_ERROR;
+}
+
+void TKX_ForgetReplaced(TKX_REPLACED_FILE* replaced) {
+    if (replaced == nullptr || !replaced->Pending) return;
+    replaced->Pending = 0;
+    if (replaced->HadOld) unlink(replaced->Aside);
+    SyncDirectoryOf(replaced->Name);
+}
+
+void TKX_RestoreReplaced(TKX_REPLACED_FILE* replaced) {
+    if (replaced == nullptr || !replaced->Pending) return;
+    replaced->Pending = 0;
+    if (replaced->HadOld) rename(replaced->Aside, replaced->Name);
+    else unlink(replaced->Name);
+    SyncDirectoryOf(replaced->Name);
 }

@@ -12,6 +12,8 @@ static UINT8* ESP_SrcBuffer = nullptr;
 static UINT32 ESP_SrcBuffSize = 0;
 // The copy written whole beside its name, until it takes the name or goes.
 static FILE* s_NewCopy = nullptr;
+// The copy under its name, with the file it replaced kept aside.
+static TKX_REPLACED_FILE s_Replaced;
 
 void InitCopyRecoveryFile() {
     MemSet(CopyFilePath, 0, sizeof(CopyFilePath));
@@ -63,12 +65,11 @@ UINT8 RunESPCopy() {
 UINT8 CommitESPCopy() {
     FILE* out = s_NewCopy;
     s_NewCopy = nullptr;
-    return out == nullptr || TKX_CommitNewFile(out) == eEID_NO_ERROR ? 1 : 0;
+    return out == nullptr || TKX_CommitNewFileKeepingOld(out, &s_Replaced) == eEID_NO_ERROR ? 1 : 0;
 }
 
-void DiscardESPCopy() {
-    if (s_NewCopy != nullptr) TKX_DiscardNewFile(s_NewCopy);
-    s_NewCopy = nullptr;
-}
+void KeepESPCopy() { TKX_ForgetReplaced(&s_Replaced); }
+
+void UndoESPCopy() { TKX_RestoreReplaced(&s_Replaced); }
 
 void ReleaseESPDriver() {}

@@ -27,10 +27,13 @@ UINT8 GetESPCopyPending();
 // (a part of an image must not stand as the recovery file) and 0 is
 // returned. After success the data is no longer pending.
 UINT8 RunESPCopy();
-// The written copy takes the destination's name (a file of that name is
-// replaced): 1 when it did, or when no copy was waiting.
+// The written copy takes the destination's name: 1 when it did, or when no
+// copy was waiting. A file of that name is kept aside until KeepESPCopy
+// removes it or UndoESPCopy puts it back.
 UINT8 CommitESPCopy();
-// The written copy is removed: the destination keeps what it held.
-void DiscardESPCopy();
+// The committed copy stays; the file it replaced goes.
+void KeepESPCopy();
+// The committed copy goes; the destination gets back what it held.
+void UndoESPCopy();
 // Nothing to release on Linux.
 void ReleaseESPDriver();

@@ -88,30 +88,35 @@ static ENUM_ERR_ID ModeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-// The recovery copy is whole on the partition, beside its name, before any
-// session names it; it takes the name only once the firmware accepted the
-// session, so a failed copy or a refused session leaves the partition as it
-// was. A mode word with no region word to carry (or one the mode does not
-// carry, such as "/K") describes no update: it is refused before the session.
+// The recovery copy is written whole and stands under its name when the
+// session names it, so the firmware finds this run's file there; the file it
+// replaced is kept aside until the answer. A refused session gets the
+// partition back as it was. A session whose answer never came may have been
+// taken: the copy stays (no older file under the name the firmware may use)
+// and the run ends with the session error. A mode word with no region word
+// to carry (or one the mode does not carry, such as "/K") describes no
+// update: it is refused before the session.
 static ENUM_ERR_ID OpenSession() {
     if (FLASH_GetCurrentFlashOpType() == FLASH_OP_NONE) {
         WriteOut(" - Nothing to update: the command line names nothing for capsule or recovery mode.\n");
         return eEID_INVALID_USER_OPTION;
     }
     bool copy = GetCopyToESPStatus() && GetESPCopyPending();
-    if (copy && !RunESPCopy()) {
+    if (copy && (!RunESPCopy() || !CommitESPCopy())) {
         ReleaseESPDriver();
         return kEspCopyFailed;
     }
-    if (FLASH_SetFlashMethod() != 0) {
-        DiscardESPCopy();
-        ReleaseESPDriver();
-        return eEID_SECURE_FLASH_SESSION_START;
+    UINT8 status = FLASH_SetFlashMethod();
+    bool refused = status != 0 && ZOKT_SessionRefused();
+    if (refused) {
+        UndoESPCopy();
+    } else {
+        KeepESPCopy();
     }
-    if (!copy) return eEID_NO_ERROR;
-    UINT8 committed = CommitESPCopy();
     ReleaseESPDriver();
-    return committed ? eEID_NO_ERROR : kEspCopyFailed;
+    if (status == 0) return eEID_NO_ERROR;
+    if (!refused) WriteOut(" - No answer to the secure-flash session: the firmware may have taken it.\n");
+    return eEID_SECURE_FLASH_SESSION_START;
 }
 
 static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {

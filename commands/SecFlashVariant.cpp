@@ -109,6 +109,9 @@ static ENUM_ERR_ID RecoverySession(const YOZ_SECFLASH_VARIANT& v) {
     if (v.File->RomFileName == nullptr) return eEID_OPEN_IN_FILE;
     ENUM_ERR_ID status = QueryFileHub(v.File->RomFileName, &data, size);
     if (status != eEID_NO_ERROR) return status;
+    // The firmware recovers only from a signed file: an unsigned one is
+    // refused before it is copied or named to the firmware.
+    if (FLASH_ExtractRomImageFromCapsule(data, size) == nullptr) return eEID_SECURE_FLASH_SUPPORT_FILE;
     if (GetCopyToESPStatus()) {
         SetESPCopy(ESP_RECOVERY_FILE_NAME, data, size);
         FLASH_ConfigFlashSessionBlock(FLASH_OP_RECOVERY, v.Area, ESP_RECOVERY_FILE_NAME, size);

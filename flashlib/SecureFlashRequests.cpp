@@ -7,6 +7,7 @@
 #include "TKXPortIo.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
+#include "ZoktOneRecord.h"
 
 static UINT32 SFM_Befor_DelayTime = 0;
 static UINT32 SFM_After_DelayTime = 0;
@@ -50,7 +51,13 @@ UINT8 ZOKT_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* policy) {
     return 1;
 }
 
+// The last session request went unsent, or was answered with a refusal.
+static UINT8 s_SessionRefused = 0;
+
+UINT8 ZOKT_SessionRefused() { return s_SessionRefused; }
+
 UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session) {
+    s_SessionRefused = 1;
     UINT8* request = ZOKTHeaderGen(ZOKT_TC_SFU_SET_FLASH_UPDATE_METHOD);
     if (request == nullptr) return 0xFF;
     FUNC_FLASH_SESSION_BLOCK* block = reinterpret_cast<FUNC_FLASH_SESSION_BLOCK*>(request + ZOKT_SF_PAYLOAD_OFFSET);
@@ -65,8 +72,10 @@ UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session) {
         Delay(SFM_After_DelayTime * 10);
         WriteOut("[EGM_SFMDT] Secure Flash SetMethod SMI After Delay Time:%d...\n", SFM_After_DelayTime);
     }
+    bool answered = (Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) != 0;
     ZOKT_Message();
     MemCpy(session, block, sizeof(FUNC_FLASH_SESSION_BLOCK));
+    s_SessionRefused = answered && session->Status != 0 ? 1 : 0;
     return session->Status;
 }
 

@@ -23,6 +23,20 @@ FILE* TKX_CreateNewFile(const char* path);
 ENUM_ERR_ID TKX_CommitNewFile(FILE* stream);
 // Closes and removes the new file: the name keeps what it held.
 void TKX_DiscardNewFile(FILE* stream);
+// A commit that can be undone: the file the name held is moved first to a
+// new name of its own beside it and kept there until TKX_ForgetReplaced
+// removes it, or TKX_RestoreReplaced gives the name back to it (the name is
+// removed when it held none). On failure as TKX_CommitNewFile, the name
+// keeping what it held.
+struct TKX_REPLACED_FILE {
+    char Name[4096];
+    char Aside[4096];
+    UINT8 HadOld;   // the name held a file, now under Aside
+    UINT8 Pending;  // committed, neither forgotten nor restored yet
+};
+ENUM_ERR_ID TKX_CommitNewFileKeepingOld(FILE* stream, TKX_REPLACED_FILE* replaced);
+void TKX_ForgetReplaced(TKX_REPLACED_FILE* replaced);
+void TKX_RestoreReplaced(TKX_REPLACED_FILE* replaced);
 // Removes a file; never a directory. 1 when it was removed.
 UINT8 TKX_DeleteFile(const char* path);
 // The mount point of the EFI system partition ("/boot/efi", as the OS seam

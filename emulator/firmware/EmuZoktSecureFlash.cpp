@@ -5,8 +5,9 @@
 //
 // A session block with no operation or no area is refused, and so is a
 // capsule (2) or recovery (1) session after an upload that does not start
-// with the signed capsule header, and one whose operation the policy does
-// not allow.
+// with the signed capsule header, a recovery session that names a file the
+// firmware finds unsigned (on the EFI system partition, else in the run's
+// directory), and one whose operation the policy does not allow.
 //
 // The firmware writes only what it verified: a session block with the
 // runtime operation (4), accepted after an upload, opens a runtime session
@@ -83,14 +84,34 @@ void Piece(EmuZoktRequest& request) {
     EmuZokt_TraceAdd(request, " status=0x%02x", status);
 }
 
-// The upload starts with the signed capsule header.
-bool UploadIsSigned() {
-    FILE* f = fopen(EmuState_File("sf_image.bin").c_str(), "rb");
+// The file starts with the signed capsule header.
+bool FileIsSigned(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     UINT8 head[sizeof(kCapsuleGuid)];
     bool ok = fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, kCapsuleGuid, sizeof(head)) == 0;
     fclose(f);
     return ok;
+}
+
+bool UploadIsSigned() { return FileIsSigned(EmuState_File("sf_image.bin")); }
+
+// The file a recovery session names (the block's 16-byte name field): the
+// firmware looks for it on the EFI system partition, then in the directory
+// the run was started from, where the operator's file lies. False when the
+// name is no plain file name or no such file is found: the firmware looks
+// for it again when it recovers.
+bool FindRecoveryFile(const UINT8* nameField, std::string& path) {
+    std::string name(reinterpret_cast<const char*>(nameField), strnlen(reinterpret_cast<const char*>(nameField), 16));
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
+    for (const std::string& candidate : {EmuMachine_Root("/boot/efi") + "/" + name, name}) {
+        FILE* f = fopen(candidate.c_str(), "rb");
+        if (f == nullptr) continue;
+        fclose(f);
+        path = candidate;
+        return true;
+    }
+    return false;
 }
 
 // The policy allows the session's operation: capsule (2) and recovery (1)
@@ -107,13 +128,18 @@ bool PolicyAllows(UINT8 operation, UINT32 areas) {
 
 // What the firmware refuses in a session block, or null: no operation or
 // no area, a capsule or recovery session over an upload that is no signed
-// capsule (the firmware checks the header before it takes it), and an
-// operation the policy does not allow.
-const char* SessionRefusal(UINT8 operation, UINT32 areas) {
+// capsule (the firmware checks the header before it takes it), a recovery
+// session that names a file found unsigned, and an operation the policy
+// does not allow.
+const char* SessionRefusal(const UINT8* block, UINT32 areas) {
+    UINT8 operation = block[0];
     if (operation != 1 && operation != 2 && operation != kRuntimeOperation) return "no-operation";
     if (areas == 0) return "no-area";
     if (operation != kRuntimeOperation && EmuState_GetNum(kUploadedState, 0) != 0 && !UploadIsSigned())
         return "unsigned";
+    std::string recoveryFile;
+    if (operation == 1 && FindRecoveryFile(block + 5, recoveryFile) && !FileIsSigned(recoveryFile))
+        return "unsigned-file";
     if (!PolicyAllows(operation, areas)) return "policy";
     return nullptr;
 }
@@ -122,7 +148,7 @@ void Session(EmuZoktRequest& request) {
     UINT8* block = request.Buf.data() + kPayload;
     UINT32 areas = request.U32(kPayload + 1);
     UINT32 size = request.U32(kPayload + 0x15);
-    const char* refusal = SessionRefusal(block[0], areas);
+    const char* refusal = SessionRefusal(block, areas);
     UINT8 status = static_cast<UINT8>(EmuMachine_GetNum("sf_session_status", 0));
     if (refusal != nullptr && status == 0) status = 1;
     request.Put8(kSessionStatus, status);

@@ -177,6 +177,31 @@ TEST_P(Zokt, RefusedSessionEndsTheRun) {
                     "status=0x01 rs=0x0011");
 }
 
+TEST_P(Zokt, RecoverySessionOverAnUnsignedFileIsRefused) {
+    const std::string signedFile = std::string(reinterpret_cast<const char*>(romimg::kCapsuleHeader.b), 16) + "image";
+    // On the partition, else in the run's directory; a name found nowhere is taken.
+    const struct {
+        const char* name;
+        const char* where;
+        std::string data;
+        const char* verdict;
+    } rows[] = {{"RECOVERY.CAP", "/boot/efi/", "plain image", "status=0x01 refused=unsigned-file"},
+                {"plain.rom", "", "plain image", "status=0x01 refused=unsigned-file"},
+                {"RECOVERY.CAP", "/boot/efi/", signedFile, "status=0x00"},
+                {"elsewhere.cap", nullptr, "", "status=0x00"}};
+    for (const auto& row : rows) {
+        Machine m = Make({"secure_flash=1"});
+        if (row.where != nullptr) WriteFile((row.where[0] ? m.Root(row.where) : m.dir + "/") + row.name, row.data);
+        RunResult r = Drive(m, {"ver", "exec", std::string("name:1,0,") + row.name, "session"});
+        std::vector<std::string> t = Requests(m);
+        ASSERT_EQ(t.size(), 3u) << row.name;
+        EXPECT_EQ(t[2], std::string("zokt=0x70 ver=0x0210 sub=0x08 op=0x01 areas=0x00000001 name=\"") + row.name +
+                            "\" size=0x00000000 " + row.verdict + " rs=0x0001")
+            << row.where;
+        EXPECT_EQ(r.status, std::string(row.verdict) == "status=0x00" ? 0 : 0x18) << row.name;
+    }
+}
+
 TEST_P(Zokt, WithoutSecureFlashThePolicyIsMissing) {
     Machine m = Make();
     RunResult r = Drive(m, {"ver", "exec", "policy"});

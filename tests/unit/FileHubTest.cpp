@@ -265,6 +265,37 @@ TEST(FileStreams, SeamCreatesOnlyANewOwnerOnlyFile) {
     }
 }
 
+// An undoable commit gives the name the new file at once; the replaced file
+// waits beside it until it is forgotten or restored.
+TEST(FileStreams, UndoableCommitKeepsTheReplacedFileAside) {
+    std::string dir = ScratchDir();
+    std::string path = dir + "/RECOVERY.CAP";
+    auto contents = [](const std::string& p) { return access(p.c_str(), F_OK) == 0 ? e2e::ReadFile(p) : "-"; };
+    const struct {
+        const char* held;
+        bool restore;
+        const char* after;
+    } rows[] = {{"old", true, "old"}, {"old", false, "new"}, {"-", true, "-"}, {"-", false, "new"}};
+    for (const auto& row : rows) {
+        ASSERT_EQ(system(("rm -f '" + dir + "'/* '" + dir + "'/.[!.]*").c_str()), 0);
+        if (std::string(row.held) == "old") e2e::WriteFile(path, "old");
+        FILE* f = TKX_CreateNewFile(path.c_str());
+        ASSERT_NE(f, nullptr);
+        UINT8 bytes[3] = {'n', 'e', 'w'};
+        EXPECT_EQ(TKX_WriteFile(f, 0, 3, bytes), 3u);
+        TKX_REPLACED_FILE replaced;
+        ASSERT_EQ(TKX_CommitNewFileKeepingOld(f, &replaced), eEID_NO_ERROR);
+        EXPECT_EQ(contents(path), "new") << row.held;
+        auto entries = std::filesystem::directory_iterator(dir);
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), row.held[0] == '-' ? 1 : 2) << row.held;
+        if (row.restore) TKX_RestoreReplaced(&replaced);
+        else TKX_ForgetReplaced(&replaced);
+        EXPECT_EQ(contents(path), row.after) << row.held << " " << row.restore;
+        entries = std::filesystem::directory_iterator(dir);
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), row.after[0] == '-' ? 0 : 1) << row.held;
+    }
+}
+
 TEST(FileStreams, AFullDiskIsReportedWhenClosing) {
     // /dev/full takes writes into the stream's buffer and fails them when
     // flushed: the failure must not be lost.
