@@ -1,5 +1,7 @@
 // Steps shared by the EC modules.
 #include "YozEcStages.h"
+#include "TKXOutput.h"
+#include "ZoktEc.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
@@ -56,4 +58,14 @@ ENUM_ERR_ID YOZ_Ec_PreFlash(const TKX_QUEUE_ITEM& item, YOZ_STAGE_SLOTS& slots, 
 
 void YOZ_Ec_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* line) {
     YOZ_OptionHelp(item, pass, word, "", &line, 1);
+}
+
+void YOZ_Ec_AfterFailure(UINT16 chipId, UINT8 ecxForm) {
+    EC_MODE_AFTER_FAILURE mode = EC_LeaveAfterFailure(chipId, ecxForm);
+    if (mode == eEC_MODE_LEFT) return;
+    TKX_EndProgressLine();
+    if (mode == eEC_MODE_KEPT)
+        WriteOut(" - The EC stays in flash mode: its firmware update did not complete.\n");
+    else
+        WriteOut(" - The EC may still be in flash mode: leaving it was not confirmed.\n");
 }

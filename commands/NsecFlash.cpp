@@ -35,7 +35,7 @@ static void NSEC_CallBack_ECWrite(UINT32 done, UINT32 total, UINT32) {
 }
 
 // Up to five attempts of the whole image, each failed one followed by the
-// retry notice. The controller stays in flash mode after the last failure.
+// retry notice.
 static ENUM_ERR_ID NSEC_Flash_Write(UINT8* data, UINT32 size) {
     for (UINT32 attempt = 0; attempt < kWriteAttempts; ++attempt) {
         if (EC_WriteBlk(gNSECF_ECChipID, size, data, NSEC_CallBack_ECWrite) == eEID_NO_ERROR) return eEID_NO_ERROR;
@@ -56,11 +56,15 @@ static ENUM_ERR_ID NSEC_OpenRomFileFunc() {
     return status;
 }
 
+// A failure before the first page takes the controller out of the flash
+// mode again; after pages it stays there (leaving would start a ROM that is
+// not whole).
 static ENUM_ERR_ID NSEC_ZOKTFunc() {
     ENUM_ERR_ID status = EC_EnterFlashMode(gNSECF_ECChipID);
     if (status == eEID_NO_ERROR) status = NSEC_Flash_Write(YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize);
-    if (status != eEID_NO_ERROR) return status;
-    return EC_LeaveFlashMode(gNSECF_ECChipID);
+    if (status == eEID_NO_ERROR) status = EC_LeaveFlashMode(gNSECF_ECChipID);
+    if (status != eEID_NO_ERROR) YOZ_Ec_AfterFailure(gNSECF_ECChipID, 0);
+    return status;
 }
 
 static void ResetState() {

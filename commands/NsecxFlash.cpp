@@ -94,6 +94,7 @@ static ENUM_ERR_ID NSECX_ZOKTFunc() {
     if (status == eEID_NO_ERROR) status = NSECX_WriteFlash(length, gNSECX_BinFileBuff);
     if (status == eEID_NO_ERROR) status = NSECX_VerfiyFlash(length, gNSECX_BinFileBuff);
     if (status == eEID_NO_ERROR) status = ECX_LeaveFlashMode();
+    if (status != eEID_NO_ERROR) YOZ_Ec_AfterFailure(0, 1);
     return status;
 }
 

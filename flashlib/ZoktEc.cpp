@@ -7,10 +7,22 @@
 #include "ZoktFormat.h"
 
 static UINT8 gECSatus = 0;            // EC flash mode entered
+// Beside the confirmed mode: a START went out that the controller did not
+// clearly refuse (it may be in flash mode), a page, erase or verify piece
+// went out since the START, and an END got no answer.
+static UINT8 gECStartSent = 0;
+static UINT8 gECPiecesSent = 0;
+static UINT8 gECEndUnconfirmed = 0;
+// The last request got an answer that says yes or no (done, or a refusal of
+// a known kind); 0 when it got none or one of no known kind.
+static UINT8 gECLastAnswerClear = 0;
 static UINT32 gEC_Page_Size = 0;      // page size (ECX: from the size answer)
 static UINT32 gECXSize = 0;           // EC ROM size in KB from the ECX size answer
 static UINT32 gCurProcess = 0;        // bytes done in the current loop
 static UINT32 gECX_FlashStatus = 0;   // 0 erase, 1 write, 3 verify
+
+// Progress call (this, 0, this): a new attempt, the line starts again.
+static const UINT32 kProgressRestart = 0xFFFFFFFFu;
 
 UINT32 CalcChkSum(const UINT8* data, UINT32 length) {
     if (data == nullptr || length == 0) return 0;
@@ -39,6 +51,7 @@ static ENUM_ERR_ID EcStatusToError(UINT16 status) {
 }
 
 ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8* data, UINT8 ecxForm) {
+    gECLastAnswerClear = 0;
     Zokt_GetVer();  // asks for the version while it is unknown; the request goes out either way
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     if (data != nullptr && length > INTERFACE_BUFFER_SIZE - ZOKT_EC_DATA_OFFSET) return eEID_EC_FILE_ERROR;
@@ -65,10 +78,16 @@ ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8
     }
     MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
     FreeMem(request);
+    if (subFunction == ZOKT_TC_EC_FLASH || subFunction == ZOKT_TC_EC_ECX_ERASE || subFunction == ZOKT_TC_EC_ECX_VERIFY)
+        gECPiecesSent = 1;
     Zokt_SMI_26();
+    gECLastAnswerClear = 1;  // until the answer says otherwise
 
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
-    if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) return eEID_EC_STOP;
+    if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) {
+        gECLastAnswerClear = 0;
+        return eEID_EC_STOP;
+    }
     if ((answer->dwRetuenStatus & ZOKT_RS_DIS_OEMSTR) != 0) {
         char text[256];
         if (Zokt_GetAnswerText(gpIntrBuf, text) != 0) WriteOut(" - %s \n", text);
@@ -84,23 +103,41 @@ ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8
         if ((subFunction == ZOKT_TC_EC_ECX_ERASE || subFunction == ZOKT_TC_EC_ECX_VERIFY) && answered.Status <= 1)
             return eEID_NO_ERROR;
     }
-    return EcStatusToError(answered.Status);
+    ENUM_ERR_ID err = EcStatusToError(answered.Status);
+    if (err == eEID_EC_STOP) gECLastAnswerClear = 0;
+    return err;
 }
 
 static ENUM_ERR_ID EnterFlashMode(UINT16 chipId, UINT8 ecxForm) {
+    gECPiecesSent = 0;
+    gECEndUnconfirmed = 0;
     ENUM_ERR_ID err = ZOKT_SWSMI_EC(ZOKT_TC_EC_START, 0, chipId, nullptr, ecxForm);
     if (err == eEID_NO_ERROR) gECSatus = 1;
+    // A START lost on the way may have put the controller in flash mode.
+    if (err == eEID_NO_ERROR || !gECLastAnswerClear) gECStartSent = 1;
     return err;
 }
 
+// END once more when it got no answer; an END never answered is the exit
+// error (the controller may still be in flash mode).
 static ENUM_ERR_ID LeaveFlashMode(UINT16 chipId, UINT8 ecxForm) {
-    if (gECSatus == 0) return eEID_NO_ERROR;
+    if (gECSatus == 0 && gECStartSent == 0) return eEID_NO_ERROR;
     ENUM_ERR_ID err = ZOKT_SWSMI_EC(ZOKT_TC_EC_END, 0, chipId, nullptr, ecxForm);
-    if (err == eEID_NO_ERROR) gECSatus = 0;
-    return err;
+    if (err != eEID_NO_ERROR && !gECLastAnswerClear) err = ZOKT_SWSMI_EC(ZOKT_TC_EC_END, 0, chipId, nullptr, ecxForm);
+    gECEndUnconfirmed = err != eEID_NO_ERROR && !gECLastAnswerClear;
+    if (err == eEID_NO_ERROR) gECSatus = gECStartSent = 0;
+    return gECEndUnconfirmed ? eEID_EC_EXIT_ERROR : err;
 }
 
 UINT8 EC_GetFlashModeStatus() { return gECSatus; }
+
+EC_MODE_AFTER_FAILURE EC_LeaveAfterFailure(UINT16 chipId, UINT8 ecxForm) {
+    if (gECSatus == 0 && gECStartSent == 0) return eEC_MODE_LEFT;
+    if (gECEndUnconfirmed) return eEC_MODE_UNCONFIRMED;
+    if (gECPiecesSent) return eEC_MODE_KEPT;
+    LeaveFlashMode(chipId, ecxForm);
+    return gECEndUnconfirmed ? eEC_MODE_UNCONFIRMED : eEC_MODE_LEFT;
+}
 
 ENUM_ERR_ID EC_EnterFlashMode(UINT16 chipId) { return EnterFlashMode(chipId, 0); }
 ENUM_ERR_ID EC_LeaveFlashMode(UINT16 chipId) { return LeaveFlashMode(chipId, 0); }
@@ -136,6 +173,8 @@ static ENUM_ERR_ID PieceLoop(UINT8 subFunction, UINT16 chipId, UINT32 size, UINT
             if (last == eEID_NO_ERROR) {
                 rewind = false;
                 gCurProcess = 0;
+                // The progress line starts again with the first piece.
+                if (cb != nullptr) cb(kProgressRestart, 0, kProgressRestart);
             } else if (++failures > ZOKT_EC_MAX_FAILURES) {
                 break;
             }

@@ -86,6 +86,18 @@ ENUM_ERR_ID EC_Base_ReTryBlk(UINT16 chipId, UINT8* data, UINT8 ecxForm);
 // 1 when the EC flash mode is entered (START accepted, END not yet).
 UINT8 EC_GetFlashModeStatus();
 
+// Where a failed EC update leaves the controller. Leaving flash mode is
+// sent both after a confirmed START and after one whose answer was lost;
+// an END without answer goes out once more and then counts as 0xAA.
+enum EC_MODE_AFTER_FAILURE : UINT8 {
+    eEC_MODE_LEFT = 0,         // never entered, or left again
+    eEC_MODE_KEPT = 1,         // pages or an erase went out: the mode is kept, as leaving would start a half-written ROM
+    eEC_MODE_UNCONFIRMED = 2,  // an END went out and no answer confirmed it
+};
+// On a failure path of either form: a controller that may be in flash mode
+// but got no page or erase yet is taken out of it.
+EC_MODE_AFTER_FAILURE EC_LeaveAfterFailure(UINT16 chipId, UINT8 ecxForm);
+
 // Battery check before flashing: 1 lets the run go on, 0 ends it with
 // ZOKT_ECB_Check_GetLastErrorID.
 UINT8 ZOKT_ECB_Check();

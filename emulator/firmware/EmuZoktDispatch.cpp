@@ -243,6 +243,7 @@ void EmuZokt_Smi26(EmuSmiRequest& smi) {
     }
     EmuZoktFault fault = EmuZoktFaults_Check(request.Type, SubFunction(buf));
     if (fault.Action == kEmuZoktFaultSilent) {
+        EmuZokt_TraceAdd(request, " sub=0x%02x", SubFunction(buf));
         smi.TraceExtra += " answer=none" + fault.Text;
         return;
     }

@@ -1,7 +1,8 @@
 // EC flash requests (type 0x54) over the EC ROM file ec.bin, and the EC
-// battery check (type 0x5B). EC requests carry no address: the write
-// position is kept in state/ec_pos, back to 0 on START, RETRY and a change
-// of request type, advanced only by an accepted piece, wrapping at the EC size.
+// battery check (type 0x5B). EC requests carry no address: the controller
+// keeps its position in state/ec_pos, back to 0 only on START and RETRY,
+// advanced by every piece it takes (an answer lost on the way included),
+// wrapping at the EC size.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -82,8 +83,6 @@ bool EmuZokt_Ec(EmuZoktRequest& request) {
     UINT32 length = request.U32(kRec + 7);
     EmuZokt_TraceAdd(request, " sub=0x%02x len=0x%08x", sub, length);
     UINT32 pos = static_cast<UINT32>(EmuState_GetNum("ec_pos", 0));
-    if (sub != EmuState_GetNum("ec_sub", 0)) pos = 0;
-    EmuState_SetNum("ec_sub", sub);
     UINT16 status = 0;
     if (request.U16(kRec + 1) != 0) {
         status = 0x8000;  // a request carries status 0

@@ -329,12 +329,17 @@ TEST_P(Ecuf, UnderSecureFlashTheNewerEcGoesThroughTheRuntimeSession) {
 
 // ---- "/EC" ----
 
-// An EC request of the trace as its sub-function, length and chip id; empty
+// An EC request of the trace as its sub-function, length and chip id
+// ("unanswered" in place of the length for one left without answer); empty
 // for another line.
 std::string EcFields(const std::string& line) {
     size_t at = line.find(" zokt=0x54 ");
     if (at == std::string::npos) return "";
-    std::string fields = line.substr(line.find("sub=", at), std::string("sub=0x01 len=0x00000000").size());
+    size_t sub = line.find("sub=", at);
+    if (sub == std::string::npos) return "unanswered";
+    std::string fields = line.substr(sub, std::string("sub=0x01").size());
+    size_t len = line.find(" len=", sub);
+    fields += len == std::string::npos ? " unanswered" : line.substr(len, std::string(" len=0x00000000").size());
     size_t chip = line.find(" chip=");
     if (chip != std::string::npos) fields += line.substr(chip, std::string(" chip=0x0000").size());
     return fields;
@@ -412,6 +417,39 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
     EXPECT_EQ(c.status, 0xAB);
     EXPECT_EQ(EcBracket(chip),
               (std::vector<std::string>{"close", "sub=0x01 len=0x00000000 chip=0x1234", "open", "close"}));
+
+    // A START the controller took with its answer lost: END before any page
+    // (once more when it goes unanswered), so the controller leaves flash
+    // mode; an END never answered after the last page is the exit error.
+    const std::string start = "sub=0x01 len=0x00000000 chip=0x1234", end = "sub=0x04 len=0x00000000";
+    const std::string written = Progress(0x1000) + Progress(0x2000) + " Updating EC Block ...... done                \n";
+    struct Row {
+        const char* fault;
+        std::string tail;
+        int status;
+        size_t ends;
+        const char* mode;  // state/ec_mode afterwards
+    } rows[] = {
+        {"zokt_faults=0x54/1#1:lost", "ad - Error: EC does not permit BIOS update.\n", 0xAD, 1, "0x0"},
+        {"zokt_faults=0x54/4#1:none", written, 0, 2, "0x0"},
+        {"zokt_faults=0x54/4:none",
+         written + " - The EC may still be in flash mode: leaving it was not confirmed.\n"
+                   "aa - Error: Exit EC programming mode fail.\n",
+         0xAA, 2, "0x1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        e2e::Machine f = Machine({row.fault});
+        e2e::RunResult fr = Run(f, ec, {"/EC"}, "ec.bin");
+        EXPECT_EQ(fr.out, Head() + EcLines(ec, 0x100) + row.tail);
+        EXPECT_EQ(fr.status, row.status);
+        std::vector<std::string> requests = EcBracket(f);
+        EXPECT_EQ(CountOf(requests, start), 1u);
+        EXPECT_EQ(CountOf(requests, end) + CountOf(requests, "sub=0x04 unanswered"), row.ends);
+        EXPECT_EQ(CountOf(requests, "sub=0x02 len=0x00001000"), row.status == 0xAD ? 0u : 2u);
+        EXPECT_EQ(e2e::ReadFile(f.File("state/ec_mode")).substr(0, 3), row.mode);
+        EXPECT_EQ(requests.back(), "close");
+    }
 }
 
 TEST_P(EcImageFlash, APageRefusedEveryTimeEndsAfterFiveAttemptsInFlashMode) {
@@ -422,7 +460,9 @@ TEST_P(EcImageFlash, APageRefusedEveryTimeEndsAfterFiveAttemptsInFlashMode) {
     // from the first page; the attempt's own notice after the last.
     std::string attempts;
     for (int i = 0; i < 5 * 42; ++i) attempts += Progress(0x1000);
-    EXPECT_EQ(r.out, Head() + EcLines(ec, 0x100) + attempts + "\n44 - Error: Problem writting flash.\n");
+    EXPECT_EQ(r.out, Head() + EcLines(ec, 0x100) + attempts +
+                         "\n - The EC stays in flash mode: its firmware update did not complete.\n"
+                         "44 - Error: Problem writting flash.\n");
     EXPECT_EQ(r.status, 0x44);
     std::vector<std::string> requests = EcBracket(m);
     EXPECT_EQ(CountOf(requests, "sub=0x02 len=0x00001000"), 5u * 42);
@@ -494,10 +534,16 @@ TEST_P(EcFile, TheFileGoesThroughSizeEraseWriteAndVerify) {
     EXPECT_EQ(EcRequests(m), expected);
     EXPECT_EQ(Flash(m), system);
 
-    // A write or verify refused for a while: before every repeat the retry
-    // notice (and for a write the erase) puts the controller back at the
-    // start, so the EC ROM ends as the file.
-    for (const char* fault : {"ec_refuse=0x1000:21", "zokt_faults=0x54/0x20#2-22:0x40"}) {
+    // A write or verify refused for a while, or a verify page taken with its
+    // answer lost: before every repeat the retry notice (and for a write the
+    // erase) puts the controller back at the start, so the EC ROM ends as
+    // the file.
+    struct Row {
+        const char* fault;
+        size_t notices;  // retry notices; 0: not counted
+    } rows[] = {{"ec_refuse=0x1000:21", 0}, {"zokt_faults=0x54/0x20#2-22:0x40", 0}, {"zokt_faults=0x54/0x20#2:lost", 1}};
+    for (const Row& row : rows) {
+        const char* fault = row.fault;
         e2e::Machine t = Machine({"mfg=1", kMfgTable, "ec_size_kb=64", "ec_page_size=0x1800", fault});
         romimg::WriteBytes(t.File("ec64.bin"), file);
         e2e::RunResult tr = RunEcx(t, "/ECX:ec64.bin");
@@ -505,8 +551,22 @@ TEST_P(EcFile, TheFileGoesThroughSizeEraseWriteAndVerify) {
         EXPECT_EQ(e2e::ReadFile(t.File("ec.bin")), Str(file)) << fault;
         EXPECT_EQ(e2e::ReadFile(t.File("state/ec_mode")).substr(0, 3), "0x0") << fault;
         const std::string tail = EcxPass("Verifying ECX Block .........", 0x10000);
+        ASSERT_GE(tr.out.size(), tail.size()) << fault;
         EXPECT_EQ(tr.out.substr(tr.out.size() - tail.size()), tail) << fault;
+        if (row.notices != 0) {
+            EXPECT_EQ(CountOf(EcRequests(t), "sub=0x40 len=0x00000000"), row.notices) << fault;
+        }
     }
+
+    // A START taken with its answer lost: END goes out before any erase.
+    e2e::Machine lost = Machine({"mfg=1", kMfgTable, "ec_size_kb=64", "zokt_faults=0x54/1#1:lost"});
+    romimg::WriteBytes(lost.File("ec64.bin"), file);
+    e2e::RunResult l = RunEcx(lost, "/ECX:ec64.bin");
+    EXPECT_EQ(l.out, Head() + "ad - Error: EC does not permit BIOS update.\n");
+    EXPECT_EQ(l.status, 0xAD);
+    EXPECT_EQ(EcRequests(lost), (std::vector<std::string>{"sub=0x08 len=0x00000000", "sub=0x01 len=0x00000000 chip=0x0000",
+                                                          "sub=0x04 len=0x00000000"}));
+    EXPECT_EQ(e2e::ReadFile(lost.File("state/ec_mode")).substr(0, 3), "0x0");
 
     // An absolute path is read as well.
     e2e::Machine abs = Machine({"mfg=1", kMfgTable, "ec_size_kb=64"});
@@ -544,7 +604,9 @@ TEST_P(EcFile, SizesThatDoNotMatchAndAVerifyThatFails) {
     e2e::Machine v = Machine({"mfg=1", kMfgTable, "ec_size_kb=64", "ec_status_32=0x40"});
     romimg::WriteBytes(v.File("ec64.bin"), romimg::Pattern(0x10000, 2));
     e2e::RunResult r = RunEcx(v, "/ECX:ec64.bin");
-    const std::string tail = " Verifying ECX Block ......... \n45 - Error: Problem verifying flash.\n";
+    const std::string tail = " Verifying ECX Block ......... \n"
+                             " - The EC stays in flash mode: its firmware update did not complete.\n"
+                             "45 - Error: Problem verifying flash.\n";
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0x45);
