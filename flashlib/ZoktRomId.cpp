@@ -13,9 +13,9 @@ const char* ZOKT_RomID_Check_ReString() { return gRomIdHaveText ? gRomIdText : n
 UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatus) {
     gRomIdText[0] = '\0';
     gRomIdHaveText = 0;
-    if (g_ZoktVer == 0 || gpIntrBuf == nullptr) return 0;
+    if (g_ZoktVer == 0 || gpIntrBuf == nullptr) return ZOKT_ROMID_NOT_CHECKED;
     UINT8* block = AllocMem(ZOKT_ORI_BLOCK_SIZE);
-    if (block == nullptr) return 0;
+    if (block == nullptr) return ZOKT_ROMID_NOT_CHECKED;
 
     ZOKT_ORI_STRUCT* record =
         reinterpret_cast<ZOKT_ORI_STRUCT*>(Zokt_BuildOneRecord(block, ZOKT_FS_ORI, ZOKT_EXT_TC_ORI));
@@ -26,16 +26,20 @@ UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatu
     MemCpy(block, gpIntrBuf, running);
 
     ZOKT_ORI_STRUCT query = *record;
+    FreeMem(block);
     UINT64 end = static_cast<UINT64>(query.Offset) + query.Size;
     bool wantsRomData = (Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) != 0 &&
                         query.Status == (ZOKT_TC_ORI_REQ | ZOKT_TC_ORI_ROM);
-    // The piece must lie inside the ROM file and fit behind the request.
-    if (!wantsRomData || romFile == nullptr || end > romSize || running + query.Size > ZOKT_ORI_BLOCK_SIZE) {
-        FreeMem(block);
-        return 0;
-    }
+    if (!wantsRomData) return ZOKT_ROMID_NOT_CHECKED;
+    // A piece the file does not hold, or one that does not fit behind the
+    // request in the interface buffer, cannot be shown to match.
+    if (romFile == nullptr || end > romSize || running + static_cast<UINT64>(query.Size) > INTERFACE_BUFFER_SIZE)
+        return ZOKT_ROMID_PIECE_UNAVAILABLE;
 
-    MemSet(block, 0, ZOKT_ORI_BLOCK_SIZE);
+    UINT32 blockSize = running + query.Size;
+    block = AllocMem(blockSize);
+    if (block == nullptr) return ZOKT_ROMID_PIECE_UNAVAILABLE;
+    MemSet(block, 0, blockSize);
     record = reinterpret_cast<ZOKT_ORI_STRUCT*>(Zokt_BuildOneRecord(block, ZOKT_FS_ORI, ZOKT_EXT_TC_ORI));
     record->Function = ZOKT_TC_ORI_CHECK;
     record->Offset = query.Offset;
@@ -55,5 +59,5 @@ UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatu
             gRomIdHaveText = 1;
         }
     }
-    return 1;
+    return ZOKT_ROMID_CHECKED;
 }

@@ -13,7 +13,8 @@
 #define ZOKT_TC_ORI_GUID 0x08
 #define ZOKT_TC_ORI_CK_OK 0x10
 
-// Request block of the data request: headers, record, terminator, data.
+// Request block of the query: headers, record, terminator. The data
+// request carries the piece behind them, as far as the interface buffer goes.
 #define ZOKT_ORI_BLOCK_SIZE 0x800
 
 #pragma pack(push, 1)
@@ -29,9 +30,11 @@ static_assert(sizeof(ZOKT_ORI_STRUCT) == 14 && offsetof(ZOKT_ORI_STRUCT, Offset)
                   offsetof(ZOKT_ORI_STRUCT, Size) == 10,
               "ROM-ID record is 14 bytes");
 
-// 1 when the firmware judged the ROM file: its return status (ZOKT_RS_
-// bits) in returnStatus. 0 without ZOKT, when the firmware wants no data,
-// or when the piece it names lies outside the file or the request block.
+// Results of ZOKT_RomID_Check.
+#define ZOKT_ROMID_NOT_CHECKED 0        // no ZOKT, or the firmware wants no data
+#define ZOKT_ROMID_CHECKED 1            // judged: the return status (ZOKT_RS_ bits) in returnStatus
+#define ZOKT_ROMID_PIECE_UNAVAILABLE 2  // the piece asked for lies outside the file (or the buffer): no match
+
 UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatus);
 // The firmware's text of the verdict (" - %s \n"), or null.
 const char* ZOKT_RomID_Check_ReString();

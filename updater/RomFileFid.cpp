@@ -46,9 +46,12 @@ void YOZ_RomFile_SetCheckRomIDCount(UINT8 fixed, UINT8 count) {
     YOZ_CheckRomIDCount = count;
 }
 
+// A piece the firmware wants and the file does not hold cannot match.
 ENUM_ERR_ID YOZ_RomFile_ZOKT_CheckRomID(UINT8* image) {
     UINT16 returnStatus = 0;
-    if (!ZOKT_RomID_Check(image, RomScan_Limit(image), returnStatus)) return eEID_NO_ERROR;
+    UINT8 checked = ZOKT_RomID_Check(image, RomScan_Limit(image), returnStatus);
+    if (checked == ZOKT_ROMID_PIECE_UNAVAILABLE) return eEID_ROM_ID_MISMATCH;
+    if (checked != ZOKT_ROMID_CHECKED) return eEID_NO_ERROR;
     const char* text = ZOKT_RomID_Check_ReString();
     if (text != nullptr) WriteOut("%s", text);
     if (returnStatus & 0x08) {

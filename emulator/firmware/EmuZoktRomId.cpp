@@ -37,7 +37,7 @@ bool EmuZokt_RomId(EmuZoktRequest& request) {
     std::vector<UINT8> flash(sent.size());
     bool match = sent.size() == size && static_cast<UINT64>(at) + size <= request.Buf.size() &&
                  EmuFlash_Read(offset, flash.data(), size);
-    if (match) {
+    if (match && size != 0) {
         memcpy(sent.data(), request.Buf.data() + at, size);
         match = sent == flash;
     }

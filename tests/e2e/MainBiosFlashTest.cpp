@@ -184,6 +184,14 @@ TEST_P(MainBios, RomIdOfAnotherProjectStopsTheRunUnlessSlashX) {
     EXPECT_EQ(x.out, Head() + kChecksums + MainPasses());
     EXPECT_EQ(x.status, 0);
     EXPECT_EQ(Count(m, "cmd=0x22"), 12u);
+    // The firmware's check of a piece the file does not hold cannot pass, "/X" or not.
+    for (const char* piece : {"romid_offset=0xffffffff", "romid_size=0xffffffff"}) {
+        e2e::Machine far = Machine({"romid_answer=3", piece});
+        e2e::RunResult f = Run(far, {Image(far, u.image.bytes), "/X"});
+        EXPECT_EQ(f.out, Head() + kChecksums + "81 - Error: ROM ID mismatch.\n") << piece;
+        EXPECT_EQ(f.status, 0x81) << piece;
+        EXPECT_EQ(Flash(far), u.system.bytes) << piece;
+    }
 }
 
 // The system's OEM activation key goes with the image when a block the run

@@ -86,10 +86,11 @@ TEST_P(PasswordRomId, FirmwareRomIdVerdict) {
     EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks + " - Wrong board \n");
     EXPECT_EQ(r.status, 0x81);
 
-    // A piece past the end of the image gets no verdict; the run goes on.
-    e2e::Machine outside = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_offset=0xFFFFF0"});
+    // A piece past the end of the image cannot match, whatever the firmware would say.
+    e2e::Machine outside = Machine({"romid_answer=3", "romid_verdict=ok", "romid_offset=0xFFFFF0"});
     r = Run(outside, "/first:wfr");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks + "81 - Error: ROM ID mismatch.\n");
+    EXPECT_EQ(r.status, 0x81);
 }
 
 TEST_P(PasswordRomId, KeyboardAttemptsEndAfterThreeRefusals) {
