@@ -81,7 +81,13 @@ static_assert(ZOKT_SF_PAYLOAD_OFFSET + sizeof(ZOKT_SF_PIECE_BLOCK) == ZOKT_SF_PI
 static_assert(offsetof(ORVEX_FW_CAPSULE_HEADER, HeaderSize) == 0x1C, "capsule header size at 0x1C");
 
 // Library state and operations.
+// Reads the policy: 1 when the firmware gave it. A request without answer
+// is asked again (a firmware without secure flash answers none of them);
+// one answered without a policy leaves FLASH_PolicyRefused set.
 UINT8 FLASH_InitialSecureFlashPolicy();
+// 1 when the firmware answered the policy request but gave no policy: it
+// has secure flash, with rules the run does not know.
+UINT8 FLASH_PolicyRefused();
 UINT8 FLASH_IsSecureFlashSupported();
 void FLASH_SetSecureFlashSupported(UINT8 supported);  // by the secure-flash module
 UINT8 FLASH_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* out);
@@ -109,6 +115,8 @@ UINT8* ZOKTHeaderGen(UINT8 subFunction);
 void SWSMI_SECFLASH();
 void ZOKT_Message();
 UINT8 ZOKT_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* policy);
+// 1 when the last policy request was answered (return status with support).
+UINT8 ZOKT_PolicyAnswered();
 UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session);
 // 1 when the last session request went unsent or the firmware answered it
 // (return status with support) with a refusal; 0 after an accepted session

@@ -6,9 +6,11 @@
 
 static TKX_QUEUE_ITEM SecureFlashQueueItem;
 
+// A firmware that answers the policy request without a policy has secure
+// flash whose rules are unknown: the run stops before anything is written.
 static ENUM_ERR_ID ExecutionActionFunction(TKXQueueItemList&) {
     FLASH_SetSecureFlashSupported(FLASH_InitialSecureFlashPolicy());
-    return eEID_NO_ERROR;
+    return FLASH_PolicyRefused() ? eEID_SECURE_FLASH_POLICY_GET : eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID RegisterFunction(TKXQueueItemList& items) {

@@ -39,12 +39,18 @@ void ZOKT_Message() {
     if (Zokt_GetAnswerText(gpIntrBuf, text) != 0) WriteOut(" - %s \n", text);
 }
 
+static UINT8 s_PolicyAnswered = 0;
+
+UINT8 ZOKT_PolicyAnswered() { return s_PolicyAnswered; }
+
 UINT8 ZOKT_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* policy) {
+    s_PolicyAnswered = 0;
     UINT8* request = ZOKTHeaderGen(ZOKT_TC_SFU_GET_FLASH_UPDATE_POLICY);
     if (request == nullptr) return 0;
     FLASH_POLICY_INFO_BLOCK* answer = reinterpret_cast<FLASH_POLICY_INFO_BLOCK*>(request + ZOKT_SF_PAYLOAD_OFFSET);
     answer->Status = 1;
     SWSMI_SECFLASH();
+    s_PolicyAnswered = (Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) != 0;
     ZOKT_Message();
     if (answer->Status != 0) return 0;
     MemCpy(policy, answer, sizeof(FLASH_POLICY_INFO_BLOCK));

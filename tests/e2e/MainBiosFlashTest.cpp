@@ -558,6 +558,36 @@ TEST_P(MainBios, RuntimeSecureFlashUploadsTheMergedCapsuleOnceAndFlashesBothRegi
     EXPECT_NE(plain.out.find("1e - Error: Secure Flash function is not supported on this file.\n"), std::string::npos)
         << plain.out;
     EXPECT_EQ(Count(denied, "cmd=0x22"), 0u);
+
+    // The policy request refused: secure flash of unknown rules, nothing is
+    // read or written. Its answer lost or missing once: asked again, the
+    // policy holds (a signed image is flashed, a plain one refused).
+    struct Row {
+        const char* fault;
+        bool capsule;
+        std::string out;
+        int status;
+        size_t erases;
+    } rows[] = {
+        {"zokt_faults=0x70/4#1:2", true, e2e::PlainBanner() + "16 - Error: Unable to get Secure Flash policy from BIOS.\n",
+         0x16, 0},
+        {"zokt_faults=0x70/4#1:2", false, e2e::PlainBanner() + "16 - Error: Unable to get Secure Flash policy from BIOS.\n",
+         0x16, 0},
+        {"zokt_faults=0x70/4#1:none", true, r.out, 0, 14},
+        {"zokt_faults=0x70/4#1:lost", false, plain.out, 0x1E, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.fault) + (row.capsule ? " signed" : " plain"));
+        e2e::Machine f = Machine({"secure_flash=1", "sf_policy0=0x04", "sf_policy1=0x06", row.fault});
+        romimg::WriteBytes(f.File("new.cap"), row.capsule ? capsule : u.image.bytes);
+        e2e::RunResult fr = Run(f, {"new.cap", "/B", "/P"});
+        EXPECT_EQ(fr.out, row.out);
+        EXPECT_EQ(fr.status, row.status);
+        EXPECT_EQ(Count(f, "cmd=0x22"), row.erases);
+        if (row.status == 0x16) {
+            EXPECT_EQ(Count(f, "cmd=0x21"), 0u);
+        }
+    }
 }
 }  // namespace
 

@@ -207,7 +207,10 @@ TEST_P(Zokt, WithoutSecureFlashThePolicyIsMissing) {
     RunResult r = Drive(m, {"ver", "exec", "policy"});
     EXPECT_EQ(r.out, "ver=0x0210 errout=0 dis=0 text=\"\"\nexec=0x0 secure=0\npolicy=0x16\n16 - Error: Unable to get Secure Flash policy from BIOS.\n");
     EXPECT_EQ(r.status, 0x16);
-    EXPECT_EQ(Requests(m), (std::vector<std::string>{"zokt=0x00 ver=0x0000 rs=0x0001", "zokt=0x70 ver=0x0210 answer=none"}));
+    // Asked three times: a lost answer looks the same.
+    EXPECT_EQ(Requests(m), (std::vector<std::string>{"zokt=0x00 ver=0x0000 rs=0x0001", "zokt=0x70 ver=0x0210 answer=none",
+                                                     "zokt=0x70 ver=0x0210 answer=none",
+                                                     "zokt=0x70 ver=0x0210 answer=none"}));
 }
 
 YOZ_E2E_BOTH_WIDTHS(Zokt);
