@@ -6,6 +6,7 @@
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
+#include "ZoktVarPreserve.h"
 
 _DMIDATA gSMB_DmiData = {nullptr, SMB_DMI_EMPTY, 0, 0};
 _DMIDATA gSMBN_DmiData = {nullptr, SMB_DMI_EMPTY, 0, 0};
@@ -107,4 +108,9 @@ UINT8 YOZ_Preserve_SkipInCapsuleMode() {
         WriteOut(" - Warning: The signed image is sent as it is, nothing is preserved by the program.\n");
     s_CapsuleNoticeShown = 1;
     return 1;
+}
+
+void YOZ_Preserve_TakeBackUnanswered(UINT8 (*restore)(), const char* what) {
+    if (ZOKT_VarPreserve_Answered()) return;
+    if (!restore()) WriteOut(" - Warning: The BIOS may still hold the stored %s.\n", what);
 }

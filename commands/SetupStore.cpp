@@ -24,7 +24,11 @@ static ENUM_ERR_ID SP_FlashFunc() {
 }
 
 static ENUM_ERR_ID SP_ZOKTFunc() {
-    if (!ZOKT_VarPreserve_SetupVarStore()) return ZOKT_VarPreserve_GetLastErrorID();
+    if (!ZOKT_VarPreserve_SetupVarStore()) {
+        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
+        YOZ_Preserve_TakeBackUnanswered(ZOKT_VarPreserve_SetupVarReStore, "setup settings");
+        return status;
+    }
     gSPF_ZOKTFlash = 1;
     gSPF_FlashEnable = 1;
     return eEID_NO_ERROR;

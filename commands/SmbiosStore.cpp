@@ -38,7 +38,11 @@ static ENUM_ERR_ID SMB_ZOKTFunc() {
         WriteOut(" - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n");
         return eEID_NO_ERROR;
     }
-    if (!ZOKT_VarPreserve_DMIVarStore()) return ZOKT_VarPreserve_GetLastErrorID();
+    if (!ZOKT_VarPreserve_DMIVarStore()) {
+        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
+        YOZ_Preserve_TakeBackUnanswered(ZOKT_VarPreserve_DMIVarReStore, "SMBIOS variables");
+        return status;
+    }
     gSMBF_FlashEnable = 1;
     gSMBF_ZOKTFlash = 1;
     return eEID_NO_ERROR;

@@ -55,3 +55,8 @@ ENUM_ERR_ID YOZ_Preserve_CheckImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store);
 // In capsule or recovery mode the store modules leave the signed file as it
 // is: 1 then, after one line of notice for the run.
 UINT8 YOZ_Preserve_SkipInCapsuleMode();
+// After a failed store ("/SP" setup, "/R" SMBIOS variables): a store left
+// without answer may be held by the firmware, so `restore` takes it back;
+// when that is not confirmed, a line says that the firmware may still hold
+// the stored `what`. The store's error is kept.
+void YOZ_Preserve_TakeBackUnanswered(UINT8 (*restore)(), const char* what);

@@ -25,7 +25,8 @@ static_assert(sizeof(ZOKT_SETUP_STRUCT) == 2, "setup record is 2 bytes");
 // not supported, 0x9D, 0x9E, 0xAF, 0xB0, 0x22).
 ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function);
 
-// 1 when done; the result is kept for ZOKT_VarPreserve_GetLastErrorID.
+// 1 when done; the result is kept for ZOKT_VarPreserve_GetLastErrorID. A
+// restore that is refused or not answered is 0x9E (setup) or 0xB0 (DMI).
 UINT8 ZOKT_VarPreserve_Support();
 UINT8 ZOKT_VarPreserve_SetupVarStore();
 UINT8 ZOKT_VarPreserve_SetupVarReStore();
@@ -35,3 +36,6 @@ ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID();
 // 1 when the last request was answered, and the answer says the firmware has
 // no such support (0 also when it was not answered at all).
 UINT8 ZOKT_VarPreserve_Unsupported();
+// 1 when the last request was answered at all (support in the return
+// status); a store without answer may have been carried out.
+UINT8 ZOKT_VarPreserve_Answered();
