@@ -25,8 +25,8 @@ ENUM_ERR_ID GlobalCheck_ZOKTVersion() {
     Zokt_GetVer();
     if (Zokt_RS_DIS_OEMSTR()) WriteOut(" %s \n", Zokt_GetOEMString());
     if (Zokt_GetRS_ERR_OUT()) {
-        // The firmware has shown its own error text; the error line is left out.
-        ErrorOut = YOZ_OEM_ErrorPrintf;
+        // The firmware's own error text, when it gave one, stands for the error line.
+        if (Zokt_RS_DIS_OEMSTR()) ErrorOut = YOZ_OEM_ErrorPrintf;
         return eEID_ZOKT_OEM_ERROR;
     }
     return eEID_NO_ERROR;

@@ -191,6 +191,11 @@ TEST_P(GlobalCheck, ErrorOutShowsOnlyTheFirmwareText) {
     EXPECT_EQ(r.out, e2e::PlainBanner() + " Locked \n");
     EXPECT_EQ(r.status, 13);
     EXPECT_EQ(Count(m, "cmd=0x21"), 0u);
+    // Without a text of its own the run's error line is shown.
+    e2e::Machine bare = Machine({"zokt_error_out=1"});
+    r = Run(bare, {Image(bare, Sample().bytes), "/first:wfp"});
+    EXPECT_EQ(r.out, e2e::PlainBanner() + "d - Error: BIOS Report Error.\n");
+    EXPECT_EQ(r.status, 13);
 }
 
 TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
