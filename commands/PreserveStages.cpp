@@ -80,6 +80,9 @@ ENUM_ERR_ID YOZ_Preserve_ImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store, YOZ_Dm
     if (restore != nullptr && YOZ_RegionFlash_AllocMap() != eEID_NO_ERROR) return eEID_MEM_ALLOC;
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
+    // An area in none of the blocks written, on either side, stays as it is.
+    if (!SMB_Proc_AreaInBlocks(system, 0, blocks) && !SMB_Proc_AreaInBlocks(YOZ_pOpenFileBuff, 1, blocks))
+        return eEID_NO_ERROR;
     // Saved once a run: by the pre-flash check, or here when it did not run.
     if (dmi->pData == nullptr && !store(system, dmi)) {
         // Nothing saved: no area is no error, but one that is there is

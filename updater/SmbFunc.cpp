@@ -99,6 +99,22 @@ SMB_AREA_STATE SMB_Proc_FindArea(UINT8* rom, UINT8 fromImage, UINT32* offset, UI
     return state;
 }
 
+UINT8 SMB_Proc_AreaInBlocks(UINT8* rom, UINT8 fromImage, UINT32 typeMask) {
+    if (rom == nullptr) return 0;
+    if (fromImage) YOZ_RomFile_SearchNCB(rom);
+    UINT32 n = fromImage ? YOZ_RomFile_GetDMINumber() : YOZ_SysRom_GetDMINumber();
+    UINT32 saved = s_TargetBlocks;
+    s_TargetBlocks = typeMask;
+    bool found = false;
+    for (UINT32 i = fromImage || n == 0 ? 0 : n - 1; i < n && !found; ++i) {
+        UINT32 start = 0, size = 0, at = 0, length = 0;
+        DmiFile(fromImage, i, &start, &size);
+        found = InTargetBlocks(start, size) && AreaInFile(rom, start, size, &at, &length) != SMB_AREA_NONE;
+    }
+    s_TargetBlocks = saved;
+    return found ? 1 : 0;
+}
+
 // A new copy of the system's area for the record: the area's header, then
 // its data (withData) or 0xFF.
 static UINT8* NewCopy(UINT8* systemImage, _DMIDATA* dmi, bool withData, UINT32* length) {

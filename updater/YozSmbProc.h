@@ -52,6 +52,11 @@ void SP_FuncVar_Init();
 #define SMB_ANY_BLOCK 0xFFFFFFFFu
 void SMB_Proc_SetTargetBlocks(UINT32 typeMask);
 
+// 1 when a DMI file of `rom` (the flash copy: its last, whose area counts;
+// the image with fromImage set: any) holds an area and lies wholly in flash
+// blocks of the types in `typeMask`.
+UINT8 SMB_Proc_AreaInBlocks(UINT8* rom, UINT8 fromImage, UINT32 typeMask);
+
 // Empties a record (its copy freed, state SMB_DMI_EMPTY).
 void SMB_Proc_FreeDmiData(_DMIDATA* dmi);
 

@@ -187,6 +187,17 @@ TEST_P(SetupSmbios, SlashRKeepsTheSystemAreaInTheFlashedImage) {
     EXPECT_TRUE(FileSumHolds(flash, ImageDmi()));
     EXPECT_TRUE(Where(m, {"zokt=0x56"}).empty());
 
+    // "/B" writes neither side's area: the system's stays where it is, as
+    // after the boot block alone.
+    e2e::Machine bootOnly = Machine();
+    ASSERT_EQ(Run(bootOnly, {"new.rom", "/B"}).status, 0);
+    for (const char* word : {"/R", "/R2"}) {
+        e2e::Machine b = Machine();
+        e2e::RunResult rb = Run(b, {"new.rom", "/B", word});
+        EXPECT_EQ(rb.status, 0) << word << rb.out;
+        EXPECT_EQ(Flash(b), Flash(bootOnly)) << word;
+    }
+
     // The image also has an area in the boot volume, which the run does not
     // write: the system's area goes where it lies, in the main volume.
     romimg::ProtectedLayout twoAreas = WithDmi(AreaFile(ImageStructs(), 9));
