@@ -118,8 +118,8 @@ static ENUM_ERR_ID RHLnFlashExecute(TKXQueueItemList& items) {
     return YOZ_RunStages(s_Slots, YOZ_ORDER_FLASH);
 }
 
-// A single hole's file: every chosen hole must be in the system and have
-// room for it.
+// A single hole's file: every chosen hole must be in the system, have room
+// for it and take it as write-once data.
 static ENUM_ERR_ID SingleFileFits() {
     UINT32 systemHoles = YOZ_HoleCount(YOZ_SysRom_GetRomHoleNumber());
     for (UINT32 i = 0; i < YOZ_MAX_ROMHOLE; ++i) {
@@ -128,6 +128,9 @@ static ENUM_ERR_ID SingleFileFits() {
         if (i >= systemHoles || YOZ_SysRHRECList[i].Size == 0) return eEID_ROMHOLE_NOT_EXIST;
         if (!RHP_PayloadRoom(&YOZ_SysRHRECList[i], YOZ_FFS_HEADER_SIZE, &room) || YOZ_OpenFileSize > room)
             return eEID_NOT_MATCH_HOLE;
+        ENUM_ERR_ID taken =
+            RHP_CheckHoleData(YOZ_SysRom_GetBuffer(), YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize, YOZ_SysRHRECList[i]);
+        if (taken != eEID_NO_ERROR) return taken;
     }
     return eEID_NO_ERROR;
 }

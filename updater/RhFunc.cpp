@@ -125,10 +125,14 @@ ENUM_ERR_ID RH_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* file, UINT32 fi
             return YOZ_ERR_NOT_WRITE_ONCE;
     }
     // The write-once check judges the flash as it is, before the file changes.
+    if (!slp) {
+        ENUM_ERR_ID taken = RHP_CheckHoleData(destination, file, fileSize, *record);
+        if (taken != eEID_NO_ERROR) return taken;
+    }
     if (!RHP_AddHoleItem(*record)) return eEID_MEM_ALLOC;
     if (!YOZ_FlashItemList_WriteOnce_Check(destination)) return YOZ_ERR_NOT_WRITE_ONCE;
     if (slp) return WriteSlpKey(destination, file, fileSize, *record);
-    memcpy(destination + record->RomOffset + YOZ_FFS_HEADER_SIZE, file, fileSize);
+    RHP_PutHoleData(destination, file, fileSize, *record);
     return eEID_NO_ERROR;
 }
 

@@ -47,9 +47,11 @@ ENUM_ERR_ID RHN_Proc_SingleFileToFlashBuff(UINT8* destination, UINT8* file, UINT
         if (!chosen[i]) continue;
         UINT32 room = 0;
         if (!RHP_PayloadRoom(&system[i], YOZ_FFS_HEADER_SIZE, &room) || fileSize > room) return eEID_NOT_MATCH_HOLE;
+        ENUM_ERR_ID taken = RHP_CheckHoleData(destination, file, fileSize, system[i]);
+        if (taken != eEID_NO_ERROR) return taken;
         if (!RHP_AddHoleItem(system[i])) return eEID_MEM_ALLOC;
         if (!YOZ_FlashItemList_WriteOnce_Check(destination)) return YOZ_ERR_NOT_WRITE_ONCE;
-        memcpy(destination + system[i].RomOffset + YOZ_FFS_HEADER_SIZE, file, fileSize);
+        RHP_PutHoleData(destination, file, fileSize, system[i]);
     }
     return eEID_NO_ERROR;
 }

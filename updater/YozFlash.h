@@ -140,7 +140,8 @@ ENUM_ERR_ID YOZ_FlashItemList_Erase();
 ENUM_ERR_ID YOZ_FlashItemList_Write(UINT8* buffer);
 ENUM_ERR_ID YOZ_FlashItemList_Verify(UINT8* buffer);
 // The whole address-form run over `buffer` with the message set and total:
-// compare, size, erase, write and verify; the first error ends it.
+// compare, size, erase, write and verify; the first error ends it. The list
+// is emptied afterwards.
 ENUM_ERR_ID YOZ_FlashItemList_Run(UINT8* buffer, UINT8 msgSet, UINT32 total);
 // Per item; the payload is the part of the item that is flashed.
 void YOZ_FlashItem_Payload(const _FLASHITEM* item, UINT32* address, UINT32* size);

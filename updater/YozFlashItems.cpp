@@ -222,5 +222,8 @@ ENUM_ERR_ID YOZ_FlashItemList_Run(UINT8* buffer, UINT8 msgSet, UINT32 total) {
     if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Erase();
     if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Write(buffer);
     if (result == eEID_NO_ERROR) result = YOZ_FlashItemList_Verify(buffer);
+    // Its items are done with: a later module of the run writes only its own
+    // (an item written once is no longer over blank flash).
+    YOZ_FlashItemList_Release();
     return result;
 }

@@ -65,6 +65,15 @@ _ROMHOLEREC* RHP_FindHole(const EFI_GUID* guid, _ROMHOLEREC* list, UINT32 n, UIN
 // Bytes after the record's headers (FFS header, plus the section header of
 // an SLP key); false when the record does not lie in the ROM or is too short.
 bool RHP_PayloadRoom(const _ROMHOLEREC* record, UINT32 headers, UINT32* room);
+// A hole file's data for the payload of the hole `record` (not an SLP file)
+// of the system copy, taken as write-once data: 0x4A unless the payload is
+// blank or whole blocks, or when the hole's file keeps a data checksum that
+// the data would change under secure flash (the write-once item writes the
+// payload alone) or that a tail repeats; else 0.
+ENUM_ERR_ID RHP_CheckHoleData(UINT8* system, const UINT8* file, UINT32 fileSize, const _ROMHOLEREC& record);
+// The data into the payload (after RHP_CheckHoleData); a file that keeps a
+// data checksum has its checksum rewritten with it.
+void RHP_PutHoleData(UINT8* system, const UINT8* file, UINT32 fileSize, const _ROMHOLEREC& record);
 UINT8 RHP_IsSlpGuid(const EFI_GUID* guid);
 
 // ---- Entry points ----

@@ -69,10 +69,11 @@ protected:
             n += line.find(needle) != std::string::npos && line.find(also) != std::string::npos;
         return n;
     }
-    // A system whose hole 1 is blank (never programmed).
+    // A system whose hole 1 is blank (never programmed), its data checksum right.
     romimg::Rom BlankHoleSystem() {
         romimg::Rom r = u.system;
         for (uint32_t i = 24; i < u.hole1.size; ++i) r.bytes[u.hole1.offset + i] = 0xFF;
+        romimg::RefreshFile(r.bytes, u.hole1.offset);
         return r;
     }
 };
@@ -294,8 +295,10 @@ TEST_P(RomHole, SlashLWithANumberWritesAHoleFileIntoTheChosenBlankHole) {
     EXPECT_EQ(r.status, 0) << r.out;
     ASSERT_GE(r.out.size(), HoleBlockPasses().size());
     EXPECT_EQ(r.out.substr(r.out.size() - HoleBlockPasses().size()), HoleBlockPasses());
+    // The hole keeps a data checksum: it goes with the data.
     Bytes expected = system.bytes;
     std::copy(data.begin(), data.end(), expected.begin() + u.hole1.offset + 24);
+    romimg::RefreshFile(expected, u.hole1.offset);
     EXPECT_EQ(Flash(m), expected);
 
     data.push_back(0);
@@ -378,30 +381,61 @@ TEST_P(RomHole, HoleWritesAFileIntoABlankHole) {
     EXPECT_EQ(r.status, 0) << r.err;
     Bytes expected = system.bytes;
     std::copy(data.begin(), data.end(), expected.begin() + u.hole1.offset + 24);
+    romimg::RefreshFile(expected, u.hole1.offset);
     EXPECT_EQ(Flash(m), expected);
     EXPECT_EQ(Smi(m, "cmd=0x22"), 1u);
 }
 
-TEST_P(RomHole, SecureHoleIsWrittenOnceWithoutAnyErase) {
-    // The secure firmware's flash holds the embedded capsule file.
+// Under secure flash holes are written once, without any erase, as files
+// made for write-once data (no data checksum) are; each module of a run
+// writes its own hole. A hole whose data checksum the data would change
+// cannot be written so: it is refused before anything is written.
+TEST_P(RomHole, SecureHolesAreWrittenOnceWithoutAnyErase) {
+    // The secure firmware's flash holds the embedded capsule file; holes 0,
+    // 1 and 2 are blank, hole 2 keeps a data checksum.
+    romimg::FileSpec blank0{romimg::RomHoleGuid(0), Bytes(0x40, 0xFF)}, blank1{romimg::RomHoleGuid(1), Bytes(0x60, 0xFF)};
+    blank0.attributes = blank1.attributes = 0x00;
     romimg::SampleSpec spec;
-    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec()), romimg::RomHoleFile(0, 0x40),
-                      romimg::FileSpec{romimg::RomHoleGuid(1), Bytes(0x60, 0xFF)}, romimg::CapsuleFile(0x40)};
+    spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec()), blank0, blank1,
+                      romimg::FileSpec{romimg::RomHoleGuid(2), Bytes(0x60, 0xFF)}, romimg::CapsuleFile(0x40)};
     spec.bootFiles = {romimg::PlainFile(3, 0x80)};
     romimg::Rom system = romimg::SampleRom(spec);
-    const romimg::FileAt& hole = system.File(romimg::RomHoleGuid(1));
-    e2e::Machine m = Machine(system.bytes, {"secure_flash=1"});
-    Bytes data = romimg::Pattern(0x60, 0x79);
-    e2e::RunResult r = Run(m, {Put(m, "hole.bin", data), "/HOLE:" + GuidArg(romimg::RomHoleGuid(1))});
-    EXPECT_EQ(r.status, 0) << r.out;
-    Bytes expected = system.bytes;
-    std::copy(data.begin(), data.end(), expected.begin() + hole.offset + 24);
-    EXPECT_EQ(Flash(m), expected);
-    char at[32];
-    snprintf(at, sizeof(at), "addr=0x%08x", hole.offset + 24);
-    EXPECT_EQ(Smi(m, "cmd=0x22"), 0u);
-    EXPECT_EQ(Smi(m, "cmd=0x23"), Smi(m, "cmd=0x23", at));
-    EXPECT_GE(Smi(m, "cmd=0x23", at), 1u);
+    const romimg::FileAt& hole0 = system.File(romimg::RomHoleGuid(0));
+    const romimg::FileAt& hole1 = system.File(romimg::RomHoleGuid(1));
+    Bytes data = romimg::Pattern(0x30, 0x79);
+    struct Row {
+        const char* name;
+        std::vector<std::string> words;
+        int status;
+        std::vector<const romimg::FileAt*> written;
+    } rows[] = {
+        {"one hole by GUID", {"/HOLE:" + GuidArg(romimg::RomHoleGuid(1))}, 0, {&hole1}},
+        {"one by GUID, one by number", {"/HOLE:" + GuidArg(romimg::RomHoleGuid(1)), "/L0"}, 0, {&hole1, &hole0}},
+        {"a hole that keeps a data checksum", {"/HOLE:" + GuidArg(romimg::RomHoleGuid(2))}, 0x4A, {}},
+        // The number's hole is refused before the GUID's is written.
+        {"one by GUID, then one by number that keeps a data checksum",
+         {"/HOLE:" + GuidArg(romimg::RomHoleGuid(1)), "/L2"}, 0x4A, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        e2e::Machine m = Machine(system.bytes, {"secure_flash=1"});
+        std::vector<std::string> args = {Put(m, "hole.bin", data)};
+        args.insert(args.end(), row.words.begin(), row.words.end());
+        e2e::RunResult r = Run(m, args);
+        EXPECT_EQ(r.status, row.status) << r.out;
+        Bytes expected = system.bytes;
+        size_t writes = 0;
+        for (const romimg::FileAt* hole : row.written) {
+            std::copy(data.begin(), data.end(), expected.begin() + hole->offset + 24);
+            char at[32];
+            snprintf(at, sizeof(at), "addr=0x%08x", hole->offset + 24);
+            EXPECT_GE(Smi(m, "cmd=0x23", at), 1u);
+            writes += Smi(m, "cmd=0x23", at);
+        }
+        EXPECT_EQ(Flash(m), expected);
+        EXPECT_EQ(Smi(m, "cmd=0x22"), 0u);
+        EXPECT_EQ(Smi(m, "cmd=0x23"), writes);
+    }
 }
 
 // An SLP key written into the blank key area of a file that keeps a data
