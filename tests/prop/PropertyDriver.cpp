@@ -32,6 +32,9 @@ namespace {
 
 using romimg::Bytes;
 
+// The word of the hole-file line that names the system's first hole.
+const char* const kFirstHole = "/HOLE:*";
+
 // The command lines of the property, after the program name.
 const std::vector<std::vector<std::string>>& CommandLines() {
     static const std::vector<std::vector<std::string>> kLines = {
@@ -59,7 +62,14 @@ const std::vector<std::vector<std::string>>& CommandLines() {
         {"new.rom", "/P", "/L1"},
         {"new.rom", "/B", "/Akey.bin"},
         {"new.rom", "/B", "/OAD"},
-        {"hole.bin", propcheck::HoleWord(0), "/L1"},
+        {"hole.bin", kFirstHole, "/L1"},
+        {"new.rom", "/B", "/K1"},
+        {"new.rom", "/P", "/K2"},
+        {"new.rom", "/N", "/K0"},
+        {"new.rom", "/B", "/R"},
+        {"new.rom", "/P", "/R2"},
+        {"new.rom", "/B", "/P", "/SP"},
+        {"new.rom", "/B", "/E"},
     };
     return kLines;
 }
@@ -88,6 +98,12 @@ const std::vector<FaultRow>& FaultRows() {
         {"/B keeps the OA key when the image moves $FID into the boot volume", 854, false, {"new.rom", "/B", "/caf"}},
         {"an image whose holes and the non-critical runs exceed 16 is refused", 956, false, {"new.rom"}},
         {"/P /L1 writes the chosen hole where the image has it", 396, false, {"new.rom", "/P", "/L1"}},
+        {"/B /K1 checks the chosen non-critical block before the boot block is written", 20017, false,
+         {"new.rom", "/B", "/K1"}},
+        {"/P /K2 checks the chosen non-critical block before the main block is written", 4, false,
+         {"new.rom", "/P", "/K2"}},
+        {"/HOLE: waits for the write-once check of /L1's hole", 24, false,
+         {"hole.bin", "/HOLE:05CA02020FC111DC901100173153EBA8", "/L1"}},
     };
     return kRows;
 }
@@ -119,6 +135,14 @@ std::vector<RunSpec> RunsOfSeed(uint32_t seed, uint32_t perSeed, uint32_t w32) {
         runs.push_back(r);
     }
     return runs;
+}
+
+// The run with the hole-file line's word for the pair's first hole.
+RunSpec Resolved(const pairgen::Pair& p, RunSpec r) {
+    for (std::string& w : r.words) {
+        if (w == kFirstHole) w = propcheck::FirstHoleWord(p);
+    }
+    return r;
 }
 
 std::string Repro(const std::string& self, const RunSpec& r) {
@@ -210,7 +234,8 @@ Result RunOne(const pairgen::Pair& p, const RunSpec& r, bool keep, bool verbose)
         Bytes file = r.secure ? romimg::SignedCapsule(p.image.bytes, (p.seed & 1) != 0 ? 0x400 : 0x40) : p.image.bytes;
         romimg::WriteBytes(m.File("new.rom"), file);
         romimg::WriteBytes(m.File("key.bin"), propcheck::KeyFile());
-        romimg::WriteBytes(m.File("hole.bin"), propcheck::HoleFile());
+        // Signed under secure flash, as the image is.
+        romimg::WriteBytes(m.File("hole.bin"), r.secure ? romimg::SignedCapsule(propcheck::HoleFile(), 0x40) : propcheck::HoleFile());
         e2e::RunResult run = e2e::RunProgram(r.width, m, r.words);
         propcheck::Outcome o;
         o.status = run.status;
@@ -317,7 +342,8 @@ int RunMany(const std::string& self, uint32_t first, uint32_t count, uint32_t pe
                     pair = pairgen::MakePair(mine[i].seed);
                     last = mine[i].seed;
                 }
-                std::string rec = Record(self, pair, mine[i], RunOne(pair, mine[i], false, false), hold);
+                RunSpec r = Resolved(pair, mine[i]);
+                std::string rec = Record(self, pair, r, RunOne(pair, r, false, false), hold);
                 if (write(fd[1], rec.data(), rec.size()) != static_cast<ssize_t>(rec.size())) _exit(2);
             }
             _exit(0);
@@ -476,8 +502,9 @@ int main(int argc, char** argv) {
         r.seed = seed;
         r.width = width == 32 ? 32 : 64;
         r.secure = secure;
-        r.words = words;
         pairgen::Pair pair = pairgen::MakePair(seed);
+        r.words = words;
+        r = Resolved(pair, r);
         Result res = RunOne(pair, r, keep, true);
         if (res.verdict.Holds()) {
             printf("the property holds\n");

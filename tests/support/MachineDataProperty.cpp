@@ -11,6 +11,14 @@ using romimg::Bytes;
 using romimg::FileAt;
 using romimg::Guid;
 
+// The number after a two-letter prefix ("/L5", "/K12", "/R127") of at most
+// `digits` digits; -1 when the word is no such number.
+static int NumberAfter(const std::string& w, const char* prefix, size_t digits) {
+    if (w.size() <= 2 || w.size() > 2 + digits || w.compare(0, 2, prefix) != 0) return -1;
+    if (w.find_first_not_of("0123456789", 2) != std::string::npos) return -1;
+    return std::stoi(w.substr(2));
+}
+
 Options FromWords(const std::vector<std::string>& words, bool secure) {
     Options o;
     o.secure = secure;
@@ -18,6 +26,9 @@ Options FromWords(const std::vector<std::string>& words, bool secure) {
         std::string w;
         for (char c : words[i]) w += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         if (w == "/P") o.P = true;
+        else if (w == "/R") o.R = true;
+        else if (w == "/SP") o.SP = true;
+        else if (w == "/E") o.E = true;
         else if (w == "/B") o.B = true;
         else if (w == "/N") o.N = true;
         else if (w == "/K") o.K = true;
@@ -33,13 +44,17 @@ Options FromWords(const std::vector<std::string>& words, bool secure) {
                 if (w == mine) o.hole = static_cast<int>(n);
             }
         }
-        else if (w.size() > 2 && w.size() <= 4 && w.compare(0, 2, "/L") == 0 &&
-                 w.find_first_not_of("0123456789", 2) == std::string::npos && std::stoi(w.substr(2)) < 16)
-            o.Ln = static_cast<uint16_t>(o.Ln | 1u << std::stoi(w.substr(2)));
+        else if (NumberAfter(w, "/L", 2) >= 0 && NumberAfter(w, "/L", 2) < 16)
+            o.Ln = static_cast<uint16_t>(o.Ln | 1u << NumberAfter(w, "/L", 2));
+        else if (NumberAfter(w, "/K", 2) >= 0 && NumberAfter(w, "/K", 2) < 16)
+            o.Kn = static_cast<uint16_t>(o.Kn | 1u << NumberAfter(w, "/K", 2));
+        else if (NumberAfter(w, "/R", 3) >= 0 && NumberAfter(w, "/R", 3) < 256)
+            o.Rn.push_back(static_cast<uint8_t>(NumberAfter(w, "/R", 3)));
     }
     o.romFile = o.hole < 0;
-    // A ROM file with no region option updates the main BIOS.
-    if (!o.B && !o.N && !o.K && !o.L && o.Ln == 0 && !o.A && !o.OAD && o.hole < 0) o.P = true;
+    // A ROM file with no region option updates the main BIOS ("/R" and
+    // "/SP" keep data of a region, they name none).
+    if (!o.B && !o.N && !o.K && !o.L && o.Ln == 0 && o.Kn == 0 && !o.E && !o.A && !o.OAD && o.hole < 0) o.P = true;
     return o;
 }
 
@@ -143,10 +158,22 @@ struct Span {
     uint32_t offset, size;
 };
 
-// The block types that a region option writes.
+// The block types that a region option writes ("/K" with a number: the
+// non-critical block of that place in the system's list, one type a run).
 bool WritesType(const Options& o, uint32_t type) {
+    bool chosenNcb = type >= pairgen::kNcb0 && type < pairgen::kNcb0 + 16 && ((o.Kn >> (type - pairgen::kNcb0)) & 1) != 0;
     return (o.P && type == pairgen::kMain) || (o.B && type == pairgen::kBoot) || (o.N && type == pairgen::kNvram) ||
-           (o.K && type >= pairgen::kNcb0 && type < 0xFF);
+           (o.K && type >= pairgen::kNcb0 && type < 0xFF) || chosenNcb || (o.E && type == pairgen::kEc);
+}
+
+// Whether any block of `blocks` (one entry per block of the pair) that
+// overlaps [offset, offset + size) is set.
+bool AnyBlock(const pairgen::Pair& p, const std::vector<uint8_t>& blocks, uint32_t offset, uint32_t size) {
+    for (size_t i = 0; i < p.blocks.size(); ++i) {
+        const pairgen::Block& b = p.blocks[i];
+        if (blocks[i] && b.start < offset + size && offset < b.start + b.size) return true;
+    }
+    return false;
 }
 
 uint32_t TypeAt(const pairgen::Pair& p, uint32_t offset) {
@@ -266,6 +293,11 @@ struct Expectation {
     std::vector<std::string> cannotKeep;
     std::vector<std::string> mayRefuse;
     std::vector<Kept> kept;
+    struct Area {
+        uint32_t offset;
+        Bytes bytes;
+    };
+    std::vector<Area> smbios;     // the system's SMBIOS data that "/R" keeps, where the flash must hold it
 };
 
 void Name(Expectation& e, uint32_t offset, uint32_t size) {
@@ -311,28 +343,79 @@ std::vector<const FileAt*> HoleList(const pairgen::Pair& p, const romimg::Rom& r
     return out;
 }
 
+// The key area of the "$FID" record in the file at `f`: its length and where its bytes lie.
+uint32_t KeyLength(const Bytes& b, const FileAt& f) {
+    return romimg::Get32(b, f.offset + pairgen::kFidRecordInFile + pairgen::kFidKeyLength);
+}
+uint32_t KeyAt(const FileAt& f) { return f.offset + pairgen::kFidRecordInFile + pairgen::kFidKey; }
+
+// All 0xFF or all 0x00 (no key yet).
+bool NoKey(const Bytes& b, uint32_t at, uint32_t size) {
+    bool ff = true, zero = true;
+    for (uint32_t i = 0; i < size; ++i) {
+        ff = ff && b[at + i] == 0xFF;
+        zero = zero && b[at + i] == 0x00;
+    }
+    return ff || zero;
+}
+
+bool Erased(const Bytes& b, uint32_t at, uint32_t size) {
+    for (uint32_t i = 0; i < size; ++i) {
+        if (b[at + i] != 0xFF) return false;
+    }
+    return true;
+}
+
 // A hole file: only the holes it names change, from the file's bytes on.
+// The file goes into a hole the machine has not been given yet (its data
+// erased: it is written without an erase), which the GUID names once and
+// the number names in the system's list; under secure flash the machine's
+// flash carries the embedded capsule file.
 Expectation ExpectHoleFile(const pairgen::Pair& p, const Options& o, Expectation e) {
     std::vector<const FileAt*> targets = ChosenHoles(p, o);
     std::vector<const FileAt*> named = FilesNamed(p.system, romimg::RomHoleGuid(static_cast<uint32_t>(o.hole)));
     if (named.size() == 1) targets.push_back(named[0]);
+    if (named.empty()) e.mayRefuse.push_back("the system has no hole of the GUID");
+    if (named.size() > 1) e.mayRefuse.push_back("the system holds the hole of the GUID twice");
+    uint32_t holes = static_cast<uint32_t>(NumberedHoles(p).size());
+    if (o.Ln >> std::min<uint32_t>(holes, 16) != 0) e.mayRefuse.push_back("a number past the system's holes");
+    if (o.secure && !p.capsuleFile) e.mayRefuse.push_back("secure flash: no capsule file in the machine's flash");
     for (const FileAt* f : targets) {
         Name(e, f->offset, f->size);
-        if (f->size >= 24 + HoleFile().size()) std::copy(HoleFile().begin(), HoleFile().end(), e.bytes.begin() + f->offset + 24);
+        if (f->size < 24 + HoleFile().size()) {
+            e.mayRefuse.push_back("the hole file does not fit the hole");
+            continue;
+        }
+        if (!Erased(p.system.bytes, f->offset + 24, f->size - 24)) e.mayRefuse.push_back("the hole holds data already");
+        std::copy(HoleFile().begin(), HoleFile().end(), e.bytes.begin() + f->offset + 24);
+        // A file that keeps a data checksum: the sum is rewritten with the
+        // data, which a write-once item under secure flash cannot do.
+        if ((p.system.bytes[f->offset + 19] & 0x40) != 0) {
+            uint32_t before = 0, after = 0;
+            for (size_t i = 0; i < HoleFile().size(); ++i) {
+                before += p.system.bytes[f->offset + 24 + i];
+                after += HoleFile()[i];
+            }
+            if (!o.secure) Reseal(e.bytes, f->offset);
+            else if ((before & 0xFF) != (after & 0xFF)) e.mayRefuse.push_back("secure flash: the hole file changes the hole's data checksum");
+        }
+        for (const romimg::VolumeAt& v : p.system.volumes) {
+            if (f->offset >= v.offset && f->offset < v.offset + v.length) e.volumes.push_back(Span{v.offset, v.length});
+        }
     }
     std::vector<Kept> kept;
     for (const Kept& k : e.kept) {
         if (!Chosen(targets, k.offset)) kept.push_back(k);
     }
     e.kept = kept;
-    e.mayRefuse.push_back("a hole file");
     return e;
 }
 
-// The rules of the update that refuse a run although nothing would be lost.
-void Rules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>& writes, Expectation& e) {
+// The rules of the update that refuse a run although nothing would be lost;
+// `blocks` marks the blocks the run writes from the image.
+void Rules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>& blocks, Expectation& e) {
     std::vector<const FileAt*> sysHoles = HoleList(p, p.system), imgHoles = HoleList(p, p.image);
-    auto written = [&](const FileAt* f) { return writes[TypeAt(p, f->offset)] != 0; };
+    auto written = [&](const FileAt* f) { return AnyBlock(p, blocks, f->offset, f->size); };
     if ((o.B || o.P) && !o.L && sysHoles.empty() && !imgHoles.empty()) e.mayRefuse.push_back("holes in a system without");
     if (imgHoles.size() + p.ncbRuns > 16) e.mayRefuse.push_back("more than 16 holes and non-critical runs");
     if (o.L && (imgHoles.empty() || (o.secure && sysHoles.size() != imgHoles.size())))
@@ -344,6 +427,9 @@ void Rules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>&
                 e.mayRefuse.push_back("hole lists differ by place");
         }
     }
+    if (o.K && p.ncbRuns == 0) e.mayRefuse.push_back("no non-critical block");
+    if (o.Kn >> std::min<uint32_t>(p.ncbRuns, 16) != 0) e.mayRefuse.push_back("a chosen non-critical block the system lacks");
+    if (o.E && !p.ecBlock) e.mayRefuse.push_back("no EC block");
     // The image's protected files in the blocks written need the system's
     // file of their GUID in them too, of their size.
     for (const romimg::VolumeAt& v : p.image.volumes) {
@@ -365,14 +451,146 @@ void Rules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>&
     std::vector<const FileAt*> imgFid = FilesNamed(p.image, romimg::kFidFile);
     bool allWritten = !sysFid.empty(), imageHas = false, imageRoom = false;
     for (const FileAt* f : sysFid) allWritten = allWritten && written(f);
-    uint32_t length = sysFid.empty() ? 0 : romimg::Get32(p.system.bytes, sysFid[0]->offset + pairgen::kFidRecordInFile + pairgen::kFidKeyLength);
+    uint32_t length = sysFid.empty() ? 0 : KeyLength(p.system.bytes, *sysFid[0]);
     for (const FileAt* f : imgFid) {
         imageHas = imageHas || written(f);
-        imageRoom = imageRoom || (written(f) && romimg::Get32(p.image.bytes, f->offset + pairgen::kFidRecordInFile + pairgen::kFidKeyLength) >= length);
+        imageRoom = imageRoom || (written(f) && KeyLength(p.image.bytes, *f) >= length);
     }
     if (allWritten && !imageHas) e.mayRefuse.push_back("no firmware ID left");
     bool keyWritten = !sysFid.empty() && written(sysFid[0]);
     if (!p.oaBlock && length != 0 && (keyWritten || imageHas) && !imageRoom) e.mayRefuse.push_back("no room for the key");
+}
+
+// Protected files of either side (holes and SLP files) and firmware-ID files.
+bool CarriedOrKeyFile(const pairgen::Pair& p, uint32_t at) {
+    for (const romimg::Rom* r : {&p.system, &p.image}) {
+        for (const romimg::VolumeAt& v : r->volumes) {
+            for (const FileAt& f : v.files) {
+                bool special = IsHole(f.name, nullptr) || f.name == romimg::kSlpKey || f.name == romimg::kSlpMarker ||
+                               f.name == romimg::kFidFile;
+                if (special && at >= f.offset && at < f.offset + f.size) return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The rules of "/A" and "/OAD" with the image: the key must be new (an
+// empty key area) or, to delete, there; the key file must fit the key areas
+// of both records; a record without a data checksum takes the key as
+// write-once data over an erased key area unless "/B", "/P" and "/N" are all
+// given; the blocks outside the boot block (and outside the main block
+// under "/P") that the key takes from the image must hold what the system
+// holds there, its protected and firmware-ID files apart; "/OAD" must
+// rewrite the system's key area.
+void KeyRules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>& blocks, Expectation& e) {
+    const Bytes& sys = p.system.bytes;
+    const Bytes& img = p.image.bytes;
+    const uint32_t want = static_cast<uint32_t>(KeyFile().size());
+    if (p.oaBlock) {
+        const pairgen::Block* oa = nullptr;
+        for (const pairgen::Block& b : p.blocks) {
+            if (b.type == pairgen::kOaBlock && oa == nullptr) oa = &b;
+        }
+        bool empty = NoKey(sys, oa->start, pairgen::kOaKeyArea);
+        if (o.A && !empty) e.mayRefuse.push_back("the OA block holds a key already");
+        if (o.OAD && empty) e.mayRefuse.push_back("the key to delete is empty");
+        return;
+    }
+    std::vector<const FileAt*> sysFid = FilesNamed(p.system, romimg::kFidFile);
+    std::vector<const FileAt*> imgFid = FilesNamed(p.image, romimg::kFidFile);
+    if (sysFid.empty() || imgFid.empty()) {
+        e.mayRefuse.push_back("a side without a firmware ID");
+        return;
+    }
+    uint32_t n = KeyLength(sys, *sysFid[0]), m = KeyLength(img, *imgFid[0]);
+    bool empty = NoKey(sys, KeyAt(*sysFid[0]), n);
+    if (o.A) {
+        if (!empty) e.mayRefuse.push_back("the system holds a key already");
+        if (n < want || m < want) e.mayRefuse.push_back("a key area smaller than the key file");
+        bool summed = (img[imgFid[0]->offset + 19] & 0x40) != 0;
+        if (!summed && !(o.B && o.P && o.N) && !Erased(sys, KeyAt(*sysFid[0]), n))
+            e.mayRefuse.push_back("write-once key over a key area that is not erased");
+    } else {
+        if (empty) e.mayRefuse.push_back("the key to delete is empty");
+        if (n != pairgen::kOaKeyArea) e.mayRefuse.push_back("a key length other than the key area's");
+        if (!AnyBlock(p, blocks, KeyAt(*sysFid[0]), pairgen::kOaKeyArea))
+            e.mayRefuse.push_back("the system's key lies outside the blocks written");
+    }
+    for (size_t i = 0; i < p.blocks.size(); ++i) {
+        const pairgen::Block& b = p.blocks[i];
+        if (!blocks[i] || b.type == pairgen::kBoot || (b.type == pairgen::kMain && o.P)) continue;
+        for (uint32_t at = b.start; at < b.start + b.size; ++at) {
+            if (img[at] != sys[at] && !CarriedOrKeyFile(p, at)) {
+                e.mayRefuse.push_back("a block the key takes from the image differs from the system's");
+                break;
+            }
+        }
+    }
+}
+
+// The structures of the "BSA_" area at `at` whose type is `type`, in order.
+Bytes StructuresOfType(const Bytes& b, uint32_t at, uint8_t type) {
+    uint32_t length = romimg::Get32(b, at + 4), data = at + 8;
+    Bytes out;
+    if (length < 4) return out;
+    uint32_t header = (b[data + 3] & 0x80) != 0 ? 9 : 4;
+    for (uint32_t i = 0; i + header <= length;) {
+        uint32_t size = header + (header == 9 ? romimg::Get16(b, data + i + 5) : b[data + i + 2]);
+        if (size > length - i) break;
+        if (b[data + i] == type) out.insert(out.end(), b.begin() + data + i, b.begin() + data + i + size);
+        i += size;
+    }
+    return out;
+}
+
+// The last SMBIOS file of a side (main volume before boot block) when it
+// lies in the boot or main blocks that the run writes.
+const FileAt* WrittenDmi(const pairgen::Pair& p, const romimg::Rom& r, const std::vector<uint8_t>& blocks) {
+    std::vector<const FileAt*> files = FilesNamed(r, romimg::kDmiFile);
+    if (files.empty() || !AnyBlock(p, blocks, files.back()->offset, files.back()->size)) return nullptr;
+    uint32_t type = TypeAt(p, files.back()->offset);
+    return type == pairgen::kBoot || type == pairgen::kMain ? files.back() : nullptr;
+}
+
+// "/R" and "/R" with types: where the run writes an SMBIOS file from the
+// image, the image's area takes the system's whole area, or the system's
+// structures of the types listed followed by erased bytes; an image area
+// shorter than the system's cannot take them, and neither can an image
+// whose area the run does not write while it writes the system's.
+void KeepSmbios(const pairgen::Pair& p, const Options& o, const std::vector<uint8_t>& blocks, Expectation& e) {
+    if (!o.R && o.Rn.empty()) return;
+    std::vector<const FileAt*> sysDmi = FilesNamed(p.system, romimg::kDmiFile);
+    const FileAt* imgFile = WrittenDmi(p, p.image, blocks);
+    if (sysDmi.empty() || (WrittenDmi(p, p.system, blocks) == nullptr && imgFile == nullptr)) return;
+    const Bytes& sys = p.system.bytes;
+    uint32_t sa = sysDmi.back()->offset + 24, ls = romimg::Get32(sys, sa + 4);
+    std::vector<const FileAt*> imgDmi(1, imgFile);
+    if (imgFile == nullptr) {
+        e.cannotKeep.push_back("SMBIOS: the image has no SMBIOS area in the regions written");
+        return;
+    }
+    uint32_t ia = imgDmi.back()->offset + 24, li = romimg::Get32(p.image.bytes, ia + 4);
+    if (li < ls) {
+        e.cannotKeep.push_back("SMBIOS: the image's area holds " + Hex(li) + " bytes, the system's " + Hex(ls));
+        return;
+    }
+    if (o.R) {
+        std::copy(sys.begin() + sa, sys.begin() + sa + 8 + ls, e.bytes.begin() + ia);
+        e.smbios.push_back(Expectation::Area{ia, Bytes(sys.begin() + sa, sys.begin() + sa + 8 + ls)});
+    } else {
+        Bytes kept;
+        std::vector<uint8_t> seen(256, 0);
+        for (uint8_t t : o.Rn) {
+            if (seen[t]++) continue;
+            Bytes one = StructuresOfType(sys, sa, t);
+            kept.insert(kept.end(), one.begin(), one.end());
+        }
+        std::fill(e.bytes.begin() + ia + 8, e.bytes.begin() + ia + 8 + li, 0xFF);
+        std::copy(kept.begin(), kept.end(), e.bytes.begin() + ia + 8);
+        e.smbios.push_back(Expectation::Area{ia + 8, kept});
+    }
+    Reseal(e.bytes, imgDmi.back()->offset);
 }
 
 Expectation Expect(const pairgen::Pair& p, const Options& o) {
@@ -428,28 +646,26 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
         Name(e, f->offset, f->size);
         if (o.secure) writes[TypeAt(p, f->offset)] = 1;
     }
-    for (const pairgen::Block& b : p.blocks) {
-        if (!writes[b.type]) continue;
+    std::vector<uint8_t> blocks(p.blocks.size(), 0);
+    for (size_t i = 0; i < p.blocks.size(); ++i) {
+        const pairgen::Block& b = p.blocks[i];
+        // ... and the blocks of the image's "$FID" file, wherever it lies.
+        bool keyBlock = false;
+        if (newKey && o.romFile && !p.oaBlock) {
+            for (const FileAt* f : imgFid) keyBlock = keyBlock || (b.start < f->offset + f->size && f->offset < b.start + b.size);
+        }
+        if (!writes[b.type] && !keyBlock) continue;
+        blocks[i] = 1;
         std::copy(img.begin() + b.start, img.begin() + b.start + b.size, e.bytes.begin() + b.start);
         Name(e, b.start, b.size);
     }
     for (const romimg::VolumeAt& v : p.image.volumes) {
         if (writes[TypeAt(p, v.offset)]) e.volumes.push_back(Span{v.offset, v.length});
     }
-    // ... and the blocks of the image's "$FID" file, wherever it lies.
-    if (newKey && o.romFile && !p.oaBlock) {
-        for (const FileAt* f : imgFid) {
-            for (const pairgen::Block& b : p.blocks) {
-                if (writes[b.type] || b.start >= f->offset + f->size || b.start + b.size <= f->offset) continue;
-                std::copy(img.begin() + b.start, img.begin() + b.start + b.size, e.bytes.begin() + b.start);
-                Name(e, b.start, b.size);
-            }
-        }
-    }
     for (const Kept& k : e.kept) {
-        bool from = writes[TypeAt(p, k.offset)] != 0;
+        bool from = AnyBlock(p, blocks, k.offset, k.size);
         const FileAt* c = ImageFile(p, k.guid);
-        bool to = c != nullptr && writes[TypeAt(p, c->offset)] != 0;
+        bool to = c != nullptr && AnyBlock(p, blocks, c->offset, c->size);
         if (k.oaKey) {
             std::string why;
             // After the run the record that counts is the only one, else the one in the boot block.
@@ -497,6 +713,7 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
             if (f->offset >= v.offset && f->offset < v.offset + v.length) e.volumes.push_back(Span{v.offset, v.length});
         }
     }
+    KeepSmbios(p, o, blocks, e);
     // "/A" and "/OAD": the key goes into the OA block, or the "$FID" files
     // are checked for it on their own.
     if (newKey && o.romFile && p.oaBlock) {
@@ -509,8 +726,8 @@ Expectation Expect(const pairgen::Pair& p, const Options& o) {
         for (const FileAt* f : sysFid) e.free.push_back(Span{f->offset, f->size});
         for (const FileAt* f : imgFid) e.free.push_back(Span{f->offset, f->size});
     }
-    if (newKey) e.mayRefuse.push_back("the key's own rules");
-    Rules(p, o, writes, e);
+    if (newKey && o.romFile) KeyRules(p, o, blocks, e);
+    Rules(p, o, blocks, e);
     return e;
 }
 
@@ -572,13 +789,14 @@ std::string FirstDifference(const Bytes& a, const Bytes& b, const std::vector<ui
 // machine's platform (or "/X" allows another), no rule stands against the
 // run, and the command's preconditions hold.
 bool MustSucceed(const pairgen::Pair& p, const Options& o, const Expectation& e) {
-    if (!p.damage.empty() || !e.cannotKeep.empty() || !e.mayRefuse.empty()) return false;
-    if (p.Changes("another platform") && !o.X) return false;
+    if (!e.cannotKeep.empty() || !e.mayRefuse.empty()) return false;
+    // A hole file run reads no image.
+    if (o.romFile && !p.damage.empty()) return false;
+    if (o.romFile && p.Changes("another platform") && !o.X) return false;
     // A protected file held twice is no layout to update over: the run may refuse.
-    if (p.Changes(" twice")) return false;
+    if (o.romFile ? p.Changes(" twice") : p.Changes("the system holds")) return false;
     uint32_t holes = static_cast<uint32_t>(HoleList(p, p.system).size());
     if (holes + p.ncbRuns > 16) return false;
-    if (o.K && p.ncbRuns == 0) return false;
     if (o.L && holes == 0) return false;
     // A number past the system's holes marks nothing: "/L" with it ends with 0x0B.
     if (o.Ln >> std::min<uint32_t>(holes, 16) != 0) return false;
@@ -608,6 +826,13 @@ std::string NewKeyInFlash(const pairgen::Pair& p, const Options& o, const Bytes&
 
 }  // namespace
 
+std::string FirstHoleWord(const pairgen::Pair& p) {
+    std::vector<const FileAt*> holes = NumberedHoles(p);
+    uint32_t n = 0;
+    if (!holes.empty()) IsHole(holes[0]->name, &n);
+    return HoleWord(n);
+}
+
 Verdict Check(const pairgen::Pair& p, const Options& o, const Outcome& run) {
     const Bytes& sys = p.system.bytes;
     if (run.signal != 0) return Verdict{"crash", "signal " + std::to_string(run.signal)};
@@ -618,9 +843,8 @@ Verdict Check(const pairgen::Pair& p, const Options& o, const Outcome& run) {
         std::string status = "status " + Hex(static_cast<uint32_t>(run.status));
         if (run.flash != sys)
             return Verdict{"changed the flash and failed", status + "; " + FirstDifference(run.flash, sys, nullptr, 0)};
-        // A flash engine's failure that changed nothing is the firmware's refusal, not the program's.
-        bool engine = run.status == 0x43 || run.status == 0x44 || run.status == 0x45;
-        if (!engine && MustSucceed(p, o, e)) return Verdict{"refused a pair that can be kept", status};
+        // An engine status with nothing changed is a refusal like any other.
+        if (MustSucceed(p, o, e)) return Verdict{"refused a pair that can be kept", status};
         return Verdict{};
     }
 
@@ -645,6 +869,10 @@ Verdict Check(const pairgen::Pair& p, const Options& o, const Outcome& run) {
     for (const Kept& k : e.kept) {
         std::string lost = KeptInFlash(p, k, run.flash);
         if (!lost.empty()) return Verdict{"lost the " + (k.name.compare(0, 4, "hole") == 0 ? std::string("ROM hole") : k.name), k.name + ": " + lost};
+    }
+    for (const Expectation::Area& a : e.smbios) {
+        if (!std::equal(a.bytes.begin(), a.bytes.end(), run.flash.begin() + a.offset))
+            return Verdict{"lost the SMBIOS structures", "the area at " + Hex(a.offset) + " holds others"};
     }
     if (!e.cannotKeep.empty()) return Verdict{"succeeded where the machine's data cannot be kept", e.cannotKeep.front()};
     if ((o.A || o.OAD) && !p.oaBlock) {

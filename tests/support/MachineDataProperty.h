@@ -6,10 +6,13 @@
 //   key of the system that its options keep (found by GUID wherever the
 //   image puts it), writes volumes that are sound and pass the program's
 //   own "/D" check, changes no byte outside the regions its options name,
-//   and writes those regions as the image has them, the kept data apart;
-// - a run is not refused where nothing the options keep would be lost, the
-//   image is sound and of the same platform (or "/X" is given), and no
-//   rule of the update stands against it.
+//   and writes those regions as the image has them, the kept data apart
+//   (with "/R" the system's SMBIOS area, with "/R" and a type the system's
+//   structures of that type, in the image's area);
+// - a run is not refused, whatever its status, where nothing the options
+//   keep would be lost, the image is sound and of the same platform (or
+//   "/X" is given), and no rule of the update that the pair breaks stands
+//   against it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -23,6 +26,11 @@ namespace propcheck {
 struct Options {
     bool P = false, B = false, N = false, K = false, L = false, caf = false, X = false;
     uint16_t Ln = 0;       // "/L" followed by a number: bit n for hole n of the system's list
+    uint16_t Kn = 0;       // "/K" followed by a number: bit n for non-critical block n of the system's list
+    bool R = false;        // "/R": the system's SMBIOS area is kept
+    std::vector<uint8_t> Rn;   // "/R" followed by a type: the system's structures of these types are kept
+    bool SP = false;       // "/SP": the firmware keeps its setup variables (nothing in the flash)
+    bool E = false;        // "/E": the EC block from the image
     bool A = false;        // "/A" with KeyFile() beside the machine
     bool OAD = false;      // "/OAD"
     int hole = -1;         // "/HOLE:" with the GUID of ROM hole n; word 1 is then HoleFile()
@@ -34,6 +42,9 @@ const romimg::Bytes& KeyFile();
 const romimg::Bytes& HoleFile();
 // The word of "/HOLE:" for ROM hole n (its GUID in 32 hex digits).
 std::string HoleWord(uint32_t n);
+// The word of "/HOLE:" for the hole that the system lists first (hole 0's
+// GUID when it has none).
+std::string FirstHoleWord(const pairgen::Pair& p);
 // From the words after the program name ("new.rom", "/B", "/caf", ...).
 Options FromWords(const std::vector<std::string>& words, bool secure);
 

@@ -25,7 +25,7 @@ bool Rng::Percent(uint32_t p) { return Below(100) < p; }
 
 namespace {
 
-enum Kind { kPlainFile, kHoleFile, kSlpKeyFile, kSlpMarkerFile, kFidFile };
+enum Kind { kPlainFile, kHoleFile, kSlpKeyFile, kSlpMarkerFile, kFidFile, kDmiKind, kCapsuleKind };
 enum Vol { kMainVol = 0, kBootVol = 1 };
 const char* const kVolName[2] = {"main", "boot"};
 
@@ -42,6 +42,7 @@ struct Plan {
     uint32_t keyArea = kOaKeyArea;   // key length in the record (0: no key area)
     bool fidChecksum = true;         // the firmware-ID file has the checksum attribute
     std::string project = "PRJ00001";
+    Bytes dmiArea;                   // the SMBIOS area of the DMI file ("BSA_", L, structures)
 };
 
 // What fills the files: the system's own data or the image's defaults.
@@ -50,11 +51,14 @@ struct Contents {
     bool slpData;         // SLP payloads hold data (else erased)
     bool recordKey;       // the "$FID" key area holds a key (else zeros)
     bool blockKey;        // the OA block holds a key (else erased)
+    uint16_t blankHoles;  // bit n: hole n is erased (the machine has not been given it yet)
+    uint16_t plainHoles;  // bit n: hole n's file has no data checksum
 };
 
 // Where the regions lie; the same on both sides.
 struct Layout {
-    uint32_t nvStart = 0, nvSize = 0, oaStart = 0, mainStart = 0, mainSize = 0, bootStart = 0, bootSize = 0;
+    uint32_t nvStart = 0, nvSize = 0, oaStart = 0, mainStart = 0, mainSize = 0, ecStart = 0, ecSize = 0, bootStart = 0,
+             bootSize = 0;
     std::vector<std::pair<uint32_t, uint32_t>> ncb;   // start, size of each run
     uint32_t total = 0;
 };
@@ -71,6 +75,8 @@ std::string EntryName(const Entry& e) {
         case kSlpKeyFile: return "SLP key";
         case kSlpMarkerFile: return "SLP marker";
         case kFidFile: return "$FID";
+        case kDmiKind: return "SMBIOS file";
+        case kCapsuleKind: return "capsule file";
         default: return "code file";
     }
 }
@@ -94,7 +100,8 @@ FileSpec MakeFile(const Entry& e, const Plan& plan, const Contents& c) {
             break;
         case kHoleFile:
             f = romimg::RomHoleFile(e.id, e.size);
-            f.body = romimg::Pattern(e.size, c.seed * 257 + 0x100 + e.id);
+            f.body = (c.blankHoles >> e.id) & 1 ? Bytes(e.size, 0xFF) : romimg::Pattern(e.size, c.seed * 257 + 0x100 + e.id);
+            if ((c.plainHoles >> e.id) & 1) f.attributes = 0x00;
             break;
         case kSlpKeyFile:
             f = romimg::SlpKeyFile(e.size);
@@ -112,6 +119,13 @@ FileSpec MakeFile(const Entry& e, const Plan& plan, const Contents& c) {
             if (!plan.fidChecksum) f.attributes = 0x00;
             break;
         }
+        case kDmiKind:
+            f.name = romimg::kDmiFile;
+            f.body = plan.dmiArea;
+            break;
+        case kCapsuleKind:
+            f = romimg::CapsuleFile(0x40);
+            break;
     }
     return f;
 }
@@ -125,6 +139,7 @@ romimg::Rom BuildRom(const Layout& l, const Plan& plan, const Contents& c) {
     for (const Entry& e : plan.vol[kMainVol]) mv.files.push_back(MakeFile(e, plan, c));
     r.AddVolume(l.mainStart, mv);
     for (size_t i = 0; i < l.ncb.size(); ++i) r.Fill(l.ncb[i].first, l.ncb[i].second, c.seed * 5 + 7 * static_cast<uint32_t>(i));
+    if (l.ecSize != 0) r.Fill(l.ecStart, l.ecSize, c.seed * 7 + 3);
     romimg::VolumeSpec bv;
     bv.ffs3 = true;
     bv.length = l.bootSize;
@@ -156,6 +171,24 @@ std::vector<HoleAt> Holes(const Plan& p) {
         }
     }
     return out;
+}
+
+// An SMBIOS area: 2 to 6 structures of common types, then `slack` erased
+// bytes inside its length.
+Bytes SmbiosArea(Rng& rng, bool longHeaders, uint32_t slack, uint32_t seed) {
+    static const uint8_t kTypes[] = {0, 1, 2, 3, 4, 11, 17};
+    std::vector<romimg::SmbiosStruct> structs;
+    uint32_t count = 2 + rng.Below(5);
+    for (uint32_t i = 0; i < count; ++i) {
+        romimg::SmbiosStruct st;
+        st.type = kTypes[rng.Below(sizeof(kTypes))];
+        st.data = romimg::Pattern(4 + 2 * rng.Below(14), seed * 11 + i);
+        structs.push_back(st);
+    }
+    Bytes area = romimg::BsaArea(structs, longHeaders);
+    romimg::Put32(area, 4, romimg::Get32(area, 4) + slack);
+    area.insert(area.end(), slack, 0xFF);
+    return area;
 }
 
 // The system's plan: code files around the firmware ID, the holes and the SLP pair.
@@ -363,10 +396,16 @@ void Damage(Rng& rng, Pair& p) {
 
 std::string FileLabel(const romimg::Rom& r, const romimg::FileAt& f) {
     for (uint32_t n = 0; n < 16; ++n) {
-        if (f.name == romimg::RomHoleGuid(n)) return "hole " + std::to_string(n);
+        if (!(f.name == romimg::RomHoleGuid(n))) continue;
+        bool erased = true;
+        for (uint32_t i = 24; i < f.size; ++i) erased = erased && r.bytes[f.offset + i] == 0xFF;
+        std::string sum = (r.bytes[f.offset + 19] & 0x40) != 0 ? "" : ", no checksum";
+        return "hole " + std::to_string(n) + (erased ? " (erased" + sum + ")" : "");
     }
     if (f.name == romimg::kSlpKey) return "SLP key";
     if (f.name == romimg::kSlpMarker) return "SLP marker";
+    if (f.name == romimg::kCapsuleFile) return "capsule file";
+    if (f.name == romimg::kDmiFile) return "SMBIOS L " + Hex(romimg::Get32(r.bytes, f.offset + 28));
     if (f.name == romimg::kFidFile) {
         uint32_t rec = f.offset + kFidRecordInFile;
         uint32_t len = romimg::Get32(r.bytes, rec + kFidKeyLength);
@@ -410,6 +449,31 @@ Pair MakePair(uint32_t seed) {
         p.runs.push_back({count, b, kNcb0 + i});
         at += count * b;
     }
+    // An EC block, an SMBIOS area, holes still erased and the embedded
+    // capsule file are drawn from a stream of their own, so that a seed
+    // keeps the rest of its pair.
+    Rng extra(seed ^ 0xEC5B105EEDull);
+    p.ecBlock = extra.Percent(40);
+    bool smbios = extra.Percent(45);
+    int dmiVol = extra.Percent(70) ? kMainVol : kBootVol;
+    // Holes still erased: each of the machine's, most without a data
+    // checksum (as files made to take write-once data are).
+    uint16_t blankHoles = 0, plainHoles = 0;
+    if (extra.Percent(40)) {
+        for (uint32_t n = 0; n < 16; ++n) {
+            if (extra.Percent(80)) blankHoles = static_cast<uint16_t>(blankHoles | 1u << n);
+            if (extra.Percent(75)) plainHoles = static_cast<uint16_t>(plainHoles | 1u << n);
+        }
+        plainHoles &= blankHoles;
+    }
+    p.blankHoles = blankHoles != 0;
+    p.capsuleFile = extra.Percent(60);
+    if (p.ecBlock) {
+        l.ecStart = at;
+        l.ecSize = b;
+        p.runs.push_back({1, b, kEc});
+        at += b;
+    }
     l.bootStart = at;
     l.bootSize = rng.Percent(50) ? 0x10000 : 0x20000;
     p.runs.push_back({l.bootSize / b, b, kBoot});
@@ -429,8 +493,8 @@ Pair MakePair(uint32_t seed) {
     uint32_t keyState = rng.Below(4);   // 0, 1 a key; 2 an empty area; 3 no area
     bool key = keyState < 2;
     if (keyState == 3) sys.keyArea = 0;
-    Contents sysData{seed * 2 + 1, slp && rng.Percent(85), key && !p.oaBlock, key && p.oaBlock};
-    Contents imgData{seed * 2 + 2, false, false, false};
+    Contents sysData{seed * 2 + 1, slp && rng.Percent(85), key && !p.oaBlock, key && p.oaBlock, blankHoles, plainHoles};
+    Contents imgData{seed * 2 + 2, false, false, false, 0, 0};
     Plan img = sys;
 
     typedef bool (*Change)(Rng&, Plan&, std::string&);
@@ -475,6 +539,17 @@ Pair MakePair(uint32_t seed) {
             p.changes.push_back(std::string(onSystem ? "the system" : "the image") + " holds " + EntryName(e) + " twice");
         }
     }
+    // The machine's main volume ends with the embedded capsule file; the
+    // SMBIOS area lies in the last file of one volume on both sides.
+    if (p.capsuleFile) sys.vol[kMainVol].push_back(Entry{kCapsuleKind, 0, 0});
+    if (smbios) {
+        bool longHeaders = extra.Percent(15);
+        sys.dmiArea = SmbiosArea(extra, longHeaders, 0, seed * 2 + 1);
+        img.dmiArea = SmbiosArea(extra, longHeaders, extra.Percent(50) ? 8 * extra.Below(12) : 0, seed * 2 + 2);
+        sys.vol[dmiVol].push_back(Entry{kDmiKind, 0, 0});
+        img.vol[dmiVol].push_back(Entry{kDmiKind, 0, 0});
+        p.dmiVolume = dmiVol == kMainVol ? p.mainVolume : p.bootVolume;
+    }
     p.slpData = sysData.slpData;
     p.holes = static_cast<uint32_t>(Holes(sys).size());
     p.fidInMain = Find(sys.vol[kMainVol], kFidFile) >= 0;
@@ -510,7 +585,8 @@ std::string Pair::Describe() const {
     }
     out += std::string("  machine data: ") + (slpData ? "SLP data" : "no SLP data") + ", " +
            (oaBlock ? "OA block" : "no OA block") + ", " + (oaKey ? "a key" : "no key") + ", " +
-           std::to_string(ncbRuns) + " non-critical runs\n";
+           std::to_string(ncbRuns) + " non-critical runs" + (ecBlock ? ", an EC block" : "") +
+           (blankHoles ? ", holes not yet given" : "") + "\n";
     for (const std::string& c : changes) out += "  change: " + c + "\n";
     if (!damage.empty()) out += "  damage: " + damage + "\n";
     if (changes.empty() && damage.empty()) out += "  (the two match in structure)\n";

@@ -4,10 +4,15 @@
 // resized or gone; a ROM hole or the SLP key twice on either side; the
 // "$FID" record (with or without an OEM activation key, with or without the
 // file checksum attribute) in the boot or the main
-// volume; an OEM activation block or none; 0 to 18 non-critical runs; one
-// damaged volume or file header in the image; blocks of 4, 16 or 64 KiB.
-// Both sides are built by the test-image builder; the system holds the
-// machine's own data (holes, SLP key, OA key), the image factory defaults.
+// volume; an OEM activation block or none; 0 to 18 non-critical runs; an
+// EC block or none; an SMBIOS area in the last file of the main or the boot
+// volume, its structures (types, lengths, header form) and its length
+// differing between the sides, or none; ROM holes that the machine has not
+// been given yet (erased); the embedded capsule file in the machine's main
+// volume or not; one damaged volume or file header in the image; blocks of
+// 4, 16 or 64 KiB. Both sides are built by the test-image builder; the
+// system holds the machine's own data (holes, SLP key, OA key, SMBIOS
+// structures), the image factory defaults.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -34,7 +39,7 @@ struct Block {
 };
 
 // Block types of the table.
-const uint32_t kBoot = 0, kMain = 1, kNvram = 2, kOaBlock = 0x4A, kNcb0 = 0x80;
+const uint32_t kBoot = 0, kMain = 1, kNvram = 2, kEc = 3, kOaBlock = 0x4A, kNcb0 = 0x80;
 // Key area of the "$FID" record, and the key-length and key offsets in it.
 const uint32_t kOaKeyArea = 0x31, kFidKeyLength = 0x43, kFidKey = 0x47;
 // The record's offset in its firmware-ID file (header, section header, section GUID).
@@ -54,6 +59,10 @@ struct Pair {
     bool fidInMain = false; // the system's "$FID" lies in the main volume
     bool slpData = false;   // the system's SLP files hold data
     bool oaKey = false;     // the system holds an OEM activation key (record or OA block)
+    bool ecBlock = false;   // one EC block (type 3) lies before the boot block
+    int dmiVolume = -1;     // mainVolume or bootVolume: the volume whose last file is the DMI file on both sides; -1 none
+    bool blankHoles = false;   // some of the system's holes are erased (the machine's data is still to come)
+    bool capsuleFile = false;  // the system's main volume ends with the embedded capsule file
     // What the image changes against the system, in words; empty when the
     // two match in structure.
     std::vector<std::string> changes;

@@ -44,6 +44,22 @@ bool MainKeeps(const pairgen::Pair& p) {
            HasHole(p.system, p.mainVolume) && Has(p.system, p.mainVolume, romimg::kFidFile);
 }
 
+// Also non-critical blocks 0 and 1, an EC block and an SMBIOS area in the
+// main volume that the image's area can take.
+bool MainKeepsWithExtras(const pairgen::Pair& p) {
+    if (!MainKeeps(p) || p.ncbRuns < 2 || !p.ecBlock || p.dmiVolume != p.mainVolume) return false;
+    return romimg::Get32(p.image.bytes, p.image.File(romimg::kDmiFile).offset + 28) >=
+           romimg::Get32(p.system.bytes, p.system.File(romimg::kDmiFile).offset + 28);
+}
+
+// `flash` with the blocks of `type` from the image.
+Bytes WithBlocks(const pairgen::Pair& p, Bytes flash, uint32_t type) {
+    for (const pairgen::Block& b : p.blocks) {
+        if (b.type == type) std::copy(p.image.bytes.begin() + b.start, p.image.bytes.begin() + b.start + b.size, flash.begin() + b.start);
+    }
+    return flash;
+}
+
 const pairgen::Block* FirstOfType(const pairgen::Pair& p, uint32_t type) {
     for (const pairgen::Block& b : p.blocks) {
         if (b.type == type) return &b;
@@ -55,10 +71,7 @@ const pairgen::Block* FirstOfType(const pairgen::Pair& p, uint32_t type) {
 // main volume (holes, SLP files, the firmware-ID file with its key) put
 // back from the system, as a sound main update of a matching pair leaves it.
 Bytes SoundMainUpdate(const pairgen::Pair& p, const romimg::Guid* leaveOut = nullptr) {
-    Bytes flash = p.system.bytes;
-    for (const pairgen::Block& b : p.blocks) {
-        if (b.type == pairgen::kMain) std::copy(p.image.bytes.begin() + b.start, p.image.bytes.begin() + b.start + b.size, flash.begin() + b.start);
-    }
+    Bytes flash = WithBlocks(p, p.system.bytes, pairgen::kMain);
     for (const romimg::FileAt& f : p.system.volumes[static_cast<size_t>(p.mainVolume)].files) {
         bool holeFile = false;
         for (uint32_t n = 0; n < 16; ++n) holeFile = holeFile || f.name == romimg::RomHoleGuid(n);
@@ -116,6 +129,11 @@ TEST(StructurePairs, TheSeedsGiveEveryChangeLayoutAndDamage) {
         if (p.ncbRuns == 0) seen.insert("no NCB");
         if (p.ncbRuns > 16) seen.insert("more than 16 NCB runs");
         if (p.changes.empty() && p.damage.empty()) seen.insert("matching");
+        if (p.ecBlock) seen.insert("EC block");
+        if (p.dmiVolume == p.mainVolume) seen.insert("SMBIOS area in the main volume");
+        if (p.dmiVolume == p.bootVolume) seen.insert("SMBIOS area in the boot volume");
+        if (p.blankHoles) seen.insert("holes not yet given");
+        if (p.capsuleFile) seen.insert("capsule file");
         for (int v : {p.mainVolume, p.bootVolume}) {
             if (Has(p.system, v, romimg::kFidFile)) seen.insert("$FID in volume " + std::to_string(v));
         }
@@ -130,14 +148,16 @@ TEST(StructurePairs, TheSeedsGiveEveryChangeLayoutAndDamage) {
     }
     std::set<std::string> wanted = {"block 4096",        "block 16384", "block 65536",       "OA block",
                                     "no OA block",       "no NCB",      "more than 16 NCB runs", "matching",
-                                    "$FID in volume 0",  "$FID in volume 1"};
+                                    "$FID in volume 0",  "$FID in volume 1", "EC block",
+                                    "SMBIOS area in the main volume", "SMBIOS area in the boot volume",
+                                    "holes not yet given", "capsule file"};
     for (const char* k : kChanges) wanted.insert(k);
     for (const char* d : kDamage) wanted.insert(d);
     for (const std::string& w : wanted) EXPECT_EQ(seen.count(w), 1u) << w;
 }
 
 TEST(MachineDataProperty, HoldsForASoundUpdateAndNamesEachWayOfLosingData) {
-    pairgen::Pair p = FirstPair(MainKeeps);
+    pairgen::Pair p = FirstPair(MainKeepsWithExtras);
     const Bytes sound = SoundMainUpdate(p);
     const pairgen::Block* nvram = FirstOfType(p, pairgen::kNvram);
     ASSERT_NE(nvram, nullptr);
@@ -162,6 +182,15 @@ TEST(MachineDataProperty, HoldsForASoundUpdateAndNamesEachWayOfLosingData) {
     };
     propcheck::Outcome crashed = Done(p, p.system.bytes, 139);
     crashed.signal = 11;
+    // NVRAM alone; the main update with the system's SMBIOS area in the image's place.
+    const Bytes nvramOnly = WithBlocks(p, p.system.bytes, pairgen::kNvram);
+    Bytes keptArea = sound;
+    const romimg::FileAt& sysDmi = p.system.File(romimg::kDmiFile);
+    const romimg::FileAt& imgDmi = p.image.File(romimg::kDmiFile);
+    uint32_t area = 8 + romimg::Get32(p.system.bytes, sysDmi.offset + 28);
+    std::copy(p.system.bytes.begin() + sysDmi.offset + 24, p.system.bytes.begin() + sysDmi.offset + 24 + area,
+              keptArea.begin() + imgDmi.offset + 24);
+    romimg::RefreshFile(keptArea, imgDmi.offset);
     propcheck::Outcome failsVerify = Done(p, sound);
     failsVerify.verifyStatus = 4;
     failsVerify.verifyOut = "4 - Error: ROM file ROMID is not compatible with existing BIOS ROMID.\n";
@@ -184,10 +213,27 @@ TEST(MachineDataProperty, HoldsForASoundUpdateAndNamesEachWayOfLosingData) {
          "changed the flash and failed"},
         {"engine failure, a block left erased", {"new.rom"}, Done(p, erased, 0x44, "44 - Error: Problem writting flash.\n"),
          "changed the flash and failed"},
-        {"engine failure, the flash unchanged", {"new.rom", "/N"}, Done(p, p.system.bytes, 0x44), ""},
+        // ... and an engine status with the flash unchanged is a refusal like any other.
+        {"engine failure, the flash unchanged", {"new.rom", "/N"}, Done(p, p.system.bytes, 0x44),
+         "refused a pair that can be kept"},
         {"crash", {"new.rom"}, crashed, "crash"},
+        // "/K" with a number writes that non-critical block of the system's list.
+        {"/N /K0: NVRAM and block 0 from the image", {"new.rom", "/N", "/K0"},
+         Done(p, WithBlocks(p, nvramOnly, pairgen::kNcb0)), ""},
+        {"/N /K1 leaves block 1 as the system has it", {"new.rom", "/N", "/K1"}, Done(p, nvramOnly),
+         "wrote something else than the image"},
+        {"/N /K1 writes block 0 too", {"new.rom", "/N", "/K1"},
+         Done(p, WithBlocks(p, WithBlocks(p, nvramOnly, pairgen::kNcb0 + 1), pairgen::kNcb0)),
+         "changed bytes outside the regions named"},
+        {"/N /K1 refused where the system has block 1", {"new.rom", "/N", "/K1"}, Done(p, p.system.bytes, 0x13),
+         "refused a pair that can be kept"},
+        {"/N /E: NVRAM and the EC block from the image", {"new.rom", "/N", "/E"},
+         Done(p, WithBlocks(p, nvramOnly, pairgen::kEc)), ""},
+        {"/P /R keeps the system's SMBIOS area", {"new.rom", "/P", "/R"}, Done(p, keptArea), ""},
+        {"/P /R with the image's area", {"new.rom", "/P", "/R"}, Done(p, sound), "lost the SMBIOS structures"},
+        {"/P /SP: the main update", {"new.rom", "/P", "/SP"}, Done(p, sound), ""},
     };
-    for (const Row& r : rows) EXPECT_EQ(ClassOf(p, r.words, r.outcome), r.klass) << r.what;
+    for (const Row& r : rows) EXPECT_EQ(ClassOf(p, r.words, r.outcome), r.klass) << r.what << "\n" << p.Describe();
 }
 
 TEST(MachineDataProperty, AnotherPlatformsImageUnderXPassesWithTheRomIdDifferenceOfD) {
@@ -301,6 +347,15 @@ TEST(MachineDataProperty, SlashLWithANumberReplacesTheChosenHoleOfTheSystemsNumb
     EXPECT_EQ(o.Ln, 0x8002);
     EXPECT_TRUE(o.L);
     EXPECT_FALSE(o.P);
+    // The same for non-critical block numbers and SMBIOS types; "/R" and
+    // "/SP" keep data of a region, they name none.
+    propcheck::Options k = propcheck::FromWords({"new.rom", "/k2", "/K16", "/R", "/r17", "/R256", "/SP"}, false);
+    EXPECT_EQ(k.Kn, 0x4);
+    EXPECT_TRUE(k.R && k.SP);
+    EXPECT_EQ(k.Rn, std::vector<uint8_t>{17});
+    EXPECT_FALSE(k.P);
+    EXPECT_TRUE(propcheck::FromWords({"new.rom", "/R", "/SP"}, false).P);
+    EXPECT_FALSE(propcheck::FromWords({"new.rom", "/e"}, false).P);
 }
 
 }  // namespace
