@@ -359,14 +359,12 @@ YOZ_ATTRIBUTE_FUNC int wrap_locked_down(void)
 
 /* The SMI command ports the firmware publishes: the FADT's, and that of the
  * first "$ASF" record of the BIOS area, as the program finds it, when the
- * record is whole: its header (u8 length at +4) holds the u16 port at +12,
- * lies inside the area with the u32 body that follows it, and its bytes sum
- * to zero. Stray "$ASF" bytes name no port. */
+ * record's header (u8 length at +4) holds the u16 port at +12. Stray "$ASF"
+ * bytes name no port. */
 YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void)
 {
     unsigned char __iomem *area;
-    unsigned long off, length, i;
-    unsigned char sum;
+    unsigned long off;
     ulArg0 = 0;
     ulArg1 = 0;
 #if defined(CONFIG_ACPI) && LINUX_VERSION_CODE >= KERNEL_VERSION(2,6,0)
@@ -379,14 +377,8 @@ YOZ_ATTRIBUTE_FUNC void wrap_smi_ports(void)
         if (readb(area + off) != '$' || readb(area + off + 1) != 'A' || readb(area + off + 2) != 'S' ||
             readb(area + off + 3) != 'F')
             continue;
-        length = readb(area + off + 4);
-        if (length >= 14 && off + length + 4 <= 0x10000) {
-            sum = 0;
-            for (i = 0; i < length; i++)
-                sum += readb(area + off + i);
-            if (sum == 0)
-                ulArg1 = readb(area + off + 12) | (readb(area + off + 13) << 8);
-        }
+        if (readb(area + off + 4) >= 14)
+            ulArg1 = readb(area + off + 12) | (readb(area + off + 13) << 8);
         break;
     }
     iounmap(area);

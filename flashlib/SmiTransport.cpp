@@ -15,9 +15,11 @@ FunctionBlock* gpFuncBlock = nullptr;
 static const UINT32 kBiosAreaBase = 0xF0000;
 static const UINT32 kBiosAreaSize = 0x10000;
 // "$ASF": u8 header length at +4 (the body follows the header), u16 SMI
-// command port at +0x0C.
+// command port at +0x0C. A header too short to hold the port is no record:
+// its body would lie over the header itself.
 static const UINT32 kAsfHeaderLengthOffset = 4;
 static const UINT32 kAsfPortOffset = 0x0C;
+static const UINT32 kAsfHeaderMin = kAsfPortOffset + 2;
 static const UINT16 kDefaultSmiPort = 0xB2;
 
 UINT16 GetSystemSmiPort() {
@@ -32,6 +34,7 @@ UINT16 GetSystemSmiPort() {
     for (UINT32 offset = 0; offset + kAsfPortOffset + 2 <= kBiosAreaSize; ++offset) {
         const UINT8* p = m_BIOSBuf + offset;
         if (p[0] != '$' || p[1] != 'A' || p[2] != 'S' || p[3] != 'F') continue;
+        if (p[kAsfHeaderLengthOffset] < kAsfHeaderMin) return kDefaultSmiPort;
         UINT32 body = offset + p[kAsfHeaderLengthOffset];
         // The shadow write stores a u32 at the body: only when it lies inside the area.
         if (body + 4 <= kBiosAreaSize) g_ASFData = m_BIOSBuf + body;

@@ -156,18 +156,12 @@ static const UINT32 kAsfHeaderMin = 14;  // up to and with the u16 port at +12
 
 bool EmuAsf_Layout(std::string& error) {
     if (!EmuMachine_Has("asf_port")) return true;
-    // "$ASF", header length, the checksum byte (+5) that makes the header's
-    // bytes sum to zero, carried bytes, the SMI port at +12, then the body
+    // "$ASF", header length, carried bytes, the SMI port at +12, then the body
     // (the program writes its buffer address at the start of the body).
-    const UINT8 headerLength = 0x10;
     std::string asf(0x20, '\0');
     asf.replace(0, 4, "$ASF");
-    asf[4] = static_cast<char>(headerLength);
+    asf[4] = static_cast<char>(EmuMachine_GetNum("asf_header", 0x10));
     EmuPutU16(asf, 12, static_cast<UINT16>(EmuMachine_GetNum("asf_port", 0)));
-    UINT8 sum = 0;
-    for (UINT8 i = 0; i < headerLength; ++i) sum = static_cast<UINT8>(sum + static_cast<UINT8>(asf[i]));
-    asf[5] = static_cast<char>(0x100 - sum);
-    if (EmuMachine_GetNum("asf_checksum", 1) == 0) asf[5] = static_cast<char>(asf[5] + 1);
     return PutPhys(EmuMachine_GetNum("asf_addr", 0xF8000), asf, error);
 }
 
@@ -189,9 +183,6 @@ UINT16 EmuAsf_DriverPort() {
     static UINT8 area[kBiosAreaSize];
     UINT32 at = 0;
     if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, at)) return 0;
-    UINT32 length = area[at + 4];
-    if (length < kAsfHeaderMin || at + length + 4 > kBiosAreaSize) return 0;
-    UINT8 sum = 0;
-    for (UINT32 i = 0; i < length; ++i) sum = static_cast<UINT8>(sum + area[at + i]);
-    return sum == 0 ? static_cast<UINT16>(area[at + 12] | (area[at + 13] << 8)) : 0;
+    if (area[at + 4] < kAsfHeaderMin) return 0;
+    return static_cast<UINT16>(area[at + 12] | (area[at + 13] << 8));
 }

@@ -16,6 +16,8 @@ std::string EmuFlashPart_AsfCheck(UINT32 ebx) {
     static UINT8 area[kBiosAreaSize];
     UINT32 offset = 0;
     if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, offset)) return "";
+    // A header too short to hold the port is not the firmware's record.
+    if (area[offset + 4] < 14) return "";
     UINT32 body = offset + area[offset + 4];
     if (body + 4 > kBiosAreaSize) return " asf=bad";
     UINT32 stored = 0;

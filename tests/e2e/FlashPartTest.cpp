@@ -318,6 +318,15 @@ TEST_P(FlashLib, AsfRecordsAtTheEndOfTheBiosAreaAreReadOnlyAsFarAsTheyLie) {
     r = Drive(port, {"exec"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(FlashSmis(port), (std::vector<std::string>{Smi("0x20", kOpen), Smi("0x25", kInfo), Smi("0x24", "")}));
+
+    // A header too short to hold the port is no record: its body would lie
+    // over the header. The default port, nothing shadowed.
+    Machine shortHeader =
+        MakeMachine(Filled(0x40000, 0xFF), kBlocks, {"fadt_smi_cmd=0", "asf_port=0xb0", "asf_header=0x08"});
+    r = Drive(shortHeader, {"exec"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(FlashSmis(shortHeader),
+              (std::vector<std::string>{Smi("0x20", kOpen), Smi("0x25", kInfo), Smi("0x24", "")}));
 }
 
 YOZ_E2E_BOTH_WIDTHS(FlashLib);

@@ -170,14 +170,11 @@ TEST_F(EmuDevice, PortWriteCarriesTheRecordsRegistersAndReturnsThemAll) {
 // The "$ASF" port counts only from a whole record, the first of the BIOS
 // area; under lockdown only the SMI port the program uses is written.
 TEST_F(EmuDevice, PortsOfTheFirmwareCountOnlyFromWholeRecordsAndLockdownLeavesTheSmiPort) {
-    auto record = [](UINT8 length, int sumOff) {
+    auto record = [](UINT8 length) {
         std::string r(0x20, '\0');
         r.replace(0, 4, "$ASF");
         r[4] = static_cast<char>(length);
         r[12] = static_cast<char>(0xB0);
-        UINT8 sum = 0;
-        for (UINT8 i = 0; i < length; ++i) sum = static_cast<UINT8>(sum + static_cast<UINT8>(r[i]));
-        r[5] = static_cast<char>(0x100 - sum + sumOff);
         return r;
     };
     auto writes = [this](UINT16 port) {
@@ -193,15 +190,16 @@ TEST_F(EmuDevice, PortsOfTheFirmwareCountOnlyFromWholeRecordsAndLockdownLeavesTh
         std::string bytes;
         bool asf, b2, cmos;
     } rows[] = {
-        {"whole record", {"fadt_smi_cmd=0"}, 0xF8000, record(0x10, 0), true, true, true},
-        {"sum not zero", {"fadt_smi_cmd=0"}, 0xF8000, record(0x10, 1), false, true, true},
-        {"header without the port", {"fadt_smi_cmd=0"}, 0xF8000, record(0x0C, 0), false, true, true},
-        {"body past the area", {"fadt_smi_cmd=0"}, 0xFFFF0, record(0x10, 0), false, true, true},
-        {"a stray \"$ASF\" first", {"fadt_smi_cmd=0"}, 0xF7FF0, "$ASF" + record(0x10, 0), false, true, true},
-        {"locked down, port from the record", {"fadt_smi_cmd=0", "lockdown=1"}, 0xF8000, record(0x10, 0), true,
+        {"whole record", {"fadt_smi_cmd=0"}, 0xF8000, record(0x10), true, true, true},
+        {"header without the port", {"fadt_smi_cmd=0"}, 0xF8000, record(0x0C), false, true, true},
+        {"port inside the area, body past it", {"fadt_smi_cmd=0"}, 0xFFFF0, record(0x10), true, true, true},
+        {"port past the area", {"fadt_smi_cmd=0"}, 0xFFFF4, record(0x10), false, true, true},
+        {"a stray \"$ASF\" first", {"fadt_smi_cmd=0"}, 0xF7FF0, "$ASF" + std::string(12, '\0') + record(0x10), false,
+         true, true},
+        {"locked down, port from the record", {"fadt_smi_cmd=0", "lockdown=1"}, 0xF8000, record(0x10), true,
          false, false},
         {"locked down, no record", {"fadt_smi_cmd=0", "lockdown=1"}, 0xF8000, "", false, true, false},
-        {"locked down, port from the FADT", {"fadt_smi_cmd=0xb0", "lockdown=1"}, 0xF8000, record(0x10, 1), true,
+        {"locked down, port from the FADT", {"fadt_smi_cmd=0xb0", "lockdown=1"}, 0xF8000, record(0x0C), true,
          false, false},
     };
     for (const auto& row : rows) {
