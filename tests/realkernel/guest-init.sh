@@ -112,7 +112,7 @@ bios)
     reader=$!
     held 165 /tmp/pipe "its output's reader killed at its first pause"
     kill $reader
-    wait $reader
+    wait $reader 2> /dev/null
     exec 3>&-
     wait $pid
     echo "status=$?"
