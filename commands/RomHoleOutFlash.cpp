@@ -42,6 +42,9 @@ static ENUM_ERR_ID RHO_ProcFlashBuffFunc() {
     if (gRHO_lpInputRomHoleREC == nullptr) return eEID_NOT_MATCH_NCB;
     UINT8* system = YOZ_SysRom_GetBuffer();
     if (system == nullptr) return eEID_MEM_ALLOC;
+    // A read that lied never reaches the file.
+    ENUM_ERR_ID agreed = YOZ_SysRom_CopyAgrees(gRHO_lpInputRomHoleREC->RomOffset, gRHO_lpInputRomHoleREC->Size);
+    if (agreed != eEID_NO_ERROR) return agreed;
     gRHO_pFilePtr = TKX_CreateNewFile(s_OutFileName);
     if (gRHO_pFilePtr == nullptr) return eEID_OPEN_OUT_FILE;
     ENUM_ERR_ID result = RHO_Proc_RomHoleWriteToFile(gRHO_pFilePtr, system, gRHO_lpInputRomHoleREC);

@@ -32,34 +32,11 @@ UINT8 s_PolicyBytes = 0, s_Areas = 0, s_Carried = 0;
 // one byte per block of the table, gathered while the walk runs.
 UINT8* s_Kept = nullptr;
 
-const UINT32 kReadPiece = 0x10000;
-
 UINT32 BlockCount() { return gpFlashInfo != nullptr ? gpFlashInfo->BlockCount : 0; }
 
 void ForgetKept() {
     FreeMem(s_Kept);
     s_Kept = nullptr;
-}
-
-// A piece of the flash copy as a second read, or where that differs a
-// third, has it; a read that answered done with other bytes would carry
-// them into the image as the machine's data, or hide a file of it.
-bool PieceAgrees(UINT32 offset, UINT32 size, UINT8* scratch) {
-    for (int read = 0; read < 2; ++read) {
-        if (FLASH_ReadBlockEx(offset, size, scratch, nullptr) != eEID_NO_ERROR) return false;
-        if (memcmp(scratch, YOZ_pSystembuff + offset, size) == 0) return true;
-    }
-    return false;
-}
-
-ENUM_ERR_ID CheckRange(UINT32 offset, UINT32 size, UINT8* scratch) {
-    if (size == 0 || !YOZ_RangeInside(offset, size, gRomSize)) return eEID_NO_ERROR;
-    for (UINT32 done = 0; done < size;) {
-        UINT32 piece = size - done < kReadPiece ? size - done : kReadPiece;
-        if (!PieceAgrees(offset + done, piece, scratch)) return eEID_READ_FLASH;
-        done += piece;
-    }
-    return eEID_NO_ERROR;
 }
 
 // What the region and key commands keep: the boot and main blocks the run
@@ -82,8 +59,6 @@ void KeepSystemFiles() {
 ENUM_ERR_ID CheckKeptFlash() {
     if (!YOZ_SysRomLoadOK || YOZ_pSystembuff == nullptr || s_Kept == nullptr) return eEID_NO_ERROR;
     KeepSystemFiles();
-    UINT8* scratch = AllocMem(kReadPiece);
-    if (scratch == nullptr) return eEID_MEM_ALLOC;
     ENUM_ERR_ID status = eEID_NO_ERROR;
     UINT64 start = 0, end = 0;  // the run of adjacent kept blocks gathered so far
     for (UINT32 i = 0; i < BlockCount() && status == eEID_NO_ERROR; ++i) {
@@ -93,13 +68,12 @@ ENUM_ERR_ID CheckKeptFlash() {
             end += b.BlockSize;
             continue;
         }
-        if (end > start) status = CheckRange(static_cast<UINT32>(start), static_cast<UINT32>(end - start), scratch);
+        if (end > start) status = YOZ_SysRom_CopyAgrees(static_cast<UINT32>(start), static_cast<UINT32>(end - start));
         start = b.StartAddress;
         end = start + b.BlockSize;
     }
     if (status == eEID_NO_ERROR && end > start)
-        status = CheckRange(static_cast<UINT32>(start), static_cast<UINT32>(end - start), scratch);
-    FreeMem(scratch);
+        status = YOZ_SysRom_CopyAgrees(static_cast<UINT32>(start), static_cast<UINT32>(end - start));
     return status;
 }
 

@@ -130,6 +130,10 @@ UINT8 YOZ_SysRom_GetFVRang(UINT8 type, UINT32* start, UINT32* size, UINT16* inde
 UINT8 YOZ_SysRom_GetShareECBlockInfo(UINT32& start, UINT32& size);
 UINT8* YOZ_SysRom_GetBuffer();
 ENUM_ERR_ID YOZ_SysRom_LoadMem(UINT8* buffer);
+// The copy's bytes [offset, offset + size) as the flash gives them to a
+// second read, or where that differs to a third: 0, else 0x42 (0x22 without
+// memory). Outside the copy: 0.
+ENUM_ERR_ID YOZ_SysRom_CopyAgrees(UINT32 offset, UINT32 size);
 ENUM_ERR_ID YOZ_SysRom_GetRomID(UINT8* copy);
 // The flash's version-4 "$FID" record; owned by the model for the whole run.
 UINT8* YOZ_SysRom_GetVer4Fid(UINT8* copy);

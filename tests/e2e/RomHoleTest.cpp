@@ -364,6 +364,13 @@ TEST_P(RomHole, HoleOutSavesTheHolePayloadAndAsksBeforeReplacing) {
               std::string::npos);
     EXPECT_FALSE(Read(m.File("other.bin")).size());
     EXPECT_EQ(Smi(m, "cmd=0x22") + Smi(m, "cmd=0x23"), 0u);
+
+    // A read of the copy that lied in the hole's payload never reaches the file.
+    e2e::Machine lied =
+        Machine(u.system.bytes, {"flash_faults=read@" + std::to_string(u.hole1.offset + 32) + "#1:corrupt"});
+    e2e::RunResult caught = Run(lied, {"hole1.bin", "/HOLEOUT:" + guid});
+    EXPECT_EQ(caught.status, 0x42) << caught.out;
+    EXPECT_FALSE(Read(lied.File("hole1.bin")).size());
 }
 
 TEST_P(RomHole, HoleOutFileIsNewAndOwnerOnlyAndNeverALink) {
