@@ -262,11 +262,21 @@ TEST_P(Driver, PrebuiltObjectAnotherUserCouldWriteIsRefused) {
         } else {
             WriteFile(object, kPrebuilt);
         }
-        if (what == "writable by others") ASSERT_EQ(chmod(object.c_str(), 0666), 0);
-        if (what == "another user's") ASSERT_EQ(chown(object.c_str(), 65534, 65534), 0);
-        if (what == "writable by its group") ASSERT_EQ(chmod(object.c_str(), 0664), 0);
-        if (what == "1777 directory") ASSERT_EQ(chmod(work.c_str(), 01777), 0);
-        if (what == "0775 directory") ASSERT_EQ(chmod(work.c_str(), 0775), 0);
+        if (what == "writable by others") {
+            ASSERT_EQ(chmod(object.c_str(), 0666), 0);
+        }
+        if (what == "another user's") {
+            ASSERT_EQ(chown(object.c_str(), 65534, 65534), 0);
+        }
+        if (what == "writable by its group") {
+            ASSERT_EQ(chmod(object.c_str(), 0664), 0);
+        }
+        if (what == "1777 directory") {
+            ASSERT_EQ(chmod(work.c_str(), 01777), 0);
+        }
+        if (what == "0775 directory") {
+            ASSERT_EQ(chmod(work.c_str(), 0775), 0);
+        }
         RunResult r = RunProgram(Width(), m, {"/x"}, "", work);
         EXPECT_EQ(r.status, 0x10);
         EXPECT_EQ(r.out, row.refusal + kLoadError);
@@ -291,11 +301,11 @@ TEST_P(Driver, BuildRunsNothingOfTheOperatorsNamesOrEnvironment) {
         std::string out;     // 0x10: the build fails and says what make said last, this among it
         std::string recipe;  // of the kernel tree's modules target, when not the machine's own
     } rows[] = {
-        {"directory name", "fw$(id>&2)", {"/makedrv"}, false, 0x10, ""},
+        {"directory name", "fw$(id>&2)", {"/makedrv"}, false, 0x10, "", ""},
         {"KERNEL= word", "fw", {"/makedrv", "KERNEL=/lib/modules/k;id>&2;:"}, false, 0x0E,
          Head() + kMake + "\nError: KERNEL= may hold only letters, digits and the characters . _ / + -\n" +
-             "e - Error: Kernel source files cannot be found.\n"},
-        {"PATH and KERNEL in the environment", "fw", {"/makedrv"}, true, 0x10, ""},
+             "e - Error: Kernel source files cannot be found.\n", ""},
+        {"PATH and KERNEL in the environment", "fw", {"/makedrv"}, true, 0x10, "", ""},
         {"SIGPIPE", "fw", {"/makedrv"}, false, 0x10, "  yes ended with 141\n",
          "(yes; echo yes ended with $$? >&2) | true; false"},
     };

@@ -305,8 +305,9 @@ TEST_P(Me, EntireMeFailures) {
         ASSERT_FALSE(me.empty()) << row.what;
         EXPECT_EQ(me.back(), row.end) << row.what;
         // Unless the firmware refuses every end, no update is left open.
-        if (row.end.find(" done=1 ") != std::string::npos)
+        if (row.end.find(" done=1 ") != std::string::npos) {
             EXPECT_EQ(ReadFile(failing.File("state/me_update")), "") << row.what << ": no update left open";
+        }
     }
 }
 

@@ -302,7 +302,9 @@ void ExpectSavedFileRules(const std::string& dir, const std::function<RunResult(
         if (what == "another user's file") {
             WriteFile(name, "old");
             chmod(name.c_str(), 0666);
-            if (geteuid() == 0) EXPECT_EQ(chown(name.c_str(), 65534, 65534), 0);
+            if (geteuid() == 0) {
+                EXPECT_EQ(chown(name.c_str(), 65534, 65534), 0);
+            }
         } else {
             if (what == "link to a file") WriteFile(target, "keep");
             ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);

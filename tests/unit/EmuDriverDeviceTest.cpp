@@ -96,7 +96,9 @@ TEST_F(EmuDevice, SizesOutsideOneTo128KibAndUnknownRequestsAreRefused) {
         a.size = 0x20000;
         errno = 0;
         EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, &a), i < 4 ? 0 : -1) << i;
-        if (i == 4) EXPECT_EQ(errno, ENOMEM);
+        if (i == 4) {
+            EXPECT_EQ(errno, ENOMEM);
+        }
     }
     errno = 0;
     EXPECT_EQ(OsSeam_Ioctl(fd, CMD_ALLOC, nullptr), -1);

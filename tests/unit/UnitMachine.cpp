@@ -23,6 +23,15 @@ static const std::string& Dir() {
     return dir;
 }
 
+// The emulator takes its machine directory once, at its first use: name it
+// before any test runs, so no test's order decides which one it takes.
+class MachineDirectory : public ::testing::Environment {
+  public:
+    void SetUp() override { Dir(); }
+};
+static ::testing::Environment* const s_MachineDirectory =
+    ::testing::AddGlobalTestEnvironment(new MachineDirectory);
+
 std::string Root(const std::string& path) { return Dir() + "/root" + path; }
 
 void WriteRootFile(const std::string& path, const std::string& data) { e2e::WriteFile(Root(path), data); }
