@@ -255,12 +255,39 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     return eEID_NO_ERROR;
 }
 
-bool YOZ_ME_ReadBackEquals(UINT32 address, UINT32 size, UINT8* data) {
-    const ME_ROUTE& r = YOZ_ME_BlockRoute() ? kBlockRoute : kMeRoute;
-    for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS; ++attempt) {
-        if (r.Verify(address, size, data, nullptr)) return true;
+// One page read through the route: 1 when the firmware gave its bytes.
+static bool ReadPage(UINT32 address, UINT32 size, UINT8* out) {
+    if (YOZ_ME_BlockRoute()) return FLASH_ReadBlockEx(address, size, out, nullptr) == eEID_NO_ERROR;
+    return ZOKT_MER_ME_DUMP(out, address, size, nullptr) == size;
+}
+
+// 1 the area reads as data, 0 it reads otherwise, -1 a page could not be read.
+static int ReadCompare(UINT32 address, UINT32 size, const UINT8* data, UINT8* page) {
+    for (UINT32 done = 0; done < size; done += ME_PAGE_SIZE) {
+        UINT32 piece = size - done < ME_PAGE_SIZE ? size - done : ME_PAGE_SIZE;
+        if (!ReadPage(address + done, piece, page)) return -1;
+        if (memcmp(page, data + done, piece) != 0) return 0;
     }
-    return false;
+    return 1;
+}
+
+ENUM_ERR_ID YOZ_ME_ReadBack(UINT32 address, UINT32 size, UINT8* data) {
+    UINT8* page = AllocMem(ME_PAGE_SIZE);
+    if (page == nullptr) return eEID_MEM_ALLOC;
+    bool differs = false;
+    for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS; ++attempt) {
+        int read = ReadCompare(address, size, data, page);
+        if (read == 1) {
+            FreeMem(page);
+            return eEID_NO_ERROR;
+        }
+        if (read == 0) differs = true;
+    }
+    FreeMem(page);
+    if (differs) return eEID_VERIFY_FLASH;
+    TKX_EndProgressLine();
+    WriteOut(" - The ME area cannot be read back: the firmware's answer is taken for it.\n");
+    return eEID_NO_ERROR;
 }
 
 // ---- Sessions ----

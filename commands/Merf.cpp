@@ -84,7 +84,7 @@ static ENUM_ERR_ID MERF_ReadBack(UINT32 n, bool packed) {
     UINT8* bytes = nullptr;
     UINT32 start = ZOKT_MER_GetStartAddr(n), size = ZOKT_MER_GetBlockSize(n);
     if (size == 0 || !YOZ_RangeInside(start, size, gRomSize) || !PushedBytes(n, packed, &bytes)) return eEID_NO_ERROR;
-    return YOZ_ME_ReadBackEquals(start, size, bytes) ? eEID_NO_ERROR : eEID_VERIFY_FLASH;
+    return YOZ_ME_ReadBack(start, size, bytes);
 }
 
 // Push, then one update per chosen region (the BIOS region never), each

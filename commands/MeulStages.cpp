@@ -94,7 +94,7 @@ static ENUM_ERR_ID ReadBack() {
     if (info == nullptr) return eEID_NO_ERROR;
     UINT64 end = static_cast<UINT64>(info->RuntimeBase) + s_Data->Size;
     if (end > info->BiosRegionBase || end > gRomSize) return eEID_NO_ERROR;
-    return YOZ_ME_ReadBackEquals(info->RuntimeBase, s_Data->Size, s_Data->Buff) ? eEID_NO_ERROR : eEID_VERIFY_FLASH;
+    return YOZ_ME_ReadBack(info->RuntimeBase, s_Data->Size, s_Data->Buff);
 }
 
 static ENUM_ERR_ID PushAndUpdate() {

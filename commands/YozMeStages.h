@@ -118,9 +118,11 @@ ENUM_ERR_ID YOZ_ME_LastError();
 ENUM_ERR_ID YOZ_ME_StartFailed();
 ENUM_ERR_ID YOZ_ME_EndFailed(const char* done);
 ENUM_ERR_ID YOZ_ME_DataFailed();
-// [address, address + size) read back (through the route of the firmware's
-// ZOKT version, five attempts) equals data.
-bool YOZ_ME_ReadBackEquals(UINT32 address, UINT32 size, UINT8* data);
+// An updated area read back (through the route of the firmware's ZOKT
+// version, five attempts): 0 when it reads as data, or when the firmware
+// gives no bytes of it (said in a line: the update's answer stands);
+// 0x45 when it reads otherwise.
+ENUM_ERR_ID YOZ_ME_ReadBack(UINT32 address, UINT32 size, UINT8* data);
 // The ME information of the last support check, or null.
 ZOKT_TC_55_MEUD_STRUCT* YOZ_ME_Info();
 

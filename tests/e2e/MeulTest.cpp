@@ -206,6 +206,13 @@ TEST_P(Meul, RefusalsFreeTheSessionEndTheUpdateAndWriteNothing) {
          Progress(kMeFileSize) + " - Update MEUL....\r\n45 - Error: Problem verifying flash.\n", 0x45,
          {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), "sub=0x0a fault=status=0", kRead, kRead, kRead,
           kRead, kRead, kFree, kEnd}},
+        {"read back refused: the update's answer stands", {"zokt_faults=0x55/8:2"},
+         Progress(kMeFileSize) + " - Update MEUL....\r\n - The ME area cannot be read back: the firmware's answer is "
+                                 "taken for it.\n - Update success for MEUL.\n" + kPowerOff,
+         0,
+         {kStart, Alloc(3), Page(0x1000), Page(0x1000), Page(0x800), kUpdate, "sub=0x08 fault=2", "sub=0x08 fault=2",
+          "sub=0x08 fault=2", "sub=0x08 fault=2", "sub=0x08 fault=2", kFree, kEnd},
+         true},
         {"page answer lost", {"zokt_faults=0x55/0x0a#3:lost"},
          Progress(kMeFileSize, 2) + "\n - The firmware did not answer a page of the ME data.\n" +
              "c0 - Error: BIOS doesn't support process ME information.\n",
