@@ -91,6 +91,7 @@ std::string Hex(uint32_t v) {
 
 uint32_t Get24(const Bytes& b, uint32_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16; }
 
+// All 0xFF or all 0x00 (an erased range, or a key area without a key).
 bool Blank(const Bytes& b, uint32_t at, uint32_t size) {
     bool ff = true, zero = true;
     for (uint32_t i = 0; i < size; ++i) {
@@ -349,16 +350,6 @@ uint32_t KeyLength(const Bytes& b, const FileAt& f) {
 }
 uint32_t KeyAt(const FileAt& f) { return f.offset + pairgen::kFidRecordInFile + pairgen::kFidKey; }
 
-// All 0xFF or all 0x00 (no key yet).
-bool NoKey(const Bytes& b, uint32_t at, uint32_t size) {
-    bool ff = true, zero = true;
-    for (uint32_t i = 0; i < size; ++i) {
-        ff = ff && b[at + i] == 0xFF;
-        zero = zero && b[at + i] == 0x00;
-    }
-    return ff || zero;
-}
-
 bool Erased(const Bytes& b, uint32_t at, uint32_t size) {
     for (uint32_t i = 0; i < size; ++i) {
         if (b[at + i] != 0xFF) return false;
@@ -492,7 +483,7 @@ void KeyRules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_
         for (const pairgen::Block& b : p.blocks) {
             if (b.type == pairgen::kOaBlock && oa == nullptr) oa = &b;
         }
-        bool empty = NoKey(sys, oa->start, pairgen::kOaKeyArea);
+        bool empty = Blank(sys, oa->start, pairgen::kOaKeyArea);
         if (o.A && !empty) e.mayRefuse.push_back("the OA block holds a key already");
         if (o.OAD && empty) e.mayRefuse.push_back("the key to delete is empty");
         return;
@@ -504,7 +495,7 @@ void KeyRules(const pairgen::Pair& p, const Options& o, const std::vector<uint8_
         return;
     }
     uint32_t n = KeyLength(sys, *sysFid[0]), m = KeyLength(img, *imgFid[0]);
-    bool empty = NoKey(sys, KeyAt(*sysFid[0]), n);
+    bool empty = Blank(sys, KeyAt(*sysFid[0]), n);
     if (o.A) {
         if (!empty) e.mayRefuse.push_back("the system holds a key already");
         if (n < want || m < want) e.mayRefuse.push_back("a key area smaller than the key file");
