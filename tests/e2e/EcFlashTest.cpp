@@ -371,6 +371,8 @@ size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
 
 class EcImageFlash : public EcFlash {
 protected:
+    // Not the machine's EC ROM file "ec.bin": that one shows what the controller took.
+    static constexpr const char* kImageName = "ecimg.bin";
     Bytes ec = EcFile(-1);
     static Bytes EcFile(int checksum) {
         romimg::EcSpec spec;
@@ -389,7 +391,7 @@ protected:
 
 TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed) {
     e2e::Machine m = Machine();
-    e2e::RunResult r = Run(m, ec, {"/EC"}, "ec.bin");
+    e2e::RunResult r = Run(m, ec, {"/EC"}, kImageName);
     EXPECT_EQ(r.out, Head() + EcLines(ec, 0x100) + Progress(0x1000) + Progress(0x2000) +
                          " Updating EC Block ...... done                \n");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -403,7 +405,7 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
     // A page the controller took but whose answer was lost: the retry notice
     // and a new start from the first page, so that no page lands one further on.
     e2e::Machine lost = Machine({"zokt_faults=0x54/2#2:lost"});
-    e2e::RunResult l = Run(lost, ec, {"/EC"}, "ec.bin");
+    e2e::RunResult l = Run(lost, ec, {"/EC"}, kImageName);
     EXPECT_EQ(l.out, Head() + EcLines(ec, 0x100) + Progress(0x1000) + Progress(0x1000) + Progress(0x1000) +
                          Progress(0x2000) + " Updating EC Block ...... done                \n");
     EXPECT_EQ(l.status, 0) << l.err;
@@ -412,7 +414,7 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
 
     // Another chip: refused at the start, the bracket stays.
     e2e::Machine chip = Machine({"ec_chip_id=0x5678"});
-    e2e::RunResult c = Run(chip, ec, {"/EC"}, "ec.bin");
+    e2e::RunResult c = Run(chip, ec, {"/EC"}, kImageName);
     EXPECT_EQ(c.out, Head() + EcLines(ec, 0x100) + "ab - Error: ROM Chip ID mismatch.\n");
     EXPECT_EQ(c.status, 0xAB);
     EXPECT_EQ(EcBracket(chip),
@@ -440,7 +442,7 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
         e2e::Machine f = Machine({row.fault});
-        e2e::RunResult fr = Run(f, ec, {"/EC"}, "ec.bin");
+        e2e::RunResult fr = Run(f, ec, {"/EC"}, kImageName);
         EXPECT_EQ(fr.out, Head() + EcLines(ec, 0x100) + row.tail);
         EXPECT_EQ(fr.status, row.status);
         std::vector<std::string> requests = EcBracket(f);
@@ -454,7 +456,7 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
 
 TEST_P(EcImageFlash, APageRefusedEveryTimeEndsAfterFiveAttemptsInFlashMode) {
     e2e::Machine m = Machine({"ec_refuse=0x1000:1000"});
-    e2e::RunResult r = Run(m, ec, {"/EC"}, "ec.bin");
+    e2e::RunResult r = Run(m, ec, {"/EC"}, kImageName);
     // Each attempt: the first page and the refused second one, 21 times,
     // each refusal but the last followed by the retry notice and a new start
     // from the first page; the attempt's own notice after the last.
@@ -476,7 +478,7 @@ TEST_P(EcImageFlash, APageRefusedEveryTimeEndsAfterFiveAttemptsInFlashMode) {
 TEST_P(EcImageFlash, AWrongChecksumOrAStatusThatForbidsSendsNoEcRequest) {
     Bytes wrong = EcFile(0x1111);
     e2e::Machine m = Machine();
-    e2e::RunResult r = Run(m, wrong, {"/EC"}, "ec.bin");
+    e2e::RunResult r = Run(m, wrong, {"/EC"}, kImageName);
     std::string lines = EcLines(wrong, 0x100);
     EXPECT_EQ(r.out, Head() + lines.substr(0, lines.rfind(" - EC File")) + "a4 - Error: EC ROM file checksum error.\n");
     EXPECT_EQ(r.status, 0xA4);
@@ -485,11 +487,11 @@ TEST_P(EcImageFlash, AWrongChecksumOrAStatusThatForbidsSendsNoEcRequest) {
     // A "$ECB" status that blocks: the battery step stops the run first; with
     // that step skipped the module refuses without reading the image.
     const std::vector<std::string> status = {"ecb=0x20", "ecb_msg20=Battery low."};
-    e2e::RunResult b = Run(Machine(status), ec, {"/EC"}, "ec.bin");
+    e2e::RunResult b = Run(Machine(status), ec, {"/EC"}, kImageName);
     EXPECT_EQ(b.out, e2e::PlainBanner() + "Battery low.\nd - Error: BIOS Report Error.\n");
     EXPECT_EQ(b.status, 0x0D);
     e2e::Machine skipped = Machine(status);
-    e2e::RunResult j = Run(skipped, ec, {"/EC", "/jbc"}, "ec.bin");
+    e2e::RunResult j = Run(skipped, ec, {"/EC", "/jbc"}, kImageName);
     EXPECT_EQ(j.out, Head() + "Battery low.\nad - Error: EC does not permit BIOS update.\n");
     EXPECT_EQ(j.status, 0xAD);
     EXPECT_EQ(EcBracket(skipped), (std::vector<std::string>{"close", "open", "close"}));
