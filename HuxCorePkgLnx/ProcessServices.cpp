@@ -1,12 +1,10 @@
 // Small process services: single-key input, delays, the time-stamp counter
 // and the file-name services.
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <libgen.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #include "OsSeam.h"
@@ -28,14 +26,11 @@ int getch() {
         tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     }
     // One byte straight from the descriptor: nothing is held back in a buffer.
-    // The wait is in poll, which an ending signal interrupts: the run then
-    // leaves, with the terminal as it was.
+    // An ending signal ends the wait: the run then leaves, with the terminal
+    // as it was.
     unsigned char c;
     int result = EOF;
-    struct pollfd input = {STDIN_FILENO, POLLIN, 0};
-    while (poll(&input, 1, -1) < 0 && errno == EINTR && !TKX_EndSignalArrived()) {
-    }
-    if (!TKX_EndSignalArrived()) result = read(STDIN_FILENO, &c, 1) == 1 ? c : EOF;
+    if (TKX_WaitForInput(STDIN_FILENO)) result = read(STDIN_FILENO, &c, 1) == 1 ? c : EOF;
     if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     TKX_LeaveOnEndSignal();
     return result;

@@ -1,8 +1,15 @@
 // The ending signals: caught into a flag, held back while the flash
 // interface is open, and turned into the shutdown path where the run can stop.
-// A closed pipe never ends the run: SIGPIPE is ignored throughout, so a
-// write to a reader that went away fails (EPIPE) and only that output is lost.
+// While the interface is open every signal waits but SIGKILL and SIGSTOP,
+// which cannot be held: the stops too, and those whose default is to be
+// ignored. A closed pipe never ends the run: SIGPIPE is ignored throughout,
+// so a write to a reader that went away fails (EPIPE) and only that output
+// is lost.
+#include <cerrno>
 #include <csignal>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include "HuxCore.h"
 #include "TKXSignal.h"
 
@@ -13,12 +20,44 @@ UINT8 s_Held = 0;
 UINT8 s_ShuttingDown = 0;
 sigset_t s_MaskBeforeHold;
 
-// Every signal that would end the process and can be caught: the operator's
-// and the timers' and limits' of the environment the program was started in.
-const int kEndSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
-                           SIGUSR1, SIGUSR2, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF};
+// Every signal whose default ends the process and that can be caught: the
+// operator's, the timers' and limits' of the environment, a power-supply
+// daemon's, and the real-time signals (below). The faults a program raises
+// in itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL) still end it at once.
+const int kEndSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGTRAP, SIGABRT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,
+                           SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
+
+// The two real-time signals below SIGRTMIN that the C library keeps for
+// itself and lets no program hold or catch: the kernel holds them here
+// directly (its signal set is one 64-bit word), and one that came while
+// held is taken as an ending signal.
+const int kLibrarySignals[] = {32, 33};
+
+UINT64 LibrarySignalBits() {
+    UINT64 bits = 0;
+    for (int signal : kLibrarySignals) bits |= 1ull << (signal - 1);
+    return bits;
+}
 
 void OnEndSignal(int signal) { s_EndSignal = signal; }
+
+void Catch(int signal, const struct sigaction& caught) {
+    struct sigaction before = {};
+    // One the program was started with ignored (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) return;
+    sigaction(signal, &caught, nullptr);
+}
+
+// The library's signals that arrived while held become the ending signal.
+void TakeHeldLibrarySignals() {
+    UINT64 pending = 0;
+    if (syscall(SYS_rt_sigpending, &pending, sizeof(pending)) != 0) return;
+    for (int signal : kLibrarySignals) {
+        UINT64 one = 1ull << (signal - 1);
+        if ((pending & one) == 0) continue;
+        if (syscall(SYS_rt_sigtimedwait, &one, nullptr, nullptr, sizeof(one)) == signal) s_EndSignal = signal;
+    }
+}
 
 }  // namespace
 
@@ -28,31 +67,46 @@ void TKX_InstallEndSignals() {
     caught.sa_handler = OnEndSignal;
     sigemptyset(&caught.sa_mask);
     caught.sa_flags = SA_RESTART;
-    for (int signal : kEndSignals) {
-        struct sigaction before = {};
-        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-        sigaction(signal, &caught, nullptr);
-    }
+    for (int signal : kEndSignals) Catch(signal, caught);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) Catch(signal, caught);
 }
 
 void TKX_HoldSignals() {
     if (s_Held) return;
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : kEndSignals) sigaddset(&held, signal);
-    sigaddset(&held, SIGTSTP);
-    sigprocmask(SIG_BLOCK, &held, &s_MaskBeforeHold);
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &s_MaskBeforeHold);
+    UINT64 library = LibrarySignalBits();
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &library, nullptr, sizeof(library));
     s_Held = 1;
 }
 
 void TKX_ReleaseSignals() {
     if (!s_Held) return;
     s_Held = 0;
+    TakeHeldLibrarySignals();
+    UINT64 library = LibrarySignalBits();
+    syscall(SYS_rt_sigprocmask, SIG_UNBLOCK, &library, nullptr, sizeof(library));
     sigprocmask(SIG_SETMASK, &s_MaskBeforeHold, nullptr);
     TKX_LeaveOnEndSignal();
 }
 
 UINT8 TKX_EndSignalArrived() { return s_EndSignal != 0 ? 1 : 0; }
+
+UINT8 TKX_WaitForInput(int fd) {
+    // The ending signals wait between the look at the flag and the wait
+    // itself, which lets them in: one that comes at any moment ends the wait.
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (int signal : kEndSignals) sigaddset(&ending, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&ending, signal);
+    sigprocmask(SIG_BLOCK, &ending, &before);
+    struct pollfd input = {fd, POLLIN, 0};
+    while (!TKX_EndSignalArrived() && ppoll(&input, 1, nullptr, &before) < 0 && errno == EINTR) {
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return TKX_EndSignalArrived() ? 0 : 1;
+}
 
 void TKX_LeaveOnEndSignal() {
     if (s_EndSignal == 0 || s_Held || s_ShuttingDown) return;

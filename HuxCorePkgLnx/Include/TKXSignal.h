@@ -1,10 +1,12 @@
 // The signals that would end a run (an operator's SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT; SIGALRM, SIGUSR1/2, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF) and the
-// stop signal SIGTSTP. While the flash interface is open they are held back,
-// so that the flash is never left half-written with its interface open;
-// outside that window an ending signal leaves the run through the shutdown
-// path (status 0x0C unless the run failed already). SIGPIPE is ignored for
-// the whole run: a write to a reader that went away fails instead.
+// SIGQUIT; SIGALRM, SIGUSR1/2, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF; SIGPWR,
+// SIGIO, SIGSYS, SIGTRAP, SIGSTKFLT, SIGABRT and the real-time signals).
+// While the flash interface is open every signal but SIGKILL and SIGSTOP is
+// held back (the stops SIGTSTP, SIGTTIN and SIGTTOU too), so that the flash
+// is never left half-written with its interface open; outside that window
+// an ending signal leaves the run through the shutdown path (status 0x0C
+// unless the run failed already). SIGPIPE is ignored for the whole run: a
+// write to a reader that went away fails instead.
 #pragma once
 #include "HuxTypes.h"
 
@@ -12,13 +14,16 @@
 // caught (one the program was started with ignored, as under nohup, stays
 // ignored).
 void TKX_InstallEndSignals();
-// The flash interface opens: the ending signals and SIGTSTP are held back.
+// The flash interface opens: every signal that can be held is held back.
 void TKX_HoldSignals();
 // The flash interface is closed: what was held is delivered now, and an
 // ending signal leaves the run.
 void TKX_ReleaseSignals();
 // 1 once an ending signal arrived.
 UINT8 TKX_EndSignalArrived();
+// Waits until the descriptor has input (1) or an ending signal arrived (0),
+// also one that comes just before the wait.
+UINT8 TKX_WaitForInput(int fd);
 // Leaves through the shutdown path when an ending signal arrived and the
 // signals are not held; returns otherwise. The road, the passes and the key
 // input call it where they can stop.

@@ -1,9 +1,9 @@
 // The setting signal_smi: the operator's signal arriving while the firmware
 // handles a given request ("CMD[#N]:SIG", e.g. "0x22#2:TERM", the second
-// erase of the run). SIG names the signal without its "SIG": TERM, INT, HUP,
-// QUIT, TSTP, ALRM, USR1, USR2, XFSZ, XCPU, VTALRM or PROF; PIPE instead
-// takes the reader away from standard output, so that the program's next
-// write there meets a closed pipe as when its reader was killed.
+// erase of the run). SIG names any signal without its "SIG" (TERM, PWR, KILL,
+// ...; the real-time ones RTMIN, RTMIN+n, RTMAX-n, RTMAX); PIPE instead takes
+// the reader away from standard output, so that the program's next write
+// there meets a closed pipe as when its reader was killed.
 #pragma once
 #include <string>
 #include "HuxTypes.h"

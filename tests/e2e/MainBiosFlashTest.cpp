@@ -263,10 +263,12 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
 }
 
 // A signal that would end the run (an operator's SIGTERM, hang-up or Ctrl-C,
-// a timer's or a limit's) that arrives while the flash interface is open
+// a timer's or a limit's, a power-supply daemon's SIGPWR, any other that
+// ends a process by default) that arrives while the flash interface is open
 // waits until the flash is written and the interface closed; then, or when
 // it arrives outside that window, the run leaves through its shutdown path.
-// A stop (Ctrl-Z) waits as long, then the run goes on; a reader of the output
+// A stop (Ctrl-Z, a background job's terminal read or write) waits as long,
+// then the run goes on; a reader of the output
 // that goes away costs only the output. The flash is unchanged or wholly
 // written, and the driver is unloaded.
 TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClosed) {
@@ -287,9 +289,24 @@ TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClos
         {"0x21#3:XFSZ", false, true, 0x0C},
         {"0x22#4:PIPE", false, true, 0},     // the output's reader killed at the fourth erase
         {"0x22#2:TSTP", true, true, 0},      // Ctrl-Z in the boot block
+        // A power-supply daemon's, the other signals that end a process by
+        // default, and the stops of a job that touches the terminal.
+        {"0x22#2:PWR", false, true, 0x0C},
+        {"0x23#3:IO", true, true, 0x0C},
+        {"0x21#5:SYS", false, true, 0x0C},
+        {"0x22#3:TRAP", false, true, 0x0C},
+        {"0x23#2:STKFLT", false, true, 0x0C},
+        {"0x22#2:ABRT", false, true, 0x0C},
+        {"0x22#2:RTMIN", false, true, 0x0C},
+        {"0x21#4:RTMIN+3", false, true, 0x0C},
+        {"0x22#2:TTIN", true, true, 0},
+        {"0x22#3:TTOU", false, true, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.rule) + (row.both ? " /B /P" : ""));
+        const std::string rule = row.rule;
+        const bool stop = rule.find(":TSTP") != std::string::npos || rule.find(":TTIN") != std::string::npos ||
+                          rule.find(":TTOU") != std::string::npos;
         e2e::Machine m = Machine({std::string("signal_smi=") + row.rule, "mem_hole=0"});
         e2e::WriteFile(m.File("nuvfldrv_mod.o"), "\x7f" "ELF prebuilt module\n");
         std::vector<std::string> args = {Image(m, u.image.bytes)};
@@ -321,7 +338,7 @@ TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClos
         else EXPECT_EQ(Count(m, "cmd=0x20"), 0u);
         EXPECT_EQ(e2e::TraceOfKind(m, "module").back(), "module unload name=\"nuvfldrv_mod\" result=removed");
         // A stop waits for the interface to close, with the flash written.
-        if (std::string(row.rule).find("TSTP") != std::string::npos) {
+        if (stop) {
             ASSERT_EQ(smiAtStops.size(), 1u);
             EXPECT_NE(smiAtStops[0].find("cmd=0x24"), std::string::npos) << "stopped at " << smiAtStops[0];
             EXPECT_EQ(flashAtStop, expected);

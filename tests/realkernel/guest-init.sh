@@ -53,16 +53,17 @@ left() {
     echo "files: $(ls -A "$PWD" | tr '\n' ' ')"
 }
 
-# Starts run $1 of the 64-bit build with "/x", its keys from the FIFO
-# /tmp/keys and its output into $2, and waits (up to 15 s) until it is at its
-# first pager pause; $pid is the run's.
-held() {  # marker, where the output goes
-    echo "-- yozmfglnx_64 /x, $3"
+# Starts run $1 of the 64-bit build with "/x" (or the option $4), its keys
+# from the FIFO /tmp/keys and its output into $2, and waits (up to 15 s)
+# until it is at its first pager pause; $pid is the run's.
+held() {  # marker, where the output goes, what happens, option
+    option=${4:-/x}
+    echo "-- yozmfglnx_64 $option, $3"
     : > /tmp/cmdlog
     : > /tmp/out
     [ -p /tmp/keys ] || mkfifo /tmp/keys
     mark "$1"
-    /yozmfglnx_64 /x < /tmp/keys > "$2" 2>&1 &
+    /yozmfglnx_64 "$option" < /tmp/keys > "$2" 2>&1 &
     pid=$!
     exec 3> /tmp/keys
     tenths=0
@@ -117,15 +118,32 @@ bios)
     wait $pid
     echo "status=$?"
     left
+    # SIGPWR, as a power-supply daemon sends it, at the second pause of the
+    # help listing (the key opened the flash interface for the page between):
+    # the run ends through its end steps (0x0C), the interface closed and the
+    # driver unloaded.
+    held 166 /tmp/out "SIGPWR at its second pause" /H
+    echo >&3
+    tenths=0
+    while [ "$(grep -o 'Press any key' /tmp/out | wc -l)" -lt 2 ] && [ "$tenths" -lt 150 ]; do
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
+    kill -PWR $pid
+    wait $pid
+    echo "status=$?"
+    exec 3>&-
+    tr -d '\r' < /tmp/out | sed 's/^<Press any key to continue>//' | grep -v -e '^|' -e '^+' -e '^ *$'
+    left
     # A run killed (SIGKILL) at its first pause leaves its module loaded and
     # its node; the next run replaces both and says so once.
-    held 166 /tmp/out "killed at its first pause"
+    held 167 /tmp/out "killed at its first pause"
     kill -9 $pid
     wait $pid 2> /dev/null
     echo "status=$?"
     exec 3>&-
     left
-    run 167 32 /x
+    run 168 32 /x
     ;;
 sboff|sbon)
     insmod /efivarfs.ko

@@ -7,7 +7,8 @@
 #          with the prebuilt module (iopl, port 0xB2, /dev/mem, the module
 #          loaded from its descriptor, the node, the ioctl and mmap protocol,
 #          the compat requests of the 32-bit build, the unloader); a run whose
-#          output's reader dies while the flash interface is open, and one
+#          output's reader dies while the flash interface is open, one sent
+#          SIGPWR at a pager pause, which ends through its end steps, and one
 #          killed with SIGKILL, whose module the next run replaces
 #   sboff  OVMF with Secure Boot off: "SecureBoot" read through efivarfs says
 #          off, so without a prebuilt module the run tries to build one
