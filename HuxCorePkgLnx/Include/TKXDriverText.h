@@ -1,5 +1,6 @@
-// The text of the generated kernel driver: wrapper and core sources and the
-// Makefiles of the build directory and of the "/gendrv" kit.
+// The text of the generated kernel driver: wrapper and core sources (the
+// files of HuxCorePkgLnx/Driver) and the Makefiles of the build directory and
+// of the "/gendrv" kit.
 #pragma once
 #include <cstdio>
 #include "HuxTypes.h"
@@ -18,10 +19,18 @@ struct NUV_DRIVER_TEXT {
     UINT8 RedHat;          // /etc/redhat-release existed (2.4 Makefile: -DREMAP_VMA)
 };
 
-// The dash line that opens and closes the comment head of the wrapper files.
-extern const char NuvDriverDashLine[];
+// A file of HuxCorePkgLnx/Driver as built into the program.
+struct NUV_DRIVER_SOURCE {
+    const char* Text;
+    UINT32 Size;
+};
+extern const NUV_DRIVER_SOURCE kNuvWrapHeaderFile;  // nuvwrap.h
+extern const NUV_DRIVER_SOURCE kNuvWrapSourceFile;  // nuvwrap.c, with its two configuration includes
+extern const NUV_DRIVER_SOURCE kNuvCoreHeaderFile;  // nuvfldrv.h
+extern const NUV_DRIVER_SOURCE kNuvCoreSourceFile;  // nuvfldrv.c
 
 void WriteNuvWrapHeader(FILE* f);
+// nuvwrap.c with the configuration lines of the kernel in `text`.
 void WriteNuvWrapSource(FILE* f, const NUV_DRIVER_TEXT& text);
 void WriteNuvCoreHeader(FILE* f);
 void WriteNuvCoreSource(FILE* f);
