@@ -165,24 +165,26 @@ bool EmuAsf_Layout(std::string& error) {
     return PutPhys(EmuMachine_GetNum("asf_addr", 0xF8000), asf, error);
 }
 
-bool EmuAsf_FindFirst(const UINT8* area, UINT32 size, UINT32& offset) {
+bool EmuAsf_FindRecord(const UINT8*& area, UINT32& offset) {
+    static UINT8 bios[kBiosAreaSize];
+    area = bios;
+    if (!EmuPhys_Read(kBiosAreaBase, bios, kBiosAreaSize)) return false;
     // Searched by its first byte: the firmware's check runs before every flash request.
-    for (UINT32 at = 0; at + kAsfHeaderMin <= size; ++at) {
-        const void* dollar = memchr(&area[at], '$', size - kAsfHeaderMin + 1 - at);
+    for (UINT32 at = 0; at + kAsfHeaderMin <= kBiosAreaSize; ++at) {
+        const void* dollar = memchr(&bios[at], '$', kBiosAreaSize - kAsfHeaderMin + 1 - at);
         if (dollar == nullptr) return false;
-        at = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - area);
-        if (memcmp(&area[at], "$ASF", 4) == 0) {
+        at = static_cast<UINT32>(static_cast<const UINT8*>(dollar) - bios);
+        if (memcmp(&bios[at], "$ASF", 4) == 0) {
             offset = at;
-            return true;
+            return bios[at + 4] >= kAsfHeaderMin;
         }
     }
     return false;
 }
 
 UINT16 EmuAsf_DriverPort() {
-    static UINT8 area[kBiosAreaSize];
+    const UINT8* area = nullptr;
     UINT32 at = 0;
-    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, at)) return 0;
-    if (area[at + 4] < kAsfHeaderMin) return 0;
+    if (!EmuAsf_FindRecord(area, at)) return 0;
     return static_cast<UINT16>(area[at + 12] | (area[at + 13] << 8));
 }

@@ -22,10 +22,12 @@ bool EmuAsf_Layout(std::string& error);
 
 // The FADT's SMI_CMD as the kernel finds it (0: no FADT, or it names none).
 UINT16 EmuAcpi_FadtSmiPort();
-// Offset of the first "$ASF" whose 14 bytes lie in area[0, size), as the
-// program's search finds it; false when there is none.
-bool EmuAsf_FindFirst(const UINT8* area, UINT32 size, UINT32& offset);
-// The port the kernel driver takes from the BIOS area's first "$ASF" record:
-// only from a whole record (header of at least 14 bytes, header and u32 body
-// inside F0000h-FFFFFh, header bytes summing to zero); 0 otherwise.
+// The firmware's "$ASF" record in the BIOS area (F0000h-FFFFFh) as physical
+// memory holds it now: the first "$ASF" whose 14 bytes lie in the area, when
+// its header (u8 length at +4) holds the u16 SMI port at +12; false when there
+// is none (a shorter header is no record). `area` is the copy of the BIOS
+// area it was found in, `offset` the record's offset there. The program, its
+// driver and the emulated firmware take the record by this one rule.
+bool EmuAsf_FindRecord(const UINT8*& area, UINT32& offset);
+// The port the kernel driver's wrapper takes from that record; 0 without one.
 UINT16 EmuAsf_DriverPort();

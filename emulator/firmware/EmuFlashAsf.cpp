@@ -13,11 +13,9 @@ static const UINT32 kBiosAreaSize = 0x10000;
 
 std::string EmuFlashPart_AsfCheck(UINT32 ebx) {
     if (!EmuMachine_Has("asf_port")) return "";
-    static UINT8 area[kBiosAreaSize];
+    const UINT8* area = nullptr;
     UINT32 offset = 0;
-    if (!EmuPhys_Read(kBiosAreaBase, area, kBiosAreaSize) || !EmuAsf_FindFirst(area, kBiosAreaSize, offset)) return "";
-    // A header too short to hold the port is not the firmware's record.
-    if (area[offset + 4] < 14) return "";
+    if (!EmuAsf_FindRecord(area, offset)) return "";
     UINT32 body = offset + area[offset + 4];
     if (body + 4 > kBiosAreaSize) return " asf=bad";
     UINT32 stored = 0;

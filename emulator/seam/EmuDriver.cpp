@@ -1,6 +1,10 @@
 // The emulated kernel driver. Its node is a symbolic link to the machine's
 // physical memory file, so the program's real mmap of the node maps emulated
-// physical memory; its requests are decoded from the record bytes alone.
+// physical memory; its requests are decoded from the record bytes alone and
+// judged by the generated driver's own core (EmuDriverCore.c): its port
+// rule, buffer caps, table and keyboard line. The table and the line are
+// kept in the machine's state between runs and handed to the core for each
+// request.
 #include "EmuDriver.h"
 #include <cerrno>
 #include <cstring>
@@ -11,16 +15,14 @@
 #include <unistd.h>
 #include <vector>
 #include "EmuAcpi.h"
+#include "EmuDriverCore.h"
+#include "EmuDriverWrap.h"
 #include "EmuKernel.h"
 #include "EmuMachine.h"
 #include "EmuSmi.h"
 #include "OsSeam.h"
 
 static const UINT32 kNativeWidth = sizeof(void*) * 8;
-static const UINT64 kDmaLimit = 0x1000000;  // buffers lie below 16 MiB
-static const UINT32 kMaxBuffers = 128;
-static const INT64 kMaxSize = 128 * 1024;
-static const UINT64 kMaxHeld = 512 * 1024;  // all buffers together
 
 // ---- record layouts -------------------------------------------------------
 
@@ -299,6 +301,36 @@ static bool IsMapped(UINT64 phys, UINT64 len) {
     return mapped;
 }
 
+// The core as the module holds it: loaded with the ports the firmware
+// publishes now, its buffers and keyboard line as the driver left them;
+// `mapped` names the buffer a mapping of which exists (the one a free asks
+// for), or is past the list.
+static void LoadCore(const std::vector<Buffer>& list, size_t mapped) {
+    nuvfldrv_init();
+    std::vector<unsigned long> phys, len;
+    std::vector<int> maps;
+    for (size_t i = 0; i < list.size(); ++i) {
+        phys.push_back(static_cast<unsigned long>(list[i].phys));
+        len.push_back(static_cast<unsigned long>(list[i].len));
+        maps.push_back(i == mapped ? 1 : 0);
+    }
+    EmuDriverCore_SetBuffers(static_cast<int>(list.size()), phys.data(), len.data(), maps.data());
+    EmuDriverCore_SetKeyboardLocked(EmuState_GetNum("driver_kb_locked", 0) != 0 ? 1 : 0);
+}
+
+static void SaveCore() {
+    std::vector<Buffer> list;
+    for (int i = 0; i < EmuDriverCore_BufferCount(); ++i) {
+        unsigned long phys = 0, len = 0;
+        void* area = nullptr;
+        int mapped = 0;
+        EmuDriverCore_Buffer(i, &phys, &len, &area, &mapped);
+        list.push_back({phys, len});
+    }
+    SaveBuffers(list);
+    EmuState_SetNum("driver_kb_locked", EmuDriverCore_KeyboardLocked() != 0 ? 1 : 0);
+}
+
 static int Alloc(void* arg) {
     if (arg == nullptr) {
         EmuTrace("ioctl req=0x4160 result=einval");
@@ -307,33 +339,31 @@ static int Alloc(void* arg) {
     UINT8* bytes = static_cast<UINT8*>(arg);
     EmuDrvAlloc r = EmuDriver_DecodeAlloc(bytes, kNativeWidth);
     std::vector<Buffer> list = LoadBuffers();
-    if (list.size() >= kMaxBuffers || r.size <= 0 || r.size > kMaxSize) {
-        EmuTrace("ioctl req=0x4160 size=0x%llx result=einval", static_cast<unsigned long long>(r.size));
-        return Fail(EINVAL);
-    }
-    UINT64 len = (static_cast<UINT64>(r.size) + 0xFFF) & ~0xFFFULL;
+    // The emulated kernel places a buffer two pages after the last one.
     UINT64 phys = EmuMachine_GetNum("driver_alloc_base", 0x800000);
-    UINT64 held = len;
     for (const Buffer& b : list) {
         if (b.phys + b.len + 0x2000 > phys) phys = b.phys + b.len + 0x2000;
-        held += b.len;
     }
-    if (static_cast<UINT64>(r.size) > EmuMachine_GetNum("driver_alloc_limit", kMaxSize) || phys + len > kDmaLimit ||
-        held > kMaxHeld) {
-        EmuTrace("ioctl req=0x4160 size=0x%llx result=enomem", static_cast<unsigned long long>(r.size));
-        return Fail(ENOMEM);
+    EmuDriverWrap_PlanAllocation({r.size > 0 ? static_cast<UINT64>(r.size) : 0,
+                                  EmuMachine_GetNum("driver_alloc_limit", NUVFLDRV_MAX_SIZE), phys});
+    LoadCore(list, list.size());
+    long rc = nuvfldrv_ioctl(CMD_ALLOC, bytes, 0);
+    if (rc != 0) {
+        EmuTrace("ioctl req=0x4160 size=0x%llx result=%s", static_cast<unsigned long long>(r.size),
+                 rc == -NUV_EINVAL ? "einval" : "enomem");
+        return Fail(rc == -NUV_EINVAL ? EINVAL : ENOMEM);
     }
-    std::vector<UINT32> words(len / 4);
-    for (UINT32 i = 0; i < words.size(); ++i) words[i] = (0xAFD0u << 16) + i;
-    EmuPhys_Write(phys, words.data(), static_cast<UINT32>(len));
-    list.push_back({phys, len});
-    SaveBuffers(list);
-    // No kernel address leaves the driver.
-    r.kvirtadd = 0;
-    r.kphysadd = phys;
-    EmuDriver_EncodeAlloc(r, kNativeWidth, bytes);
+    // The area the core filled goes to its place in physical memory.
+    int last = EmuDriverCore_BufferCount() - 1;
+    unsigned long at = 0, len = 0;
+    void* area = nullptr;
+    int mapped = 0;
+    EmuDriverCore_Buffer(last, &at, &len, &area, &mapped);
+    EmuPhys_Write(at, area, static_cast<UINT32>(len));
+    EmuDriverCore_DropArea(last);
+    SaveCore();
     EmuTrace("ioctl req=0x4160 size=0x%llx phys=0x%08llx result=ok", static_cast<unsigned long long>(r.size),
-             static_cast<unsigned long long>(phys));
+             static_cast<unsigned long long>(at));
     return 0;
 }
 
@@ -344,49 +374,41 @@ static int Free(void* arg) {
     }
     EmuDrvAlloc r = EmuDriver_DecodeAlloc(static_cast<UINT8*>(arg), kNativeWidth);
     std::vector<Buffer> list = LoadBuffers();
-    const char* result = "unknown";
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i].phys != r.kphysadd) continue;
-        // Its pages stay while a mapping of them does.
-        if (IsMapped(list[i].phys, list[i].len)) {
-            EmuTrace("ioctl req=0x4161 phys=0x%08llx result=ebusy", static_cast<unsigned long long>(r.kphysadd));
-            return Fail(EBUSY);
-        }
-        list[i] = list.back();
-        list.pop_back();
-        result = "freed";
-        break;
+    size_t match = list.size();
+    for (size_t i = 0; i < list.size() && match == list.size(); ++i) {
+        if (list[i].phys == r.kphysadd) match = i;
     }
-    SaveBuffers(list);
-    EmuTrace("ioctl req=0x4161 phys=0x%08llx result=%s", static_cast<unsigned long long>(r.kphysadd), result);
+    // Its pages stay while a mapping of them does.
+    bool mapped = match < list.size() && IsMapped(list[match].phys, list[match].len);
+    LoadCore(list, mapped ? match : list.size());
+    if (nuvfldrv_ioctl(CMD_FREE, arg, 0) == -NUV_EBUSY) {
+        EmuTrace("ioctl req=0x4161 phys=0x%08llx result=ebusy", static_cast<unsigned long long>(r.kphysadd));
+        return Fail(EBUSY);
+    }
+    SaveCore();
+    EmuTrace("ioctl req=0x4161 phys=0x%08llx result=%s", static_cast<unsigned long long>(r.kphysadd),
+             match < list.size() ? "freed" : "unknown");
     return 0;
 }
 
-// The driver keeps one locked flag: it locks only when unlocked and unlocks
+// The core keeps one locked flag: it locks only when unlocked and unlocks
 // only when locked, so the kernel's enable and disable stay balanced.
 static int KeyboardLock(bool lock) {
-    bool locked = EmuState_GetNum("driver_kb_locked", 0) != 0;
-    const char* result = "unchanged";
-    if (lock != locked) {
-        EmuState_SetNum("driver_kb_locked", lock ? 1 : 0);
-        result = lock ? "off" : "on";
-    }
+    LoadCore(LoadBuffers(), static_cast<size_t>(-1));
+    int before = EmuDriverWrap_KeyboardChanges();
+    nuvfldrv_ioctl(lock ? CMD_LOCK_KB : CMD_UNLOCK_KB, nullptr, 0);
+    const char* result = EmuDriverWrap_KeyboardChanges() == before ? "unchanged" : lock ? "off" : "on";
+    SaveCore();
     EmuTrace("ioctl req=0x%x kb=%s", lock ? 0x4162 : 0x4163, result);
     return 0;
 }
 
-// What the driver writes: the SMI command ports the firmware publishes (the
-// FADT's, the port of a whole "$ASF" record) and the legacy one, CMOS, and
-// a soft, hard or global reset at the reset register. Under the kernel's
-// lockdown only the SMI command port the program uses.
+// What the driver writes is the core's rule, with the ports its wrapper
+// finds (the FADT's, the port of the first "$ASF" record whose header holds
+// it) and the kernel's lockdown.
 static bool PortAllowed(UINT16 port, UINT8 value) {
-    UINT16 fadt = EmuAcpi_FadtSmiPort();
-    UINT16 asf = EmuAsf_DriverPort();
-    UINT16 smi = fadt != 0 ? fadt : asf != 0 ? asf : 0xB2;
-    if (port == smi) return true;
-    if (EmuKernel_LockedDown()) return false;
-    if (port == 0xCF9) return value == 0x04 || value == 0x06 || value == 0x0E;
-    return (port == fadt && fadt != 0) || (port == asf && asf != 0) || port == 0xB2 || port == 0x70 || port == 0x71;
+    LoadCore(LoadBuffers(), static_cast<size_t>(-1));
+    return EmuDriverCore_PortAllowed(port, value) != 0;
 }
 
 static int PortWrite(void* arg) {
@@ -442,10 +464,11 @@ int EmuDriver_Ioctl(int fd, unsigned long request, void* arg) {
 // The release frees every buffer of the opener and unlocks the keyboard.
 void EmuDriver_Close(int fd) {
     if (IsDriverDevice(fd)) {
-        bool locked = EmuState_GetNum("driver_kb_locked", 0) != 0;
-        if (locked) EmuState_SetNum("driver_kb_locked", 0);
-        bool held = !LoadBuffers().empty();
-        SaveBuffers({});
-        EmuTrace("ioctl release kb=%s%s", locked ? "on" : "unchanged", held ? " freed" : "");
+        std::vector<Buffer> list = LoadBuffers();
+        LoadCore(list, list.size());
+        bool locked = EmuDriverCore_KeyboardLocked() != 0;
+        nuvfldrv_release();
+        SaveCore();
+        EmuTrace("ioctl release kb=%s%s", locked ? "on" : "unchanged", !list.empty() ? " freed" : "");
     }
 }
