@@ -44,6 +44,11 @@ extern FunctionBlock* gpFuncBlock;
 // Progress function of the flash requests; each caller family gives the three
 // values their meaning.
 typedef void (*CallBackFn_T)(UINT32, UINT32, UINT32);
+// The first value of a progress call that reports no piece of work: with
+// (0, 0) after it the line is done, with (0, FLASH_PROGRESS_CLOSE) it starts
+// again for a new attempt, with (FLASH_PROGRESS_CLOSE, FLASH_PROGRESS_CLOSE)
+// it ends where it stands.
+#define FLASH_PROGRESS_CLOSE 0xFFFFFFFFu
 // A before or after hook of every flash SMI.
 typedef ENUM_ERR_ID (*HuxFlashLibHook)(UINT32 Operation, UINT32 Offset, UINT32 Size, void* Data,
                                        CallBackFn_T CallBack);

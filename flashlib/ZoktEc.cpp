@@ -21,8 +21,6 @@ static UINT32 gECXSize = 0;           // EC ROM size in KB from the ECX size ans
 static UINT32 gCurProcess = 0;        // bytes done in the current loop
 static UINT32 gECX_FlashStatus = 0;   // 0 erase, 1 write, 3 verify
 
-// Progress call (this, 0, this): a new attempt, the line starts again.
-static const UINT32 kProgressRestart = 0xFFFFFFFFu;
 
 UINT32 CalcChkSum(const UINT8* data, UINT32 length) {
     if (data == nullptr || length == 0) return 0;
@@ -174,7 +172,7 @@ static ENUM_ERR_ID PieceLoop(UINT8 subFunction, UINT16 chipId, UINT32 size, UINT
                 rewind = false;
                 gCurProcess = 0;
                 // The progress line starts again with the first piece.
-                if (cb != nullptr) cb(kProgressRestart, 0, kProgressRestart);
+                if (cb != nullptr) cb(FLASH_PROGRESS_CLOSE, 0, FLASH_PROGRESS_CLOSE);
             } else if (++failures > ZOKT_EC_MAX_FAILURES) {
                 break;
             }

@@ -41,7 +41,7 @@
 #define YOZ_FLASH_MSG_TEXT 80
 #define YOZ_MSG_SHOW_BUFF_SIZE 256
 // First argument of a progress call that closes or resets the line.
-#define YOZ_PROGRESS_CLOSE 0xFFFFFFFFu
+#define YOZ_PROGRESS_CLOSE FLASH_PROGRESS_CLOSE
 // Default number of tries per block.
 #define YOZ_FLASH_DEFAULT_RETRY 5
 // The Linux default of the wait before each flash SMI, in µs.
