@@ -49,16 +49,16 @@ static SMB_AREA_STATE AreaInFile(UINT8* rom, UINT32 start, UINT32 size, UINT32* 
     return *length <= end - at - SMB_AREA_HEADER ? SMB_AREA_FOUND : SMB_AREA_BAD;
 }
 
-// The file lies in flash blocks of the target types only.
-static bool InTargetBlocks(UINT32 start, UINT32 size) {
-    if (s_TargetBlocks == SMB_ANY_BLOCK) return true;
+// The file lies in flash blocks of the types of typeMask only.
+static bool InTargetBlocks(UINT32 start, UINT32 size, UINT32 typeMask) {
+    if (typeMask == SMB_ANY_BLOCK) return true;
     UINT64 end = static_cast<UINT64>(start) + size;
     bool covered = false;
     for (UINT32 r = 0; r < YOZ_SysRom_GetRgNumber(); ++r) {
         UINT64 from = YOZ_SysRom_GetBlockStartAddress(r);
         if (from >= end || start >= from + YOZ_SysRom_GetBlockSize(r)) continue;
         UINT8 type = YOZ_SysRom_GetBlockType(r);
-        if (type >= 32 || (s_TargetBlocks & (1u << type)) == 0) return false;
+        if (type >= 32 || (typeMask & (1u << type)) == 0) return false;
         covered = true;
     }
     return covered;
@@ -73,7 +73,7 @@ static SMB_AREA_STATE TargetArea(UINT8* image, const _DMIDATA* dmi, UINT32* offs
     for (UINT32 i = YOZ_RomFile_GetDMINumber(); i-- > 0;) {
         UINT32 start = 0, size = 0, at = 0, l = 0;
         DmiFile(1, i, &start, &size);
-        if (!InTargetBlocks(start, size)) continue;
+        if (!InTargetBlocks(start, size, s_TargetBlocks)) continue;
         SMB_AREA_STATE state = AreaInFile(image, start, size, &at, &l);
         if (state == SMB_AREA_NONE || (chosen != SMB_AREA_NONE && at != dmi->Offset)) continue;
         chosen = state;
@@ -103,15 +103,13 @@ UINT8 SMB_Proc_AreaInBlocks(UINT8* rom, UINT8 fromImage, UINT32 typeMask) {
     if (rom == nullptr) return 0;
     if (fromImage) YOZ_RomFile_SearchNCB(rom);
     UINT32 n = fromImage ? YOZ_RomFile_GetDMINumber() : YOZ_SysRom_GetDMINumber();
-    UINT32 saved = s_TargetBlocks;
-    s_TargetBlocks = typeMask;
     bool found = false;
     for (UINT32 i = fromImage || n == 0 ? 0 : n - 1; i < n && !found; ++i) {
         UINT32 start = 0, size = 0, at = 0, length = 0;
         DmiFile(fromImage, i, &start, &size);
-        found = InTargetBlocks(start, size) && AreaInFile(rom, start, size, &at, &length) != SMB_AREA_NONE;
+        found = InTargetBlocks(start, size, typeMask) &&
+                AreaInFile(rom, start, size, &at, &length) != SMB_AREA_NONE;
     }
-    s_TargetBlocks = saved;
     return found ? 1 : 0;
 }
 
