@@ -47,16 +47,16 @@ UINT32 YOZ_RomFile_Size();
 
 // Volume and file checksums: 1 when every checksum holds.
 UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size);
+// The header offset of the FFS file that holds [at, at + n) in its data,
+// found by walking the volume that holds those bytes (whatever the state of
+// other volumes, and without looking at sums); 0 when no file does.
+UINT32 YOZ_RomFile_FileHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32 n);
 // Puts n bytes at `at` of a buffer of `limit` bytes, inside the FFS file
 // whose header is at `header`: when they lie in the file's data and the
 // file carries a data checksum (attribute 0x40), its checksum byte moves by
 // the change of their sum (and a revision-1 volume's file tail follows it),
 // so the file stays valid. 0 when the bytes do not lie in the buffer
 // (nothing written).
-// The header offset of the FFS file that holds [at, at + n) in its data,
-// found by walking the volume that holds those bytes (whatever the state of
-// other volumes, and without looking at sums); 0 when no file does.
-UINT32 YOZ_RomFile_FileHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32 n);
 UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 at, const UINT8* data, UINT32 n);
 
 void YOZ_RomFile_SetCheckRomID(UINT8 on);
