@@ -131,8 +131,6 @@ UINT8 ZOKT_ME_Ignition_FlashEnd();
 // A start is taken as opening the update unless the firmware clearly
 // refused it (answered without "done"): a lost answer may hide an accepted
 // start. An end refused or unanswered is sent again a few times.
-// 1 while a start was sent and no end has been sent for it since.
-UINT8 ZOKT_ME_UpdateMayBeOpen();
 // Whatever the firmware may still hold (a session, a capsule push, an
 // update whose start went unanswered): the session is freed and the update
 // ended. Nothing when nothing is open.

@@ -157,7 +157,6 @@ UINT8 ZOKT_ME_Full_FlashStart() { return Start(eMFD_FULL_START, eMFD_FULL_END); 
 UINT8 ZOKT_ME_Full_FlashEnd() { return End(eMFD_FULL_END); }
 UINT8 ZOKT_ME_Ignition_FlashStart() { return Start(eMFD_IGN_START, eMFD_IGN_END); }
 UINT8 ZOKT_ME_Ignition_FlashEnd() { return End(eMFD_IGN_END); }
-UINT8 ZOKT_ME_UpdateMayBeOpen() { return s_OpenUpdateEnd != 0 ? 1 : 0; }
 
 void ZOKT_ME_EndOpenUpdate() {
     if (ZOKT_MER_SessionMayBeOpen()) ZOKT_MER_Release();
