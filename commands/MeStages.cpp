@@ -11,6 +11,7 @@
 #include "YozGlobal.h"
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
+#include "YozPreFlash.h"
 #include "YozRomFile.h"
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
@@ -182,49 +183,52 @@ static ENUM_ERR_ID RunJob(const ME_JOB& job, const YOZ_ME_AREA& a, const UINT8* 
 }
 
 // The ME module runs the run's pre-flash walk itself: its own erase is the
-// run's first.
+// run's first, and its stage starts its update.
 static UINT8 s_MeRunsTheWalk = 0;
+// Beside other regions the walk starts the run's first ME update, after
+// every other check and before the first erase, and holds it open for the
+// stage that would send that start: the stage sends none of its own.
+static UINT8 (*s_HeldStart)() = nullptr;
+static UINT8 s_HeldOpen = 0;
 
-// The firmware's consent, asked before another module erases: the update
-// is started, every page of the ME-request route takes a write of 0xFF
-// bytes (which changes no flash byte, while a page the firmware keeps from
-// writing refuses it as it would refuse its erase) and the update is ended.
-static ENUM_ERR_ID Consent(const ME_JOB& job, UINT8 (*start)(), UINT8 (*end)()) {
-    if (!start()) return YOZ_ME_StartFailed();
-    ENUM_ERR_ID status = eEID_NO_ERROR;
-    for (UINT32 i = 0; i < job.Count && status == eEID_NO_ERROR && job.Route == &kMeRoute; ++i) {
-        memset(job.Bytes, 0xFF, job.Pieces[i].Size);
-        bool taken = false;
-        for (UINT32 attempt = 0; attempt < YOZ_ME_ATTEMPTS && !taken; ++attempt)
-            taken = job.Route->Write(job.Pieces[i].Address, job.Pieces[i].Size, job.Bytes, nullptr) != 0;
-        if (!taken) {
-            WriteOut(" - The firmware refuses writes to the ME area at 0x%08X: nothing was erased.\n",
-                     static_cast<unsigned>(job.Pieces[i].Address));
-            status = eEID_WRITE_FLASH;
-        }
-    }
-    if (!end() && status == eEID_NO_ERROR) status = YOZ_ME_EndFailed("checked");
-    return status;
+static ENUM_ERR_ID StartHeld() {
+    if (!s_HeldStart()) return YOZ_ME_StartFailed();
+    s_HeldOpen = 1;
+    return eEID_NO_ERROR;
 }
 
-ENUM_ERR_ID YOZ_ME_Consent(UINT8 (*support)(), ENUM_ERR_ID (*check)()) {
+// From a walk entry: the update of `start` is the one the walk starts,
+// unless the ME module runs the walk itself or an earlier entry holds one.
+static void HoldStart(UINT8 (*start)()) {
+    if (s_MeRunsTheWalk || s_HeldStart != nullptr) return;
+    s_HeldStart = start;
+    YOZ_PreFlash_Last(StartHeld);
+}
+
+bool YOZ_ME_Held(UINT8 (*start)()) { return s_HeldOpen && s_HeldStart == start; }
+
+// The start of an update: the one the walk holds is taken over.
+static bool BeginUpdate(UINT8 (*start)()) {
+    if (!YOZ_ME_Held(start)) return start() != 0;
+    s_HeldOpen = 0;
+    return true;
+}
+
+ENUM_ERR_ID YOZ_ME_CheckSession(UINT8 (*support)(), ENUM_ERR_ID (*check)()) {
     if (s_MeRunsTheWalk) return eEID_NO_ERROR;
     if (YOZ_ME_Info() == nullptr && !support()) return YOZ_ME_LastError();
     ENUM_ERR_ID checked = check();
-    if (checked != eEID_NO_ERROR) return checked;
-    ME_JOB none{};
-    return Consent(none, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd);
+    if (checked == eEID_NO_ERROR) HoldStart(ZOKT_ME_Full_FlashStart);
+    return checked;
 }
 
-ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)(),
-                               UINT8 (*end)()) {
-    // An ME update ended before (another ME module's consent) dropped the information.
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)()) {
     if (YOZ_ME_Info() == nullptr && !support()) return YOZ_ME_LastError();
     YOZ_ME_AREA a{};
     ME_JOB job{};
     ENUM_ERR_ID status = area(&a);
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
-    if (status == eEID_NO_ERROR && !s_MeRunsTheWalk) status = Consent(job, start, end);
+    if (status == eEID_NO_ERROR) HoldStart(start);
     if (status == eEID_NO_ERROR && job.System != nullptr) {
         // The bytes of the whole blocks outside the area go back from the flash copy.
         const YOZ_ME_PIECE& last = job.Pieces[job.Count - 1];
@@ -241,7 +245,7 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     ENUM_ERR_ID status = area(&a);
     ME_JOB job{};
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
-    if (status == eEID_NO_ERROR && !start()) {
+    if (status == eEID_NO_ERROR && !BeginUpdate(start)) {
         status = YOZ_ME_StartFailed();
     } else if (status == eEID_NO_ERROR) {
         status = RunJob(job, a, YOZ_pMEBuff);
@@ -321,7 +325,7 @@ ENUM_ERR_ID YOZ_ME_DataFailed() {
 }
 
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close) {
-    if (!ZOKT_ME_Full_FlashStart()) return YOZ_ME_StartFailed();
+    if (!BeginUpdate(ZOKT_ME_Full_FlashStart)) return YOZ_ME_StartFailed();
     if (!open(value)) {
         ENUM_ERR_ID refused = YOZ_ME_LastError();
         // A session request whose answer was lost may have been taken.

@@ -24,6 +24,7 @@ static ENUM_ERR_ID MEF_CheckBlockFunc() {
 }
 
 static ENUM_ERR_ID MEF_ZOKTCheck() {
+    if (YOZ_ME_Held(ZOKT_ME_Full_FlashStart)) return eEID_NO_ERROR;
     ENUM_ERR_ID status = eEID_NO_ERROR;
     if (!ZOKT_ME_CheckSupport()) {
         YOZ_bMESupport = 0;
@@ -46,10 +47,11 @@ static ENUM_ERR_ID MEF_MEArea(YOZ_ME_AREA* a) {
 
 static ENUM_ERR_ID MEF_ZOKTFunc() { return YOZ_ME_Update(MEF_MEArea, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd); }
 
-// The area, its data and the firmware's consent checked before the run's first erase.
+// The area and its data checked before the run's first erase, and the
+// update started there when another module erases first.
 static ENUM_ERR_ID MefPreFlash(const void*) {
     if (b_MEREnable || !YOZ_ModuleRuns(mefQueueItem)) return eEID_NO_ERROR;
-    return YOZ_ME_CheckUpdate(MEF_MEArea, ZOKT_ME_CheckSupport, ZOKT_ME_Full_FlashStart, ZOKT_ME_Full_FlashEnd);
+    return YOZ_ME_CheckUpdate(MEF_MEArea, ZOKT_ME_CheckSupport, ZOKT_ME_Full_FlashStart);
 }
 
 static void ResetState() {

@@ -28,7 +28,7 @@ static const UINT32 kHelpColumns = 60;
 static ENUM_ERR_ID MERF_CheckBlockFunc() { return eEID_NO_ERROR; }
 
 static ENUM_ERR_ID MERF_ZOKTCheck() {
-    if (!ZOKT_ME_CheckSupport()) {
+    if (!YOZ_ME_Held(ZOKT_ME_Full_FlashStart) && !ZOKT_ME_CheckSupport()) {
         YOZ_bMESupport = 0;
         s_Slots.ZOKTFunc = nullptr;
         return ZOKT_ME_GetLastError();
@@ -140,11 +140,11 @@ static ENUM_ERR_ID MERF_ChosenUnlocked() {
     return eEID_NO_ERROR;
 }
 
-// Before another module's first erase: the chosen regions are not locked
-// and the firmware takes the update.
+// Before another module's first erase: the chosen regions are not locked,
+// and the update is started there.
 static ENUM_ERR_ID MerfPreFlash(const void*) {
     if (!YOZ_ModuleRuns(merfQueueItem) || CmdEnable == nullptr) return eEID_NO_ERROR;
-    return YOZ_ME_Consent(ZOKT_ME_CheckSupport, MERF_ChosenUnlocked);
+    return YOZ_ME_CheckSession(ZOKT_ME_CheckSupport, MERF_ChosenUnlocked);
 }
 
 static void ResetState() {

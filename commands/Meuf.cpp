@@ -17,7 +17,7 @@ static ENUM_ERR_ID MEUF_CheckBlockFunc() { return YOZ_ME_CheckAhead(false, ZOKT_
 static ENUM_ERR_ID MEUF_CheckFunc() { return eEID_NO_ERROR; }
 
 static ENUM_ERR_ID MEUF_ZOKTCheck() {
-    if (ZOKT_ME_Ignition_CheckSupport()) return eEID_NO_ERROR;
+    if (YOZ_ME_Held(ZOKT_ME_Ignition_FlashStart) || ZOKT_ME_Ignition_CheckSupport()) return eEID_NO_ERROR;
     YOZ_bMESupport = 0;
     return ZOKT_ME_GetLastError();
 }
@@ -38,11 +38,11 @@ static ENUM_ERR_ID MEUF_ZOKTFunc() {
     return YOZ_ME_Update(MEUF_IgnitionArea, ZOKT_ME_Ignition_FlashStart, ZOKT_ME_Ignition_FlashEnd);
 }
 
-// The area, its data and the firmware's consent checked before the run's first erase.
+// The area and its data checked before the run's first erase, and the
+// update started there when another module erases first.
 static ENUM_ERR_ID MeufPreFlash(const void*) {
     if (!YOZ_ModuleRuns(meufQueueItem)) return eEID_NO_ERROR;
-    return YOZ_ME_CheckUpdate(MEUF_IgnitionArea, ZOKT_ME_Ignition_CheckSupport, ZOKT_ME_Ignition_FlashStart,
-                              ZOKT_ME_Ignition_FlashEnd);
+    return YOZ_ME_CheckUpdate(MEUF_IgnitionArea, ZOKT_ME_Ignition_CheckSupport, ZOKT_ME_Ignition_FlashStart);
 }
 
 static ENUM_ERR_ID MeufParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {

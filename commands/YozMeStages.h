@@ -76,16 +76,20 @@ ENUM_ERR_ID YOZ_ME_Execute(const TKX_QUEUE_ITEM& item, const YOZ_STAGE_SLOTS& sl
 
 // The pre-flash entry of an ME update: the checks of YOZ_ME_Update before
 // its start (the ME information asked again through `support` where an
-// earlier update's end dropped it); then, where another module runs the
-// walk and so erases first, the firmware's consent: the update started,
-// every page of the ME-request route given a write of 0xFF bytes (no flash
-// byte changes) and the update ended. A refused start or end gives the ME
-// library's last error, a refused page 0x44; the flash is left as it was.
-ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)(),
-                               UINT8 (*end)());
-// The consent of an entire-ME update alone (the ME-region module), where
-// another module runs the walk: `check`, then the update started and ended.
-ENUM_ERR_ID YOZ_ME_Consent(UINT8 (*support)(), ENUM_ERR_ID (*check)());
+// earlier update's end dropped it). Nothing is erased or written. Where
+// another module runs the walk and so erases first, the walk then sends
+// `start` after all its checks (under secure flash: after the session) and
+// holds the update open for the ME stage; a refused start gives the ME
+// library's last error with the flash as it was.
+ENUM_ERR_ID YOZ_ME_CheckUpdate(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*support)(), UINT8 (*start)());
+// The same for an entire-ME update of the ME-region module: `check`, then
+// the start held as above.
+ENUM_ERR_ID YOZ_ME_CheckSession(UINT8 (*support)(), ENUM_ERR_ID (*check)());
+// The walk started the update of `start` and holds it open for a stage:
+// the stage asks the firmware nothing more before taking it over. Whatever
+// path the run takes after that start, the update is ended (by the stage,
+// or by the clean-up of a failed run).
+bool YOZ_ME_Held(UINT8 (*start)());
 // One ME update: `area` lays the area out (its error ends the update
 // before any request); then everything is checked (0xA0 for an empty area,
 // an ME part that does not reach its end or pieces that cannot be planned),
@@ -94,20 +98,21 @@ ENUM_ERR_ID YOZ_ME_Consent(UINT8 (*support)(), ENUM_ERR_ID (*check)());
 // 0x20F through the ME requests in 64 KiB pieces; older firmware through
 // the block requests, whole blocks written back with the flash copy's
 // bytes outside the area; 0x43, 0x44 or 0x45 after five failed attempts on
-// a piece) and `end` closes it, after a failure too. A refused start or end
+// a piece) and `end` closes it, after a failure too (an update the walk
+// holds open is taken over, not started again). A refused start or end
 // returns the ME library's last error; on success the power-off warning.
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)());
 void YOZ_ME_PowerOffWarning();
 
 // One region or update-library session inside an entire-ME update: the
-// update is started, the session opened by `open` (with `value`) and
-// `body` run. Once the update has started every failure ends it, a session
-// that was opened (or whose request went unanswered) being freed first, and
-// the first error is the result (a refused request gives the ME library's
-// last error). With `close` the
-// session is freed and the update ended on success too (a refused end: its
-// error), then the power-off warning is printed; without, a successful
-// session stays open for the firmware (a capsule update).
+// update is started (or the one the walk holds taken over), the session
+// opened by `open` (with `value`) and `body` run. Once the update has
+// started every failure ends it, a session that was opened (or whose
+// request went unanswered) being freed first, and the first error is the
+// result (a refused request gives the ME library's last error). With
+// `close` the session is freed and the update ended on success too (a
+// refused end: its error), then the power-off warning is printed; without,
+// a successful session stays open for the firmware (a capsule update).
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close);
 // The ME library's last error; 0xA1 when a refusal left none.
 ENUM_ERR_ID YOZ_ME_LastError();

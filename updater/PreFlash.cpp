@@ -27,6 +27,7 @@ UINT32 s_Count = 0;
 
 UINT8 s_Done = 0;
 UINT8 s_PolicyBytes = 0, s_Areas = 0, s_Carried = 0;
+YOZ_PreFlashStep s_Last = nullptr;
 
 // The blocks the run writes back, whole or in part, from the flash copy:
 // one byte per block of the table, gathered while the walk runs.
@@ -97,6 +98,7 @@ void YOZ_PreFlash_Join(const UINT8* active, YOZ_PreFlashCheck check, const void*
 void YOZ_PreFlash_Reset() {
     s_Done = 0;
     s_PolicyBytes = s_Areas = s_Carried = 0;
+    s_Last = nullptr;
     ForgetKept();
 }
 
@@ -111,10 +113,15 @@ ENUM_ERR_ID YOZ_PreFlash_Run() {
     }
     ENUM_ERR_ID status = Walk();
     ForgetKept();
-    if (status != eEID_NO_ERROR) return status;
     // One upload covers every area the run writes through the firmware.
-    if (s_Areas == 0 || !YOZ_GetSecureFlashStatus()) return eEID_NO_ERROR;
-    return YOZ_SecureFlash_Open(s_PolicyBytes, s_Areas);
+    if (status == eEID_NO_ERROR && s_Areas != 0 && YOZ_GetSecureFlashStatus())
+        status = YOZ_SecureFlash_Open(s_PolicyBytes, s_Areas);
+    if (status == eEID_NO_ERROR && s_Last != nullptr) status = s_Last();
+    return status;
+}
+
+void YOZ_PreFlash_Last(YOZ_PreFlashStep step) {
+    if (s_Last == nullptr) s_Last = step;
 }
 
 void YOZ_PreFlash_KeepFlash(UINT32 offset, UINT32 size) {

@@ -22,10 +22,19 @@ void YOZ_PreFlash_Reset();
 // writes and the blocks of the files it keeps (ROM holes, SLP files, the
 // "$FID" record); where the flash copy differs from that read and from a
 // third, 0x42. Then, under secure flash with areas named, the upload and the
-// session (0x16, 0x17, 0x1D, 0x18). Later calls: 0.
+// session (0x16, 0x17, 0x1D, 0x18). Then the step an entry left for the
+// end of the walk. Later calls: 0.
 ENUM_ERR_ID YOZ_PreFlash_Run();
 // 1 once the walk has been made.
 UINT8 YOZ_PreFlash_Done();
+
+// From an entry: `step` is taken once everything else of the walk has
+// passed (under secure flash: after the session opened), just before the
+// run's first erase: where a module must start something in the firmware
+// that no later check of the walk may leave behind. Its error is the
+// walk's. One per run: a later one is not taken.
+typedef ENUM_ERR_ID (*YOZ_PreFlashStep)();
+void YOZ_PreFlash_Last(YOZ_PreFlashStep step);
 
 // From an entry: the run writes the bytes [offset, offset + size) of the
 // flash copy back to the flash (in the blocks that hold them), or all blocks

@@ -10,12 +10,16 @@
 // An ME update is open from an accepted start (full 4, ignition 1) to an
 // accepted end (5, 2), kept in state/me_update ("full", "ignition") across
 // runs as the firmware keeps it; erase, write, read back and the region and
-// update-library requests are refused outside one.
+// update-library requests are refused outside one. The strict firmware
+// settings: me_one_start refuses a second start, me_write_verify a write
+// that does not read back as given, me_in_session (under secure flash)
+// erase and write outside a runtime session.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+#include "EmuFlashPart.h"
 #include "EmuMachine.h"
 #include "EmuZokt.h"
 
@@ -101,10 +105,38 @@ bool UpdateOpen(EmuZoktRequest& request) {
     return false;
 }
 
-// Starts and ends of an update, once accepted.
+bool IsStart(UINT8 sub) { return sub == 1 || sub == 4; }
+
+// Starts and ends of an update, once accepted; the starts are counted.
 void TrackUpdate(UINT8 sub) {
-    if (sub == 1 || sub == 4) EmuState_Set(kUpdateState, sub == 1 ? "ignition" : "full");
+    if (IsStart(sub)) {
+        EmuState_Set(kUpdateState, sub == 1 ? "ignition" : "full");
+        EmuState_SetNum("me_starts", EmuState_GetNum("me_starts", 0) + 1);
+    }
     if (sub == 2 || sub == 5) EmuState_Set(kUpdateState, "");
+}
+
+// me_one_start: the firmware takes one full or ignition start in its boot
+// (the emulated machine's life).
+bool StartRefused(EmuZoktRequest& request, UINT8 sub) {
+    if (!IsStart(sub) || EmuMachine_GetNum("me_one_start", 0) == 0 || EmuState_GetNum("me_starts", 0) == 0)
+        return false;
+    EmuZokt_TraceAdd(request, " started=again");
+    return true;
+}
+
+// me_in_session: under secure flash, erase and write only inside a runtime session.
+bool OutsideSession(EmuZoktRequest& request) {
+    if (EmuMachine_GetNum("me_in_session", 0) == 0 || EmuSecureFlash_CheckErase().empty()) return false;
+    EmuZokt_TraceAdd(request, " session=none");
+    return true;
+}
+
+// me_write_verify: a written page must read back as the bytes given.
+bool ReadsBack(UINT32 address, const UINT8* data, UINT32 size) {
+    if (EmuMachine_GetNum("me_write_verify", 0) == 0) return true;
+    std::vector<UINT8> stored(size);
+    return EmuFlash_Read(address, stored.data(), size) && std::memcmp(stored.data(), data, size) == 0;
 }
 
 // A corrupting fault rule flips the first byte of the data.
@@ -124,6 +156,7 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
         request.Put32(kRec + 0x0E, static_cast<UINT32>(EmuMachine_GetNum("me_bios_length", EmuFlash_Size())));
     }
     if (sub <= 5) {
+        if (StartRefused(request, sub)) return 0;
         TrackUpdate(sub);
         return 1;
     }
@@ -131,6 +164,7 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
     UINT32 offset = request.U32(kRec + 0x12), address = request.U32(kRec + 0x16), size = request.U32(kRec + 0x1A);
     EmuZokt_TraceAdd(request, " addr=0x%08x size=0x%08x", address, size);
     if (!UpdateOpen(request) || !InFlash(address, size)) return 0;
+    if ((sub == 6 || sub == 7) && OutsideSession(request)) return 0;
     if (sub == 6) {
         if (size > 0x10000 || Protected(address, size)) return 0;
         if (EmuZokt_Refused("me_refuse", "me_refused_", address)) return 0;
@@ -147,7 +181,8 @@ UINT8 Info(EmuZoktRequest& request, UINT8 sub) {
             corrupted.assign(data, data + size);
             CorruptFirst(request, corrupted.data(), size);
         }
-        return EmuFlash_Program(address, request.Corrupt ? corrupted.data() : data, size) ? 1 : 0;
+        if (!EmuFlash_Program(address, request.Corrupt ? corrupted.data() : data, size)) return 0;
+        return ReadsBack(address, data, size) ? 1 : 0;
     }
     if (sub == 8) {
         if (!EmuFlash_Read(address, data, size)) return 0;

@@ -4,6 +4,7 @@
 // the save-ME command: exact output, exit status, flash.bin and the ME
 // requests of the trace.
 #include <unistd.h>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -34,10 +35,10 @@ const std::string kStartLost = " - The firmware did not answer the start of the 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // The sample BIOS behind a descriptor and an ME area of pattern bytes.
-romimg::Rom SingleBinary(uint32_t meSeed, bool descriptor = true) {
+romimg::Rom SingleBinary(uint32_t meSeed, bool descriptor = true, uint32_t bootSeed = 3) {
     romimg::SampleSpec spec;
     spec.mainFiles = {romimg::PlainFile(1, 0x300), romimg::FidFile(romimg::FidSpec{})};
-    spec.bootFiles = {romimg::PlainFile(3, 0x80)};
+    spec.bootFiles = {romimg::PlainFile(bootSeed, 0x80)};
     romimg::Rom rom = romimg::SampleRom(spec);
     if (descriptor) rom.PutDescriptor();
     rom.Fill(0x20, 0x20000 - 0x20, meSeed);
@@ -76,6 +77,21 @@ size_t CountOf(const std::vector<std::string>& lines, const std::string& prefix)
     return n;
 }
 
+// Where in the SMI trace the first and the last line holding `text` stand
+// (npos: nowhere).
+size_t FirstSmi(const Machine& m, const std::string& text) {
+    std::vector<std::string> smi = TraceOfKind(m, "smi");
+    for (size_t i = 0; i < smi.size(); ++i)
+        if (smi[i].find(text) != std::string::npos) return i;
+    return std::string::npos;
+}
+size_t LastSmi(const Machine& m, const std::string& text) {
+    std::vector<std::string> smi = TraceOfKind(m, "smi");
+    for (size_t i = smi.size(); i-- > 0;)
+        if (smi[i].find(text) != std::string::npos) return i;
+    return std::string::npos;
+}
+
 size_t BlockRequests(const Machine& m, const char* cmd) {
     size_t n = 0;
     for (const std::string& l : TraceOfKind(m, "smi")) n += l.find(std::string("smi cmd=") + cmd) == 0;
@@ -109,11 +125,17 @@ protected:
     }
     std::string Flash(const Machine& m) { return ReadFile(m.File("flash.bin")); }
     // flash.bin holds the image's bytes in [from, to) and the system's elsewhere.
-    void ExpectFlashWith(const Machine& m, uint32_t from, uint32_t to) {
+    void ExpectFlashWith(const Machine& m, uint32_t from, uint32_t to) { ExpectFlashWith(m, image, {{from, to}}); }
+    // ... `newer`'s bytes in each range of `written`, 0xFF in each of `erased`.
+    void ExpectFlashWith(const Machine& m, const romimg::Rom& newer, const std::vector<std::pair<uint32_t, uint32_t>>& written,
+                         const std::vector<std::pair<uint32_t, uint32_t>>& erased = {}) {
         std::string want = Str(system.bytes);
-        want.replace(from, to - from, Str(image.bytes).substr(from, to - from));
-        EXPECT_TRUE(Flash(m) == want) << "flash.bin differs from the system with image bytes in [" << std::hex << from
-                                      << ", " << to << ")";
+        for (const auto& w : written) want.replace(w.first, w.second - w.first, Str(newer.bytes).substr(w.first, w.second - w.first));
+        for (const auto& e : erased) want.replace(e.first, e.second - e.first, std::string(e.second - e.first, '\xFF'));
+        std::string flash = Flash(m);
+        size_t at = 0;
+        while (at < want.size() && at < flash.size() && flash[at] == want[at]) ++at;
+        EXPECT_TRUE(flash == want) << "flash.bin differs first at 0x" << std::hex << at;
     }
     static std::string Head() { return PlainBanner() + FlashRead(); }
     // Erase, update and verify lines of the ME-request route over [from, to).
@@ -329,9 +351,9 @@ TEST_P(Me, SignedImageUpdatesTheMeFromBehindItsHeader) {
     }
 }
 
-// Beside other regions the ME update's consent is asked in the pre-flash
-// walk, before the first erase of any region: a refused start, a page the
-// firmware keeps from writing or a locked region leaves the flash as it was.
+// Beside other regions the ME update is checked in the pre-flash walk,
+// before the first erase of any region, and started last there: a refused
+// start or a locked region leaves the flash as it was.
 TEST_P(Me, TheMeIsAskedBeforeTheFirstEraseOfAnyRegion) {
     const std::vector<std::string> all = {"new.rom", "/B", "/P", "/N", "/ME"};
     struct Row {
@@ -342,10 +364,6 @@ TEST_P(Me, TheMeIsAskedBeforeTheFirstEraseOfAnyRegion) {
         int status;
     } rows[] = {
         {"start refused", {"me_fail_sub=4"}, all, kA1, 0xA1},
-        {"a protected page", {"me_protect=0x10000:0x1000"}, all,
-         " - The firmware refuses writes to the ME area at 0x00010000: nothing was erased.\n"
-         "44 - Error: Problem writting flash.\n",
-         0x44},
         {"region table: start refused", {kRegions, "me_fail_sub=4"}, all, kA1, 0xA1},
         {"region table: a locked region",
          {"me_regions=FDT:Flash descriptor:0x0:0x1000:0:1;BIOS:BIOS region:0x20000:0xE0000:5:0"},
@@ -364,13 +382,97 @@ TEST_P(Me, TheMeIsAskedBeforeTheFirstEraseOfAnyRegion) {
         EXPECT_EQ(ReadFile(m.File("state/me_update")), "") << row.what;
     }
 
-    // Consented, the regions are written, then the ME in an update of its own.
+    // Checked, the regions are written, then the ME inside the update the
+    // walk started: one start, one end.
     Machine m = Make();
     RunResult r = Run(m, all);
     EXPECT_EQ(r.status, 0) << r.out;
     ExpectFlashWith(m, 0x1000, 0x20000);
-    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x04 size=0x001e done=1"), 2u);
-    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x05 size=0x001e done=1"), 2u);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x04 size=0x001e done=1"), 1u);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x05 size=0x001e done=1"), 1u);
+}
+
+// Firmware as strict as it comes: one ME start a boot, a write taken only
+// when its page reads back as given, pages stored as given, under secure
+// flash ME erase and write only inside a session. Beside other regions the
+// ME start goes out once, after every check (and the session) and before
+// the first erase; the ME area sees no erase or write before the ME stage,
+// whose pages go out once each; whatever happens after the start, the
+// update is ended.
+TEST_P(Me, StrictFirmwareTakesTheMeBesideOtherRegions) {
+    const romimg::Rom newer = SingleBinary(0x42, true, 4);  // its boot block differs too
+    const std::vector<std::string> strict = {"me_one_start=1", "me_write_verify=1"};
+    const std::vector<std::string> secure = Settings(strict, {"secure_flash=1", "me_in_session=1"});
+    const std::vector<std::string> all = {"/B", "/P", "/N", "/ME"};
+    typedef std::vector<std::pair<uint32_t, uint32_t>> Ranges;
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        std::vector<std::string> options;
+        std::string tail;
+        int status;
+        Ranges written, erased;
+        int pages;           // ME writes sent; -1 not counted, -2 no start either
+        std::string update;  // state/me_update afterwards
+    } rows[] = {
+        {"/B /P /N /ME", strict, all, kPowerOff, 0, {{0x1000, 0x100000}}, {}, 31, ""},
+        {"one start a boot alone", {"me_one_start=1"}, all, kPowerOff, 0, {{0x1000, 0x100000}}, {}, 31, ""},
+        {"/P /ME /caf: no other block to write", strict, {"/P", "/ME", "/caf"}, kPowerOff, 0, {{0x1000, 0x20000}}, {}, 31, ""},
+        {"/B /MEUF", Settings(strict, {"me_ignition=1"}), {"/B", "/MEUF"}, kPowerOff, 0,
+         {{0x1000, 0x20000}, {0xE0000, 0x100000}}, {}, 31, ""},
+        {"/B /FDT", Settings(strict, {kRegions}), {"/B", "/FDT"}, kPowerOff, 0, {{0, 0x1000}, {0xE0000, 0x100000}}, {}, 0, ""},
+        {"region table carries /ME", Settings(strict, {kRegions}), all, kPowerOff, 0, {{0x1000, 0x100000}}, {}, 0, ""},
+        {"secure flash: signed /P /ME", secure, {"/P", "/ME"}, kPowerOff, 0, {{0x1000, 0x20000}}, {}, 31, ""},
+        {"secure flash: the session refused", Settings(secure, {"sf_session_status=1"}), {"/P", "/ME"},
+         "18 - Error: Secure Flash Rom Verify fail.\n", 0x18, {}, {}, -2, ""},
+        {"unanswered ME pages are tried again", Settings(strict, {"zokt_faults=0x55/7#20-25:none"}), all, kPowerOff, 0,
+         {{0x1000, 0x100000}}, {}, -1, ""},
+        {"a protected page on firmware that stores pages as given",
+         Settings(strict, {"flash_nor=0", "me_protect=0x1F000:0x1000"}), all, "43 - Error: Problem erasing flash.\n",
+         0x43, {{0x20000, 0x100000}}, {{0x1000, 0x10000}}, 0, ""},
+        {"the end unanswered", Settings(strict, {"zokt_faults=0x55/5#1-4:none"}), all,
+         " - The ME area was written, but the firmware did not answer the end of the ME update.\n" + kA1, 0xA1,
+         {{0x1000, 0x100000}}, {}, 31, "full"},
+        {"a boot block erase refused after the start", Settings(strict, {"flash_faults=erase@0xE0000:1"}), all,
+         "43 - Error: Problem erasing flash.\n", 0x43, {}, {}, 0, ""},
+        {"a signal at the second erase", Settings(strict, {"signal_smi=0x22#2:TERM"}), all,
+         kPowerOff + "c - Error: BIOS update cancelled by user.\n", 0x0C, {{0x1000, 0x100000}}, {}, 31, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Machine m = Make(row.sets);
+        const bool signedImage = std::find(row.sets.begin(), row.sets.end(), "secure_flash=1") != row.sets.end();
+        const std::string file = signedImage ? "rom.cap" : "new.rom";
+        romimg::WriteBytes(m.File(file), signedImage ? romimg::SignedCapsule(newer.bytes, 0x400) : newer.bytes);
+        std::vector<std::string> args = {file};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        RunResult r = Run(m, args);
+        ASSERT_GE(r.out.size(), row.tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - row.tail.size()), row.tail);
+        EXPECT_EQ(r.out.find("nothing was erased"), std::string::npos);
+        EXPECT_EQ(r.status, row.status);
+        ExpectFlashWith(m, newer, row.written, row.erased);
+        EXPECT_EQ(ReadFile(m.File("state/me_update")), row.update);
+        std::vector<std::string> me = MeRequests(m);
+        if (row.pages == -2) {
+            EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x06") + CountOf(me, "sub=0x07"), 0u) << "the ME unasked";
+            continue;
+        }
+        EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x01"), 1u) << "one start";
+        if (row.pages >= 0) EXPECT_EQ(CountOf(me, "sub=0x07"), static_cast<size_t>(row.pages));
+        // The start after the session, before the first erase of any region;
+        // the ME area's erase and write after the last block request of the
+        // other regions.
+        size_t start = std::min(FirstSmi(m, "zokt=0x55 ver=0x0210 sub=0x04"), FirstSmi(m, "zokt=0x55 ver=0x0210 sub=0x01"));
+        EXPECT_LT(start, FirstSmi(m, "cmd=0x22"));
+        size_t session = FirstSmi(m, "zokt=0x70 ver=0x0210 sub=0x08");
+        if (signedImage) EXPECT_GT(start, session);
+        size_t lastBlock = LastSmi(m, "cmd=0x23");
+        if (lastBlock != std::string::npos) {
+            EXPECT_GT(FirstSmi(m, " sub=0x06 "), lastBlock);
+            EXPECT_GT(FirstSmi(m, " sub=0x07 "), lastBlock);
+        }
+    }
 }
 
 // A transient refusal: four refused attempts (with their silent repeats)
