@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 build=${YOZ_SANITIZE_BUILD_DIR:-build-sanitize}
 
 compiler=()
-if command -v clang++ >/dev/null 2>&1; then
-  compiler=(-DCMAKE_CXX_COMPILER=clang++)
+if command -v clang++ >/dev/null 2>&1 && command -v clang >/dev/null 2>&1; then
+  # The emulator's C object (the driver's core) takes the same sanitizer flags.
+  compiler=(-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang)
 fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYOZ_SANITIZE=ON "${compiler[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
