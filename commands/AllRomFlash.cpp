@@ -11,6 +11,7 @@
 #include "TKXString.h"
 #include "YozAllRom.h"
 #include "YozFlash.h"
+#include "YozFvLayout.h"
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
@@ -39,7 +40,7 @@ UINT32 AllROM_LayoutDataLength(UINT8* image, UINT32 size) {
     UINT8* header = YOZ_RomFile_Get_RomLayout_pHader();
     if (file == nullptr || header == nullptr || header < image || header > image + size) return 0;
     // The finder keeps a layout file at least 60 bytes long and inside the image.
-    UINT32 length = RomScan_Get24(file + 20) - kLayoutHeaderAt;
+    UINT32 length = YOZ_FfsFileSize(file) - kLayoutHeaderAt;
     UINT32 room = size - static_cast<UINT32>(header - image);
     return length < room ? length : room;
 }

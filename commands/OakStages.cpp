@@ -59,7 +59,7 @@ static void FidFileSpan(const UINT8* rom, UINT32 size, UINT32* from, UINT32* to)
     UINT32 header = rom != nullptr ? RomScan_FidFileOffset(rom, size) : 0;
     if (header == 0 || !YOZ_RangeInside(header, 0x18, size)) return;
     *from = header;
-    *to = header + RomScan_Get24(rom + header + 0x14);
+    *to = header + YOZ_FfsFileSize(rom + header);
 }
 
 static bool Protected(UINT32 at, const _ROMHOLEREC* list, UINT32 n) {

@@ -5,6 +5,7 @@
 #include "RomInfo.h"
 #include "RomScan.h"
 #include "TKXPhysMem.h"
+#include "YozFvLayout.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
 #include "YozRomLayoutCheck.h"
@@ -16,7 +17,6 @@ static TKX_QUEUE_ITEM s_Item;
 
 static const UINT16 kRlcOrderKey = 16380;
 // The 24-bit size field of an FFS file header.
-static const UINT32 kFfsSizeAt = 20;
 // The area table starts 60 bytes into the layout file.
 static const UINT32 kLayoutAreaAt = 60;
 
@@ -24,8 +24,8 @@ void YOZ_RomLayout_Compare(UINT8* system, UINT32 systemSize, UINT8* image, UINT3
     if (!YOZ_SysRom_CheckRomLayoutData(system, systemSize)) return;
     if (!YOZ_RomFile_CheckRomLayoutData(image, imageSize)) return;
     WriteOut(" - Check RomLayout ......... ");
-    UINT32 systemFile = RomScan_Get24(YOZ_SysRom_Get_RomLayout_pFFS_Hander() + kFfsSizeAt);
-    UINT32 imageFile = RomScan_Get24(YOZ_RomFile_Get_RomLayout_pFFS_Hander() + kFfsSizeAt);
+    UINT32 systemFile = YOZ_FfsFileSize(YOZ_SysRom_Get_RomLayout_pFFS_Hander());
+    UINT32 imageFile = YOZ_FfsFileSize(YOZ_RomFile_Get_RomLayout_pFFS_Hander());
     UINT32 imageLength = 0;
     UINT32 systemLength = 0;
     UINT8* imageTable = YOZ_RomFile_Get_RomLayout_pRomAreaData(&imageLength);

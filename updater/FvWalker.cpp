@@ -5,12 +5,10 @@
 #include "TKXPhysMem.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
+#include "YozFvLayout.h"
 #include "YozSysRom.h"
 
-#define FV_SIGNATURE_OFFSET 40
 #define FV_SCAN_WINDOW 0x10000u
-#define FV_MIN_HEADER 0x38u
-#define FFS_HEADER_SIZE 24u
 
 UINT32 YOZ_SysRom_FV_FFS_GUIDRang(const UINT8* h) {
     // ROM hole n: the hole GUID with n (0..15) added to its first field.
@@ -33,21 +31,16 @@ void YOZ_FvWalk_ClearDmiList(TKXRomHoleList& list) {
     }
 }
 
-static UINT16 Sum16(const UINT8* p, UINT32 words) {
-    UINT32 s = 0;
-    for (UINT32 i = 0; i < words; ++i) s += RomScan_Get16(p + 2 * i);
-    return static_cast<UINT16>(s);
-}
-
 // Walks the files of one FFS volume [v, v + fvLength) from its header length.
-static void WalkFiles(const UINT8* rom, UINT32 v, UINT32 headerLength, UINT32 fvLength, _ROMHOLEREC* records,
-                      UINT32 capacity, UINT32& written, UINT32* found, TKXRomHoleList* dmiList, UINT8 systemWalk) {
-    UINT32 off = headerLength;
-    while (off < fvLength && fvLength - off >= FFS_HEADER_SIZE) {
-        const UINT8* h = rom + v + off;
-        UINT32 size = RomScan_Get24(h + 20);
-        // A size below a header, or past the volume, ends the volume.
-        if (size < FFS_HEADER_SIZE || size > fvLength - off) break;
+static void WalkFiles(const UINT8* rom, UINT32 v, UINT32 fvLength, _ROMHOLEREC* records, UINT32 capacity,
+                      UINT32& written, UINT32* found, TKXRomHoleList* dmiList, UINT8 systemWalk) {
+    YOZ_FFS_CURSOR file;
+    // A size below a header, or past the volume, ends the volume.
+    for (bool more = YOZ_FfsFirstFile(rom + v, fvLength, &file); more && YOZ_FfsSizeFits(&file, 0);
+         more = YOZ_FfsNextFile(&file)) {
+        const UINT8* h = rom + v + file.Offset;
+        UINT32 size = file.Size;
+        UINT32 off = file.Offset;
         UINT32 kind = YOZ_SysRom_FV_FFS_GUIDRang(h);
         if (kind != 0) {
             if (kind == YOZ_RH_TYPE_SLP) YOZ_SetSLPKeyIsExist(1);
@@ -73,9 +66,6 @@ static void WalkFiles(const UINT8* rom, UINT32 v, UINT32 headerLength, UINT32 fv
         } else if (systemWalk && YOZ_SysRom_FV_FFS_OA31KEYGUID(h)) {
             gYOZ_SysRom_bOA31GUIDInFind = 1;
         }
-        UINT32 aligned = (size + 7) & ~7u;
-        if (aligned > fvLength - off) break;
-        off += aligned;
     }
 }
 
@@ -97,20 +87,17 @@ UINT32 YOZ_FvWalk_FindProtected(const UINT8* rom, UINT32 romLimit, UINT32 start,
             UINT32 sig = RomScan_Find(rom, windowEnd + 3 < end ? windowEnd + 3 : end, from, "_FVH", 4);
             if (sig == ROMSCAN_NONE) break;
             from = sig + 4;   // a rejected candidate resumes after its signature
-            if (sig - start < FV_SIGNATURE_OFFSET) continue;
-            UINT32 v = sig - FV_SIGNATURE_OFFSET;
-            if (end - v < 64) break;
-            if (Sum16(rom + v, 32) != 0) continue;
-            UINT64 fvLength64 = static_cast<UINT64>(RomScan_Get32(rom + v + 32)) |
-                                static_cast<UINT64>(RomScan_Get32(rom + v + 36)) << 32;
-            UINT32 headerLength = RomScan_Get16(rom + v + 48);
+            if (sig - start < YOZ_FV_SIGNATURE_OFFSET) continue;
+            UINT32 v = sig - YOZ_FV_SIGNATURE_OFFSET;
+            if (end - v < YOZ_FV_HEADER_ROOM) break;
+            if (YOZ_FvHeaderSum(rom + v, YOZ_FV_HEADER_ROOM / 2) != 0) continue;
+            UINT64 fvLength64 = YOZ_FvHeader(rom + v)->FvLength;
             // The volume must lie inside the range and hold its header.
-            if (fvLength64 < 64 || fvLength64 > end - v) continue;
+            if (fvLength64 < YOZ_FV_HEADER_ROOM || fvLength64 > end - v) continue;
             UINT32 fvLength = static_cast<UINT32>(fvLength64);
-            bool ffs = memcmp(rom + v + 16, kGuidFfs2, 16) == 0 || memcmp(rom + v + 16, kGuidFfs3, 16) == 0;
-            if (ffs) {
-                if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || headerLength > fvLength) continue;
-                WalkFiles(rom, v, headerLength, fvLength, records, capacity, written, count, dmiList, systemWalk);
+            if (YOZ_FvIsFfs(rom + v)) {
+                if (!YOZ_FvLengthsFit(rom + v, fvLength)) continue;
+                WalkFiles(rom, v, fvLength, records, capacity, written, count, dmiList, systemWalk);
             }
             // Resume behind the volume, so that it is never found twice.
             next = v + fvLength;
@@ -131,12 +118,14 @@ UINT32 YOZ_FvWalk_ProtectedPastRange(const UINT8* rom, UINT32 romLimit, UINT32 s
     UINT32 protectedFiles = 0;
     for (UINT32 from = start; from < end;) {
         UINT32 sig = RomScan_Find(rom, end + 3 < romLimit ? end + 3 : romLimit, from, "_FVH", 4);
-        if (sig == ROMSCAN_NONE || sig >= end + FV_SIGNATURE_OFFSET) break;
+        if (sig == ROMSCAN_NONE || sig >= end + YOZ_FV_SIGNATURE_OFFSET) break;
         from = sig + 4;
-        if (sig - start < FV_SIGNATURE_OFFSET || romLimit - (sig - FV_SIGNATURE_OFFSET) < 64) continue;
-        UINT32 v = sig - FV_SIGNATURE_OFFSET;
-        if (Sum16(rom + v, 32) != 0 || RomScan_Get32(rom + v + 36) != 0) continue;
-        UINT32 fvLength = RomScan_Get32(rom + v + 32);
+        if (sig - start < YOZ_FV_SIGNATURE_OFFSET || romLimit - (sig - YOZ_FV_SIGNATURE_OFFSET) < YOZ_FV_HEADER_ROOM)
+            continue;
+        UINT32 v = sig - YOZ_FV_SIGNATURE_OFFSET;
+        UINT64 fvLength64 = YOZ_FvHeader(rom + v)->FvLength;
+        if (YOZ_FvHeaderSum(rom + v, YOZ_FV_HEADER_ROOM / 2) != 0 || (fvLength64 >> 32) != 0) continue;
+        UINT32 fvLength = static_cast<UINT32>(fvLength64);
         if (fvLength <= end - v || fvLength > romLimit - v) continue;
         // A volume of the range that runs past it: its files, walked whole.
         _ROMHOLEREC found[YOZ_MAX_ROMHOLE];

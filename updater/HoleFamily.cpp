@@ -23,9 +23,6 @@ bool RHP_PayloadRoom(const _ROMHOLEREC* record, UINT32 headers, UINT32* room) {
     return true;
 }
 
-static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13;
-static const UINT8 kFfsChecksumAttribute = 0x40, kFfsTailAttribute = 0x01;
-
 ENUM_ERR_ID RHP_CheckHoleData(UINT8* system, const UINT8* file, UINT32 fileSize, const _ROMHOLEREC& record) {
     if (system == nullptr || file == nullptr || !YOZ_RangeInside(record.RomOffset, record.Size, gRomSize) ||
         record.Size < YOZ_FFS_HEADER_SIZE || fileSize > record.Size - YOZ_FFS_HEADER_SIZE)
@@ -39,19 +36,15 @@ ENUM_ERR_ID RHP_CheckHoleData(UINT8* system, const UINT8* file, UINT32 fileSize,
     YOZ_FlashItem_WriteOnce_Check(system, &item);
     if (!(item.BlockAligned && item.WholeBlocks) && !item.TargetBlank) return YOZ_ERR_NOT_WRITE_ONCE;
     const UINT8* header = system + record.RomOffset;
-    if (!(header[kFfsAttributes] & kFfsChecksumAttribute)) return eEID_NO_ERROR;
-    if (header[kFfsAttributes] & kFfsTailAttribute) return YOZ_ERR_NOT_WRITE_ONCE;
+    UINT8 attributes = YOZ_FfsHeader(header)->Attributes;
+    if (!(attributes & YOZ_FFS_ATTRIB_CHECKSUM)) return eEID_NO_ERROR;
+    if (attributes & YOZ_FFS_ATTRIB_TAIL) return YOZ_ERR_NOT_WRITE_ONCE;
     bool sumChanges = YOZ_CalCheckSum8(header + YOZ_FFS_HEADER_SIZE, fileSize) != YOZ_CalCheckSum8(file, fileSize);
     return sumChanges && YOZ_GetSecureFlashStatus() ? YOZ_ERR_NOT_WRITE_ONCE : eEID_NO_ERROR;
 }
 
 void RHP_PutHoleData(UINT8* system, const UINT8* file, UINT32 fileSize, const _ROMHOLEREC& record) {
-    UINT8* header = system + record.RomOffset;
-    UINT8* data = header + YOZ_FFS_HEADER_SIZE;
-    if (header[kFfsAttributes] & kFfsChecksumAttribute)
-        header[kFfsFileSum] = static_cast<UINT8>(header[kFfsFileSum] + YOZ_CalCheckSum8(data, fileSize) -
-                                                 YOZ_CalCheckSum8(file, fileSize));
-    memcpy(data, file, fileSize);
+    YOZ_RomFile_PutFileData(system, gRomSize, record.RomOffset, record.RomOffset + YOZ_FFS_HEADER_SIZE, file, fileSize);
 }
 
 ENUM_ERR_ID RHP_SecureMergeRHList(_ROMHOLEREC* system, _ROMHOLEREC* file, UINT8 layoutGuard) {

@@ -25,8 +25,6 @@ static UINT8 s_OAKUnarmed = 0, s_OADUnarmed = 0;
 const YOZ_REGION_PROC YOZ_OAKProc = {&gOAKF_AllBlockSize, &s_OAKUnarmed, &gOAKF_FvType, 0, 1, 0};
 const YOZ_REGION_PROC YOZ_OADProc = {&gOADF_AllBlockSize, &s_OADUnarmed, &gOADF_FvType, 0, 0, 0};
 
-static const UINT32 kFfsAttributes = 0x13, kFfsHeader = 0x18;
-static const UINT8 kFfsChecksumAttribute = 0x40;
 
 void OAK_FuncVar_Init() {
     RP_FuncVar_Init(&YOZ_OAKProc);
@@ -153,7 +151,7 @@ static ENUM_ERR_ID CheckKeyUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* k
 
 // A file without a data checksum takes the key as a flash item of its own.
 static bool ItemNeeded(const UINT8* image, UINT32 header) {
-    return (image[header + kFfsAttributes] & kFfsChecksumAttribute) == 0;
+    return (YOZ_FfsHeader(image + header)->Attributes & YOZ_FFS_ATTRIB_CHECKSUM) == 0;
 }
 
 ENUM_ERR_ID OAK_Proc_CheckUpdate(UINT8* systemImage, UINT8* fileImage, UINT8* keyFile, UINT32 keyLength) {

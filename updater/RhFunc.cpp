@@ -15,8 +15,6 @@ UINT8 gRHF_RomHole_TheSame = 0;
 static UINT8 s_FlashEnable = 0, s_FvType = 0;  // the family's bytes this processor does not use
 const YOZ_REGION_PROC YOZ_RHProc = {&gRHF_AllBlockSize, &s_FlashEnable, &s_FvType, 0, 0, 0};
 
-static const UINT32 kFfsFileSum = 0x11, kFfsAttributes = 0x13, kFfsSize = 0x14;
-static const UINT8 kFfsChecksumAttribute = 0x40, kFfsTailAttribute = 0x01;
 static const UINT8 kSlpKeySectionType = 0x19;
 static const UINT32 kSectionHeaderSize = 4;
 
@@ -37,8 +35,9 @@ UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROM
     UINT32 at = record->RomOffset - YOZ_FFS_HEADER_SIZE;
     if (!YOZ_RangeInside(at, YOZ_FFS_HEADER_SIZE + kSectionHeaderSize, gRomSize)) return 1;
     UINT8* header = destination + at;
-    if (header[kFfsAttributes] == 0 || !(header[kFfsAttributes] & kFfsChecksumAttribute)) return 1;
-    UINT32 ffsSize = RomScan_Get24(header + kFfsSize);
+    YOZ_FFS_FILE_HEADER* ffs = YOZ_FfsHeader(header);
+    if (ffs->Attributes == 0 || !(ffs->Attributes & YOZ_FFS_ATTRIB_CHECKSUM)) return 1;
+    UINT32 ffsSize = YOZ_FfsFileSize(header);
     UINT32 dataSize = ffsSize - YOZ_FFS_HEADER_SIZE;
     if (ffsSize < YOZ_SLP_KEY_DATA || fileSize > ffsSize - YOZ_SLP_KEY_DATA || !YOZ_RangeInside(at, ffsSize, gRomSize))
         return 1;
@@ -52,7 +51,7 @@ UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROM
     UINT8 key = YOZ_CalCheckSum8(file, fileSize);
     UINT8 newHeader = YOZ_CalCheckSum8(section, kSectionHeaderSize);
     UINT8 rest = YOZ_CalCheckSum8(header + YOZ_SLP_KEY_DATA + fileSize, ffsSize - YOZ_SLP_KEY_DATA - fileSize);
-    header[kFfsFileSum] = static_cast<UINT8>(header[kFfsFileSum] + oldData - newHeader - key - rest);
+    ffs->IntegrityFile = static_cast<UINT8>(ffs->IntegrityFile + oldData - newHeader - key - rest);
     return 1;
 }
 
@@ -60,9 +59,8 @@ UINT8 RH_Proc_ChangSLPKey(UINT8* destination, UINT8* file, UINT32 fileSize, _ROM
 // the write-once item leaves the FFS header (and the file checksum in it)
 // and everything outside its payload as they were in `before`.
 static bool SlpFileStaysConsistent(const UINT8* before, const UINT8* after, const _ROMHOLEREC& record) {
-    const UINT8* header = after;
-    if (!(header[kFfsAttributes] & kFfsChecksumAttribute)) return true;
-    UINT8 sum = header[kFfsFileSum];
+    if (!(YOZ_FfsHeader(after)->Attributes & YOZ_FFS_ATTRIB_CHECKSUM)) return true;
+    UINT8 sum = YOZ_FfsHeader(after)->IntegrityFile;
     UINT32 from = YOZ_FFS_HEADER_SIZE, to = record.Size;
     _FLASHITEM* item = YOZ_FlashItemList_Get(YOZ_FlashItemList.size() - 1);
     if (YOZ_GetSecureFlashStatus() && item != nullptr) {
@@ -70,7 +68,8 @@ static bool SlpFileStaysConsistent(const UINT8* before, const UINT8* after, cons
         YOZ_FlashItem_Payload(item, &address, &size);
         from = address - record.RomOffset;
         to = from + size;
-        sum = static_cast<UINT8>(before[kFfsFileSum] + YOZ_CalCheckSum8(before + YOZ_FFS_HEADER_SIZE, from - YOZ_FFS_HEADER_SIZE) +
+        sum = static_cast<UINT8>(YOZ_FfsHeader(before)->IntegrityFile +
+                                 YOZ_CalCheckSum8(before + YOZ_FFS_HEADER_SIZE, from - YOZ_FFS_HEADER_SIZE) +
                                  YOZ_CalCheckSum8(before + to, record.Size - to));
     }
     return static_cast<UINT8>(sum + YOZ_CalCheckSum8(after + from, to - from)) == 0;
@@ -121,7 +120,8 @@ ENUM_ERR_ID RH_Proc_FileRHToFlashBuff(UINT8* destination, UINT8* file, UINT32 fi
         const UINT8* ffs = destination + record->RomOffset;
         if (!RH_Proc_CheckSLPDataisNull(destination, record->RomOffset, record->Size)) return YOZ_ERR_SLP_NOT_BLANK;
         // A data checksum with a tail behind the data is not rewritten.
-        if ((ffs[kFfsAttributes] & kFfsChecksumAttribute) && (ffs[kFfsAttributes] & kFfsTailAttribute))
+        UINT8 attributes = YOZ_FfsHeader(ffs)->Attributes;
+        if ((attributes & YOZ_FFS_ATTRIB_CHECKSUM) && (attributes & YOZ_FFS_ATTRIB_TAIL))
             return YOZ_ERR_NOT_WRITE_ONCE;
     }
     // The write-once check judges the flash as it is, before the file changes.

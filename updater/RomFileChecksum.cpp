@@ -4,76 +4,63 @@
 #include "RomScan.h"
 #include "TKXPhysMem.h"
 #include "YozOptionStore.h"
+#include "YozFvLayout.h"
 #include "YozRomFile.h"
 
 #define FV_SCAN_WINDOW 0x10000u
-#define FV_SIGNATURE_OFFSET 40
-#define FV_MIN_HEADER 0x38u
-#define FFS_HEADER_SIZE 24u
 
-static bool IsFfsVolume(const UINT8* v) {
-    return memcmp(v + 16, kGuidFfs2, 16) == 0 || memcmp(v + 16, kGuidFfs3, 16) == 0;
-}
-
-// Checks one FFS file at f (fileRoom bytes of the volume from f); false on a
-// bad header, size or checksum.
-static bool CheckFile(const UINT8* f, UINT32 fileRoom, UINT32 size, UINT32 tail) {
-    if (size < FFS_HEADER_SIZE + tail || size > fileRoom) return false;
+// Checks the FFS file the cursor stands at; false on a bad header, size or
+// checksum.
+static bool CheckFile(const YOZ_FFS_CURSOR& file, UINT32 tail) {
+    if (!YOZ_FfsSizeFits(&file, tail)) return false;
+    const UINT8* f = file.Volume + file.Offset;
+    const YOZ_FFS_FILE_HEADER* h = YOZ_FfsHeader(f);
+    UINT32 size = file.Size;
+    // The header sums to zero with the data check and the state left out.
     UINT32 s = 0;
-    for (UINT32 i = 0; i < FFS_HEADER_SIZE; ++i) {
-        if (i != 17 && i != 23) s += f[i];
+    for (UINT32 i = 0; i < YOZ_FFS_HEADER_SIZE; ++i) {
+        if (i != offsetof(YOZ_FFS_FILE_HEADER, IntegrityFile) && i != offsetof(YOZ_FFS_FILE_HEADER, State)) s += f[i];
     }
     if ((s & 0xFF) != 0) return false;
-    UINT8 attributes = f[19];
-    if (attributes & 0x40) {
-        if (static_cast<UINT8>(f[17] + YOZ_CalCheckSum8(f + FFS_HEADER_SIZE, size - FFS_HEADER_SIZE - tail)) != 0) return false;
-    } else if (f[17] != 0x5A && f[17] != 0xAA) {
+    if (h->Attributes & YOZ_FFS_ATTRIB_CHECKSUM) {
+        UINT8 data = YOZ_CalCheckSum8(f + YOZ_FFS_HEADER_SIZE, size - YOZ_FFS_HEADER_SIZE - tail);
+        if (static_cast<UINT8>(h->IntegrityFile + data) != 0) return false;
+    } else if (h->IntegrityFile != 0x5A && h->IntegrityFile != 0xAA) {
         return false;
     }
-    if (tail != 0) {
-        UINT16 check = RomScan_Get16(f + 16);
-        if (RomScan_Get16(f + size - 2) != static_cast<UINT16>(~check)) return false;
-    }
+    if (tail != 0 && RomScan_Get16(f + size - YOZ_FFS_TAIL_SIZE) != static_cast<UINT16>(~YOZ_FfsIntegrity16(f)))
+        return false;
     return true;
 }
 
 // Checks the volume at v; returns its length, or 0 when it is bad.
 static UINT32 CheckVolume(const UINT8* image, UINT32 size, UINT32 v, UINT32 fid) {
     const UINT8* h = image + v;
-    UINT32 headerLength = RomScan_Get16(h + 48);
-    UINT64 fvLength64 = static_cast<UINT64>(RomScan_Get32(h + 32)) | static_cast<UINT64>(RomScan_Get32(h + 36)) << 32;
-    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || headerLength > size - v) return 0;
-    if (fvLength64 < headerLength || fvLength64 > size - v) return 0;
-    UINT32 fvLength = static_cast<UINT32>(fvLength64);
-    UINT32 s = 0;
-    for (UINT32 i = 0; i < headerLength; i += 2) s += RomScan_Get16(h + i);
-    if ((s & 0xFFFF) != 0) return 0;
-    if (h[55] == 1) YOZ_RomFile_PIVersion = 0x9000;
-    else if (h[55] == 2) YOZ_RomFile_PIVersion = 0x10000;
-    UINT32 attributes = RomScan_Get32(h + 44);
-    UINT8 erased = (attributes & 0x800) ? 0xFF : 0x00;
-    UINT8 erasedHeader[FFS_HEADER_SIZE];
-    memset(erasedHeader, erased, sizeof(erasedHeader));
+    const YOZ_FV_HEADER* fv = YOZ_FvHeader(h);
+    if (!YOZ_FvLengthsFit(h, size - v)) return 0;
+    UINT32 fvLength = static_cast<UINT32>(fv->FvLength);
+    if (YOZ_FvHeaderSum(h, fv->HeaderLength / 2) != 0) return 0;
+    if (fv->Revision == 1) YOZ_RomFile_PIVersion = 0x9000;
+    else if (fv->Revision == 2) YOZ_RomFile_PIVersion = 0x10000;
+    UINT8 erasedHeader[YOZ_FFS_HEADER_SIZE];
+    YOZ_FvErasedHeader(h, erasedHeader);
 
-    UINT32 off = headerLength;
-    while (off < fvLength && fvLength - off >= FFS_HEADER_SIZE) {
-        const UINT8* f = h + off;
-        if (memcmp(f, erasedHeader, FFS_HEADER_SIZE) == 0) break;
-        UINT32 fileSize = RomScan_Get24(f + 20);
-        UINT32 tail = (YOZ_RomFile_PIVersion == 0x9000 && (f[19] & 0x01)) ? 2 : 0;
-        if (!CheckFile(f, fvLength - off, fileSize, tail)) return 0;
-        UINT32 aligned = (fileSize + 7) & ~7u;
-        UINT32 at = v + off;
-        if (fid > at && fid - at < aligned) YOZ_ImageFidCheckSumOffset = at;
-        if (aligned >= fvLength - off) break;
-        off += aligned;
+    YOZ_FFS_CURSOR file;
+    for (bool more = YOZ_FfsFirstFile(h, fvLength, &file); more; more = YOZ_FfsNextFile(&file)) {
+        const UINT8* f = h + file.Offset;
+        if (memcmp(f, erasedHeader, YOZ_FFS_HEADER_SIZE) == 0) break;
+        bool tailed = YOZ_RomFile_PIVersion == 0x9000 && (YOZ_FfsHeader(f)->Attributes & YOZ_FFS_ATTRIB_TAIL);
+        if (!CheckFile(file, tailed ? YOZ_FFS_TAIL_SIZE : 0)) return 0;
+        UINT32 at = v + file.Offset;
+        if (fid > at && fid - at < YOZ_FfsAlignedSize(file.Size)) YOZ_ImageFidCheckSumOffset = at;
     }
     return fvLength;
 }
 
 static bool ZeroVector(const UINT8* v) {
-    for (UINT32 i = 0; i < 16; ++i)
-        if (v[i] != 0) return false;
+    const UINT8* zeros = YOZ_FvHeader(v)->ZeroVector;
+    for (UINT32 i = 0; i < sizeof(YOZ_FvHeader(v)->ZeroVector); ++i)
+        if (zeros[i] != 0) return false;
     return true;
 }
 
@@ -82,11 +69,9 @@ static bool ZeroVector(const UINT8* v) {
 // of another file system keeps its sum).
 static bool LostFileSystem(const UINT8* image, UINT32 size, UINT32 v) {
     if (!ZeroVector(image + v)) return false;
-    UINT32 headerLength = RomScan_Get16(image + v + 48);
-    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || headerLength > size - v) return true;
-    UINT32 s = 0;
-    for (UINT32 i = 0; i < headerLength; i += 2) s += RomScan_Get16(image + v + i);
-    return (s & 0xFFFF) != 0;
+    UINT32 headerLength = YOZ_FvHeader(image + v)->HeaderLength;
+    if ((headerLength & 1) != 0 || headerLength < YOZ_FV_MIN_HEADER || headerLength > size - v) return true;
+    return YOZ_FvHeaderSum(image + v, headerLength / 2) != 0;
 }
 
 // A volume header that lost its signature: a zero vector, an FFS file-system
@@ -98,12 +83,12 @@ static bool LostSignature(const UINT8* image, UINT32 size, UINT32 from, UINT32 t
             if (g == ROMSCAN_NONE || g - 16 >= to) break;
             at = g + 1;
             UINT32 v = g - 16;
-            if (size - v < 64 || !ZeroVector(image + v) || memcmp(image + v + FV_SIGNATURE_OFFSET, "_FVH", 4) == 0)
+            if (size - v < YOZ_FV_HEADER_ROOM || !ZeroVector(image + v) ||
+                memcmp(YOZ_FvHeader(image + v)->Signature, "_FVH", 4) == 0)
                 continue;
-            UINT64 fvLength = static_cast<UINT64>(RomScan_Get32(image + v + 32)) |
-                              static_cast<UINT64>(RomScan_Get32(image + v + 36)) << 32;
-            UINT32 headerLength = RomScan_Get16(image + v + 48);
-            if (fvLength >= headerLength && fvLength <= size - v && headerLength >= FV_MIN_HEADER) return true;
+            UINT64 fvLength = YOZ_FvHeader(image + v)->FvLength;
+            UINT32 headerLength = YOZ_FvHeader(image + v)->HeaderLength;
+            if (fvLength >= headerLength && fvLength <= size - v && headerLength >= YOZ_FV_MIN_HEADER) return true;
         }
     }
     return false;
@@ -125,10 +110,10 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
             UINT32 sig = RomScan_Find(image, windowEnd + 3 < size ? windowEnd + 3 : size, from, "_FVH", 4);
             if (sig == ROMSCAN_NONE) break;
             from = sig + 4;
-            if (sig - window < FV_SIGNATURE_OFFSET) continue;
-            UINT32 v = sig - FV_SIGNATURE_OFFSET;
-            if (size - v < 64) break;
-            if (!IsFfsVolume(image + v)) {
+            if (sig - window < YOZ_FV_SIGNATURE_OFFSET) continue;
+            UINT32 v = sig - YOZ_FV_SIGNATURE_OFFSET;
+            if (size - v < YOZ_FV_HEADER_ROOM) break;
+            if (!YOZ_FvIsFfs(image + v)) {
                 if (LostFileSystem(image, size, v)) return 0;
                 continue;
             }
@@ -148,32 +133,23 @@ UINT8 YOZ_RomFile_CheckSum(UINT8* image, UINT32 size) {
 // vector, file system, lengths inside the buffer); its length, else 0. Its
 // sums are not looked at.
 static UINT32 VolumeForm(const UINT8* image, UINT32 limit, UINT32 v) {
-    if (limit - v < 64 || !ZeroVector(image + v) || !IsFfsVolume(image + v)) return 0;
-    UINT32 headerLength = RomScan_Get16(image + v + 48);
-    UINT64 fvLength = static_cast<UINT64>(RomScan_Get32(image + v + 32)) |
-                      static_cast<UINT64>(RomScan_Get32(image + v + 36)) << 32;
-    if ((headerLength & 1) != 0 || headerLength < FV_MIN_HEADER || fvLength < headerLength || fvLength > limit - v)
-        return 0;
-    return static_cast<UINT32>(fvLength);
+    if (limit - v < YOZ_FV_HEADER_ROOM || !ZeroVector(image + v) || !YOZ_FvIsFfs(image + v)) return 0;
+    if (!YOZ_FvLengthsFit(image + v, limit - v)) return 0;
+    return static_cast<UINT32>(YOZ_FvHeader(image + v)->FvLength);
 }
 
 // The file of the volume at v (fvLength bytes) that holds [at, at + n) in
 // its data, by the volume's own file sizes; 0 when none does.
 static UINT32 FileOfVolume(const UINT8* image, UINT32 v, UINT32 fvLength, UINT32 at, UINT32 n) {
     const UINT8* h = image + v;
-    UINT8 erasedHeader[FFS_HEADER_SIZE];
-    memset(erasedHeader, (RomScan_Get32(h + 44) & 0x800) ? 0xFF : 0x00, sizeof(erasedHeader));
-    for (UINT32 off = RomScan_Get16(h + 48); off < fvLength && fvLength - off >= FFS_HEADER_SIZE;) {
-        const UINT8* f = h + off;
-        UINT32 fileSize = RomScan_Get24(f + 20);
-        if (memcmp(f, erasedHeader, FFS_HEADER_SIZE) == 0 || fileSize < FFS_HEADER_SIZE || fileSize > fvLength - off)
-            return 0;
-        UINT32 start = v + off;
-        if (at < static_cast<UINT64>(start) + fileSize) {
-            bool holds = at >= start + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= static_cast<UINT64>(start) + fileSize;
-            return holds ? start : 0;
-        }
-        off += (fileSize + 7) & ~7u;
+    UINT8 erasedHeader[YOZ_FFS_HEADER_SIZE];
+    YOZ_FvErasedHeader(h, erasedHeader);
+    YOZ_FFS_CURSOR file;
+    for (bool more = YOZ_FfsFirstFile(h, fvLength, &file); more; more = YOZ_FfsNextFile(&file)) {
+        if (memcmp(h + file.Offset, erasedHeader, YOZ_FFS_HEADER_SIZE) == 0 || !YOZ_FfsSizeFits(&file, 0)) return 0;
+        UINT32 start = v + file.Offset;
+        UINT64 end = static_cast<UINT64>(start) + file.Size;
+        if (at < end) return at >= start + YOZ_FFS_HEADER_SIZE && static_cast<UINT64>(at) + n <= end ? start : 0;
     }
     return 0;
 }
@@ -181,11 +157,11 @@ static UINT32 FileOfVolume(const UINT8* image, UINT32 v, UINT32 fvLength, UINT32
 // The volume that holds `at`: the nearest volume before it whose length
 // reaches past it; its length in *fvLength. ROMSCAN_NONE when none does.
 static UINT32 VolumeHolding(const UINT8* image, UINT32 limit, UINT32 at, UINT32* fvLength) {
-    for (UINT32 before = at; before > FV_SIGNATURE_OFFSET;) {
+    for (UINT32 before = at; before > YOZ_FV_SIGNATURE_OFFSET;) {
         UINT32 sig = RomScan_FindBack(image, limit, before, "_FVH", 4);
-        if (sig == ROMSCAN_NONE || sig < FV_SIGNATURE_OFFSET) return ROMSCAN_NONE;
+        if (sig == ROMSCAN_NONE || sig < YOZ_FV_SIGNATURE_OFFSET) return ROMSCAN_NONE;
         before = sig;
-        UINT32 v = sig - FV_SIGNATURE_OFFSET;
+        UINT32 v = sig - YOZ_FV_SIGNATURE_OFFSET;
         *fvLength = VolumeForm(image, limit, v);
         if (*fvLength != 0 && static_cast<UINT64>(v) + *fvLength > at) return v;
     }
@@ -204,20 +180,24 @@ UINT8 YOZ_RomFile_PutFileData(UINT8* image, UINT32 limit, UINT32 header, UINT32 
     bool fileSum = false;
     UINT64 fileEnd = 0;
     UINT32 tail = 0;
-    if (YOZ_RangeInside(header, FFS_HEADER_SIZE, limit) && (image[header + 19] & 0x40) != 0) {
-        fileEnd = static_cast<UINT64>(header) + RomScan_Get24(image + header + 20);
-        // A file of a revision-1 volume with attribute 0x01 ends in the complement of its checks.
+    YOZ_FFS_FILE_HEADER* file =
+        YOZ_RangeInside(header, YOZ_FFS_HEADER_SIZE, limit) ? YOZ_FfsHeader(image + header) : nullptr;
+    if (file != nullptr && (file->Attributes & YOZ_FFS_ATTRIB_CHECKSUM) != 0) {
+        fileEnd = static_cast<UINT64>(header) + YOZ_FfsFileSize(image + header);
+        // A file of a revision-1 volume with a tail ends in the complement of its checks.
         UINT32 fvLength = 0;
-        UINT32 v = (image[header + 19] & 0x01) ? VolumeHolding(image, limit, header, &fvLength) : ROMSCAN_NONE;
-        if (v != ROMSCAN_NONE && image[v + 55] == 1 && fileEnd <= limit) tail = 2;
-        fileSum = at >= header + FFS_HEADER_SIZE && static_cast<UINT64>(at) + n + tail <= fileEnd;
+        UINT32 v = (file->Attributes & YOZ_FFS_ATTRIB_TAIL) ? VolumeHolding(image, limit, header, &fvLength)
+                                                            : ROMSCAN_NONE;
+        if (v != ROMSCAN_NONE && YOZ_FvHeader(image + v)->Revision == YOZ_FV_REVISION_TAILS && fileEnd <= limit)
+            tail = YOZ_FFS_TAIL_SIZE;
+        fileSum = at >= header + YOZ_FFS_HEADER_SIZE && static_cast<UINT64>(at) + n + tail <= fileEnd;
     }
     UINT8 before = YOZ_CalCheckSum8(image + at, n), after = YOZ_CalCheckSum8(data, n);
     memmove(image + at, data, n);
     if (!fileSum) return 1;
-    image[header + 17] = static_cast<UINT8>(image[header + 17] + before - after);
+    file->IntegrityFile = static_cast<UINT8>(file->IntegrityFile + before - after);
     if (tail != 0) {
-        UINT16 check = static_cast<UINT16>(~RomScan_Get16(image + header + 16));
+        UINT16 check = static_cast<UINT16>(~YOZ_FfsIntegrity16(image + header));
         image[fileEnd - 2] = static_cast<UINT8>(check);
         image[fileEnd - 1] = static_cast<UINT8>(check >> 8);
     }

@@ -2,6 +2,7 @@
 #include <cstring>
 #include "RomScan.h"
 #include "TKXPhysMem.h"
+#include "YozFvLayout.h"
 #include "YozRomFile.h"
 
 #define LAYOUT_SECTION_GUID_AT 28
@@ -23,7 +24,7 @@ UINT8 YOZ_RomLayout_Find(UINT8* image, UINT32 size, YOZ_ROM_LAYOUT* layout) {
         if (memcmp(image + at + LAYOUT_SECTION_GUID_AT, kGuidLayoutSection, 16) != 0) continue;
         if (memcmp(image + at + LAYOUT_SIGNATURE_AT, "ROML", 4) != 0) continue;
         // The file must hold the layout header and lie inside the buffer.
-        UINT32 fileSize = RomScan_Get24(image + at + 20);
+        UINT32 fileSize = YOZ_FfsFileSize(image + at);
         if (fileSize < LAYOUT_AREA_AT || fileSize > size - at) continue;
         layout->pFfsHeader = image + at;
         layout->pHeader = image + at + LAYOUT_SIGNATURE_AT;

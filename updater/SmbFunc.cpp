@@ -4,6 +4,7 @@
 #include <cstring>
 #include "RomScan.h"
 #include "TKXPhysMem.h"
+#include "YozFvLayout.h"
 #include "YozRomFile.h"
 #include "YozSmbProc.h"
 #include "YozSysRom.h"
@@ -11,7 +12,6 @@
 UINT8 gSMBF_ZOKTFlash = 0, gSMBF_FlashEnable = 0;
 UINT8 gSPF_ZOKTFlash = 0, gSPF_FlashEnable = 0;
 
-static const UINT32 kFfsHeader = 24;
 static const char kBsaSignature[] = "BSA_";
 
 void SMB_FuncVar_Init() { gSMBF_ZOKTFlash = gSMBF_FlashEnable = 0; }
@@ -40,8 +40,8 @@ static SMB_AREA_STATE AreaInFile(UINT8* rom, UINT32 start, UINT32 size, UINT32* 
     if (start >= limit) return SMB_AREA_NONE;
     UINT32 end = size > limit - start ? limit : start + size;
     // The signature is looked for in the file's data, after its header.
-    if (end - start < kFfsHeader) return SMB_AREA_NONE;
-    UINT32 at = RomScan_Find(rom, end, start + kFfsHeader, kBsaSignature, 4);
+    if (end - start < YOZ_FFS_HEADER_SIZE) return SMB_AREA_NONE;
+    UINT32 at = RomScan_Find(rom, end, start + YOZ_FFS_HEADER_SIZE, kBsaSignature, 4);
     if (at == ROMSCAN_NONE) return SMB_AREA_NONE;
     *offset = at;
     if (end - at < SMB_AREA_HEADER) return SMB_AREA_BAD;

@@ -8,9 +8,9 @@
 // the four prefixes.
 #pragma once
 #include <cstdio>
+#include "YozFvLayout.h"
 #include "YozRegionProc.h"
 
-#define YOZ_FFS_HEADER_SIZE 0x18
 #define YOZ_SLP_KEY_DATA 0x1C  // SLP key after the FFS and section headers
 #define YOZ_ERR_NOT_WRITE_ONCE static_cast<ENUM_ERR_ID>(0x4A)  // platform data not blank, not block aligned
 #define YOZ_ERR_SLP_NOT_BLANK static_cast<ENUM_ERR_ID>(0x4B)   // SLP key area already holds a key

@@ -1,11 +1,13 @@
 // The bounded forward search of the ROM models: the first match at or after
 // the start offset, never one that would reach past the buffer, and the same
 // answer where the pattern's first byte fills the data (the search then
-// leaves the rest to a linear scan).
+// leaves the rest to a linear scan). And the walk over a volume's files
+// that every volume walker uses: where it stands and where it stops.
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 #include "RomScan.h"
+#include "YozFvLayout.h"
 
 namespace {
 
@@ -91,6 +93,55 @@ TEST(RomScanFind, RefusesWhatCannotMatch) {
     EXPECT_EQ(RomScan_Find(data.data(), 8, 5, "$FID", 4), ROMSCAN_NONE) << "only 3 bytes left";
     EXPECT_EQ(RomScan_Find(data.data(), 7, 0, "$FID", 4), 0u);
     EXPECT_EQ(RomScan_Find(data.data(), 7, 1, "$FID", 4), ROMSCAN_NONE) << "the size bounds the search";
+}
+
+// The offsets the walk stands at in a volume of `fvLength` bytes whose
+// header is 0x48 bytes long and whose files have the given sizes, until it
+// stops or a file's size does not fit.
+std::vector<UINT32> Walk(UINT32 fvLength, const std::vector<UINT32>& sizes) {
+    std::vector<UINT8> volume(fvLength + 0x40, 0xFF);
+    volume[48] = 0x48;
+    volume[49] = 0;
+    UINT32 at = 0x48;
+    for (UINT32 size : sizes) {
+        if (at + YOZ_FFS_HEADER_SIZE > volume.size()) break;
+        volume[at + 20] = static_cast<UINT8>(size);
+        volume[at + 21] = static_cast<UINT8>(size >> 8);
+        volume[at + 22] = static_cast<UINT8>(size >> 16);
+        at += YOZ_FfsAlignedSize(size);
+    }
+    std::vector<UINT32> offsets;
+    YOZ_FFS_CURSOR file;
+    for (bool more = YOZ_FfsFirstFile(volume.data(), fvLength, &file); more && offsets.size() < 16;
+         more = YOZ_FfsNextFile(&file)) {
+        offsets.push_back(file.Offset);
+        if (!YOZ_FfsSizeFits(&file, 0)) break;
+    }
+    return offsets;
+}
+
+TEST(FfsWalk, StandsOnlyAtWholeHeadersInsideTheVolume) {
+    const struct {
+        const char* what;
+        UINT32 fvLength;
+        std::vector<UINT32> sizes;
+        std::vector<UINT32> offsets;
+    } rows[] = {
+        {"two files, then erased space", 0x200, {0x30, 0x19}, {0x48, 0x78, 0x98}},
+        {"the last file ends at the volume's end", 0xA8, {0x30, 0x30}, {0x48, 0x78}},
+        {"fewer than a header's bytes after the last file", 0xB0, {0x30, 0x30}, {0x48, 0x78}},
+        {"a whole header just fits after the last file", 0xC0, {0x30, 0x30, 0x18}, {0x48, 0x78, 0xA8}},
+        {"a size below a header stops the walk", 0x200, {0x30, 0x10, 0x30}, {0x48, 0x78}},
+        {"a size of 0 stops the walk", 0x200, {0}, {0x48}},
+        {"a file past the volume's end", 0x100, {0x30, 0x100}, {0x48, 0x78}},
+        {"an aligned size one past the end", 0xA7, {0x30, 0x2F}, {0x48, 0x78}},
+        {"no room for a header after the volume header", 0x5F, {}, {}},
+        {"a header length past the volume", 0x40, {}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(Walk(row.fvLength, row.sizes), row.offsets);
+    }
 }
 
 }  // namespace
