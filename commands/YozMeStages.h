@@ -1,8 +1,10 @@
 // Stages shared by the ME modules ("/ME", the ME-region options, "/MEUF"):
-// the ME preparation of the pre-flash check, the piece plan of an ME area
-// and its erase-then-write through the firmware's ME requests (or the flash
-// block requests of older firmware), the parse of a plain ME option word and
-// the start/end bracket of an ME update.
+// the ME preparation of the pre-flash check and the pre-flash entries
+// (MeChecks.cpp), the piece plan of an ME area and its erase-then-write
+// through the firmware's ME requests (or the flash block requests of older
+// firmware), the parse of a plain ME option word, the start/end bracket of
+// an ME update (MeStages.cpp) and the read back of an updated area
+// (MeChecks.cpp).
 #pragma once
 #include "HuxCore.h"
 #include "RomInfo.h"
@@ -90,6 +92,13 @@ ENUM_ERR_ID YOZ_ME_CheckSession(UINT8 (*support)(), ENUM_ERR_ID (*check)());
 // path the run takes after that start, the update is ended (by the stage,
 // or by the clean-up of a failed run).
 bool YOZ_ME_Held(UINT8 (*start)());
+// The start of an update in a stage: the one the walk holds is taken over,
+// else `start` is sent. 1 when the update is open.
+bool YOZ_ME_BeginUpdate(UINT8 (*start)());
+// The area `area` lays out planned as YOZ_ME_Update would plan it, nothing
+// sent; where whole blocks reach past the area, the walk is told to read
+// their bytes again. Errors as YOZ_ME_Update's before its start.
+ENUM_ERR_ID YOZ_ME_CheckPlan(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a));
 // One ME update: `area` lays the area out (its error ends the update
 // before any request); then everything is checked (0xA0 for an empty area,
 // an ME part that does not reach its end or pieces that cannot be planned),
