@@ -88,8 +88,12 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
     RunResult r;
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
+    // A child that ends before it read its input costs only that input
+    // (the write fails), not the test process.
+    signal(SIGPIPE, SIG_IGN);
     pid_t pid = fork();
     if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);  // started as from a shell
         if (whenStopped) setpgid(0, 0);
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
