@@ -32,6 +32,8 @@ void EmuDriverCore_SetBuffers(int n, const unsigned long *physical, const unsign
         nuv_buffers[i].a.size = (long)length[i];
         nuv_buffers[i].a.kvirtlen = length[i];
         nuv_buffers[i].a.kphysadd = physical[i];
+        /* No kernel area of its own: its physical address stands for it. */
+        nuv_buffers[i].a.kvirtadd = (void *)physical[i];
         nuv_buffers[i].maps = mapped[i] ? 1 : 0;
         nuv_held += length[i];
         nuv_buffer_count++;
@@ -43,7 +45,7 @@ void EmuDriverCore_DropArea(int i)
     pvArg0 = nuv_buffers[i].a.kmallocptr;
     wrap_kfree();
     nuv_buffers[i].a.kmallocptr = 0;
-    nuv_buffers[i].a.kvirtadd = 0;
+    nuv_buffers[i].a.kvirtadd = (void *)nuv_buffers[i].a.kphysadd;
 }
 
 int EmuDriverCore_KeyboardLocked(void)

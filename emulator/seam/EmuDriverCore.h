@@ -18,11 +18,12 @@ int EmuDriverCore_PortAllowed(unsigned long port, unsigned int value);
 // kernel area and whether a mapping of it exists.
 int EmuDriverCore_BufferCount(void);
 void EmuDriverCore_Buffer(int i, unsigned long* physical, unsigned long* length, void** area, int* mapped);
-// Replaces the table by n buffers (no kernel area; mapped[i] non-zero while
-// a mapping of buffer i exists).
+// Replaces the table by n buffers (no kernel area: the physical address
+// stands for it; mapped[i] non-zero while a mapping of buffer i exists).
 void EmuDriverCore_SetBuffers(int n, const unsigned long* physical, const unsigned long* length, const int* mapped);
 // Frees buffer i's kernel allocation through the wrapper, keeping the
-// buffer in the table (its contents were handed on).
+// buffer in the table (its contents were handed on; its physical address
+// stands for its area from now on).
 void EmuDriverCore_DropArea(int i);
 
 int EmuDriverCore_KeyboardLocked(void);
