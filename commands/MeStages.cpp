@@ -15,6 +15,7 @@
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
 #include "ZoktFormat.h"
+#include "ZoktOutcome.h"
 
 // ---- Piece plan ----
 
@@ -223,7 +224,7 @@ ENUM_ERR_ID YOZ_ME_LastError() {
 }
 
 ENUM_ERR_ID YOZ_ME_StartFailed() {
-    if (ZOKT_ME_LastUnanswered()) {
+    if (Zokt_LastUnanswered()) {
         TKX_EndProgressLine();
         WriteOut(" - The firmware did not answer the start of the ME update.\n");
     }
@@ -233,12 +234,12 @@ ENUM_ERR_ID YOZ_ME_StartFailed() {
 ENUM_ERR_ID YOZ_ME_EndFailed(const char* done) {
     TKX_EndProgressLine();
     WriteOut(" - The ME area was %s, but the firmware %s the end of the ME update.\n", done,
-             ZOKT_ME_LastUnanswered() ? "did not answer" : "refused");
+             Zokt_LastUnanswered() ? "did not answer" : "refused");
     return YOZ_ME_LastError();
 }
 
 ENUM_ERR_ID YOZ_ME_DataFailed() {
-    if (ZOKT_ME_LastUnanswered()) {
+    if (Zokt_LastUnanswered()) {
         TKX_EndProgressLine();
         WriteOut(" - The firmware did not answer a page of the ME data.\n");
     }

@@ -7,6 +7,7 @@
 #include "SecureFlash.h"
 #include "SmiTransport.h"
 #include "TKXFile.h"
+#include "TKXOutput.h"
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "RomScan.h"
@@ -19,7 +20,9 @@
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
+#include "ZoktFormat.h"
 #include "ZoktOaKey.h"
+#include "ZoktOutcome.h"
 
 static TKX_QUEUE_ITEM oemactkeyQueueItem;
 static TKX_QUEUE_ITEM oaknotifyQueueItem;
@@ -44,16 +47,23 @@ static ENUM_ERR_ID ReadKey() {
 static UINT32 KeyAddress() { return YOZ_SysRom_HaveOAKeyBlock() ? YOZ_SysRom_GetOAKeyStartAddress(0) : 0; }
 
 // The firmware's verdict on the key; a firmware without the check lets it
-// pass. Every refusal ends the command: with the error line, or silently
-// (with the firmware's own error id when it gave one) once the firmware has
-// shown its own text.
+// pass (it answers status 0, or speaks no ZOKT at all). A firmware that
+// speaks ZOKT and leaves the check unanswered gave no verdict: the command
+// ends before anything is erased. Every refusal ends the command: with the
+// error line, or silently (with the firmware's own error id when it gave
+// one) once the firmware has shown its own text.
 static UINT8 s_FirmwareAsked = 0;
 static ENUM_ERR_ID s_FirmwareVerdict = eEID_NO_ERROR;
 
 static ENUM_ERR_ID AskFirmware() {
     if (ZOKT_OAKeyCheck(gOAKF_pBinFile, KeyAddress(), gOAKF_BinFileSize)) return eEID_NO_ERROR;
     ENUM_ERR_ID refusal = ZOKT_OAKeyCheck_GetLastErrorID();
-    if (refusal == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) return eEID_NO_ERROR;
+    if (refusal == eEID_ZOKT_OA_UPDATE_NOT_SUPPORT) {
+        if (!Zokt_LastUnanswered() || g_ZoktVer == 0) return eEID_NO_ERROR;
+        TKX_EndProgressLine();
+        WriteOut(" - The firmware did not answer the check of the OEM activation key.\n");
+        return refusal;
+    }
     if (!ZOKT_OAKeyOEM_NoErrorPrint()) return refusal;
     ErrorOut = YOZ_OEM_ErrorPrintf;
     if (ZOKT_OAKeyOEM_UseOEMErrorID() && ZOKT_OAKeyOEM_ErrorID() != 0)

@@ -6,6 +6,7 @@
 #include "YozSwitchMode.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
+#include "ZoktOutcome.h"
 #include "ZoktVarPreserve.h"
 
 _DMIDATA gSMB_DmiData = {nullptr, SMB_DMI_EMPTY, 0, 0};
@@ -114,6 +115,6 @@ UINT8 YOZ_Preserve_SkipInCapsuleMode() {
 }
 
 void YOZ_Preserve_TakeBackUnanswered(UINT8 (*restore)(), const char* what) {
-    if (ZOKT_VarPreserve_Answered()) return;
+    if (!Zokt_LastUnanswered()) return;
     if (!restore()) WriteOut(" - Warning: The BIOS may still hold the stored %s.\n", what);
 }

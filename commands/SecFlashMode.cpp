@@ -19,6 +19,7 @@
 #include "YozSecFlash.h"
 #include "YozSwitchMode.h"
 #include "YozZozRecords.h"
+#include "ZoktOutcome.h"
 
 static const ENUM_ERR_ID kEspInitFailed = static_cast<ENUM_ERR_ID>(0x36);
 static const ENUM_ERR_ID kEspCopyFailed = static_cast<ENUM_ERR_ID>(0x37);
@@ -107,7 +108,7 @@ static ENUM_ERR_ID OpenSession() {
         return kEspCopyFailed;
     }
     UINT8 status = FLASH_SetFlashMethod();
-    bool refused = status != 0 && ZOKT_SessionRefused();
+    bool refused = status != 0 && !Zokt_LastUnanswered();
     if (refused) {
         UndoESPCopy();
     } else {

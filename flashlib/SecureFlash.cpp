@@ -3,6 +3,7 @@
 // opening, the capsule header and the upload progress line.
 #include "SecureFlash.h"
 #include "TKXString.h"
+#include "ZoktOutcome.h"
 
 static FLASH_POLICY_INFO_BLOCK FlashPolicyBlock;
 static FUNC_FLASH_SESSION_BLOCK FlashSessionBlock;
@@ -10,9 +11,6 @@ static UINT8 IsSecureFlashSupported = 0;
 static UINT8 IsRomImageLoaded = 0;
 static UINT8 IsFlashSessionOpened = 0;
 static UINT8 IsPolicyRefused = 0;
-
-// Policy requests sent while none is answered.
-static const UINT32 kPolicyAsks = 3;
 
 // 4A3CA68B-7723-48FB-803D-578CC1FEC44D
 static const EFI_GUID kCapsuleGuid = {0x4A3CA68B, 0x7723, 0x48FB, {0x80, 0x3D, 0x57, 0x8C, 0xC1, 0xFE, 0xC4, 0x4D}};
@@ -29,21 +27,18 @@ void FLASH_RenewUpload() {
     IsFlashSessionOpened = 0;
 }
 
+static UINT8 AskPolicy(void*) { return ZOKT_GetSupportedPolicy(&FlashPolicyBlock); }
+
 // An answer lost on the way looks like a firmware without secure flash;
 // asking again tells them apart.
 UINT8 FLASH_InitialSecureFlashPolicy() {
     IsPolicyRefused = 0;
-    for (UINT32 ask = 0; ask < kPolicyAsks; ++ask) {
-        if (ZOKT_GetSupportedPolicy(&FlashPolicyBlock) != 0) {
-            MemSet(&FlashSessionBlock, 0, sizeof(FlashSessionBlock));
-            FlashSessionBlock.OpType = FLASH_OP_NONE;
-            return 1;
-        }
-        if (ZOKT_PolicyAnswered()) {
-            IsPolicyRefused = 1;
-            return 0;
-        }
+    if (Zokt_SendWhileUnanswered(AskPolicy, nullptr) != 0) {
+        MemSet(&FlashSessionBlock, 0, sizeof(FlashSessionBlock));
+        FlashSessionBlock.OpType = FLASH_OP_NONE;
+        return 1;
     }
+    if (Zokt_LastOutcome() == eZOKT_REFUSED) IsPolicyRefused = 1;
     return 0;
 }
 

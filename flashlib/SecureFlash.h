@@ -115,13 +115,9 @@ UINT8* ZOKTHeaderGen(UINT8 subFunction);
 void SWSMI_SECFLASH();
 void ZOKT_Message();
 UINT8 ZOKT_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* policy);
-// 1 when the last policy request was answered (return status with support).
-UINT8 ZOKT_PolicyAnswered();
+// The session's status; a session whose answer never came (Zokt_LastOutcome
+// eZOKT_UNANSWERED) may have been taken by the firmware.
 UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session);
-// 1 when the last session request went unsent or the firmware answered it
-// (return status with support) with a refusal; 0 after an accepted session
-// and after one whose answer never came, which the firmware may have taken.
-UINT8 ZOKT_SessionRefused();
 UINT8 ZOKT_LoadFwImageEx(UINT8* piece, UINT32 offset, UINT32 size, CallBackFn_T cb);
 
 // The always-on secure-flash module.

@@ -1,6 +1,7 @@
 // The four secure-flash requests. Each zeroes and reuses the whole interface
 // buffer and goes out through the shadowing SMI path without flash hooks;
-// the payload's status byte, not the return status, tells the outcome.
+// the payload's status byte, not the return status, tells the family's
+// result; the transport's outcome (ZoktOutcome.h) tells an answer from none.
 #include "HuxCore.h"
 #include "SecureFlash.h"
 #include "SmiTransport.h"
@@ -8,6 +9,7 @@
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 static UINT32 SFM_Befor_DelayTime = 0;
 static UINT32 SFM_After_DelayTime = 0;
@@ -16,6 +18,7 @@ void ZOKT_SetMethod_BeforeDelayTime(UINT32 units) { SFM_Befor_DelayTime = units;
 void ZOKT_SetMethod_AfterDelayTime(UINT32 units) { SFM_After_DelayTime = units; }
 
 UINT8* ZOKTHeaderGen(UINT8 subFunction) {
+    Zokt_ResetOutcome();
     UINT8* request = gpIntrBuf;
     if (request == nullptr) return nullptr;
     MemSet(request, 0, INTERFACE_BUFFER_SIZE);
@@ -28,8 +31,10 @@ UINT8* ZOKTHeaderGen(UINT8 subFunction) {
 }
 
 void SWSMI_SECFLASH() {
+    Zokt_OutcomeAsked(gpIntrBuf);
     ShadowFlash();
     OutPortByte(gSmiPort, SMI_CMD_ZOKT);
+    Zokt_OutcomeAnswered(gpIntrBuf);
 }
 
 void ZOKT_Message() {
@@ -39,31 +44,19 @@ void ZOKT_Message() {
     if (Zokt_GetAnswerText(gpIntrBuf, text) != 0) WriteOut(" - %s \n", text);
 }
 
-static UINT8 s_PolicyAnswered = 0;
-
-UINT8 ZOKT_PolicyAnswered() { return s_PolicyAnswered; }
-
 UINT8 ZOKT_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* policy) {
-    s_PolicyAnswered = 0;
     UINT8* request = ZOKTHeaderGen(ZOKT_TC_SFU_GET_FLASH_UPDATE_POLICY);
     if (request == nullptr) return 0;
     FLASH_POLICY_INFO_BLOCK* answer = reinterpret_cast<FLASH_POLICY_INFO_BLOCK*>(request + ZOKT_SF_PAYLOAD_OFFSET);
     answer->Status = 1;
     SWSMI_SECFLASH();
-    s_PolicyAnswered = (Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) != 0;
     ZOKT_Message();
     if (answer->Status != 0) return 0;
     MemCpy(policy, answer, sizeof(FLASH_POLICY_INFO_BLOCK));
     return 1;
 }
 
-// The last session request went unsent, or was answered with a refusal.
-static UINT8 s_SessionRefused = 0;
-
-UINT8 ZOKT_SessionRefused() { return s_SessionRefused; }
-
 UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session) {
-    s_SessionRefused = 1;
     UINT8* request = ZOKTHeaderGen(ZOKT_TC_SFU_SET_FLASH_UPDATE_METHOD);
     if (request == nullptr) return 0xFF;
     FUNC_FLASH_SESSION_BLOCK* block = reinterpret_cast<FUNC_FLASH_SESSION_BLOCK*>(request + ZOKT_SF_PAYLOAD_OFFSET);
@@ -78,10 +71,8 @@ UINT8 ZOKT_SetFlashMethod(FUNC_FLASH_SESSION_BLOCK* session) {
         Delay(SFM_After_DelayTime * 10);
         WriteOut("[EGM_SFMDT] Secure Flash SetMethod SMI After Delay Time:%d...\n", SFM_After_DelayTime);
     }
-    bool answered = (Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) != 0;
     ZOKT_Message();
     MemCpy(session, block, sizeof(FUNC_FLASH_SESSION_BLOCK));
-    s_SessionRefused = answered && session->Status != 0 ? 1 : 0;
     return session->Status;
 }
 

@@ -5,17 +5,10 @@
 #include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
+#include "ZoktOutcome.h"
 
-static UINT8 gECSatus = 0;            // EC flash mode entered
-// Beside the confirmed mode: a START went out that the controller did not
-// clearly refuse (it may be in flash mode), a page, erase or verify piece
-// went out since the START, and an END got no answer.
-static UINT8 gECStartSent = 0;
-static UINT8 gECPiecesSent = 0;
-static UINT8 gECEndUnconfirmed = 0;
-// The last request got an answer that says yes or no (done, or a refusal of
-// a known kind); 0 when it got none or one of no known kind.
-static UINT8 gECLastAnswerClear = 0;
+// Where the controller's flash mode stands (EC_FLASH_STATE).
+static UINT8 gECSatus = eEC_STATE_OUT;
 static UINT32 gEC_Page_Size = 0;      // page size (ECX: from the size answer)
 static UINT32 gECXSize = 0;           // EC ROM size in KB from the ECX size answer
 static UINT32 gCurProcess = 0;        // bytes done in the current loop
@@ -49,7 +42,7 @@ static ENUM_ERR_ID EcStatusToError(UINT16 status) {
 }
 
 ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8* data, UINT8 ecxForm) {
-    gECLastAnswerClear = 0;
+    Zokt_ResetOutcome();
     Zokt_GetVer();  // asks for the version while it is unknown; the request goes out either way
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     if (data != nullptr && length > INTERFACE_BUFFER_SIZE - ZOKT_EC_DATA_OFFSET) return eEID_EC_FILE_ERROR;
@@ -76,16 +69,13 @@ ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8
     }
     MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
     FreeMem(request);
-    if (subFunction == ZOKT_TC_EC_FLASH || subFunction == ZOKT_TC_EC_ECX_ERASE || subFunction == ZOKT_TC_EC_ECX_VERIFY)
-        gECPiecesSent = 1;
+    bool piece = subFunction == ZOKT_TC_EC_FLASH || subFunction == ZOKT_TC_EC_ECX_ERASE ||
+                 subFunction == ZOKT_TC_EC_ECX_VERIFY;
+    if (piece && (gECSatus == eEC_STATE_IN || gECSatus == eEC_STATE_START_SENT)) gECSatus = eEC_STATE_PAGES_SENT;
     Zokt_SMI_26();
-    gECLastAnswerClear = 1;  // until the answer says otherwise
 
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
-    if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) {
-        gECLastAnswerClear = 0;
-        return eEID_EC_STOP;
-    }
+    if (Zokt_LastUnanswered()) return eEID_EC_STOP;
     if ((answer->dwRetuenStatus & ZOKT_RS_DIS_OEMSTR) != 0) {
         char text[256];
         if (Zokt_GetAnswerText(gpIntrBuf, text) != 0) WriteOut(" - %s \n", text);
@@ -101,40 +91,71 @@ ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8
         if ((subFunction == ZOKT_TC_EC_ECX_ERASE || subFunction == ZOKT_TC_EC_ECX_VERIFY) && answered.Status <= 1)
             return eEID_NO_ERROR;
     }
-    ENUM_ERR_ID err = EcStatusToError(answered.Status);
-    if (err == eEID_EC_STOP) gECLastAnswerClear = 0;
-    return err;
+    return EcStatusToError(answered.Status);
 }
 
+// A START without answer, or with one of no known kind, may have put the
+// controller in flash mode.
 static ENUM_ERR_ID EnterFlashMode(UINT16 chipId, UINT8 ecxForm) {
-    gECPiecesSent = 0;
-    gECEndUnconfirmed = 0;
     ENUM_ERR_ID err = ZOKT_SWSMI_EC(ZOKT_TC_EC_START, 0, chipId, nullptr, ecxForm);
-    if (err == eEID_NO_ERROR) gECSatus = 1;
-    // A START lost on the way may have put the controller in flash mode.
-    if (err == eEID_NO_ERROR || !gECLastAnswerClear) gECStartSent = 1;
+    if (err == eEID_NO_ERROR) gECSatus = eEC_STATE_IN;
+    else if (Zokt_LastOutcome() != eZOKT_NOT_SENT && (Zokt_LastUnanswered() || err == eEID_EC_STOP))
+        gECSatus = eEC_STATE_START_SENT;
+    else gECSatus = eEC_STATE_OUT;
     return err;
 }
 
-// END once more when it got no answer; an END never answered is the exit
-// error (the controller may still be in flash mode).
-static ENUM_ERR_ID LeaveFlashMode(UINT16 chipId, UINT8 ecxForm) {
-    if (gECSatus == 0 && gECStartSent == 0) return eEID_NO_ERROR;
-    ENUM_ERR_ID err = ZOKT_SWSMI_EC(ZOKT_TC_EC_END, 0, chipId, nullptr, ecxForm);
-    if (err != eEID_NO_ERROR && !gECLastAnswerClear) err = ZOKT_SWSMI_EC(ZOKT_TC_EC_END, 0, chipId, nullptr, ecxForm);
-    gECEndUnconfirmed = err != eEID_NO_ERROR && !gECLastAnswerClear;
-    if (err == eEID_NO_ERROR) gECSatus = gECStartSent = 0;
-    return gECEndUnconfirmed ? eEID_EC_EXIT_ERROR : err;
+struct EC_END_SEND {
+    UINT16 ChipId;
+    UINT8 EcxForm;
+    ENUM_ERR_ID Result;
+};
+
+static UINT8 SendEnd(void* context) {
+    EC_END_SEND* end = static_cast<EC_END_SEND*>(context);
+    end->Result = ZOKT_SWSMI_EC(ZOKT_TC_EC_END, 0, end->ChipId, nullptr, end->EcxForm);
+    return end->Result == eEID_NO_ERROR ? 1 : 0;
 }
 
-UINT8 EC_GetFlashModeStatus() { return gECSatus; }
+// END, sent again while it goes unanswered. An END never answered, or
+// answered with a status of no known kind, leaves the exit unconfirmed (the
+// exit error). A refusal after an END whose answer was lost says that the
+// controller is out of flash mode: the lost END was carried out. A refusal
+// of the first END leaves the state as it was, the refusal's error returned;
+// only a controller that never confirmed START is taken as out by it.
+static ENUM_ERR_ID LeaveFlashMode(UINT16 chipId, UINT8 ecxForm) {
+    if (gECSatus == eEC_STATE_OUT) return eEID_NO_ERROR;
+    EC_END_SEND end = {chipId, ecxForm, eEID_NO_ERROR};
+    UINT32 sends = 0;
+    Zokt_SendWhileUnanswered(SendEnd, &end, &sends);
+    if (Zokt_LastUnanswered() || end.Result == eEID_EC_STOP) {
+        gECSatus = eEC_STATE_END_UNCONFIRMED;
+        return eEID_EC_EXIT_ERROR;
+    }
+    if (end.Result == eEID_NO_ERROR || sends > 1) {
+        gECSatus = eEC_STATE_OUT;
+        return eEID_NO_ERROR;
+    }
+    if (gECSatus == eEC_STATE_START_SENT) gECSatus = eEC_STATE_OUT;
+    return end.Result;
+}
+
+UINT8 EC_GetFlashModeStatus() {
+    return gECSatus == eEC_STATE_IN || gECSatus == eEC_STATE_PAGES_SENT || gECSatus == eEC_STATE_END_UNCONFIRMED;
+}
+
+EC_FLASH_STATE EC_GetFlashState() { return static_cast<EC_FLASH_STATE>(gECSatus); }
 
 EC_MODE_AFTER_FAILURE EC_LeaveAfterFailure(UINT16 chipId, UINT8 ecxForm) {
-    if (gECSatus == 0 && gECStartSent == 0) return eEC_MODE_LEFT;
-    if (gECEndUnconfirmed) return eEC_MODE_UNCONFIRMED;
-    if (gECPiecesSent) return eEC_MODE_KEPT;
-    LeaveFlashMode(chipId, ecxForm);
-    return gECEndUnconfirmed ? eEC_MODE_UNCONFIRMED : eEC_MODE_LEFT;
+    switch (gECSatus) {
+    case eEC_STATE_OUT: return eEC_MODE_LEFT;
+    case eEC_STATE_PAGES_SENT: return eEC_MODE_KEPT;
+    case eEC_STATE_END_UNCONFIRMED: return eEC_MODE_UNCONFIRMED;
+    default:
+        // No page or erase went out yet: the controller is taken out of flash mode.
+        LeaveFlashMode(chipId, ecxForm);
+        return gECSatus == eEC_STATE_OUT ? eEC_MODE_LEFT : eEC_MODE_UNCONFIRMED;
+    }
 }
 
 ENUM_ERR_ID EC_EnterFlashMode(UINT16 chipId) { return EnterFlashMode(chipId, 0); }

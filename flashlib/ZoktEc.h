@@ -64,7 +64,9 @@ UINT32 CalcChkSum(const UINT8* data, UINT32 length);
 // One EC request; data (length bytes) travels at interface-buffer offset 0x400.
 ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8* data, UINT8 ecxForm);
 
-// "EC" form.
+// "EC" form. Leaving sends END only when the controller may be in flash
+// mode (EC_FLASH_STATE), again while it goes unanswered; unconfirmed it is
+// the exit error 0xAA.
 ENUM_ERR_ID EC_EnterFlashMode(UINT16 chipId);
 ENUM_ERR_ID EC_LeaveFlashMode(UINT16 chipId);
 ENUM_ERR_ID EC_WriteBlk(UINT16 chipId, UINT32 size, UINT8* data, CallBackFn_T cb);
@@ -83,19 +85,28 @@ ENUM_ERR_ID ECX_VerifyBlk(UINT32 size, UINT8* data, CallBackFn_T cb);
 ENUM_ERR_ID EC_Base_WriteBlk(UINT16 chipId, UINT32 size, UINT8* data, CallBackFn_T cb, UINT8 ecxForm);
 ENUM_ERR_ID EC_Base_ReTryBlk(UINT16 chipId, UINT8* data, UINT8 ecxForm);
 
-// 1 when the EC flash mode is entered (START accepted, END not yet).
+// Where the controller's flash mode stands, from what was sent and answered.
+enum EC_FLASH_STATE : UINT8 {
+    eEC_STATE_OUT = 0,            // never entered, or left (END confirmed)
+    eEC_STATE_START_SENT = 1,     // a START without answer, or with one of no known kind: it may be in
+    eEC_STATE_IN = 2,             // START accepted, no page or erase yet
+    eEC_STATE_PAGES_SENT = 3,     // a page, erase or verify piece went out: its ROM may be half written
+    eEC_STATE_END_UNCONFIRMED = 4,  // an END went out and no answer confirmed it
+};
+EC_FLASH_STATE EC_GetFlashState();
+// 1 when the EC flash mode was entered (START accepted) and leaving it is
+// not confirmed.
 UINT8 EC_GetFlashModeStatus();
 
-// Where a failed EC update leaves the controller. Leaving flash mode is
-// sent both after a confirmed START and after one whose answer was lost;
-// an END without answer goes out once more and then counts as 0xAA.
+// Where a failed EC update leaves the controller.
 enum EC_MODE_AFTER_FAILURE : UINT8 {
     eEC_MODE_LEFT = 0,         // never entered, or left again
     eEC_MODE_KEPT = 1,         // pages or an erase went out: the mode is kept, as leaving would start a half-written ROM
     eEC_MODE_UNCONFIRMED = 2,  // an END went out and no answer confirmed it
 };
 // On a failure path of either form: a controller that may be in flash mode
-// but got no page or erase yet is taken out of it.
+// but got no page or erase yet is taken out of it (END, also after a START
+// whose answer was lost).
 EC_MODE_AFTER_FAILURE EC_LeaveAfterFailure(UINT16 chipId, UINT8 ecxForm);
 
 // Battery check before flashing: 1 lets the run go on, 0 ends it with

@@ -2,6 +2,7 @@
 #include "ZoktFormat.h"
 #include "SmiTransport.h"
 #include "TKXString.h"
+#include "ZoktOutcome.h"
 
 struct ZOKT_RECORD_SIZE_ROW {
     UINT8 Type;
@@ -32,6 +33,7 @@ static void PutU16(UINT8* p, UINT16 v) { MemCpy(p, &v, 2); }
 static void PutU32(UINT8* p, UINT32 v) { MemCpy(p, &v, 4); }
 
 void Zokt_Desc_Header(UINT8* request, UINT32 functionSelect) {
+    Zokt_ResetOutcome();
     PZOKT_STRUCT_V2 d = Desc(request);
     d->Signature = ZOKT_SIGNATURE;
     d->Version = g_ZoktVer;
@@ -57,7 +59,11 @@ void Zokt_TC_End_Header(UINT8* request, UINT8 type, UINT8 records) {
     d->RunningSize = static_cast<UINT16>(d->RunningSize + 4);
 }
 
-void Zokt_SMI_26() { CallOemSmi(SMI_CMD_ZOKT); }
+void Zokt_SMI_26() {
+    Zokt_OutcomeAsked(gpIntrBuf);
+    CallOemSmi(SMI_CMD_ZOKT);
+    Zokt_OutcomeAnswered(gpIntrBuf);
+}
 
 UINT32 Zokt_GetAnswerText(const UINT8* answer, char (&text)[256]) {
     text[0] = '\0';

@@ -109,7 +109,8 @@ void Zokt_Desc_Header(UINT8* request, UINT32 functionSelect);
 void Zokt_Ext_Header(UINT8* request, UINT8 type, UINT8 subCount);
 void Zokt_TC_End_Header(UINT8* request, UINT8 type, UINT8 records);
 
-// Software SMI 0x26 through the hooked SMI path.
+// Software SMI 0x26 through the hooked SMI path; the answer's outcome is
+// kept for Zokt_LastOutcome (ZoktOutcome.h).
 void Zokt_SMI_26();
 
 // Copies the text that an answer carries at its running size into `text`

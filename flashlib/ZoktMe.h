@@ -130,16 +130,11 @@ UINT8 ZOKT_ME_Ignition_FlashStart();
 UINT8 ZOKT_ME_Ignition_FlashEnd();
 // A start is taken as opening the update unless the firmware clearly
 // refused it (answered without "done"): a lost answer may hide an accepted
-// start. An end refused or unanswered is sent again a few times.
+// start. An end that goes unanswered is sent again (ZOKT_UNANSWERED_SENDS).
 // Whatever the firmware may still hold (a session, a capsule push, an
 // update whose start went unanswered): the session is freed and the update
 // ended. Nothing when nothing is open.
 void ZOKT_ME_EndOpenUpdate();
-// 1 when the interface buffer holds the firmware's answer (return status
-// "supported"); 1 from ZOKT_ME_LastUnanswered when the last ME request sent
-// got none (left unanswered, or its answer lost).
-UINT8 ZOKT_ME_Answered();
-UINT8 ZOKT_ME_LastUnanswered();
 UINT8 ZOKT_ME_Erase(UINT32 address, UINT32 size, CallBackFn_T cb);
 UINT8 ZOKT_ME_Write(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 // Reads size bytes (at most the buffer's room behind 0x400) into out;
@@ -215,7 +210,6 @@ UINT16 CalculateSum16(const UINT8* data, UINT32 size);
 extern ZOKT_TC_55_MEUD_STRUCT* g_pMEInfo;
 extern UINT8 g_ME_NewInterface;
 extern ENUM_ERR_ID g_ME_LastError;
-extern UINT8 g_ME_LastUnanswered;
 extern ZOKT_MER_BLK_DATA_INFO* g_MER_BlkDataInfo;
 // Builds an ME request in `request` with the record size written directly
 // (the terminator behind it); returns the record.

@@ -1,11 +1,13 @@
 // ME region table, region requests and the update library: the ME data goes
 // to the firmware in pages, then each region (or the whole update) is
 // started and polled while the firmware asks to be called again.
+#include "TKXOutput.h"
 #include "TKXPortIo.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
+#include "ZoktOutcome.h"
 
 ZOKT_MER_BLK_DATA_INFO* g_MER_BlkDataInfo = nullptr;
 static char g_MER_CmdText[ME_MAX_REGIONS][5];
@@ -28,7 +30,7 @@ static UINT32 Pages(UINT32 size) { return static_cast<UINT32>((static_cast<UINT6
 ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 request, UINT32 first,
                                UINT32 second, UINT8& callAgain) {
     callAgain = 0;
-    g_ME_LastUnanswered = 0;
+    Zokt_ResetOutcome();
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     // The data and a message behind it must fit the interface buffer.
     if (size > INTERFACE_BUFFER_SIZE - ME_DATA_OFFSET - 0x100) return eEID_ME_PROCESS_ERROR;
@@ -55,10 +57,7 @@ ENUM_ERR_ID ZOKT_MER_INTERFACE(UINT8* data, UINT32 size, UINT8 regionId, UINT8 r
     Zokt_SMI_26();
 
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
-    if (!ZOKT_ME_Answered()) {
-        g_ME_LastUnanswered = 1;
-        return g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
-    }
+    if (Zokt_LastUnanswered()) return g_ME_LastError = eEID_ME_INFO_NO_SUPPORT;
     char text[256];
     if ((answer->dwRetuenStatus & ZOKT_RS_DIS_OEMSTR) != 0 && Zokt_GetAnswerText(gpIntrBuf, text) != 0)
         WriteOut(" - %s\n", text);
@@ -141,9 +140,6 @@ const char* ZOKT_MER_GetRegionName(UINT8 regionId) {
 // A session (or capsule push) the firmware may hold: from its request,
 // unless clearly refused, until it is freed.
 static UINT8 s_SessionMayBeOpen = 0;
-// A free that goes unanswered is sent again.
-static const UINT32 kFreeAttempts = 4;
-
 // One request without data; a failure of any kind is kept as the last error.
 static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     UINT8 callAgain = 0;
@@ -152,7 +148,7 @@ static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     if (opens) s_SessionMayBeOpen = 1;
     ENUM_ERR_ID err = ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain);
     if (err != eEID_NO_ERROR) g_ME_LastError = err;
-    if (opens && err != eEID_NO_ERROR && !g_ME_LastUnanswered) s_SessionMayBeOpen = 0;
+    if (opens && err != eEID_NO_ERROR && !Zokt_LastUnanswered()) s_SessionMayBeOpen = 0;
     return err == eEID_NO_ERROR ? 1 : 0;
 }
 
@@ -240,14 +236,18 @@ UINT8 ZOKT_MER_Update(UINT8 regionId) {
     return err == eEID_NO_ERROR ? 1 : 0;
 }
 
+static UINT8 SendFree(void*) { return Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL, 0); }
+
+// A free that goes unanswered is sent again; one never answered says that
+// the firmware may still hold what was pushed.
 UINT8 ZOKT_MER_Release() {
     bFTFMode = 0;
-    UINT8 freed = 0;
-    for (UINT32 attempt = 0; attempt < kFreeAttempts && !freed; ++attempt) {
-        freed = Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL, 0);
-        if (!g_ME_LastUnanswered) break;
-    }
+    UINT8 freed = Zokt_SendWhileUnanswered(SendFree, nullptr);
     s_SessionMayBeOpen = 0;
+    if (!freed && Zokt_LastUnanswered()) {
+        TKX_EndProgressLine();
+        WriteOut(" - The firmware may still hold the pushed ME data: freeing it went unanswered.\n");
+    }
     return freed;
 }
 

@@ -5,6 +5,7 @@
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
+#include "ZoktOutcome.h"
 
 ZOKT_TC_55_MEUD_STRUCT* g_pMEInfo = nullptr;
 UINT8 g_ME_NewInterface = 0;
@@ -43,17 +44,10 @@ void ZOKT_ME_SendRequest(UINT8* request, UINT32 requestSize, UINT32 clear) {
     Zokt_SMI_26();
 }
 
-UINT8 g_ME_LastUnanswered = 0;
-
-UINT8 ZOKT_ME_Answered() { return (Answer()->dwRetuenStatus & ZOKT_RS_SUPPORT) != 0 ? 1 : 0; }
-UINT8 ZOKT_ME_LastUnanswered() { return g_ME_LastUnanswered; }
-
-static bool Done() { return ZOKT_ME_Answered() && gpIntrBuf[ZOKT_RECORD_OFFSET] == 1; }
-
 // Sends one request of the record form the version asks for; the extra
 // fields of the long form are written only where that form is spoken.
 static ENUM_ERR_ID SendMe(ENUM_ME_FLASH_ID id, UINT32 address, UINT32 size, bool withFields) {
-    g_ME_LastUnanswered = 0;
+    Zokt_ResetOutcome();
     Zokt_GetVer();
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     UINT16 recordSize = Zokt_RecordSize(ZOKT_EXT_TC_MEUD);
@@ -68,8 +62,7 @@ static ENUM_ERR_ID SendMe(ENUM_ME_FLASH_ID id, UINT32 address, UINT32 size, bool
         ex->Size = size;
     }
     ZOKT_ME_SendRequest(request, ZOKT_REQUEST_SIZE, 0);
-    g_ME_LastUnanswered = ZOKT_ME_Answered() ? 0 : 1;
-    if (Done()) return eEID_NO_ERROR;
+    if (Zokt_LastOutcome() == eZOKT_DONE) return eEID_NO_ERROR;
     return id <= eMFD_IGN_END ? eEID_ME_IGN_STOP : eEID_ME_STOP;
 }
 
@@ -132,20 +125,19 @@ static UINT8 Simple(ENUM_ME_FLASH_ID id) {
 // not clearly refused (a lost answer may hide an accepted one) to the end
 // request: eMFD_FULL_END, eMFD_IGN_END, or 0 when none is open.
 static UINT8 s_OpenUpdateEnd = 0;
-// An end refused or unanswered is sent again before the run gives up.
-static const UINT32 kEndAttempts = 4;
-
 static UINT8 Start(ENUM_ME_FLASH_ID id, ENUM_ME_FLASH_ID end) {
     s_OpenUpdateEnd = static_cast<UINT8>(end);
     UINT8 ok = Simple(id);
-    if (!ok && !g_ME_LastUnanswered) s_OpenUpdateEnd = 0;
+    if (!ok && !Zokt_LastUnanswered()) s_OpenUpdateEnd = 0;
     return ok;
 }
 
+static UINT8 SendEnd(void* id) { return Simple(*static_cast<ENUM_ME_FLASH_ID*>(id)); }
+
+// An end that goes unanswered is sent again before the run gives up.
 static UINT8 End(ENUM_ME_FLASH_ID id) {
     s_OpenUpdateEnd = 0;
-    UINT8 ok = 0;
-    for (UINT32 attempt = 0; attempt < kEndAttempts && !ok; ++attempt) ok = Simple(id);
+    UINT8 ok = Zokt_SendWhileUnanswered(SendEnd, &id);
     FreeInfo();
     bMESupport = 0;
     bIgnSupport = 0;

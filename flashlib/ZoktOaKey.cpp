@@ -5,6 +5,7 @@
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 static ENUM_ERR_ID gOAKeyError = eEID_NO_ERROR;
 static UINT8 gOAKeyNoErrorPrint = 0;
@@ -21,12 +22,11 @@ static UINT8 Fail(ENUM_ERR_ID code) {
     return 0;
 }
 
-UINT8 ZOKT_OAKeyCheck(UINT8* data, UINT32 flashAddress, UINT32 size) {
+static UINT8 CheckOnce(UINT8* data, UINT32 flashAddress, UINT32 size) {
     gOAKeyError = eEID_NO_ERROR;
     gOAKeyNoErrorPrint = 0;
     gOAKeyUseOEMErrorID = 0;
     gOAKeyOEMErrorID = 0;
-    Zokt_GetVer();
     if (gpIntrBuf == nullptr) return Fail(eEID_ZOKT_OA_UPDATE_NOT_SUPPORT);
     // The data travels in the interface buffer behind the request.
     if ((data == nullptr && size != 0) || size > INTERFACE_BUFFER_SIZE - ZOKT_OA_DATA_OFFSET) {
@@ -48,6 +48,7 @@ UINT8 ZOKT_OAKeyCheck(UINT8* data, UINT32 flashAddress, UINT32 size) {
     const ZOKT_OA_HANDLE_STRUCT* answer =
         reinterpret_cast<const ZOKT_OA_HANDLE_STRUCT*>(gpIntrBuf + ZOKT_RECORD_OFFSET);
     UINT16 status = answer->Status;
+    // Status 0, as an unanswered request keeps it: a firmware without the check.
     if (status == 0) return Fail(eEID_ZOKT_OA_UPDATE_NOT_SUPPORT);
     if ((Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_DIS_OEMSTR) != 0) {
         char text[256];
@@ -70,4 +71,23 @@ UINT8 ZOKT_OAKeyCheck(UINT8* data, UINT32 flashAddress, UINT32 size) {
     if ((status & ZOKT_RS_OA_UPDATE_SKIPPED) != 0) return Fail(eEID_BIOS_ALREADY_UPDATE_NOA);
     if ((status & ZOKT_RS_OA_UPDATE_DECLINED) != 0) return Fail(eEID_BIOS_NOT_ALLOW_UPDATE_NOA);
     return 1;
+}
+
+struct OA_CHECK_SEND {
+    UINT8* Data;
+    UINT32 FlashAddress;
+    UINT32 Size;
+};
+
+static UINT8 SendCheck(void* context) {
+    OA_CHECK_SEND* c = static_cast<OA_CHECK_SEND*>(context);
+    return CheckOnce(c->Data, c->FlashAddress, c->Size);
+}
+
+// A check without answer is no verdict: it goes out again. A firmware that
+// speaks no ZOKT answers no request: its check goes out once.
+UINT8 ZOKT_OAKeyCheck(UINT8* data, UINT32 flashAddress, UINT32 size) {
+    OA_CHECK_SEND check = {data, flashAddress, size};
+    if (Zokt_GetVer() == 0) return SendCheck(&check);
+    return Zokt_SendWhileUnanswered(SendCheck, &check);
 }

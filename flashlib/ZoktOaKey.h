@@ -32,7 +32,9 @@ static_assert(offsetof(ZOKT_OA_HANDLE_STRUCT, FlashAddress) == 4 && offsetof(ZOK
               "OA record layout");
 
 // 1: go on with the update (the data may have been changed in place by the
-// firmware); 0: stop, the reason in ZOKT_OAKeyCheck_GetLastErrorID.
+// firmware); 0: stop, the reason in ZOKT_OAKeyCheck_GetLastErrorID. A check
+// left unanswered is sent again; still unanswered it ends with 0xD3, as a
+// firmware without the check does, but Zokt_LastOutcome tells them apart.
 UINT8 ZOKT_OAKeyCheck(UINT8* data, UINT32 flashAddress, UINT32 size);
 ENUM_ERR_ID ZOKT_OAKeyCheck_GetLastErrorID();
 // The firmware printed its own text: the program's error line is not wanted.

@@ -3,15 +3,15 @@
 #include "SmiTransport.h"
 #include "TKXPhysMem.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 static ENUM_ERR_ID gVarPreserveError = eEID_NO_ERROR;
 // The record status of the last answered request; 0 when none was answered.
 static UINT8 gVarPreserveAnswer = 0;
-static UINT8 gVarPreserveAnswered = 0;
 
 ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
     gVarPreserveAnswer = 0;
-    gVarPreserveAnswered = 0;
+    Zokt_ResetOutcome();
     if (Zokt_GetVer() == 0 || gpIntrBuf == nullptr) return eEID_SETUP_NOT_SUPPORT;
     UINT8* request = AllocMem(ZOKT_REQUEST_SIZE);
     if (request == nullptr) return eEID_MEM_ALLOC;
@@ -23,8 +23,7 @@ ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
     FreeMem(request);
     Zokt_SMI_26();
 
-    if ((Zokt_ReturnStatusOf(gpIntrBuf) & ZOKT_RS_SUPPORT) == 0) return eEID_SETUP_NOT_SUPPORT;
-    gVarPreserveAnswered = 1;
+    if (Zokt_LastUnanswered()) return eEID_SETUP_NOT_SUPPORT;
     gVarPreserveAnswer = gpIntrBuf[ZOKT_RECORD_OFFSET + offsetof(ZOKT_SETUP_STRUCT, Status)];
     switch (gVarPreserveAnswer) {
         case 0x01: return eEID_NO_ERROR;
@@ -53,4 +52,3 @@ UINT8 ZOKT_VarPreserve_DMIVarStore() { return Preserve(ZOKT_TC_DMI_STORE); }
 UINT8 ZOKT_VarPreserve_DMIVarReStore() { return Preserve(ZOKT_TC_DMI_RESTORE); }
 ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID() { return gVarPreserveError; }
 UINT8 ZOKT_VarPreserve_Unsupported() { return gVarPreserveAnswer == ZOKT_RS_SETUP_UNSUPPORTED ? 1 : 0; }
-UINT8 ZOKT_VarPreserve_Answered() { return gVarPreserveAnswered; }

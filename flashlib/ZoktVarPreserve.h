@@ -35,7 +35,6 @@ UINT8 ZOKT_VarPreserve_DMIVarReStore();
 ENUM_ERR_ID ZOKT_VarPreserve_GetLastErrorID();
 // 1 when the last request was answered, and the answer says the firmware has
 // no such support (0 also when it was not answered at all).
+// A store without answer (Zokt_LastOutcome eZOKT_UNANSWERED) may have been
+// carried out.
 UINT8 ZOKT_VarPreserve_Unsupported();
-// 1 when the last request was answered at all (support in the return
-// status); a store without answer may have been carried out.
-UINT8 ZOKT_VarPreserve_Answered();

@@ -421,8 +421,10 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
               (std::vector<std::string>{"close", "sub=0x01 len=0x00000000 chip=0x1234", "open", "close"}));
 
     // A START the controller took with its answer lost: END before any page
-    // (once more when it goes unanswered), so the controller leaves flash
-    // mode; an END never answered after the last page is the exit error.
+    // (again while it goes unanswered), so the controller leaves flash mode;
+    // an END never answered after the last page is the exit error. An END
+    // carried out with its answer lost: the resent END is refused, as the
+    // controller is out of flash mode, and the run ends as written.
     const std::string start = "sub=0x01 len=0x00000000 chip=0x1234", end = "sub=0x04 len=0x00000000";
     const std::string written = Progress(0x1000) + Progress(0x2000) + " Updating EC Block ...... done                \n";
     struct Row {
@@ -434,10 +436,11 @@ TEST_P(EcImageFlash, TheControllerGetsTheImageInPagesWithTheFlashInterfaceClosed
     } rows[] = {
         {"zokt_faults=0x54/1#1:lost", "ad - Error: EC does not permit BIOS update.\n", 0xAD, 1, "0x0"},
         {"zokt_faults=0x54/4#1:none", written, 0, 2, "0x0"},
+        {"zokt_faults=0x54/4#1:lost", written, 0, 2, "0x0"},
         {"zokt_faults=0x54/4:none",
          written + " - The EC may still be in flash mode: leaving it was not confirmed.\n"
                    "aa - Error: Exit EC programming mode fail.\n",
-         0xAA, 2, "0x1"},
+         0xAA, 3, "0x1"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -539,11 +542,15 @@ TEST_P(EcFile, TheFileGoesThroughSizeEraseWriteAndVerify) {
     // A write or verify refused for a while, or a verify page taken with its
     // answer lost: before every repeat the retry notice (and for a write the
     // erase) puts the controller back at the start, so the EC ROM ends as
-    // the file.
+    // the file. An END carried out with its answer lost: the resent END is
+    // refused by a controller out of flash mode, and the run ends as written.
     struct Row {
         const char* fault;
         size_t notices;  // retry notices; 0: not counted
-    } rows[] = {{"ec_refuse=0x1000:21", 0}, {"zokt_faults=0x54/0x20#2-22:0x40", 0}, {"zokt_faults=0x54/0x20#2:lost", 1}};
+    } rows[] = {{"ec_refuse=0x1000:21", 0},
+                {"zokt_faults=0x54/0x20#2-22:0x40", 0},
+                {"zokt_faults=0x54/0x20#2:lost", 1},
+                {"zokt_faults=0x54/4#1:lost", 0}};
     for (const Row& row : rows) {
         const char* fault = row.fault;
         e2e::Machine t = Machine({"mfg=1", kMfgTable, "ec_size_kb=64", "ec_page_size=0x1800", fault});
