@@ -42,8 +42,8 @@ static ENUM_ERR_ID EcStatusToError(UINT16 status) {
 }
 
 ENUM_ERR_ID ZOKT_SWSMI_EC(UINT8 subFunction, UINT32 length, UINT16 chipId, UINT8* data, UINT8 ecxForm) {
-    Zokt_ResetOutcome();
     Zokt_GetVer();  // asks for the version while it is unknown; the request goes out either way
+    Zokt_ResetOutcome();
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     if (data != nullptr && length > INTERFACE_BUFFER_SIZE - ZOKT_EC_DATA_OFFSET) return eEID_EC_FILE_ERROR;
     UINT8* request = AllocMem(ZOKT_REQUEST_SIZE + 4);

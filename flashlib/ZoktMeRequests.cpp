@@ -47,8 +47,8 @@ void ZOKT_ME_SendRequest(UINT8* request, UINT32 requestSize, UINT32 clear) {
 // Sends one request of the record form the version asks for; the extra
 // fields of the long form are written only where that form is spoken.
 static ENUM_ERR_ID SendMe(ENUM_ME_FLASH_ID id, UINT32 address, UINT32 size, bool withFields) {
-    Zokt_ResetOutcome();
     Zokt_GetVer();
+    Zokt_ResetOutcome();
     if (gpIntrBuf == nullptr) return eEID_BIOS_BUFFER_ALLOC;
     UINT16 recordSize = Zokt_RecordSize(ZOKT_EXT_TC_MEUD);
     UINT8* record = nullptr;

@@ -23,6 +23,7 @@ static UINT8 Fail(ENUM_ERR_ID code) {
 }
 
 static UINT8 CheckOnce(UINT8* data, UINT32 flashAddress, UINT32 size) {
+    Zokt_ResetOutcome();
     gOAKeyError = eEID_NO_ERROR;
     gOAKeyNoErrorPrint = 0;
     gOAKeyUseOEMErrorID = 0;

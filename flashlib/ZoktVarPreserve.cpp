@@ -11,8 +11,9 @@ static UINT8 gVarPreserveAnswer = 0;
 
 ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
     gVarPreserveAnswer = 0;
+    UINT16 version = Zokt_GetVer();
     Zokt_ResetOutcome();
-    if (Zokt_GetVer() == 0 || gpIntrBuf == nullptr) return eEID_SETUP_NOT_SUPPORT;
+    if (version == 0 || gpIntrBuf == nullptr) return eEID_SETUP_NOT_SUPPORT;
     UINT8* request = AllocMem(ZOKT_REQUEST_SIZE);
     if (request == nullptr) return eEID_MEM_ALLOC;
     ZOKT_SETUP_STRUCT* record =

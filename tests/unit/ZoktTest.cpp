@@ -1,5 +1,6 @@
-// The ZOKT request format, the version handshake and the OEM command
-// requests, run in-process against the emulated firmware.
+// The ZOKT request format, the version handshake, the outcome the transport
+// keeps of every request and the OEM command requests, run in-process
+// against the emulated firmware.
 #include <gtest/gtest.h>
 #include "CaptureOut.h"
 #include <cstdarg>
@@ -9,8 +10,15 @@
 #include <vector>
 #include "HuxCore.h"
 #include "UnitMachine.h"
+#include "SecureFlash.h"
+#include "ZoktEc.h"
 #include "ZoktFormat.h"
+#include "ZoktMe.h"
+#include "ZoktMfg.h"
+#include "ZoktOaKey.h"
 #include "ZoktOemCmd.h"
+#include "ZoktOutcome.h"
+#include "ZoktVarPreserve.h"
 
 namespace {
 
@@ -225,6 +233,70 @@ TEST_F(Zokt, FamiliesRunTheirCodesAndEndCleanly) {
     Machine({});
     ASSERT_EQ(ZOKT_OEMCMD_BeginEnd(), eEID_NO_ERROR);
     EXPECT_EQ(ZOKT_OEMCMD_AfterFlash(), eEID_ZOKT_OEM_ERROR) << "a successful end clears the ready flag";
+}
+
+// Each family's record says "done" in its own field: the outcome is read
+// from it, an answer's absence from the return status.
+TEST_F(Zokt, TheTransportTellsDoneRefusedAndUnansweredForEveryFamily) {
+    static UINT8 key[4] = {1, 2, 3, 4};
+    struct Row {
+        const char* what;
+        std::vector<std::string> sets;
+        void (*send)();
+        ZOKT_OUTCOME outcome;
+    };
+    void (*ec)() = [] { ZOKT_SWSMI_EC(ZOKT_TC_EC_START, 0, 0, nullptr, 0); };
+    void (*ecxErase)() = [] { ZOKT_SWSMI_EC(ZOKT_TC_EC_ECX_ERASE, 0x1000, 0, nullptr, 1); };
+    void (*me)() = [] { ZOKT_ME_CheckSupport(); };
+    // A session inside an update.
+    void (*region)() = [] {
+        UINT8 again = 0;
+        ZOKT_ME_Full_FlashStart();
+        ZOKT_MER_INTERFACE(nullptr, 0, 0xFF, ME_REQUEST_ALLOC_SMM, 1, 0, again);
+    };
+    void (*setup)() = [] { ZOKT_SWSMI_SETUP(ZOKT_TC_SETUP_SUPPORT); };
+    void (*oem)() = [] { ZOKT_OEMCMD_BeginFlash(5); };
+    void (*oa)() = [] { ZOKT_OAKeyCheck(key, 0, sizeof(key)); };
+    void (*battery)() = [] { ZOKT_ECB_Check(); };
+    void (*policy)() = [] {
+        FLASH_POLICY_INFO_BLOCK block;
+        ZOKT_GetSupportedPolicy(&block);
+    };
+    void (*mfg)() = [] { ZOKT_YOZMFG_Support(); };
+    const Row rows[] = {
+        {"EC START", {}, ec, eZOKT_DONE},
+        {"EC START refused", {"ec_status_1=0x20"}, ec, eZOKT_REFUSED},
+        {"EC START answer lost", {"zokt_faults=0x54:lost"}, ec, eZOKT_UNANSWERED},
+        {"ECX erase answered status 0", {"ec_status_16=0"}, ecxErase, eZOKT_DONE},
+        {"ME information", {}, me, eZOKT_DONE},
+        {"ME information refused", {"zokt_faults=0x55:0"}, me, eZOKT_REFUSED},
+        {"ME without answer", {"me_support=0"}, me, eZOKT_UNANSWERED},
+        {"ME region request", {}, region, eZOKT_DONE},
+        {"ME region request answered done with the status failed", {"zokt_faults=0x55/0x0a:status=0x1"}, region,
+         eZOKT_REFUSED},
+        {"setup support", {}, setup, eZOKT_DONE},
+        {"setup support refused", {"setup_status=2"}, setup, eZOKT_REFUSED},
+        {"setup without answer", {"setup_support=0"}, setup, eZOKT_UNANSWERED},
+        {"OEM command", {}, oem, eZOKT_DONE},
+        {"OEM command error", {"oemcmd_status=4"}, oem, eZOKT_REFUSED},
+        {"OEM command without answer", {"oemcmd_support=0"}, oem, eZOKT_UNANSWERED},
+        {"OA check: a firmware without the check", {"oa_status=0"}, oa, eZOKT_DONE},
+        {"OA check: data changed", {"oa_status=2"}, oa, eZOKT_DONE},
+        {"OA check declined", {"oa_status=8"}, oa, eZOKT_REFUSED},
+        {"OA check without answer", {"oa_support=0"}, oa, eZOKT_UNANSWERED},
+        {"battery", {}, battery, eZOKT_DONE},
+        {"battery low", {"ec_battery=2"}, battery, eZOKT_REFUSED},
+        {"policy", {"secure_flash=1"}, policy, eZOKT_DONE},
+        {"policy refused", {"secure_flash=1", "zokt_faults=0x70/4:2"}, policy, eZOKT_REFUSED},
+        {"no secure flash", {}, policy, eZOKT_UNANSWERED},
+        {"manufacturing names", {"mfg=1"}, mfg, eZOKT_DONE},
+        {"not in manufacturing mode", {}, mfg, eZOKT_REFUSED},
+    };
+    for (const Row& row : rows) {
+        Machine(row.sets);
+        row.send();
+        EXPECT_EQ(Zokt_LastOutcome(), row.outcome) << row.what;
+    }
 }
 
 TEST_F(Zokt, FirmwareTextIsPrintedAsText) {
