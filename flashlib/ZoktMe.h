@@ -124,13 +124,13 @@ UINT8 ZOKT_ME_VersionCheck();
 UINT8 ZOKT_ME_CheckSupport();
 UINT8 ZOKT_ME_Ignition_CheckSupport();
 UINT8 ZOKT_ME_GetMEInfo(ZOKT_TC_55_MEUD_STRUCT** info);
+// A start is taken as opening the update unless the firmware clearly
+// refused it (answered without "done"): a lost answer may hide an accepted
+// start. An end that goes unanswered is sent again (ZOKT_UNANSWERED_SENDS).
 UINT8 ZOKT_ME_Full_FlashStart();
 UINT8 ZOKT_ME_Full_FlashEnd();
 UINT8 ZOKT_ME_Ignition_FlashStart();
 UINT8 ZOKT_ME_Ignition_FlashEnd();
-// A start is taken as opening the update unless the firmware clearly
-// refused it (answered without "done"): a lost answer may hide an accepted
-// start. An end that goes unanswered is sent again (ZOKT_UNANSWERED_SENDS).
 // Whatever the firmware may still hold (a session, a capsule push, an
 // update whose start went unanswered): the session is freed and the update
 // ended. Nothing when nothing is open.
