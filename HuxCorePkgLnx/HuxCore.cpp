@@ -2,6 +2,7 @@
 // single shutdown path.
 #include <cstdio>
 #include <unistd.h>
+#include "HuxCompat.h"
 #include "HuxCore.h"
 #include "HuxCoreHooks.h"
 #include "HuxPlatform.h"
@@ -88,13 +89,21 @@ BOOLEAN HuxGuiInit(int argc, char** argv, TKXArgvList& args, TKXQueueItemList& i
     return FALSE;
 }
 
+// A stand-alone command that ends the pass still lets the later modules
+// that may go beside it take their words, so that none is dropped unread.
 void ParseUserInput() {
+    HuxCompat_ClaimedBeforeParse(ArgvItemList);
+    bool standAlone = false;
     for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
         TKX_QUEUE_ITEM* item = QueueItemList[i];
         if (item->ParsingCommandFunction == nullptr) continue;
+        if (standAlone && !HuxCompat_GoesBesideStandAlone(item)) continue;
         g_LastErrorCode = item->ParsingCommandFunction(ArgvItemList, item);
+        HuxCompat_NoteClaims(ArgvItemList, item);
         if (g_LastErrorCode != eEID_NO_ERROR) return;
-        if (item->StopParse == 1 && item->Enabled == 1) return;
+        if (standAlone || item->StopParse != 1 || item->Enabled != 1) continue;
+        if (HuxCompatOf(item) != HUX_COMPAT_STANDS_ALONE) return;
+        standAlone = true;
     }
 }
 
@@ -112,17 +121,21 @@ void ExecuteEnabledModules() {
     }
 }
 
+static void PrintUsage() {
+    for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
+        if (QueueItemList[i]->CommandHelp != nullptr) QueueItemList[i]->CommandHelp(1);
+    }
+    WriteOut("| Options:                                                                  |\n");
+    for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
+        if (QueueItemList[i]->CommandHelp != nullptr) QueueItemList[i]->CommandHelp(0);
+    }
+}
+
 void TerminateWithoutExecution(char* word) {
     if (PrintUsageHelp != nullptr) {
         PrintUsageHelp(word, nullptr, QueueItemList);
     } else {
-        for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
-            if (QueueItemList[i]->CommandHelp != nullptr) QueueItemList[i]->CommandHelp(1);
-        }
-        WriteOut("| Options:                                                                  |\n");
-        for (unsigned long i = 0; i < QueueItemList.size(); ++i) {
-            if (QueueItemList[i]->CommandHelp != nullptr) QueueItemList[i]->CommandHelp(0);
-        }
+        PrintUsage();
         if (word != nullptr) {
             WriteOut("Unknown command or option : %s\n", word);
             g_LastErrorCode = eEID_COMMAND_LINE;
@@ -131,11 +144,24 @@ void TerminateWithoutExecution(char* word) {
     PlatformFinalize(ArgvItemList);
 }
 
+void HuxRefuseCommandLine(const char* why) {
+    if (PrintUsageHelp != nullptr) {
+        PrintUsageHelp(nullptr, const_cast<char*>(why), QueueItemList);
+    } else {
+        PrintUsage();
+        WriteOut("%s", why);
+    }
+    g_LastErrorCode = eEID_COMMAND_LINE;
+    PlatformFinalize(ArgvItemList);
+}
+
 void HuxRunModules() {
     ParseUserInput();
     TKX_LeaveOnEndSignal();
     if (g_LastErrorCode != eEID_NO_ERROR) TerminateWithoutExecution(nullptr);
     if (ArgvItemList.size() <= 1) TerminateWithoutExecution(nullptr);
+    char why[512];
+    if (HuxCheckCompat(ArgvItemList, QueueItemList, why, sizeof(why)) != eEID_NO_ERROR) HuxRefuseCommandLine(why);
     for (unsigned long i = 1; i < ArgvItemList.size(); ++i) {
         if (ArgvItemList[i]->claimed == 0) TerminateWithoutExecution(ArgvItemList[i]->text);
     }

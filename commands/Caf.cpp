@@ -1,5 +1,6 @@
 // "/caf": compare the image with the flash and leave out the updates whose
 // data is already there.
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -32,6 +33,7 @@ ENUM_ERR_ID RegistercafQueueItem(TKXQueueItemList& items) {
     s_CafItem = TKX_QUEUE_ITEM{eMID_CAF, CafParse, CafExecute, CafHelp, nullptr, 0, 0, 33,
                                YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&s_CafItem);
+    HuxDeclareCompat(&s_CafItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     YOZ_ZOZ_RegisterModule(eMID_CAF, "/caf");
     return eEID_NO_ERROR;
 }

@@ -1,6 +1,7 @@
 // ROM-ID length: compare only the first N (0 to 8) characters of the ROM
 // ID. The option word is the firmware's manufacturing word 14, the count
 // follows it in the same word.
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozRomFile.h"
@@ -44,5 +45,6 @@ ENUM_ERR_ID RegistercheckromidcntQueueItem(TKXQueueItemList& items) {
     s_IccItem = TKX_QUEUE_ITEM{eMID_CHECKROMIDCNT, IccParse, IccExecute, IccHelp, nullptr, 0, 0, 34,
                                YOZ_MODE_NORMAL, 0};
     items.push_back(&s_IccItem);
+    HuxDeclareCompat(&s_IccItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

@@ -1,6 +1,7 @@
 // Default answers: the operator prompts answer for themselves. The option
 // word is the firmware's manufacturing word 8; without it the option does
 // not exist (an empty command-line word must not switch it on).
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -29,6 +30,7 @@ ENUM_ERR_ID RegisterdefansQueueItem(TKXQueueItemList& items) {
     s_DefansItem = TKX_QUEUE_ITEM{eMID_DEFANS, DefansParse, DefansExecute, DefansHelp, nullptr, 0, 0, 30,
                                   YOZ_MODE_NORMAL, 0};
     items.push_back(&s_DefansItem);
+    HuxDeclareCompat(&s_DefansItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     YOZ_ZOZ_RegisterModule(eMID_DEFANS, "/DEFANS");
     return eEID_NO_ERROR;
 }

@@ -2,6 +2,7 @@
 // stand-alone command: it ends the parse pass, so nothing after it (the
 // global check included) takes part in the run.
 #include <cstring>
+#include "HuxCompat.h"
 #include "InfoCommands.h"
 #include "RomScan.h"
 #include "YozGlobal.h"
@@ -87,6 +88,7 @@ ENUM_ERR_ID RegisterDisplayRomIdQueueItem(TKXQueueItemList& items) {
                                            DisplayRomIdHelp, nullptr, 0, 1, 0x4E52,
                                            YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&DisplayRomIdQueueItem);
+    HuxDeclareCompat(&DisplayRomIdQueueItem, HUX_COMPAT_STANDS_ALONE, "/U");
     DisplayRomIDCheckFunc = CHECK_FUNC_ITEM{nullptr, nullptr, 1, 0, 0, 0, 0, 0, &DisplayRomIdQueueItem.Enabled};
     PtrDisplayRomIDCheckFunc = &DisplayRomIDCheckFunc;
     YOZ_ZOZ_RegisterModule(eMID_DISPLAYROMID, "/U");

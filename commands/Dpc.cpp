@@ -1,5 +1,6 @@
 // "/dpc": skip the firmware-generation (Orvex) check. Its parse puts the
 // battery-check skip back to off; "/jbc", which parses later, may set it.
+#include "HuxCompat.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
@@ -35,5 +36,6 @@ static void DpcHelp(UINT8 pass) {
 ENUM_ERR_ID Register_DPC_QueueItem(TKXQueueItemList& items) {
     s_DpcItem = TKX_QUEUE_ITEM{eMID_DPC, DpcParse, DpcExecute, DpcHelp, nullptr, 0, 0, 17, YOZ_MODE_EVERY, 0};
     items.push_back(&s_DpcItem);
+    HuxDeclareCompat(&s_DpcItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

@@ -18,18 +18,22 @@ GM_CMD_ITEM GMCmdList[EGM_ENTRIES] = {
 char gEGM_HC_IdfStr[YOZ_MFG_WORD_CHARS + 1];
 int SubCmdNum = 0;
 UINT8 EGMHelp = 0;
+// The command-line word that last named each entry, for the messages.
+static char s_EntryWord[EGM_ENTRIES][EGM_WORD_CHARS + 1];
 
 static TKX_QUEUE_ITEM EGMQueueItem;
 
 static const char kHelpKeyword[] = "hiyoz";
 
-static void SelectEntries(const char* rest) {
-    for (GM_CMD_ITEM& entry : GMCmdList) {
+static void SelectEntries(const char* word, const char* rest) {
+    for (UINT32 e = 0; e < EGM_ENTRIES; ++e) {
+        GM_CMD_ITEM& entry = GMCmdList[e];
         size_t n = strlen(entry.name);
         if (strncmp(rest, entry.name, n) != 0) continue;
         entry.selected = 1;
         MemSet(entry.args, 0, sizeof(entry.args));
         TKX_BoundedCopy(entry.args, rest + n, EGM_TEXT_SIZE - 1);
+        TKX_BoundedCopy(s_EntryWord[e], word, EGM_WORD_CHARS);
         ++SubCmdNum;
     }
     if (strncmp(rest, kHelpKeyword, sizeof(kHelpKeyword) - 1) == 0) EGMHelp = 1;
@@ -51,7 +55,7 @@ static ENUM_ERR_ID EgmParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         char rest[EGM_REST_CHARS + 1] = {};
         TKX_BoundedCopy(rest, tail, EGM_REST_CHARS);
         StrToLow(rest);
-        SelectEntries(rest);
+        SelectEntries(args[i]->text, rest);
     }
     return eEID_NO_ERROR;
 }
@@ -73,6 +77,8 @@ ENUM_ERR_ID EGM_RegisterSubModule(TKXQueueItemList& items, TKX_QUEUE_ITEM& item,
 }
 
 void EGM_TakeSelection(TKX_QUEUE_ITEM* self, EGM_ENTRY entry) { self->Enabled = GMCmdList[entry].selected; }
+
+const char* EGM_EntryWord(EGM_ENTRY entry) { return s_EntryWord[entry]; }
 
 ENUM_ERR_ID RegisterEGMQueueItem(TKXQueueItemList& items) {
     return EGM_RegisterSubModule(items, EGMQueueItem, eMID_EGM, EgmParse, EgmExecute, 0x4E34);

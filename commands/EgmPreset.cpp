@@ -3,6 +3,7 @@
 // reset) or 0x0E (global reset). Any other value, a value above 0xFF
 // included, only asks for a valid one.
 #include "FlashBlock.h"
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "TKXPortIo.h"
 #include "TKXString.h"
@@ -27,7 +28,6 @@ UINT8 EGM_PRESET_ReadValue(char* text) {
 }
 
 static ENUM_ERR_ID PCIReSetFunc() {
-    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     switch (PCIResetValue) {
     case 0x04: WriteOut("0x4 Soft Reset.\n"); break;
@@ -54,5 +54,6 @@ static ENUM_ERR_ID PresetExecute(TKXQueueItemList&) {
 }
 
 ENUM_ERR_ID RegisterEGM_PRESET_QueueItem(TKXQueueItemList& items) {
+    HuxDeclareCompat(&EGM_PRESET_QueueItem, HUX_COMPAT_POWER_ACTION, EGM_EntryWord(EGM_PRESET));
     return EGM_RegisterSubModule(items, EGM_PRESET_QueueItem, eMID_EGM_PRESET, PresetParse, PresetExecute, 0x5D2A);
 }

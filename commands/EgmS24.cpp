@@ -1,8 +1,9 @@
 // Engineering "s24": restarts the machine at the end of the run, as an end
 // hook after the end work before it (the SMBIOS restore), with the flash
 // interface closed first. A restart the shell could not start ends the run
-// with its error. After the power-off or restart of capsule or recovery
-// mode it does nothing.
+// with its error. A power action: beside another one the command line is
+// refused, beside capsule or recovery mode it is switched off.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "YozGlobal.h"
@@ -21,5 +22,6 @@ static ENUM_ERR_ID S24Execute(TKXQueueItemList&) {
 }
 
 ENUM_ERR_ID RegisterEGM_S24_QueueItem(TKXQueueItemList& items) {
+    HuxDeclareCompat(&EGM_S24_QueueItem, HUX_COMPAT_POWER_ACTION, EGM_EntryWord(EGM_S24));
     return EGM_RegisterSubModule(items, EGM_S24_QueueItem, eMID_EGM_S24, S24Parse, S24Execute, 0x8020);
 }

@@ -3,6 +3,7 @@
 // configuration words (clearing words leave the command line); in the
 // execute pass it sends them and lets the firmware's answer switch option
 // modules on and off.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "YozSwitchMode.h"
 #include "ZoktCfgCmd.h"
@@ -16,10 +17,16 @@ static ENUM_ERR_ID CfgParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
-// Runs even without configuration words: the firmware may still enable modules.
+// Runs even without configuration words: the firmware may still enable
+// modules, which then go with the command line as the modules it named do.
 static ENUM_ERR_ID CfgExecute(TKXQueueItemList& items) {
     if (!YOZ_ModeTakesPart(s_CfgItem.ModeMask)) return eEID_NO_ERROR;
     ZOKT_GetDefsetCfgCmd(items);
+    char why[512];
+    if (HuxCheckCompat(ArgvItemList, items, why, sizeof(why)) != eEID_NO_ERROR) {
+        WriteOut("%s", why);
+        return eEID_COMMAND_LINE;
+    }
     if (ZOKT_CfgCmd_GetRS_DIS_OEMSTR()) WriteOut(" %s \n", ZOKT_CfgCmd_GetOEMString());
     if (ZOKT_CfgCmd_GetRS_ERROR_OUT()) return eEID_ZOKT_OEM_ERROR;
     return eEID_NO_ERROR;

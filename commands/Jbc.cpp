@@ -1,6 +1,7 @@
 // "/jbc": skip the AC adapter and battery check of the pre-flash pipeline.
 // The skip is set as soon as the word is claimed, because the check runs in
 // the global check item, which executes before this module.
+#include "HuxCompat.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
@@ -36,5 +37,6 @@ static void JbcHelp(UINT8 pass) {
 ENUM_ERR_ID Register_JBC_QueueItem(TKXQueueItemList& items) {
     s_JbcItem = TKX_QUEUE_ITEM{eMID_JBC, JbcParse, JbcExecute, JbcHelp, nullptr, 0, 0, 18, YOZ_MODE_EVERY, 0};
     items.push_back(&s_JbcItem);
+    HuxDeclareCompat(&s_JbcItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

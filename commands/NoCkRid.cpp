@@ -1,4 +1,5 @@
 // "/X": flash without comparing the image's ROM ID with the system's.
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -30,6 +31,7 @@ ENUM_ERR_ID RegisterNoCkRIDQueueItem(TKXQueueItemList& items) {
     s_NoCkRidItem = TKX_QUEUE_ITEM{eMID_NOCKRID, NoCkRidParse, NoCkRidExecute, NoCkRidHelp, nullptr, 0, 0, 32,
                                    YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&s_NoCkRidItem);
+    HuxDeclareCompat(&s_NoCkRidItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     YOZ_ZOZ_RegisterModule(eMID_NOCKRID, "/X");
     return eEID_NO_ERROR;
 }

@@ -2,6 +2,7 @@
 // the word is followed by hexadecimal digits and the program raises a
 // software SMI with that byte. Only the last two digits count; a second
 // word adds its byte to the first.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "SmiTransport.h"
@@ -66,5 +67,6 @@ ENUM_ERR_ID RegisterOEMSMIQueueItem(TKXQueueItemList& items) {
     OEMSMICheckFunc = CHECK_FUNC_ITEM{nullptr, nullptr, 0, 0, 0, 0, 0, 0, &s_OemSmiItem.Enabled};
     PtrOEMSMICheckFunc = &OEMSMICheckFunc;
     items.push_back(&s_OemSmiItem);
+    HuxDeclareCompat(&s_OemSmiItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

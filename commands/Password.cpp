@@ -2,6 +2,7 @@
 // word 1 and the file name follows it in the same word. Execute reads the
 // file through the file hub and hands it to the system ROM's password
 // dialogue.
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXFile.h"
 #include "TKXString.h"
@@ -57,6 +58,7 @@ static void PwHelp(UINT8) {}
 ENUM_ERR_ID RegisterPWQueueItem(TKXQueueItemList& items) {
     s_PwItem = TKX_QUEUE_ITEM{eMID_PW, PwParse, PwExecute, PwHelp, nullptr, 0, 0, 25, YOZ_MODE_NORMAL, 0};
     items.push_back(&s_PwItem);
+    HuxDeclareCompat(&s_PwItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     YOZ_ZOZ_RegisterModule(eMID_PW, "/PW:");
     return eEID_NO_ERROR;
 }

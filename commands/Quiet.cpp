@@ -1,6 +1,7 @@
 // "/Q": silent execution. From its execute on, everything printed through
 // WriteOut is dropped (the banner and the modules before it still print);
 // the prompts read the flag and answer for the operator.
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -34,6 +35,7 @@ static void QuietHelp(UINT8 pass) {
 ENUM_ERR_ID RegisterquietQueueItem(TKXQueueItemList& items) {
     s_QuietItem = TKX_QUEUE_ITEM{eMID_QUIET, QuietParse, QuietExecute, QuietHelp, nullptr, 0, 0, 29, YOZ_MODE_EVERY, 0};
     items.push_back(&s_QuietItem);
+    HuxDeclareCompat(&s_QuietItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     YOZ_ZOZ_RegisterModule(eMID_QUIET, "/Q");
     return eEID_NO_ERROR;
 }

@@ -1,11 +1,12 @@
 // "/REBOOT" and "/SHUTDOWN": restart or power off once the run's work is
 // done. Each appends its end hook, which the global end item runs after
-// everything else; with both, the restart hook comes first. In capsule or
-// recovery mode neither acts: that flow restarts the machine itself (and
-// once it has, no end hook restarts or powers off the machine again). A
+// everything else. Both are power actions: the core refuses two of them on
+// one command line, and switches one off, saying so, beside capsule or
+// recovery mode, which powers the machine off or restarts it itself. A
 // restart or power-off the shell could not start is reported, not passed
 // over as success.
 #include "FlashBlock.h"
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "TKXPortIo.h"
@@ -17,16 +18,12 @@
 static TKX_QUEUE_ITEM s_RebootItem;
 static TKX_QUEUE_ITEM s_ShutdownItem;
 
-static bool CapsuleOrRecovery() { return YOZ_GetCapsuleMode() || YOZ_GetRecoveryMode(); }
-
 ENUM_ERR_ID ReBootFunc() {
-    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     return OsRestart() == 0 ? eEID_NO_ERROR : eEID_REBOOT_FAIL;
 }
 
 static ENUM_ERR_ID ShutDownFunc() {
-    if (YOZ_GetMachineGoingDown()) return eEID_NO_ERROR;
     CleanFlashIfc();
     return OsShutDown() == 0 ? eEID_NO_ERROR : eEID_SHUTDOWN_FAIL;
 }
@@ -34,9 +31,7 @@ static ENUM_ERR_ID ShutDownFunc() {
 static ENUM_ERR_ID ParsePowerWord(TKXArgvList& args, TKX_QUEUE_ITEM* self, const char* word) {
     self->Enabled = 0;
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    ENUM_ERR_ID status = YOZ_ClaimWholeWord(args, word, &self->Enabled);
-    if (CapsuleOrRecovery()) self->Enabled = 0;
-    return status;
+    return YOZ_ClaimWholeWord(args, word, &self->Enabled);
 }
 
 static ENUM_ERR_ID RebootParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
@@ -52,14 +47,12 @@ static ENUM_ERR_ID ShutdownParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
 }
 
 static ENUM_ERR_ID RebootExecute(TKXQueueItemList&) {
-    if (YOZ_ModeTakesPart(s_RebootItem.ModeMask) && !CapsuleOrRecovery()) YOZ_GlobalEndHookFuncList.push_back(ReBootFunc);
+    if (YOZ_ModeTakesPart(s_RebootItem.ModeMask)) YOZ_GlobalEndHookFuncList.push_back(ReBootFunc);
     return eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID ShutdownExecute(TKXQueueItemList&) {
-    if (YOZ_ModeTakesPart(s_ShutdownItem.ModeMask) && !CapsuleOrRecovery()) {
-        YOZ_GlobalEndHookFuncList.push_back(ShutDownFunc);
-    }
+    if (YOZ_ModeTakesPart(s_ShutdownItem.ModeMask)) YOZ_GlobalEndHookFuncList.push_back(ShutDownFunc);
     return eEID_NO_ERROR;
 }
 
@@ -80,6 +73,7 @@ ENUM_ERR_ID RegisterREBOOTQueueItem(TKXQueueItemList& items) {
                                   YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     YOZ_ZOZ_RegisterModule(eMID_REBOOT, "/REBOOT");
     items.push_back(&s_RebootItem);
+    HuxDeclareCompat(&s_RebootItem, HUX_COMPAT_POWER_ACTION, "/REBOOT");
     return eEID_NO_ERROR;
 }
 
@@ -88,5 +82,6 @@ ENUM_ERR_ID RegisterSHUTDOWNQueueItem(TKXQueueItemList& items) {
                                     YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     YOZ_ZOZ_RegisterModule(eMID_SHUTDOWN, "/SHUTDOWN");
     items.push_back(&s_ShutdownItem);
+    HuxDeclareCompat(&s_ShutdownItem, HUX_COMPAT_POWER_ACTION, "/SHUTDOWN");
     return eEID_NO_ERROR;
 }

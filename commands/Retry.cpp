@@ -1,6 +1,7 @@
 // Flash retry count: "/retry:N" sets how often the engine repeats a failed
 // flash request. The option exists only while the firmware's manufacturing
 // word 9 is seven characters long, the length of "/retry:".
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXString.h"
 #include "YozFlash.h"
@@ -41,5 +42,6 @@ ENUM_ERR_ID RegisterretryQueueItem(TKXQueueItemList& items) {
     s_RetryItem = TKX_QUEUE_ITEM{eMID_RETRY, RetryParse, RetryExecute, RetryHelp, nullptr, 0, 0, 69,
                                  YOZ_MODE_NORMAL, 0};
     items.push_back(&s_RetryItem);
+    HuxDeclareCompat(&s_RetryItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

@@ -38,8 +38,7 @@ long long YOZ_OptionNumber(const char* text);
 
 // Closes the flash interface and restarts the machine; 0x91 when the shell
 // cannot start the restart. The "/REBOOT" end hook, and "s24" of the
-// engineering set; nothing once capsule or recovery mode has started the
-// machine's power-off or restart.
+// engineering set.
 ENUM_ERR_ID ReBootFunc();
 
 extern UINT8 RetryCnt;

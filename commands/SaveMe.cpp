@@ -5,6 +5,7 @@
 // stops the parse, so no pre-flash check runs: it asks the firmware about
 // its ME itself.
 #include "FlashBlock.h"
+#include "HuxCompat.h"
 #include "RunControl.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
@@ -128,6 +129,7 @@ ENUM_ERR_ID RegisterSaveMEToFileQueueItem(TKXQueueItemList& items) {
     SaveMEToFileQueueItem = TKX_QUEUE_ITEM{eMID_SAVEMETOFILE, SaveMeParse, SaveMeExecute, SaveMeHelp, nullptr,
                                            0, 1, 0x4E48, YOZ_MODE_NORMAL, 0};
     items.push_back(&SaveMEToFileQueueItem);
+    HuxDeclareCompat(&SaveMEToFileQueueItem, HUX_COMPAT_STANDS_ALONE, s_SaveMeWord);
     YOZ_ZOZ_RegisterModule(eMID_SAVEMETOFILE, "/OME");
     return eEID_NO_ERROR;
 }

@@ -1,11 +1,10 @@
 // "/O": reads the whole flash, block by block, into a file; each block is
 // read twice and saved only as reads that agree.
 #include <cstdio>
-#include <initializer_list>
 #include "FlashBlock.h"
+#include "HuxCompat.h"
 #include "InfoCommands.h"
 #include "RomInfo.h"
-#include "RunControl.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
@@ -39,23 +38,12 @@ void SaveRomCallBack(UINT32 total, UINT32 done, UINT32 status) {
     }
 }
 
-// Run-control words of modules that parse after "/O", which stops the
-// pass: they change nothing in a save and stay allowed beside it.
-static bool LaterRunControlWord(const char* word) {
-    for (const char* option : {"/jbc", "/REBOOT", "/SHUTDOWN"})
-        if (IdentifyArg(word, option, 1) == 1) return true;
-    return YOZ_MatchPrefixWord(word, 7, "/retry:") != nullptr;
-}
-
-// "/O" stands alone: beside it only the output file, run-control words and
-// the words of modules that parsed before it and only set how the run goes.
-// An update that parsed before it (the whole ROM, an ME update-library file,
-// the ME save) is a command-line error; any other word stays unclaimed and
-// ends the run as an unknown option, before the file is touched.
+// "/O" stands alone (declared at registration): beside it the core lets
+// only run-control words and one power action through, and refuses any
+// other word before the file is touched.
 static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     self->Enabled = 0;
     if (!YOZ_ModeTakesPart(self->ModeMask)) return eEID_NO_ERROR;
-    UINT8 commandsBefore = YOZ_CommandNum;
     for (unsigned long i = 1; i < args.size(); ++i) {
         if (IdentifyArg(args[i]->text, "/O", 1) != 1) continue;
         // Word 1 names the output file: the option itself in its place
@@ -69,16 +57,6 @@ static ENUM_ERR_ID SaveRomParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
         ++YOZ_CommandNum;
     }
     YOZ_SetOCmdIsEnable(&self->Enabled);
-    if (!self->Enabled) return eEID_NO_ERROR;
-    if (commandsBefore != 0 || YOZ_GetGANCmdIsEnable()) return eEID_COMMAND_LINE;
-    for (unsigned long i = 2; i < args.size(); ++i) {
-        const char* word = args[i]->text;
-        if (args[i]->claimed) {
-            if (YOZ_MatchPrefixWord(word, 6, "/MEUL:") != nullptr) return eEID_COMMAND_LINE;
-        } else if (LaterRunControlWord(word)) {
-            args[i]->claimed = 1;
-        }
-    }
     return eEID_NO_ERROR;
 }
 
@@ -160,6 +138,7 @@ ENUM_ERR_ID RegisterSaveRomToFileQueueItem(TKXQueueItemList& items) {
     SaveRomToFileQueueItem = TKX_QUEUE_ITEM{eMID_SAVEROMTOFILE, SaveRomParse, SaveRomExecute, SaveRomHelp, nullptr,
                                             0, 1, 0x4E48, YOZ_MODE_NORMAL | YOZ_MODE_FTF, 0};
     items.push_back(&SaveRomToFileQueueItem);
+    HuxDeclareCompat(&SaveRomToFileQueueItem, HUX_COMPAT_STANDS_ALONE, "/O");
     YOZ_ZOZ_RegisterModule(eMID_SAVEROMTOFILE, "/O");
     return eEID_NO_ERROR;
 }

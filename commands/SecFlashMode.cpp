@@ -9,6 +9,7 @@
 #include <cstring>
 #include "EspCopyLnx.h"
 #include "FlashBlock.h"
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "SecureFlash.h"
@@ -127,12 +128,19 @@ static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {
     ENUM_ERR_ID status = OpenSession();
     if (status != eEID_NO_ERROR) return status;
     if (FLASH_GetCurrentFlashOpType() != m.OpType) return eEID_NO_ERROR;
-    if (YOZ_PromptYesOrNo(m.Question) != 0) return eEID_NO_ERROR;
+    if (YOZ_PromptYesOrNo(m.Question) != 0) {
+        // The session stays with the firmware: the operator learns what the
+        // next restart does.
+        if (m.OpType == FLASH_OP_RECOVERY) {
+            char name[sizeof(FUNC_FLASH_SESSION_BLOCK::Name) + 1];
+            FLASH_GetCurrentFlashName(name);
+            WriteOut(" - The recovery stays armed: the next restart recovers the BIOS from %s.\n", name);
+        }
+        return eEID_NO_ERROR;
+    }
     CleanFlashIfc();
     // The operator said Yes: a machine that stays up is no success.
-    if (m.Power() != 0) return m.PowerFailed;
-    YOZ_SetMachineGoingDown(1);
-    return eEID_NO_ERROR;
+    return m.Power() != 0 ? m.PowerFailed : eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID CapsuleExecute(TKXQueueItemList&) { return ModeExecute(kCapsule); }
@@ -147,6 +155,7 @@ static ENUM_ERR_ID RegisterMode(TKXQueueItemList& items, const SECFLASH_MODE& m,
     *m.Item = TKX_QUEUE_ITEM{m.ModuleId, ModeParse, execute, help, nullptr, 0, 0, 0x8000, kModeMask, 0};
     YOZ_ZOZ_RegisterModule(m.ModuleId, m.Word);
     items.push_back(m.Item);
+    HuxDeclareCompat(m.Item, HUX_COMPAT_OWN_POWER, m.Word);
     return eEID_NO_ERROR;
 }
 

@@ -3,6 +3,7 @@
 // "/smibkdelay:N" (entry 5) lets the wait happen only for every N-th block.
 // A negative number, or a delay whose microseconds do not fit a signed 32-bit
 // value, is a command-line error instead of a wait of over an hour per SMI.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "YozFlash.h"
@@ -55,6 +56,7 @@ ENUM_ERR_ID RegistersmidelayQueueItem(TKXQueueItemList& items) {
     s_SmiDelayItem = TKX_QUEUE_ITEM{eMID_SMIDELAY, SmiDelayParse, SmiDelayExecute, SmiDelayHelp, nullptr, 0, 0, 0x7FFE,
                                     YOZ_MODE_NORMAL, 0};
     items.push_back(&s_SmiDelayItem);
+    HuxDeclareCompat(&s_SmiDelayItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }
 
@@ -63,5 +65,6 @@ ENUM_ERR_ID RegistersmibkdelayQueueItem(TKXQueueItemList& items) {
     s_SmiBkDelayItem = TKX_QUEUE_ITEM{eMID_SMIBKDELAY, SmiBkDelayParse, SmiBkDelayExecute, SmiDelayHelp, nullptr, 0, 0,
                                       0x7FFE, YOZ_MODE_NORMAL, 0};
     items.push_back(&s_SmiBkDelayItem);
+    HuxDeclareCompat(&s_SmiBkDelayItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

@@ -1,6 +1,7 @@
 // Mode-switch module ("/SM:n"): installs the mode filter every masked module
 // asks, chooses it from the platform flags and lets "/SM:n" override that.
 #include <cstdlib>
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -86,5 +87,6 @@ ENUM_ERR_ID RegisterSMQueueItem(TKXQueueItemList& items) {
     s_SwitchModeItem = TKX_QUEUE_ITEM{eMID_SM, SwitchModeParse, nullptr, nullptr, nullptr, 0, 0, 0, YOZ_MODE_EVERY, 0};
     YOZ_pFSwitchModeFunc = PFAT_YOZ_SwitchMode;
     items.push_back(&s_SwitchModeItem);
+    HuxDeclareCompat(&s_SwitchModeItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

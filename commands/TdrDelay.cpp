@@ -1,6 +1,7 @@
 // TDR-delay options, named by the firmware in manufacturing mode: entry 2 is
 // a whole word, entry 3 a "/tdrdelay:" prefix with a number. Either arms the
 // two TDR modules; neither does anything itself.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "RunControl.h"
 #include "TKXString.h"
@@ -38,11 +39,13 @@ static void TdrHelp(UINT8) { YOZ_ModeTakesPart(YOZ_MODE_NORMAL); }
 ENUM_ERR_ID RegistertdrdelayQueueItem(TKXQueueItemList& items) {
     s_TdrItem = TKX_QUEUE_ITEM{eMID_TDRDELAY, TdrParse, TdrExecute, TdrHelp, nullptr, 0, 0, 0x420E, YOZ_MODE_NORMAL, 0};
     items.push_back(&s_TdrItem);
+    HuxDeclareCompat(&s_TdrItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }
 
 ENUM_ERR_ID RegistertdrdelaynQueueItem(TKXQueueItemList& items) {
     s_TdrNItem = TKX_QUEUE_ITEM{eMID_TDRDELAYN, TdrNParse, TdrExecute, TdrHelp, nullptr, 0, 0, 0x420F, YOZ_MODE_NORMAL, 0};
     items.push_back(&s_TdrNItem);
+    HuxDeclareCompat(&s_TdrNItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

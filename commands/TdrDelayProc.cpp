@@ -1,5 +1,6 @@
 // The two modules the TDR-delay options arm: tdrdelayproc, first in the
 // table, prints the note; tdrdelayprocend, near the end, does nothing.
+#include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "TdrDelay.h"
 #include "YozSwitchMode.h"
@@ -50,6 +51,7 @@ ENUM_ERR_ID RegistertdrdelayprocQueueItem(TKXQueueItemList& items) {
     TDRDLY_InitWindowsTdrDelayReg();
     TDRDLY_InitTdrdelayprocEnable(&s_ProcItem.Enabled);
     items.push_back(&s_ProcItem);
+    HuxDeclareCompat(&s_ProcItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }
 
@@ -58,5 +60,6 @@ ENUM_ERR_ID RegistertdrdelayprocendQueueItem(TKXQueueItemList& items) {
                                    YOZ_MODE_NORMAL, 0};
     TDRDLY_InitTdrdelayprocEndEnable(&s_ProcEndItem.Enabled);
     items.push_back(&s_ProcEndItem);
+    HuxDeclareCompat(&s_ProcEndItem, HUX_COMPAT_RUN_CONTROL, nullptr);
     return eEID_NO_ERROR;
 }

@@ -11,6 +11,8 @@
 #define EGM_TEXT_SIZE 256
 // Characters of a word after the prefix that are looked at.
 #define EGM_REST_CHARS 63
+// Characters of a selecting word kept for the messages.
+#define EGM_WORD_CHARS (YOZ_MFG_WORD_CHARS + EGM_REST_CHARS)
 // Manufacturing word that holds the prefix.
 #define EGM_MFG_CMD_STRING 6
 
@@ -50,6 +52,9 @@ ENUM_ERR_ID EGM_RegisterSubModule(TKXQueueItemList& items, TKX_QUEUE_ITEM& item,
                                   ParsingCommandFunctionT parse, ExecutionActionFunctionT execute, UINT16 orderKey);
 // What every sub-module parse does: its enabled byte follows its entry.
 void EGM_TakeSelection(TKX_QUEUE_ITEM* self, EGM_ENTRY entry);
+// The command-line word that last named the entry (a buffer of the run;
+// empty until a word names it).
+const char* EGM_EntryWord(EGM_ENTRY entry);
 
 // "sfmdt:" text "<before>:<after>": both numbers of decimal digits only, each
 // at most EGM_SFMDT_MAX_DELAY (units of 10 µs, so that the wait stays within

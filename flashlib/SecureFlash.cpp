@@ -69,6 +69,11 @@ void FLASH_ConfigFlashSessionBlock(UINT8 opType, FLASH_BLOCK_TYPE area, const ch
 
 UINT8 FLASH_GetCurrentFlashOpType() { return FlashSessionBlock.OpType; }
 
+void FLASH_GetCurrentFlashName(char (&name)[sizeof(FUNC_FLASH_SESSION_BLOCK::Name) + 1]) {
+    MemSet(name, 0, sizeof(name));
+    MemCpy(name, FlashSessionBlock.Name, sizeof(FlashSessionBlock.Name));
+}
+
 UINT8 FLASH_LoadFwImageEx(UINT8* piece, UINT32 offset, UINT32 size, CallBackFn_T cb) {
     return ZOKT_LoadFwImageEx(piece, offset, size, cb);
 }

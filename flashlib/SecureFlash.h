@@ -93,6 +93,8 @@ void FLASH_SetSecureFlashSupported(UINT8 supported);  // by the secure-flash mod
 UINT8 FLASH_GetSupportedPolicy(FLASH_POLICY_INFO_BLOCK* out);
 void FLASH_ConfigFlashSessionBlock(UINT8 opType, FLASH_BLOCK_TYPE area, const char* name, UINT32 size);
 UINT8 FLASH_GetCurrentFlashOpType();
+// The recovery file name of the session, terminated.
+void FLASH_GetCurrentFlashName(char (&name)[sizeof(FUNC_FLASH_SESSION_BLOCK::Name) + 1]);
 UINT8 FLASH_LoadFwImage(UINT8* image, UINT32 size, UINT32 base, CallBackFn_T cb);
 UINT8 FLASH_LoadFwImageEx(UINT8* piece, UINT32 offset, UINT32 size, CallBackFn_T cb);
 UINT8 FLASH_SetFlashMethod();

@@ -1,6 +1,8 @@
 // Image state of the ROM image model: reset, file name, loading, accessors.
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include "RomInfo.h"
 #include "TKXFile.h"
 #include "TKXPhysMem.h"
 #include "YozRomFile.h"
@@ -86,6 +88,19 @@ UINT32 YOZ_RomFile_Size() { return YOZ_OpenFileSize; }
 
 static bool HaveEmbeddedImage() { return YOZ_bZOZLoadFileOK && YOZ_pOpenFileBuff != nullptr && YOZ_OpenFileSize != 0; }
 
+// No image of this flash is larger than the flash twice over (the BIOS and
+// an ME volume as large as the part) behind a capsule header: a larger file
+// is refused by the size of the open file, before it is read.
+static bool LargerThanAnyImage(const char* name) {
+    if (gRomSize == 0) return false;
+    FILE* stream = TKX_OpenRegularFile(name);
+    if (stream == nullptr) return false;
+    UINT64 size = TKX_GetFileSize(stream);
+    fclose(stream);
+    const UINT64 kLargestCapsuleHeader = 0xFFFF;
+    return size != TKX_FILE_SIZE_UNKNOWN && size > 2ull * gRomSize + kLargestCapsuleHeader;
+}
+
 ENUM_ERR_ID YOZ_RomFile_LoadToBuff() {
     if (YOZ_OpenFileOK) return eEID_NO_ERROR;
     if (YOZ_pFileName != nullptr && strcmp(YOZ_pFileName, kEmbeddedImageName) == 0) {
@@ -101,14 +116,15 @@ ENUM_ERR_ID YOZ_RomFile_LoadToBuff() {
     bool embedded = HaveEmbeddedImage();
     UINT8* data = nullptr;
     UINT32 size = 0;
-    ENUM_ERR_ID status = QueryFileHub(YOZ_pFileName, &data, size);
+    bool tooLarge = LargerThanAnyImage(YOZ_pFileName);
+    ENUM_ERR_ID status = tooLarge ? eEID_WRONG_ROM_FILE_SIZE : QueryFileHub(YOZ_pFileName, &data, size);
     if (status == eEID_NO_ERROR) {
         YOZ_pOpenFileBuff = data;
         YOZ_OpenFileSize = size;
         YOZ_OpenFileOK = 1;
         return eEID_NO_ERROR;
     }
-    if (!embedded) return eEID_OPEN_IN_FILE;
+    if (!embedded) return tooLarge ? status : eEID_OPEN_IN_FILE;
     // The embedded image stays in place.
     YOZ_OpenFileOK = 1;
     return status;

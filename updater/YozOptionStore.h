@@ -47,8 +47,6 @@
     X(YOZ_SetShutdownCmdIsEnable, YOZ_GetShutdownCmdIsEnable)
 
 // Value flags: a byte kept by value; (setter, getter, storage, start value).
-// YOZ_bMachineGoingDown: capsule or recovery mode has started the power-off
-// or restart, so no end hook restarts, powers off or resets the machine.
 #define YOZ_VALUE_FLAGS(X)                                                                       \
     X(YOZ_SetMERLoadEnable, YOZ_GetMERLoadEnable, YOZ_bMERLoadEnable, 0)                         \
     X(YOZ_SetMEULCAPCmdIsEnable, YOZ_GetMEULCAPCmdIsEnable, YOZ_bMEULCAPCmd, 0)                  \
@@ -67,8 +65,7 @@
     X(YOZ_SetPFATMode_RomIsBIOSGuardRom, YOZ_GetPFATMode_RomIsBIOSGuardRom, YOZ_bPFATRomIsBG, 0) \
     X(YOZ_Set_JumpBatteryCheckStatus, YOZ_Get_JumpBatteryCheckStatus, YOZ_bJumpBatteryCheck, 0)  \
     X(YOZ_Set_AllowHideCommandStatus, YOZ_Get_AllowHideCommandStatus, YOZ_bAllowHideCommand, 0)  \
-    X(YOZ_SetOAKeyForced, YOZ_GetOAKeyForced, YOZ_bOAKeyForced, 0)                              \
-    X(YOZ_SetMachineGoingDown, YOZ_GetMachineGoingDown, YOZ_bMachineGoingDown, 0)
+    X(YOZ_SetOAKeyForced, YOZ_GetOAKeyForced, YOZ_bOAKeyForced, 0)
 
 #define YOZ_DECLARE_COMMAND_FLAG(Setter, Getter) \
     void Setter(UINT8* enabled);                 \

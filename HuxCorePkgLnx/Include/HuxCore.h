@@ -6,15 +6,17 @@
 #include "HuxModuleId.h"
 #include "TKXList.h"
 
+struct TKX_QUEUE_ITEM;
+
 // One command-line word.
 struct TKX_ARGV_ITEM {
     char* text;          // argv's own pointer (or an owned copy when fromTrailer is set)
     UINT8 claimed;       // set by the module that consumes the word
     UINT8 fromTrailer;   // word added from the trailer's default command line
+    const TKX_QUEUE_ITEM* claimedBy = nullptr;  // the module whose parse claimed it (noted by the parse pass)
 };
 typedef TKXList<TKX_ARGV_ITEM*> TKXArgvList;
 
-struct TKX_QUEUE_ITEM;
 typedef TKXList<TKX_QUEUE_ITEM*> TKXQueueItemList;
 
 typedef ENUM_ERR_ID (*ParsingCommandFunctionT)(TKXArgvList& args, TKX_QUEUE_ITEM* self);
@@ -77,6 +79,9 @@ void ExecuteEnabledModules();
 // Runs the two passes and the command-line check; never returns.
 [[noreturn]] void HuxRunModules();
 [[noreturn]] void TerminateWithoutExecution(char* word);
+// The usage, then the line that says why the command line is refused
+// (status 1), then the shutdown path.
+[[noreturn]] void HuxRefuseCommandLine(const char* why);
 void CleanAll();
 void HuxResourceRelease();
 // Ends the process at once with the status (output flushed first).

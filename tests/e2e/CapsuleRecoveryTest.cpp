@@ -66,6 +66,10 @@ protected:
         EXPECT_TRUE(Lines(m, "cmd=0x22").empty());
         EXPECT_TRUE(Lines(m, "cmd=0x23").empty());
     }
+    // The line after a recovery question answered N: the session stays.
+    static std::string Armed(const std::string& name) {
+        return " - The recovery stays armed: the next restart recovers the BIOS from " + name + ".\n";
+    }
     static bool Ends(const std::string& text, const std::string& tail) {
         return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
     }
@@ -113,9 +117,14 @@ TEST_P(CapsuleRecovery, CapsuleUploadsTheSignedFileOnceThenAsksToPowerOff) {
 }
 
 TEST_P(CapsuleRecovery, CapsuleAreasAddUpAndPowerWordsAddNoCommand) {
+    // A power word beside the mode, which powers the machine off itself, is
+    // said to have no effect.
+    const std::string kNoReboot =
+        " - \"/REBOOT\" has no effect: \"/CAPSULE\" ends the run with its own power-off or restart question.\n";
     e2e::Machine m = Machine({});
-    e2e::RunResult r = Run(m, {"rom.cap", "/P", "/N", "/CAPSULE", "/REBOOT", "/SHUTDOWN"}, "y");
-    EXPECT_EQ(r.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "y\n");
+    e2e::RunResult r = Run(m, {"rom.cap", "/P", "/N", "/CAPSULE", "/REBOOT"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + kNoReboot + e2e::FlashRead() + kSecureLine + kChecksums +
+                         e2e::Upload(kCapSize) + kShutDownQuestion + "y\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(m, "sub=0x02").size(), 31u);
     std::vector<std::string> sessions = Lines(m, "sub=0x08");
@@ -124,27 +133,39 @@ TEST_P(CapsuleRecovery, CapsuleAreasAddUpAndPowerWordsAddNoCommand) {
     EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
     ExpectNoFlashWrite(m);
 
-    // Once the mode has powered the machine off, the engineering restart and
-    // reset do nothing; where the operator keeps it up, they do their part.
+    // The engineering reset has no effect either, also where the operator
+    // keeps the machine up; two power words are refused before any request.
     for (const char* keys : {"y", "n"}) {
         e2e::Machine egm = Machine({"mfg=1", "mfg_table=6|/EGM|Engineering set"});
-        e2e::RunResult re = Run(egm, {"rom.cap", "/P", "/CAPSULE", "/EGMs24", "/EGMpreset:6"}, keys);
+        e2e::RunResult re = Run(egm, {"rom.cap", "/P", "/CAPSULE", "/EGMpreset:6"}, keys);
         EXPECT_EQ(re.status, 0) << re.out;
         bool off = keys[0] == 'y';
-        EXPECT_TRUE(Ends(re.out, std::string(kShutDownQuestion) + keys + "\n" + (off ? "" : "0x6 Hard Reset.\n")))
+        EXPECT_EQ(re.out.find(" - \"/EGMpreset:6\" has no effect: \"/CAPSULE\" ends the run"), e2e::PlainBanner().size())
             << re.out;
+        EXPECT_TRUE(Ends(re.out, std::string(kShutDownQuestion) + keys + "\n")) << re.out;
         EXPECT_EQ(e2e::TraceOfKind(egm, "shell"),
-                  std::vector<std::string>{off ? "shell \"shutdown -h now\"" : "shell \"shutdown -r now\""});
-        EXPECT_EQ(Lines(egm, "port out=0xcf9").size(), off ? 0u : 1u);
+                  off ? std::vector<std::string>{"shell \"shutdown -h now\""} : std::vector<std::string>{});
+        EXPECT_EQ(Lines(egm, "port out=0xcf9").size(), 0u);
     }
+    e2e::Machine two = Machine({"mfg=1", "mfg_table=6|/EGM|Engineering set"});
+    e2e::RunResult rt = Run(two, {"rom.cap", "/P", "/CAPSULE", "/EGMs24", "/REBOOT"}, "y");
+    EXPECT_EQ(rt.status, 1);
+    EXPECT_EQ(rt.out, e2e::UsageListing(Width()) + "\"/EGMs24\" and \"/REBOOT\" cannot be given together: a run ends "
+                                                   "with one restart, power-off or reset.\n1 - Error: Unknown command.\n");
+    EXPECT_TRUE(Lines(two, "sub=0x02").empty());
+    EXPECT_TRUE(Lines(two, "sub=0x08").empty());
+    EXPECT_TRUE(e2e::TraceOfKind(two, "shell").empty());
 
     // A firmware configuration answer that turns capsule mode on makes it
-    // capsule mode: the normal main-BIOS modules write nothing.
+    // capsule mode: the normal main-BIOS modules write nothing, and the
+    // operator's power word has no effect beside it either.
     e2e::Machine byFirmware = Machine({"cfg_answer=masks", "cfg_enable=0x800000"});
-    e2e::RunResult rf = Run(byFirmware, {"rom.cap", "/P"}, "n");
-    EXPECT_EQ(rf.out, Head() + e2e::Upload(kCapSize) + kShutDownQuestion + "n\n");
+    e2e::RunResult rf = Run(byFirmware, {"rom.cap", "/P", "/REBOOT"}, "y");
+    EXPECT_EQ(rf.out, e2e::PlainBanner() + kNoReboot + e2e::FlashRead() + kSecureLine + kChecksums +
+                          e2e::Upload(kCapSize) + kShutDownQuestion + "y\n");
     EXPECT_EQ(rf.status, 0) << rf.err;
     EXPECT_EQ(Lines(byFirmware, "sub=0x08").size(), 1u);
+    EXPECT_EQ(e2e::TraceOfKind(byFirmware, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
     ExpectNoFlashWrite(byFirmware);
     EXPECT_TRUE(Flash(byFirmware) == System());
 }
@@ -171,7 +192,7 @@ TEST_P(CapsuleRecovery, RecoveryNamesTheFileOrItsCopyOnThePartition) {
     for (const char* word : {"/RECOVERY:esp", "/recovery:EsP"}) {
         e2e::Machine c = Machine({"sf_policy1=0x01"});
         e2e::RunResult rc = Run(c, {"rom.cap", "/P", word}, "n");
-        EXPECT_EQ(rc.out, Head() + kRebootQuestion + "n\n") << word;
+        EXPECT_EQ(rc.out, Head() + kRebootQuestion + "n\n" + Armed("RECOVERY.CAP")) << word;
         EXPECT_EQ(rc.status, 0) << rc.err;
         EXPECT_TRUE(e2e::ReadFile(c.Root("/boot/efi/RECOVERY.CAP")) == Cap()) << word;
         std::vector<std::string> cs = Lines(c, "sub=0x08");
@@ -192,7 +213,7 @@ TEST_P(CapsuleRecovery, RecoveryNamesTheFileOrItsCopyOnThePartition) {
         e2e::Machine a = Machine({"sf_policy1=0x01"});
         romimg::WriteBytes(a.File("recovery-16.cap0"), cap);
         e2e::RunResult rr = Run(a, row.words, "n");
-        EXPECT_EQ(rr.out, Head() + kRebootQuestion + "n\n") << row.name;
+        EXPECT_EQ(rr.out, Head() + kRebootQuestion + "n\n" + Armed(row.name)) << row.name;
         EXPECT_EQ(rr.status, 0) << row.name;
         std::vector<std::string> as = Lines(a, "sub=0x08");
         ASSERT_EQ(as.size(), 1u);

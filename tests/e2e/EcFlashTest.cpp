@@ -652,7 +652,9 @@ TEST_P(EcFile, InCapsuleOrRecoveryModeTheFourClaimTheirWordsAndDoNothing) {
         {"/CAPSULE",
          e2e::Upload(static_cast<uint32_t>(cap.size())) + " System is going to shut down, are you ready? (Y/N)...n\n",
          "sub=0x08 op=0x02 areas=0x00000008 name=\"\" "},
-        {"/RECOVERY", " System is going to reboot, are you ready? (Y/N)...n\n",
+        {"/RECOVERY",
+         " System is going to reboot, are you ready? (Y/N)...n\n"
+         " - The recovery stays armed: the next restart recovers the BIOS from rom.cap.\n",
          "sub=0x08 op=0x01 areas=0x00000008 name=\"rom.cap\" "},
     };
     for (const Row& row : rows) {

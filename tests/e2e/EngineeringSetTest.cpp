@@ -119,13 +119,14 @@ TEST_P(EngineeringSet, EachSubCommandDoesItsPart) {
          [](const Machine& m) { ExpectResetAtTheEnd(m, nullptr); }},
         {"preset above a byte", {"new.rom", "/EGMpreset:10e"}, {}, 0, Head() + MainPasses() + kAskValue,
          [](const Machine& m) { ExpectResetAtTheEnd(m, nullptr); }},
-        {"preset before reboot", {"new.rom", "/REBOOT", "/EGMpreset:6"}, {}, 0,
-         Head() + MainPasses() + "0x6 Hard Reset.\n",
+        // A reset and a restart contradict each other: refused before any flash request.
+        {"preset beside reboot", {"new.rom", "/REBOOT", "/EGMpreset:6"}, {}, 1,
+         UsageListing(Width()) + "\"/EGMpreset:6\" and \"/REBOOT\" cannot be given together: a run ends with one "
+                                 "restart, power-off or reset.\n1 - Error: Unknown command.\n",
          [](const Machine& m) {
-             std::vector<std::string> trace = TraceLines(m);
-             ASSERT_GE(trace.size(), 2u);
-             EXPECT_EQ(std::vector<std::string>(trace.end() - 2, trace.end()),
-                       (std::vector<std::string>{"port out=0xcf9 value=0x06", "shell \"shutdown -r now\""}));
+             EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x21"), 0u);
+             EXPECT_TRUE(TraceOfKind(m, "shell").empty());
+             EXPECT_TRUE(TraceOfKind(m, "port").empty());
          }},
         {"jvc on the wrong family", {"new.rom", "/EGMjvc"}, {"fidt_version=04", "bpt_v=0"}, 0, Head() + MainPasses(),
          [](const Machine& m) { EXPECT_EQ(Count(TraceOfKind(m, "smi"), "cmd=0x23"), 12u); }},

@@ -4,7 +4,9 @@
 // flash holds the sample ROM.
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 #include "E2eHarness.h"
@@ -107,6 +109,21 @@ TEST_P(GlobalCheck, MissingFileForACommandThatNeedsOne) {
         EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + "30 - Error: Problem opening file for reading.\n")
             << name;
         EXPECT_EQ(r.status, 48) << name;
+    }
+    // A file larger than any image of the flash (sparse: it takes no room)
+    // is refused by its size before it is read, also one past 4 GiB.
+    for (unsigned long long size : {3ull << 30, (4ull << 30) + 1}) {
+        const std::string name = m.File("huge.rom");
+        int fd = open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+        close(fd);
+        e2e::RunResult r = Run(m, {name, "/first:wfp"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() +
+                             "3 - Error: ROM file size does not match existing BIOS size.\n")
+            << size;
+        EXPECT_EQ(r.status, 3) << size;
+        unlink(name.c_str());
     }
 }
 

@@ -82,6 +82,16 @@ TEST_P(InfoCommands, RomFileIdIsReadFromTheImageAlone) {
     e2e::RunResult twice = Run(m, u.image.bytes, {"/U", "/u"});
     EXPECT_EQ(twice.out, e2e::UsageListing(Width()) + "1 - Error: Unknown command.\n");
     EXPECT_EQ(twice.status, 1);
+    // It stands alone: a restart asked for follows it, an update is refused by name.
+    e2e::Machine p = Machine(u.system.bytes);
+    e2e::RunResult restart = Run(p, u.image.bytes, {"/U", "/REBOOT"});
+    EXPECT_EQ(restart.out, e2e::PlainBanner() + " - ROM File ROM ID = PRJ00001\n - ROM File ROM GUID = " + GuidLine("01"));
+    EXPECT_EQ(e2e::TraceOfKind(p, "shell"), std::vector<std::string>{"shell \"shutdown -r now\""});
+    e2e::RunResult update = Run(p, u.image.bytes, {"/U", "/P"});
+    EXPECT_EQ(update.out, e2e::UsageListing(Width()) + "\"/U\" stands alone: \"/P\" cannot be given with it (only "
+                                                      "options that set how it runs, and one restart or power-off "
+                                                      "after it).\n1 - Error: Unknown command.\n");
+    EXPECT_EQ(update.status, 1);
 }
 
 TEST_P(InfoCommands, SystemIdOfTheBootBlockWinsAndSecureFlashIsReported) {

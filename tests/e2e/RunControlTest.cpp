@@ -260,21 +260,52 @@ TEST_P(SaveRom, QuietKeepsTheExitStatusOfAFailure) {
     EXPECT_EQ(RunProgram(Width(), m, {"/O"}).status, 1);
 }
 
+// The refusal names the stand-alone command and the word beside it, and
+// comes before the file or the firmware is touched.
 TEST_P(SaveRom, SaveStandsAloneBesideRunControlWordsOnly) {
-    Machine m = MakeMachine(Flash(), "2x64K:main");
+    auto refusal = [&](const std::string& alone, const std::string& word) {
+        return UsageListing(Width()) + "\"" + alone + "\" stands alone: \"" + word +
+               "\" cannot be given with it (only options that set how it runs, and one restart or power-off "
+               "after it).\n1 - Error: Unknown command.\n";
+    };
+    Machine m = MakeMachine(Flash(), "2x64K:main", {"mfg=1", "mfg_table=11|/OME|Save ME"});
     const std::string rom = m.File("t.rom"), image = "the new image";
-    for (const std::vector<std::string>& words : {std::vector<std::string>{rom, "/P", "/Q", "/O"},
-                                                  std::vector<std::string>{rom, "/O", "/P", "/ME", "/E", "/N"}}) {
+    const struct {
+        std::vector<std::string> words;
+        const char* alone;
+        const char* beside;
+    } rows[] = {
+        {{rom, "/P", "/Q", "/O"}, "/O", "/P"},
+        {{rom, "/O", "/P", "/ME", "/E", "/N"}, "/O", "/P"},
+        {{rom, "/O", "/S"}, "/O", "/S"},
+        // The ME save stands alone too: neither file is saved, the ME not read.
+        {{rom, "/OME", "/O"}, "/OME", "/O"},
+        {{rom, "/O", "/OME"}, "/OME", "/O"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.words[1] + " " + row.words[2]);
         WriteFile(rom, image);
-        RunResult r = RunProgram(Width(), m, words, "y");
-        EXPECT_EQ(r.status, 1) << words[1];
-        EXPECT_EQ(r.out, UnknownWordListing(Width(), "/P")) << words[1];
-        EXPECT_EQ(ReadFile(rom), image) << words[1];
+        RunResult r = RunProgram(Width(), m, row.words, "y");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, refusal(row.alone, row.beside));
+        EXPECT_EQ(ReadFile(rom), image);
+        for (const std::string& l : TraceOfKind(m, "smi")) EXPECT_EQ(l.find("cmd=0x21"), std::string::npos) << l;
+        for (const std::string& l : TraceLines(m))
+            EXPECT_FALSE(l.find("zokt=0x55") != std::string::npos && l.find("sub=0x08") != std::string::npos) << l;
     }
-    // Run-control words before and after it in the module order still save.
-    RunResult r = RunProgram(Width(), m, {rom, "/O", "/jbc", "/REBOOT", "/Q"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(ReadFile(rom), ReadFile(m.File("flash.bin")));
+    // Run-control words before and after it in the module order still save,
+    // and the restart or power-off asked for follows the save.
+    for (const char* power : {"/REBOOT", "/SHUTDOWN"}) {
+        Machine p = MakeMachine(Flash(), "2x64K:main");
+        const std::string saved = p.File("saved.bin");
+        RunResult r = RunProgram(Width(), p, {saved, "/O", "/jbc", power, "/Q"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(ReadFile(saved), ReadFile(p.File("flash.bin")));
+        std::vector<std::string> trace = TraceLines(p);
+        ASSERT_GE(trace.size(), 2u);
+        EXPECT_EQ(trace.back(), power[1] == 'R' ? "shell \"shutdown -r now\"" : "shell \"shutdown -h now\"") << power;
+        EXPECT_EQ(trace[trace.size() - 2].rfind("smi cmd=0x24 ", 0), 0u) << "the interface closed first";
+    }
 }
 
 TEST_P(SaveRom, ReadsThatDisagreeNeverReachTheFile) {

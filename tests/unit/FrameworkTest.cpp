@@ -1,6 +1,9 @@
 // The parse and execute passes and the clean-up walk over real queue items.
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
+#include "CaptureOut.h"
+#include "HuxCompat.h"
 #include "HuxCore.h"
 #include "HuxCoreHooks.h"
 #include "TKXString.h"
@@ -93,6 +96,66 @@ TEST_F(Passes, StopParseOnlyWhenEnabledIsExactlyOne) {
     ParseUserInput();
     EXPECT_EQ(g_Calls, (std::vector<int>{1})) << "enabled stop-parse module ends the pass";
     EXPECT_EQ(g_LastErrorCode, 0u);
+}
+
+// Claims `word` (any case) for the item and enables it.
+template <const char* kWord>
+ENUM_ERR_ID ParseWord(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
+    for (unsigned long i = 1; i < args.size(); ++i) {
+        if (IdentifyArg(args[i]->text, kWord, 1) != 1) continue;
+        args[i]->claimed = 1;
+        self->Enabled = 1;
+    }
+    return eEID_NO_ERROR;
+}
+const char kSave[] = "/SAVE", kUpdate[] = "/UPD", kQuiet[] = "/QUIET", kOff[] = "/OFF", kReset[] = "/RESET",
+           kMode[] = "/MODE";
+
+TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
+    // Module order: an update, the stand-alone command (stop-parse), then a
+    // run-control word, two power actions and a mode that powers off itself.
+    static TKX_QUEUE_ITEM update{1, ParseWord<kUpdate>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM save{2, ParseWord<kSave>, nullptr, nullptr, nullptr, 0, 1, 0, 0, 0};
+    static TKX_QUEUE_ITEM quiet{3, ParseWord<kQuiet>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM off{4, ParseWord<kOff>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM reset{5, ParseWord<kReset>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM mode{6, ParseWord<kMode>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    HuxDeclareCompat(&save, HUX_COMPAT_STANDS_ALONE, "/SAVE");
+    HuxDeclareCompat(&quiet, HUX_COMPAT_RUN_CONTROL, nullptr);
+    HuxDeclareCompat(&off, HUX_COMPAT_POWER_ACTION, "/OFF");
+    HuxDeclareCompat(&reset, HUX_COMPAT_POWER_ACTION, "/RESET");
+    HuxDeclareCompat(&mode, HUX_COMPAT_OWN_POWER, "/MODE");
+    const struct {
+        std::vector<const char*> words;
+        const char* why;  // the refusal's start, or null
+        UINT8 offEnabled;
+        const char* said;
+    } rows[] = {
+        {{"prog", "f", "/save", "/quiet", "/off"}, nullptr, 1, ""},
+        {{"prog", "f", "/upd", "/save"}, "\"/SAVE\" stands alone: \"/upd\" cannot", 0, ""},
+        {{"prog", "f", "/save", "/mode"}, "\"/SAVE\" stands alone: \"/mode\" cannot", 0, ""},
+        {{"prog", "f", "/save", "/typo"}, "\"/SAVE\" stands alone: \"/typo\" cannot", 0, ""},
+        {{"prog", "f", "/reset", "/off"}, "\"/OFF\" and \"/RESET\" cannot be given together", 1, ""},
+        {{"prog", "f", "/upd", "/off", "/mode"}, nullptr, 0,
+         " - \"/OFF\" has no effect: \"/MODE\" ends the run with its own power-off or restart question.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.words.back());
+        unit::CapturedOut out;
+        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode}) item->Enabled = 0;
+        QueueItemList.clear();
+        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode}) QueueItemList.push_back(item);
+        ArgvItemList.clear();
+        Words(row.words);
+        ParseUserInput();
+        char why[512] = {};
+        ENUM_ERR_ID status = HuxCheckCompat(ArgvItemList, QueueItemList, why, sizeof(why));
+        EXPECT_EQ(status, row.why != nullptr ? eEID_COMMAND_LINE : eEID_NO_ERROR);
+        if (row.why != nullptr) EXPECT_EQ(std::string(why).rfind(row.why, 0), 0u) << why;
+        EXPECT_EQ(off.Enabled, row.offEnabled);
+        EXPECT_EQ(out.Text(), row.said);
+    }
+    for (TKX_QUEUE_ITEM* item : {&save, &quiet, &off, &reset, &mode}) HuxDeclareCompat(item, HUX_COMPAT_ANY, nullptr);
 }
 
 TEST_F(Passes, ExecuteRunsOnlyEnabledOneAndStopsAtFirstFailure) {
