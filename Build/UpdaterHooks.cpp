@@ -3,3 +3,4 @@
 #include "EspCopyLnx.h"
 
 YozGlobalResetHook YozGlobalParseResetHooks[YOZ_GLOBAL_RESET_SLOTS] = {InitCopyRecoveryFile, nullptr};
+YozGlobalResetHook YozGlobalExecuteStartHooks[YOZ_GLOBAL_START_SLOTS] = {SweepESPLeftovers, nullptr};

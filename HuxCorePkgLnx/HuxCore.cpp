@@ -9,6 +9,7 @@
 #include "OsSeam.h"
 #include "TKXDriver.h"
 #include "TKXOutput.h"
+#include "TKXRunEnd.h"
 #include "TKXSignal.h"
 
 WriteOutT WriteOut = nullptr;
@@ -196,6 +197,9 @@ void HuxExitProcess(UINT32 status) {
 
 void PlatformFinalize(TKXArgvList& args) {
     TKX_ShutdownStarted();
+    // What the run started and did not end is ended first, while the
+    // interface and the driver are still there; the error line follows.
+    TKX_RunEndAll();
     if (g_LastErrorCode != eEID_NO_ERROR) {
         g_LastErrorCode = ErrorOut(static_cast<ENUM_ERR_ID>(g_LastErrorCode));
     }

@@ -16,7 +16,8 @@
 namespace {
 
 volatile sig_atomic_t s_EndSignal = 0;
-UINT8 s_Held = 0;
+UINT8 s_Held = 0;        // by the flash interface
+UINT32 s_StepHolds = 0;  // by steps that must not be cut, nested
 UINT8 s_ShuttingDown = 0;
 sigset_t s_MaskBeforeHold;
 
@@ -59,6 +60,26 @@ void TakeHeldLibrarySignals() {
     }
 }
 
+// The signals are held while the flash interface holds them or a step does.
+bool Held() { return s_Held || s_StepHolds != 0; }
+
+void MaskSignals() {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &s_MaskBeforeHold);
+    UINT64 library = LibrarySignalBits();
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &library, nullptr, sizeof(library));
+}
+
+// The last hold is gone: what was held is delivered, and may end the run.
+void UnmaskSignals() {
+    TakeHeldLibrarySignals();
+    UINT64 library = LibrarySignalBits();
+    syscall(SYS_rt_sigprocmask, SIG_UNBLOCK, &library, nullptr, sizeof(library));
+    sigprocmask(SIG_SETMASK, &s_MaskBeforeHold, nullptr);
+    TKX_LeaveOnEndSignal();
+}
+
 }  // namespace
 
 void TKX_InstallEndSignals() {
@@ -73,22 +94,25 @@ void TKX_InstallEndSignals() {
 
 void TKX_HoldSignals() {
     if (s_Held) return;
-    sigset_t all;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &s_MaskBeforeHold);
-    UINT64 library = LibrarySignalBits();
-    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &library, nullptr, sizeof(library));
+    if (!Held()) MaskSignals();
     s_Held = 1;
 }
 
 void TKX_ReleaseSignals() {
     if (!s_Held) return;
     s_Held = 0;
-    TakeHeldLibrarySignals();
-    UINT64 library = LibrarySignalBits();
-    syscall(SYS_rt_sigprocmask, SIG_UNBLOCK, &library, nullptr, sizeof(library));
-    sigprocmask(SIG_SETMASK, &s_MaskBeforeHold, nullptr);
-    TKX_LeaveOnEndSignal();
+    if (!Held()) UnmaskSignals();
+}
+
+void TKX_HoldSignalsForStep() {
+    if (!Held()) MaskSignals();
+    ++s_StepHolds;
+}
+
+void TKX_ReleaseSignalsOfStep() {
+    if (s_StepHolds == 0) return;
+    --s_StepHolds;
+    if (!Held()) UnmaskSignals();
 }
 
 UINT8 TKX_EndSignalArrived() { return s_EndSignal != 0 ? 1 : 0; }
@@ -109,7 +133,7 @@ UINT8 TKX_WaitForInput(int fd) {
 }
 
 void TKX_LeaveOnEndSignal() {
-    if (s_EndSignal == 0 || s_Held || s_ShuttingDown) return;
+    if (s_EndSignal == 0 || Held() || s_ShuttingDown) return;
     if (g_LastErrorCode == eEID_NO_ERROR) g_LastErrorCode = eEID_UPDATE_CANCEL_BY_USER;
     PlatformFinalize(ArgvItemList);
 }

@@ -1,6 +1,7 @@
 // Steps shared by the EC modules.
 #include "YozEcStages.h"
 #include "TKXOutput.h"
+#include "TKXRunEnd.h"
 #include "ZoktEc.h"
 #include "YozOptionStore.h"
 #include "YozRomFile.h"
@@ -60,12 +61,25 @@ void YOZ_Ec_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const
     YOZ_OptionHelp(item, pass, word, "", &line, 1);
 }
 
-void YOZ_Ec_AfterFailure(UINT16 chipId, UINT8 ecxForm) {
-    EC_MODE_AFTER_FAILURE mode = EC_LeaveAfterFailure(chipId, ecxForm);
-    if (mode == eEC_MODE_LEFT) return;
+// The controller whose flash mode the run may hold.
+static UINT16 s_ChipId = 0;
+static UINT8 s_EcxForm = 0;
+
+static ENUM_ERR_ID LeaveAtRunEnd() {
+    EC_MODE_AFTER_FAILURE mode = EC_LeaveAfterFailure(s_ChipId, s_EcxForm);
+    if (mode == eEC_MODE_LEFT) return eEID_NO_ERROR;
     TKX_EndProgressLine();
     if (mode == eEC_MODE_KEPT)
         WriteOut(" - The EC stays in flash mode: its firmware update did not complete.\n");
     else
         WriteOut(" - The EC may still be in flash mode: leaving it was not confirmed.\n");
+    return eEID_EC_EXIT_ERROR;
 }
+
+void YOZ_Ec_Started(UINT16 chipId, UINT8 ecxForm) {
+    s_ChipId = chipId;
+    s_EcxForm = ecxForm;
+    TKX_RunEndPush(LeaveAtRunEnd);
+}
+
+void YOZ_Ec_Left() { TKX_RunEndPop(LeaveAtRunEnd); }

@@ -1,7 +1,9 @@
 // The recovery-image copy to the EFI system partition.
 #include <cstdio>
 #include "EspCopyLnx.h"
+#include "HuxCore.h"
 #include "TKXFile.h"
+#include "TKXRunEnd.h"
 #include "TKXString.h"
 
 static char CopyFilePath[256];
@@ -51,25 +53,52 @@ UINT8 RunESPCopy() {
     FILE* out = TKX_CreateNewFile(CopyFilePath);
     if (out == nullptr) return 0;
     // A full partition often shows only when the last bytes are flushed.
+    // A part of an image never stands as the recovery file: a copy not
+    // written whole stays new, and the run's end discards it.
     if (TKX_WriteFile(out, 0, ESP_SrcBuffSize, ESP_SrcBuffer) != ESP_SrcBuffSize ||
-        TKX_FlushFile(out) != eEID_NO_ERROR) {
-        TKX_DiscardNewFile(out);
+        TKX_FlushFile(out) != eEID_NO_ERROR)
         return 0;
-    }
     s_NewCopy = out;
     ESP_SrcBuffer = nullptr;
     ESP_SrcBuffSize = 0;
     return 1;
 }
 
+// The run ends before the session was asked for: the firmware never named
+// this copy, so the partition gets back what it held.
+static ENUM_ERR_ID UndoESPCopyAtRunEnd() {
+    TKX_RestoreReplaced(&s_Replaced);
+    return eEID_NO_ERROR;
+}
+
 UINT8 CommitESPCopy() {
     FILE* out = s_NewCopy;
     s_NewCopy = nullptr;
-    return out == nullptr || TKX_CommitNewFileKeepingOld(out, &s_Replaced) == eEID_NO_ERROR ? 1 : 0;
+    if (out == nullptr) return 1;
+    if (TKX_CommitNewFileKeepingOld(out, &s_Replaced) != eEID_NO_ERROR) return 0;
+    TKX_RunEndPush(UndoESPCopyAtRunEnd);
+    return 1;
 }
 
-void KeepESPCopy() { TKX_ForgetReplaced(&s_Replaced); }
+void KeepESPCopy() {
+    TKX_RunEndPop(UndoESPCopyAtRunEnd);
+    TKX_ForgetReplaced(&s_Replaced);
+}
 
-void UndoESPCopy() { TKX_RestoreReplaced(&s_Replaced); }
+void UndoESPCopy() {
+    TKX_RunEndPop(UndoESPCopyAtRunEnd);
+    TKX_RestoreReplaced(&s_Replaced);
+}
+
+static void NameKeptAside(const char* path, UINT64 size) {
+    WriteOut(" - Kept aside by an earlier run: %s holds the " ESP_RECOVERY_FILE_NAME
+             " that run replaced (%llu bytes); it is neither restored nor removed.\n",
+             path, static_cast<unsigned long long>(size));
+}
+
+void SweepESPLeftovers() {
+    char dir[sizeof(EspDirectory)];
+    if (TKX_GetEspDirectory(dir, sizeof(dir))) TKX_SweepDirectory(dir, ESP_RECOVERY_FILE_NAME, NameKeptAside);
+}
 
 void ReleaseESPDriver() {}

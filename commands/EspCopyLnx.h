@@ -23,17 +23,24 @@ void SetESPCopy(const char* name, UINT8* data, UINT32 size);
 UINT8 GetESPCopyPending();
 // Writes the data whole into a new file beside the destination and flushes
 // it to the partition: 1 when every byte reached it. The destination keeps
-// what it held until CommitESPCopy; on failure the new file is removed again
-// (a part of an image must not stand as the recovery file) and 0 is
-// returned. After success the data is no longer pending.
+// what it held until CommitESPCopy; on failure 0 is returned and the new
+// file, never committed, goes when the run ends (a part of an image must not
+// stand as the recovery file). After success the data is no longer pending.
 UINT8 RunESPCopy();
 // The written copy takes the destination's name: 1 when it did, or when no
 // copy was waiting. A file of that name is kept aside until KeepESPCopy
 // removes it or UndoESPCopy puts it back.
 UINT8 CommitESPCopy();
+// Until one of the two below, the run-end list holds UndoESPCopy's work.
 // The committed copy stays; the file it replaced goes.
 void KeepESPCopy();
 // The committed copy goes; the destination gets back what it held.
 void UndoESPCopy();
+// At the start of the execute pass: a run that died between the copy and
+// the firmware's answer ran no clean-up. Copies it never completed go; a
+// replaced recovery file it kept aside stays (the program cannot know
+// whether the firmware took a session for the new one) and is named in one
+// line. Nothing when the partition is not mounted.
+void SweepESPLeftovers();
 // Nothing to release on Linux.
 void ReleaseESPDriver();

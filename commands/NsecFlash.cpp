@@ -56,14 +56,15 @@ static ENUM_ERR_ID NSEC_OpenRomFileFunc() {
     return status;
 }
 
-// A failure before the first page takes the controller out of the flash
-// mode again; after pages it stays there (leaving would start a ROM that is
-// not whole).
+// A run that ends before the first page takes the controller out of the
+// flash mode again; after pages it stays there (leaving would start a ROM
+// that is not whole).
 static ENUM_ERR_ID NSEC_ZOKTFunc() {
+    YOZ_Ec_Started(gNSECF_ECChipID, 0);
     ENUM_ERR_ID status = EC_EnterFlashMode(gNSECF_ECChipID);
     if (status == eEID_NO_ERROR) status = NSEC_Flash_Write(YOZ_RomFile_GetBuffer(), YOZ_OpenFileSize);
     if (status == eEID_NO_ERROR) status = EC_LeaveFlashMode(gNSECF_ECChipID);
-    if (status != eEID_NO_ERROR) YOZ_Ec_AfterFailure(gNSECF_ECChipID, 0);
+    if (status == eEID_NO_ERROR) YOZ_Ec_Left();
     return status;
 }
 

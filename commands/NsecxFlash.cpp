@@ -89,12 +89,13 @@ static ENUM_ERR_ID NSECX_ZOKTFunc() {
     if (status == eEID_NO_ERROR && length != gNSECX_BinFileSize) status = eEID_EC_FILE_ERROR;
     if (status != eEID_NO_ERROR) return status;
     YOZ_SetFlashMsg(YOZ_FLASH_MSG_ECX, length);
+    YOZ_Ec_Started(0, 1);
     status = ECX_EnterFlashMode();
     if (status == eEID_NO_ERROR) status = NSECX_EraseFlash(length);
     if (status == eEID_NO_ERROR) status = NSECX_WriteFlash(length, gNSECX_BinFileBuff);
     if (status == eEID_NO_ERROR) status = NSECX_VerfiyFlash(length, gNSECX_BinFileBuff);
     if (status == eEID_NO_ERROR) status = ECX_LeaveFlashMode();
-    if (status != eEID_NO_ERROR) YOZ_Ec_AfterFailure(0, 1);
+    if (status == eEID_NO_ERROR) YOZ_Ec_Left();
     return status;
 }
 

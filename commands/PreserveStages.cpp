@@ -1,4 +1,5 @@
 // Parse, check record and image side shared by the preservation modules.
+#include "TKXRunEnd.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozPreserveStages.h"
@@ -114,7 +115,17 @@ UINT8 YOZ_Preserve_SkipInCapsuleMode() {
     return 1;
 }
 
-void YOZ_Preserve_TakeBackUnanswered(UINT8 (*restore)(), const char* what) {
-    if (!Zokt_LastUnanswered()) return;
-    if (!restore()) WriteOut(" - Warning: The BIOS may still hold the stored %s.\n", what);
+UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd) {
+    // A store sent may be held by the firmware from here on, a store whose
+    // answer was lost included; only a refusal leaves nothing to take back.
+    TKX_RunEndPush(restoreAtRunEnd);
+    if (store()) return 1;
+    if (!Zokt_LastUnanswered()) TKX_RunEndPop(restoreAtRunEnd);
+    return 0;
+}
+
+ENUM_ERR_ID YOZ_Preserve_TakeBack(UINT8 (*restore)(), const char* what) {
+    if (restore()) return eEID_NO_ERROR;
+    WriteOut(" - Warning: The BIOS may still hold the stored %s.\n", what);
+    return ZOKT_VarPreserve_GetLastErrorID();
 }

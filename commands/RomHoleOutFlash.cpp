@@ -48,7 +48,7 @@ static ENUM_ERR_ID RHO_ProcFlashBuffFunc() {
     gRHO_pFilePtr = TKX_CreateNewFile(s_OutFileName);
     if (gRHO_pFilePtr == nullptr) return eEID_OPEN_OUT_FILE;
     ENUM_ERR_ID result = RHO_Proc_RomHoleWriteToFile(gRHO_pFilePtr, system, gRHO_lpInputRomHoleREC);
-    gRHO_pFilePtr = nullptr;  // committed or discarded by the writer
+    gRHO_pFilePtr = nullptr;  // committed by the writer, or left to the run's end
     return result;
 }
 

@@ -115,11 +115,9 @@ static ENUM_ERR_ID SaveMeExecute(TKXQueueItemList&) {
     if (out == nullptr) return eEID_OPEN_OUT_FILE;
     s_ReadDone = 0;
     ENUM_ERR_ID status = ReadInUpdate(out, start, ignition);
-    // Only the whole area takes the name; after a failure it keeps what it held.
-    if (status != eEID_NO_ERROR) {
-        TKX_DiscardNewFile(out);
-        return status;
-    }
+    // Only the whole area takes the name; after a failure it keeps what it held
+    // (the run's end discards the new file).
+    if (status != eEID_NO_ERROR) return status;
     return TKX_CommitNewFile(out);
 }
 

@@ -120,11 +120,9 @@ static ENUM_ERR_ID SaveRomExecute(TKXQueueItemList&) {
     YOZ_FlashWay = YOZ_FLASH_WAY_ADDRESS;
     ENUM_ERR_ID status = SaveBlocks(out);
     YOZ_FlashWay = YOZ_FLASH_WAY_IDLE;
-    // Only a whole ROM takes the name; after a failure it keeps what it held.
-    if (status != eEID_NO_ERROR) {
-        TKX_DiscardNewFile(out);
-        return status;
-    }
+    // Only a whole ROM takes the name; after a failure it keeps what it held
+    // (the run's end discards the new file).
+    if (status != eEID_NO_ERROR) return status;
     return TKX_CommitNewFile(out);
 }
 

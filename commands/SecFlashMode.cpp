@@ -14,6 +14,7 @@
 #include "RunControl.h"
 #include "SecureFlash.h"
 #include "TKXPortIo.h"
+#include "TKXSignal.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
 #include "YozRegionStages.h"
@@ -104,7 +105,15 @@ static ENUM_ERR_ID OpenSession() {
         return eEID_INVALID_USER_OPTION;
     }
     bool copy = GetCopyToESPStatus() && GetESPCopyPending();
-    if (copy && (!RunESPCopy() || !CommitESPCopy())) {
+    if (copy && !RunESPCopy()) {
+        ReleaseESPDriver();
+        return kEspCopyFailed;
+    }
+    // The file the copy replaces goes aside just before the session request
+    // and its fate is settled just after; no signal cuts in between.
+    TKX_HoldSignalsForStep();
+    if (copy && !CommitESPCopy()) {
+        TKX_ReleaseSignalsOfStep();
         ReleaseESPDriver();
         return kEspCopyFailed;
     }
@@ -115,6 +124,7 @@ static ENUM_ERR_ID OpenSession() {
     } else {
         KeepESPCopy();
     }
+    TKX_ReleaseSignalsOfStep();
     ReleaseESPDriver();
     if (status == 0) return eEID_NO_ERROR;
     if (!refused) WriteOut(" - No answer to the secure-flash session: the firmware may have taken it.\n");

@@ -1,6 +1,7 @@
 // "/SP": the firmware stores its setup variables before the flash
 // (setupstore) and restores them once the region modules have written it
 // (setuprestore, always active, later in the table).
+#include "TKXRunEnd.h"
 #include "YozPreserveStages.h"
 #include "YozOptionStore.h"
 #include "YozSwitchMode.h"
@@ -23,12 +24,11 @@ static ENUM_ERR_ID SP_FlashFunc() {
     return eEID_NO_ERROR;
 }
 
+// The run ends with the setup stored and not restored: it is taken back.
+static ENUM_ERR_ID SP_RestoreAtRunEnd() { return YOZ_Preserve_TakeBack(ZOKT_VarPreserve_SetupVarReStore, "setup settings"); }
+
 static ENUM_ERR_ID SP_ZOKTFunc() {
-    if (!ZOKT_VarPreserve_SetupVarStore()) {
-        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
-        YOZ_Preserve_TakeBackUnanswered(ZOKT_VarPreserve_SetupVarReStore, "setup settings");
-        return status;
-    }
+    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_SetupVarStore, SP_RestoreAtRunEnd)) return ZOKT_VarPreserve_GetLastErrorID();
     gSPF_ZOKTFlash = 1;
     gSPF_FlashEnable = 1;
     return eEID_NO_ERROR;
@@ -45,8 +45,9 @@ static ENUM_ERR_ID SP_ZOKTCheck() {
 }
 
 static ENUM_ERR_ID SPRE_ZOKTFunc() {
-    if (gSPF_ZOKTFlash && !ZOKT_VarPreserve_SetupVarReStore()) return ZOKT_VarPreserve_GetLastErrorID();
-    return eEID_NO_ERROR;
+    if (!gSPF_ZOKTFlash) return eEID_NO_ERROR;
+    TKX_RunEndPop(SP_RestoreAtRunEnd);
+    return ZOKT_VarPreserve_SetupVarReStore() ? eEID_NO_ERROR : ZOKT_VarPreserve_GetLastErrorID();
 }
 
 static ENUM_ERR_ID SetupStoreParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {

@@ -3,6 +3,7 @@
 // NVRAM is flashed, the firmware stores its SMBIOS variables, and the end
 // hook of smbiosrestore (always active) has them restored at the very end
 // of the run.
+#include "TKXRunEnd.h"
 #include "YozOptionStore.h"
 #include "YozPreserveStages.h"
 #include "YozSwitchMode.h"
@@ -29,6 +30,12 @@ static ENUM_ERR_ID SMB_FlashFunc() {
     return eEID_NO_ERROR;
 }
 
+// The run ends before the end hook restored the SMBIOS variables: they are
+// taken back.
+static ENUM_ERR_ID SMB_RestoreAtRunEnd() {
+    return YOZ_Preserve_TakeBack(ZOKT_VarPreserve_DMIVarReStore, "SMBIOS variables");
+}
+
 // Before the NVRAM is erased the firmware keeps its SMBIOS variables: a store
 // refused or not answered ends the run. Only firmware that answers that it
 // has no such support is gone on with, after a word: it keeps nothing.
@@ -38,11 +45,7 @@ static ENUM_ERR_ID SMB_ZOKTFunc() {
         WriteOut(" - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n");
         return eEID_NO_ERROR;
     }
-    if (!ZOKT_VarPreserve_DMIVarStore()) {
-        ENUM_ERR_ID status = ZOKT_VarPreserve_GetLastErrorID();
-        YOZ_Preserve_TakeBackUnanswered(ZOKT_VarPreserve_DMIVarReStore, "SMBIOS variables");
-        return status;
-    }
+    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_DMIVarStore, SMB_RestoreAtRunEnd)) return ZOKT_VarPreserve_GetLastErrorID();
     gSMBF_FlashEnable = 1;
     gSMBF_ZOKTFlash = 1;
     return eEID_NO_ERROR;
@@ -69,6 +72,7 @@ static ENUM_ERR_ID DMIVarReStoreFunc() {
     SMB_Proc_FreeDmiData(&gSMBN_DmiData);
     if (!gSMBF_ZOKTFlash) return eEID_NO_ERROR;
     gSMBF_ZOKTFlash = 0;
+    TKX_RunEndPop(SMB_RestoreAtRunEnd);
     return ZOKT_VarPreserve_DMIVarReStore() ? eEID_NO_ERROR : ZOKT_VarPreserve_GetLastErrorID();
 }
 

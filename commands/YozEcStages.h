@@ -35,8 +35,11 @@ ENUM_ERR_ID YOZ_Ec_CheckImage(UINT8* image, UINT32 size, ZOKT_EC_HDR_STRUCT* hea
 ENUM_ERR_ID YOZ_Ec_PreFlash(const TKX_QUEUE_ITEM& item, YOZ_STAGE_SLOTS& slots, const YOZ_REGION_FLASH* secure);
 // One help line of an option, in the options pass.
 void YOZ_Ec_Help(const TKX_QUEUE_ITEM& item, UINT8 pass, const char* word, const char* line);
-// After a failure of "/EC" or the EC-file option: the controller leaves the
-// flash mode it may have entered when no page or erase went out yet;
-// otherwise, or when its exit was not confirmed, a line says that it may
-// still be in flash mode.
-void YOZ_Ec_AfterFailure(UINT16 chipId, UINT8 ecxForm);
+// The flash mode of "/EC" (chip id, EC form) or the EC-file option (ECX
+// form): YOZ_Ec_Started before its START goes out puts its leaving on the
+// run-end list, YOZ_Ec_Left after a confirmed END takes it off. A run that
+// ends between the two takes the controller out of the flash mode it may
+// have entered when no page or erase went out yet; otherwise, or when its
+// exit was not confirmed, a line says that it may still be in flash mode.
+void YOZ_Ec_Started(UINT16 chipId, UINT8 ecxForm);
+void YOZ_Ec_Left();

@@ -1,6 +1,7 @@
 // Pieces shared by the setup and SMBIOS preservation modules ("/SP", "/R",
 // "/R<n>" and their restore items).
 #pragma once
+#include "TKXRunEnd.h"
 #include "YozGlobal.h"
 #include "YozRegionStages.h"
 #include "YozSmbProc.h"
@@ -55,8 +56,12 @@ ENUM_ERR_ID YOZ_Preserve_CheckImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store);
 // In capsule or recovery mode the store modules leave the signed file as it
 // is: 1 then, after one line of notice for the run.
 UINT8 YOZ_Preserve_SkipInCapsuleMode();
-// After a failed store ("/SP" setup, "/R" SMBIOS variables): a store left
-// without answer may be held by the firmware, so `restore` takes it back;
-// when that is not confirmed, a line says that the firmware may still hold
-// the stored `what`. The store's error is kept.
-void YOZ_Preserve_TakeBackUnanswered(UINT8 (*restore)(), const char* what);
+// A firmware store ("/SP" setup, "/R" SMBIOS variables): its restore goes on
+// the run-end list before the store is sent, and comes off again only when
+// the store is refused; a store whose answer was lost may be held. 1 when
+// the store was done. The module's own restore pops it.
+UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd);
+// The restore of the run-end list: when it is refused or not answered, a
+// line says that the firmware may still hold the stored `what`, and the
+// restore's error is the result (the run keeps an error it has already).
+ENUM_ERR_ID YOZ_Preserve_TakeBack(UINT8 (*restore)(), const char* what);

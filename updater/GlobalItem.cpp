@@ -64,6 +64,9 @@ static ENUM_ERR_ID GlobalParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
 static ENUM_ERR_ID GlobalExecute(TKXQueueItemList&) {
     if (!YOZ_ModeTakesPart(s_GlobalItem.ModeMask)) return eEID_NO_ERROR;
     SetSMI_IFC_DelayTime_Linux();
+    for (UINT32 i = 0; i < YOZ_GLOBAL_START_SLOTS && YozGlobalExecuteStartHooks[i] != nullptr; ++i) {
+        YozGlobalExecuteStartHooks[i]();
+    }
     YOZ_CheckSecureFlash();
     return eEID_NO_ERROR;
 }

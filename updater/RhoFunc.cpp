@@ -17,20 +17,15 @@ _ROMHOLEREC* RHO_Proc_CompOtherRHREC(EFI_GUID* guid, _ROMHOLEREC* list, int n) {
 }
 
 // The hole's payload (its data after the FFS header) from file offset 0; the
-// file is closed on every path.
+// new file takes its name only when written whole (after a failure the
+// run's end discards it).
 ENUM_ERR_ID RHO_Proc_RomHoleWriteToFile(FILE* file, UINT8* image, _ROMHOLEREC* record) {
     UINT32 size = 0;
-    if (image == nullptr || !RHP_PayloadRoom(record, YOZ_FFS_HEADER_SIZE, &size)) {
-        TKX_DiscardNewFile(file);
-        return eEID_NOT_MATCH_NCB;
-    }
+    if (image == nullptr || !RHP_PayloadRoom(record, YOZ_FFS_HEADER_SIZE, &size)) return eEID_NOT_MATCH_NCB;
     UINT8* data = image + record->RomOffset + YOZ_FFS_HEADER_SIZE;
     for (UINT32 done = 0; done < size;) {
         UINT32 piece = size - done < kPiece ? size - done : kPiece;
-        if (TKX_WriteFile(file, done, piece, data + done) != piece) {
-            TKX_DiscardNewFile(file);
-            return eEID_WRITE_FILE;
-        }
+        if (TKX_WriteFile(file, done, piece, data + done) != piece) return eEID_WRITE_FILE;
         done += piece;
     }
     YOZ_CallBack_Save(YOZ_PROGRESS_CLOSE, 0, 0);

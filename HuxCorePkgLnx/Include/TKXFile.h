@@ -17,6 +17,9 @@ FILE* TKX_OpenRegularFile(const char* path);
 // file (a link, a directory, a device) or the new file cannot be made. Every
 // stream it returns ends in TKX_CommitNewFile or TKX_DiscardNewFile.
 FILE* TKX_CreateNewFile(const char* path);
+// Before the new file is made, what earlier runs left half-written in that
+// directory goes (TKX_SweepDirectory). A new file the run has not committed
+// or discarded when it ends is discarded then (the run-end list).
 // Flushes, syncs and closes the new file, then renames it over its name.
 // eEID_WRITE_FILE when any of that fails: the new file is removed and the
 // name keeps what it held.
@@ -37,6 +40,15 @@ struct TKX_REPLACED_FILE {
 ENUM_ERR_ID TKX_CommitNewFileKeepingOld(FILE* stream, TKX_REPLACED_FILE* replaced);
 void TKX_ForgetReplaced(TKX_REPLACED_FILE* replaced);
 void TKX_RestoreReplaced(TKX_REPLACED_FILE* replaced);
+// What earlier runs of the program left in `dir`, where a death (a kill, a
+// power loss) ran no clean-up: new files never completed (".<name>.<random>
+// .incomplete", regular files of this user) are removed, the number of them
+// returned; files kept aside for `keptBase` (".<keptBase>.<random>", which
+// may hold what the operator wants back) are neither removed nor changed,
+// but each is handed to `found` with its size. `keptBase` and `found` may
+// be null.
+typedef void (*TKX_KeptAsideFunc)(const char* path, UINT64 size);
+UINT32 TKX_SweepDirectory(const char* dir, const char* keptBase, TKX_KeptAsideFunc found);
 // Removes a file; never a directory. 1 when it was removed.
 UINT8 TKX_DeleteFile(const char* path);
 // The mount point of the EFI system partition ("/boot/efi", as the OS seam

@@ -19,6 +19,11 @@ void TKX_HoldSignals();
 // The flash interface is closed: what was held is delivered now, and an
 // ending signal leaves the run.
 void TKX_ReleaseSignals();
+// A step that must not be cut between its first and last request (a file
+// put aside until the firmware's answer settles its fate) holds them too,
+// whether the flash interface is open or not; holds of steps nest.
+void TKX_HoldSignalsForStep();
+void TKX_ReleaseSignalsOfStep();
 // 1 once an ending signal arrived.
 UINT8 TKX_EndSignalArrived();
 // Waits until the descriptor has input (1) or an ending signal arrived (0),

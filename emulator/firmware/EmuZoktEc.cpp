@@ -2,7 +2,8 @@
 // battery check (type 0x5B). EC requests carry no address: the controller
 // keeps its position in state/ec_pos, back to 0 only on START and RETRY,
 // advanced by every piece it takes (an answer lost on the way included),
-// wrapping at the EC size.
+// wrapping at the EC size. state/ec_pieces counts the pieces (page, erase,
+// verify) that reached it in flash mode since the START that entered it.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -103,11 +104,13 @@ bool EmuZokt_Ec(EmuZoktRequest& request) {
         status = 0x01;
     } else if (sub == 0x02 || sub == 0x10 || sub == 0x20) {
         EmuZokt_TraceAdd(request, " pos=0x%08x", pos);
+        if (EmuState_GetNum("ec_mode", 0) != 0) EmuState_SetNum("ec_pieces", EmuState_GetNum("ec_pieces", 0) + 1);
         status = Piece(request, sub, length, pos);
     }
     std::string perSub = "ec_status_" + std::to_string(sub);
     if (EmuMachine_Has(perSub.c_str())) status = static_cast<UINT16>(EmuMachine_GetNum(perSub.c_str(), status));
     if (status == 0x01 && (sub == 0x01 || sub == 0x04)) EmuState_SetNum("ec_mode", sub == 0x01 ? 1 : 0);
+    if (status == 0x01 && sub == 0x01) EmuState_SetNum("ec_pieces", 0);
     EmuState_SetNum("ec_pos", pos);
     request.Put16(kRec + 1, status);
     EmuZokt_TraceAdd(request, " status=0x%04x", status);

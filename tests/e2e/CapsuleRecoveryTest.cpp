@@ -4,6 +4,7 @@
 // does the update, so the flash stays as it was. Every refusal comes before
 // the question and leaves no session or file behind.
 #include <gtest/gtest.h>
+#include <csignal>
 #include <sys/stat.h>
 #include <filesystem>
 #include <string>
@@ -331,6 +332,64 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
     Run(blocked, {"rom.cap", "/P", "/RECOVERY:esp"});
     ASSERT_EQ(stat(blocked.Root("/boot/efi/RECOVERY.CAP").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// A death (a kill, a power loss) runs no clean-up. One at the recovery
+// session leaves the replaced RECOVERY.CAP aside: the next run names it in
+// one line and leaves it as it is, since the firmware may have taken the
+// session for the new copy. A copy an earlier run never completed goes.
+TEST_P(CapsuleRecovery, WhatADeadRunLeftOnThePartitionIsSweptOrNamed) {
+    const std::vector<std::string> words = {"rom.cap", "/P", "/RECOVERY:esp"};
+    // The run's SMIs of command 0x26 up to its session request.
+    e2e::Machine probe = Machine({"sf_policy1=0x01"});
+    ASSERT_EQ(Run(probe, words, "n").status, 0);
+    int session = 0;
+    for (const std::string& l : e2e::TraceLines(probe)) {
+        if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
+        ++session;
+        if (l.find(" sub=0x08 op=") != std::string::npos) break;
+    }
+    const std::string later = Head() + kRebootQuestion + "n\n";
+    struct Row {
+        const char* what;
+        std::string kill;    // the earlier run's death, or none
+        std::string planted; // a file of the earlier run planted beside RECOVERY.CAP, or none
+        bool named;          // the next run names what is aside
+    } rows[] = {
+        {"killed at the session", "signal_smi=0x26#" + std::to_string(session) + ":KILL", "", true},
+        {"a copy never completed", "", ".RECOVERY.CAP.Ab3dE6gH9jK1.incomplete", false},
+    };
+    for (const Row& row : rows) {
+        e2e::ExpectLeft aside(e2e::kFileAside | e2e::kTempFile);
+        std::vector<std::string> sets = {"sf_policy1=0x01"};
+        if (!row.kill.empty()) sets.push_back(row.kill);
+        e2e::Machine m = Machine(sets);
+        std::string esp = m.Root("/boot/efi");
+        e2e::WriteFile(esp + "/RECOVERY.CAP", "earlier update");
+        if (!row.planted.empty()) e2e::WriteFile(esp + "/" + row.planted, "half");
+        if (!row.kill.empty()) {
+            e2e::RunResult dead = Run(m, words, "n");
+            EXPECT_EQ(dead.signal, SIGKILL) << row.what;
+            std::string ini = e2e::ReadFile(m.File("machine.ini"));
+            e2e::WriteFile(m.File("machine.ini"), ini.replace(ini.find(row.kill), row.kill.size(), ""));
+        }
+        std::vector<std::string> before = e2e::DirectoryEntries(esp);
+        std::string kept;
+        for (const std::string& name : before)
+            if (name != "RECOVERY.CAP") kept = name;
+        ASSERT_FALSE(kept.empty()) << row.what;
+        e2e::RunResult next = Run(m, words, "n");
+        EXPECT_EQ(next.status, 0) << row.what << next.out;
+        const std::string line = " - Kept aside by an earlier run: " + esp + "/" + kept +
+                                 " holds the RECOVERY.CAP that run replaced (14 bytes); it is neither restored nor "
+                                 "removed.\n";
+        EXPECT_EQ(next.out, row.named ? e2e::PlainBanner() + line + later.substr(e2e::PlainBanner().size()) : later)
+            << row.what;
+        EXPECT_TRUE(e2e::ReadFile(esp + "/RECOVERY.CAP") == Cap()) << row.what;
+        EXPECT_EQ(e2e::DirectoryEntries(esp),
+                  row.named ? before : std::vector<std::string>{"RECOVERY.CAP"}) << row.what;
+        if (row.named) EXPECT_EQ(e2e::ReadFile(esp + "/" + kept), "earlier update") << row.what;
+    }
 }
 
 YOZ_E2E_BOTH_WIDTHS(CapsuleRecovery);

@@ -1,6 +1,7 @@
 // Run-control options end to end: the whole-word options alone on the
 // command line, the manufacturing option words (retry count, ROM-ID length,
 // password file, default answers) and quiet mode.
+#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,6 +339,22 @@ TEST_P(SaveRom, FailedSaveKeepsTheOldFileAndLeavesNothingBeside) {
     EXPECT_EQ(r.status, 0x42) << r.out;
     EXPECT_EQ(ReadFile(out), old);
     EXPECT_EQ(DirectoryEntries(dir), std::vector<std::string>{"saved.bin"});
+
+    // A save killed half-way (or cut by a power loss) runs no clean-up: the
+    // next save into that directory removes what it left.
+    Machine killed = MakeMachine(Flash(), "2x64K:main", {"signal_smi=0x21#2:KILL"});
+    const std::string into = killed.File("out");
+    ASSERT_EQ(mkdir(into.c_str(), 0755), 0);
+    {
+        ExpectLeft half(kTempFile);
+        EXPECT_EQ(RunProgram(Width(), killed, {into + "/saved.bin", "/O"}).signal, SIGKILL);
+    }
+    EXPECT_EQ(DirectoryEntries(into).size(), 1u);
+    std::string ini = ReadFile(killed.File("machine.ini"));
+    WriteFile(killed.File("machine.ini"), ini.replace(ini.find("signal_smi="), 11, "signal_off="));
+    r = RunProgram(Width(), killed, {into + "/other.bin", "/O"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(DirectoryEntries(into), std::vector<std::string>{"other.bin"});
 }
 
 YOZ_E2E_BOTH_WIDTHS(SaveRom);

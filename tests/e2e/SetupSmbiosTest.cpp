@@ -138,7 +138,11 @@ TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
     EXPECT_EQ(Flash(refused), u.system.bytes);
     // The restore refused: the flash is done, the run fails.
     e2e::Machine late = Machine({"setup_status_4=8"});
-    e2e::RunResult rl = Run(late, {"new.rom", "/SP"});
+    e2e::RunResult rl;
+    {
+        e2e::ExpectLeft refusedRestore(e2e::kSetupStored);
+        rl = Run(late, {"new.rom", "/SP"});
+    }
     EXPECT_EQ(rl.out, Head() + kChecksums + MainPasses() + "9e - Error: Restore SETUP setting error.\n");
     EXPECT_EQ(rl.status, 0x9E);
     EXPECT_EQ(Flash(late), plain);
@@ -161,6 +165,7 @@ TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
     };
     for (const Row& row : rows) {
         e2e::Machine f = Machine({row.set});
+        e2e::ExpectLeft held(std::string(row.stored) == "0x1" ? e2e::kSetupStored : 0);
         e2e::RunResult rf = Run(f, {"new.rom", "/SP"});
         EXPECT_EQ(rf.out, Head() + kChecksums + row.tail) << row.set;
         EXPECT_EQ(rf.status, row.status) << row.set;
@@ -356,12 +361,69 @@ TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
         e2e::Machine f = Machine(row.sets);
         std::vector<std::string> words = {"new.rom", "/R", "/N"};
         words.insert(words.end(), row.words.begin(), row.words.end());
+        e2e::ExpectLeft heldStore(std::string(row.held) == "0x1" ? e2e::kDmiStored : 0);
         e2e::RunResult rf = Run(f, words);
         EXPECT_EQ(rf.out, Head() + kChecksums + row.out) << row.what;
         EXPECT_EQ(rf.status, row.status) << row.what;
         EXPECT_EQ(Flash(f), row.written ? flashed : u.system.bytes) << row.what;
         EXPECT_EQ(e2e::ReadFile(f.File("state/dmi_stored")).substr(0, 3), row.held) << row.what;
         EXPECT_TRUE(Where(f, {"shell"}).empty()) << row.what;
+    }
+}
+
+// A store the firmware did is taken back by its restore on every later
+// failure: once, after the last flash request, before the error line; the
+// run keeps its error. A restore refused or not answered then says so, as
+// after a store without answer.
+TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
+    const std::string e42 = "42 - Error: Problem reading flash.\n", e44 = "44 - Error: Problem writting flash.\n",
+                      e45 = "45 - Error: Problem verifying flash.\n";
+    const std::string setupMayHold = " - Warning: The BIOS may still hold the stored setup settings.\n";
+    const std::string dmiMayHold = " - Warning: The BIOS may still hold the stored SMBIOS variables.\n";
+    const std::vector<std::string> sp = {"new.rom", "/SP"}, bpsp = {"new.rom", "/B", "/P", "/SP"},
+                                   nr = {"new.rom", "/N", "/R"};
+    struct Row {
+        std::vector<std::string> words;
+        std::vector<std::string> sets;
+        int status;
+        std::string tail;  // the end of the output
+        bool flashOld;
+    } rows[] = {
+        {sp, {"flash_faults=read#18:1"}, 0x42, "ok\n" + e42, true},
+        {sp, {"flash_faults=write@0x20000:1"}, 0x44, "\n" + e44, false},
+        {sp, {"flash_faults=read#38+:1"}, 0x45, "\n" + e45, false},
+        {bpsp, {"flash_faults=read#18:1"}, 0x42, "ok\n" + e42, true},
+        {bpsp, {"flash_faults=write@0x20000:1"}, 0x44, "\n" + e44, false},
+        {bpsp, {"flash_faults=read#38+:1"}, 0x45, "\n" + e45, false},
+        {nr, {"flash_faults=write@0x10000:1"}, 0x44, "\n" + e44, false},
+        {nr, {"flash_faults=read@0x10000#2+:1"}, 0x45, "\n" + e45, false},
+        {sp, {"flash_faults=read#18:1", "setup_status_4=8"}, 0x42, "ok\n" + setupMayHold + e42, true},
+        {sp, {"flash_faults=read#18:1", "zokt_faults=0x56/4:none"}, 0x42, "ok\n" + setupMayHold + e42, true},
+        {nr, {"flash_faults=write@0x10000:1", "setup_status_16=0x20"}, 0x44, "\n" + dmiMayHold + e44, false},
+    };
+    for (const Row& row : rows) {
+        bool dmi = row.words.back() == "/R";
+        std::string what = row.words.back() + " " + row.sets.back();
+        bool refused = row.tail.find("may still hold") != std::string::npos;
+        e2e::ExpectLeft held(refused ? (dmi ? e2e::kDmiStored : e2e::kSetupStored) : 0);
+        e2e::Machine m = Machine(row.sets);
+        e2e::RunResult r = Run(m, row.words);
+        EXPECT_EQ(r.status, row.status) << what;
+        EXPECT_TRUE(r.out.size() >= row.tail.size() &&
+                    r.out.compare(r.out.size() - row.tail.size(), row.tail.size(), row.tail) == 0)
+            << what << "\n" << r.out;
+        // Answered or not (the fault leaves only the function in the trace).
+        std::vector<size_t> restores = Setup(m, dmi ? "fn=0x10" : "fn=0x04");
+        for (size_t at : Setup(m, dmi ? "sub=0x10 answer=none" : "sub=0x04 answer=none")) restores.push_back(at);
+        std::vector<size_t> blocks;
+        for (const char* cmd : {"cmd=0x21", "cmd=0x22", "cmd=0x23"})
+            for (size_t at : Where(m, {cmd})) blocks.push_back(at);
+        ASSERT_EQ(restores.size(), 1u) << what;
+        EXPECT_GT(restores[0], Setup(m, dmi ? "fn=0x08" : "fn=0x02").at(0)) << what;
+        EXPECT_GT(restores[0], *std::max_element(blocks.begin(), blocks.end())) << what << ": after the last flash request";
+        EXPECT_EQ(e2e::ReadFile(m.File(dmi ? "state/dmi_stored" : "state/setup_stored")), refused ? "0x1" : "0x0")
+            << what;
+        if (row.flashOld) EXPECT_EQ(Flash(m), u.system.bytes) << what;
     }
 }
 

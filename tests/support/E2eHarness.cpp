@@ -1,6 +1,7 @@
 // End-to-end harness.
 #include "E2eHarness.h"
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -79,12 +80,112 @@ std::vector<std::string> DirectoryEntries(const std::string& dir) {
 
 std::string Filled(size_t size, unsigned char fill) { return std::string(size, static_cast<char>(fill)); }
 
+// ---- What a run left started ----
+
+static unsigned s_ExpectedLeft = 0;
+
+ExpectLeft::ExpectLeft(unsigned left) : saved_(s_ExpectedLeft) { s_ExpectedLeft |= left; }
+ExpectLeft::~ExpectLeft() { s_ExpectedLeft = saved_; }
+
+static unsigned long long StateNumber(const std::string& dir, const char* name) {
+    return strtoull(ReadFile(dir + "/state/" + name).c_str(), nullptr, 0);
+}
+
+// ".<name>.<12 letters or digits>" (a file kept aside) or the same with
+// ".incomplete" (a new file never committed), as the program names them.
+static unsigned BesideName(const std::string& entry) {
+    static const std::string kIncomplete = ".incomplete";
+    std::string name = entry;
+    unsigned kind = kFileAside;
+    if (name.size() > kIncomplete.size() &&
+        name.compare(name.size() - kIncomplete.size(), kIncomplete.size(), kIncomplete) == 0) {
+        name.resize(name.size() - kIncomplete.size());
+        kind = kTempFile;
+    }
+    if (name.size() < 15 || name[0] != '.' || name[name.size() - 13] != '.') return 0;
+    for (size_t i = name.size() - 12; i < name.size(); ++i)
+        if (!isalnum(static_cast<unsigned char>(name[i]))) return 0;
+    return kind;
+}
+
+static unsigned FilesLeft(const std::string& dir, bool recursive) {
+    unsigned left = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+        std::error_code ignored;
+        if (entry.is_symlink(ignored)) continue;
+        if (recursive && entry.is_directory(ignored)) left |= FilesLeft(entry.path(), true);
+        else if (entry.is_regular_file(ignored)) left |= BesideName(entry.path().filename());
+    }
+    return left;
+}
+
+unsigned LeftInMachine(const std::string& dir, const std::string& cwd, const std::vector<std::string>& args) {
+    unsigned left = 0;
+    if (!ReadFile(dir + "/state/me_update").empty()) left |= kMeUpdateOpen;
+    if (StateNumber(dir, "me_push_pages") != 0 || !ReadFile(dir + "/state/me_capsule").empty()) left |= kMePushHeld;
+    if (StateNumber(dir, "ec_mode") != 0) left |= kEcInFlashMode;
+    if (StateNumber(dir, "setup_stored") != 0) left |= kSetupStored;
+    if (StateNumber(dir, "dmi_stored") != 0) left |= kDmiStored;
+    left |= FilesLeft(dir, true);
+    // The run's directory and those of the files its words name, where they
+    // lie outside the machine.
+    std::vector<std::string> dirs{cwd};
+    for (const std::string& a : args) {
+        size_t slash = a.rfind('/');
+        if (slash == std::string::npos || slash == 0) continue;
+        std::string d = a.substr(0, slash);
+        size_t colon = d.find(':');
+        if (colon != std::string::npos) d = d.substr(colon + 1);
+        dirs.push_back(!d.empty() && d[0] == '/' ? d : cwd + "/" + d);
+    }
+    for (const std::string& d : dirs)
+        if (!d.empty() && d.compare(0, dir.size(), dir) != 0) left |= FilesLeft(d, false);
+    return left;
+}
+
+std::string LeftNames(unsigned left) {
+    static const struct {
+        unsigned bit;
+        const char* name;
+    } kNames[] = {{kMeUpdateOpen, "an ME update open"},
+                  {kMePushHeld, "an ME push or session held"},
+                  {kEcInFlashMode, "the EC in flash mode"},
+                  {kSetupStored, "a setup store held"},
+                  {kDmiStored, "an SMBIOS store held"},
+                  {kFileAside, "a file kept aside"},
+                  {kTempFile, "a temporary file"}};
+    std::string names;
+    for (const auto& n : kNames)
+        if ((left & n.bit) != 0) names += (names.empty() ? "" : ", ") + std::string(n.name);
+    return names;
+}
+
+// A run of the program in a machine ended everything it started, but what
+// the test names as expected.
+static void CheckLeft(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::string& cwd) {
+    std::string machine;
+    for (const std::string& e : env)
+        if (e.compare(0, 16, "YOZ_EMU_MACHINE=") == 0) machine = e.substr(16);
+    if (machine.empty()) return;
+    unsigned unexpected = LeftInMachine(machine, cwd.empty() ? machine : cwd, argv) & ~s_ExpectedLeft;
+    // The EC kept in flash mode after pages went out is the controller's
+    // own state: leaving would start a ROM that is not whole.
+    if ((unexpected & kEcInFlashMode) != 0 && StateNumber(machine, "ec_pieces") != 0) unexpected &= ~kEcInFlashMode;
+    if (unexpected == 0) return;
+    std::string words;
+    for (size_t i = 1; i < argv.size(); ++i) words += " " + argv[i];
+    ADD_FAILURE() << "the run" << words << " ended with " << LeftNames(unexpected)
+                  << " (a row that expects it names it with e2e::ExpectLeft)";
+}
+
 // With `whenStopped` the child runs in a process group of its own (one with
 // a parent in the session, so a stop signal stops it), and each time it
 // stops `whenStopped` runs before the child is continued.
 static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        const std::string& input, const std::string& cwd,
-                       const std::function<void()>& whenStopped = nullptr) {
+                       const std::function<void()>& whenStopped = nullptr, bool program = true) {
     RunResult r;
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
@@ -172,6 +273,7 @@ static RunResult Spawn(const std::vector<std::string>& argv, const std::vector<s
     if (!reaped) waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     r.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
+    if (program) CheckLeft(argv, env, cwd);
     return r;
 }
 
@@ -186,7 +288,7 @@ static std::vector<std::string> BaseEnv() {
 RunResult RunTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{YOZ_EMUTOOL};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Spawn(argv, BaseEnv(), "", "");
+    return Spawn(argv, BaseEnv(), "", "", nullptr, false);
 }
 
 Machine MakeMachine(const std::string& flash, const std::string& blocks, const std::vector<std::string>& sets) {
@@ -247,7 +349,9 @@ RunResult RunTestBuild(int width, const std::string& path64, const std::string& 
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = BaseEnv();
     env.push_back("YOZ_EMU_MACHINE=" + m.dir);
-    return Spawn(argv, env, input, m.dir);
+    // Another test build drives the library's requests one by one: what it
+    // leaves started is its own test's business.
+    return Spawn(argv, env, input, m.dir, nullptr, false);
 }
 
 std::vector<std::string> TraceLines(const Machine& m) {

@@ -59,6 +59,37 @@ std::vector<std::string> TraceLines(const Machine& m);
 // Trace lines that start with `kind` followed by a blank.
 std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind);
 
+// What a run may leave started in its machine. After every run of the
+// program the harness reads the machine's state (and the directories the run
+// writes) and fails the test when the run ended with one of these, unless an
+// ExpectLeft alive at that moment names it.
+enum Left : unsigned {
+    kMeUpdateOpen = 1u << 0,   // state/me_update: an ME update started and not ended
+    kMePushHeld = 1u << 1,     // state/me_push_pages, me_capsule: an ME push or session the firmware holds
+    kEcInFlashMode = 1u << 2,  // state/ec_mode: the controller in flash mode (with state/ec_pieces: after pages)
+    kSetupStored = 1u << 3,    // state/setup_stored: a setup store not taken back
+    kDmiStored = 1u << 4,      // state/dmi_stored: an SMBIOS store not taken back
+    kFileAside = 1u << 5,      // ".<name>.<random>": a replaced file kept aside
+    kTempFile = 1u << 6,       // ".<name>.<random>.incomplete": a new file never committed
+};
+// While it lives, runs may leave `left` (nested ones add up).
+class ExpectLeft {
+public:
+    explicit ExpectLeft(unsigned left);
+    ~ExpectLeft();
+    ExpectLeft(const ExpectLeft&) = delete;
+    ExpectLeft& operator=(const ExpectLeft&) = delete;
+
+private:
+    unsigned saved_;
+};
+// What the run in machine directory `dir` left, of the states above: the
+// harness's own check, for tests that assert a state directly. `cwd` and
+// `args` name the other directories the run may write.
+unsigned LeftInMachine(const std::string& dir, const std::string& cwd, const std::vector<std::string>& args);
+// The names of the bits in `left`, for messages.
+std::string LeftNames(unsigned left);
+
 // The name the program prints for itself in the usage lines.
 const char* ProgramName(int width);
 

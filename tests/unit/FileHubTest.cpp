@@ -294,6 +294,31 @@ TEST(FileStreams, UndoableCommitKeepsTheReplacedFileAside) {
         entries = std::filesystem::directory_iterator(dir);
         EXPECT_EQ(std::distance(begin(entries), end(entries)), row.after[0] == '-' ? 0 : 1) << row.held;
     }
+
+    // What a run that died before the answer left: the file kept aside is
+    // named and stays, a new file never committed goes; a link, another
+    // name, or another file of that pattern stay.
+    ASSERT_EQ(system(("rm -f '" + dir + "'/* '" + dir + "'/.[!.]*").c_str()), 0);
+    e2e::WriteFile(path, "old");
+    FILE* f = TKX_CreateNewFile(path.c_str());
+    ASSERT_NE(f, nullptr);
+    TKX_REPLACED_FILE replaced;
+    ASSERT_EQ(TKX_CommitNewFileKeepingOld(f, &replaced), eEID_NO_ERROR);
+    const std::string half = dir + "/.RECOVERY.CAP.0123456789ab.incomplete";
+    e2e::WriteFile(half, "half");
+    for (const char* other : {"/.RECOVERY.CAP.0123456789a.incomplete", "/.saved.bin.0123456789ab", "/RECOVERY.CAP.x"})
+        e2e::WriteFile(dir + other, "keep");
+    ASSERT_EQ(symlink(path.c_str(), (dir + "/.RECOVERY.CAP.abcdefghijkl.incomplete").c_str()), 0);
+    static std::vector<std::string> s_Named;
+    s_Named.clear();
+    EXPECT_EQ(TKX_SweepDirectory(dir.c_str(), "RECOVERY.CAP",
+                                 [](const char* p, UINT64 size) { s_Named.push_back(p + std::to_string(size)); }),
+              1u);
+    EXPECT_EQ(s_Named, std::vector<std::string>{std::string(replaced.Aside) + "3"});
+    EXPECT_EQ(contents(replaced.Aside), "old");
+    EXPECT_EQ(contents(half), "-");
+    auto left = std::filesystem::directory_iterator(dir);
+    EXPECT_EQ(std::distance(begin(left), end(left)), 6);
 }
 
 TEST(FileStreams, AFullDiskIsReportedWhenClosing) {

@@ -6,6 +6,7 @@
 #include "HuxCompat.h"
 #include "HuxCore.h"
 #include "HuxCoreHooks.h"
+#include "TKXRunEnd.h"
 #include "TKXString.h"
 
 namespace {
@@ -188,6 +189,42 @@ TEST(CleanUpWalk, StopsAtFirstEmptySlot) {
     HuxResourceRelease();
     EXPECT_EQ(g_Clean, (std::vector<int>{1, 1, 3}));
     CleanUpFileHubHook = CleanFlashIfcHook = CleanBiosInfoHook = nullptr;
+}
+
+std::vector<int> g_Ended;
+ENUM_ERR_ID EndOne() { g_Ended.push_back(1); return eEID_NO_ERROR; }
+ENUM_ERR_ID EndTwo() { g_Ended.push_back(2); return eEID_SETUP_RESTORE_ERROR; }
+ENUM_ERR_ID EndThree() { g_Ended.push_back(3); return eEID_DMI_RESTORE_ERROR; }
+
+// What is left runs last pushed first; an end popped or pushed again runs
+// once, in its new place; the first failing end's code is the run's only
+// while the run has none.
+TEST(RunEndList, RunsWhatIsLeftLastPushedFirstOnce) {
+    const struct {
+        UINT32 codeBefore;
+        UINT32 codeAfter;
+    } rows[] = {{eEID_NO_ERROR, eEID_DMI_RESTORE_ERROR}, {eEID_READ_FLASH, eEID_READ_FLASH}};
+    for (const auto& row : rows) {
+        g_Ended.clear();
+        TKX_RunEndPush(EndOne);
+        TKX_RunEndPush(EndTwo);
+        TKX_RunEndPush(EndThree);
+        TKX_RunEndPush(EndOne);  // started again: now the last
+        TKX_RunEndPop(EndTwo);
+        TKX_RunEndPush(EndTwo);
+        TKX_RunEndPop(EndTwo);
+        EXPECT_TRUE(TKX_RunEndHolds(EndThree));
+        EXPECT_FALSE(TKX_RunEndHolds(EndTwo));
+        g_LastErrorCode = row.codeBefore;
+        TKX_RunEndAll();
+        EXPECT_EQ(g_Ended, (std::vector<int>{1, 3}));
+        EXPECT_EQ(g_LastErrorCode, row.codeAfter);
+        EXPECT_FALSE(TKX_RunEndHolds(EndOne) || TKX_RunEndHolds(EndThree));
+        g_Ended.clear();
+        TKX_RunEndAll();
+        EXPECT_TRUE(g_Ended.empty()) << "each end runs once";
+    }
+    g_LastErrorCode = eEID_NO_ERROR;
 }
 
 TEST(ModuleTable, HoldsEveryRegistrarInOrderThenTheEmptyExtensionSlot) {
