@@ -403,7 +403,9 @@ TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
     };
     for (const Row& row : rows) {
         bool dmi = row.words.back() == "/R";
-        std::string what = row.words.back() + " " + row.sets.back();
+        std::string what;
+        for (const std::string& w : row.words) what += w + " ";
+        for (const std::string& set : row.sets) what += set + " ";
         bool refused = row.tail.find("may still hold") != std::string::npos;
         e2e::ExpectLeft held(refused ? (dmi ? e2e::kDmiStored : e2e::kSetupStored) : 0);
         e2e::Machine m = Machine(row.sets);
@@ -418,7 +420,8 @@ TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
         std::vector<size_t> blocks;
         for (const char* cmd : {"cmd=0x21", "cmd=0x22", "cmd=0x23"})
             for (size_t at : Where(m, {cmd})) blocks.push_back(at);
-        ASSERT_EQ(restores.size(), 1u) << what;
+        EXPECT_EQ(restores.size(), 1u) << what;
+        if (restores.size() != 1) continue;
         EXPECT_GT(restores[0], Setup(m, dmi ? "fn=0x08" : "fn=0x02").at(0)) << what;
         EXPECT_GT(restores[0], *std::max_element(blocks.begin(), blocks.end())) << what << ": after the last flash request";
         EXPECT_EQ(e2e::ReadFile(m.File(dmi ? "state/dmi_stored" : "state/setup_stored")), refused ? "0x1" : "0x0")
