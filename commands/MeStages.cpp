@@ -202,13 +202,8 @@ ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(),
     ENUM_ERR_ID status = area(&a);
     ME_JOB job{};
     if (status == eEID_NO_ERROR) status = PlanJob(a, YOZ_pMEBuff, YOZ_MESize, job);
-    if (status == eEID_NO_ERROR && !YOZ_ME_BeginUpdate(start)) {
-        status = YOZ_ME_StartFailed();
-    } else if (status == eEID_NO_ERROR) {
-        status = RunJob(job, a, YOZ_pMEBuff);
-        // A started update is ended whatever happened in it.
-        if (status != eEID_NO_ERROR) end();
-    }
+    // A started update that fails is ended by the run's end.
+    if (status == eEID_NO_ERROR) status = YOZ_ME_BeginUpdate(start) ? RunJob(job, a, YOZ_pMEBuff) : YOZ_ME_StartFailed();
     FreeJob(job);
     if (status != eEID_NO_ERROR) return status;
     if (!end()) return YOZ_ME_EndFailed("written");
@@ -247,19 +242,18 @@ ENUM_ERR_ID YOZ_ME_DataFailed() {
 }
 
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close) {
+    // Once started, a failure leaves the session (also one whose request
+    // went unanswered) and the update to the run's end.
     if (!YOZ_ME_BeginUpdate(ZOKT_ME_Full_FlashStart)) return YOZ_ME_StartFailed();
-    if (!open(value)) {
-        ENUM_ERR_ID refused = YOZ_ME_LastError();
-        // A session request whose answer was lost may have been taken.
-        ZOKT_ME_EndOpenUpdate();
-        return refused;
-    }
+    if (!open(value)) return YOZ_ME_LastError();
     ENUM_ERR_ID status = body();
-    if (status == eEID_NO_ERROR && !close) return eEID_NO_ERROR;
-    ZOKT_MER_Release();
-    UINT8 ended = ZOKT_ME_Full_FlashEnd();
     if (status != eEID_NO_ERROR) return status;
-    if (!ended) return YOZ_ME_EndFailed("written");
+    if (!close) {
+        ZOKT_ME_HandOver();
+        return eEID_NO_ERROR;
+    }
+    ZOKT_MER_Release();
+    if (!ZOKT_ME_Full_FlashEnd()) return YOZ_ME_EndFailed("written");
     YOZ_ME_PowerOffWarning();
     return eEID_NO_ERROR;
 }

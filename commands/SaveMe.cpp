@@ -64,15 +64,15 @@ static ENUM_ERR_ID ReadArea(FILE* out, UINT32 start) {
 
 // The read-back requests are taken inside an update the firmware has
 // started: the ignition update when the firmware offers it, else the entire
-// one; the block route needs none. The update is ended whatever the read
-// gave, and a refused end fails the save.
+// one; the block route needs none. A failed read leaves the update to the
+// run's end; a refused end fails the save.
 static ENUM_ERR_ID ReadInUpdate(FILE* out, UINT32 start, bool ignition) {
     if (YOZ_ME_BlockRoute()) return ReadArea(out, start);
     if (!(ignition ? ZOKT_ME_Ignition_FlashStart() : ZOKT_ME_Full_FlashStart())) return YOZ_ME_StartFailed();
     ENUM_ERR_ID status = ReadArea(out, start);
-    UINT8 ended = ignition ? ZOKT_ME_Ignition_FlashEnd() : ZOKT_ME_Full_FlashEnd();
-    if (status == eEID_NO_ERROR && !ended) status = YOZ_ME_EndFailed("read");
-    return status;
+    if (status != eEID_NO_ERROR) return status;
+    if (!(ignition ? ZOKT_ME_Ignition_FlashEnd() : ZOKT_ME_Full_FlashEnd())) return YOZ_ME_EndFailed("read");
+    return eEID_NO_ERROR;
 }
 
 static ENUM_ERR_ID SaveMeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {

@@ -90,7 +90,7 @@ ENUM_ERR_ID YOZ_ME_CheckSession(UINT8 (*support)(), ENUM_ERR_ID (*check)());
 // The walk started the update of `start` and holds it open for a stage:
 // the stage asks the firmware nothing more before taking it over. Whatever
 // path the run takes after that start, the update is ended (by the stage,
-// or by the clean-up of a failed run).
+// or by the run-end list).
 bool YOZ_ME_Held(UINT8 (*start)());
 // The start of an update in a stage: the one the walk holds is taken over,
 // else `start` is sent. 1 when the update is open.
@@ -107,21 +107,23 @@ ENUM_ERR_ID YOZ_ME_CheckPlan(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a));
 // 0x20F through the ME requests in 64 KiB pieces; older firmware through
 // the block requests, whole blocks written back with the flash copy's
 // bytes outside the area; 0x43, 0x44 or 0x45 after five failed attempts on
-// a piece) and `end` closes it, after a failure too (an update the walk
-// holds open is taken over, not started again). A refused start or end
-// returns the ME library's last error; on success the power-off warning.
+// a piece) and `end` closes it; after a failure the run-end list ends it
+// (an update the walk holds open is taken over, not started again). A
+// refused start or end returns the ME library's last error; on success the
+// power-off warning.
 ENUM_ERR_ID YOZ_ME_Update(ENUM_ERR_ID (*area)(YOZ_ME_AREA* a), UINT8 (*start)(), UINT8 (*end)());
 void YOZ_ME_PowerOffWarning();
 
 // One region or update-library session inside an entire-ME update: the
 // update is started (or the one the walk holds taken over), the session
 // opened by `open` (with `value`) and `body` run. Once the update has
-// started every failure ends it, a session that was opened (or whose
-// request went unanswered) being freed first, and the first error is the
-// result (a refused request gives the ME library's last error). With
-// `close` the session is freed and the update ended on success too (a
-// refused end: its error), then the power-off warning is printed; without,
-// a successful session stays open for the firmware (a capsule update).
+// started every failure leaves it to the run-end list, which frees a
+// session that was opened (or whose request went unanswered) first and
+// ends the update; the first error is the result (a refused request gives
+// the ME library's last error). With `close` the session is freed and the
+// update ended on success (a refused end: its error), then the power-off
+// warning is printed; without, a successful session is handed over and
+// stays open for the firmware (a capsule update) unless the run fails.
 ENUM_ERR_ID YOZ_ME_RunSession(UINT8 (*open)(UINT32 value), UINT32 value, ENUM_ERR_ID (*body)(), bool close);
 // The ME library's last error; 0xA1 when a refusal left none.
 ENUM_ERR_ID YOZ_ME_LastError();

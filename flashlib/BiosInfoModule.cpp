@@ -7,7 +7,6 @@
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "TKXString.h"
-#include "ZoktMe.h"
 
 static TKX_QUEUE_ITEM InitBiosInfoQueueItem;
 
@@ -50,9 +49,6 @@ ENUM_ERR_ID RegisterInitBiosInfoQueueItem(TKXQueueItemList& items) {
 }
 
 void CleanBiosInfo() {
-    // A failed run leaves the firmware no ME update open, a capsule push
-    // made before the failure included.
-    if (g_LastErrorCode != eEID_NO_ERROR && gpIntrBuf != nullptr) ZOKT_ME_EndOpenUpdate();
     if (m_BIOSBuf != nullptr) UnMapPhyMem(m_BIOSBuf, kBiosAreaSize);
     if (gpFlashInfo != nullptr) FreeMem(gpFlashInfo);
     if (gIntrBufPhyAddr != 0) FreePhyMem(gIntrBufPhyAddr, INTERFACE_BUFFER_SIZE);

@@ -131,10 +131,12 @@ UINT8 ZOKT_ME_Full_FlashStart();
 UINT8 ZOKT_ME_Full_FlashEnd();
 UINT8 ZOKT_ME_Ignition_FlashStart();
 UINT8 ZOKT_ME_Ignition_FlashEnd();
-// Whatever the firmware may still hold (a session, a capsule push, an
-// update whose start went unanswered): the session is freed and the update
-// ended. Nothing when nothing is open.
-void ZOKT_ME_EndOpenUpdate();
+// From its start to its end the update's end is on the run-end list, so
+// whichever way the run ends the update is not left open.
+// A capsule push the firmware applies after the run: the open session and
+// update stay for it when the run succeeds; a failed run frees the session
+// and ends the update, as the run-end list would have.
+void ZOKT_ME_HandOver();
 UINT8 ZOKT_ME_Erase(UINT32 address, UINT32 size, CallBackFn_T cb);
 UINT8 ZOKT_ME_Write(UINT32 address, UINT32 size, UINT8* data, CallBackFn_T cb);
 // Reads size bytes (at most the buffer's room behind 0x400) into out;
@@ -183,8 +185,11 @@ UINT8 ZOKT_MER_Update(UINT8 regionId);
 // unanswered.
 UINT8 ZOKT_MER_Release();
 // 1 from a session or capsule request that was sent and not clearly
-// refused until the session is freed.
+// refused until the session is freed; meanwhile the run-end list holds its
+// free.
 UINT8 ZOKT_MER_SessionMayBeOpen();
+// The session's free leaves the run-end list (ZOKT_ME_HandOver).
+void ZOKT_MER_HandOver();
 
 // Update library.
 UINT8 ZOKT_MEUL_Init(UINT32 size);

@@ -4,6 +4,7 @@
 #include "TKXOutput.h"
 #include "TKXPortIo.h"
 #include "TKXPhysMem.h"
+#include "TKXRunEnd.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
@@ -141,18 +142,32 @@ const char* ZOKT_MER_GetRegionName(UINT8 regionId) {
 // unless clearly refused, until it is freed.
 static UINT8 s_SessionMayBeOpen = 0;
 // One request without data; a failure of any kind is kept as the last error.
+// The run ends with a session the firmware may hold: it is freed.
+static ENUM_ERR_ID ReleaseAtRunEnd() {
+    ZOKT_MER_Release();
+    return eEID_NO_ERROR;
+}
+
 static UINT8 Request(UINT8 request, UINT8 regionId, UINT32 first) {
     UINT8 callAgain = 0;
     bool opens = request == ME_REQUEST_ALLOC_SMM || request == ME_REQUEST_TRAN_ONLY_ME ||
                  request == ME_REQUEST_TRAN_BIOS_ME;
-    if (opens) s_SessionMayBeOpen = 1;
+    if (opens) {
+        s_SessionMayBeOpen = 1;
+        TKX_RunEndPush(ReleaseAtRunEnd);
+    }
     ENUM_ERR_ID err = ZOKT_MER_INTERFACE(nullptr, 0, regionId, request, first, 0, callAgain);
     if (err != eEID_NO_ERROR) g_ME_LastError = err;
-    if (opens && err != eEID_NO_ERROR && !Zokt_LastUnanswered()) s_SessionMayBeOpen = 0;
+    if (opens && err != eEID_NO_ERROR && !Zokt_LastUnanswered()) {
+        s_SessionMayBeOpen = 0;
+        TKX_RunEndPop(ReleaseAtRunEnd);
+    }
     return err == eEID_NO_ERROR ? 1 : 0;
 }
 
 UINT8 ZOKT_MER_SessionMayBeOpen() { return s_SessionMayBeOpen; }
+
+void ZOKT_MER_HandOver() { TKX_RunEndPop(ReleaseAtRunEnd); }
 
 UINT32 ZOKT_MER_PushSize() {
     UINT32 total = g_MER_BlkDataInfo != nullptr ? g_MER_BlkDataInfo->TotalSize : 0;
@@ -241,6 +256,7 @@ static UINT8 SendFree(void*) { return Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL
 // A free that goes unanswered is sent again; one never answered says that
 // the firmware may still hold what was pushed.
 UINT8 ZOKT_MER_Release() {
+    TKX_RunEndPop(ReleaseAtRunEnd);
     bFTFMode = 0;
     UINT8 freed = Zokt_SendWhileUnanswered(SendFree, nullptr);
     s_SessionMayBeOpen = 0;

@@ -2,6 +2,7 @@
 // version query.
 #include "RomInfo.h"
 #include "TKXPhysMem.h"
+#include "TKXRunEnd.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
@@ -125,10 +126,23 @@ static UINT8 Simple(ENUM_ME_FLASH_ID id) {
 // not clearly refused (a lost answer may hide an accepted one) to the end
 // request: eMFD_FULL_END, eMFD_IGN_END, or 0 when none is open.
 static UINT8 s_OpenUpdateEnd = 0;
+
+static UINT8 End(ENUM_ME_FLASH_ID id);
+
+// The run ends with an update the firmware may hold open: it is ended.
+static ENUM_ERR_ID EndAtRunEnd() {
+    if (s_OpenUpdateEnd == 0) return eEID_NO_ERROR;
+    return End(static_cast<ENUM_ME_FLASH_ID>(s_OpenUpdateEnd)) ? eEID_NO_ERROR : g_ME_LastError;
+}
+
 static UINT8 Start(ENUM_ME_FLASH_ID id, ENUM_ME_FLASH_ID end) {
     s_OpenUpdateEnd = static_cast<UINT8>(end);
+    TKX_RunEndPush(EndAtRunEnd);
     UINT8 ok = Simple(id);
-    if (!ok && !Zokt_LastUnanswered()) s_OpenUpdateEnd = 0;
+    if (!ok && !Zokt_LastUnanswered()) {
+        s_OpenUpdateEnd = 0;
+        TKX_RunEndPop(EndAtRunEnd);
+    }
     return ok;
 }
 
@@ -136,6 +150,7 @@ static UINT8 SendEnd(void* id) { return Simple(*static_cast<ENUM_ME_FLASH_ID*>(i
 
 // An end that goes unanswered is sent again before the run gives up.
 static UINT8 End(ENUM_ME_FLASH_ID id) {
+    TKX_RunEndPop(EndAtRunEnd);
     s_OpenUpdateEnd = 0;
     UINT8 ok = Zokt_SendWhileUnanswered(SendEnd, &id);
     FreeInfo();
@@ -150,9 +165,18 @@ UINT8 ZOKT_ME_Full_FlashEnd() { return End(eMFD_FULL_END); }
 UINT8 ZOKT_ME_Ignition_FlashStart() { return Start(eMFD_IGN_START, eMFD_IGN_END); }
 UINT8 ZOKT_ME_Ignition_FlashEnd() { return End(eMFD_IGN_END); }
 
-void ZOKT_ME_EndOpenUpdate() {
+// A capsule push handed over stays for the firmware when the run succeeds;
+// a failed run frees its session and ends its update.
+static ENUM_ERR_ID EndHandedOverAtRunEnd() {
+    if (g_LastErrorCode == eEID_NO_ERROR) return eEID_NO_ERROR;
     if (ZOKT_MER_SessionMayBeOpen()) ZOKT_MER_Release();
-    if (s_OpenUpdateEnd != 0) End(static_cast<ENUM_ME_FLASH_ID>(s_OpenUpdateEnd));
+    return EndAtRunEnd();
+}
+
+void ZOKT_ME_HandOver() {
+    ZOKT_MER_HandOver();
+    TKX_RunEndPop(EndAtRunEnd);
+    TKX_RunEndPush(EndHandedOverAtRunEnd);
 }
 
 UINT8 ZOKT_ME_VersionCheck() {

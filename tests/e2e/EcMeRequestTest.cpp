@@ -90,7 +90,12 @@ TEST_P(EcMeRequests, MeRecordFormsFollowTheVersion) {
     Machine old = Make({"zokt_version=0x020f"});
     RunResult o = Drive(old, {"meinfo", "mestart", "mewrite:0x20000,0x1000"});
     EXPECT_EQ(o.out, "meinfo runtime=0x0,0x0 bios=0x0,0x40000\nmestart=1\nmewrite=0xa1\na1 - Error: BIOS does not support ME Entire Firmware update.\n");
-    EXPECT_EQ(ReadFile(old.File("state/me_update")), "full") << "an update left open is in the machine's state";
+    // The driver ends through the program's shutdown path: its run-end list
+    // ends the update that the failed write left open.
+    std::vector<std::string> me = TraceOfKind(old, "smi");
+    ASSERT_FALSE(me.empty());
+    EXPECT_NE(me.back().find("zokt=0x55 ver=0x020f sub=0x05 size=0x0012 done=1"), std::string::npos) << me.back();
+    EXPECT_EQ(ReadFile(old.File("state/me_update")), "");
     EXPECT_EQ(ReadFile(old.File("flash.bin")).substr(0x20000, 0x1000), std::string(0x1000, '\xff'));
 }
 
