@@ -349,7 +349,7 @@ TEST_P(CapsuleRecovery, WhatADeadRunLeftOnThePartitionIsSweptOrNamed) {
         ++session;
         if (l.find(" sub=0x08 op=") != std::string::npos) break;
     }
-    const std::string later = Head() + kRebootQuestion + "n\n";
+    const std::string later = Head() + kRebootQuestion + "n\n" + Armed("RECOVERY.CAP");
     struct Row {
         const char* what;
         std::string kill;    // the earlier run's death, or none
