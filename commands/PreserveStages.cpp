@@ -1,4 +1,5 @@
 // Parse, check record and image side shared by the preservation modules.
+#include "TKXOutput.h"
 #include "TKXRunEnd.h"
 #include "TKXString.h"
 #include "YozOptionStore.h"
@@ -113,6 +114,15 @@ UINT8 YOZ_Preserve_SkipInCapsuleMode() {
         WriteOut(" - Warning: The signed image is sent as it is, nothing is preserved by the program.\n");
     s_CapsuleNoticeShown = 1;
     return 1;
+}
+
+UINT8 YOZ_Preserve_AskSupport() {
+    if (ZOKT_VarPreserve_Support()) return 1;
+    if (Zokt_LastUnanswered()) {
+        TKX_EndProgressLine();
+        WriteOut(" - The firmware did not answer the query of its setup and SMBIOS preservation.\n");
+    }
+    return 0;
 }
 
 UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd) {

@@ -39,7 +39,7 @@ static ENUM_ERR_ID SP_ZOKTCheck() {
     s_Slots.ProcessFunc = nullptr;
     s_Slots.FlashFunc = nullptr;
     s_Slots.ZOKTFunc = nullptr;
-    if (!ZOKT_VarPreserve_Support()) return ZOKT_VarPreserve_GetLastErrorID();
+    if (!YOZ_Preserve_AskSupport()) return ZOKT_VarPreserve_GetLastErrorID();
     s_Slots.ZOKTFunc = SP_ZOKTFunc;
     return eEID_NO_ERROR;
 }

@@ -40,7 +40,7 @@ static ENUM_ERR_ID SMB_RestoreAtRunEnd() {
 // refused or not answered ends the run. Only firmware that answers that it
 // has no such support is gone on with, after a word: it keeps nothing.
 static ENUM_ERR_ID SMB_ZOKTFunc() {
-    if (!ZOKT_VarPreserve_Support()) {
+    if (!YOZ_Preserve_AskSupport()) {
         if (!ZOKT_VarPreserve_Unsupported()) return ZOKT_VarPreserve_GetLastErrorID();
         WriteOut(" - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n");
         return eEID_NO_ERROR;

@@ -56,6 +56,9 @@ ENUM_ERR_ID YOZ_Preserve_CheckImageSide(_DMIDATA* dmi, YOZ_DmiStoreFunc store);
 // In capsule or recovery mode the store modules leave the signed file as it
 // is: 1 then, after one line of notice for the run.
 UINT8 YOZ_Preserve_SkipInCapsuleMode();
+// The firmware's support of preservation: 1 when it says it has it. A query
+// it never answered, sent again, is no verdict: a line says so.
+UINT8 YOZ_Preserve_AskSupport();
 // A firmware store ("/SP" setup, "/R" SMBIOS variables): its restore goes on
 // the run-end list before the store is sent, and comes off again only when
 // the store is refused; a store whose answer was lost may be held. 1 when

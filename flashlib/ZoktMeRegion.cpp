@@ -253,16 +253,20 @@ UINT8 ZOKT_MER_Update(UINT8 regionId) {
 
 static UINT8 SendFree(void*) { return Request(ME_REQUEST_FREE_SMM, ME_REGION_ALL, 0); }
 
-// A free that goes unanswered is sent again; one never answered says that
-// the firmware may still hold what was pushed.
+// A free that goes unanswered is sent again; one never answered, refused or
+// not sent says that the firmware may still hold what was pushed.
 UINT8 ZOKT_MER_Release() {
     TKX_RunEndPop(ReleaseAtRunEnd);
     bFTFMode = 0;
     UINT8 freed = Zokt_SendWhileUnanswered(SendFree, nullptr);
     s_SessionMayBeOpen = 0;
-    if (!freed && Zokt_LastUnanswered()) {
+    if (!freed) {
+        ZOKT_OUTCOME outcome = Zokt_LastOutcome();
         TKX_EndProgressLine();
-        WriteOut(" - The firmware may still hold the pushed ME data: freeing it went unanswered.\n");
+        WriteOut(" - The firmware may still hold the pushed ME data: freeing it %s.\n",
+                 outcome == eZOKT_UNANSWERED ? "went unanswered"
+                 : outcome == eZOKT_NOT_SENT ? "could not be sent"
+                                             : "was refused");
     }
     return freed;
 }

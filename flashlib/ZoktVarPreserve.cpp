@@ -36,9 +36,18 @@ ENUM_ERR_ID ZOKT_SWSMI_SETUP(UINT8 function) {
     }
 }
 
-// A restore that fails, refused or not answered, reports the restore's error.
+static UINT8 SendOnce(void* function) {
+    gVarPreserveError = ZOKT_SWSMI_SETUP(*static_cast<UINT8*>(function));
+    return gVarPreserveError == eEID_NO_ERROR ? 1 : 0;
+}
+
+// The support query and the restores may go out twice: they are sent again
+// while they go unanswered. A store goes out once: one whose answer was lost
+// may be held, and its restore takes it back. A restore that fails, refused
+// or not answered, reports the restore's error.
 static UINT8 Preserve(UINT8 function) {
-    gVarPreserveError = ZOKT_SWSMI_SETUP(function);
+    if (function == ZOKT_TC_SETUP_STORE || function == ZOKT_TC_DMI_STORE) SendOnce(&function);
+    else Zokt_SendWhileUnanswered(SendOnce, &function);
     if (gVarPreserveError != eEID_NO_ERROR && gVarPreserveError != eEID_MEM_ALLOC) {
         if (function == ZOKT_TC_SETUP_RESTORE) gVarPreserveError = eEID_SETUP_RESTORE_ERROR;
         if (function == ZOKT_TC_DMI_RESTORE) gVarPreserveError = eEID_DMI_RESTORE_ERROR;
