@@ -110,6 +110,7 @@ enum EC_MODE_AFTER_FAILURE : UINT8 {
 EC_MODE_AFTER_FAILURE EC_LeaveAfterFailure(UINT16 chipId, UINT8 ecxForm);
 
 // Battery check before flashing: 1 lets the run go on, 0 ends it with
-// ZOKT_ECB_Check_GetLastErrorID.
+// ZOKT_ECB_Check_GetLastErrorID. Sent again while unanswered; a firmware
+// that never answers it has no such check.
 UINT8 ZOKT_ECB_Check();
 ENUM_ERR_ID ZOKT_ECB_Check_GetLastErrorID();

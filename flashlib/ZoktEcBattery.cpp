@@ -4,9 +4,16 @@
 #include "TKXPhysMem.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
+#include "ZoktOutcome.h"
 
 static ENUM_ERR_ID ECB_LastError = eEID_NO_ERROR;
 static UINT8 ECB_LastStatus = 0;
+
+static UINT8 SendCheck(void* request) {
+    MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
+    Zokt_SMI_26();
+    return 0;
+}
 
 UINT8 ZOKT_ECB_Check() {
     ECB_LastStatus = 0;
@@ -30,9 +37,10 @@ UINT8 ZOKT_ECB_Check() {
     ZOKT_TC_5B_AC_BAT_STRUCT* record = reinterpret_cast<ZOKT_TC_5B_AC_BAT_STRUCT*>(request + ZOKT_RECORD_OFFSET);
     record->Function = ZOKT_TC_AC_BAT_INFO_REQ;
     record->Status = 0;
-    MemCpy(gpIntrBuf, request, ZOKT_REQUEST_SIZE);
+    // A check whose answer was lost is no "go on": it goes out again while
+    // unanswered.
+    Zokt_SendWhileUnanswered(SendCheck, request);
     FreeMem(request);
-    Zokt_SMI_26();
 
     ECB_LastError = eEID_NO_ERROR;
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);

@@ -7,6 +7,7 @@
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 static UINT16 gExpectedPasswordLength = 0;
 static UINT16 gPasswordReturnStatus = 0;
@@ -37,12 +38,20 @@ UINT32 SWSMI_PWD(UINT8 function, const UINT8* password) {
     return ZOKT_RECORD_OFFSET;
 }
 
+static UINT8 AskPresence(void* at) {
+    *static_cast<UINT32*>(at) = SWSMI_PWD(OEM_PC_CK, nullptr);
+    return 0;
+}
+
 UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char* text) {
     gExpectedPasswordLength = 0;
     length = 0;
     status = 0;
     if (text != nullptr) text[0] = '\0';
-    UINT32 at = SWSMI_PWD(OEM_PC_CK, nullptr);
+    // A query whose answer was lost says nothing about a password: it goes
+    // out again while unanswered.
+    UINT32 at = 0;
+    Zokt_SendWhileUnanswered(AskPresence, &at);
     if (at == 0) return 0;
     gPasswordReturnStatus = Zokt_ReturnStatusOf(gpIntrBuf);
     if ((gPasswordReturnStatus & ZOKT_RS_SUPPORT) == 0) return 0;

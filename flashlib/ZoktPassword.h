@@ -27,7 +27,9 @@ static_assert(sizeof(ZOKT_PWD_STRUCT) == 4 && offsetof(ZOKT_PWD_STRUCT, Status) 
 // record's offset, 0 without interface buffer.
 UINT32 SWSMI_PWD(UINT8 function, const UINT8* password);
 // 1 when the firmware wants a password: length and status from the answer;
-// the firmware's text (or "") into `text`, which holds 256 bytes.
+// the firmware's text (or "") into `text`, which holds 256 bytes. The query
+// is sent again while unanswered; a firmware that never answers it has no
+// password.
 UINT8 CheckPasswdPresent(UINT16& length, UINT8& status, char* text);
 // Reads up to `length` keys, echoed as "*"; Enter ends. Returns the text
 // (heap, terminated, the caller frees it), or null for length 0, no memory

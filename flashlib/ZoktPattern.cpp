@@ -5,6 +5,7 @@
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 ZOKT_GET_PATTERN_STRUCT gZOKT_GetPattern;
 static UINT8 gPatternCheckArmed = 0;
@@ -41,6 +42,12 @@ static void KeepAnswerText() {
     gPatternDisplay = 1;
 }
 
+static UINT8 SendQuery(void* request) {
+    MemCpy(gpIntrBuf, request, Zokt_RunningSizeOf(static_cast<UINT8*>(request)));
+    Zokt_SMI_26();
+    return 0;
+}
+
 UINT8 ZOKT_GetPatternSupport() {
     MemSet(&gZOKT_GetPattern, 0, sizeof(gZOKT_GetPattern));
     gPatternCheckArmed = 0;
@@ -51,9 +58,12 @@ UINT8 ZOKT_GetPatternSupport() {
     ZOKT_GET_PATTERN_STRUCT* record = reinterpret_cast<ZOKT_GET_PATTERN_STRUCT*>(
         Zokt_BuildOneRecord(request, ZOKT_FS_GET_PAT, ZOKT_EXT_TC_GET_PATTERN));
     record->Request = ZOKT_TC_GET_PAT_REQ;
-    MemCpy(gpIntrBuf, request, Zokt_RunningSizeOf(request));
+    // A query whose answer was lost is no "no check wanted": it goes out
+    // again while unanswered. A firmware that speaks no ZOKT answers none:
+    // its query goes out once.
+    if (g_ZoktVer == 0) SendQuery(request);
+    else Zokt_SendWhileUnanswered(SendQuery, request);
     FreeMem(request);
-    Zokt_SMI_26();
 
     KeepAnswerText();
     gPatternErrorOut = (gPatternReturnStatus & ZOKT_RS_ERR_OUT) != 0 ? 1 : 0;

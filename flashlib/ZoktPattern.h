@@ -29,7 +29,8 @@ struct ZOKT_GET_PATTERN_STRUCT {
 static_assert(sizeof(ZOKT_GET_PATTERN_STRUCT) == 68 && offsetof(ZOKT_GET_PATTERN_STRUCT, Pattern) == 4,
               "pattern record is 68 bytes");
 
-// Asks for a pattern and keeps the answer; 1 unless memory ran out.
+// Asks for a pattern and keeps the answer; 1 unless memory ran out. The query
+// is sent again while unanswered; one never answered wants no check.
 UINT8 ZOKT_GetPatternSupport();
 // Checks the ROM file when the query asked for it; 1 when the check was
 // made or not needed, 0 for a missing file.

@@ -3,12 +3,25 @@
 #include "SmiTransport.h"
 #include "TKXPhysMem.h"
 #include "ZoktOneRecord.h"
+#include "ZoktOutcome.h"
 
 static char gRomIdText[256];
 static UINT8 gRomIdHaveText = 0;
 static UINT16 gRomIdReturnStatus = 0;
 
 const char* ZOKT_RomID_Check_ReString() { return gRomIdHaveText ? gRomIdText : nullptr; }
+
+struct ROMID_QUERY {
+    const UINT8* Request;
+    UINT16 Running;
+};
+
+static UINT8 SendQuery(void* context) {
+    const ROMID_QUERY* q = static_cast<const ROMID_QUERY*>(context);
+    MemCpy(gpIntrBuf, q->Request, q->Running);
+    Zokt_SMI_26();
+    return 0;
+}
 
 UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatus) {
     gRomIdText[0] = '\0';
@@ -21,8 +34,10 @@ UINT8 ZOKT_RomID_Check(const UINT8* romFile, UINT32 romSize, UINT16& returnStatu
         reinterpret_cast<ZOKT_ORI_STRUCT*>(Zokt_BuildOneRecord(block, ZOKT_FS_ORI, ZOKT_EXT_TC_ORI));
     record->Function = ZOKT_TC_ORI_GET;
     UINT16 running = Zokt_RunningSizeOf(block);
-    MemCpy(gpIntrBuf, block, running);
-    Zokt_SMI_26();
+    // A query whose answer was lost is no "nothing to check": it goes out
+    // again while unanswered.
+    ROMID_QUERY ask = {block, running};
+    Zokt_SendWhileUnanswered(SendQuery, &ask);
     MemCpy(block, gpIntrBuf, running);
 
     ZOKT_ORI_STRUCT query = *record;

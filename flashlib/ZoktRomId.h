@@ -31,6 +31,7 @@ static_assert(sizeof(ZOKT_ORI_STRUCT) == 14 && offsetof(ZOKT_ORI_STRUCT, Offset)
               "ROM-ID record is 14 bytes");
 
 // Results of ZOKT_RomID_Check.
+// The query goes out again while unanswered; one never answered wants no data.
 #define ZOKT_ROMID_NOT_CHECKED 0        // no ZOKT, or the firmware wants no data
 #define ZOKT_ROMID_CHECKED 1            // judged: the return status (ZOKT_RS_ bits) in returnStatus
 #define ZOKT_ROMID_PIECE_UNAVAILABLE 2  // the piece asked for lies outside the file (or the buffer): no match

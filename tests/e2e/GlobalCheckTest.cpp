@@ -236,6 +236,14 @@ TEST_P(GlobalCheck, EcbStatusBlocksUnlessTheBatteryCheckIsSkipped) {
 }
 
 TEST_P(GlobalCheck, FirmwareBatteryRefusalEndsTheRunUnlessSkipped) {
+    // A check whose answer was lost goes out again.
+    for (const char* lost : {"zokt_faults=0x5b#1-2:none", "zokt_faults="}) {
+        e2e::Machine l = Machine({"ec_battery=2", "ec_battery_text=Battery 5%s left", lost});
+        e2e::RunResult r = Run(l, {Image(l, Sample().bytes), "/first:wfp"});
+        EXPECT_EQ(r.out, e2e::PlainBanner() + " - Battery 5%s left \nd - Error: BIOS Report Error.\n") << lost;
+        EXPECT_EQ(r.status, 13) << lost;
+        EXPECT_EQ(Count(l, "zokt=0x5b"), std::string(lost).find('#') != std::string::npos ? 3u : 1u) << lost;
+    }
     e2e::Machine m = Machine({"ec_battery=2", "ec_battery_text=Battery 5%s left"});
     e2e::RunResult refused = Run(m, {Image(m, Sample().bytes), "/first:wfp"});
     EXPECT_EQ(refused.out, e2e::PlainBanner() + " - Battery 5%s left \nd - Error: BIOS Report Error.\n");

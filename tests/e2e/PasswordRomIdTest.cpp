@@ -56,6 +56,14 @@ TEST_P(PasswordRomId, KeyboardPasswordAcceptedAfterARefusal) {
         "zokt=0x52 ver=0x0210 fn=0x02 len=0x0006 pwd=\"wrong\\x00\" status=0x01 rs=0x0001",
         "zokt=0x52 ver=0x0210 fn=0x02 len=0x0006 pwd=\"secret\" status=0x02 rs=0x0001"};
     EXPECT_EQ(PasswordTrace(m), expected);
+
+    // A presence query whose answer was lost goes out again: the password is still asked for.
+    e2e::Machine lost = Machine({"password=secret", "zokt_faults=0x52#1:none"});
+    r = Run(lost, "/first:wf", "secret\r");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + kAskPassword + " - Password: ******\n" + e2e::FlashRead() + kChecks);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(PasswordTrace(lost), (std::vector<std::string>{"zokt=0x52 ver=0x0210 sub=0x00 answer=none fault=none",
+                                                             expected[0], expected[2]}));
 }
 
 TEST_P(PasswordRomId, InputThatEndsStopsThePrompt) {
@@ -80,11 +88,14 @@ TEST_P(PasswordRomId, FirmwareRomIdVerdict) {
     EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks);
     EXPECT_EQ(r.status, 0);
 
-    // A refusal with the firmware's text: only that text is shown.
-    e2e::Machine refused = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_text=Wrong board"});
-    r = Run(refused, "/first:wfr");
-    EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks + " - Wrong board \n");
-    EXPECT_EQ(r.status, 0x81);
+    // A refusal with the firmware's text: only that text is shown; a query
+    // whose answer was lost goes out again.
+    for (const char* lost : {"zokt_faults=", "zokt_faults=0x53#1:none"}) {
+        e2e::Machine refused = Machine({"romid_answer=3", "romid_verdict=mismatch", "romid_text=Wrong board", lost});
+        r = Run(refused, "/first:wfr");
+        EXPECT_EQ(r.out, e2e::PlainBanner() + e2e::FlashRead() + kChecks + " - Wrong board \n") << lost;
+        EXPECT_EQ(r.status, 0x81) << lost;
+    }
 
     // A piece past the end of the image cannot match, whatever the firmware would say.
     e2e::Machine outside = Machine({"romid_answer=3", "romid_verdict=ok", "romid_offset=0xFFFFF0"});
