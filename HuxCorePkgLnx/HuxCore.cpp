@@ -200,6 +200,7 @@ void PlatformFinalize(TKXArgvList& args) {
     // What the run started and did not end is ended first, while the
     // interface and the driver are still there; the error line follows.
     TKX_RunEndAll();
+    TKX_SayWhatStands();
     if (g_LastErrorCode != eEID_NO_ERROR) {
         g_LastErrorCode = ErrorOut(static_cast<ENUM_ERR_ID>(g_LastErrorCode));
     }

@@ -5,6 +5,7 @@
 #include "TKXDriver.h"
 #include "TKXPhysMem.h"
 #include "TKXPortIo.h"
+#include "TKXSignal.h"
 
 UINT32 gIntrBufPhyAddr = 0;
 
@@ -104,7 +105,16 @@ void YozEnableInput(UINT8 enable) {
     TKX_DriverRequest(enable == 0 ? CMD_LOCK_KB : CMD_UNLOCK_KB, nullptr);
 }
 
-int OsRestart() { return OsSeam_System("shutdown -r now"); }
-int OsShutDown() { return OsSeam_System("shutdown -h now"); }
+// An ending signal that came before a restart or power-off cancels it: the
+// run leaves through its shutdown path instead.
+int OsRestart() {
+    TKX_LeaveOnEndSignal();
+    return OsSeam_System("shutdown -r now");
+}
+
+int OsShutDown() {
+    TKX_LeaveOnEndSignal();
+    return OsSeam_System("shutdown -h now");
+}
 
 UINT8 TKX_GetWSMTisEnabled() { return gAcpiWSMTisEnabled; }

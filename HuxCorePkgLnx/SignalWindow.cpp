@@ -1,5 +1,9 @@
 // The ending signals: caught into a flag, held back while the flash
 // interface is open, and turned into the shutdown path where the run can stop.
+// Before the run's point of no return such a signal cancels the run (0x0C);
+// past it the update stands, and the signal stops only what remains of the
+// run (its restart or power-off): the run's ends still run, and when they
+// all succeed the run says what stands and keeps 0x0C.
 // While the interface is open every signal waits but SIGKILL and SIGSTOP,
 // which cannot be held: the stops too, and those whose default is to be
 // ignored. A closed pipe never ends the run: SIGPIPE is ignored throughout,
@@ -11,7 +15,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include "HuxCore.h"
+#include "TKXOutput.h"
 #include "TKXSignal.h"
+#include "TKXString.h"
 
 namespace {
 
@@ -19,6 +25,9 @@ volatile sig_atomic_t s_EndSignal = 0;
 UINT8 s_Held = 0;        // by the flash interface
 UINT32 s_StepHolds = 0;  // by steps that must not be cut, nested
 UINT8 s_ShuttingDown = 0;
+UINT8 s_StoppedBySignal = 0;  // an ending signal, not a failure, ends the run
+// What stands once the run is past its point of no return (empty before).
+char s_NoReturnLine[256];
 sigset_t s_MaskBeforeHold;
 
 // Every signal whose default ends the process and that can be caught: the
@@ -58,6 +67,31 @@ void TakeHeldLibrarySignals() {
         if ((pending & one) == 0) continue;
         if (syscall(SYS_rt_sigtimedwait, &one, nullptr, nullptr, sizeof(one)) == signal) s_EndSignal = signal;
     }
+}
+
+// An ending signal that came while held becomes the ending signal: one the
+// program caught (not one it was started with ignored, which waits blocked).
+void TakeHeldEndSignal() {
+    TakeHeldLibrarySignals();
+    sigset_t pending;
+    if (s_EndSignal != 0 || sigpending(&pending) != 0) return;
+    for (int signal = 1; signal <= SIGRTMAX && s_EndSignal == 0; ++signal) {
+        struct sigaction now = {};
+        if (sigismember(&pending, signal) == 1 && sigaction(signal, nullptr, &now) == 0 &&
+            now.sa_handler == OnEndSignal)
+            s_EndSignal = signal;
+    }
+}
+
+// The shutdown path on an ending signal. Past the point of no return a run
+// without failure keeps its status 0 through its ends (PlatformFinalize
+// then says what stands and sets 0x0C); before it the signal cancels.
+void Leave() {
+    if (g_LastErrorCode == eEID_NO_ERROR) {
+        s_StoppedBySignal = 1;
+        if (s_NoReturnLine[0] == '\0') g_LastErrorCode = eEID_UPDATE_CANCEL_BY_USER;
+    }
+    PlatformFinalize(ArgvItemList);
 }
 
 // The signals are held while the flash interface holds them or a step does.
@@ -134,8 +168,29 @@ UINT8 TKX_WaitForInput(int fd) {
 
 void TKX_LeaveOnEndSignal() {
     if (s_EndSignal == 0 || Held() || s_ShuttingDown) return;
-    if (g_LastErrorCode == eEID_NO_ERROR) g_LastErrorCode = eEID_UPDATE_CANCEL_BY_USER;
-    PlatformFinalize(ArgvItemList);
+    Leave();
+}
+
+void TKX_LeaveBeforeNoReturn() {
+    if (s_ShuttingDown || s_NoReturnLine[0] != '\0') return;
+    if (Held()) TakeHeldEndSignal();
+    if (s_EndSignal != 0) Leave();
+}
+
+void TKX_PassNoReturn(const char* stands) {
+    if (s_NoReturnLine[0] != '\0' || stands == nullptr || stands[0] == '\0') return;
+    TKX_BoundedCopy(s_NoReturnLine, stands, sizeof(s_NoReturnLine) - 1);
+}
+
+UINT8 TKX_RunStands() {
+    return g_LastErrorCode == eEID_NO_ERROR || (s_StoppedBySignal && s_NoReturnLine[0] != '\0') ? 1 : 0;
+}
+
+void TKX_SayWhatStands() {
+    if (!s_StoppedBySignal || s_NoReturnLine[0] == '\0' || g_LastErrorCode != eEID_NO_ERROR) return;
+    TKX_EndProgressLine();
+    WriteOut("%s\n", s_NoReturnLine);
+    g_LastErrorCode = eEID_UPDATE_CANCEL_BY_USER;
 }
 
 void TKX_ShutdownStarted() { s_ShuttingDown = 1; }

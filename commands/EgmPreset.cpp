@@ -6,6 +6,7 @@
 #include "HuxCompat.h"
 #include "HuxCoreHooks.h"
 #include "TKXPortIo.h"
+#include "TKXSignal.h"
 #include "TKXString.h"
 #include "YozEgm.h"
 #include "YozGlobal.h"
@@ -29,6 +30,8 @@ UINT8 EGM_PRESET_ReadValue(char* text) {
 
 static ENUM_ERR_ID PCIReSetFunc() {
     CleanFlashIfc();
+    // An ending signal that came before the reset cancels it.
+    TKX_LeaveOnEndSignal();
     switch (PCIResetValue) {
     case 0x04: WriteOut("0x4 Soft Reset.\n"); break;
     case 0x06: WriteOut("0x6 Hard Reset.\n"); break;

@@ -6,6 +6,7 @@
 // power-off (capsule) or the restart (recovery) that lets the firmware do
 // the update. "/RECOVERY:esp" asks for the copy; "/RECOVERY:" with any other
 // value is "/RECOVERY".
+#include <cstdio>
 #include <cstring>
 #include "EspCopyLnx.h"
 #include "FlashBlock.h"
@@ -26,6 +27,11 @@
 static const ENUM_ERR_ID kEspInitFailed = static_cast<ENUM_ERR_ID>(0x36);
 static const ENUM_ERR_ID kEspCopyFailed = static_cast<ENUM_ERR_ID>(0x37);
 static const UINT8 kModeMask = YOZ_MODE_NORMAL | YOZ_MODE_2X2 | YOZ_MODE_FTF;
+// What stays with the firmware once its session is accepted.
+static const char kRecoveryArmed[] = " - The recovery stays armed: the next restart recovers the BIOS from %s%s.";
+static const char kCapsuleArmed[] =
+    " - The capsule stays armed: the next restart applies the BIOS update; the signal stopped only what remained "
+    "(the power-off).";
 
 static TKX_QUEUE_ITEM SecFlashCapsuleQueueItem;
 static TKX_QUEUE_ITEM SecFlashRecoveryQueueItem;
@@ -91,6 +97,22 @@ static ENUM_ERR_ID ModeParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 
+// The session is accepted: what stands when a signal stops the run from
+// here, in the words of a question answered N.
+static void PassArmed() {
+    char line[160];
+    if (FLASH_GetCurrentFlashOpType() == FLASH_OP_RECOVERY) {
+        char name[sizeof(FUNC_FLASH_SESSION_BLOCK::Name) + 1];
+        FLASH_GetCurrentFlashName(name);
+        snprintf(line, sizeof(line), kRecoveryArmed, name, "; the signal stopped only what remained (the restart)");
+    } else if (FLASH_GetCurrentFlashOpType() == FLASH_OP_CAPSULE) {
+        snprintf(line, sizeof(line), "%s", kCapsuleArmed);
+    } else {
+        return;
+    }
+    TKX_PassNoReturn(line);
+}
+
 // The recovery copy is written whole and stands under its name when the
 // session names it, so the firmware finds this run's file there; the file it
 // replaced is kept aside until the answer. A refused session gets the
@@ -110,8 +132,12 @@ static ENUM_ERR_ID OpenSession() {
         return kEspCopyFailed;
     }
     // The file the copy replaces goes aside just before the session request
-    // and its fate is settled just after; no signal cuts in between.
+    // and its fate is settled just after; no signal cuts in between. The
+    // session arms the firmware: a signal that came before it cancels the
+    // run here, with nothing sent and the copy gone; once it is accepted the
+    // update stands.
     TKX_HoldSignalsForStep();
+    TKX_LeaveBeforeNoReturn();
     if (copy && !CommitESPCopy()) {
         TKX_ReleaseSignalsOfStep();
         ReleaseESPDriver();
@@ -124,6 +150,7 @@ static ENUM_ERR_ID OpenSession() {
     } else {
         KeepESPCopy();
     }
+    if (status == 0) PassArmed();
     TKX_ReleaseSignalsOfStep();
     ReleaseESPDriver();
     if (status == 0) return eEID_NO_ERROR;
@@ -144,7 +171,8 @@ static ENUM_ERR_ID ModeExecute(const SECFLASH_MODE& m) {
         if (m.OpType == FLASH_OP_RECOVERY) {
             char name[sizeof(FUNC_FLASH_SESSION_BLOCK::Name) + 1];
             FLASH_GetCurrentFlashName(name);
-            WriteOut(" - The recovery stays armed: the next restart recovers the BIOS from %s.\n", name);
+            WriteOut(kRecoveryArmed, name, "");
+            WriteOut("\n");
         }
         return eEID_NO_ERROR;
     }

@@ -3,6 +3,7 @@
 #include "RomInfo.h"
 #include "TKXPhysMem.h"
 #include "TKXRunEnd.h"
+#include "TKXSignal.h"
 #include "TKXString.h"
 #include "ZoktFormat.h"
 #include "ZoktMe.h"
@@ -165,10 +166,11 @@ UINT8 ZOKT_ME_Full_FlashEnd() { return End(eMFD_FULL_END); }
 UINT8 ZOKT_ME_Ignition_FlashStart() { return Start(eMFD_IGN_START, eMFD_IGN_END); }
 UINT8 ZOKT_ME_Ignition_FlashEnd() { return End(eMFD_IGN_END); }
 
-// A capsule push handed over stays for the firmware when the run succeeds;
-// a failed run frees its session and ends its update.
+// A capsule push handed over stays for the firmware when the run stands (it
+// succeeded, or only a signal stopped it once the session was accepted); a
+// failed or cancelled run frees its session and ends its update.
 static ENUM_ERR_ID EndHandedOverAtRunEnd() {
-    if (g_LastErrorCode == eEID_NO_ERROR) return eEID_NO_ERROR;
+    if (TKX_RunStands()) return eEID_NO_ERROR;
     if (ZOKT_MER_SessionMayBeOpen()) ZOKT_MER_Release();
     return EndAtRunEnd();
 }

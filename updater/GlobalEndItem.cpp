@@ -1,12 +1,17 @@
 // The global end item (the last module slot): releases the images, the
 // buffers and the region lists of the run, leaves only the always-on items
-// enabled, closes the flash interface and runs the end hooks.
+// enabled, closes the flash interface and runs the end hooks. A run that
+// gets here after its first stage that writes has its update complete: that
+// is its point of no return, and a signal from here on stops only the end
+// hooks' restart, power-off or reset.
 #include "FlashBlock.h"
 #include "TKXPhysMem.h"
+#include "TKXSignal.h"
 #include "YozFlash.h"
 #include "YozGlobal.h"
 #include "YozModeFilter.h"
 #include "YozOptionStore.h"
+#include "YozPreFlash.h"
 #include "YozRomFile.h"
 #include "YozSysRom.h"
 #include "YozZozRecords.h"
@@ -17,6 +22,9 @@
 static TKX_QUEUE_ITEM s_GlobalEndItem;
 
 static const UINT16 kGlobalEndOrderKey = 40000;
+
+static const char kUpdateComplete[] =
+    " - The BIOS update is complete; the signal stopped only what remained (the restart or power-off).";
 
 // The items that stay enabled once the run's work is done.
 static const UINT32 kStayEnabled[] = {
@@ -86,6 +94,7 @@ static ENUM_ERR_ID GlobalEndParse(TKXArgvList&, TKX_QUEUE_ITEM* self) {
 
 static ENUM_ERR_ID GlobalEndExecute(TKXQueueItemList& items) {
     if (!YOZ_ModeTakesPart(s_GlobalEndItem.ModeMask)) return eEID_NO_ERROR;
+    if (YOZ_PreFlash_Done()) TKX_PassNoReturn(kUpdateComplete);
     ReleaseRunState();
     for (unsigned long i = 0; i < items.size(); ++i) {
         items[i]->Enabled = 0;

@@ -21,6 +21,7 @@ UINT8 ReadCmos(UINT8 index);
 void WriteCmos(UINT8 index, UINT8 value);
 void YozEnableInput(UINT8 enable);
 // Restart and power-off through the shell; the shell's status (0: started).
+// An ending signal that came before either leaves the run instead.
 int OsRestart();
 int OsShutDown();
 int getch();

@@ -5,8 +5,11 @@
 // held back (the stops SIGTSTP, SIGTTIN and SIGTTOU too), so that the flash
 // is never left half-written with its interface open; outside that window
 // an ending signal leaves the run through the shutdown path (status 0x0C
-// unless the run failed already). SIGPIPE is ignored for the whole run: a
-// write to a reader that went away fails instead.
+// unless the run failed already). Past the run's point of no return (the
+// update written, or armed with the firmware) such a signal stops only what
+// remains (the restart, the power-off): the run-end list still runs, and the
+// run says what stands before its 0x0C. SIGPIPE is ignored for the whole
+// run: a write to a reader that went away fails instead.
 #pragma once
 #include "HuxTypes.h"
 
@@ -35,3 +38,21 @@ UINT8 TKX_WaitForInput(int fd);
 void TKX_LeaveOnEndSignal();
 // The shutdown path has begun: no signal starts it again.
 void TKX_ShutdownStarted();
+
+// Just before the request that cannot be taken back (the one that arms the
+// firmware): an ending signal that came before it, held or not, ends the run
+// here through the shutdown path (0x0C), so the request never goes out.
+// Nothing once the run is past its point of no return.
+void TKX_LeaveBeforeNoReturn();
+// The run is past its point of no return: `stands` is the line it says
+// (before 0x0C) when an ending signal stops it from here on. The first
+// point passed names what stands; later ones change nothing.
+void TKX_PassNoReturn(const char* stands);
+// 1 while what the run did stands: no failure, or only an ending signal
+// after the point of no return. A run-end whose work the firmware keeps for
+// a standing run (a capsule handed over) asks this.
+UINT8 TKX_RunStands();
+// The shutdown path, after the run-end list: a run that an ending signal
+// stopped past its point of no return, and whose ends all succeeded, says
+// what stands and takes 0x0C.
+void TKX_SayWhatStands();

@@ -270,14 +270,19 @@ TEST_P(MainBios, PersistentEraseFaultStopsWithTheEngineCodeAndLeavesLaterBlocks)
 // A stop (Ctrl-Z, a background job's terminal read or write) waits as long,
 // then the run goes on; a reader of the output
 // that goes away costs only the output. The flash is unchanged or wholly
-// written, and the driver is unloaded.
+// written, and the driver is unloaded. A signal that ends the run once the
+// update is written says so before its 0x0C, and stops only the restart or
+// power-off that remained.
 TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClosed) {
     const std::string kCancelled = "c - Error: BIOS update cancelled by user.\n";
+    const std::string kComplete =
+        " - The BIOS update is complete; the signal stopped only what remained (the restart or power-off).\n";
     const struct {
         const char* rule;
         bool both;  // "/B /P": two region modules, the signal during the first
         bool written;
         int status;
+        const char* power = nullptr;  // a power word after the others
     } rows[] = {
         {"0x7f:TERM", false, false, 0x0C},   // the memory hole asked for at start-up
         {"0x22#2:TERM", false, true, 0x0C},  // the second erase
@@ -301,9 +306,13 @@ TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClos
         {"0x21#4:RTMIN+3", false, true, 0x0C},
         {"0x22#2:TTIN", true, true, 0},
         {"0x22#3:TTOU", false, true, 0},
+        // The restart or power-off asked for is not done.
+        {"0x22#1:TERM", false, true, 0x0C, "/REBOOT"},
+        {"0x23#3:HUP", true, true, 0x0C, "/SHUTDOWN"},
+        {"0x24:INT", false, true, 0x0C, "/REBOOT"},  // at the close, after the verify
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.rule) + (row.both ? " /B /P" : ""));
+        SCOPED_TRACE(std::string(row.rule) + (row.both ? " /B /P" : "") + (row.power ? row.power : ""));
         const std::string rule = row.rule;
         const bool stop = rule.find(":TSTP") != std::string::npos || rule.find(":TTIN") != std::string::npos ||
                           rule.find(":TTOU") != std::string::npos;
@@ -311,6 +320,7 @@ TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClos
         e2e::WriteFile(m.File("nuvfldrv_mod.o"), "\x7f" "ELF prebuilt module\n");
         std::vector<std::string> args = {Image(m, u.image.bytes)};
         if (row.both) args.insert(args.end(), {"/B", "/P"});
+        if (row.power) args.push_back(row.power);
         std::vector<std::string> smiAtStops;
         Bytes flashAtStop;
         e2e::RunResult r = e2e::RunProgramWatchingStops(Width(), m, args, [&] {
@@ -325,8 +335,12 @@ TEST_P(MainBios, SignalLeavesTheFlashUnchangedOrWhollyWrittenAndTheInterfaceClos
             EXPECT_LT(r.out.size(), flashed.size()) << "written after the reader went: " << r.out;
             EXPECT_EQ(r.out, flashed.substr(0, r.out.size()));
         } else {
-            EXPECT_EQ(r.out, !row.written ? kCancelled : flashed + (row.status == 0 ? "" : kCancelled));
+            EXPECT_EQ(r.out, !row.written ? kCancelled : flashed + (row.status == 0 ? "" : kComplete + kCancelled));
         }
+        std::vector<std::string> power;
+        if (row.power && row.status == 0)
+            power.push_back(std::string("shell \"shutdown ") + (row.power[1] == 'R' ? "-r" : "-h") + " now\"");
+        EXPECT_EQ(e2e::TraceOfKind(m, "shell"), power);
         Bytes expected = row.written ? Expected() : u.system.bytes;
         if (!row.both) std::copy(u.system.bytes.begin() + romimg::kSampleBoot, u.system.bytes.end(),
                                  expected.begin() + romimg::kSampleBoot);

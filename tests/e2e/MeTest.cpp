@@ -31,6 +31,9 @@ const std::string kPowerOff = "WARNING : System must power-off to have the chang
 const std::string kA1 = "a1 - Error: BIOS does not support ME Entire Firmware update.\n";
 const std::string kC1 = "c1 - Error: BIOS return error, when trying to re-flash ME Firmware data.\n";
 const std::string kStartLost = " - The firmware did not answer the start of the ME update.\n";
+const std::string kComplete =
+    " - The BIOS update is complete; the signal stopped only what remained (the restart or power-off).\n";
+const std::string kCancelled = "c - Error: BIOS update cancelled by user.\n";
 
 std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -438,7 +441,10 @@ TEST_P(Me, StrictFirmwareTakesTheMeBesideOtherRegions) {
         {"a boot block erase refused after the start", Settings(strict, {"flash_faults=erase@0xE0000:1"}), all,
          "43 - Error: Problem erasing flash.\n", 0x43, {}, {}, 0, ""},
         {"a signal at the second erase", Settings(strict, {"signal_smi=0x22#2:TERM"}), all,
-         kPowerOff + "c - Error: BIOS update cancelled by user.\n", 0x0C, {{0x1000, 0x100000}}, {}, 31, ""},
+         kPowerOff + kComplete + kCancelled, 0x0C, {{0x1000, 0x100000}}, {}, 31, ""},
+        {"a signal after the warning: no power-off", Settings(strict, {"signal_smi=0x24:TERM"}),
+         {"/B", "/P", "/N", "/ME", "/SHUTDOWN"}, kPowerOff + kComplete + kCancelled, 0x0C, {{0x1000, 0x100000}}, {},
+         31, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -456,6 +462,7 @@ TEST_P(Me, StrictFirmwareTakesTheMeBesideOtherRegions) {
         EXPECT_EQ(r.status, row.status);
         ExpectFlashWith(m, newer, row.written, row.erased);
         EXPECT_EQ(ReadFile(m.File("state/me_update")), row.update);
+        EXPECT_TRUE(e2e::TraceOfKind(m, "shell").empty()) << "no power action after a signal";
         std::vector<std::string> me = MeRequests(m);
         if (row.pages == -2) {
             EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x06") + CountOf(me, "sub=0x07"), 0u) << "the ME unasked";

@@ -381,14 +381,28 @@ TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
 // A store the firmware did is taken back by its restore on every later
 // failure: once, after the last flash request, before the error line; the
 // run keeps its error. A restore refused or not answered then says so, as
-// after a store without answer.
+// after a store without answer. A signal after the flash work stops the run
+// only after the restore, and stops the restart that remained.
 TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
     const std::string e42 = "42 - Error: Problem reading flash.\n", e44 = "44 - Error: Problem writting flash.\n",
                       e45 = "45 - Error: Problem verifying flash.\n";
     const std::string setupMayHold = " - Warning: The BIOS may still hold the stored setup settings.\n";
     const std::string dmiMayHold = " - Warning: The BIOS may still hold the stored SMBIOS variables.\n";
     const std::vector<std::string> sp = {"new.rom", "/SP"}, bpsp = {"new.rom", "/B", "/P", "/SP"},
-                                   nr = {"new.rom", "/N", "/R"};
+                                   nr = {"new.rom", "/N", "/R"}, nrReboot = {"new.rom", "/N", "/REBOOT", "/R"};
+    const std::string stopped =
+        "\n - The BIOS update is complete; the signal stopped only what remained (the restart or power-off).\n"
+        "c - Error: BIOS update cancelled by user.\n";
+    // The SMIs of command 0x26 of a "/N /R" run up to its SMBIOS restore.
+    e2e::Machine probe = Machine();
+    ASSERT_EQ(Run(probe, nr).status, 0);
+    int restore = 0;
+    for (const std::string& l : e2e::TraceLines(probe)) {
+        if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
+        ++restore;
+        if (l.find("fn=0x10") != std::string::npos) break;
+    }
+    const std::string atRestore = "signal_smi=0x26#" + std::to_string(restore) + ":TERM";
     struct Row {
         std::vector<std::string> words;
         std::vector<std::string> sets;
@@ -409,6 +423,13 @@ TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
         {sp, {"flash_faults=read#18:1", "zokt_faults=0x56/4#1:none"}, 0x42, "ok\n" + e42, true},
         {nr, {"flash_faults=write@0x10000:1", "zokt_faults=0x56/0x10#1-2:none"}, 0x44, "\n" + e44, false},
         {nr, {"flash_faults=write@0x10000:1", "setup_status_16=0x20"}, 0x44, "\n" + dmiMayHold + e44, false},
+        {nr, {"signal_smi=0x22#1:TERM"}, 0x0C, stopped, false},
+        {sp, {"signal_smi=0x22#2:TERM"}, 0x0C, stopped, false},
+        {nrReboot, {"signal_smi=0x23#1:TERM"}, 0x0C, stopped, false},
+        {nrReboot, {atRestore}, 0x0C, stopped, false},
+        // The restore refused after the signal: its error, not the cancel.
+        {nr, {"signal_smi=0x22#1:TERM", "setup_status_16=0x20"}, 0xB0,
+         "\n" + dmiMayHold + "b0 - Error: Restore DMI Data error.\n", false},
     };
     for (const Row& row : rows) {
         bool dmi = row.words.back() == "/R";
@@ -439,6 +460,7 @@ TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
         EXPECT_EQ(e2e::ReadFile(m.File(dmi ? "state/dmi_stored" : "state/setup_stored")), refused ? "0x1" : "0x0")
             << what;
         if (row.flashOld) EXPECT_EQ(Flash(m), u.system.bytes) << what;
+        EXPECT_TRUE(Where(m, {"shell"}).empty()) << what << ": no restart";
     }
 }
 
