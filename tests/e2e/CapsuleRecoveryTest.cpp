@@ -74,6 +74,20 @@ protected:
     static bool Ends(const std::string& text, const std::string& tail) {
         return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
     }
+    // The SMIs of command 0x26 of a run of `words` up to and including its
+    // session request (0 when it sends none).
+    int SessionSmi(const std::vector<std::string>& sets, const std::vector<std::string>& words) {
+        e2e::Machine probe = Machine(sets);
+        Run(probe, words, "n");
+        int n = 0;
+        for (const std::string& l : e2e::TraceLines(probe)) {
+            if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
+            ++n;
+            if (l.find(" sub=0x08 op=") != std::string::npos) return n;
+        }
+        return 0;
+    }
+    static std::string TermAt(int smi) { return "signal_smi=0x26#" + std::to_string(smi) + ":TERM"; }
 };
 
 TEST_P(CapsuleRecovery, CapsuleUploadsTheSignedFileOnceThenAsksToPowerOff) {
@@ -248,6 +262,11 @@ struct Refusal {
 };
 
 TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
+    // A signal before the session cancels the run there: no session, the
+    // partition's file as it was.
+    const std::vector<std::string> capsule = {"rom.cap", "/P", "/CAPSULE"}, copied = {"rom.cap", "/P", "/RECOVERY:esp"};
+    const std::string beforeCapsule = TermAt(SessionSmi({"sf_policy1=0x02"}, capsule) - 1);
+    const std::string beforeCopy = TermAt(SessionSmi({"sf_policy1=0x01"}, copied) - 1);
     const std::vector<Refusal> rows = {
         {"no secure flash, /N", {"secure_flash=0"}, {"new.rom", "/N", "/CAPSULE"}, "", 0x15,
          "15 - Error: Secure Flash function is not supported on this platform.", 0, false},
@@ -297,6 +316,10 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
          "90 - Error: Error to shutdown.", 1, true},
         {"restart not started", {"shutdown_status=1"}, {"rom.cap", "/P", "/RECOVERY"}, "y", 0x91,
          "91 - Error: Error to restart...", 1, true},
+        {"a signal before the capsule session", {"sf_policy1=0x02", beforeCapsule}, capsule, "y", 0x0C,
+         "c - Error: BIOS update cancelled by user.", 0, false},
+        {"a signal before the recovery session", {"sf_policy1=0x01", beforeCopy}, copied, "y", 0x0C,
+         "c - Error: BIOS update cancelled by user.", 0, false},
     };
     for (const Refusal& row : rows) {
         e2e::Machine m = Machine(row.sets);
@@ -311,6 +334,8 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
         EXPECT_TRUE(Ends(r.out, std::string(row.lastLine) + "\n")) << row.what << "\n" << r.out;
         EXPECT_EQ(Lines(m, "sub=0x08").size(), row.sessions) << row.what;
         EXPECT_EQ(r.out.find("are you ready") != std::string::npos, row.asked) << row.what;
+        if (row.sessions == 0) EXPECT_EQ(e2e::ReadFile(m.File("state/sf_session.bin")), "") << row.what << ": nothing armed";
+        if (!row.asked) EXPECT_TRUE(e2e::TraceOfKind(m, "shell").empty()) << row.what;
         ExpectNoFlashWrite(m);
         EXPECT_TRUE(Flash(m) == System()) << row.what;
         if (kept) {
@@ -332,6 +357,50 @@ TEST_P(CapsuleRecovery, RefusalsLeaveFlashAndPartitionAlone) {
     Run(blocked, {"rom.cap", "/P", "/RECOVERY:esp"});
     ASSERT_EQ(stat(blocked.Root("/boot/efi/RECOVERY.CAP").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// Once the firmware has accepted the session the update stands: a signal
+// from then on (here at the session's own answer) stops only the power-off
+// or restart, which is not asked for; the run says what stays armed before
+// its 0x0C, and the recovery copy stays.
+TEST_P(CapsuleRecovery, ASignalAfterTheSessionLeavesTheUpdateArmed) {
+    const std::string kCancelled = "c - Error: BIOS update cancelled by user.\n";
+    const std::string kCapsuleArmed = " - The capsule stays armed: the next restart applies the BIOS update; the signal "
+                                      "stopped only what remained (the power-off).\n";
+    auto recoveryArmed = [](const std::string& name) {
+        return " - The recovery stays armed: the next restart recovers the BIOS from " + name +
+               "; the signal stopped only what remained (the restart).\n";
+    };
+    const struct {
+        const char* what;
+        std::string policy;
+        std::vector<std::string> words;
+        const char* keys;
+        std::string out;  // after the head, before the cancel line
+        bool copied;      // RECOVERY.CAP is this run's copy
+    } rows[] = {
+        {"capsule", "sf_policy1=0x02", {"rom.cap", "/P", "/CAPSULE"}, "y", e2e::Upload(kCapSize) + kCapsuleArmed, false},
+        {"recovery", "sf_policy1=0x01", {"rom.cap", "/P", "/RECOVERY"}, "n", recoveryArmed("rom.cap"), false},
+        {"recovery copy", "sf_policy1=0x01", {"rom.cap", "/P", "/RECOVERY:esp"}, "y", recoveryArmed("RECOVERY.CAP"),
+         true},
+    };
+    for (const auto& row : rows) {
+        e2e::Machine m = Machine({row.policy, TermAt(SessionSmi({row.policy}, row.words))});
+        const std::string esp = m.Root("/boot/efi");
+        e2e::WriteFile(esp + "/RECOVERY.CAP", "earlier update");
+        e2e::RunResult r = Run(m, row.words, row.keys);
+        EXPECT_EQ(r.out, Head() + row.out + kCancelled) << row.what;
+        EXPECT_EQ(r.status, 0x0C) << row.what;
+        std::vector<std::string> sessions = Lines(m, "sub=0x08");
+        ASSERT_EQ(sessions.size(), 1u) << row.what;
+        EXPECT_NE(sessions[0].find("status=0x00"), std::string::npos) << sessions[0];
+        EXPECT_NE(e2e::ReadFile(m.File("state/sf_session.bin")), "") << row.what << ": the session stays armed";
+        EXPECT_TRUE(e2e::TraceOfKind(m, "shell").empty()) << row.what << ": no power-off or restart";
+        ExpectNoFlashWrite(m);
+        EXPECT_TRUE(Flash(m) == System()) << row.what;
+        EXPECT_TRUE(e2e::ReadFile(esp + "/RECOVERY.CAP") == (row.copied ? Cap() : "earlier update")) << row.what;
+        EXPECT_EQ(e2e::DirectoryEntries(esp), std::vector<std::string>{"RECOVERY.CAP"}) << row.what;
+    }
 }
 
 // A death (a kill, a power loss) runs no clean-up. One at the recovery

@@ -359,6 +359,20 @@ protected:
         return out;
     }
     static std::string CapsuleRecord(const e2e::Machine& m) { return e2e::ReadFile(m.File("state/me_capsule")); }
+    // A TERM at the SMI of command 0x26 that is the session request of a run
+    // of `args` (`before`: at the one before it).
+    std::string TermAtSession(const std::vector<std::string>& args, bool before) {
+        e2e::ExpectLeft handedOver(e2e::kMeUpdateOpen | e2e::kMePushHeld);
+        e2e::Machine probe = SecureMachine();
+        Run(probe, args, "n");
+        int n = 0;
+        for (const std::string& l : e2e::TraceLines(probe)) {
+            if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
+            ++n;
+            if (l.find(" sub=0x08 op=") != std::string::npos) break;
+        }
+        return "signal_smi=0x26#" + std::to_string(before ? n - 1 : n) + ":TERM";
+    }
 };
 
 TEST_P(MeulCapsule, MeFileGoesAsAnMeOnlyCapsule) {
@@ -378,6 +392,18 @@ TEST_P(MeulCapsule, MeFileGoesAsAnMeOnlyCapsule) {
     EXPECT_EQ(e2e::TraceOfKind(m, "shell"), std::vector<std::string>{"shell \"shutdown -h now\""});
     EXPECT_TRUE(Flash(m) == System());
     EXPECT_EQ(Count(m, "cmd=0x22") + Count(m, "cmd=0x23"), 0u);
+
+    // A signal once the session is accepted: the capsule stays armed, the
+    // power-off is not done.
+    e2e::Machine stopped = SecureMachine({TermAtSession({"/MEUL:me.bin", "/CAPSULE"}, false)});
+    r = Run(stopped, {"/MEUL:me.bin", "/CAPSULE"}, "y");
+    EXPECT_EQ(r.out, e2e::PlainBanner() + Progress(kMeFileSize) + e2e::FlashRead() +
+                         " - The capsule stays armed: the next restart applies the BIOS update; the signal stopped "
+                         "only what remained (the power-off).\nc - Error: BIOS update cancelled by user.\n");
+    EXPECT_EQ(r.status, 0x0C);
+    EXPECT_EQ(MeSession(stopped), MeSession(m)) << "neither freed nor ended";
+    EXPECT_EQ(CapsuleRecord(stopped), "only-me 0x2800");
+    EXPECT_TRUE(e2e::TraceOfKind(stopped, "shell").empty());
 
     // "/CAPSULE" first works the same; the plain "/MEUL:" module stays off.
     e2e::Machine before = SecureMachine();
@@ -452,6 +478,10 @@ TEST_P(MeulCapsule, RefusalsSendNoSession) {
         {"BIOS and ME: no secure flash", {"secure_flash=0"}, e2e::FlashRead() + kNoSecureFlash, 0x15, {}, false,
          biosAndMe},
         {"no secure flash", {"secure_flash=0"}, kNoSecureFlash, 0x15, {}},
+        // A signal before the session: the push freed, the update ended.
+        {"a signal before the session", {TermAtSession({"/MEUL:me.bin", "/CAPSULE"}, true)},
+         Progress(kMeFileSize) + e2e::FlashRead() + "c - Error: BIOS update cancelled by user.\n", 0x0C,
+         {kStart, Capsule(3, kMeFileSize), Page(0x1000), Page(0x1000), Page(0x800), kFree, kEnd}},
     };
     for (const Refusal& gate : GateRows("*")) rows.push_back(gate);
     for (const Refusal& row : rows) {
