@@ -75,8 +75,9 @@ void ZOKT_CfgCmd_ValueToBit(int n, UINT16* bits);
 // Parse pass: builds the request and collects the masks; clearing words leave
 // the argument list. 1 when done, 0 when already done or without memory.
 UINT8 ZOKT_InitCfgCmd(TKXArgvList& words);
-// Sends the masks; the answer record (in the interface buffer), or null when
-// the firmware has no support, sets error-out or changed nothing.
+// Sends the masks, again while unanswered; the answer record (in the
+// interface buffer), or null when the firmware never answered, sets
+// error-out or changed nothing.
 ZOKT_TC_51_DC_STRUCT* ZOKT_RunCfgCmd(ZOKT_TC_51_DC_STRUCT* masks);
 // Execute pass: sends the request and switches the items' enabled bytes.
 void ZOKT_GetDefsetCfgCmd(TKXQueueItemList& items);

@@ -6,6 +6,7 @@
 #include "TKXString.h"
 #include "ZoktCfgCmd.h"
 #include "ZoktFormat.h"
+#include "ZoktOutcome.h"
 
 ZOKT_TC_51_DC_STRUCT ZOKT_defcmdset = {0, 0};
 static UINT8* pCfgRequest = nullptr;
@@ -57,11 +58,7 @@ UINT8 ZOKT_InitCfgCmd(TKXArgvList& words) {
     return 1;
 }
 
-ZOKT_TC_51_DC_STRUCT* ZOKT_RunCfgCmd(ZOKT_TC_51_DC_STRUCT* masks) {
-    if (pCfgRequest == nullptr || bCfgInitialized == 0 || gpIntrBuf == nullptr) return nullptr;
-    MemCpy(pCfgRequest + ZOKT_RECORD_OFFSET, masks, sizeof(ZOKT_TC_51_DC_STRUCT));
-    UINT32 end = ZOKT_EXT_TBL_END;
-    MemCpy(pCfgRequest + ZOKT_CFG_TERMINATOR_OFFSET, &end, 4);
+static UINT8 SendCfg(void*) {
     MemCpy(gpIntrBuf, pCfgRequest, ZOKT_REQUEST_SIZE);
     if (ZOKT_CfgExtDataEnable != 0) {
         // The entries take the terminator's place; the request copy remembers it by a zero.
@@ -70,6 +67,19 @@ ZOKT_TC_51_DC_STRUCT* ZOKT_RunCfgCmd(ZOKT_TC_51_DC_STRUCT* masks) {
     }
     Zokt_SMI_26();
     Delay(ZOKT_CFG_WAIT_US);
+    return 0;
+}
+
+ZOKT_TC_51_DC_STRUCT* ZOKT_RunCfgCmd(ZOKT_TC_51_DC_STRUCT* masks) {
+    if (pCfgRequest == nullptr || bCfgInitialized == 0 || gpIntrBuf == nullptr) return nullptr;
+    MemCpy(pCfgRequest + ZOKT_RECORD_OFFSET, masks, sizeof(ZOKT_TC_51_DC_STRUCT));
+    UINT32 end = ZOKT_EXT_TBL_END;
+    MemCpy(pCfgRequest + ZOKT_CFG_TERMINATOR_OFFSET, &end, 4);
+    // An answer lost on the way is no "nothing to change": the request goes
+    // out again while unanswered. A firmware that speaks no ZOKT answers
+    // none: it goes out once.
+    if (g_ZoktVer == 0) SendCfg(nullptr);
+    else Zokt_SendWhileUnanswered(SendCfg, nullptr);
 
     const ZOKT_STRUCT_V2* answer = reinterpret_cast<const ZOKT_STRUCT_V2*>(gpIntrBuf);
     if ((answer->dwRetuenStatus & ZOKT_RS_SUPPORT) == 0) {
