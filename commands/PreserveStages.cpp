@@ -125,12 +125,13 @@ UINT8 YOZ_Preserve_AskSupport() {
     return 0;
 }
 
-UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd) {
+UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd, const char* what) {
     // A store sent may be held by the firmware from here on, a store whose
     // answer was lost included; only a refusal leaves nothing to take back.
     TKX_RunEndPush(restoreAtRunEnd);
     if (store()) return 1;
     if (!Zokt_LastUnanswered()) TKX_RunEndPop(restoreAtRunEnd);
+    else WriteOut(" - The firmware did not answer the store of its %s.\n", what);
     return 0;
 }
 

@@ -28,7 +28,8 @@ static ENUM_ERR_ID SP_FlashFunc() {
 static ENUM_ERR_ID SP_RestoreAtRunEnd() { return YOZ_Preserve_TakeBack(ZOKT_VarPreserve_SetupVarReStore, "setup settings"); }
 
 static ENUM_ERR_ID SP_ZOKTFunc() {
-    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_SetupVarStore, SP_RestoreAtRunEnd)) return ZOKT_VarPreserve_GetLastErrorID();
+    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_SetupVarStore, SP_RestoreAtRunEnd, "setup settings"))
+        return ZOKT_VarPreserve_GetLastErrorID();
     gSPF_ZOKTFlash = 1;
     gSPF_FlashEnable = 1;
     return eEID_NO_ERROR;

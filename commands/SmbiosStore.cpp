@@ -45,7 +45,8 @@ static ENUM_ERR_ID SMB_ZOKTFunc() {
         WriteOut(" - Warning: BIOS doesn't support SMBIOS preservation, SMBIOS variables are not kept.\n");
         return eEID_NO_ERROR;
     }
-    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_DMIVarStore, SMB_RestoreAtRunEnd)) return ZOKT_VarPreserve_GetLastErrorID();
+    if (!YOZ_Preserve_Store(ZOKT_VarPreserve_DMIVarStore, SMB_RestoreAtRunEnd, "SMBIOS variables"))
+        return ZOKT_VarPreserve_GetLastErrorID();
     gSMBF_FlashEnable = 1;
     gSMBF_ZOKTFlash = 1;
     return eEID_NO_ERROR;

@@ -61,9 +61,10 @@ UINT8 YOZ_Preserve_SkipInCapsuleMode();
 UINT8 YOZ_Preserve_AskSupport();
 // A firmware store ("/SP" setup, "/R" SMBIOS variables): its restore goes on
 // the run-end list before the store is sent, and comes off again only when
-// the store is refused; a store whose answer was lost may be held. 1 when
+// the store is refused; a store whose answer was lost may be held, and a
+// line says that the firmware did not answer the store of its `what`. 1 when
 // the store was done. The module's own restore pops it.
-UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd);
+UINT8 YOZ_Preserve_Store(UINT8 (*store)(), TKX_RunEndFunc restoreAtRunEnd, const char* what);
 // The restore of the run-end list: when it is refused or not answered, a
 // line says that the firmware may still hold the stored `what`, and the
 // restore's error is the result (the run keeps an error it has already).

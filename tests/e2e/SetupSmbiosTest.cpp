@@ -152,6 +152,7 @@ TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
     // restore go out again while they are not answered.
     const std::string noSupport = "9c - Error: BIOS don't support NVRAM/SETUP preserve funtion.\n";
     const std::string noAnswer = " - The firmware did not answer the query of its setup and SMBIOS preservation.\n";
+    const std::string storeLost = " - The firmware did not answer the store of its setup settings.\n";
     const std::string mayHold = " - Warning: The BIOS may still hold the stored setup settings.\n";
     const std::string restoreError = "9e - Error: Restore SETUP setting error.\n";
     struct Row {
@@ -160,8 +161,8 @@ TEST_P(SetupSmbios, SetupIsStoredBeforeTheFlashAndRestoredAfterIt) {
         bool written;
         const char* stored;  // state/setup_stored afterwards
     } rows[] = {
-        {"zokt_faults=0x56/2:lost", noSupport, 0x9C, false, "0x0"},
-        {"zokt_faults=0x56/2:lost;0x56/4:none", mayHold + noSupport, 0x9C, false, "0x1"},
+        {"zokt_faults=0x56/2:lost", storeLost + noSupport, 0x9C, false, "0x0"},
+        {"zokt_faults=0x56/2:lost;0x56/4:none", storeLost + mayHold + noSupport, 0x9C, false, "0x1"},
         {"zokt_faults=0x56/4:none", MainPasses() + restoreError, 0x9E, true, "0x1"},
         {"setup_status_4=4", MainPasses() + restoreError, 0x9E, true, "0x1"},
         {"zokt_faults=0x56/4#1:none", MainPasses(), 0, true, "0x0"},
@@ -335,6 +336,7 @@ TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
     // holds a store (a store without answer is taken back); no row restarts.
     const std::string passes = e2e::Passes("NVRAM", kNvram);
     const std::string noSupport = "9c - Error: BIOS don't support NVRAM/SETUP preserve funtion.\n";
+    const std::string dmiStoreLost = " - The firmware did not answer the store of its SMBIOS variables.\n";
     struct Row {
         const char* what;
         std::vector<std::string> sets;
@@ -355,9 +357,9 @@ TEST_P(SetupSmbios, SlashRWithNvramHasTheFirmwareKeepItsVariablesToTheEnd) {
          true, "0x1"},
         {"restore refused: no restart", {"setup_status_16=0x20"}, {"/REBOOT"}, 0xB0,
          passes + "b0 - Error: Restore DMI Data error.\n", true, "0x1"},
-        {"store answer lost", {"zokt_faults=0x56/8:lost"}, {}, 0x9C, noSupport, false, "0x0"},
+        {"store answer lost", {"zokt_faults=0x56/8:lost"}, {}, 0x9C, dmiStoreLost + noSupport, false, "0x0"},
         {"store and restore answers lost", {"zokt_faults=0x56/8:lost;0x56/0x10:lost"}, {}, 0x9C,
-         " - Warning: The BIOS may still hold the stored SMBIOS variables.\n" + noSupport, false, "0x0"},
+         dmiStoreLost + " - Warning: The BIOS may still hold the stored SMBIOS variables.\n" + noSupport, false, "0x0"},
         {"restore not answered", {"zokt_faults=0x56/0x10:none"}, {}, 0xB0,
          passes + "b0 - Error: Restore DMI Data error.\n", true, "0x1"},
         {"restore answered when sent again", {"zokt_faults=0x56/0x10#1:none"}, {}, 0, passes, true, "0x0"},
