@@ -3,6 +3,7 @@
 // 64 KiB pieces inside one entire-ME update of the firmware. When the
 // firmware's ME-region table lists the entire ME, the ME-region module does
 // the work instead.
+#include "HuxCompat.h"
 #include "SecureFlash.h"
 #include "YozGlobal.h"
 #include "YozMeStages.h"
@@ -67,6 +68,8 @@ static ENUM_ERR_ID MefParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     ENUM_ERR_ID status = YOZ_ME_ParseWord(self, args, "/ME", YOZ_SetMECmdIsEnable);
     if (status != eEID_NO_ERROR) return status;
     b_MEREnable = YOZ_MER_CarriesME() ? 1 : 0;
+    // Carried out by the region module, it is part of that module's update.
+    HuxDeclareCompat(self, b_MEREnable ? HUX_COMPAT_ANY : HUX_COMPAT_ME_UPDATE, "/ME");
     return eEID_NO_ERROR;
 }
 

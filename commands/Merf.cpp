@@ -4,6 +4,7 @@
 // updated in one region session inside an entire-ME update. When the table
 // lists the entire ME (command id 4), "/ME" is carried out here.
 #include <cstring>
+#include "HuxCompat.h"
 #include "RomInfo.h"
 #include "TKXPhysMem.h"
 #include "TKXString.h"
@@ -24,6 +25,9 @@ UINT8* CmdEnable = nullptr;   // one byte per command: chosen
 static UINT8* s_FtfBuffer = nullptr;
 
 static const UINT32 kHelpColumns = 60;
+// The word the compatibility check names the module's update by: the first
+// region word given, or "/ME" when only that was.
+static char s_Word[8] = "";
 
 static ENUM_ERR_ID MERF_CheckBlockFunc() { return eEID_NO_ERROR; }
 
@@ -181,11 +185,13 @@ static ENUM_ERR_ID MerfParse(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
             char word[6];
             if (!RegionWord(n, word) || IdentifyArg(args[i]->text, word, 1) != 1) continue;
             args[i]->claimed = 1;
+            if (self->Enabled == 0) TKX_BoundedCopy(s_Word, args[i]->text, sizeof(s_Word) - 1);
             self->Enabled = 1;
             CmdEnable[n] = 1;
         }
     }
     if (YOZ_GetMECmdIsEnable() && YOZ_MER_CarriesME()) {
+        if (self->Enabled == 0) TKX_BoundedCopy(s_Word, "/ME", sizeof(s_Word) - 1);
         self->Enabled = 1;
         for (UINT32 n = 0; n < CmdTotalCnt; ++n) {
             if (ZOKT_MER_GetCmdID(n) == ME_ENTIRE_REGION_ID) CmdEnable[n] = 1;
@@ -222,6 +228,7 @@ ENUM_ERR_ID RegistermerfQueueItem(TKXQueueItemList& items) {
     YOZ_ME_Register(items, merfQueueItem, nullptr, MERFCheckFunc, MERF_CheckBlockFunc, PtrMERFCheckFunc);
     ResetState();
     YOZ_PreFlash_Join(&merfQueueItem.Enabled, MerfPreFlash, nullptr);
+    HuxDeclareCompat(&merfQueueItem, HUX_COMPAT_ME_UPDATE, s_Word);
     // The firmware's ME interface version and its region table, asked on every run.
     ZOKT_ME_VersionCheck();
     YOZ_SetMERLoadEnable(ZOKT_MER_Load());

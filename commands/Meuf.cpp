@@ -1,6 +1,7 @@
 // "/MEUF": programs the ME ignition firmware area of the flash from the ROM
 // image's bytes at the same flash addresses, in 64 KiB pieces from the
 // area's start, inside one ignition update of the firmware.
+#include "HuxCompat.h"
 #include "YozGlobal.h"
 #include "YozMeStages.h"
 #include "YozOptionStore.h"
@@ -66,5 +67,6 @@ ENUM_ERR_ID RegistermeufQueueItem(TKXQueueItemList& items) {
     s_Slots.ZOKTCheck = MEUF_ZOKTCheck;
     s_Slots.ZOKTFunc = MEUF_ZOKTFunc;
     YOZ_PreFlash_Join(&meufQueueItem.Enabled, MeufPreFlash, nullptr);
+    HuxDeclareCompat(&meufQueueItem, HUX_COMPAT_ME_UPDATE, "/MEUF");
     return eEID_NO_ERROR;
 }

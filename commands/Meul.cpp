@@ -3,6 +3,7 @@
 // image) at once, in normal mode. It stops the parse, so no pre-flash check
 // runs and no flash is read: the firmware does the writing, once the
 // module has passed the firmware's gates itself.
+#include "HuxCompat.h"
 #include "YozMeulStages.h"
 #include "YozRegionStages.h"
 #include "ZoktMe.h"
@@ -31,9 +32,10 @@ static void MeulHelp(UINT8 pass) {
     YOZ_OptionHelp(meulQueueItem, pass, "/MEUL:", "", kLines, 2);
 }
 
-// Stops the parse when enabled.
+// Stops the parse when enabled: it stands alone.
 ENUM_ERR_ID RegistermeulQueueItem(TKXQueueItemList& items) {
     YOZ_MEUL_Register(items, meulQueueItem, eMID_MEUL, MeulParse, MeulExecute, MeulHelp, 1, s_Slots,
                       MEUL_OpenRomFileFunc, MEUL_ZOKTFunc);
+    HuxDeclareCompat(&meulQueueItem, HUX_COMPAT_STANDS_ALONE, "/MEUL:");
     return eEID_NO_ERROR;
 }

@@ -22,12 +22,12 @@ ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_
     MemSet(&d, 0, sizeof(d));
     item->Enabled = 0;
     if (!YOZ_ModeTakesPart(item->ModeMask)) return eEID_NO_ERROR;
+    // The word belongs to the form that "/CAPSULE" chooses: the other
+    // leaves it to that one.
     bool named = false, capsule = false;
+    for (unsigned long i = 1; i < args.size(); ++i) capsule = capsule || IdentifyArg(args[i]->text, "/CAPSULE", 1) == 1;
+    if (capsule != capsuleForm) return eEID_NO_ERROR;
     for (unsigned long i = 1; i < args.size(); ++i) {
-        if (IdentifyArg(args[i]->text, "/CAPSULE", 1) == 1) {
-            capsule = true;
-            continue;
-        }
         const char* name = YOZ_MatchPrefixWord(args[i]->text, kMeulWordLength, kMeulWord);
         if (name == nullptr) continue;
         // A name that does not fit is refused rather than cut.
@@ -40,7 +40,7 @@ ENUM_ERR_ID YOZ_MEUL_ParseFileWord(TKX_QUEUE_ITEM* item, TKXArgvList& args, YOZ_
         YOZ_ClaimFileWord(args, i);
         named = true;
     }
-    item->Enabled = named && capsule == capsuleForm ? 1 : 0;
+    item->Enabled = named ? 1 : 0;
     return eEID_NO_ERROR;
 }
 

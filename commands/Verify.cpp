@@ -3,6 +3,7 @@
 // the image and runs the checks its record asks for (size, volume
 // checksums, ROM ID); any failure there has ended the run already, so the
 // report reads the outcome.
+#include "HuxCompat.h"
 #include "InfoCommands.h"
 #include "YozGlobal.h"
 #include "YozOptionStore.h"
@@ -55,5 +56,6 @@ ENUM_ERR_ID RegisterVerifyQueueItem(TKXQueueItemList& items) {
     VerifyCheckFunc = CHECK_FUNC_ITEM{CheckRomSizeFunc, nullptr, 1, 1, 1, 1, 1, 1, &VerifyQueueItem.Enabled};
     PtrVerifyCheckFunc = &VerifyCheckFunc;
     YOZ_ZOZ_RegisterModule(eMID_VERIFY, "/D");
+    HuxDeclareCompat(&VerifyQueueItem, HUX_COMPAT_STANDS_ALONE, "/D");
     return eEID_NO_ERROR;
 }

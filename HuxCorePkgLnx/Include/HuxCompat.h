@@ -11,6 +11,7 @@ enum HUX_COMPAT : UINT8 {
     HUX_COMPAT_RUN_CONTROL,   // only sets how the run goes
     HUX_COMPAT_POWER_ACTION,  // restarts, powers off or resets the machine once the run's work is done
     HUX_COMPAT_OWN_POWER,     // a mode that ends the run with its own power-off or restart
+    HUX_COMPAT_ME_UPDATE,     // an update of the ME: the firmware starts one a boot, so one a run
 };
 
 // Declares the module's compatibility and the word the messages name it by
@@ -30,7 +31,7 @@ UINT8 HuxCompat_GoesBesideStandAlone(const TKX_QUEUE_ITEM* item);
 
 // Checks the enabled modules and the words against the declarations:
 // beside a stand-alone command no word of another kind (nor one that no
-// module took), and at most one power action. A power action beside a mode
+// module took), at most one power action and at most one ME update. A power action beside a mode
 // that powers the machine itself is switched off, with a line that says so.
 // eEID_COMMAND_LINE with the line that says why in `why` (size bytes);
 // eEID_NO_ERROR otherwise.

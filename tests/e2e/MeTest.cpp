@@ -537,6 +537,43 @@ TEST_P(Me, HelpLinesAndAloneOnTheCommandLine) {
     EXPECT_EQ(r.status, 1);
 }
 
+// Two ME updates in one run cannot both start on firmware that takes one
+// start a boot, and would write the same area twice: refused as the command
+// line is read, before any ME request but the registration's. The region
+// words beside "/ME" make one update.
+TEST_P(Me, OneMeUpdateARun) {
+    const struct {
+        std::vector<std::string> sets, args;
+        const char* first;
+        const char* second;
+    } rows[] = {
+        {{"me_ignition=1"}, {"new.rom", "/ME", "/MEUF"}, "/ME", "/MEUF"},
+        {{"me_ignition=1"}, {"new.rom", "/MEUF", "/B", "/ME"}, "/ME", "/MEUF"},
+        {{"me_ignition=1", kRegions}, {"new.rom", "/MEUF", "/ME"}, "/ME", "/MEUF"},
+        {{"me_ignition=1", kRegions}, {"new.rom", "/meuf", "/fdt"}, "/fdt", "/MEUF"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[1] + " " + row.args[2]);
+        Machine m = Make(row.sets);
+        RunResult r = Run(m, row.args);
+        const std::string tail = std::string("\"") + row.first + "\" and \"" + row.second +
+                                 "\" cannot be given together: the firmware takes one ME update a run.\n"
+                                 "1 - Error: Unknown command.\n";
+        ASSERT_GE(r.out.size(), tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+        EXPECT_EQ(r.status, 1);
+        std::vector<std::string> me = MeRequests(m);
+        for (const char* sub : {"sub=0x01", "sub=0x04", "sub=0x06", "sub=0x07"}) EXPECT_EQ(CountOf(me, sub), 0u) << sub;
+        EXPECT_EQ(BlockRequests(m, "0x21"), 0u) << "the flash unread";
+        EXPECT_EQ(Flash(m), Str(system.bytes));
+    }
+    Machine m = Make({kRegions});
+    RunResult r = Run(m, {"new.rom", "/ME", "/FDT"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    ExpectFlashWith(m, 0, 0x20000);
+    EXPECT_EQ(CountOf(MeRequests(m), "sub=0x04"), 1u);
+}
+
 // ---- ME-region options ----
 
 std::vector<std::string> RegionRequests(const Machine& m) {

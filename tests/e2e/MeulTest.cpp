@@ -280,18 +280,21 @@ TEST_P(Meul, FileFaultsComeBeforeAnyMeRequest) {
     }
 }
 
-// The word stops the parse: later words must have been claimed already. A
-// bare "/MEUL:" and a name that would not fit are refused; the name is not cut.
+// The word stands alone: beside it only run-control words and one restart
+// or power-off, which follows the update. A bare "/MEUL:" and a name that
+// would not fit are refused; the name is not cut.
 TEST_P(Meul, CommandLine) {
+    e2e::Machine quiet = Machine();
+    e2e::RunResult r = Run(quiet, {"/MEUL:me.bin", "/Q", "/SHUTDOWN"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(Flash(quiet).substr(kMeulAddr, kMeFileSize) == Str(meFile));
+    EXPECT_EQ(e2e::TraceLines(quiet).back(), "shell \"shutdown -h now\"");
     e2e::Machine m = Machine();
-    e2e::RunResult r = Run(m, {"/MEUL:me.bin", "/Q"});
-    EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), "/Q"));
-    EXPECT_EQ(r.status, 1);
     r = Run(m, {"rom.bin", "/MEUL:"});
     EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), "/MEUL:"));
     EXPECT_EQ(r.status, 1);
     // Word 1 is taken along only when it names a file.
-    for (const char* first : {"/X", "typo.rom"}) {
+    for (const char* first : {"/XY", "typo.rom"}) {
         e2e::Machine fresh = Machine();
         r = Run(fresh, {first, "/MEUL:me.bin"});
         EXPECT_EQ(r.out, e2e::UnknownWordListing(Width(), first)) << first;

@@ -282,6 +282,11 @@ TEST_P(SaveRom, SaveStandsAloneBesideRunControlWordsOnly) {
         // The ME save stands alone too: neither file is saved, the ME not read.
         {{rom, "/OME", "/O"}, "/OME", "/O"},
         {{rom, "/O", "/OME"}, "/OME", "/O"},
+        // So do the verification of an image and the ME update from a file.
+        {{rom, "/P", "/D"}, "/D", "/P"},
+        {{rom, "/D", "/ME"}, "/D", "/ME"},
+        {{rom, "/B", "/MEUL:me.bin"}, "/MEUL:", "/B"},
+        {{rom, "/O", "/MEUL:me.bin"}, "/MEUL:", "/O"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.words[1] + " " + row.words[2]);

@@ -110,7 +110,7 @@ ENUM_ERR_ID ParseWord(TKXArgvList& args, TKX_QUEUE_ITEM* self) {
     return eEID_NO_ERROR;
 }
 const char kSave[] = "/SAVE", kUpdate[] = "/UPD", kQuiet[] = "/QUIET", kOff[] = "/OFF", kReset[] = "/RESET",
-           kMode[] = "/MODE";
+           kMode[] = "/MODE", kMe[] = "/ME", kIgnition[] = "/IGN";
 
 TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
     // Module order: an update, the stand-alone command (stop-parse), then a
@@ -121,11 +121,15 @@ TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
     static TKX_QUEUE_ITEM off{4, ParseWord<kOff>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
     static TKX_QUEUE_ITEM reset{5, ParseWord<kReset>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
     static TKX_QUEUE_ITEM mode{6, ParseWord<kMode>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM me{7, ParseWord<kMe>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    static TKX_QUEUE_ITEM ignition{8, ParseWord<kIgnition>, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
     HuxDeclareCompat(&save, HUX_COMPAT_STANDS_ALONE, "/SAVE");
     HuxDeclareCompat(&quiet, HUX_COMPAT_RUN_CONTROL, nullptr);
     HuxDeclareCompat(&off, HUX_COMPAT_POWER_ACTION, "/OFF");
     HuxDeclareCompat(&reset, HUX_COMPAT_POWER_ACTION, "/RESET");
     HuxDeclareCompat(&mode, HUX_COMPAT_OWN_POWER, "/MODE");
+    HuxDeclareCompat(&me, HUX_COMPAT_ME_UPDATE, "/ME");
+    HuxDeclareCompat(&ignition, HUX_COMPAT_ME_UPDATE, "/IGN");
     const struct {
         std::vector<const char*> words;
         const char* why;  // the refusal's start, or null
@@ -139,13 +143,17 @@ TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
         {{"prog", "f", "/reset", "/off"}, "\"/OFF\" and \"/RESET\" cannot be given together", 1, ""},
         {{"prog", "f", "/upd", "/off", "/mode"}, nullptr, 0,
          " - \"/OFF\" has no effect: \"/MODE\" ends the run with its own power-off or restart question.\n"},
+        {{"prog", "f", "/upd", "/me", "/off"}, nullptr, 1, ""},
+        {{"prog", "f", "/ign", "/upd", "/me"}, "\"/ME\" and \"/IGN\" cannot be given together: the firmware takes one ME", 0,
+         ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.words.back());
         unit::CapturedOut out;
-        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode}) item->Enabled = 0;
+        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode, &me, &ignition}) item->Enabled = 0;
         QueueItemList.clear();
-        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode}) QueueItemList.push_back(item);
+        for (TKX_QUEUE_ITEM* item : {&update, &save, &quiet, &off, &reset, &mode, &me, &ignition})
+            QueueItemList.push_back(item);
         ArgvItemList.clear();
         Words(row.words);
         ParseUserInput();
@@ -156,7 +164,7 @@ TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
         EXPECT_EQ(off.Enabled, row.offEnabled);
         EXPECT_EQ(out.Text(), row.said);
     }
-    for (TKX_QUEUE_ITEM* item : {&save, &quiet, &off, &reset, &mode}) HuxDeclareCompat(item, HUX_COMPAT_ANY, nullptr);
+    for (TKX_QUEUE_ITEM* item : {&save, &quiet, &off, &reset, &mode, &me, &ignition}) HuxDeclareCompat(item, HUX_COMPAT_ANY, nullptr);
 }
 
 TEST_F(Passes, ExecuteRunsOnlyEnabledOneAndStopsAtFirstFailure) {
