@@ -106,14 +106,16 @@ ENUM_ERR_ID HuxCheckCompat(TKXArgvList& args, TKXQueueItemList& items, char* why
                  WordOf(power), WordOf(second));
         return eEID_COMMAND_LINE;
     }
-    const TKX_QUEUE_ITEM* me = EnabledOfKind(items, HUX_COMPAT_ME_UPDATE, nullptr);
+    // A mode with its own power-off hands the image to the firmware and
+    // leaves the ME updates alone.
+    const TKX_QUEUE_ITEM* own = EnabledOfKind(items, HUX_COMPAT_OWN_POWER, nullptr);
+    const TKX_QUEUE_ITEM* me = own == nullptr ? EnabledOfKind(items, HUX_COMPAT_ME_UPDATE, nullptr) : nullptr;
     const TKX_QUEUE_ITEM* otherMe = me != nullptr ? EnabledOfKind(items, HUX_COMPAT_ME_UPDATE, me) : nullptr;
     if (otherMe != nullptr) {
         snprintf(why, size, "\"%s\" and \"%s\" cannot be given together: the firmware takes one ME update a run.\n",
                  WordOf(me), WordOf(otherMe));
         return eEID_COMMAND_LINE;
     }
-    const TKX_QUEUE_ITEM* own = EnabledOfKind(items, HUX_COMPAT_OWN_POWER, nullptr);
     if (own != nullptr && power != nullptr) {
         WriteOut(" - \"%s\" has no effect: \"%s\" ends the run with its own power-off or restart question.\n",
                  WordOf(power), WordOf(own));

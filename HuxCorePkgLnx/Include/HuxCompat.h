@@ -31,7 +31,8 @@ UINT8 HuxCompat_GoesBesideStandAlone(const TKX_QUEUE_ITEM* item);
 
 // Checks the enabled modules and the words against the declarations:
 // beside a stand-alone command no word of another kind (nor one that no
-// module took), at most one power action and at most one ME update. A power action beside a mode
+// module took), at most one power action and, outside a mode that powers
+// the machine itself, at most one ME update. A power action beside a mode
 // that powers the machine itself is switched off, with a line that says so.
 // eEID_COMMAND_LINE with the line that says why in `why` (size bytes);
 // eEID_NO_ERROR otherwise.

@@ -513,9 +513,9 @@ TEST_P(Me, IgnitionAreaTakesTheImageBytesOfItsAddresses) {
     EXPECT_EQ(CountOf(me, "sub=0x02 size=0x001e done=1"), 1u);
     EXPECT_EQ(CountOf(me, "sub=0x04") + CountOf(me, "sub=0x05"), 0u);
 
-    // Without ignition support nothing is written, "/ME" next to it included.
+    // Without ignition support nothing is written, "/B" next to it included.
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"new.rom", "/MEUF"}, std::vector<std::string>{"new.rom", "/ME", "/MEUF"}}) {
+         {std::vector<std::string>{"new.rom", "/MEUF"}, std::vector<std::string>{"new.rom", "/B", "/MEUF"}}) {
         Machine noIgnition = Make();
         r = Run(noIgnition, args);
         EXPECT_EQ(r.out, Head() + kDataOk + kSumsOk + "a2 - Error: BIOS does not support ME Ignition Firmware update.\n");

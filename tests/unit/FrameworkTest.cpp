@@ -146,6 +146,7 @@ TEST_F(Passes, StandAloneCommandTakesOnlyRunControlAndOnePowerWordBesideIt) {
         {{"prog", "f", "/upd", "/me", "/off"}, nullptr, 1, ""},
         {{"prog", "f", "/ign", "/upd", "/me"}, "\"/ME\" and \"/IGN\" cannot be given together: the firmware takes one ME", 0,
          ""},
+        {{"prog", "f", "/ign", "/me", "/mode"}, nullptr, 0, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.words.back());
