@@ -10,43 +10,16 @@ extern int Fd;
 // 1 when UEFI Secure Boot is on (port writes then go through the driver).
 UINT8 TKX_Get_Linux_SecureBoot_Enable();
 
-// Request codes, used as the ioctl request value as they are.
-enum : unsigned long {
-    CMD_ALLOC = 0x4160,
-    CMD_FREE = 0x4161,
-    CMD_LOCK_KB = 0x4162,
-    CMD_UNLOCK_KB = 0x4163,
-    CMD_PORTWRITEBYTE = 0x4166,
-};
+// The request codes (the ioctl request values as they are) and records are
+// the driver's own: CMD_ALLOC / CMD_FREE take NUVFLDRV_ALLOC (natural
+// alignment, pointer-width fields), CMD_PORTWRITEBYTE the packed
+// NUVFLDRV_PORTWRITEBYTE (in: Port, Value, Edi, Esi, Ebx, Ecx; out: the six
+// registers as they were after the write).
+#include "../Driver/nuvfldrv.h"
 
 // Sends one request with its record (or none) on Fd. 0 when the driver
 // accepted it; -1 when the driver is not open or refused the request.
 int TKX_DriverRequest(unsigned long request, void* record);
-
-// CMD_ALLOC / CMD_FREE: natural alignment, pointer-width fields.
-struct NUVFLDRV_ALLOC {
-    long size;               // requested bytes, at most 131072
-    unsigned long kvirtlen;  // length reserved: size rounded up to whole pages
-    void* kmallocptr;        // the driver's raw allocation
-    void* kvirtadd;          // kernel address of the page-aligned area
-    unsigned long kphysadd;  // physical address of that area
-};
-
-// CMD_PORTWRITEBYTE: packed. In: Port, Value, Edi, Esi, Ebx, Ecx. Out: the six
-// registers Eax, Ebx, Ecx, Edx, Esi, Edi as they were after the write.
-#pragma pack(push, 1)
-struct NUVFLDRV_PORTWRITEBYTE {
-    UINT16 Port;
-    UINT8 Value;
-    unsigned long Edi;
-    unsigned long Esi;
-    unsigned long Ebp;
-    unsigned long Ebx;
-    unsigned long Edx;
-    unsigned long Ecx;
-    unsigned long Eax;
-};
-#pragma pack(pop)
 
 #if defined(__x86_64__)
 static_assert(sizeof(NUVFLDRV_ALLOC) == 40, "NUVFLDRV_ALLOC is 40 bytes on x86-64");
@@ -71,10 +44,6 @@ static_assert(offsetof(NUVFLDRV_PORTWRITEBYTE, Value) == 2 && offsetof(NUVFLDRV_
                   offsetof(NUVFLDRV_PORTWRITEBYTE, Ecx) == 23 && offsetof(NUVFLDRV_PORTWRITEBYTE, Eax) == 27,
               "NUVFLDRV_PORTWRITEBYTE offsets on i386");
 #endif
-
-// Largest buffer the driver hands out, and how many it holds at once.
-const long NUVFLDRV_MAX_ALLOC = 128 * 1024;
-const int NUVFLDRV_MAX_BUFFERS = 128;
 
 // 1 when this run loaded the driver and opened its device.
 extern UINT8 DriverInstalled;
