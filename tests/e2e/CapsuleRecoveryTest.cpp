@@ -79,13 +79,7 @@ protected:
     int SessionSmi(const std::vector<std::string>& sets, const std::vector<std::string>& words) {
         e2e::Machine probe = Machine(sets);
         Run(probe, words, "n");
-        int n = 0;
-        for (const std::string& l : e2e::TraceLines(probe)) {
-            if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
-            ++n;
-            if (l.find(" sub=0x08 op=") != std::string::npos) return n;
-        }
-        return 0;
+        return e2e::Smi26UpTo(probe, " sub=0x08 op=");
     }
     static std::string TermAt(int smi) { return "signal_smi=0x26#" + std::to_string(smi) + ":TERM"; }
 };
@@ -412,12 +406,7 @@ TEST_P(CapsuleRecovery, WhatADeadRunLeftOnThePartitionIsSweptOrNamed) {
     // The run's SMIs of command 0x26 up to its session request.
     e2e::Machine probe = Machine({"sf_policy1=0x01"});
     ASSERT_EQ(Run(probe, words, "n").status, 0);
-    int session = 0;
-    for (const std::string& l : e2e::TraceLines(probe)) {
-        if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
-        ++session;
-        if (l.find(" sub=0x08 op=") != std::string::npos) break;
-    }
+    const int session = e2e::Smi26UpTo(probe, " sub=0x08 op=");
     const std::string later = Head() + kRebootQuestion + "n\n" + Armed("RECOVERY.CAP");
     struct Row {
         const char* what;

@@ -368,12 +368,7 @@ protected:
         e2e::ExpectLeft handedOver(e2e::kMeUpdateOpen | e2e::kMePushHeld);
         e2e::Machine probe = SecureMachine();
         Run(probe, args, "n");
-        int n = 0;
-        for (const std::string& l : e2e::TraceLines(probe)) {
-            if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
-            ++n;
-            if (l.find(" sub=0x08 op=") != std::string::npos) break;
-        }
+        const int n = e2e::Smi26UpTo(probe, " sub=0x08 op=");
         return "signal_smi=0x26#" + std::to_string(before ? n - 1 : n) + ":TERM";
     }
 };

@@ -398,13 +398,7 @@ TEST_P(SetupSmbios, AStoreDoneIsTakenBackWhenALaterStepFails) {
     // The SMIs of command 0x26 of a "/N /R" run up to its SMBIOS restore.
     e2e::Machine probe = Machine();
     ASSERT_EQ(Run(probe, nr).status, 0);
-    int restore = 0;
-    for (const std::string& l : e2e::TraceLines(probe)) {
-        if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
-        ++restore;
-        if (l.find("fn=0x10") != std::string::npos) break;
-    }
-    const std::string atRestore = "signal_smi=0x26#" + std::to_string(restore) + ":TERM";
+    const std::string atRestore = "signal_smi=0x26#" + std::to_string(e2e::Smi26UpTo(probe, "fn=0x10")) + ":TERM";
     struct Row {
         std::vector<std::string> words;
         std::vector<std::string> sets;

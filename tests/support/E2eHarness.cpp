@@ -375,6 +375,16 @@ std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind) 
     return out;
 }
 
+int Smi26UpTo(const Machine& m, const std::string& marker) {
+    int n = 0;
+    for (const std::string& l : TraceLines(m)) {
+        if (l.compare(0, 13, "smi cmd=0x26 ") != 0) continue;
+        ++n;
+        if (l.find(marker) != std::string::npos) return n;
+    }
+    return 0;
+}
+
 const char* ProgramName(int width) { return width == 32 ? "yozmfglnx_32" : "yozmfglnx_64"; }
 
 std::string ProgramPath(int width) { return width == 32 ? YOZ_EMU32 : YOZ_EMU64; }

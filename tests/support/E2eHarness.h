@@ -58,6 +58,10 @@ RunResult RunTestBuild(int width, const std::string& path64, const std::string& 
 std::vector<std::string> TraceLines(const Machine& m);
 // Trace lines that start with `kind` followed by a blank.
 std::vector<std::string> TraceOfKind(const Machine& m, const std::string& kind);
+// How many SMIs of command 0x26 the run made up to and including the first
+// whose trace line holds `marker` (0 when none does): the n of a
+// "signal_smi=0x26#n:SIG" that lands at that request.
+int Smi26UpTo(const Machine& m, const std::string& marker);
 
 // What a run may leave started in its machine. After every run of the
 // program the harness reads the machine's state (and the directories the run
